@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Clock.h"
+#include "ui/DebugListView.h"
+#include "ui/MenuChecks.h"
+
+namespace tarvel {
+
+// Feeds the debug window: every received and sent piece of text, rendered with control
+// characters visible. The "&Debug" check mark is the only switch; with it off nothing is kept.
+class TrafficTrace {
+ public:
+  static constexpr int16_t Received = 0;
+  static constexpr int16_t Sent = 1;
+  static constexpr int16_t OstrelPort = -1;  // the alarm-server channel
+
+  TrafficTrace(const Clock& clock, DebugListView& list, MenuChecks& menus);
+
+  // Port 0..7 for an input port, OstrelPort for the alarm server.
+  void TraceTraffic(int16_t port, const std::string& data, int16_t direction);
+  void AddDebugLine(const std::string& text);
+
+ private:
+  const Clock& clock_;
+  DebugListView& list_;
+  MenuChecks& menus_;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+namespace tarvel {
+
+// What start-up and shutdown need of the process and its surroundings.
+class ProcessControl {
+ public:
+  virtual ~ProcessControl() = default;
+  // Takes the running-copy lock of the program folder; false when another copy holds it.
+  // The lock is held for the life of the process.
+  virtual bool TakeRunningCopyLock(const std::string& programPath) = 0;
+  // Creates a folder; failure (for example because it exists) is ignored.
+  virtual void CreateFolder(const std::string& path) = 0;
+  // Ends the process at once with the exit status: nothing more of the logic runs.
+  virtual void EndProcess(int exitStatus) = 0;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace tarvel {
+
+// The result of a serial operation: Number 0 means success.
+struct SerialError {
+  int Number = 0;
+  std::string Description;
+  bool Failed() const { return Number != 0; }
+};
+
+// The logic's handlers of one serial port's events, delivered from the event loop, one at a
+// time, never from inside another handler or an operation the logic calls.
+struct SerialHandlers {
+  // Something happened on the port; CommEvent() tells what (ReceiveEvent: bytes are waiting).
+  std::function<void()> OnComm;
+  // The open device failed for good (a USB adapter pulled). Delivered once; the port is closed
+  // afterwards and raises no further events.
+  std::function<void(const std::string& description)> DeviceLost;
+};
+
+// One serial port, modelled on the usual communications control: COM n is opened as the
+// device configured for it (see the Qt implementation for the naming rule).
+class SerialControl {
+ public:
+  static constexpr int16_t ReceiveEvent = 2;
+
+  virtual ~SerialControl() = default;
+
+  virtual void SetHandlers(SerialHandlers handlers) = 0;
+
+  virtual int16_t CommPort() const = 0;
+  virtual SerialError SetCommPort(int16_t port) = 0;
+  // "baud,parity,databits,stopbits", for example "9600,N,8,1": parity N, E, O, M or S, data
+  // bits 5 to 8, stop bits 1, 1.5 or 2. An unacceptable text gives an error.
+  virtual SerialError SetSettings(const std::string& settings) = 0;
+  // 0 none, 1 XON/XOFF, 2 RTS/CTS, 3 both; another value gives an error.
+  virtual SerialError SetHandshaking(int32_t handshaking) = 0;
+  // Opens (true) or closes (false) the device. A device that does not exist, is busy or
+  // cannot take the settings gives an error and PortOpen() stays false.
+  virtual SerialError SetPortOpen(bool open) = 0;
+  virtual bool PortOpen() const = 0;
+
+  // The reason of the OnComm being handled.
+  virtual int16_t CommEvent() const = 0;
+  // Received bytes waiting.
+  virtual int32_t InBufferCount() const = 0;
+  // All waiting bytes, raw, removed from the receive buffer.
+  virtual std::string Input() = 0;
+};
+
+}  // namespace tarvel

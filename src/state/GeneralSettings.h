@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarvel {
+
+// The values of the INI section "General".
+struct GeneralSettings {
+  int32_t ReconnectInterval = 120;  // seconds between attempts of a TCP client port
+  std::string WatchDogTagName;      // empty: no watchdog line
+  int32_t WatchDogInterval = 30;    // seconds; 0 or less: no watchdog
+  int32_t OstrelPort = 14000;       // where the alarm server connects
+  bool BufferIfOstrelNotConnected = true;
+};
+
+}  // namespace tarvel

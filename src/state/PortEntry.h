@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarvel {
+
+// What a port is used as; set at start-up only.
+enum class PortKind : int16_t { NotUsed = 0, TcpServer = 1, TcpClient = 2, Serial = 3 };
+
+// One row of the port table: the port's configuration (read once at start-up) and its
+// run-time fields.
+struct PortEntry {
+  // Configuration, from the port's INI section.
+  std::string Description;
+  int32_t PollFailTimeout = 0;     // seconds; 0 or less: no silence supervision
+  int32_t PollFailRemindTime = 0;  // seconds; 0 or less: no reminders
+  bool Swedish7BitASCII2ISOLatin1 = false;
+  bool DOSASCII2ISOLatin1 = false;
+  bool ForceOldParsing = false;
+  std::string RemoteAddress;  // host ":" port, for a TCP client port
+  int32_t ListenPort = 0;     // for a TCP server port
+  std::string ComSetting;     // "COMn,baud,parity,databits,stopbits,handshaking"
+  PortKind Kind = PortKind::NotUsed;
+
+  // The port's row in the connection list, or NoRow for a port that is not used.
+  static constexpr int NoRow = -1;
+  int ConnectionListItem = NoRow;
+
+  // Run-time fields.
+  std::string ReceiveBuffer;  // received text not yet ended by a line feed
+  int32_t RxByteCount = 0;    // see AddToByteCounter
+  int32_t SilenceSeconds = 0;
+  int32_t ReminderSeconds = 0;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "state/GeneralSettings.h"
+#include "state/PortEntry.h"
+
+namespace tarvel {
+
+constexpr int PortCount = 8;
+using PortTable = std::array<PortEntry, PortCount>;
+
+// All state that more than one part of the gateway shares, for the life of the process.
+struct ProgramState {
+  std::string ProgramPath;  // the program folder, always ending in "/"
+  bool RunAsService = false;
+  GeneralSettings General;
+  PortTable Ports;
+  int32_t OstrelTxBytes = 0;      // see AddToByteCounter
+  int32_t OstrelRxBytes = 0;      // see AddToByteCounter
+  std::string PendingOstrelText;  // event lines kept while no alarm server is connected
+  int32_t WatchDogSeconds = 0;
+};
+
+}  // namespace tarvel
