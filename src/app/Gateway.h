@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "diag/LogFile.h"
+#include "diag/TrafficTrace.h"
+#include "platform/Clock.h"
+#include "platform/Controls.h"
+#include "platform/UpdateTimer.h"
+#include "state/ProgramState.h"
+#include "ui/ConnectionListView.h"
+#include "ui/StatusBarView.h"
+
+namespace tarvel {
+
+// Everything the gateway's event handling needs from outside, owned by the caller.
+struct GatewayContext {
+  ProgramState& State;
+  const Clock& TheClock;
+  LogFile& Log;
+  TrafficTrace& Trace;
+  const Controls& TheControls;
+  ConnectionListView& ConnectionList;
+  StatusBarView& StatusBar;
+  UpdateTimer& Timer;
+};
+
+// The running gateway: the input ports, the event pipeline, the alarm-server connection and
+// the supervision tick, wired to the controls' events. Start-up configures the ports and
+// calls into it; afterwards only events drive it.
+class Gateway {
+ public:
+  explicit Gateway(const GatewayContext& context);
+  ~Gateway();
+  Gateway(const Gateway&) = delete;
+  Gateway& operator=(const Gateway&) = delete;
+
+  // Sets the handlers of every control and of the timer. Call once, before the event loop.
+  void Attach();
+
+  // Opens port n as a serial port from its ComSetting (CommPort, Settings, Handshaking,
+  // PortOpen); false when any step failed or the port did not open.
+  bool OpenSerialPort(int16_t port);
+
+  // Refreshes port n's row in the connection list (nothing for a port not used).
+  void ShowTCPConnectionState(int16_t port);
+  // Refreshes the alarm-server state in the status bar.
+  void ShowOstrelConnectionState();
+
+  // Entry points of the event handling, public so that tests and tools can drive them.
+  void ProcessReceivedData(int16_t port, const std::string& data);
+  void TimerUpdateTimer();
+
+ private:
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,133 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+
+#include "platform/SocketControl.h"
+
+namespace tarvel {
+
+// A socket that tests drive by hand: they fire its events, inject received bytes, read what
+// was sent, and make Listen or Accept fail on demand. Pending connection requests are shared
+// between fakes through a FakeNetwork, as the real layer shares them between sockets.
+class FakeNetwork {
+ public:
+  struct Peer {
+    std::string Address;
+    int32_t Port = 0;
+  };
+  int32_t NewRequest(const Peer& peer) {
+    requests_[++lastId_] = peer;
+    return lastId_;
+  }
+  bool Take(int32_t id, Peer& peer) {
+    auto found = requests_.find(id);
+    if (found == requests_.end()) return false;
+    peer = found->second;
+    requests_.erase(found);
+    return true;
+  }
+  // Requests not taken over by the end of the handler are closed.
+  void DropPending() { requests_.clear(); }
+
+ private:
+  std::map<int32_t, Peer> requests_;
+  int32_t lastId_ = 0;
+};
+
+class FakeSocketControl : public SocketControl {
+ public:
+  explicit FakeSocketControl(FakeNetwork* network = nullptr) : network_(network) {}
+
+  void SetHandlers(SocketHandlers handlers) override { handlers_ = std::move(handlers); }
+  int16_t State() const override { return state_; }
+  int32_t LocalPort() const override { return localPort_; }
+  void SetLocalPort(int32_t port) override { localPort_ = port; }
+  void SetLocalAddress(const std::string& address) override { localAddress_ = address; }
+  std::string RemoteHost() const override { return remoteHost_; }
+  void SetRemoteHost(const std::string& host) override { remoteHost_ = host; }
+  int32_t RemotePort() const override { return remotePort_; }
+  void SetRemotePort(int32_t port) override { remotePort_ = port; }
+  std::string RemoteHostIP() const override { return remoteHostIP_; }
+
+  SocketError Listen() override {
+    if (listenError_.Failed()) return listenError_;
+    state_ = Listening;
+    return {};
+  }
+  void Connect() override {
+    ++connectCalls_;
+    state_ = Connecting;
+  }
+  SocketError Accept(int32_t requestId) override {
+    ++acceptCalls_;
+    if (state_ == Connected) return {40020, "Invalid operation at current state"};
+    FakeNetwork::Peer peer;
+    if (network_ == nullptr || !network_->Take(requestId, peer)) return {10022, "Invalid argument"};
+    remoteHostIP_ = peer.Address;
+    remotePort_ = peer.Port;
+    state_ = Connected;
+    return {};
+  }
+  void Close() override {
+    ++closeCalls_;
+    state_ = Closed;
+    received_.clear();
+  }
+  void SendData(const std::string& data) override { sent_ += data; }
+  std::string GetData() override { return std::exchange(received_, std::string()); }
+
+  // Test controls.
+  void FailListen(int number, const std::string& description) { listenError_ = {number, description}; }
+  void SetState(int16_t state) { state_ = state; }
+  void SetRemoteHostIP(const std::string& address) { remoteHostIP_ = address; }
+  // A peer asks to connect to this listening socket; the handler runs, then unclaimed
+  // requests are dropped. While the handler runs, the listener reports the peer's address.
+  void RequestConnection(const std::string& address, int32_t port) {
+    remoteHostIP_ = address;
+    remotePort_ = port;
+    const int32_t id = network_->NewRequest({address, port});
+    if (handlers_.ConnectionRequest) handlers_.ConnectionRequest(id);
+    network_->DropPending();
+  }
+  void Receive(const std::string& data) {
+    received_ += data;
+    if (handlers_.DataArrival) handlers_.DataArrival();
+  }
+  void FireConnect() {
+    state_ = Connected;
+    if (handlers_.Connect) handlers_.Connect();
+  }
+  void FireClose() {
+    state_ = Closing;
+    if (handlers_.Close) handlers_.Close();
+  }
+  void FireError(const std::string& description) {
+    state_ = Error;
+    if (handlers_.Error) handlers_.Error(description);
+  }
+  std::string TakeSent() { return std::exchange(sent_, std::string()); }
+  const std::string& Sent() const { return sent_; }
+  int ConnectCalls() const { return connectCalls_; }
+  int CloseCalls() const { return closeCalls_; }
+  int AcceptCalls() const { return acceptCalls_; }
+
+ private:
+  FakeNetwork* network_;
+  SocketHandlers handlers_;
+  int16_t state_ = Closed;
+  int32_t localPort_ = 0;
+  std::string localAddress_;
+  std::string remoteHost_;
+  int32_t remotePort_ = 0;
+  std::string remoteHostIP_;
+  SocketError listenError_;
+  std::string received_;
+  std::string sent_;
+  int connectCalls_ = 0;
+  int closeCalls_ = 0;
+  int acceptCalls_ = 0;
+};
+
+}  // namespace tarvel
