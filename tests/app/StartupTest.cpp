@@ -185,7 +185,9 @@ TEST_F(StartupTest, EachPortConfigurationHasItsOutcome) {
     EXPECT_EQ(state_.Ports[0].Kind, row.kind);
     const bool opened = row.kind != PortKind::NotUsed;
     ASSERT_EQ(list_.Rows().size(), opened ? 1u : 0u);
-    if (opened) EXPECT_EQ(list_.Rows()[0].Description, "Port zero");
+    if (opened) {
+      EXPECT_EQ(list_.Rows()[0].Description, "Port zero");
+    }
     EXPECT_EQ(state_.Ports[0].ConnectionListItem, opened ? 0 : PortEntry::NoRow);
     ASSERT_EQ(messages_.Messages().size(), fails ? 1u : 0u);
     if (fails) {
@@ -292,7 +294,9 @@ TEST_F(StartupTest, SecondCopyIsRefusedBeforeAnythingElse) {
     EXPECT_FALSE(outcome.KeepRunning);
     EXPECT_NE(outcome.ExitStatus, 0);
     ASSERT_EQ(messages_.Messages().size(), row.messages);
-    if (row.messages) EXPECT_EQ(messages_.Messages()[0].Text, AlreadyStarted);
+    if (row.messages) {
+      EXPECT_EQ(messages_.Messages()[0].Text, AlreadyStarted);
+    }
     EXPECT_TRUE(service_.Calls().empty());  // nothing uninstalled, nothing logged
     EXPECT_TRUE(LogLines().empty());
   }
