@@ -1,10 +1,10 @@
-#include <QApplication>
-
 #include <gtest/gtest.h>
 
-// Qt layer tests need one application object for the event loop and the widgets.
-// Test discovery runs the executable outside ctest's environment, so the offscreen platform is
-// chosen here too: the tests never need a display.
+#include <QApplication>
+
+// Qt layer tests need one application object for the event loop and the widgets. They never
+// need a display: offscreen unless the caller chose otherwise (ctest sets it for the runs, but
+// not for the test listing at build time).
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
