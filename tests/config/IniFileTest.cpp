@@ -70,11 +70,6 @@ TEST(IniFile, SurvivesBinaryGarbage) {
   EXPECT_EQ(ini.ReadIniValue("General", "OstrelPort", "14000"), "14000");
 }
 
-TEST(IniFile, DefaultIsCutLikeAnyValue) {
-  const IniFile ini = IniFile::FromText("");
-  EXPECT_EQ(ini.ReadIniValue("G", "Key", std::string(3000, 'd')), std::string(2047, 'd'));
-}
-
 TEST(IniFile, LoadsFromDisk) {
   TempFolder folder;
   folder.WriteFile(IniFile::FileName, "[General]\r\nOstrelPort=15000\r\n");

@@ -136,21 +136,5 @@ TEST(KeywordValue, TrimsBlanksAndUpperCases) {
   EXPECT_EQ(KeywordValue("tcp s"), "TCP S");
 }
 
-TEST(ScanNumber, TellsHowMuchOfTheTextIsTheNumber) {
-  const struct Row {
-    const char* text;
-    size_t length;
-    bool hasDigits;
-  } rows[] = {
-      {" 12 ", 3, true}, {"1E", 1, true}, {"1E+5x", 4, true}, {"&HFFz", 4, true},
-      {"&H", 0, false},  {"-", 0, false}, {"x1", 0, false},   {"0", 1, true},
-  };
-  for (const Row& row : rows) {
-    const NumberScan scan = ScanNumber(row.text);
-    EXPECT_EQ(scan.Length, row.length) << row.text;
-    EXPECT_EQ(scan.HasDigits, row.hasDigits) << row.text;
-  }
-}
-
 }  // namespace
 }  // namespace tarvel

@@ -58,13 +58,6 @@ TEST_F(LogFileTest, StampsEachLineUnlessItStartsWithAHyphen) {
   }
 }
 
-TEST_F(LogFileTest, HourRunsToTwentyThreeAndYearHasTwoDigits) {
-  clock_.Set(2009, 12, 31, 23, 5, 9);
-  LogFile log(clock_, folder_.Path());
-  log.WriteLog("late");
-  EXPECT_EQ(folder_.ReadFile("LogFiles/20091231.Log"), "09-12-31 23:05:09 late\r\n");
-}
-
 TEST_F(LogFileTest, MidnightStartsTheNextDaysFile) {
   LogFile log(clock_, folder_.Path());
   clock_.Set(2017, 12, 31, 23, 59, 59);
