@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTime>
 #include <QTimer>
@@ -106,9 +107,11 @@ void QtMainWindow::BuildStatusBar() {
     label->setMinimumWidth(Pixels(PanelTwips[index]));
     panels_[index] = label;
   }
-  // The connection state takes what is left; the others keep their design width or the width
-  // of their text, whichever is larger.
+  // The connection state takes what the others leave and is cut when the window is narrow (its
+  // tool tip holds the whole text); the others keep their design width or the width of their
+  // text, whichever is larger.
   panels_[0]->setMinimumWidth(0);
+  panels_[0]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   bar->addWidget(panels_[0], 1);
   for (int index = 1; index < 4; ++index) bar->addPermanentWidget(panels_[index]);
   clockTimer_ = new QTimer(this);
@@ -131,10 +134,17 @@ void QtMainWindow::BuildMenus() {
   });
 }
 
+// The short time format of some locales carries seconds; the panel shows hours and minutes.
+QString QtMainWindow::ShortTimeFormat() {
+  QString format = QLocale::system().timeFormat(QLocale::ShortFormat);
+  format.remove(QRegularExpression(QStringLiteral("[:.]ss?")));
+  return format;
+}
+
 void QtMainWindow::UpdateDateAndTime() {
   const QLocale locale = QLocale::system();
   panels_[2]->setText(locale.toString(QDate::currentDate(), QLocale::ShortFormat));
-  panels_[3]->setText(locale.toString(QTime::currentTime(), QLocale::ShortFormat));
+  panels_[3]->setText(locale.toString(QTime::currentTime(), ShortTimeFormat()));
 }
 
 QLabel* QtMainWindow::Panel(int panel) const {
@@ -188,7 +198,9 @@ void QtMainWindow::SetSubItem(int row, int subItem, const std::string& text) {
 
 void QtMainWindow::SetPanelText(int panel, const std::string& text) {
   if (panel != ConnectionPanel && panel != CounterPanel) return;
-  panels_[panel - 1]->setText(FromLatin1(text));
+  const QString shown = FromLatin1(text);
+  panels_[panel - 1]->setText(shown);
+  if (panel == ConnectionPanel) panels_[0]->setToolTip(shown);
 }
 
 std::string QtMainWindow::Caption() const {

@@ -55,6 +55,8 @@ class QtMainWindow : public QMainWindow,
   QAction* DebugAction() const { return debugAction_; }
   // Panels 1 to 4, left to right.
   QLabel* Panel(int panel) const;
+  // The system's short time format without seconds, as the time panel shows it.
+  static QString ShortTimeFormat();
 
   // ConnectionListView
   int AddRow(const std::string& text) override;

@@ -4,10 +4,13 @@
 #include <QApplication>
 #include <QDate>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPixmap>
 #include <QStatusBar>
+#include <QTime>
 #include <QTreeWidget>
 #include <vector>
 
@@ -97,7 +100,10 @@ TEST_F(QtMainWindowTest, StatusPanels) {
   EXPECT_EQ(window_.Panel(2)->text(), "Ostrel TxBytes:12, RxBytes:0");
   const QLocale locale = QLocale::system();
   EXPECT_EQ(window_.Panel(3)->text(), locale.toString(QDate::currentDate(), QLocale::ShortFormat));
-  EXPECT_FALSE(window_.Panel(4)->text().isEmpty());
+  EXPECT_EQ(window_.Panel(4)->text(),
+            locale.toString(QTime::currentTime(), QtMainWindow::ShortTimeFormat()));
+  EXPECT_FALSE(QtMainWindow::ShortTimeFormat().contains('s'));
+  EXPECT_EQ(window_.Panel(1)->toolTip(), window_.Panel(1)->text());
 
   window_.show();
   QApplication::processEvents();
@@ -170,6 +176,17 @@ TEST_F(QtMainWindowTest, ExitMenuAndCloseBoxCallTheHandlerAndStayOpen) {
             (std::vector<int>{QtMainWindow::ExitMenuReason, QtMainWindow::CloseBoxReason}));
   EXPECT_EQ(QtMainWindow::ExitMenuReason, 1);
   EXPECT_EQ(QtMainWindow::CloseBoxReason, 0);
+}
+
+TEST_F(QtMainWindowTest, EtchedLineAcrossTheTopOfTheClientArea) {
+  window_.show();
+  window_.resize(640, 200);
+  QApplication::processEvents();
+  const QImage image = window_.centralWidget()->grab().toImage();
+  for (const int x : {0, image.width() / 2, image.width() - 1}) {
+    EXPECT_EQ(image.pixelColor(x, 0), QColor(128, 128, 128)) << x;
+    EXPECT_EQ(image.pixelColor(x, 1), QColor(255, 255, 255)) << x;
+  }
 }
 
 TEST_F(QtMainWindowTest, HideHidesTheWindow) {
