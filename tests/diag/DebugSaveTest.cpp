@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "diag/DebugSave.h"
 #include "fakes/FakeClock.h"
+#include "support/TempFolder.h"
 #include "ui/InMemoryViews.h"
 
 namespace tarvel {
@@ -14,28 +12,17 @@ namespace {
 
 class DebugSaveTest : public ::testing::Test {
  protected:
-  DebugSaveTest() {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("debugsave_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_);
-    clock_.Set(2017, 6, 7, 8, 9, 10);
-  }
-  ~DebugSaveTest() override { std::filesystem::remove_all(folder_); }
+  DebugSaveTest() { clock_.Set(2017, 6, 7, 8, 9, 10); }
 
-  std::string ProgramPath() const { return folder_.string() + "/"; }
-  std::string SavedFile() const {
-    std::ifstream file(folder_ / "debug.txt", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-  }
+  std::string ProgramPath() const { return folder_.Path(); }
+  std::string SavedFile() const { return folder_.ReadFile("debug.txt"); }
   static std::string Header(const std::string& stamp) {
     return "DEBUG INFO\r\nSaved from TARVEL80 Import for Ostrel Alarm Server Debug " + stamp +
            "\r\n" + std::string(100, '-') + "\r\n";
   }
   static std::string Footer() { return std::string(80, '-') + "\r\n"; }
 
-  std::filesystem::path folder_;
+  TempFolder folder_;
   FakeClock clock_;
   InMemoryDebugList list_;
   DebugSave save_{clock_};
@@ -74,7 +61,7 @@ TEST_F(DebugSaveTest, UnwritableFolderReportsFailure) {
   list_.AddItem("kept");
   EXPECT_FALSE(save_.SaveDebugInfo(ProgramPath() + "missing/", list_));
   EXPECT_EQ(list_.ListCount(), 1);
-  EXPECT_FALSE(std::filesystem::exists(folder_ / "missing"));
+  EXPECT_FALSE(folder_.Exists("missing"));
 }
 
 }  // namespace

@@ -8,12 +8,10 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScrollBar>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "diag/TrafficTrace.h"
 #include "fakes/FakeClock.h"
+#include "support/TempFolder.h"
 #include "ui/InMemoryViews.h"
 #include "ui/QtDebugWindow.h"
 
@@ -22,18 +20,10 @@ namespace {
 
 class QtDebugWindowTest : public ::testing::Test {
  protected:
-  QtDebugWindowTest() {
-    folder_ =
-        std::filesystem::temp_directory_path() /
-        ("qtdebug_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    std::filesystem::create_directories(folder_);
-    programPath_ = folder_.string() + "/";
-    menus_.SetDebugChecked(true);
-  }
-  ~QtDebugWindowTest() override { std::filesystem::remove_all(folder_); }
+  QtDebugWindowTest() { menus_.SetDebugChecked(true); }
 
-  std::filesystem::path folder_;
-  std::string programPath_;
+  TempFolder folder_;
+  std::string programPath_ = folder_.Path();
   FakeClock clock_;
   InMemoryMenuChecks menus_;
   QtDebugWindow window_{clock_, programPath_};
@@ -100,8 +90,7 @@ TEST_F(QtDebugWindowTest, SaveAppendsToDebugTxtAndKeepsTheList) {
   window_.AddItem("one");
   window_.SaveAction()->trigger();
   window_.SaveAction()->trigger();
-  std::ifstream file(folder_ / "debug.txt", std::ios::binary);
-  const std::string text(std::istreambuf_iterator<char>(file), {});
+  const std::string text = folder_.ReadFile("debug.txt");
   EXPECT_EQ(text.find("DEBUG INFO\r\n"), 0u);
   EXPECT_NE(text.find("000 one\r\n", 20), std::string::npos);
   EXPECT_NE(text.rfind("DEBUG INFO\r\n"), 0u) << "second block appended";
@@ -110,7 +99,7 @@ TEST_F(QtDebugWindowTest, SaveAppendsToDebugTxtAndKeepsTheList) {
 }
 
 TEST_F(QtDebugWindowTest, FailedSaveTellsTheOperator) {
-  programPath_ = folder_.string() + "/missing/";
+  programPath_ = folder_.Path() + "missing/";
   window_.AddItem("one");
   EXPECT_FALSE(window_.MenuSaveClick());
   EXPECT_EQ(window_.ListCount(), 1);
