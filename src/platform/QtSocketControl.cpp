@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <climits>
 #include <map>
 #include <utility>
@@ -31,6 +32,8 @@ constexpr const char* InvalidArgumentText = "Invalid argument";
 constexpr int KeepAliveIdleSeconds = 60;
 constexpr int KeepAliveIntervalSeconds = 10;
 constexpr int KeepAliveProbes = 5;
+
+constexpr int AcceptRetryMs = 1000;
 
 int ErrorNumber(QAbstractSocket::SocketError error) {
   return 100 + static_cast<int>(error);
@@ -142,17 +145,23 @@ SocketError QtSocketControl::Listen() {
   if (!localAddress_.empty() && !address.setAddress(QString::fromLatin1(localAddress_))) {
     return {InvalidArgumentNumber, "Invalid local address " + localAddress_};
   }
-  auto server = std::make_unique<QTcpServer>();
-  if (!server->listen(address, static_cast<quint16>(localPort_))) {
-    return {ErrorNumber(server->serverError()), server->errorString().toStdString()};
+  auto listening = std::make_unique<QTcpServer>();
+  if (!listening->listen(address, static_cast<quint16>(localPort_))) {
+    return {ErrorNumber(listening->serverError()), listening->errorString().toStdString()};
   }
   Close();
-  server_ = server.release();
+  server_ = listening.release();
   server_->setParent(context_.get());
   localPort_ = server_->serverPort();
   state_ = Listening;
   QObject::connect(server_, &QTcpServer::newConnection, context_.get(),
                    [this] { OnNewConnection(); });
+  // Qt stops accepting for good after a failed accept (no descriptor left, for one); a listener
+  // must outlive a passing shortage, so it tries again a moment later.
+  QTcpServer* server = server_;
+  QObject::connect(server_, &QTcpServer::acceptError, server_, [server] {
+    QTimer::singleShot(AcceptRetryMs, server, [server] { server->resumeAccepting(); });
+  });
   return {};
 }
 

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -338,6 +340,38 @@ TEST_F(QtSocketControlTest, PeerThatStopsReadingIsDroppedAtTheSendQueueLimit) {
   RunEventsFor(20);
   EXPECT_EQ(stalled.Errors.size(), 1u);
   EXPECT_EQ(stalled.Closes, 0);
+}
+
+// The limit on descriptors bounds their numbers: a limit at the lowest free number leaves no
+// descriptor to be had.
+rlim_t LowestFreeDescriptor() {
+  const int probe = dup(0);
+  close(probe);
+  return static_cast<rlim_t>(probe);
+}
+
+TEST_F(QtSocketControlTest, ListenerKeepsAcceptingAfterRunningOutOfDescriptors) {
+  ListenAndAcceptOn(data);
+  const int client = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(client, 0);
+  struct RestoredLimit {
+    rlimit Original{};
+    RestoredLimit() { getrlimit(RLIMIT_NOFILE, &Original); }
+    ~RestoredLimit() { setrlimit(RLIMIT_NOFILE, &Original); }
+  } restored;
+  rlimit tight = restored.Original;
+  tight.rlim_cur = LowestFreeDescriptor();
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(listener.Socket.LocalPort()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  RunEventsFor(100);  // the listener fails to take the connection
+  EXPECT_EQ(listener.Requests, 0);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &restored.Original), 0);
+  EXPECT_TRUE(WaitUntil([&] { return listener.Requests == 1; }, 3000));
+  close(client);
 }
 
 }  // namespace
