@@ -21,9 +21,11 @@ std::string DefaultSerialDeviceName(int commPort);
 //
 // Settings: "baud,parity,databits,stopbits" with blanks around the fields ignored; any
 // positive baud rate (the device may refuse an unusual one when opening), parity N, E, O, M or
-// S in either case, data bits 5 to 8, stop bits 1, 1.5 or 2 (1.5 is refused by most Linux
-// drivers when opening). Handshaking 1 is XON/XOFF; 2 and 3 are RTS/CTS, since the device
-// offers one kind at a time and the hardware lines are the one that matters for a receiver.
+// S in either case, data bits 5 to 8, stop bits 1, 1.5 or 2. Linux line settings know no 1.5
+// stop bits: the line then runs with 1, which receives frames sent with 1.5 all the same (the
+// extra half bit reads as idle line). Handshaking 1 is XON/XOFF (the line then swallows the
+// XON and XOFF bytes, 0x11 and 0x13); 2 and 3 are RTS/CTS, since the device offers one kind at a
+// time and the hardware lines are the one that matters for a receiver.
 //
 // A device that fails while open (a USB adapter pulled, the line hung up) raises DeviceLost
 // once and is closed; it stays closed until the process restarts, even if the device comes back.

@@ -169,7 +169,7 @@ void QtSocketControl::OnNewConnection() {
   while (server_ != nullptr && server_->hasPendingConnections()) {
     QTcpSocket* socket = server_->nextPendingConnection();
     PendingRequest request{socket, AddressText(socket->peerAddress()), socket->peerPort()};
-    PostEvent([this, request]() mutable {
+    PostEvent([this, request] {
       if (request.Socket.isNull()) return;
       remoteHostIP_ = request.Address;
       remotePort_ = request.Port;
