@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "config/IniFile.h"
 #include "state/GeneralSettings.h"
@@ -23,7 +24,13 @@ std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettin
 
 // Reads the section "TARVEL80_Port_" + port into the entry's configuration fields, in the
 // documented key order, and gives the port's PortType as a keyword (trimmed, upper case).
+// A port number outside 0 to 7 reads nothing and leaves portType empty.
 std::optional<ConfigError> ReadPortSettings(const IniFile& ini, int port, PortEntry& entry,
                                             std::string& portType);
+
+// The service flag as the service control's settings store keeps it ("0" or "1"): any number
+// but 0 means the program runs as a service. Nothing when the text is not a number, which
+// start-up treats as a configuration error.
+std::optional<bool> RunAsServiceValue(std::string_view storedText);
 
 }  // namespace tarvel

@@ -1,33 +1,44 @@
 #pragma once
 
+#include <cstddef>
+#include <map>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <utility>
 
 namespace tarvel {
 
 // A Windows-style INI file, read once as 8-bit bytes. A missing or unreadable file reads as
 // an empty one, so every key takes its default.
+//
+// The lines are read the way the Windows reader reads them, with these choices of our own:
+// - a line whose first character after blanks and tabs is ";" is a comment;
+// - a line starting with "[" names a section up to its last "]" (or to the line end when
+//   there is none); keys before the first section belong to none and are never found;
+// - a line without "=" is ignored; so is one whose key is empty;
+// - when a key occurs twice in a section (or in two sections of the same name) the first one
+//   wins, as with the Windows reader;
+// - a value is cut to 2047 characters, and only the first MaxFileBytes of the file are read.
 class IniFile {
  public:
   static constexpr const char* FileName = "TARVEL80Import.ini";
+  static constexpr size_t MaxValueLength = 2047;
+  static constexpr size_t MaxFileBytes = 16 * 1024 * 1024;
 
   static IniFile Load(const std::string& path);
   static IniFile FromText(std::string_view text);
 
-  // The value of a key: section and key matched without regard to case, blanks at both ends
-  // removed, one pair of enclosing quotes removed, cut to 2047 characters; the default when
-  // the section or key is missing.
+  // The value of a key: section and key matched without regard to case, blanks and tabs at
+  // both ends removed, one pair of enclosing quotes (double or single) removed, cut to 2047
+  // characters; the default when the section or key is missing.
   std::string ReadIniValue(std::string_view section, std::string_view key,
                            std::string_view defaultText) const;
 
  private:
-  struct Entry {
-    std::string Section;  // upper case
-    std::string Key;      // upper case
-    std::string Value;
-  };
-  std::vector<Entry> entries_;
+  void AddLine(std::string_view line, const std::string& section);
+
+  // (section, key), both upper case -> value.
+  std::map<std::pair<std::string, std::string>, std::string> values_;
 };
 
 }  // namespace tarvel

@@ -1,11 +1,22 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace tarvel {
+
+// The outcome of reading the number a text begins with.
+struct NumberScan {
+  double Value = 0;        // 0 when the text does not begin with a number; may be infinite
+  size_t Length = 0;       // characters taken, blanks between the digits included
+  bool HasDigits = false;  // at least one digit was read
+};
+
+// Reads the number the text begins with, in time linear in the text and without allocating.
+NumberScan ScanNumber(std::string_view text);
 
 // The leading-number rule by which every number is read from a text: blanks, tabs and line
 // feeds skipped anywhere before and between the digits, an optional sign, a decimal point, an

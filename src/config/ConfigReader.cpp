@@ -1,0 +1,89 @@
+#include "config/ConfigReader.h"
+
+#include <cmath>
+#include <utility>
+
+#include "config/NumericValue.h"
+#include "state/ProgramState.h"
+
+namespace tarvel {
+namespace {
+
+// Reads the keys of one section with their conversions; the first Long value out of range is
+// kept as the section's error, and its field keeps the value it had.
+class SectionReader {
+ public:
+  SectionReader(const IniFile& ini, std::string section)
+      : ini_(ini), section_(std::move(section)) {}
+
+  std::string Text(std::string_view key, std::string_view defaultText) const {
+    return ini_.ReadIniValue(section_, key, defaultText);
+  }
+  bool Flag(std::string_view key, std::string_view defaultText) const {
+    return FlagValue(Text(key, defaultText));
+  }
+  void Long(std::string_view key, std::string_view defaultText, int32_t& field) {
+    const std::string text = Text(key, defaultText);
+    const std::optional<int32_t> value = LongValue(text);
+    if (value) {
+      field = *value;
+    } else if (!error_) {
+      error_ = ConfigError{section_, std::string(key), text};
+    }
+  }
+  const std::optional<ConfigError>& Error() const { return error_; }
+
+ private:
+  const IniFile& ini_;
+  std::string section_;
+  std::optional<ConfigError> error_;
+};
+
+bool OnlySkippedCharacters(std::string_view text) {
+  return text.find_first_not_of(" \t\n") == std::string_view::npos;
+}
+
+}  // namespace
+
+std::string ConfigError::Text() const {
+  return "Configuration value out of range: [" + Section + "] " + Key + "=" + Value;
+}
+
+std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettings& settings) {
+  SectionReader reader(ini, "General");
+  reader.Long("ReconnectInterval", "120", settings.ReconnectInterval);
+  settings.WatchDogTagName = reader.Text("WatchDogTagName", "");
+  reader.Long("WatchDogInterval", "30", settings.WatchDogInterval);
+  reader.Long("OstrelPort", "14000", settings.OstrelPort);
+  settings.BufferIfOstrelNotConnected = reader.Flag("BufferIfOstrelNotConnected", "1");
+  return reader.Error();
+}
+
+std::optional<ConfigError> ReadPortSettings(const IniFile& ini, int port, PortEntry& entry,
+                                            std::string& portType) {
+  portType.clear();
+  if (port < 0 || port >= PortCount) return std::nullopt;
+  SectionReader reader(ini, "TARVEL80_Port_" + std::to_string(port));
+  entry.Description = reader.Text("Description", "");
+  reader.Long("PollFailTimeout", "0", entry.PollFailTimeout);
+  reader.Long("PollFailRemindTime", "0", entry.PollFailRemindTime);
+  entry.Swedish7BitASCII2ISOLatin1 = reader.Flag("Swedish7BitASCII2ISOLatin1", "0");
+  entry.DOSASCII2ISOLatin1 = reader.Flag("DOSASCII2ISOLatin1", "0");
+  entry.ForceOldParsing = reader.Flag("ForceOldParsing", "0");
+  entry.RemoteAddress = reader.Text("RemoteAddress", "");
+  reader.Long("ListenPort", "0", entry.ListenPort);
+  entry.ComSetting = reader.Text("ComSetting", "");
+  portType = KeywordValue(reader.Text("PortType", ""));
+  return reader.Error();
+}
+
+std::optional<bool> RunAsServiceValue(std::string_view storedText) {
+  const NumberScan scan = ScanNumber(storedText);
+  if (!scan.HasDigits || !std::isfinite(scan.Value) ||
+      !OnlySkippedCharacters(storedText.substr(scan.Length))) {
+    return std::nullopt;
+  }
+  return scan.Value != 0;
+}
+
+}  // namespace tarvel

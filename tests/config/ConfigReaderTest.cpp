@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "config/ConfigReader.h"
+#include "state/ProgramState.h"
+
+namespace tarvel {
+namespace {
+
+struct PortRead {
+  PortEntry entry;
+  std::string portType;
+  std::optional<ConfigError> error;
+};
+
+PortRead ReadPort(const IniFile& ini, int port) {
+  PortRead read;
+  read.error = ReadPortSettings(ini, port, read.entry, read.portType);
+  return read;
+}
+
+TEST(ConfigReader, NoFileGivesTheDefaultsEverywhere) {
+  const IniFile ini = IniFile::FromText("");
+  GeneralSettings general;
+  general.ReconnectInterval = general.WatchDogInterval = general.OstrelPort = -5;
+  general.BufferIfOstrelNotConnected = false;
+  EXPECT_FALSE(ReadGeneralSettings(ini, general));
+  EXPECT_EQ(general.ReconnectInterval, 120);
+  EXPECT_EQ(general.WatchDogTagName, "");
+  EXPECT_EQ(general.WatchDogInterval, 30);
+  EXPECT_EQ(general.OstrelPort, 14000);
+  EXPECT_TRUE(general.BufferIfOstrelNotConnected);
+  for (int port = 0; port < PortCount; ++port) {
+    const PortRead read = ReadPort(ini, port);
+    EXPECT_FALSE(read.error);
+    EXPECT_EQ(read.portType, "") << port;
+    EXPECT_EQ(read.entry.Description, "") << port;
+    EXPECT_EQ(read.entry.ListenPort, 0) << port;
+    EXPECT_EQ(read.entry.Kind, PortKind::NotUsed) << port;
+  }
+}
+
+TEST(ConfigReader, ReadsEveryKeyOfAPortSection) {
+  const IniFile ini = IniFile::FromText(
+      "[tarvel80_port_5]\n"
+      "Description=Hall\nPollFailTimeout=60\nPollFailRemindTime=600.5\n"
+      "Swedish7BitASCII2ISOLatin1=1\nDOSASCII2ISOLatin1=0.4\nForceOldParsing=yes\n"
+      "RemoteAddress=host:1\nListenPort=2.5\nComSetting=COM3,9600,N,8,1,0\nPortType= tcps \n");
+  const PortRead read = ReadPort(ini, 5);
+  EXPECT_FALSE(read.error);
+  EXPECT_EQ(read.entry.Description, "Hall");
+  EXPECT_EQ(read.entry.PollFailTimeout, 60);
+  EXPECT_EQ(read.entry.PollFailRemindTime, 600);
+  EXPECT_TRUE(read.entry.Swedish7BitASCII2ISOLatin1);
+  EXPECT_TRUE(read.entry.DOSASCII2ISOLatin1);
+  EXPECT_FALSE(read.entry.ForceOldParsing);
+  EXPECT_EQ(read.entry.RemoteAddress, "host:1");
+  EXPECT_EQ(read.entry.ListenPort, 2);
+  EXPECT_EQ(read.entry.ComSetting, "COM3,9600,N,8,1,0");
+  EXPECT_EQ(read.portType, "TCPS");
+  EXPECT_EQ(ReadPort(ini, 4).entry.Description, "");
+}
+
+TEST(ConfigReader, ReadsOnlyTheSectionsOfPortsZeroToSeven) {
+  const IniFile ini = IniFile::FromText(
+      "[TARVEL80_Port_8]\nDescription=eight\nPortType=TCPS\n"
+      "[TARVEL80_Port_-1]\nDescription=minus\n[TARVEL80_Port_01]\nDescription=padded\n");
+  for (int port = -1; port <= PortCount; ++port) {
+    const PortRead read = ReadPort(ini, port);
+    EXPECT_EQ(read.entry.Description, "") << port;
+    EXPECT_EQ(read.portType, "") << port;
+  }
+}
+
+TEST(ConfigReader, ValueOutOfRangeIsAnErrorNamingTheFirstBadKey) {
+  const IniFile ini = IniFile::FromText(
+      "[General]\nWatchDogInterval=2147483648\nOstrelPort=-1e10\n"
+      "[TARVEL80_Port_3]\nListenPort=&HFFFFFFFF\nDescription=still read\n");
+  GeneralSettings general;
+  const std::optional<ConfigError> generalError = ReadGeneralSettings(ini, general);
+  ASSERT_TRUE(generalError);
+  EXPECT_EQ(generalError->Text(),
+            "Configuration value out of range: [General] WatchDogInterval=2147483648");
+  EXPECT_EQ(general.WatchDogInterval, 30);
+
+  const PortRead read = ReadPort(ini, 3);
+  ASSERT_TRUE(read.error);
+  EXPECT_EQ(read.error->Text(),
+            "Configuration value out of range: [TARVEL80_Port_3] ListenPort=&HFFFFFFFF");
+  EXPECT_EQ(read.entry.Description, "still read");
+}
+
+TEST(ConfigReader, RunAsServiceTakesOnlyANumber) {
+  const struct Row {
+    const char* text;
+    std::optional<bool> expected;
+  } rows[] = {
+      {"0", false},           {"1", true},          {" 2 ", true},           {"-1", true},
+      {"0.0", false},         {"&H1", true},        {"abc", std::nullopt},   {"", std::nullopt},
+      {"1abc", std::nullopt}, {"1E", std::nullopt}, {"1e999", std::nullopt},
+  };
+  for (const Row& row : rows) EXPECT_EQ(RunAsServiceValue(row.text), row.expected) << row.text;
+}
+
+TEST(ConfigReader, ExampleConfigurationReadsAsDocumented) {
+  const std::filesystem::path example =
+      std::filesystem::path(__FILE__).parent_path() / "../../examples/TARVEL80Import.ini";
+  const IniFile ini = IniFile::Load(example.string());
+  GeneralSettings general;
+  EXPECT_FALSE(ReadGeneralSettings(ini, general));
+  EXPECT_EQ(general.OstrelPort, 14000);
+  EXPECT_EQ(general.WatchDogTagName, "TARVEL80-WD");
+  EXPECT_EQ(general.WatchDogInterval, 30);
+
+  const PortRead server = ReadPort(ini, 0);
+  EXPECT_EQ(server.portType, "TCPS");
+  EXPECT_EQ(server.entry.ListenPort, 4001);
+  EXPECT_NE(server.entry.Description, "");
+  EXPECT_GT(server.entry.PollFailTimeout, 0);
+
+  const PortRead client = ReadPort(ini, 1);
+  EXPECT_EQ(client.portType, "TCPC");
+  EXPECT_EQ(client.entry.RemoteAddress, "127.0.0.1:4002");
+  EXPECT_EQ(client.entry.ListenPort, 0);
+
+  for (int port = 2; port < PortCount; ++port) {
+    const PortRead unused = ReadPort(ini, port);
+    EXPECT_FALSE(unused.error) << port;
+    EXPECT_EQ(unused.portType, "") << port;
+  }
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "diag/LogFile.h"
+#include "fakes/FakeClock.h"
+#include "support/TempFolder.h"
+
+namespace tarvel {
+namespace {
+
+// A clock that moves on by one second at every reading, to show how often it is read.
+class SteppingClock : public Clock {
+ public:
+  explicit SteppingClock(LocalTime start) : next_(start) {}
+  LocalTime Now() const override {
+    const LocalTime now = next_;
+    if (++next_.Second == 60) next_ = LocalTime{2018, 1, 1, 0, 0, 0, 0};
+    return now;
+  }
+
+ private:
+  mutable LocalTime next_;
+};
+
+class LogFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(folder_.Path().empty());
+    std::filesystem::create_directory(folder_.Path() + "LogFiles");
+  }
+  TempFolder folder_;
+  FakeClock clock_;
+};
+
+TEST_F(LogFileTest, StampsEachLineUnlessItStartsWithAHyphen) {
+  const struct Row {
+    std::string text;
+    std::string line;
+  } rows[] = {
+      {"Program started", "17-06-07 14:14:05 Program started\r\n"},
+      {std::string(80, '-'), std::string(80, '-') + "\r\n"},
+      {"-x", "-x\r\n"},
+      {" -x", "17-06-07 14:14:05  -x\r\n"},
+      {"", "17-06-07 14:14:05 \r\n"},
+      {"a\r\nb", "17-06-07 14:14:05 a\r\nb\r\n"},
+      {std::string("\xC4\0\xFF", 3), "17-06-07 14:14:05 " + std::string("\xC4\0\xFF", 3) + "\r\n"},
+  };
+  clock_.Set(2017, 6, 7, 14, 14, 5);
+  LogFile log(clock_, folder_.Path());
+  std::string expected = "kept\r\n";
+  folder_.WriteFile("LogFiles/20170607.Log", expected);
+  for (const Row& row : rows) {
+    log.WriteLog(row.text);
+    expected += row.line;
+    EXPECT_EQ(folder_.ReadFile("LogFiles/20170607.Log"), expected) << "text: " << row.text;
+  }
+}
+
+TEST_F(LogFileTest, MidnightStartsTheNextDaysFile) {
+  LogFile log(clock_, folder_.Path());
+  clock_.Set(2017, 12, 31, 23, 59, 59);
+  log.WriteLog("before");
+  clock_.Set(2018, 1, 1, 0, 0, 0);
+  log.WriteLog("after");
+  EXPECT_EQ(folder_.ReadFile("LogFiles/20171231.Log"), "17-12-31 23:59:59 before\r\n");
+  EXPECT_EQ(folder_.ReadFile("LogFiles/20180101.Log"), "18-01-01 00:00:00 after\r\n");
+}
+
+TEST_F(LogFileTest, OneClockReadingGivesFileNameAndStamp) {
+  const SteppingClock clock(LocalTime{2017, 12, 31, 23, 59, 59, 0});
+  LogFile log(clock, folder_.Path());
+  log.WriteLog("edge");
+  EXPECT_EQ(folder_.ReadFile("LogFiles/20171231.Log"), "17-12-31 23:59:59 edge\r\n");
+  EXPECT_FALSE(folder_.Exists("LogFiles/20180101.Log"));
+}
+
+TEST_F(LogFileTest, MissingFolderOrBlockedFileLosesTheLineQuietly) {
+  TempFolder empty;
+  LogFile log(clock_, empty.Path());
+  log.WriteLog("lost");
+  EXPECT_FALSE(empty.Exists("LogFiles"));
+
+  std::filesystem::create_directory(folder_.Path() + "LogFiles/20170607.Log");
+  LogFile blocked(clock_, folder_.Path());
+  blocked.WriteLog("lost too");
+  EXPECT_TRUE(std::filesystem::is_directory(folder_.Path() + "LogFiles/20170607.Log"));
+
+  LogFile moved(clock_, empty.Path());
+  moved.SetProgramPath(folder_.Path() + "nowhere/");
+  moved.WriteLog("lost as well");
+  EXPECT_FALSE(folder_.Exists("nowhere"));
+}
+
+}  // namespace
+}  // namespace tarvel
