@@ -1,12 +1,14 @@
 // Pushes TARVEL80 messages through ProcessReceivedData into a connected alarm server that only
 // counts bytes, with the traffic trace off, and prints lines per second and nanoseconds per
 // line. Build it in a Release tree to measure.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 #include "app/Gateway.h"
 #include "diag/LogFile.h"
@@ -53,7 +55,9 @@ class CountingSocket : public SocketControl {
 class LastTextList : public ConnectionListView {
  public:
   int AddRow(const std::string&) override { return 0; }
-  void SetSubItem(int, int subItem, const std::string& text) override { texts_[subItem & 3] = text; }
+  void SetSubItem(int, int subItem, const std::string& text) override {
+    texts_[subItem & 3] = text;
+  }
 
  private:
   std::string texts_[4];
@@ -75,7 +79,9 @@ class IdleTimer : public UpdateTimer {
 };
 
 struct Bench {
-  Bench() : folder(std::filesystem::temp_directory_path() / ("pipeline_benchmark_" + std::to_string(getpid()))) {
+  Bench()
+      : folder(std::filesystem::temp_directory_path() /
+               ("pipeline_benchmark_" + std::to_string(getpid()))) {
     std::filesystem::create_directories(folder / "LogFiles");
     state.ProgramPath = folder.string() + "/";
     for (int port = 0; port < 2; ++port) {
@@ -138,15 +144,25 @@ std::string Repeat(const std::string& text, int count) {
 }  // namespace
 }  // namespace tarvel
 
-int main() {
+// With a number as argument, runs only that case (for a profiler).
+int main(int argc, char** argv) {
   using tarvel::Repeat;
   using tarvel::Run;
+  const int only = argc > 1 ? std::atoi(argv[1]) : 0;
   const std::string single = "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open\r\n";
   const std::string multi =
       "NACK ALARM 12-JAN-17 10:20:30 Fire detector\r\nHall 2\r\nSecond floor\r\n";
-  Run("single-line, 1 line per reception", 0, "", single, 1, 3'000'000);
-  Run("single-line, 50 lines per reception", 0, "", Repeat(single, 50), 50, 100'000);
-  Run("multi-line (header + 2 lines), 1 event/recv", 1, multi, multi, 3, 1'000'000);
-  Run("multi-line (header + 2 lines), 20 events/recv", 1, multi, Repeat(multi, 20), 60, 50'000);
+  if (only == 0 || only == 1) {
+    Run("single-line, 1 line per reception", 0, "", single, 1, 3'000'000);
+  }
+  if (only == 0 || only == 2) {
+    Run("single-line, 50 lines per reception", 0, "", Repeat(single, 50), 50, 100'000);
+  }
+  if (only == 0 || only == 3) {
+    Run("multi-line (header + 2 lines), 1 event/recv", 1, multi, multi, 3, 1'000'000);
+  }
+  if (only == 0 || only == 4) {
+    Run("multi-line (header + 2 lines), 20 events/recv", 1, multi, Repeat(multi, 20), 60, 50'000);
+  }
   return 0;
 }

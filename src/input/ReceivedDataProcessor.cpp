@@ -1,5 +1,6 @@
 #include "input/ReceivedDataProcessor.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "input/CharsetConversion.h"
@@ -78,13 +79,13 @@ void ReceivedDataProcessor::ClearReceiveBuffer(int16_t port) {
 bool ReceivedDataProcessor::AppendReceived(int16_t port, const std::string& data) {
   std::string& buffer = state_.Ports[port].ReceiveBuffer;
   const std::size_t start = buffer.size();
-  const char* next = data.data();
-  const char* const end = next + data.size();
-  while (next < end) {
-    const char* run = next;
-    while (next < end && *next != '\r' && *next != '\f') ++next;
-    buffer.append(run, next);
-    if (next < end) ++next;
+  buffer.append(data);
+  // Most receptions hold a CR only before each LF: search first, compact only when needed.
+  const std::size_t firstDropped = buffer.find_first_of("\r\f", start);
+  if (firstDropped != std::string::npos) {
+    const auto kept = std::remove_if(buffer.begin() + static_cast<std::ptrdiff_t>(firstDropped),
+                                     buffer.end(), [](char c) { return c == '\r' || c == '\f'; });
+    buffer.erase(kept, buffer.end());
   }
   PortParsing& parsing = parsing_[port];
   if (!parsing.SkippingLongLine) return false;
