@@ -44,7 +44,11 @@ void OstrelConnection::SendToOstrel(const std::string& text) {
   } catch (const std::exception&) {
     // The debug trace never keeps a line from the alarm server.
   }
-  controls_.WinsockOstrelData->SendData(text);
+  try {
+    controls_.WinsockOstrelData->SendData(text);
+  } catch (const std::exception&) {
+    // Not kept or retried: the loss shows as the connection's later Close or Error.
+  }
   AddToByteCounter(state_.OstrelTxBytes, static_cast<int64_t>(text.size()));
   ShowByteCounters();
 }

@@ -40,6 +40,22 @@ class FaultyConnectionList : public InMemoryConnectionList {
   bool failNext_ = false;
 };
 
+// A clock that can be told to fail once, to reach the fault handling inside line parsing.
+class FaultyClock : public FakeClock {
+ public:
+  LocalTime Now() const override {
+    if (failNext_) {
+      failNext_ = false;
+      throw std::runtime_error("clock failed");
+    }
+    return FakeClock::Now();
+  }
+  void FailNextReading() { failNext_ = true; }
+
+ private:
+  mutable bool failNext_ = false;
+};
+
 // The whole gateway over fakes: every socket and serial port, the in-memory views, a fake clock
 // and timer, and a temporary program folder whose log file the tests read back.
 class GatewayFixture : public ::testing::Test {
@@ -104,7 +120,7 @@ class GatewayFixture : public ::testing::Test {
     return connectionList.Rows().at(state.Ports[port].ConnectionListItem).SubItems[subItem];
   }
 
-  FakeClock clock;
+  FaultyClock clock;
   ProgramState state;
   FakeNetwork network;
   std::unique_ptr<LogFile> log;

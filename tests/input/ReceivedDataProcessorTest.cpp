@@ -232,5 +232,15 @@ TEST_F(ReceivedDataTest, FaultWhileHandlingAReceptionIsContained) {
   EXPECT_EQ(Sent(), AlarmLine);
 }
 
+TEST_F(ReceivedDataTest, FaultInOneLineDropsOnlyThatLine) {
+  // A year out of range makes the date fall back to today, which reads the clock.
+  clock.FailNextReading();
+  Receive(0, Message("ALARM", "07-06-1E99") + "\n" + Message("ALARM") + "\n");
+  EXPECT_EQ(Sent(), AlarmLine);
+  Receive(0, Message("ALARM") + "\n");
+  EXPECT_EQ(Sent(), AlarmLine);
+  EXPECT_EQ(EventLogs(), std::vector<std::string>{"Line dropped on port (0), clock failed"});
+}
+
 }  // namespace
 }  // namespace tarvel

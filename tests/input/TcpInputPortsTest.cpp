@@ -86,5 +86,14 @@ TEST_F(TcpPortTest, ClientPortConnectsAndFails) {
                                       "Connection (3) was established to panel.local:4002"}));
 }
 
+TEST_F(TcpPortTest, FailedAcceptIsLoggedAsAFailure) {
+  FakeNetwork otherNetwork;  // the request is not found there
+  FakeSocketControl data(&otherNetwork);
+  controls.WinsockData[2] = &data;
+  listeners[2]->RequestConnection("10.1.1.1", 3333);
+  EXPECT_EQ(PortLogs(), std::vector<std::string>{"Connection (2) failed (Invalid argument)"});
+  EXPECT_EQ(RowText(2, ConnectionListView::StatusColumn), "Waiting for connection at port 4001");
+}
+
 }  // namespace
 }  // namespace tarvel
