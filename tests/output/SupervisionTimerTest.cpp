@@ -105,29 +105,5 @@ TEST_F(SupervisionTest, ClientPortReconnectSchedule) {
   EXPECT_EQ(data.CloseCalls(), 6);  // each attempt closes first, and so did the close event
 }
 
-TEST_F(SupervisionTest, TickRunsWithTheTimerOffAndReenablesIt) {
-  bool enabledDuringTick = true;
-  ostrelData.SetState(SocketControl::Connected);
-  state.PendingOstrelText = "x\n";
-  timer.SetEnabled(true);
-  // The flush at the end of the tick is the last thing it sends.
-  struct Spy : FakeSocketControl {
-    FakeUpdateTimer* timer;
-    bool* flag;
-    void SendData(const std::string& data) override {
-      *flag = timer->Enabled();
-      FakeSocketControl::SendData(data);
-    }
-  } spy;
-  spy.timer = &timer;
-  spy.flag = &enabledDuringTick;
-  spy.SetState(SocketControl::Connected);
-  controls.WinsockOstrelData = &spy;
-  timer.Tick();
-  EXPECT_FALSE(enabledDuringTick);
-  EXPECT_TRUE(timer.Enabled());
-  EXPECT_EQ(spy.Sent(), "x\n");
-}
-
 }  // namespace
 }  // namespace tarvel
