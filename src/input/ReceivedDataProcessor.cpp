@@ -56,13 +56,14 @@ void ReceivedDataProcessor::ProcessReceivedData(int16_t port, const std::string&
   // Text before this point holds no line feed, so the search starts at the new text.
   const std::size_t scanFrom = entry.ReceiveBuffer.size();
   const bool skippedLineEnded = AppendReceived(port, data);
+  AddToByteCounter(entry.RxByteCount, static_cast<int64_t>(data.size()));
   try {
     trace_.TraceTraffic(port, data, TrafficTrace::Received);
+    ShowRxByteCount(entry);
   } catch (const std::exception&) {
-    // The debug trace never keeps a line from being handled.
+    // The debug window and the connection list never keep a line from being handled, and the
+    // appended text must be framed now: the next reception searches only its own text.
   }
-  AddToByteCounter(entry.RxByteCount, static_cast<int64_t>(data.size()));
-  ShowRxByteCount(entry);
   if (skippedLineEnded) LineCompleted(port);
   TakeCompleteLines(port, scanFrom);
   CapUnfinishedText(port);

@@ -223,13 +223,13 @@ TEST_F(ReceivedDataTest, EveryByteValueInEveryPosition) {
   EXPECT_EQ(Sent(), AlarmLine);
 }
 
-TEST_F(ReceivedDataTest, FaultWhileHandlingAReceptionIsContained) {
+TEST_F(ReceivedDataTest, FailingViewDoesNotKeepTheReceptionFromBeingFramed) {
   UsePort(1, PortKind::Serial, "Serial");
   gateway->OpenSerialPort(1);
   connectionList.FailNextUpdate();
-  serialPorts[1]->Receive(Message("ALARM").substr(0, 20));
+  serialPorts[1]->Receive(Message("ALARM") + "\n" + Message("ALARM").substr(0, 20));
   serialPorts[1]->Receive(Message("ALARM").substr(20) + "\n");
-  EXPECT_EQ(Sent(), AlarmLine);
+  EXPECT_EQ(Sent(), AlarmLine + AlarmLine);
 }
 
 TEST_F(ReceivedDataTest, FaultInOneLineDropsOnlyThatLine) {
