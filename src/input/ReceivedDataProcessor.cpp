@@ -81,13 +81,11 @@ bool ReceivedDataProcessor::AppendReceived(int16_t port, const std::string& data
   std::string& buffer = state_.Ports[port].ReceiveBuffer;
   const std::size_t start = buffer.size();
   buffer.append(data);
-  // Most receptions hold a CR only before each LF: search first, compact only when needed.
-  const std::size_t firstDropped = buffer.find_first_of("\r\f", start);
-  if (firstDropped != std::string::npos) {
-    const auto kept = std::remove_if(buffer.begin() + static_cast<std::ptrdiff_t>(firstDropped),
-                                     buffer.end(), [](char c) { return c == '\r' || c == '\f'; });
-    buffer.erase(kept, buffer.end());
-  }
+  // Most receptions hold a CR only before each LF: search first, compact only from there.
+  auto dropped = [](char c) { return c == '\r' || c == '\f'; };
+  const auto first =
+      std::find_if(buffer.begin() + static_cast<std::ptrdiff_t>(start), buffer.end(), dropped);
+  buffer.erase(std::remove_if(first, buffer.end(), dropped), buffer.end());
   PortParsing& parsing = parsing_[port];
   if (!parsing.SkippingLongLine) return false;
   const std::size_t lineFeed = buffer.find('\n', start);
