@@ -14,12 +14,12 @@ namespace tarvel {
 struct Gateway::Parts {
   explicit Parts(const GatewayContext& context)
       : Display(context.State, context.TheControls, context.ConnectionList, context.StatusBar),
-        Ostrel(context.State, context.TheControls, context.Log, context.Trace, context.StatusBar,
-               Display),
+        Ostrel(context.State, context.TheClock, context.TheControls, context.Log, context.Trace,
+               context.StatusBar, Display),
         Reporter(context.State, context.TheClock, Ostrel),
         Processor(context.State, context.TheClock, context.Log, context.Trace,
                   context.ConnectionList, Reporter),
-        Tcp(context.TheControls, context.Log, Display, Processor),
+        Tcp(context.State, context.TheClock, context.TheControls, context.Log, Display, Processor),
         Serial(context.State, context.TheControls, context.Log, Processor),
         Timer(context.State, context.TheControls, context.Timer, Reporter, Ostrel) {}
 

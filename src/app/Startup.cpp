@@ -135,6 +135,7 @@ void Startup::OpenOstrelListener() {
   SocketControl& listener = *context_.TheControls.WinsockOstrelConnect;
   const int32_t ostrelPort = context_.State.General.OstrelPort;
   listener.SetLocalPort(ostrelPort);
+  listener.SetLocalAddress(context_.State.General.OstrelBindAddress);
   const SocketError error = listener.Listen();
   if (error.Number > 0) {
     context_.Log.WriteLog("Could not set Ostrel port (" + std::to_string(ostrelPort) +
@@ -158,6 +159,7 @@ std::optional<StartupOutcome> Startup::SetUpTcpServer(int16_t port) {
   if (entry.ListenPort < 1 || entry.ListenPort > 65535) return std::nullopt;
   SocketControl& listener = *context_.TheControls.WinsockConnect[port];
   listener.SetLocalPort(entry.ListenPort);
+  listener.SetLocalAddress(entry.ListenAddress);
   const SocketError error = listener.Listen();
   if (error.Failed()) {
     const std::string text =

@@ -27,13 +27,36 @@ class SectionReader {
     const std::optional<int32_t> value = LongValue(text);
     if (value) {
       field = *value;
-    } else if (!error_) {
-      error_ = ConfigError{section_, std::string(key), text};
+    } else {
+      Fail(key, text, "");
+    }
+  }
+  // A list of addresses and CIDR ranges; empty: any host.
+  void Hosts(std::string_view key, HostAllowList& field) {
+    std::string badEntry;
+    if (auto list = HostAllowList::Parse(Text(key, ""), badEntry)) {
+      field = std::move(*list);
+    } else {
+      Fail(key, badEntry, "not an IPv4 or IPv6 address or CIDR range");
+    }
+  }
+  // One local address in digits; empty: every address.
+  void Address(std::string_view key, std::string& field) {
+    const std::string text = Text(key, "");
+    if (text.empty() || HostAllowList::IsAddress(text)) {
+      field = text;
+    } else {
+      Fail(key, text, "not an IPv4 or IPv6 address");
     }
   }
   const std::optional<ConfigError>& Error() const { return error_; }
 
  private:
+  // Keeps the section's first error.
+  void Fail(std::string_view key, const std::string& value, const std::string& problem) {
+    if (!error_) error_ = ConfigError{section_, std::string(key), value, problem};
+  }
+
   const IniFile& ini_;
   std::string section_;
   std::optional<ConfigError> error_;
@@ -46,6 +69,8 @@ bool OnlySkippedCharacters(std::string_view text) {
 }  // namespace
 
 std::string ConfigError::Text() const {
+  if (!Problem.empty())
+    return "Configuration error: [" + Section + "] " + Key + ": " + Problem + " \"" + Value + "\"";
   return "Configuration value out of range: [" + Section + "] " + Key + "=" + Value;
 }
 
@@ -56,6 +81,8 @@ std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettin
   reader.Long("WatchDogInterval", "30", settings.WatchDogInterval);
   reader.Long("OstrelPort", "14000", settings.OstrelPort);
   settings.BufferIfOstrelNotConnected = reader.Flag("BufferIfOstrelNotConnected", "1");
+  reader.Hosts("OstrelAllowedHosts", settings.OstrelAllowedHosts);
+  reader.Address("OstrelBindAddress", settings.OstrelBindAddress);
   return reader.Error();
 }
 
@@ -74,6 +101,8 @@ std::optional<ConfigError> ReadPortSettings(const IniFile& ini, int port, PortEn
   reader.Long("ListenPort", "0", entry.ListenPort);
   entry.ComSetting = reader.Text("ComSetting", "");
   portType = KeywordValue(reader.Text("PortType", ""));
+  reader.Hosts("AllowedHosts", entry.AllowedHosts);
+  reader.Address("ListenAddress", entry.ListenAddress);
   return reader.Error();
 }
 

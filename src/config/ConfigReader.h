@@ -10,20 +10,25 @@
 
 namespace tarvel {
 
-// A configuration value that cannot be held (out of range): start-up reports it and stops.
+// A configuration value that cannot be used: start-up reports it and stops.
 struct ConfigError {
   std::string Section;
   std::string Key;
-  std::string Value;
-  // "Configuration value out of range: [Section] Key=Value"
+  std::string Value;  // the key's value, or the faulty entry of a list
+  // What is wrong; empty for a value out of range.
+  std::string Problem = "";
+  // "Configuration value out of range: [Section] Key=Value", or with a problem named:
+  // "Configuration error: [Section] Key: " + Problem + " \"" + Value + "\""
   std::string Text() const;
 };
 
-// Reads the section "General" in its documented key order.
+// Reads the section "General" in its documented key order, then the access keys
+// OstrelAllowedHosts and OstrelBindAddress.
 std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettings& settings);
 
 // Reads the section "TARVEL80_Port_" + port into the entry's configuration fields, in the
-// documented key order, and gives the port's PortType as a keyword (trimmed, upper case).
+// documented key order followed by AllowedHosts and ListenAddress, and gives the port's
+// PortType as a keyword (trimmed, upper case).
 // A port number outside 0 to 7 reads nothing and leaves portType empty.
 std::optional<ConfigError> ReadPortSettings(const IniFile& ini, int port, PortEntry& entry,
                                             std::string& portType);

@@ -4,9 +4,15 @@
 
 namespace tarvel {
 
-TcpInputPorts::TcpInputPorts(const Controls& controls, LogFile& log, ConnectionDisplay& display,
+TcpInputPorts::TcpInputPorts(const ProgramState& state, const Clock& clock,
+                             const Controls& controls, LogFile& log, ConnectionDisplay& display,
                              ReceivedDataProcessor& processor)
-    : controls_(controls), log_(log), display_(display), processor_(processor) {}
+    : state_(state),
+      controls_(controls),
+      log_(log),
+      display_(display),
+      processor_(processor),
+      refusals_(clock) {}
 
 void TcpInputPorts::Attach() {
   for (int16_t port = 0; port < PortCount; ++port) {
@@ -30,17 +36,22 @@ std::string TcpInputPorts::Prefix(int16_t port) const {
   return "Connection (" + std::to_string(port) + ") ";
 }
 
-// A second peer while one is connected is refused: not accepted (the socket layer closes the
-// request when this returns), and the first peer and its unfinished text stay untouched.
+// A peer outside the port's AllowedHosts, and a second peer while one is connected, is refused:
+// not accepted (the socket layer closes the request when this returns), and the connected peer
+// and its unfinished text stay untouched. A flood of refusals logs one line per peer address
+// and minute.
 void TcpInputPorts::ConnectionRequest(int16_t port, int32_t requestId) {
   SocketControl* listener = controls_.WinsockConnect[port];
   SocketControl* data = controls_.WinsockData[port];
   if (listener == nullptr || data == nullptr) return;
   try {
-    const std::string peer =
-        listener->RemoteHostIP() + ":" + std::to_string(listener->RemotePort());
-    if (data->State() == SocketControl::Connected) {
-      log_.WriteLog(Prefix(port) + "refused from " + peer);
+    const std::string address = listener->RemoteHostIP();
+    const std::string peer = address + ":" + std::to_string(listener->RemotePort());
+    if (!state_.Ports[port].AllowedHosts.Allows(address) ||
+        data->State() == SocketControl::Connected) {
+      const std::string key = std::to_string(port) + " " + address;
+      if (auto line = refusals_.Admit(key, Prefix(port) + "refused from " + peer))
+        log_.WriteLog(*line);
       return;
     }
     data->Close();

@@ -5,7 +5,9 @@
 
 #include "app/ConnectionDisplay.h"
 #include "diag/LogFile.h"
+#include "diag/RefusalLogLimiter.h"
 #include "input/ReceivedDataProcessor.h"
+#include "platform/Clock.h"
 #include "platform/Controls.h"
 #include "state/ProgramState.h"
 
@@ -13,11 +15,12 @@ namespace tarvel {
 
 // The socket events of the TCP input ports: WinsockConnect(n) listens for a server port's
 // peer, WinsockData(n) carries the connection of a server or client port. At most one peer
-// per port; nothing is ever sent to the equipment.
+// per port, and only from a host in the port's AllowedHosts; nothing is ever sent to the
+// equipment.
 class TcpInputPorts {
  public:
-  TcpInputPorts(const Controls& controls, LogFile& log, ConnectionDisplay& display,
-                ReceivedDataProcessor& processor);
+  TcpInputPorts(const ProgramState& state, const Clock& clock, const Controls& controls,
+                LogFile& log, ConnectionDisplay& display, ReceivedDataProcessor& processor);
 
   // Sets the handlers of both sockets of every port.
   void Attach();
@@ -31,10 +34,12 @@ class TcpInputPorts {
  private:
   std::string Prefix(int16_t port) const;
 
+  const ProgramState& state_;
   const Controls& controls_;
   LogFile& log_;
   ConnectionDisplay& display_;
   ReceivedDataProcessor& processor_;
+  RefusalLogLimiter refusals_;  // keyed by port number and peer address
 };
 
 }  // namespace tarvel

@@ -7,15 +7,16 @@
 
 namespace tarvel {
 
-OstrelConnection::OstrelConnection(ProgramState& state, const Controls& controls, LogFile& log,
-                                   TrafficTrace& trace, StatusBarView& statusBar,
-                                   ConnectionDisplay& display)
+OstrelConnection::OstrelConnection(ProgramState& state, const Clock& clock,
+                                   const Controls& controls, LogFile& log, TrafficTrace& trace,
+                                   StatusBarView& statusBar, ConnectionDisplay& display)
     : state_(state),
       controls_(controls),
       log_(log),
       trace_(trace),
       statusBar_(statusBar),
-      display_(display) {}
+      display_(display),
+      refusals_(clock) {}
 
 void OstrelConnection::Attach() {
   if (controls_.WinsockOstrelConnect != nullptr) {
@@ -66,6 +67,14 @@ void OstrelConnection::ConnectionRequest(int32_t requestId) {
   SocketControl* data = controls_.WinsockOstrelData;
   if (listener == nullptr || data == nullptr) return;
   try {
+    const std::string address = listener->RemoteHostIP();
+    if (!state_.General.OstrelAllowedHosts.Allows(address)) {
+      // Not accepted, so the socket layer closes the request; a connected alarm server stays.
+      const std::string text = "Refused Ostrel connection from " + address + ":" +
+                               std::to_string(listener->RemotePort());
+      if (auto line = refusals_.Admit(address, text)) log_.WriteLog(*line);
+      return;
+    }
     // A connected alarm server is dropped for the new one, without a log line of its own.
     data->Close();
     const SocketError accepted = data->Accept(requestId);

@@ -5,7 +5,9 @@
 
 #include "app/ConnectionDisplay.h"
 #include "diag/LogFile.h"
+#include "diag/RefusalLogLimiter.h"
 #include "diag/TrafficTrace.h"
+#include "platform/Clock.h"
 #include "platform/Controls.h"
 #include "state/ProgramState.h"
 #include "ui/StatusBarView.h"
@@ -14,10 +16,11 @@ namespace tarvel {
 
 // The alarm server's connection: the gateway listens, the alarm server connects, and a newer
 // connection replaces an older one. Everything sent to the alarm server goes out here.
+// A host outside OstrelAllowedHosts is refused and leaves the current connection alone.
 class OstrelConnection {
  public:
-  OstrelConnection(ProgramState& state, const Controls& controls, LogFile& log, TrafficTrace& trace,
-                   StatusBarView& statusBar, ConnectionDisplay& display);
+  OstrelConnection(ProgramState& state, const Clock& clock, const Controls& controls, LogFile& log,
+                   TrafficTrace& trace, StatusBarView& statusBar, ConnectionDisplay& display);
 
   // Sets the handlers of the listening and the data socket.
   void Attach();
@@ -47,6 +50,7 @@ class OstrelConnection {
   StatusBarView& statusBar_;
   ConnectionDisplay& display_;
   std::string counterText_;  // reused for every status text
+  RefusalLogLimiter refusals_;
 };
 
 }  // namespace tarvel

@@ -1,6 +1,9 @@
 #include "platform/LinuxServiceControl.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -18,6 +21,8 @@
 #include <fstream>
 #include <sstream>
 #include <utility>
+
+#include "platform/PosixProcessControl.h"
 
 extern char** environ;
 
@@ -42,18 +47,33 @@ std::string Environment(const char* name) {
   return value == nullptr ? std::string() : std::string(value);
 }
 
-// One argument of ExecStart: quoted when it holds blanks or quotes; "%" and "$" doubled
-// because systemd expands specifiers and variables there.
-std::string UnitArgument(const std::string& argument) {
+// One word of a unit setting: quoted when it holds blanks or quotes; "%" doubled because
+// systemd expands specifiers, and "$" too where it expands variables (ExecStart).
+std::string UnitWord(const std::string& word, bool expandsVariables) {
   std::string escaped;
-  bool quote = argument.empty();
-  for (char c : argument) {
+  bool quote = word.empty();
+  for (char c : word) {
     if (c == ' ' || c == '\t' || c == '"' || c == '\'' || c == '\\') quote = true;
     if (c == '"' || c == '\\') escaped += '\\';
-    if (c == '%' || c == '$') escaped += c;
+    if (c == '%' || (c == '$' && expandsVariables)) escaped += c;
     escaped += c;
   }
   return quote ? "\"" + escaped + "\"" : escaped;
+}
+
+std::string UnitArgument(const std::string& argument) {
+  return UnitWord(argument, true);
+}
+
+std::string UnitPathSetting(const std::string& path) {
+  return UnitWord(path, false);
+}
+
+// Changes the owner of the path itself, never of what a symbolic link points to. A path that
+// does not exist is fine.
+bool ChangeOwner(const std::string& path, uid_t user, gid_t group) {
+  return ::fchownat(AT_FDCWD, path.c_str(), user, group, AT_SYMLINK_NOFOLLOW) == 0 ||
+         errno == ENOENT;
 }
 
 // Writes the whole text to a temporary file beside the path, then renames it over the path,
@@ -139,7 +159,15 @@ std::string LinuxServiceControl::UnitPath() const {
   return folder + ServiceName + ".service";
 }
 
+bool LinuxServiceControl::IsUserName(const std::string& name) {
+  if (name.empty() || name.size() > 32 || name.front() == '-' || name.front() == '.') return false;
+  return std::all_of(name.begin(), name.end(), [](unsigned char c) {
+    return std::isalnum(c) != 0 || c == '_' || c == '.' || c == '-';
+  });
+}
+
 std::string LinuxServiceControl::UnitText() const {
+  const std::string user = Environment(ServiceUserVariable);
   std::ostringstream text;
   text << "[Unit]\n"
        << "Description=" << ServiceDisplayName << "\n"
@@ -149,11 +177,53 @@ std::string LinuxServiceControl::UnitText() const {
        << "Type=notify\n"
        << "ExecStart=" << UnitArgument(executablePath_) << " --dir " << UnitArgument(programPath_)
        << "\n"
-       << "Restart=on-failure\n"
+       << "Restart=on-failure\n";
+  if (!user.empty()) {
+    text << "User=" << user << "\n";
+    if (::getgrnam(SerialGroup) != nullptr) text << "SupplementaryGroups=" << SerialGroup << "\n";
+  }
+  // The program writes only in its folder (log files, lock, debug.txt) and to the system log.
+  // /dev stays open and DeviceAllow= unset, so the serial lines can be opened; the serial lock
+  // files go to /run/lock where the system has one.
+  text << "NoNewPrivileges=yes\n"
+       << "ProtectSystem=strict\n"
+       << "ProtectHome=read-only\n"
+       << "ReadWritePaths=" << UnitPathSetting(programPath_) << "\n"
+       << "ReadWritePaths=-/run/lock\n"
+       << "PrivateTmp=yes\n"
+       << "ProtectKernelTunables=yes\n"
+       << "ProtectKernelModules=yes\n"
+       << "ProtectControlGroups=yes\n"
+       << "RestrictSUIDSGID=yes\n"
+       << "RestrictRealtime=yes\n"
+       << "LockPersonality=yes\n"
        << "\n"
        << "[Install]\n"
        << "WantedBy=multi-user.target\n";
   return text.str();
+}
+
+// /I runs as root and has already made the log folder and the lock file; a service running as
+// another account must be able to write them.
+bool LinuxServiceControl::HandOverTo(const std::string& user) const {
+  if (!IsUserName(user)) return false;
+  const passwd* account = ::getpwnam(user.c_str());
+  if (account == nullptr) return false;
+  const uid_t uid = account->pw_uid;
+  const gid_t gid = account->pw_gid;
+  const std::string logFolder = programPath_ + "LogFiles";
+  bool handedOver = ChangeOwner(logFolder, uid, gid) &&
+                    ChangeOwner(programPath_ + PosixProcessControl::LockFileName, uid, gid) &&
+                    ChangeOwner(programPath_ + "debug.txt", uid, gid);
+  if (DIR* folder = ::opendir(logFolder.c_str())) {
+    while (const dirent* entry = ::readdir(folder)) {
+      const std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      handedOver = ChangeOwner(logFolder + "/" + name, uid, gid) && handedOver;
+    }
+    ::closedir(folder);
+  }
+  return handedOver;
 }
 
 bool LinuxServiceControl::ShouldRunSystemctl() const {
@@ -181,6 +251,8 @@ bool LinuxServiceControl::RunSystemctl(const std::vector<std::string>& arguments
 }
 
 bool LinuxServiceControl::Install() {
+  const std::string user = Environment(ServiceUserVariable);
+  if (!user.empty() && !HandOverTo(user)) return false;
   const std::string unitPath = UnitPath();
   if (!WriteFileAtomically(unitPath, UnitText(), 0644)) return false;
   if (!ShouldRunSystemctl()) return true;

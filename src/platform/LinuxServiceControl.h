@@ -11,6 +11,10 @@ namespace tarvel {
 // - Registration: a unit file "TARVEL80ImportForOstrel.service" in /etc/systemd/system (or in
 //   $TARVEL80IMPORT_UNIT_DIR), enabled with systemctl where systemd runs. $TARVEL80IMPORT_SYSTEMCTL
 //   names another program to run in place of systemctl (tests), and then it is always run.
+// - The unit confines the service (read-only system and home, private /tmp, no privilege gain)
+//   and leaves it write access to the program folder only. $TARVEL80IMPORT_SERVICE_USER at
+//   install time names an existing account to run as (with the group dialout for serial
+//   lines); the files the program made in its folder as root are then handed over to it.
 // - Settings store: "TARVEL80Import.service.ini" in the program folder, replaced atomically.
 // - System log: syslog under the service name, "[event number] text".
 // - Start: the readiness notification to $NOTIFY_SOCKET (the unit is of Type=notify).
@@ -20,6 +24,8 @@ class LinuxServiceControl : public ServiceControl {
   static constexpr const char* ServiceDisplayName = "TARVEL80 Import for Ostrel";
   static constexpr const char* SettingsFileName = "TARVEL80Import.service.ini";
   static constexpr const char* DefaultUnitFolder = "/etc/systemd/system";
+  static constexpr const char* ServiceUserVariable = "TARVEL80IMPORT_SERVICE_USER";
+  static constexpr const char* SerialGroup = "dialout";
 
   // programPath ends in "/"; executablePath is the absolute path of this program.
   LinuxServiceControl(std::string programPath, std::string executablePath);
@@ -37,8 +43,12 @@ class LinuxServiceControl : public ServiceControl {
   void LogEvent(int type, int eventNumber, const std::string& text) override;
 
   std::string UnitPath() const;
-  // The unit file's whole text.
+  // The unit file's whole text, for the account named in $TARVEL80IMPORT_SERVICE_USER (root
+  // when it is unset or empty).
   std::string UnitText() const;
+  // Whether the text can be a user name in a unit file: letters, digits, "_", "." and "-", not
+  // starting with "-" or ".", at most 32 characters.
+  static bool IsUserName(const std::string& name);
   // Sends one state message ("READY=1") to the service manager; false when there is none
   // or the message could not be sent.
   static bool NotifyServiceManager(const std::string& message);
@@ -52,6 +62,7 @@ class LinuxServiceControl : public ServiceControl {
   std::vector<Setting> LoadSettings() const;
   bool ShouldRunSystemctl() const;
   bool RunSystemctl(const std::vector<std::string>& arguments) const;
+  bool HandOverTo(const std::string& user) const;
 
   std::string programPath_;
   std::string executablePath_;

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "config/HostAllowList.h"
+
 namespace tarvel {
 
 // The values of the INI section "General".
@@ -12,6 +14,8 @@ struct GeneralSettings {
   int32_t WatchDogInterval = 30;    // seconds; 0 or less: no watchdog
   int32_t OstrelPort = 14000;       // where the alarm server connects
   bool BufferIfOstrelNotConnected = true;
+  HostAllowList OstrelAllowedHosts;  // who may connect as the alarm server; empty: any host
+  std::string OstrelBindAddress;     // local address of the alarm-server listener; empty: all
 };
 
 }  // namespace tarvel

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "config/HostAllowList.h"
+
 namespace tarvel {
 
 // What a port is used as; set at start-up only.
@@ -18,9 +20,11 @@ struct PortEntry {
   bool Swedish7BitASCII2ISOLatin1 = false;
   bool DOSASCII2ISOLatin1 = false;
   bool ForceOldParsing = false;
-  std::string RemoteAddress;  // host ":" port, for a TCP client port
-  int32_t ListenPort = 0;     // for a TCP server port
-  std::string ComSetting;     // "COMn,baud,parity,databits,stopbits,handshaking"
+  std::string RemoteAddress;   // host ":" port, for a TCP client port
+  int32_t ListenPort = 0;      // for a TCP server port
+  std::string ComSetting;      // "COMn,baud,parity,databits,stopbits,handshaking"
+  HostAllowList AllowedHosts;  // for a TCP server port: who may connect; empty: any host
+  std::string ListenAddress;   // for a TCP server port: the local address; empty: all
   PortKind Kind = PortKind::NotUsed;
 
   // The port's row in the connection list, or NoRow for a port that is not used.

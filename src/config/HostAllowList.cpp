@@ -1,0 +1,102 @@
+#include "config/HostAllowList.h"
+
+#include <arpa/inet.h>
+
+#include <cstring>
+
+namespace tarvel {
+
+namespace {
+
+constexpr int MappedPrefixBits = 96;
+constexpr size_t LongestAddressText = 64;  // INET6_ADDRSTRLEN is 46
+
+std::string_view TrimBlanksAndTabs(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+}  // namespace
+
+std::optional<HostAllowList::Bytes> HostAllowList::ParseAddress(std::string_view text) {
+  if (text.empty() || text.size() >= LongestAddressText) return std::nullopt;
+  char terminated[LongestAddressText] = {};
+  text.copy(terminated, text.size());
+  Bytes bytes{};
+  if (text.find(':') != std::string_view::npos) {
+    if (inet_pton(AF_INET6, terminated, bytes.data()) != 1) return std::nullopt;
+    return bytes;
+  }
+  // Held as ::ffff:a.b.c.d.
+  bytes[10] = bytes[11] = 0xFF;
+  if (inet_pton(AF_INET, terminated, bytes.data() + 12) != 1) return std::nullopt;
+  return bytes;
+}
+
+bool HostAllowList::IsAddress(std::string_view text) {
+  return ParseAddress(text).has_value();
+}
+
+std::optional<HostAllowList::Range> HostAllowList::ParseRange(std::string_view entry) {
+  const size_t slash = entry.find('/');
+  const std::optional<Bytes> address = ParseAddress(entry.substr(0, slash));
+  if (!address) return std::nullopt;
+  const bool ipv4 = entry.find(':') == std::string_view::npos;
+  const int maximum = ipv4 ? 32 : 128;
+  int length = maximum;
+  if (slash != std::string_view::npos) {
+    const std::string_view digits = entry.substr(slash + 1);
+    if (digits.empty() || digits.size() > 3) return std::nullopt;
+    length = 0;
+    for (char c : digits) {
+      if (c < '0' || c > '9') return std::nullopt;
+      length = length * 10 + (c - '0');
+    }
+    if (length > maximum) return std::nullopt;
+  }
+  Range range{*address, ipv4 ? length + MappedPrefixBits : length};
+  // Host bits written into a range ("10.1.2.3/8") are ignored.
+  for (int bit = range.PrefixLength; bit < 128; ++bit)
+    range.Network[bit / 8] &= static_cast<uint8_t>(~(0x80u >> (bit % 8)));
+  return range;
+}
+
+std::optional<HostAllowList> HostAllowList::Parse(std::string_view text, std::string& badEntry) {
+  HostAllowList list;
+  if (TrimBlanksAndTabs(text).empty()) return list;
+  while (true) {
+    const size_t comma = text.find(',');
+    const std::string_view entry = TrimBlanksAndTabs(text.substr(0, comma));
+    const std::optional<Range> range = ParseRange(entry);
+    if (!range) {
+      badEntry = std::string(entry);
+      return std::nullopt;
+    }
+    list.ranges_.push_back(*range);
+    if (comma == std::string_view::npos) return list;
+    text.remove_prefix(comma + 1);
+  }
+}
+
+bool HostAllowList::Contains(const Range& range, const Bytes& address) {
+  const int wholeBytes = range.PrefixLength / 8;
+  if (std::memcmp(range.Network.data(), address.data(), static_cast<size_t>(wholeBytes)) != 0)
+    return false;
+  const int restBits = range.PrefixLength % 8;
+  if (restBits == 0) return true;
+  const auto mask = static_cast<uint8_t>(0xFF00u >> restBits);
+  return (address[wholeBytes] & mask) == range.Network[wholeBytes];
+}
+
+bool HostAllowList::Allows(std::string_view peerAddress) const {
+  if (ranges_.empty()) return true;
+  const std::optional<Bytes> address = ParseAddress(peerAddress.substr(0, peerAddress.find('%')));
+  if (!address) return false;
+  for (const Range& range : ranges_) {
+    if (Contains(range, *address)) return true;
+  }
+  return false;
+}
+
+}  // namespace tarvel
