@@ -100,6 +100,10 @@ class GatewayFixture : public ::testing::Test {
     ostrelListener.RequestConnection(address, port);
   }
   void Receive(int16_t port, const std::string& data) { gateway->ProcessReceivedData(port, data); }
+  static HostAllowList Hosts(const std::string& text) {
+    std::string badEntry;
+    return HostAllowList::Parse(text, badEntry).value();
+  }
   std::string Sent() { return ostrelData.TakeSent(); }
 
   // The messages of today's log file, without their time stamps.

@@ -240,6 +240,18 @@ TEST_F(StartupTest, WrongPort3EndsAfterGoodPorts0To2) {
   EXPECT_EQ(list_.Rows().size(), 3u);
 }
 
+TEST_F(StartupTest, ListenersGetTheirBindAddresses) {
+  WriteIni(
+      "[General]\nOstrelBindAddress=::1\n"
+      "[TARVEL80_Port_0]\nPortType=TCPS\nListenPort=10000\nListenAddress=127.0.0.2\n"
+      "[TARVEL80_Port_1]\nPortType=TCPS\nListenPort=10001\n");
+  EXPECT_TRUE(Run().KeepRunning);
+  EXPECT_EQ(ostrelConnect_.LocalAddress(), "::1");
+  EXPECT_EQ(connect_[0].LocalAddress(), "127.0.0.2");
+  EXPECT_EQ(connect_[1].LocalAddress(), "");
+  EXPECT_EQ(connect_[1].State(), SocketControl::Listening);
+}
+
 TEST_F(StartupTest, OstrelListenFailureIsLoggedAndStartUpGoesOn) {
   ostrelConnect_.FailListen(10048, "Address in use");
   WriteIni("[General]\nOstrelPort=14001\n[TARVEL80_Port_0]\nPortType=TCPS\nListenPort=10000\n");
@@ -373,6 +385,20 @@ TEST_F(StartupTest, ConfigurationValuesOutOfRangeEndStartUp) {
        "[TARVEL80_Port_2]\nPortType=TCPC\nRemoteAddress=h:4294967296\n",
        {"TARVEL80_Port_2", "RemoteAddress", "h:4294967296"},
        true},
+      {"0",
+       "[General]\nOstrelAllowedHosts=10.0.0.1, 10.0.0.0/33\n",
+       {"General", "OstrelAllowedHosts", "\"10.0.0.0/33\""},
+       false},
+      {"0", "[General]\nOstrelBindAddress=localhost\n", {"OstrelBindAddress", "localhost"}, false},
+      {"0",
+       "[TARVEL80_Port_0]\nPortType=TCPS\nListenPort=10000\n"
+       "[TARVEL80_Port_1]\nPortType=TCPS\nListenPort=10001\nAllowedHosts=alarm.example\n",
+       {"TARVEL80_Port_1", "AllowedHosts", "alarm.example"},
+       true},
+      {"0",
+       "[TARVEL80_Port_7]\nListenAddress=127.0.0.1:80\n",
+       {"TARVEL80_Port_7", "ListenAddress", "127.0.0.1:80"},
+       true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.named.back());
@@ -387,7 +413,8 @@ TEST_F(StartupTest, ConfigurationValuesOutOfRangeEndStartUp) {
     EXPECT_FALSE(outcome.KeepRunning);
     EXPECT_NE(outcome.ExitStatus, 0);
     const auto lines = LogLines();
-    ASSERT_EQ(lines.size(), row.startLines ? 3u : 1u);
+    ASSERT_GE(lines.size(), row.startLines ? 3u : 1u);
+    EXPECT_EQ(lines.size() > 1, row.startLines);
     ASSERT_EQ(messages_.Messages().size(), 1u);
     EXPECT_EQ(messages_.Messages()[0].Text, lines.back());
     for (const std::string& name : row.named) EXPECT_NE(lines.back().find(name), std::string::npos);

@@ -92,6 +92,72 @@ TEST(ConfigReader, ValueOutOfRangeIsAnErrorNamingTheFirstBadKey) {
   EXPECT_EQ(read.entry.Description, "still read");
 }
 
+TEST(ConfigReader, AccessKeysGiveAllowListsAndBindAddresses) {
+  const IniFile ini = IniFile::FromText(
+      "[General]\nOstrelAllowedHosts = 10.0.0.0/8 , ::1\nOstrelBindAddress=127.0.0.1\n"
+      "[TARVEL80_Port_2]\nAllowedHosts=192.168.7.7\nListenAddress=::\n");
+  GeneralSettings general;
+  EXPECT_FALSE(ReadGeneralSettings(ini, general));
+  EXPECT_FALSE(general.OstrelAllowedHosts.AllowsEveryHost());
+  EXPECT_TRUE(general.OstrelAllowedHosts.Allows("10.20.30.40"));
+  EXPECT_TRUE(general.OstrelAllowedHosts.Allows("::1"));
+  EXPECT_FALSE(general.OstrelAllowedHosts.Allows("192.168.7.7"));
+  EXPECT_EQ(general.OstrelBindAddress, "127.0.0.1");
+
+  const PortRead read = ReadPort(ini, 2);
+  EXPECT_FALSE(read.error);
+  EXPECT_TRUE(read.entry.AllowedHosts.Allows("192.168.7.7"));
+  EXPECT_FALSE(read.entry.AllowedHosts.Allows("10.20.30.40"));
+  EXPECT_EQ(read.entry.ListenAddress, "::");
+  const PortRead other = ReadPort(ini, 3);
+  EXPECT_TRUE(other.entry.AllowedHosts.AllowsEveryHost());
+  EXPECT_EQ(other.entry.ListenAddress, "");
+
+  GeneralSettings defaults;
+  EXPECT_FALSE(ReadGeneralSettings(IniFile::FromText(""), defaults));
+  EXPECT_TRUE(defaults.OstrelAllowedHosts.AllowsEveryHost());
+  EXPECT_EQ(defaults.OstrelBindAddress, "");
+}
+
+TEST(ConfigReader, MalformedAddressIsAnErrorNamingKeyAndEntry) {
+  const struct Row {
+    std::string ini;
+    std::string section;  // read this section
+    std::string text;
+  } rows[] = {
+      {"[General]\nOstrelAllowedHosts=10.0.0.1, 10.0.0.300 ,::1\n", "General",
+       "Configuration error: [General] OstrelAllowedHosts: not an IPv4 or IPv6 address or CIDR "
+       "range \"10.0.0.300\""},
+      {"[General]\nOstrelBindAddress=localhost\nOstrelAllowedHosts=::1/200\n", "General",
+       "Configuration error: [General] OstrelAllowedHosts: not an IPv4 or IPv6 address or CIDR "
+       "range \"::1/200\""},
+      {"[General]\nOstrelBindAddress=localhost\n", "General",
+       "Configuration error: [General] OstrelBindAddress: not an IPv4 or IPv6 address "
+       "\"localhost\""},
+      // The earlier key's error wins.
+      {"[General]\nOstrelPort=1e12\nOstrelAllowedHosts=x\n", "General",
+       "Configuration value out of range: [General] OstrelPort=1e12"},
+      {"[TARVEL80_Port_1]\nAllowedHosts=10.0.0.1,\n", "TARVEL80_Port_1",
+       "Configuration error: [TARVEL80_Port_1] AllowedHosts: not an IPv4 or IPv6 address or CIDR "
+       "range \"\""},
+      {"[TARVEL80_Port_1]\nListenAddress=10.0.0.0/8\n", "TARVEL80_Port_1",
+       "Configuration error: [TARVEL80_Port_1] ListenAddress: not an IPv4 or IPv6 address "
+       "\"10.0.0.0/8\""},
+  };
+  for (const Row& row : rows) {
+    const IniFile ini = IniFile::FromText(row.ini);
+    std::optional<ConfigError> error;
+    if (row.section == "General") {
+      GeneralSettings general;
+      error = ReadGeneralSettings(ini, general);
+    } else {
+      error = ReadPort(ini, 1).error;
+    }
+    ASSERT_TRUE(error) << row.ini;
+    EXPECT_EQ(error->Text(), row.text) << row.ini;
+  }
+}
+
 TEST(ConfigReader, RunAsServiceTakesOnlyANumber) {
   const struct Row {
     const char* text;

@@ -45,6 +45,7 @@ class FakeSocketControl : public SocketControl {
   int32_t LocalPort() const override { return localPort_; }
   void SetLocalPort(int32_t port) override { localPort_ = port; }
   void SetLocalAddress(const std::string& address) override { localAddress_ = address; }
+  const std::string& LocalAddress() const { return localAddress_; }
   std::string RemoteHost() const override { return remoteHost_; }
   void SetRemoteHost(const std::string& host) override { remoteHost_ = host; }
   int32_t RemotePort() const override { return remotePort_; }
@@ -79,7 +80,9 @@ class FakeSocketControl : public SocketControl {
   std::string GetData() override { return std::exchange(received_, std::string()); }
 
   // Test controls.
-  void FailListen(int number, const std::string& description) { listenError_ = {number, description}; }
+  void FailListen(int number, const std::string& description) {
+    listenError_ = {number, description};
+  }
   void SetState(int16_t state) { state_ = state; }
   void SetRemoteHostIP(const std::string& address) { remoteHostIP_ = address; }
   // A peer asks to connect to this listening socket; the handler runs, then unclaimed

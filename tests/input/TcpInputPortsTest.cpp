@@ -58,6 +58,43 @@ TEST_F(TcpPortTest, SecondPeerIsRefusedAndTheFirstKeepsItsHalfMessage) {
                                                   "Connection (2) refused from 10.1.1.2:4444"}));
 }
 
+TEST_F(TcpPortTest, HostOutsideTheAllowListIsRefusedAndTheConnectedPeerStays) {
+  state.Ports[2].AllowedHosts = Hosts("10.1.1.0/30");
+  listeners[2]->RequestConnection("10.1.1.9", 3000);
+  EXPECT_EQ(dataSockets[2]->State(), SocketControl::Closed);
+  EXPECT_EQ(RowText(2, ConnectionListView::StatusColumn), "") << "a refusal changes no row";
+  listeners[2]->RequestConnection("10.1.1.1", 3333);
+  dataSockets[2]->Receive(Message.substr(0, 13));
+  const int closesBefore = dataSockets[2]->CloseCalls();
+  listeners[2]->RequestConnection("10.1.1.9", 3001);
+  listeners[2]->RequestConnection("10.1.1.2", 4444);  // allowed, but the port is taken
+  EXPECT_EQ(dataSockets[2]->CloseCalls(), closesBefore);
+  EXPECT_EQ(dataSockets[2]->AcceptCalls(), 1);
+  dataSockets[2]->Receive(Message.substr(13));
+  EXPECT_EQ(Sent(), Event);
+  EXPECT_EQ(PortLogs(), (std::vector<std::string>{"Connection (2) refused from 10.1.1.9:3000",
+                                                  "Connection (2) accepted from 10.1.1.1:3333",
+                                                  "Connection (2) refused from 10.1.1.2:4444"}))
+      << "10.1.1.9 was refused less than a minute before";
+}
+
+TEST_F(TcpPortTest, RefusalsAreCountedPerPortAndAddress) {
+  UsePort(4, PortKind::TcpServer, "Other");
+  state.Ports[2].AllowedHosts = state.Ports[4].AllowedHosts = Hosts("::1");
+  clock.Set(2017, 6, 7, 12, 0, 0);
+  for (int n = 0; n < 3; ++n) {
+    listeners[2]->RequestConnection("10.1.1.9", 3000 + n);
+    listeners[4]->RequestConnection("10.1.1.9", 4000 + n);
+  }
+  clock.Set(2017, 6, 7, 12, 1, 30);
+  listeners[4]->RequestConnection("10.1.1.9", 4100);
+  EXPECT_EQ(
+      PortLogs(),
+      (std::vector<std::string>{
+          "Connection (2) refused from 10.1.1.9:3000", "Connection (4) refused from 10.1.1.9:4000",
+          "Connection (4) refused from 10.1.1.9:4100 (2 more refused since the last report)"}));
+}
+
 TEST_F(TcpPortTest, NewPeerStartsWithAnEmptyBuffer) {
   listeners[2]->RequestConnection("10.1.1.1", 3333);
   dataSockets[2]->Receive("ALARM 07-06");

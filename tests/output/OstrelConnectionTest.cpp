@@ -30,6 +30,52 @@ TEST_F(OstrelTest, SecondAlarmServerReplacesTheFirst) {
                                       "Accepted Ostrel connection from 10.0.0.2:5002"}));
 }
 
+TEST_F(OstrelTest, HostOutsideTheAllowListIsRefusedAndTheServerKeepsItsConnection) {
+  state.General.OstrelAllowedHosts = Hosts("10.0.0.0/24, 2001:db8::1");
+  ConnectOstrel("10.0.0.1", 5001);
+  const int closesBefore = ostrelData.CloseCalls();
+  const int acceptsBefore = ostrelData.AcceptCalls();
+  for (const char* refused : {"10.0.1.1", "::ffff:10.0.1.1", "2001:db8::2", "garbage"})
+    ConnectOstrel(refused, 6000);
+  EXPECT_EQ(ostrelData.CloseCalls(), closesBefore);
+  EXPECT_EQ(ostrelData.AcceptCalls(), acceptsBefore);
+  EXPECT_EQ(ostrelData.RemoteHostIP(), "10.0.0.1");
+  EXPECT_EQ(statusBar.PanelText(StatusBarView::ConnectionPanel),
+            "Connected to Ostrel 10.0.0.1:5001");
+  timer.Ticks(10);
+  EXPECT_EQ(Sent(), "1|||WD\n") << "the connected alarm server still gets its lines";
+
+  ConnectOstrel("::ffff:10.0.0.200", 5002);  // a mapped IPv4 peer inside the range
+  ConnectOstrel("2001:db8::1", 5003);
+  EXPECT_EQ(ostrelData.RemoteHostIP(), "2001:db8::1");
+  EXPECT_EQ(LogMessages(),
+            (std::vector<std::string>{"Accepted Ostrel connection from 10.0.0.1:5001",
+                                      "Refused Ostrel connection from 10.0.1.1:6000",
+                                      "Refused Ostrel connection from ::ffff:10.0.1.1:6000",
+                                      "Refused Ostrel connection from 2001:db8::2:6000",
+                                      "Refused Ostrel connection from garbage:6000",
+                                      "Accepted Ostrel connection from ::ffff:10.0.0.200:5002",
+                                      "Accepted Ostrel connection from 2001:db8::1:5003"}));
+}
+
+TEST_F(OstrelTest, RefusalFloodWritesOneLinePerAddressAndMinute) {
+  state.General.OstrelAllowedHosts = Hosts("10.0.0.1");
+  clock.Set(2017, 6, 7, 12, 0, 0);
+  for (int n = 0; n < 50; ++n) ConnectOstrel("10.6.6.6", 7000 + n);
+  ConnectOstrel("10.7.7.7", 8000);
+  clock.Set(2017, 6, 7, 12, 0, 59);
+  ConnectOstrel("10.6.6.6", 7100);
+  clock.Set(2017, 6, 7, 12, 1, 0);
+  ConnectOstrel("10.6.6.6", 7101);
+  EXPECT_EQ(LogMessages(),
+            (std::vector<std::string>{
+                "Refused Ostrel connection from 10.6.6.6:7000",
+                "Refused Ostrel connection from 10.7.7.7:8000",
+                "Refused Ostrel connection from 10.6.6.6:7101 (50 more refused since the last "
+                "report)"}));
+  EXPECT_EQ(ostrelData.AcceptCalls(), 0);
+}
+
 TEST_F(OstrelTest, CloseAndErrorAreLoggedAndShown) {
   ConnectOstrel();
   ostrelData.FireClose();

@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config/HostAllowList.h"
+
+namespace tarvel {
+namespace {
+
+HostAllowList Parsed(const std::string& text) {
+  std::string badEntry;
+  const std::optional<HostAllowList> list = HostAllowList::Parse(text, badEntry);
+  EXPECT_TRUE(list.has_value()) << text << " failed at " << badEntry;
+  return list.value_or(HostAllowList{});
+}
+
+TEST(HostAllowList, MatchesAddressesAndRanges) {
+  struct Row {
+    const char* List;
+    const char* Peer;
+    bool Allowed;
+  };
+  const Row rows[] = {
+      {"", "203.0.113.9", true},
+      {" \t ", "2001:db8::1", true},
+      {"", "not an address", true},
+      {"10.1.2.3", "10.1.2.3", true},
+      {"10.1.2.3", "10.1.2.4", false},
+      {"10.1.2.3", "::ffff:10.1.2.3", true},
+      {"10.1.2.3", "::ffff:10.1.2.4", false},
+      {"10.1.2.3", "::10.1.2.3", false},  // IPv4-compatible is not mapped
+      {"::ffff:10.1.2.3", "10.1.2.3", true},
+      {"::ffff:10.0.0.0/104", "10.200.1.1", true},
+      {"::ffff:10.0.0.0/104", "11.0.0.1", false},
+      {"10.0.0.0/8", "10.255.255.255", true},
+      {"10.0.0.0/8", "11.0.0.0", false},
+      {"10.1.2.3/8", "10.9.9.9", true},  // host bits of a range are ignored
+      {"192.168.1.128/25", "192.168.1.200", true},
+      {"192.168.1.128/25", "192.168.1.127", false},
+      {"192.168.1.0/31", "192.168.1.1", true},
+      {"192.168.1.0/31", "192.168.1.2", false},
+      {"0.0.0.0/0", "255.255.255.255", true},
+      {"0.0.0.0/0", "::ffff:1.2.3.4", true},
+      {"0.0.0.0/0", "::1", false},
+      {"::/0", "1.2.3.4", true},
+      {"::/0", "fe80::1", true},
+      {"::1", "::1", true},
+      {"::1", "127.0.0.1", false},
+      {"::1/128", "::2", false},
+      {"2001:db8::/32", "2001:db8:ffff::1", true},
+      {"2001:db8::/32", "2001:db9::1", false},
+      {"2001:db8::/33", "2001:db8:8000::1", false},
+      {"2001:db8::/33", "2001:db8:7fff::1", true},
+      {"fe80::/10", "fe80::1%eth0", true},
+      {"fe80::/10", "febf::1", true},
+      {"fe80::/10", "fec0::1", false},
+      {"2001:DB8::1", "2001:db8::1", true},
+      {"10.0.0.1, 192.168.0.0/16 ,\t::1", "192.168.44.1", true},
+      {"10.0.0.1, 192.168.0.0/16 ,\t::1", "::1", true},
+      {"10.0.0.1, 192.168.0.0/16 ,\t::1", "172.16.0.1", false},
+      {"10.0.0.1", "", false},
+      {"10.0.0.1", "host.example", false},
+      {"::/0", "garbage", false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(Parsed(row.List).Allows(row.Peer), row.Allowed)
+        << "list \"" << row.List << "\", peer \"" << row.Peer << "\"";
+  }
+}
+
+TEST(HostAllowList, EveryPrefixLengthSplitsItsRangeExactly) {
+  // For each length n: the range of 255.255.255.255/n holds the address with bit n+1 set and
+  // not the one with bit n cleared.
+  for (int length = 0; length <= 32; ++length) {
+    const HostAllowList list = Parsed("255.255.255.255/" + std::to_string(length));
+    EXPECT_TRUE(list.Allows("255.255.255.255")) << length;
+    if (length > 0) {
+      const uint32_t outside = 0xFFFFFFFFu ^ (1u << (32 - length));
+      const std::string text =
+          std::to_string(outside >> 24) + "." + std::to_string((outside >> 16) & 255) + "." +
+          std::to_string((outside >> 8) & 255) + "." + std::to_string(outside & 255);
+      EXPECT_FALSE(list.Allows(text)) << length << " " << text;
+    } else {
+      EXPECT_TRUE(list.Allows("0.0.0.0"));
+    }
+  }
+  for (int length = 0; length <= 128; ++length) {
+    const HostAllowList list =
+        Parsed("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff/" + std::to_string(length));
+    EXPECT_TRUE(list.Allows("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff")) << length;
+    if (length == 0) continue;
+    // Clear bit number `length` (counted from 1) of the all-ones address.
+    const int bit = length - 1;
+    std::string groups;
+    for (int group = 0; group < 8; ++group) {
+      unsigned value = 0xFFFF;
+      if (bit / 16 == group) value ^= 0x8000u >> (bit % 16);
+      char text[8];
+      std::snprintf(text, sizeof text, "%x", value);
+      groups += (group ? ":" : "") + std::string(text);
+    }
+    EXPECT_FALSE(list.Allows(groups)) << length << " " << groups;
+  }
+}
+
+TEST(HostAllowList, MalformedEntryIsNamed) {
+  struct Row {
+    const char* List;
+    const char* BadEntry;
+  };
+  const Row rows[] = {
+      {"10.0.0.256", "10.0.0.256"},
+      {"10.0.0", "10.0.0"},
+      {"10.0.0.1.", "10.0.0.1."},
+      {"010.0.0.1", "010.0.0.1"},
+      {"10.0.0.1/33", "10.0.0.1/33"},
+      {"10.0.0.1/-1", "10.0.0.1/-1"},
+      {"10.0.0.1/", "10.0.0.1/"},
+      {"10.0.0.1/8/8", "10.0.0.1/8/8"},
+      {"10.0.0.1/ 8", "10.0.0.1/ 8"},
+      {"10.0.0.1/0008", "10.0.0.1/0008"},
+      {"::1/129", "::1/129"},
+      {"::ffff:10.0.0.1/129", "::ffff:10.0.0.1/129"},
+      {"1:2:3:4:5:6:7:8:9", "1:2:3:4:5:6:7:8:9"},
+      {"fe80::1%eth0", "fe80::1%eth0"},
+      {"[::1]", "[::1]"},
+      {"localhost", "localhost"},
+      {"10.0.0.1,  gateway.example ,10.0.0.2", "gateway.example"},
+      {"10.0.0.1 10.0.0.2", "10.0.0.1 10.0.0.2"},
+      {"10.0.0.1,", ""},
+      {",10.0.0.1", ""},
+      {"10.0.0.1,,10.0.0.2", ""},
+  };
+  for (const Row& row : rows) {
+    std::string badEntry = "unchanged";
+    EXPECT_FALSE(HostAllowList::Parse(row.List, badEntry).has_value()) << row.List;
+    EXPECT_EQ(badEntry, row.BadEntry) << row.List;
+  }
+}
+
+TEST(HostAllowList, LocalAddressIsOneAddressInDigits) {
+  for (const char* good : {"127.0.0.1", "0.0.0.0", "::", "::1", "::ffff:127.0.0.2", "fd00::1"})
+    EXPECT_TRUE(HostAllowList::IsAddress(good)) << good;
+  for (const char* bad : {"", "localhost", "127.0.0.1/32", " 127.0.0.1", "::1%lo", "1.2.3",
+                          "127.0.0.1:80", std::string(100, '1').c_str()})
+    EXPECT_FALSE(HostAllowList::IsAddress(bad)) << bad;
+}
+
+}  // namespace
+}  // namespace tarvel
