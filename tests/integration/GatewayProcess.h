@@ -183,18 +183,48 @@ inline bool PortIsFree(int port) {
 class Client {
  public:
   // Retries until the gateway listens or the limit passes.
-  explicit Client(int port) {
-    WaitUntil([&] {
-      fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_in address{};
-      address.sin_family = AF_INET;
-      address.sin_port = htons(static_cast<uint16_t>(port));
-      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return true;
-      close(fd_);
-      fd_ = -1;
-      return false;
-    });
+  explicit Client(int port) : Client("127.0.0.1", port) {}
+  // To an IPv4 or IPv6 address in digits, from the local address `source` when one is given.
+  Client(const std::string& address, int port, const std::string& source = "",
+         std::chrono::milliseconds limit = 5000ms) {
+    WaitUntil(
+        [&] {
+          const sockaddr_storage target = SocketAddress(address, port);
+          fd_ = socket(target.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+          if (!source.empty()) {
+            const sockaddr_storage from = SocketAddress(source, 0);
+            bind(fd_, reinterpret_cast<const sockaddr*>(&from), sizeof from);
+          }
+          if (connect(fd_, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0)
+            return true;
+          close(fd_);
+          fd_ = -1;
+          return false;
+        },
+        limit);
+  }
+  static sockaddr_storage SocketAddress(const std::string& address, int port) {
+    sockaddr_storage storage{};
+    if (address.find(':') != std::string::npos) {
+      auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&storage);
+      ipv6->sin6_family = AF_INET6;
+      ipv6->sin6_port = htons(static_cast<uint16_t>(port));
+      inet_pton(AF_INET6, address.c_str(), &ipv6->sin6_addr);
+    } else {
+      auto* ipv4 = reinterpret_cast<sockaddr_in*>(&storage);
+      ipv4->sin_family = AF_INET;
+      ipv4->sin_port = htons(static_cast<uint16_t>(port));
+      inet_pton(AF_INET, address.c_str(), &ipv4->sin_addr);
+    }
+    return storage;
+  }
+  // The local port of the connection (the gateway logs it as the peer's port).
+  int LocalPort() const {
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length);
+    return ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&local)->sin6_port
+                                             : reinterpret_cast<sockaddr_in*>(&local)->sin_port);
   }
   ~Client() {
     if (fd_ >= 0) close(fd_);

@@ -1,5 +1,8 @@
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -38,6 +41,7 @@ class LinuxServiceControlTest : public ::testing::Test {
     setenv("TARVEL80IMPORT_SYSTEMCTL", systemctl_.c_str(), 1);
   }
   ~LinuxServiceControlTest() override {
+    unsetenv("TARVEL80IMPORT_SERVICE_USER");
     unsetenv("TARVEL80IMPORT_UNIT_DIR");
     unsetenv("TARVEL80IMPORT_SYSTEMCTL");
     std::filesystem::remove_all(root_);
@@ -84,6 +88,85 @@ TEST_F(LinuxServiceControlTest, UnitExecStartEscapesSpecifiersAndVariables) {
   LinuxServiceControl service("/srv/a%b$c/", "/usr/bin/tarvel80import");
   EXPECT_NE(service.UnitText().find("ExecStart=/usr/bin/tarvel80import --dir /srv/a%%b$$c/\n"),
             std::string::npos);
+}
+
+TEST_F(LinuxServiceControlTest, UnitConfinesTheServiceAndRunsItAsTheNamedUser) {
+  const char* hardening[] = {
+      "NoNewPrivileges=yes\n",      "ProtectSystem=strict\n",      "ProtectHome=read-only\n",
+      "PrivateTmp=yes\n",           "ProtectKernelTunables=yes\n", "ProtectKernelModules=yes\n",
+      "ProtectControlGroups=yes\n", "RestrictSUIDSGID=yes\n",      "RestrictRealtime=yes\n",
+      "LockPersonality=yes\n",      "ReadWritePaths=-/run/lock\n",
+  };
+  // Settings that would close the serial devices or the program folder.
+  const char* forbidden[] = {"DeviceAllow",     "PrivateDevices",    "ProtectClock", "DevicePolicy",
+                             "ProtectHome=yes", "ProtectHome=tmpfs", "DynamicUser"};
+  const struct Row {
+    std::string folder;
+    std::string user;
+    std::string readWrite;
+  } rows[] = {
+      {programPath_, "", "ReadWritePaths=\"" + programPath_ + "\"\n"},
+      {programPath_, "tarvel", "ReadWritePaths=\"" + programPath_ + "\"\n"},
+      {"/home/alarm/tarvel/", "alarm", "ReadWritePaths=/home/alarm/tarvel/\n"},
+      {"/srv/a%b$c/", "", "ReadWritePaths=/srv/a%%b$c/\n"},
+  };
+  const bool dialout = getgrnam("dialout") != nullptr;
+  for (const Row& row : rows) {
+    setenv("TARVEL80IMPORT_SERVICE_USER", row.user.c_str(), 1);
+    const std::string unit = LinuxServiceControl(row.folder, "/usr/bin/tarvel80import").UnitText();
+    SCOPED_TRACE(unit);
+    for (const char* line : hardening) EXPECT_NE(unit.find(line), std::string::npos) << line;
+    for (const char* setting : forbidden)
+      EXPECT_EQ(unit.find(setting), std::string::npos) << setting;
+    EXPECT_NE(unit.find(row.readWrite), std::string::npos);
+    const bool named = !row.user.empty();
+    EXPECT_EQ(unit.find("User=" + row.user + "\n") != std::string::npos, named);
+    EXPECT_EQ(unit.find("SupplementaryGroups=dialout\n") != std::string::npos, named && dialout);
+    // Every setting sits in the [Service] section.
+    EXPECT_LT(unit.find("[Service]"), unit.find("NoNewPrivileges"));
+    EXPECT_GT(unit.find("[Install]"), unit.find("LockPersonality"));
+  }
+}
+
+TEST_F(LinuxServiceControlTest, InstallRefusesAUserNameThatIsNotAnAccount) {
+  for (const char* user : {"no-such-user-tarvel80", "root\nExecStartPre=/bin/sh", "-root", ".x",
+                           "a b", "toolongusername-toolongusername-x"}) {
+    setenv("TARVEL80IMPORT_SERVICE_USER", user, 1);
+    EXPECT_FALSE(LinuxServiceControl(programPath_, "/usr/bin/tarvel80import").Install()) << user;
+    EXPECT_FALSE(std::filesystem::exists(UnitFile())) << user;
+  }
+  for (const char* name : {"tarvel", "tarvel-import", "svc_1.a", "Nobody"})
+    EXPECT_TRUE(LinuxServiceControl::IsUserName(name)) << name;
+}
+
+// /I runs as root and has made the log folder and the lock; the service account gets them,
+// but never the target of a link planted in the log folder.
+TEST_F(LinuxServiceControlTest, InstallHandsTheProgramsFilesToTheServiceUser) {
+  if (geteuid() != 0) GTEST_SKIP() << "changing owners needs root";
+  const passwd* nobody = getpwnam("nobody");
+  if (nobody == nullptr) GTEST_SKIP() << "no account nobody";
+  std::filesystem::create_directories(programPath_ + "LogFiles");
+  std::ofstream(programPath_ + "LogFiles/20170607.Log") << "x";
+  std::ofstream(programPath_ + "TARVEL80Import.lock");
+  std::ofstream(programPath_ + "TARVEL80Import.ini") << "[General]\n";
+  std::ofstream(root_ + "secret") << "x";
+  std::filesystem::create_symlink(root_ + "secret", programPath_ + "LogFiles/link");
+  setenv("TARVEL80IMPORT_SERVICE_USER", "nobody", 1);
+
+  ASSERT_TRUE(LinuxServiceControl(programPath_, "/usr/bin/tarvel80import").Install());
+
+  auto owner = [](const std::string& path) {
+    struct stat info {};
+    lstat(path.c_str(), &info);
+    return info.st_uid;
+  };
+  for (const char* name :
+       {"LogFiles", "LogFiles/20170607.Log", "TARVEL80Import.lock", "LogFiles/link"})
+    EXPECT_EQ(owner(programPath_ + name), nobody->pw_uid) << name;
+  EXPECT_EQ(owner(root_ + "secret"), 0u);
+  EXPECT_EQ(owner(programPath_ + "TARVEL80Import.ini"), 0u)
+      << "the configuration stays the admin's";
+  EXPECT_NE(ReadFile(UnitFile()).find("User=nobody\n"), std::string::npos);
 }
 
 TEST_F(LinuxServiceControlTest, SettingsStoreKeepsItsValuesAcrossInstances) {
