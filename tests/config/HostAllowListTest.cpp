@@ -141,9 +141,9 @@ TEST(HostAllowList, MalformedEntryIsNamed) {
 TEST(HostAllowList, LocalAddressIsOneAddressInDigits) {
   for (const char* good : {"127.0.0.1", "0.0.0.0", "::", "::1", "::ffff:127.0.0.2", "fd00::1"})
     EXPECT_TRUE(HostAllowList::IsAddress(good)) << good;
-  for (const char* bad : {"", "localhost", "127.0.0.1/32", " 127.0.0.1", "::1%lo", "1.2.3",
-                          "127.0.0.1:80", std::string(100, '1').c_str()})
-    EXPECT_FALSE(HostAllowList::IsAddress(bad)) << bad;
+  const std::string bad[] = {"",       "localhost", "127.0.0.1/32", " 127.0.0.1",
+                             "::1%lo", "1.2.3",     "127.0.0.1:80", std::string(100, '1')};
+  for (const std::string& text : bad) EXPECT_FALSE(HostAllowList::IsAddress(text)) << text;
 }
 
 }  // namespace
