@@ -11,11 +11,13 @@
 //     6    a TCP server port's peer closes (bit 3 set) or a new peer connects (bit 3 clear)
 //     7    a long reception: length byte, repeat byte, then the bytes, received (repeat + 1) * 64
 //          times in one piece (bit 3 clear) or one by one (bit 3 set, at most 4096 receptions),
-//          at most 72000 bytes
-// After every step the alarm server's lines and the kept lines are checked.
+//          at most 40000 bytes
+// After every step the alarm server's lines and the kept lines are checked, and no event line of
+// a ForceOldParsing port received while the alarm server is connected may be missing.
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -38,7 +40,7 @@ namespace tarvel {
 namespace {
 
 constexpr std::size_t SetupBytes = PortCount + 1;
-constexpr std::size_t LongReceptionLimit = 72000;
+constexpr std::size_t LongReceptionLimit = 40000;
 // Enough for pieces of 8 bytes to pass the longest line; more would only slow the fuzzer.
 constexpr std::size_t MaxReceptionsOneByOne = 4096;
 const std::string WatchDogTag = "WATCHDOG";
@@ -103,6 +105,66 @@ std::size_t CheckAlarmServerText(std::string_view text) {
   return events;
 }
 
+std::string_view Trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+bool IsEventType(std::string_view word) {
+  std::string upper(word);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper == "NORMAL" || upper == "ALARM" || upper == "DELAY" || upper == "ACKNOW";
+}
+
+// A line of the single-line format that must become one event line: a known event type, then
+// after the date and time (19 characters from the first non-blank after the type) an
+// 18-character tag and a text, neither empty.
+bool IsSingleLineEvent(std::string_view rawLine) {
+  const std::string_view line = Trimmed(rawLine);
+  if (line.size() > ReceivedDataProcessor::MaxLineLength) return false;
+  const std::size_t blank = line.find(' ');
+  if (blank == std::string_view::npos || !IsEventType(line.substr(0, blank))) return false;
+  const std::string_view fields = Trimmed(line.substr(blank));
+  if (fields.size() <= 19) return false;
+  const std::string_view rest = Trimmed(fields.substr(19));
+  return !Trimmed(rest.substr(0, 18)).empty() && rest.size() > 18 &&
+         !Trimmed(rest.substr(18)).empty();
+}
+
+// The framing of one port as the operator expects it: CR and FF dropped, lines ended by LF,
+// unfinished text beyond the longest line dropped up to the next LF.
+class FramingModel {
+ public:
+  // The number of event lines that the data completes.
+  std::size_t Receive(std::string_view data) {
+    std::size_t events = 0;
+    for (const char c : data) {
+      if (c == '\r' || c == '\f') continue;
+      if (c != '\n') {
+        if (!skipping_) buffer_.push_back(c);
+        continue;
+      }
+      if (!skipping_ && IsSingleLineEvent(buffer_)) ++events;
+      skipping_ = false;
+      buffer_.clear();
+    }
+    if (buffer_.size() > ReceivedDataProcessor::MaxLineLength) {
+      buffer_.clear();
+      skipping_ = true;
+    }
+    return events;
+  }
+  void Clear() {
+    buffer_.clear();
+    skipping_ = false;
+  }
+
+ private:
+  std::string buffer_;
+  bool skipping_ = false;
+};
+
 class Pipeline {
  public:
   explicit Pipeline(InputReader& input) {
@@ -154,7 +216,10 @@ class Pipeline {
         if (op & 0x08) {
           dataSockets_[port].FireClose();
         } else {
+          const bool wasConnected = dataSockets_[port].State() == SocketControl::Connected;
           listeners_[port].RequestConnection("192.0.2.7", 4000 + port);
+          // A new peer starts afresh.
+          if (!wasConnected) models_[port].Clear();
         }
         break;
       default:
@@ -171,6 +236,7 @@ class Pipeline {
     // Every received event needs a line of its own at least: none is sent twice.
     eventsSent_ += CheckAlarmServerText(sent);
     Require(eventsSent_ <= lineFeedsReceived_, "no more events sent than lines received");
+    Require(eventsSent_ >= eventsExpected_, "every single-line event reaches the alarm server");
     for (const PortEntry& entry : state_.Ports) {
       Require(entry.ReceiveBuffer.size() <= ReceivedDataProcessor::MaxLineLength,
               "unfinished text stays within the longest line");
@@ -229,6 +295,10 @@ class Pipeline {
 
   void Receive(int16_t port, const std::string& data) {
     lineFeedsReceived_ += static_cast<std::size_t>(std::count(data.begin(), data.end(), '\n'));
+    const std::size_t events = models_[port].Receive(data);
+    if (state_.Ports[port].ForceOldParsing && ostrelData_.State() == SocketControl::Connected) {
+      eventsExpected_ += events;
+    }
     gateway_->ProcessReceivedData(port, data);
   }
 
@@ -257,6 +327,8 @@ class Pipeline {
   std::unique_ptr<Gateway> gateway_;
   std::size_t lineFeedsReceived_ = 0;
   std::size_t eventsSent_ = 0;
+  std::array<FramingModel, PortCount> models_;
+  std::size_t eventsExpected_ = 0;
 };
 
 }  // namespace
