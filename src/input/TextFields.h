@@ -5,22 +5,35 @@
 
 namespace tarvel {
 
-// Field `index` (from 0) of a text split at a separator of one or more characters. An empty
-// separator asks for detection: a tab if the text holds one, else an apostrophe if it holds
-// one; the detected separator is written back. Past the last field, a negative index, an
-// empty text or an undetected separator give the empty text.
+// Text helpers for lines and settings. Text is 8-bit, one byte per character (codes 0-255); a
+// blank is the space character only.
+//
+// Length: texts of any length are handled whole. Positions and counts are size_t, so a line of
+// more than 32767 characters is split, cleaned and upper-cased like a short one; nothing is cut
+// and nothing wraps. The input side decides elsewhere how long a line it accepts.
+
+// Field `index` (from 0) of a text split at a separator of one or more characters, exactly as
+// it stands (nothing trimmed). Occurrences of the separator are found left to right without
+// overlap, so n occurrences make n + 1 fields. An empty separator asks for detection: a tab if
+// the text holds one, else an apostrophe if it holds one; the detected separator is written
+// back into `separator`. Past the last field, a negative index, an empty text or a separator
+// that stays empty give the empty text.
 std::string GetField(std::string_view text, int index, std::string& separator);
-// The same with a fixed, non-empty separator.
+// The same with a fixed separator (no detection; an empty separator gives the empty text).
+// The result points into `text`; nothing is allocated.
 std::string_view GetFieldView(std::string_view text, int index, std::string_view separator);
 
-// Trimmed, codes below 32 made "/", runs of blanks shrunk to one.
+// Blanks removed at both ends, then every code below 32 (tab included) made "/", then every run
+// of blanks shrunk to one. Codes 127-255 stay. The result never begins or ends with a blank and
+// never holds two blanks in a row.
 std::string CleanText(std::string_view text);
 
-// Blanks (spaces only) removed at both ends.
+// Blanks (spaces only) removed at both ends. Points into `text`.
 std::string_view TrimBlanks(std::string_view text);
 
-// Upper case of the 8-bit ISO 8859-1 letters (a-z and the accented ones, as the month names
-// need: "j\xE4n" gives "J\xC4N").
+// Upper case of the ISO 8859-1 letters: a-z and 0xE0-0xFE except 0xF7 (the division sign) move
+// down by 0x20, so "j\xE4n" gives "J\xC4N". Every other code, 0xDF and 0xFF included, stays.
+char UpperCaseChar(char c);
 std::string UpperCase(std::string_view text);
 
 }  // namespace tarvel

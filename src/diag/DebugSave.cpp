@@ -1,0 +1,51 @@
+#include "diag/DebugSave.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace tarvel {
+
+namespace {
+
+constexpr const char* LineEnd = "\r\n";
+
+std::string DateTimeText(const LocalTime& now) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", now.Year % 10000,
+                now.Month % 100, now.Day % 100, now.Hour % 100, now.Minute % 100, now.Second % 100);
+  return text;
+}
+
+std::string RowNumber(int index) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%03d ", index);
+  return text;
+}
+
+}  // namespace
+
+DebugSave::DebugSave(const Clock& clock) : clock_(clock) {}
+
+std::string DebugSave::DebugInfoBlock(const DebugListView& list, const LocalTime& now) {
+  std::string block = "DEBUG INFO";
+  block += LineEnd;
+  block += "Saved from TARVEL80 Import for Ostrel Alarm Server Debug " + DateTimeText(now);
+  block += LineEnd;
+  block += std::string(100, '-') + LineEnd;
+  for (int index = 0; index < list.ListCount(); ++index)
+    block += RowNumber(index) + list.Item(index) + LineEnd;
+  block += std::string(80, '-') + LineEnd;
+  return block;
+}
+
+bool DebugSave::SaveDebugInfo(const std::string& programPath, const DebugListView& list) const {
+  // Built in full before the file is opened, so that the file stays open only for one write.
+  const std::string block = DebugInfoBlock(list, clock_.Now());
+  std::ofstream file(programPath + FileName, std::ios::binary | std::ios::app);
+  if (!file) return false;
+  file.write(block.data(), static_cast<std::streamsize>(block.size()));
+  file.close();
+  return !file.fail();
+}
+
+}  // namespace tarvel

@@ -1,0 +1,266 @@
+#include "input/DateTime.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <limits>
+#include <optional>
+
+#include "config/NumericValue.h"
+#include "input/TextFields.h"
+
+namespace tarvel {
+
+namespace {
+
+constexpr int64_t kSecondsPerDay = 86400;
+constexpr int64_t kMaxShiftSeconds = 1'000'000'000'000;
+constexpr int kFirstYear = 100;
+constexpr int kLastYear = 9999;
+
+struct CivilDate {
+  int64_t year;
+  int64_t month;  // 1..12
+  int64_t day;    // 1..31
+};
+
+int64_t FloorDiv(int64_t value, int64_t divisor) {
+  const int64_t quotient = value / divisor;
+  return (value % divisor != 0 && (value < 0) != (divisor < 0)) ? quotient - 1 : quotient;
+}
+
+int64_t FloorMod(int64_t value, int64_t divisor) {
+  return value - FloorDiv(value, divisor) * divisor;
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date (month 1..12).
+int64_t DaysFromCivil(CivilDate date) {
+  const int64_t year = date.year - (date.month <= 2 ? 1 : 0);
+  const int64_t era = FloorDiv(year, 400);
+  const int64_t yearOfEra = year - era * 400;
+  const int64_t shiftedMonth = date.month > 2 ? date.month - 3 : date.month + 9;  // March = 0
+  const int64_t dayOfYear = (153 * shiftedMonth + 2) / 5 + date.day - 1;
+  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+CivilDate CivilFromDays(int64_t days) {
+  const int64_t shifted = days + 719468;
+  const int64_t era = FloorDiv(shifted, 146097);
+  const int64_t dayOfEra = shifted - era * 146097;
+  const int64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+  const int64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+  const int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+  return {yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month, day};
+}
+
+// The characters from 1-based position `pos` on, at most `count` of them; empty past the end.
+std::string_view Mid(std::string_view text, std::size_t pos,
+                     std::size_t count = std::string_view::npos) {
+  const std::size_t start = pos == 0 ? 0 : pos - 1;
+  return start >= text.size() ? std::string_view{} : text.substr(start, count);
+}
+
+DateTime Today(const Clock& clock) {
+  DateTime today = DateTime::FromLocalTime(clock.Now());
+  today.Hour = today.Minute = today.Second = 0;
+  return today;
+}
+
+int64_t TimeOfDaySeconds(const LocalTime& time) {
+  return int64_t{time.Hour} * 3600 + int64_t{time.Minute} * 60 + time.Second;
+}
+
+struct MonthName {
+  std::string_view name;
+  int month;
+};
+
+constexpr std::array<MonthName, 18> kMonthNames{{
+    {"JAN", 1},
+    {"J\xC4N", 1},
+    {"FEB", 2},
+    {"MAR", 3},
+    {"M\xC4R", 3},
+    {"APR", 4},
+    {"MAY", 5},
+    {"MAI", 5},
+    {"MAJ", 5},
+    {"JUN", 6},
+    {"JUL", 7},
+    {"AUG", 8},
+    {"SEP", 9},
+    {"OKT", 10},
+    {"OCT", 10},
+    {"NOV", 11},
+    {"DEC", 12},
+    {"DEZ", 12},
+}};
+
+// The month of a name, compared after upper-casing; nothing for an unknown name.
+std::optional<int> MonthFromName(std::string_view field) {
+  constexpr std::size_t kNameLength = 3;
+  if (field.size() != kNameLength) return std::nullopt;
+  std::array<char, kNameLength> upper{};
+  std::transform(field.begin(), field.end(), upper.begin(), UpperCaseChar);
+  const std::string_view key(upper.data(), upper.size());
+  for (const MonthName& entry : kMonthNames) {
+    if (entry.name == key) return entry.month;
+  }
+  return std::nullopt;
+}
+
+// DD?MM?YYYY.
+std::optional<DateTime> NumericDate(std::string_view s) {
+  const std::optional<int16_t> day = IntegerValue(Mid(s, 1, 2));
+  const std::optional<int16_t> month = IntegerValue(Mid(s, 4, 2));
+  const std::optional<int16_t> year = IntegerValue(Mid(s, 7, 4));
+  DateTime date;
+  if (!day || !month || !year || !MakeDate(*year, *month, *day, date)) return std::nullopt;
+  return date;
+}
+
+// DD-MON-YY; only two-digit years, of this century.
+std::optional<DateTime> MonthNameDate(std::string_view s) {
+  constexpr std::string_view kDash = "-";
+  const std::optional<int> month = MonthFromName(GetFieldView(s, 1, kDash));
+  if (!month) return std::nullopt;
+  const std::string_view head = s.substr(0, 9);
+  const std::optional<int16_t> day = IntegerValue(GetFieldView(head, 0, kDash));
+  const std::optional<int16_t> yearInCentury = IntegerValue(GetFieldView(head, 2, kDash));
+  DateTime date;
+  if (!day || !yearInCentury || !MakeDate(2000 + *yearInCentury, *month, *day, date)) {
+    return std::nullopt;
+  }
+  return date;
+}
+
+// Cuts the characters from 0-based `from` on, at most `count` of them, and cleans the text.
+// A text already clean can only gain a blank at one end or two blanks where the two sides meet;
+// dropping that blank gives what CleanText would, without rebuilding the text, so that a line
+// full of stamps costs one move of the tail per stamp.
+void CutAndClean(std::string& text, std::size_t from, std::size_t count, bool alreadyClean) {
+  const std::size_t to = std::min(text.size(), from + count);
+  if (!alreadyClean) {
+    std::string joined;
+    joined.reserve(text.size() - (to - from));
+    joined.append(text, 0, from).append(text, to);
+    text = CleanText(joined);
+    return;
+  }
+  text.erase(from, to - from);
+  const bool blankBefore = from > 0 && text[from - 1] == ' ';
+  if (from < text.size() && text[from] == ' ' && (from == 0 || blankBefore)) {
+    text.erase(from, 1);
+  } else if (from == text.size() && blankBefore) {
+    text.pop_back();
+  }
+}
+
+}  // namespace
+
+DateTime DateTime::FromLocalTime(const LocalTime& time) {
+  return {time.Year, time.Month, time.Day, time.Hour, time.Minute, time.Second};
+}
+
+DateTime DateTime::PlusSeconds(int64_t seconds) const {
+  seconds = std::clamp(seconds, -kMaxShiftSeconds, kMaxShiftSeconds);
+  const int64_t total = int64_t{Hour} * 3600 + int64_t{Minute} * 60 + Second + seconds;
+  const int64_t days = DaysFromCivil({Year, Month, Day}) + FloorDiv(total, kSecondsPerDay);
+  const int64_t timeOfDay = FloorMod(total, kSecondsPerDay);
+  const CivilDate date = CivilFromDays(days);
+  return {static_cast<int>(date.year),
+          static_cast<int>(date.month),
+          static_cast<int>(date.day),
+          static_cast<int>(timeOfDay / 3600),
+          static_cast<int>(timeOfDay / 60 % 60),
+          static_cast<int>(timeOfDay % 60)};
+}
+
+std::string FormatDate(const DateTime& value) {
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", value.Year, value.Month, value.Day);
+  return buffer;
+}
+
+std::string FormatTime(const DateTime& value) {
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", value.Hour, value.Minute, value.Second);
+  return buffer;
+}
+
+bool MakeDate(int64_t year, int64_t month, int64_t day, DateTime& result) {
+  constexpr int64_t kLimit = std::numeric_limits<int32_t>::max();
+  for (const int64_t argument : {year, month, day}) {
+    if (argument < -kLimit || argument > kLimit) return false;
+  }
+  if (year >= 0 && year <= 29) {
+    year += 2000;
+  } else if (year >= 30 && year <= 99) {
+    year += 1900;
+  }
+  const int64_t monthCount = year * 12 + (month - 1);
+  const CivilDate firstOfMonth{FloorDiv(monthCount, 12), FloorMod(monthCount, 12) + 1, 1};
+  const CivilDate date = CivilFromDays(DaysFromCivil(firstOfMonth) + (day - 1));
+  if (date.year < kFirstYear || date.year > kLastYear) return false;
+  result = DateTime{static_cast<int>(date.year), static_cast<int>(date.month),
+                    static_cast<int>(date.day)};
+  return true;
+}
+
+DateTime DateParse(int dateLayout, std::string_view text, std::size_t startPos,
+                   const Clock& clock) {
+  const DateTime today = Today(clock);
+  const std::string_view s = Mid(text, startPos);
+  std::optional<DateTime> date;
+  if (dateLayout == 5) {
+    date = NumericDate(s);
+  } else if (dateLayout == 11) {
+    date = MonthNameDate(s);
+  }
+  return date.value_or(today);
+}
+
+int64_t TimeParse(int timeLayout, std::string_view text, std::size_t startPos, const Clock& clock) {
+  const int64_t now = TimeOfDaySeconds(clock.Now());
+  if (timeLayout != 1) return now;
+  const std::string_view s = Mid(text, startPos);
+  const std::optional<int16_t> hours = IntegerValue(Mid(s, 1, 2));
+  const std::optional<int16_t> minutes = IntegerValue(Mid(s, 4, 2));
+  const std::optional<int16_t> seconds = IntegerValue(Mid(s, 7, 2));
+  if (!hours || !minutes || !seconds) return now;
+  return int64_t{*hours} * 3600 + int64_t{*minutes} * 60 + *seconds;
+}
+
+DateTime ExtractDateTime(const DateTime& defaultValue, std::string& text, const Clock& clock) {
+  // Offsets from the "-" after the day: the "-" after the month, and the two ":" of the time.
+  constexpr std::size_t kSecondDash = 4;
+  constexpr std::size_t kFirstColon = 10;
+  constexpr std::size_t kSecondColon = 13;
+  constexpr std::size_t kDayLength = 2;
+  constexpr std::size_t kStampLength = 18;
+  constexpr std::size_t kTimeOffset = 8;  // from the "-" to the hours
+
+  DateTime result = defaultValue;
+  bool clean = false;  // the text is cleaned at the first cut and stays clean
+  for (std::size_t dash = text.find('-'); dash != std::string::npos;
+       dash = text.find('-', dash + 1)) {
+    // `dash` is 0-based: a stamp needs two day characters before it.
+    const bool isStamp = dash >= kDayLength && dash + kSecondColon < text.size() &&
+                         text[dash + kSecondDash] == '-' && text[dash + kFirstColon] == ':' &&
+                         text[dash + kSecondColon] == ':';
+    if (!isStamp) continue;
+    const std::size_t stampStart = dash - kDayLength;
+    const int64_t time = TimeParse(1, text, dash + kTimeOffset + 1, clock);
+    const DateTime date = DateParse(11, text, stampStart + 1, clock);
+    result = date.PlusSeconds(time);
+    CutAndClean(text, stampStart, kStampLength, clean);
+    clean = true;
+  }
+  return result;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,72 @@
+#include "input/TextFields.h"
+
+#include <algorithm>
+
+namespace tarvel {
+
+namespace {
+
+constexpr char kBlank = ' ';
+constexpr char kTab = '\t';
+constexpr char kApostrophe = '\'';
+constexpr char kControlMark = '/';
+
+}  // namespace
+
+std::string_view GetFieldView(std::string_view text, int index, std::string_view separator) {
+  if (text.empty() || separator.empty() || index < 0) return {};
+  std::size_t start = 0;
+  for (int field = 0; field < index; ++field) {
+    const std::size_t found = text.find(separator, start);
+    if (found == std::string_view::npos) return {};
+    start = found + separator.size();
+  }
+  const std::size_t end = text.find(separator, start);
+  return text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+}
+
+std::string GetField(std::string_view text, int index, std::string& separator) {
+  if (separator.empty()) {
+    if (text.find(kTab) != std::string_view::npos) {
+      separator.assign(1, kTab);
+    } else if (text.find(kApostrophe) != std::string_view::npos) {
+      separator.assign(1, kApostrophe);
+    }
+  }
+  return std::string(GetFieldView(text, index, separator));
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(kBlank);
+  if (first == std::string_view::npos) return {};
+  const std::size_t last = text.find_last_not_of(kBlank);
+  return text.substr(first, last - first + 1);
+}
+
+std::string CleanText(std::string_view text) {
+  const std::string_view trimmed = TrimBlanks(text);
+  std::string result;
+  result.reserve(trimmed.size());
+  for (const char c : trimmed) {
+    // Trimmed first, so a blank here always has a non-blank after it somewhere: a run is kept
+    // as its first blank only.
+    if (c == kBlank && !result.empty() && result.back() == kBlank) continue;
+    result.push_back(static_cast<unsigned char>(c) < 32 ? kControlMark : c);
+  }
+  return result;
+}
+
+char UpperCaseChar(char c) {
+  const auto code = static_cast<unsigned char>(c);
+  const bool asciiLower = code >= 'a' && code <= 'z';
+  const bool latin1Lower = code >= 0xE0 && code <= 0xFE && code != 0xF7;
+  return asciiLower || latin1Lower ? static_cast<char>(code - 0x20) : c;
+}
+
+std::string UpperCase(std::string_view text) {
+  std::string result(text);
+  std::transform(result.begin(), result.end(), result.begin(), UpperCaseChar);
+  return result;
+}
+
+}  // namespace tarvel

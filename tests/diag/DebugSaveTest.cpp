@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "diag/DebugSave.h"
+#include "fakes/FakeClock.h"
+#include "support/TempFolder.h"
+#include "ui/InMemoryViews.h"
+
+namespace tarvel {
+namespace {
+
+class DebugSaveTest : public ::testing::Test {
+ protected:
+  DebugSaveTest() { clock_.Set(2017, 6, 7, 8, 9, 10); }
+
+  std::string ProgramPath() const { return folder_.Path(); }
+  std::string SavedFile() const { return folder_.ReadFile("debug.txt"); }
+  static std::string Header(const std::string& stamp) {
+    return "DEBUG INFO\r\nSaved from TARVEL80 Import for Ostrel Alarm Server Debug " + stamp +
+           "\r\n" + std::string(100, '-') + "\r\n";
+  }
+  static std::string Footer() { return std::string(80, '-') + "\r\n"; }
+
+  TempFolder folder_;
+  FakeClock clock_;
+  InMemoryDebugList list_;
+  DebugSave save_{clock_};
+};
+
+TEST_F(DebugSaveTest, AppendsOneBlockPerSaveWithNumberedRows) {
+  list_.AddItem("first");
+  list_.AddItem("J\xC4N<13>");
+  ASSERT_TRUE(save_.SaveDebugInfo(ProgramPath(), list_));
+  clock_.Set(2017, 12, 31, 23, 59, 59);
+  ASSERT_TRUE(save_.SaveDebugInfo(ProgramPath(), list_));
+
+  const std::string rows = "000 first\r\n001 J\xC4N<13>\r\n";
+  EXPECT_EQ(SavedFile(), Header("2017-06-07 08:09:10") + rows + Footer() +
+                             Header("2017-12-31 23:59:59") + rows + Footer());
+  EXPECT_EQ(list_.ListCount(), 2) << "saving leaves the list alone";
+}
+
+TEST_F(DebugSaveTest, EmptyOrClearedListWritesHeaderAndFooterOnly) {
+  ASSERT_TRUE(save_.SaveDebugInfo(ProgramPath(), list_));
+  list_.AddItem("gone");
+  list_.Clear();
+  ASSERT_TRUE(save_.SaveDebugInfo(ProgramPath(), list_));
+  const std::string block = Header("2017-06-07 08:09:10") + Footer();
+  EXPECT_EQ(SavedFile(), block + block);
+}
+
+TEST_F(DebugSaveTest, RowNumbersRunFrom000To499) {
+  for (int i = 0; i < 500; ++i) list_.AddItem("r");
+  const std::string block = DebugSave::DebugInfoBlock(list_, clock_.Now());
+  EXPECT_NE(block.find("\r\n000 r\r\n"), std::string::npos);
+  EXPECT_NE(block.find("\r\n499 r\r\n" + Footer()), std::string::npos);
+}
+
+TEST_F(DebugSaveTest, UnwritableFolderReportsFailure) {
+  list_.AddItem("kept");
+  EXPECT_FALSE(save_.SaveDebugInfo(ProgramPath() + "missing/", list_));
+  EXPECT_EQ(list_.ListCount(), 1);
+  EXPECT_FALSE(folder_.Exists("missing"));
+}
+
+}  // namespace
+}  // namespace tarvel

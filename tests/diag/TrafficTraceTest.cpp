@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "diag/TrafficTrace.h"
+#include "fakes/FakeClock.h"
+#include "ui/InMemoryViews.h"
+
+namespace tarvel {
+namespace {
+
+class TrafficTraceTest : public ::testing::Test {
+ protected:
+  TrafficTraceTest() {
+    clock_.Set(2017, 6, 7, 14, 14, 5);
+    menus_.SetDebugChecked(true);
+  }
+  std::vector<std::string> Rows() const {
+    std::vector<std::string> rows;
+    for (int i = 0; i < list_.ListCount(); ++i) rows.push_back(list_.Item(i));
+    return rows;
+  }
+
+  FakeClock clock_;
+  InMemoryDebugList list_;
+  InMemoryMenuChecks menus_;
+  TrafficTrace trace_{clock_, list_, menus_};
+};
+
+TEST_F(TrafficTraceTest, RendersPrefixPortNameAndControlCodes) {
+  struct Case {
+    const char* name;
+    int16_t port;
+    std::string data;
+    int16_t direction;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"received on port 0", 0, "A1\r\n", TrafficTrace::Received, "14:14:05 Rx <- 0: A1<13><10>"},
+      {"sent to the alarm server", TrafficTrace::OstrelPort, "x", TrafficTrace::Sent,
+       "14:14:05 Tx -> Ostrel: x"},
+      {"any negative port is the alarm server", -5, "x", TrafficTrace::Received,
+       "14:14:05 Rx <- Ostrel: x"},
+      {"port 7", 7, "x", TrafficTrace::Received, "14:14:05 Rx <- 7: x"},
+      {"unknown direction has no prefix", 3, "x", 2, "14:14:05x"},
+      {"tab, NUL and 31", 1, std::string("\t\0\x1F", 3), TrafficTrace::Received,
+       "14:14:05 Rx <- 1: <9><0><31>"},
+      {"space and 127 stand for themselves", 1, " \x7F~", TrafficTrace::Received,
+       "14:14:05 Rx <- 1:  \x7F~"},
+      {"codes 128 to 255", 1, "J\xC4N\x80\xFF", TrafficTrace::Received,
+       "14:14:05 Rx <- 1: J<196>N<128><255>"},
+  };
+  for (const Case& c : cases) {
+    list_.Clear();
+    trace_.TraceTraffic(c.port, c.data, c.direction);
+    EXPECT_EQ(Rows(), std::vector<std::string>{c.expected}) << c.name;
+  }
+}
+
+TEST_F(TrafficTraceTest, CutsPiecesLongerThan180RenderedCharacters) {
+  const std::string prefix = "14:14:05 Rx <- 0: ";
+  struct Case {
+    const char* name;
+    std::string data;
+    std::vector<std::string> pieces;
+  };
+  const std::string a179(179, 'a');
+  auto repeat = [](const std::string& text, int times) {
+    std::string result;
+    for (int i = 0; i < times; ++i) result += text;
+    return result;
+  };
+  const Case cases[] = {
+      {"180 printable", std::string(180, 'a'), {std::string(180, 'a')}},
+      {"181 printable", std::string(181, 'a'), {std::string(181, 'a')}},
+      {"182 printable", std::string(182, 'a'), {std::string(181, 'a'), "a"}},
+      {"token crossing 180", a179 + "\xC4" + "b", {a179 + "<196>", "b"}},
+      {"token ending exactly at 181",
+       std::string(178, 'a') + "\n" + "b",
+       {std::string(178, 'a') + "<10>", "b"}},
+      {"token ending at 180 does not cut by itself",
+       std::string(176, 'a') + "\n" + "bc",
+       {std::string(176, 'a') + "<10>b", "c"}},
+      // 100 tokens "<1>" are 300 rendered characters: cut after 61 tokens (183 characters).
+      {"all tokens", std::string(100, '\x01'), {repeat("<1>", 61), repeat("<1>", 39)}},
+      {"empty data", "", {}},
+  };
+  for (const Case& c : cases) {
+    list_.Clear();
+    trace_.TraceTraffic(0, c.data, TrafficTrace::Received);
+    std::vector<std::string> expected;
+    for (const std::string& piece : c.pieces) expected.push_back(prefix + piece);
+    EXPECT_EQ(Rows(), expected) << c.name;
+  }
+}
+
+TEST_F(TrafficTraceTest, ReadsTheTimeForEveryLine) {
+  struct SteppingClock : Clock {
+    LocalTime Now() const override {
+      LocalTime now{2017, 6, 7, 9, 5, 0, 0};
+      now.Second = calls++;
+      return now;
+    }
+    mutable int calls = 0;
+  } clock;
+  TrafficTrace trace(clock, list_, menus_);
+  trace.TraceTraffic(2, std::string(400, 'z'), TrafficTrace::Received);
+  ASSERT_EQ(list_.ListCount(), 3);
+  EXPECT_EQ(list_.Item(0).substr(0, 8), "09:05:00");
+  EXPECT_EQ(list_.Item(1).substr(0, 8), "09:05:01");
+  EXPECT_EQ(list_.Item(2), "09:05:02 Rx <- 2: " + std::string(400 - 2 * 181, 'z'));
+}
+
+TEST_F(TrafficTraceTest, TextsLongerThan32767AreTracedTheSameWay) {
+  const std::string data(40000, 'q');
+  trace_.TraceTraffic(0, data, TrafficTrace::Received);
+  // 40000 = 220 * 181 + 180: 221 lines, the last with 180 characters.
+  ASSERT_EQ(list_.ListCount(), 221);
+  EXPECT_EQ(list_.Item(220), "14:14:05 Rx <- 0: " + std::string(180, 'q'));
+}
+
+TEST_F(TrafficTraceTest, KeepsTheNewest500Rows) {
+  for (int i = 1; i <= 501; ++i) trace_.AddDebugLine("row " + std::to_string(i));
+  ASSERT_EQ(list_.ListCount(), 500);
+  EXPECT_EQ(list_.Item(0), "row 2");
+  EXPECT_EQ(list_.Item(499), "row 501");
+  EXPECT_EQ(list_.SelectedIndex(), 499);
+}
+
+TEST_F(TrafficTraceTest, ShowLastSelectsTheNewRowOnlyWhileChecked) {
+  trace_.AddDebugLine("one");
+  EXPECT_EQ(list_.SelectedIndex(), 0);
+  menus_.SetShowLastChecked(false);
+  trace_.AddDebugLine("two");
+  trace_.AddDebugLine("three");
+  EXPECT_EQ(list_.SelectedIndex(), 0) << "selection left alone while unchecked";
+  menus_.SetShowLastChecked(true);
+  EXPECT_EQ(list_.SelectedIndex(), 0) << "switching on acts with the next row only";
+  trace_.AddDebugLine("four");
+  EXPECT_EQ(list_.SelectedIndex(), 3);
+}
+
+TEST_F(TrafficTraceTest, NothingIsKeptWhileDebugIsOff) {
+  struct CountingChecks : InMemoryMenuChecks {
+    bool ShowLastChecked() const override {
+      ++showLastReads;
+      return InMemoryMenuChecks::ShowLastChecked();
+    }
+    mutable int showLastReads = 0;
+  } menus;
+  struct CountingClock : FakeClock {
+    LocalTime Now() const override {
+      ++reads;
+      return FakeClock::Now();
+    }
+    mutable int reads = 0;
+  } clock;
+  TrafficTrace trace(clock, list_, menus);
+  trace.TraceTraffic(0, "A1\r\n", TrafficTrace::Received);
+  trace.AddDebugLine("line");
+  EXPECT_EQ(list_.ListCount(), 0);
+  EXPECT_EQ(clock.reads, 0) << "the off path must not render";
+  EXPECT_EQ(menus.showLastReads, 0);
+
+  menus.SetDebugChecked(true);
+  trace.TraceTraffic(0, "A1", TrafficTrace::Received);
+  EXPECT_EQ(list_.ListCount(), 1) << "nothing was kept for later";
+}
+
+TEST_F(TrafficTraceTest, StopsTrimmingAListThatDoesNotShrink) {
+  struct StuckList : InMemoryDebugList {
+    void RemoveItem(int) override {}
+  } stuck;
+  TrafficTrace trace(clock_, stuck, menus_);
+  for (int i = 0; i < 502; ++i) trace.AddDebugLine("x");
+  EXPECT_EQ(stuck.ListCount(), 502);
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QFontInfo>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScrollBar>
+
+#include "diag/TrafficTrace.h"
+#include "fakes/FakeClock.h"
+#include "support/TempFolder.h"
+#include "ui/InMemoryViews.h"
+#include "ui/QtDebugWindow.h"
+
+namespace tarvel {
+namespace {
+
+class QtDebugWindowTest : public ::testing::Test {
+ protected:
+  QtDebugWindowTest() { menus_.SetDebugChecked(true); }
+
+  TempFolder folder_;
+  std::string programPath_ = folder_.Path();
+  FakeClock clock_;
+  InMemoryMenuChecks menus_;
+  QtDebugWindow window_{clock_, programPath_};
+};
+
+TEST_F(QtDebugWindowTest, CaptionMenusAndFont) {
+  EXPECT_EQ(window_.windowTitle(), "TARVEL80 Import for Ostrel Alarm Server - Debug");
+  const QList<QAction*> menus = window_.menuBar()->actions();
+  ASSERT_EQ(menus.size(), 1);
+  EXPECT_EQ(menus[0]->text(), "&File");
+  QStringList entries;
+  for (QAction* entry : menus[0]->menu()->actions())
+    entries << (entry->isSeparator() ? QStringLiteral("-") : entry->text());
+  EXPECT_EQ(entries, (QStringList{"&Save Debug Info to TARVEL80Import.TXT", "-",
+                                  "&Always show last row", "-", "&Clear the debug window"}));
+  EXPECT_TRUE(window_.ShowLastAction()->isCheckable());
+  EXPECT_TRUE(window_.ShowLastChecked());
+  EXPECT_EQ(window_.List()->font().pointSize(), 9);
+  EXPECT_TRUE(QFontInfo(window_.List()->font()).fixedPitch());
+}
+
+TEST_F(QtDebugWindowTest, ListOperationsKeepLatin1Text) {
+  window_.AddItem("a");
+  window_.AddItem("J\xC4N");
+  EXPECT_EQ(window_.ListCount(), 2);
+  EXPECT_EQ(window_.Item(1), "J\xC4N");
+  EXPECT_EQ(window_.List()->item(1)->text(), QString::fromUtf8("J\u00C4N"));
+  window_.RemoveItem(0);
+  EXPECT_EQ(window_.Item(0), "J\xC4N");
+  EXPECT_EQ(window_.Item(7), "");
+  window_.RemoveItem(7);
+  window_.ClearAction()->trigger();
+  EXPECT_EQ(window_.ListCount(), 0);
+}
+
+TEST_F(QtDebugWindowTest, ShowLastSelectsAndScrollsToTheNewestRow) {
+  window_.Open();
+  TrafficTrace trace(clock_, window_, menus_);
+  for (int i = 0; i < 50; ++i) trace.AddDebugLine("row " + std::to_string(i));
+  EXPECT_EQ(window_.ListCount(), 50) << "counted at once";
+  QApplication::processEvents();
+  EXPECT_EQ(window_.List()->currentRow(), 49);
+  const QScrollBar* scroll = window_.List()->verticalScrollBar();
+  EXPECT_EQ(scroll->value(), scroll->maximum());
+
+  menus_.SetShowLastChecked(false);
+  window_.List()->scrollToTop();
+  for (int i = 0; i < 10; ++i) trace.AddDebugLine("more");
+  QApplication::processEvents();
+  EXPECT_EQ(window_.List()->currentRow(), 49);
+  EXPECT_EQ(scroll->value(), 0);
+}
+
+TEST_F(QtDebugWindowTest, PendingSelectionOfARemovedRowIsDropped) {
+  window_.AddItem("a");
+  window_.AddItem("b");
+  window_.SetListIndex(0);
+  window_.RemoveItem(0);
+  QApplication::processEvents();
+  EXPECT_EQ(window_.List()->currentRow(), -1);
+}
+
+TEST_F(QtDebugWindowTest, SaveAppendsToDebugTxtAndKeepsTheList) {
+  window_.AddItem("one");
+  window_.SaveAction()->trigger();
+  window_.SaveAction()->trigger();
+  const std::string text = folder_.ReadFile("debug.txt");
+  EXPECT_EQ(text.find("DEBUG INFO\r\n"), 0u);
+  EXPECT_NE(text.find("000 one\r\n", 20), std::string::npos);
+  EXPECT_NE(text.rfind("DEBUG INFO\r\n"), 0u) << "second block appended";
+  EXPECT_EQ(window_.ListCount(), 1);
+  EXPECT_TRUE(window_.findChildren<QMessageBox*>().isEmpty());
+}
+
+TEST_F(QtDebugWindowTest, FailedSaveTellsTheOperator) {
+  programPath_ = folder_.Path() + "missing/";
+  window_.AddItem("one");
+  EXPECT_FALSE(window_.MenuSaveClick());
+  EXPECT_EQ(window_.ListCount(), 1);
+  const QList<QMessageBox*> boxes = window_.findChildren<QMessageBox*>();
+  ASSERT_EQ(boxes.size(), 1);
+  EXPECT_TRUE(boxes[0]->text().contains("debug.txt"));
+  boxes[0]->close();
+}
+
+TEST_F(QtDebugWindowTest, OpenStartsFromTheDesign) {
+  window_.AddItem("old");
+  window_.SetShowLastChecked(false);
+  window_.Open();
+  EXPECT_TRUE(window_.isVisible());
+  EXPECT_EQ(window_.ListCount(), 0);
+  EXPECT_TRUE(window_.ShowLastChecked());
+  window_.resize(300, 200);
+  QApplication::processEvents();
+  EXPECT_EQ(window_.List()->width(), 300) << "the list fills the window";
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDate>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QStatusBar>
+#include <QTime>
+#include <QTreeWidget>
+#include <vector>
+
+#include "diag/TrafficTrace.h"
+#include "fakes/FakeClock.h"
+#include "ui/QtMainWindow.h"
+
+namespace tarvel {
+namespace {
+
+class QtMainWindowTest : public ::testing::Test {
+ protected:
+  FakeClock clock_;
+  std::string programPath_ = "/nonexistent/";
+  QtMainWindow window_{clock_, programPath_};
+};
+
+std::vector<QString> MenuTexts(QMenuBar* bar) {
+  std::vector<QString> texts;
+  for (QAction* menu : bar->actions()) {
+    texts.push_back(menu->text());
+    for (QAction* entry : menu->menu()->actions())
+      texts.push_back(entry->isSeparator() ? QStringLiteral("-") : "  " + entry->text());
+  }
+  return texts;
+}
+
+TEST_F(QtMainWindowTest, CaptionAndMenus) {
+  EXPECT_EQ(window_.Caption(), "TARVEL80 Import for Ostrel Alarm Server");
+  window_.SetCaption(window_.Caption() + " - Version 1.0.04");
+  EXPECT_EQ(window_.windowTitle(), "TARVEL80 Import for Ostrel Alarm Server - Version 1.0.04");
+
+  EXPECT_EQ(MenuTexts(window_.menuBar()),
+            (std::vector<QString>{"&File", "  &Exit", "&Show", "  &Debug"}));
+  window_.SetExitCaption("&Exit\tAlt+F4");
+  EXPECT_EQ(window_.ExitAction()->text(), "&Exit\tAlt+F4");
+  EXPECT_TRUE(window_.DebugAction()->isCheckable());
+  EXPECT_FALSE(window_.DebugChecked());
+}
+
+TEST_F(QtMainWindowTest, ConnectionListColumnsAndRows) {
+  QTreeWidget* list = window_.ConnectionList();
+  struct Column {
+    const char* header;
+    int width;
+    Qt::Alignment horizontal;
+  };
+  const Column columns[] = {{"Description", 167, Qt::AlignLeft},
+                            {"Status", 300, Qt::AlignLeft},
+                            {"Tx bytes", 53, Qt::AlignHCenter},
+                            {"Rx bytes", 53, Qt::AlignHCenter}};
+  ASSERT_EQ(list->columnCount(), 4);
+  for (int c = 0; c < 4; ++c) {
+    const QTreeWidgetItem* header = list->headerItem();
+    EXPECT_EQ(header->text(c), columns[c].header) << c;
+    EXPECT_EQ(list->columnWidth(c), columns[c].width) << columns[c].header;
+    EXPECT_EQ(Qt::Alignment(header->textAlignment(c)) & Qt::AlignHorizontal_Mask,
+              columns[c].horizontal)
+        << columns[c].header;
+  }
+
+  EXPECT_EQ(window_.AddRow("Port 0 J\xC4N"), 0);
+  EXPECT_EQ(window_.AddRow("Serial"), 1);
+  window_.SetSubItem(0, ConnectionListView::StatusColumn, "Waiting for connection at port 4001");
+  window_.SetSubItem(1, ConnectionListView::RxBytesColumn, "65535");
+  window_.SetSubItem(5, 1, "no such row");
+  window_.SetSubItem(1, 0, "description stays");
+  window_.SetSubItem(1, 4, "no such column");
+
+  ASSERT_EQ(list->topLevelItemCount(), 2);
+  const QTreeWidgetItem* port0 = list->topLevelItem(0);
+  EXPECT_EQ(port0->text(0), QString::fromUtf8("Port 0 J\u00C4N"));
+  EXPECT_EQ(port0->text(1), "Waiting for connection at port 4001");
+  EXPECT_EQ(port0->text(2), "");
+  const QTreeWidgetItem* serial = list->topLevelItem(1);
+  EXPECT_EQ(serial->text(0), "Serial");
+  EXPECT_EQ(serial->text(3), "65535");
+  EXPECT_EQ(Qt::Alignment(serial->textAlignment(3)) & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+}
+
+TEST_F(QtMainWindowTest, StatusPanels) {
+  window_.SetPanelText(StatusBarView::ConnectionPanel,
+                       "Waiting for Ostrel connection at port 14000");
+  window_.SetPanelText(StatusBarView::CounterPanel, "Ostrel TxBytes:12, RxBytes:0");
+  window_.SetPanelText(3, "ignored: the date runs by itself");
+  EXPECT_EQ(window_.Panel(1)->text(), "Waiting for Ostrel connection at port 14000");
+  EXPECT_EQ(window_.Panel(2)->text(), "Ostrel TxBytes:12, RxBytes:0");
+  const QLocale locale = QLocale::system();
+  EXPECT_EQ(window_.Panel(3)->text(), locale.toString(QDate::currentDate(), QLocale::ShortFormat));
+  EXPECT_EQ(window_.Panel(4)->text(),
+            locale.toString(QTime::currentTime(), QtMainWindow::ShortTimeFormat()));
+  EXPECT_FALSE(QtMainWindow::ShortTimeFormat().contains('s'));
+  EXPECT_EQ(window_.Panel(1)->toolTip(), window_.Panel(1)->text());
+
+  window_.show();
+  QApplication::processEvents();
+  const int left = window_.Panel(1)->geometry().left();
+  EXPECT_LT(left, window_.Panel(2)->geometry().left());
+  EXPECT_LT(window_.Panel(2)->geometry().left(), window_.Panel(3)->geometry().left());
+  EXPECT_LT(window_.Panel(3)->geometry().left(), window_.Panel(4)->geometry().left());
+  EXPECT_GT(window_.Panel(1)->width(), window_.Panel(2)->width());
+}
+
+TEST_F(QtMainWindowTest, ListFillsTheAreaAboveTheStatusBar) {
+  window_.show();
+  for (const QSize size : {QSize(582, 180), QSize(900, 400)}) {
+    window_.resize(size);
+    QApplication::processEvents();
+    const QWidget* list = window_.ConnectionList();
+    const QRect inWindow(list->mapTo(&window_, QPoint(0, 0)), list->size());
+    EXPECT_EQ(inWindow.width(), window_.width()) << size.width();
+    EXPECT_EQ(inWindow.bottom() + 1, window_.statusBar()->geometry().top()) << size.height();
+  }
+}
+
+TEST_F(QtMainWindowTest, DebugMenuOpensAndClosesTheDebugWindowAfresh) {
+  QtDebugWindow& debug = window_.DebugWindow();
+  TrafficTrace trace(clock_, debug, window_);
+  trace.TraceTraffic(0, "dropped", TrafficTrace::Received);
+  EXPECT_EQ(debug.ListCount(), 0);
+
+  window_.DebugAction()->trigger();
+  EXPECT_TRUE(window_.DebugChecked());
+  EXPECT_TRUE(debug.isVisible());
+  EXPECT_TRUE(window_.ShowLastChecked());
+  trace.TraceTraffic(0, "kept", TrafficTrace::Received);
+  EXPECT_EQ(debug.ListCount(), 1);
+  debug.ShowLastAction()->trigger();
+  EXPECT_FALSE(window_.ShowLastChecked()) << "the logic reads the debug window's check";
+
+  window_.DebugAction()->trigger();
+  EXPECT_FALSE(window_.DebugChecked());
+  EXPECT_FALSE(debug.isVisible());
+  EXPECT_EQ(debug.ListCount(), 0) << "rows are discarded on close";
+  trace.TraceTraffic(0, "dropped", TrafficTrace::Received);
+  EXPECT_EQ(debug.ListCount(), 0);
+
+  window_.MenuDebugClick();
+  EXPECT_TRUE(window_.DebugChecked());
+  EXPECT_TRUE(window_.ShowLastChecked()) << "opened as designed";
+  EXPECT_EQ(debug.ListCount(), 0);
+  EXPECT_EQ(debug.parentWidget(), nullptr) << "not owned by the main window";
+}
+
+TEST_F(QtMainWindowTest, DebugWindowCloseBoxClearsTheCheck) {
+  window_.MenuDebugClick();
+  window_.DebugWindow().AddItem("row");
+  ASSERT_TRUE(window_.DebugChecked());
+  window_.DebugWindow().close();
+  EXPECT_FALSE(window_.DebugChecked());
+  EXPECT_EQ(window_.DebugWindow().ListCount(), 0);
+}
+
+TEST_F(QtMainWindowTest, ExitMenuAndCloseBoxCallTheHandlerAndStayOpen) {
+  std::vector<int> reasons;
+  window_.SetCloseHandler([&](int reason) { reasons.push_back(reason); });
+  window_.show();
+  window_.ExitAction()->trigger();
+  EXPECT_TRUE(window_.isVisible());
+  EXPECT_FALSE(window_.close()) << "the close box does not close by itself";
+  EXPECT_TRUE(window_.isVisible());
+  EXPECT_EQ(reasons,
+            (std::vector<int>{QtMainWindow::ExitMenuReason, QtMainWindow::CloseBoxReason}));
+  EXPECT_EQ(QtMainWindow::ExitMenuReason, 1);
+  EXPECT_EQ(QtMainWindow::CloseBoxReason, 0);
+}
+
+TEST_F(QtMainWindowTest, EtchedLineAcrossTheTopOfTheClientArea) {
+  window_.show();
+  window_.resize(640, 200);
+  QApplication::processEvents();
+  const QImage image = window_.centralWidget()->grab().toImage();
+  for (const int x : {0, image.width() / 2, image.width() - 1}) {
+    EXPECT_EQ(image.pixelColor(x, 0), QColor(128, 128, 128)) << x;
+    EXPECT_EQ(image.pixelColor(x, 1), QColor(255, 255, 255)) << x;
+  }
+}
+
+TEST_F(QtMainWindowTest, HideHidesTheWindow) {
+  window_.show();
+  window_.Hide();
+  EXPECT_FALSE(window_.isVisible());
+}
+
+}  // namespace
+}  // namespace tarvel
