@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+class QObject;
+
+namespace tarvel {
+
+// The one road by which the Qt layer hands events to the logic. Socket, serial and timer
+// events are queued here in the order they come about and delivered from the event loop one
+// at a time, one per pass of the loop. An event never runs inside an operation the logic
+// calls (posting only queues it) nor inside another handler: while a handler runs, a nested
+// event loop (a modal message box) delivers nothing from this queue; the waiting events follow
+// in order once the handler has ended.
+class QtEventQueue {
+ public:
+  // Queues `event`; it is skipped if `context` has been destroyed by the time it is due.
+  static void Post(QObject* context, std::function<void()> event);
+
+  // Marks a handler that reaches the logic by another road (the load handler, a menu click):
+  // while one exists, queued events wait. Scopes nest.
+  class HandlerScope {
+   public:
+    HandlerScope();
+    ~HandlerScope();
+    HandlerScope(const HandlerScope&) = delete;
+    HandlerScope& operator=(const HandlerScope&) = delete;
+  };
+
+  // Events queued and not yet delivered (for tests).
+  static size_t Waiting();
+
+ private:
+  static void Schedule();
+  static void DeliverOne();
+};
+
+}  // namespace tarvel

@@ -1,0 +1,237 @@
+#include "platform/QtSerialControl.h"
+
+#include <QObject>
+#include <QSerialPort>
+#include <algorithm>
+#include <climits>
+#include <utility>
+#include <vector>
+
+#include "platform/QtEventQueue.h"
+
+namespace tarvel {
+
+namespace {
+
+constexpr int InvalidValueNumber = 380;
+constexpr const char* InvalidValueText = "Invalid property value";
+constexpr int PortOpenNumber = 8005;
+constexpr const char* PortOpenText = "Port already open";
+
+std::vector<std::string> SplitTrimmed(const std::string& text, char separator) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  while (true) {
+    const size_t end = text.find(separator, start);
+    std::string field = text.substr(start, end == std::string::npos ? end : end - start);
+    const size_t first = field.find_first_not_of(' ');
+    field = first == std::string::npos
+                ? ""
+                : field.substr(first, field.find_last_not_of(' ') - first + 1);
+    fields.push_back(field);
+    if (end == std::string::npos) return fields;
+    start = end + 1;
+  }
+}
+
+bool ParseBaudRate(const std::string& text, qint32& baudRate) {
+  if (text.empty() || text.size() > 9) return false;
+  if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return false;
+  }
+  baudRate = std::stoi(text);
+  return baudRate > 0;
+}
+
+bool ParseParity(const std::string& text, QSerialPort::Parity& parity) {
+  if (text.size() != 1) return false;
+  switch (text[0]) {
+    case 'N':
+    case 'n':
+      parity = QSerialPort::NoParity;
+      return true;
+    case 'E':
+    case 'e':
+      parity = QSerialPort::EvenParity;
+      return true;
+    case 'O':
+    case 'o':
+      parity = QSerialPort::OddParity;
+      return true;
+    case 'M':
+    case 'm':
+      parity = QSerialPort::MarkParity;
+      return true;
+    case 'S':
+    case 's':
+      parity = QSerialPort::SpaceParity;
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool ParseDataBits(const std::string& text, QSerialPort::DataBits& dataBits) {
+  if (text.size() != 1 || text[0] < '5' || text[0] > '8') return false;
+  dataBits = static_cast<QSerialPort::DataBits>(text[0] - '0');
+  return true;
+}
+
+bool ParseStopBits(const std::string& text, QSerialPort::StopBits& stopBits) {
+  if (text == "1")
+    stopBits = QSerialPort::OneStop;
+  else if (text == "1.5")
+    stopBits = QSerialPort::OneAndHalfStop;
+  else if (text == "2")
+    stopBits = QSerialPort::TwoStop;
+  else
+    return false;
+  return true;
+}
+
+}  // namespace
+
+std::string DefaultSerialDeviceName(int commPort) {
+  return "/dev/ttyS" + std::to_string(commPort - 1);
+}
+
+struct QtSerialControl::LineSettings {
+  qint32 BaudRate = 9600;
+  QSerialPort::Parity Parity = QSerialPort::NoParity;
+  QSerialPort::DataBits DataBits = QSerialPort::Data8;
+  QSerialPort::StopBits StopBits = QSerialPort::OneStop;
+  QSerialPort::FlowControl FlowControl = QSerialPort::NoFlowControl;
+};
+
+QtSerialControl::QtSerialControl(std::function<std::string(int commPort)> deviceName)
+    : deviceName_(std::move(deviceName)),
+      context_(std::make_unique<QObject>()),
+      port_(std::make_unique<QSerialPort>()),
+      settings_(std::make_unique<LineSettings>()) {
+  QObject::connect(port_.get(), &QSerialPort::readyRead, context_.get(), [this] { OnReadyRead(); });
+  QObject::connect(port_.get(), &QSerialPort::errorOccurred, context_.get(),
+                   [this](QSerialPort::SerialPortError error) { OnError(error); });
+}
+
+QtSerialControl::~QtSerialControl() {
+  QObject::disconnect(port_.get(), nullptr, context_.get(), nullptr);
+  port_->close();
+}
+
+void QtSerialControl::SetHandlers(SerialHandlers handlers) {
+  handlers_ = std::move(handlers);
+}
+int16_t QtSerialControl::CommPort() const {
+  return commPort_;
+}
+bool QtSerialControl::PortOpen() const {
+  return port_->isOpen();
+}
+int16_t QtSerialControl::CommEvent() const {
+  return commEvent_;
+}
+
+SerialError QtSerialControl::SetCommPort(int16_t port) {
+  if (port_->isOpen()) return {PortOpenNumber, PortOpenText};
+  if (port < 1) return {InvalidValueNumber, InvalidValueText};
+  commPort_ = port;
+  return {};
+}
+
+SerialError QtSerialControl::SetSettings(const std::string& settings) {
+  const std::vector<std::string> fields = SplitTrimmed(settings, ',');
+  LineSettings parsed = *settings_;
+  if (fields.size() != 4 || !ParseBaudRate(fields[0], parsed.BaudRate) ||
+      !ParseParity(fields[1], parsed.Parity) || !ParseDataBits(fields[2], parsed.DataBits) ||
+      !ParseStopBits(fields[3], parsed.StopBits)) {
+    return {InvalidValueNumber, InvalidValueText};
+  }
+  *settings_ = parsed;
+  return ApplySettings();
+}
+
+SerialError QtSerialControl::SetHandshaking(int32_t handshaking) {
+  static constexpr QSerialPort::FlowControl Controls[] = {
+      QSerialPort::NoFlowControl, QSerialPort::SoftwareControl, QSerialPort::HardwareControl,
+      QSerialPort::HardwareControl};
+  if (handshaking < 0 || handshaking > 3) return {InvalidValueNumber, InvalidValueText};
+  settings_->FlowControl = Controls[handshaking];
+  return ApplySettings();
+}
+
+// On a closed port Qt only stores the values and applies them when opening.
+SerialError QtSerialControl::ApplySettings() {
+  const LineSettings& s = *settings_;
+  if (port_->setBaudRate(s.BaudRate) && port_->setParity(s.Parity) &&
+      port_->setDataBits(s.DataBits) && port_->setStopBits(s.StopBits) &&
+      port_->setFlowControl(s.FlowControl)) {
+    return {};
+  }
+  return DeviceError();
+}
+
+SerialError QtSerialControl::DeviceError() const {
+  const int number =
+      port_->error() == QSerialPort::NoError ? QSerialPort::UnknownError : port_->error();
+  return {number, port_->errorString().toStdString()};
+}
+
+SerialError QtSerialControl::SetPortOpen(bool open) {
+  if (!open) {
+    port_->close();
+    return {};
+  }
+  if (port_->isOpen()) return {PortOpenNumber, PortOpenText};
+  const std::string device = deviceName_(commPort_);
+  if (device.empty()) {
+    return {QSerialPort::DeviceNotFoundError,
+            "No device configured for COM" + std::to_string(commPort_)};
+  }
+  port_->setPortName(QString::fromLocal8Bit(device.data(), static_cast<qsizetype>(device.size())));
+  if (const SerialError error = ApplySettings(); error.Failed()) return error;
+  if (!port_->open(QIODevice::ReadOnly)) return DeviceError();
+  port_->clearError();
+  lost_ = false;
+  return {};
+}
+
+int32_t QtSerialControl::InBufferCount() const {
+  return static_cast<int32_t>(std::min<qint64>(port_->bytesAvailable(), INT32_MAX));
+}
+
+std::string QtSerialControl::Input() {
+  const QByteArray bytes = port_->readAll();
+  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+void QtSerialControl::OnReadyRead() {
+  if (onCommQueued_) return;
+  onCommQueued_ = true;
+  QtEventQueue::Post(context_.get(), [this] {
+    onCommQueued_ = false;
+    if (!port_->isOpen() || port_->bytesAvailable() == 0) return;
+    commEvent_ = ReceiveEvent;
+    if (handlers_.OnComm) handlers_.OnComm();
+  });
+}
+
+void QtSerialControl::OnError(int error) {
+  if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError) return;
+  if (lost_) return;
+  lost_ = true;
+  // A read that finds the end of the line (a hang-up) leaves Qt with a stale system error text.
+  const QString reason = error == QSerialPort::ResourceError
+                             ? port_->errorString()
+                             : QStringLiteral("reading failed, device removed or hung up");
+  const std::string description = (port_->portName() + ": " + reason).toStdString();
+  // Not closed here: the signal comes from inside the port's own read notification. The next
+  // pass of the event loop closes it, so a failing descriptor cannot keep the loop busy.
+  QMetaObject::invokeMethod(
+      context_.get(), [this] { port_->close(); }, Qt::QueuedConnection);
+  QtEventQueue::Post(context_.get(), [this, description] {
+    port_->close();
+    if (handlers_.DeviceLost) handlers_.DeviceLost(description);
+  });
+}
+
+}  // namespace tarvel

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/SerialControl.h"
+
+class QObject;
+class QSerialPort;
+
+namespace tarvel {
+
+// The device opened for COM n when nothing else is configured: /dev/ttyS(n-1), so COM1 is the
+// first on-board port, as on the machines the COM numbers come from.
+std::string DefaultSerialDeviceName(int commPort);
+
+// The serial control over QSerialPort, on the event loop's thread. The port is opened
+// read-only: the gateway never sends on it.
+//
+// Settings: "baud,parity,databits,stopbits" with blanks around the fields ignored; any
+// positive baud rate (the device may refuse an unusual one when opening), parity N, E, O, M or
+// S in either case, data bits 5 to 8, stop bits 1, 1.5 or 2. Linux line settings know no 1.5
+// stop bits: the line then runs with 1, which receives frames sent with 1.5 all the same (the
+// extra half bit reads as idle line). Handshaking 1 is XON/XOFF (the line then swallows the
+// XON and XOFF bytes, 0x11 and 0x13); 2 and 3 are RTS/CTS, since the device offers one kind at a
+// time and the hardware lines are the one that matters for a receiver.
+//
+// A device that fails while open (a USB adapter pulled, the line hung up) raises DeviceLost
+// once and is closed; it stays closed until the process restarts, even if the device comes back.
+//
+// Error numbers: Qt's serial port error code for errors of the device, 380 for an invalid
+// value and 8005 for changing the port while it is open.
+class QtSerialControl : public SerialControl {
+ public:
+  // deviceName maps a COM port number to the device to open.
+  explicit QtSerialControl(
+      std::function<std::string(int commPort)> deviceName = DefaultSerialDeviceName);
+  ~QtSerialControl() override;
+  QtSerialControl(const QtSerialControl&) = delete;
+  QtSerialControl& operator=(const QtSerialControl&) = delete;
+
+  void SetHandlers(SerialHandlers handlers) override;
+  int16_t CommPort() const override;
+  SerialError SetCommPort(int16_t port) override;
+  SerialError SetSettings(const std::string& settings) override;
+  SerialError SetHandshaking(int32_t handshaking) override;
+  SerialError SetPortOpen(bool open) override;
+  bool PortOpen() const override;
+  int16_t CommEvent() const override;
+  int32_t InBufferCount() const override;
+  std::string Input() override;
+
+ private:
+  struct LineSettings;
+  SerialError ApplySettings();
+  SerialError DeviceError() const;
+  void OnReadyRead();
+  void OnError(int error);
+
+  std::function<std::string(int)> deviceName_;
+  // The receiver of Qt's signals and the context of queued events: gone with this object.
+  std::unique_ptr<QObject> context_;
+  std::unique_ptr<QSerialPort> port_;
+  std::unique_ptr<LineSettings> settings_;
+  SerialHandlers handlers_;
+  int16_t commPort_ = 1;
+  int16_t commEvent_ = 0;
+  bool onCommQueued_ = false;
+  bool lost_ = false;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,318 @@
+#include "platform/QtSocketControl.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <climits>
+#include <map>
+#include <utility>
+
+#include "platform/QtEventQueue.h"
+
+namespace tarvel {
+
+namespace {
+
+constexpr int BadStateNumber = 40020;
+constexpr const char* BadStateText = "Invalid operation at current state";
+constexpr int InvalidArgumentNumber = 10022;
+constexpr const char* InvalidArgumentText = "Invalid argument";
+
+// Keepalive on data connections: after 60 s without traffic the kernel sends a probe every 10 s;
+// 5 unanswered probes end the connection, so a vanished peer is noticed after 60 + 5 * 10 =
+// 110 s. The alarm server connection and the equipment lines are both quiet for long spells,
+// so without this a dead peer would count as connected for hours.
+constexpr int KeepAliveIdleSeconds = 60;
+constexpr int KeepAliveIntervalSeconds = 10;
+constexpr int KeepAliveProbes = 5;
+
+constexpr int AcceptRetryMs = 1000;
+
+int ErrorNumber(QAbstractSocket::SocketError error) {
+  return 100 + static_cast<int>(error);
+}
+
+// IPv4 peers of a dual-stack listener show as ::ffff:a.b.c.d; the logs want a.b.c.d.
+std::string AddressText(const QHostAddress& address) {
+  bool isIPv4 = false;
+  const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+  return (isIPv4 ? QHostAddress(ipv4) : address).toString().toStdString();
+}
+
+void EnableKeepAlive(QTcpSocket* socket) {
+  socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+  const qintptr descriptor = socket->socketDescriptor();
+  if (descriptor == -1) return;
+  const int fd = static_cast<int>(descriptor);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &KeepAliveIdleSeconds, sizeof(int));
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &KeepAliveIntervalSeconds, sizeof(int));
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &KeepAliveProbes, sizeof(int));
+}
+
+void Discard(QTcpSocket* socket) {
+  socket->abort();
+  socket->deleteLater();
+}
+
+// Incoming connections between their ConnectionRequest and the end of its handler, shared by
+// every socket of the process (a request is accepted on another socket than the listener).
+struct PendingRequest {
+  QPointer<QTcpSocket> Socket;
+  std::string Address;
+  int32_t Port = 0;
+};
+
+class PendingRequests {
+ public:
+  int32_t Add(PendingRequest request) {
+    lastId_ = lastId_ == INT32_MAX ? 1 : lastId_ + 1;
+    requests_[lastId_] = std::move(request);
+    return lastId_;
+  }
+  bool Take(int32_t id, PendingRequest& request) {
+    const auto found = requests_.find(id);
+    if (found == requests_.end()) return false;
+    request = std::move(found->second);
+    requests_.erase(found);
+    return true;
+  }
+
+ private:
+  std::map<int32_t, PendingRequest> requests_;
+  int32_t lastId_ = 0;
+};
+
+PendingRequests& Requests() {
+  static PendingRequests requests;
+  return requests;
+}
+
+}  // namespace
+
+QtSocketControl::QtSocketControl(int64_t sendQueueLimit)
+    : context_(std::make_unique<QObject>()), sendQueueLimit_(sendQueueLimit) {}
+
+QtSocketControl::~QtSocketControl() {
+  Close();
+}
+
+void QtSocketControl::SetHandlers(SocketHandlers handlers) {
+  handlers_ = std::move(handlers);
+}
+int16_t QtSocketControl::State() const {
+  return state_;
+}
+int32_t QtSocketControl::LocalPort() const {
+  return localPort_;
+}
+void QtSocketControl::SetLocalPort(int32_t port) {
+  localPort_ = port;
+}
+void QtSocketControl::SetLocalAddress(const std::string& address) {
+  localAddress_ = address;
+}
+std::string QtSocketControl::RemoteHost() const {
+  return remoteHost_;
+}
+void QtSocketControl::SetRemoteHost(const std::string& host) {
+  remoteHost_ = host;
+}
+int32_t QtSocketControl::RemotePort() const {
+  return remotePort_;
+}
+void QtSocketControl::SetRemotePort(int32_t port) {
+  remotePort_ = port;
+}
+std::string QtSocketControl::RemoteHostIP() const {
+  return remoteHostIP_;
+}
+
+intptr_t QtSocketControl::NativeDescriptor() const {
+  return socket_ == nullptr ? -1 : static_cast<intptr_t>(socket_->socketDescriptor());
+}
+
+SocketError QtSocketControl::Listen() {
+  if (state_ != Closed) return {BadStateNumber, BadStateText};
+  if (localPort_ < 0 || localPort_ > 65535) return {InvalidArgumentNumber, InvalidArgumentText};
+  QHostAddress address(QHostAddress::Any);
+  if (!localAddress_.empty() && !address.setAddress(QString::fromLatin1(localAddress_))) {
+    return {InvalidArgumentNumber, "Invalid local address " + localAddress_};
+  }
+  auto listening = std::make_unique<QTcpServer>();
+  if (!listening->listen(address, static_cast<quint16>(localPort_))) {
+    return {ErrorNumber(listening->serverError()), listening->errorString().toStdString()};
+  }
+  Close();
+  server_ = listening.release();
+  server_->setParent(context_.get());
+  localPort_ = server_->serverPort();
+  state_ = Listening;
+  QObject::connect(server_, &QTcpServer::newConnection, context_.get(),
+                   [this] { OnNewConnection(); });
+  // Qt stops accepting for good after a failed accept (no descriptor left, for one); a listener
+  // must outlive a passing shortage, so it tries again a moment later.
+  QTcpServer* server = server_;
+  QObject::connect(server_, &QTcpServer::acceptError, server_, [server] {
+    QTimer::singleShot(AcceptRetryMs, server, [server] { server->resumeAccepting(); });
+  });
+  return {};
+}
+
+void QtSocketControl::OnNewConnection() {
+  while (server_ != nullptr && server_->hasPendingConnections()) {
+    QTcpSocket* socket = server_->nextPendingConnection();
+    PendingRequest request{socket, AddressText(socket->peerAddress()), socket->peerPort()};
+    PostEvent([this, request] {
+      if (request.Socket.isNull()) return;
+      remoteHostIP_ = request.Address;
+      remotePort_ = request.Port;
+      const int32_t id = Requests().Add(request);
+      struct DropUnclaimed {
+        int32_t Id;
+        ~DropUnclaimed() {
+          PendingRequest left;
+          if (Requests().Take(Id, left) && !left.Socket.isNull()) Discard(left.Socket);
+        }
+      } dropUnclaimed{id};
+      if (handlers_.ConnectionRequest) handlers_.ConnectionRequest(id);
+    });
+  }
+}
+
+SocketError QtSocketControl::Accept(int32_t requestId) {
+  if (state_ == Connected || state_ == Listening) return {BadStateNumber, BadStateText};
+  PendingRequest request;
+  if (!Requests().Take(requestId, request) || request.Socket.isNull()) {
+    return {InvalidArgumentNumber, InvalidArgumentText};
+  }
+  Close();
+  QTcpSocket* socket = request.Socket;
+  socket->setParent(context_.get());
+  AdoptSocket(socket);
+  EnableKeepAlive(socket);
+  remoteHostIP_ = request.Address;
+  remotePort_ = request.Port;
+  state_ = Connected;
+  // Bytes and a close that came while the request waited had no receiver yet.
+  if (socket->bytesAvailable() > 0) OnReadyRead();
+  if (socket->state() != QAbstractSocket::ConnectedState) OnDisconnected();
+  return {};
+}
+
+void QtSocketControl::Connect() {
+  Close();
+  if (remotePort_ < 1 || remotePort_ > 65535) {
+    FailConnection(InvalidArgumentText);
+    return;
+  }
+  auto* socket = new QTcpSocket(context_.get());
+  AdoptSocket(socket);
+  QObject::connect(socket, &QTcpSocket::connected, context_.get(), [this] { OnConnected(); });
+  state_ = Connecting;
+  // Asynchronous, name resolution included.
+  socket->connectToHost(QString::fromLatin1(remoteHost_), static_cast<quint16>(remotePort_));
+}
+
+void QtSocketControl::OnConnected() {
+  state_ = Connected;
+  remoteHostIP_ = AddressText(socket_->peerAddress());
+  EnableKeepAlive(socket_);
+  PostEvent([this] {
+    if (handlers_.Connect) handlers_.Connect();
+  });
+}
+
+void QtSocketControl::AdoptSocket(QTcpSocket* socket) {
+  socket_ = socket;
+  QObject* context = context_.get();
+  QObject::connect(socket, &QTcpSocket::readyRead, context, [this] { OnReadyRead(); });
+  QObject::connect(socket, &QTcpSocket::disconnected, context, [this] { OnDisconnected(); });
+  QObject::connect(socket, &QTcpSocket::errorOccurred, context,
+                   [this](QAbstractSocket::SocketError error) { OnSocketError(error); });
+}
+
+void QtSocketControl::DropSocket() {
+  if (socket_ == nullptr) return;
+  QObject::disconnect(socket_, nullptr, context_.get(), nullptr);
+  Discard(socket_);
+  socket_ = nullptr;
+}
+
+void QtSocketControl::Close() {
+  ++generation_;
+  dataArrivalQueued_ = false;
+  delete server_;  // with it the connections it holds that were not yet handed out
+  server_ = nullptr;
+  DropSocket();
+  received_.clear();
+  state_ = Closed;
+}
+
+void QtSocketControl::TakeReceived() {
+  const QByteArray bytes = socket_->readAll();
+  received_.append(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+void QtSocketControl::OnReadyRead() {
+  TakeReceived();
+  if (received_.empty() || dataArrivalQueued_) return;
+  dataArrivalQueued_ = true;
+  PostEvent([this] {
+    dataArrivalQueued_ = false;
+    if (!received_.empty() && handlers_.DataArrival) handlers_.DataArrival();
+  });
+}
+
+void QtSocketControl::OnDisconnected() {
+  if (state_ == Error || state_ == Closing) return;  // reported once
+  state_ = Closing;
+  PostEvent([this] {
+    if (handlers_.Close) handlers_.Close();
+  });
+}
+
+void QtSocketControl::OnSocketError(int error) {
+  // A peer's close comes as this error and then as disconnected(), reported as Close.
+  if (error == QAbstractSocket::RemoteHostClosedError) return;
+  if (state_ == Error || state_ == Closing) return;
+  FailConnection(socket_->errorString().toStdString());
+}
+
+void QtSocketControl::FailConnection(const std::string& description) {
+  state_ = Error;
+  PostEvent([this, description] {
+    if (handlers_.Error) handlers_.Error(description);
+  });
+}
+
+void QtSocketControl::SendData(const std::string& data) {
+  if (state_ != Connected || socket_ == nullptr || data.empty()) return;
+  const int64_t queued = socket_->bytesToWrite();
+  if (queued + static_cast<int64_t>(data.size()) > sendQueueLimit_) {
+    DropSocket();
+    FailConnection("Send queue full (" + std::to_string(queued) +
+                   " bytes not taken by the peer), connection dropped");
+    return;
+  }
+  socket_->write(data.data(), static_cast<qint64>(data.size()));
+}
+
+std::string QtSocketControl::GetData() {
+  if (socket_ != nullptr) TakeReceived();
+  return std::exchange(received_, std::string());
+}
+
+void QtSocketControl::PostEvent(std::function<void()> event) {
+  QtEventQueue::Post(context_.get(), [this, generation = generation_, event = std::move(event)] {
+    if (generation == generation_) event();
+  });
+}
+
+}  // namespace tarvel

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/SocketControl.h"
+
+class QObject;
+class QTcpServer;
+class QTcpSocket;
+
+namespace tarvel {
+
+// The socket control over Qt's TCP classes, on the event loop's thread.
+//
+// Connection requests: a listening socket takes each incoming connection, files it under a
+// request id in a registry shared by all sockets of the process, and raises ConnectionRequest.
+// Accept(id) on any data socket takes the connection over; one not taken over by the end of the
+// handler is closed at once. Every event goes through QtEventQueue; each connection has a
+// generation number, and events of an earlier generation are dropped, so nothing of a closed
+// connection is delivered once Close() has returned.
+//
+// Sending: SendData only queues. A peer that leaves more than the send queue limit unread counts
+// as dead: the connection is closed at once, without sending part of the new text, and an Error
+// event "Send queue full ..." follows, which the logic logs and answers with Close().
+//
+// Data connections use TCP keepalive, so a peer that vanishes without a close (power, cable)
+// raises an Error event after about 110 s of silence (see the .cpp for the timing).
+//
+// Error numbers: Qt's socket error code plus 100 for errors of the socket layer (so they are
+// positive), 40020 for an operation in the wrong state and 10022 for an invalid argument.
+class QtSocketControl : public SocketControl {
+ public:
+  // Outgoing bytes (Qt's queue, not counting the kernel's buffers) a peer may leave unread.
+  static constexpr int64_t DefaultSendQueueLimit = 16 * 1024 * 1024;
+
+  explicit QtSocketControl(int64_t sendQueueLimit = DefaultSendQueueLimit);
+  ~QtSocketControl() override;
+  QtSocketControl(const QtSocketControl&) = delete;
+  QtSocketControl& operator=(const QtSocketControl&) = delete;
+
+  void SetHandlers(SocketHandlers handlers) override;
+  int16_t State() const override;
+  int32_t LocalPort() const override;
+  void SetLocalPort(int32_t port) override;
+  void SetLocalAddress(const std::string& address) override;
+  std::string RemoteHost() const override;
+  void SetRemoteHost(const std::string& host) override;
+  int32_t RemotePort() const override;
+  void SetRemotePort(int32_t port) override;
+  std::string RemoteHostIP() const override;
+
+  // Listen on a socket that is not closed fails; port 0 picks a free port, read back by
+  // LocalPort().
+  SocketError Listen() override;
+  // Closes whatever the socket had first; an invalid RemotePort gives an Error event.
+  void Connect() override;
+  SocketError Accept(int32_t requestId) override;
+  void Close() override;
+  void SendData(const std::string& data) override;
+  std::string GetData() override;
+
+  // The operating system's descriptor of the data connection, -1 without one (diagnostics).
+  intptr_t NativeDescriptor() const;
+
+ private:
+  void AdoptSocket(QTcpSocket* socket);
+  void DropSocket();
+  void TakeReceived();
+  void PostEvent(std::function<void()> event);
+  void OnNewConnection();
+  void OnReadyRead();
+  void OnDisconnected();
+  void OnConnected();
+  void OnSocketError(int error);
+  void FailConnection(const std::string& description);
+
+  // The receiver of Qt's signals and the context of queued events: gone with this object.
+  std::unique_ptr<QObject> context_;
+  SocketHandlers handlers_;
+  int16_t state_ = Closed;
+  int32_t localPort_ = 0;
+  std::string localAddress_;
+  std::string remoteHost_;
+  int32_t remotePort_ = 0;
+  std::string remoteHostIP_;
+  QTcpServer* server_ = nullptr;
+  QTcpSocket* socket_ = nullptr;
+  std::string received_;
+  uint64_t generation_ = 0;
+  bool dataArrivalQueued_ = false;
+  int64_t sendQueueLimit_;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <QObject>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "platform/EventLoopWait.h"
+#include "platform/QtEventQueue.h"
+
+namespace tarvel {
+namespace {
+
+using test::RunEventsFor;
+using test::WaitUntil;
+
+TEST(QtEventQueueTest, EventsRunInOrderOneAtATimeAndNeverInsideAHandler) {
+  QObject context;
+  std::string order;
+  int depth = 0;
+  bool nested = false;
+  const auto event = [&](char name) {
+    return [&, name] {
+      nested |= depth++ > 0;
+      order += name;
+      if (name == 'a') {
+        QtEventQueue::Post(&context, [&] { order += 'c'; });  // queued behind b
+        RunEventsFor(20);  // a nested loop (a modal box) delivers nothing meanwhile
+      }
+      --depth;
+    };
+  };
+  QtEventQueue::Post(&context, event('a'));
+  QtEventQueue::Post(&context, event('b'));
+  EXPECT_EQ(order, "") << "posting only queues";
+  EXPECT_TRUE(WaitUntil([&] { return order.size() == 3; }));
+  EXPECT_EQ(order, "abc");
+  EXPECT_FALSE(nested);
+}
+
+TEST(QtEventQueueTest, HandlerScopeHoldsEventsBackUntilItEnds) {
+  QObject context;
+  int delivered = 0;
+  {
+    QtEventQueue::HandlerScope scope;
+    QtEventQueue::Post(&context, [&] { ++delivered; });
+    RunEventsFor(30);
+    EXPECT_EQ(delivered, 0);
+  }
+  EXPECT_TRUE(WaitUntil([&] { return delivered == 1; }));
+}
+
+TEST(QtEventQueueTest, EventsOfADestroyedContextAndFaultingHandlersAreContained) {
+  auto gone = std::make_unique<QObject>();
+  QObject context;
+  int delivered = 0;
+  QtEventQueue::Post(gone.get(), [&] { delivered += 100; });
+  QtEventQueue::Post(&context, [] { throw std::runtime_error("handler fault"); });
+  QtEventQueue::Post(&context, [&] { ++delivered; });
+  gone.reset();
+  EXPECT_TRUE(WaitUntil([&] { return QtEventQueue::Waiting() == 0; }));
+  RunEventsFor(10);
+  EXPECT_EQ(delivered, 1);
+}
+
+}  // namespace
+}  // namespace tarvel

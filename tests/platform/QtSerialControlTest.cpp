@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/EventLoopWait.h"
+#include "platform/QtSerialControl.h"
+
+namespace tarvel {
+namespace {
+
+using test::RunEventsFor;
+using test::WaitUntil;
+
+// A pseudo-terminal pair: the slave's path is the serial device, bytes written to the master
+// arrive on it, and closing the master hangs the line up.
+class PseudoTerminal {
+ public:
+  PseudoTerminal() {
+    char name[256] = {};
+    if (openpty(&master_, &slave_, name, nullptr, nullptr) == 0) path_ = name;
+  }
+  ~PseudoTerminal() {
+    HangUp();
+    if (slave_ >= 0) close(slave_);
+  }
+  const std::string& Path() const { return path_; }
+  void Write(const std::string& bytes) {
+    ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  void HangUp() {
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+  }
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+  std::string path_;
+};
+
+// A serial control on the pseudo-terminal for every COM number, and what its handlers saw.
+struct Probe {
+  explicit Probe(const PseudoTerminal& terminal)
+      : Port([this, &terminal](int commPort) {
+          resolvedPort = commPort;
+          return terminal.Path();
+        }) {
+    SerialHandlers handlers;
+    handlers.OnComm = [this] {
+      if (Port.CommEvent() != SerialControl::ReceiveEvent || Port.InBufferCount() == 0) return;
+      Received += Port.Input();
+    };
+    handlers.DeviceLost = [this](const std::string& description) {
+      ++losses;
+      lossDescription = description;
+      receivedBeforeLoss = Received;
+    };
+    Port.SetHandlers(handlers);
+  }
+
+  QtSerialControl Port;
+  int resolvedPort = 0;
+  std::string Received;
+  int losses = 0;
+  std::string lossDescription;
+  std::string receivedBeforeLoss;
+};
+
+std::string AllByteValues() {
+  std::string bytes;
+  for (int code = 0; code < 256; ++code) bytes.push_back(static_cast<char>(code));
+  return bytes;
+}
+
+double CpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+TEST(QtSerialControlTest, SettingsTextsAndHandshakingValuesAreChecked) {
+  struct Row {
+    const char* Settings;
+    bool Accepted;
+  };
+  const Row rows[] = {
+      {"9600,N,8,1", true},   {"19200,e,7,2", true},   {"1200, O ,5,1.5", true},
+      {"4800,M,8,1", true},   {"115200,s,6,1", true},  {"", false},
+      {"9600,N,8", false},    {"9600,N,8,1,0", false}, {"9600,X,8,1", false},
+      {"9600,NN,8,1", false}, {"9600,N,4,1", false},   {"9600,N,9,1", false},
+      {"9600,N,8,3", false},  {"9600,N,8,1.0", false}, {"0,N,8,1", false},
+      {"-9600,N,8,1", false}, {"96OO,N,8,1", false},   {"9600;N;8;1", false},
+  };
+  PseudoTerminal terminal;
+  for (const Row& row : rows) {
+    Probe probe(terminal);
+    const SerialError error = probe.Port.SetSettings(row.Settings);
+    EXPECT_EQ(!error.Failed(), row.Accepted) << '"' << row.Settings << '"';
+    if (row.Accepted) {
+      // What the text accepts, a pseudo-terminal takes too.
+      EXPECT_FALSE(probe.Port.SetPortOpen(true).Failed()) << row.Settings;
+    } else {
+      EXPECT_FALSE(error.Description.empty()) << row.Settings;
+    }
+  }
+  Probe probe(terminal);
+  for (int32_t handshaking : {0, 1, 2, 3}) {
+    EXPECT_FALSE(probe.Port.SetHandshaking(handshaking).Failed()) << handshaking;
+  }
+  for (int32_t handshaking : {-1, 4}) {
+    EXPECT_TRUE(probe.Port.SetHandshaking(handshaking).Failed()) << handshaking;
+  }
+}
+
+TEST(QtSerialControlTest, EveryByteValueArrivesUnchanged) {
+  PseudoTerminal terminal;
+  Probe probe(terminal);
+  ASSERT_FALSE(probe.Port.SetCommPort(3).Failed());
+  ASSERT_FALSE(probe.Port.SetSettings("9600,N,8,1").Failed());
+  ASSERT_FALSE(probe.Port.SetHandshaking(0).Failed());
+  ASSERT_FALSE(probe.Port.SetPortOpen(true).Failed());
+  EXPECT_TRUE(probe.Port.PortOpen());
+  EXPECT_EQ(probe.resolvedPort, 3);
+  EXPECT_EQ(probe.Port.CommPort(), 3);
+
+  const std::string all = AllByteValues();
+  terminal.Write(all);
+  terminal.Write(all);
+  EXPECT_TRUE(WaitUntil([&] { return probe.Received.size() >= 512; }));
+  EXPECT_EQ(probe.Received, all + all);
+  EXPECT_TRUE(probe.Port.SetCommPort(4).Failed()) << "the port is open";
+}
+
+TEST(QtSerialControlTest, DevicesThatCannotBeOpenedGiveErrors) {
+  PseudoTerminal terminal;
+  Probe holder(terminal);
+  ASSERT_FALSE(holder.Port.SetPortOpen(true).Failed());
+  struct Row {
+    const char* Name;
+    std::string Device;
+  };
+  const Row rows[] = {
+      {"missing device", "/dev/no-such-serial-device"},
+      {"no device configured", ""},
+      {"busy device", terminal.Path()},
+  };
+  for (const Row& row : rows) {
+    QtSerialControl port([&row](int) { return row.Device; });
+    const SerialError error = port.SetPortOpen(true);
+    EXPECT_TRUE(error.Failed()) << row.Name;
+    EXPECT_FALSE(error.Description.empty()) << row.Name;
+    EXPECT_FALSE(port.PortOpen()) << row.Name;
+  }
+  EXPECT_EQ(DefaultSerialDeviceName(1), "/dev/ttyS0");
+  EXPECT_EQ(DefaultSerialDeviceName(12), "/dev/ttyS11");
+}
+
+TEST(QtSerialControlTest, HangUpRaisesDeviceLostOnceAndLeavesTheLoopIdle) {
+  PseudoTerminal terminal;
+  Probe probe(terminal);
+  ASSERT_FALSE(probe.Port.SetPortOpen(true).Failed());
+  terminal.Write("last line\n");
+  ASSERT_TRUE(WaitUntil([&] { return probe.Received == "last line\n"; }));
+  terminal.HangUp();
+  ASSERT_TRUE(WaitUntil([&] { return probe.losses == 1; }));
+  EXPECT_FALSE(probe.lossDescription.empty());
+  EXPECT_EQ(probe.receivedBeforeLoss, "last line\n");
+  EXPECT_FALSE(probe.Port.PortOpen());
+
+  const double cpuBefore = CpuSeconds();
+  RunEventsFor(300);
+  EXPECT_LT(CpuSeconds() - cpuBefore, 0.15) << "the event loop spins after the loss";
+  EXPECT_EQ(probe.losses, 1);
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,381 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/EventLoopWait.h"
+#include "platform/QtSocketControl.h"
+
+namespace tarvel {
+namespace {
+
+using test::RunEventsFor;
+using test::WaitUntil;
+
+std::string AllByteValues() {
+  std::string bytes;
+  for (int code = 0; code < 256; ++code) bytes.push_back(static_cast<char>(code));
+  return bytes;
+}
+
+QByteArray Bytes(const std::string& text) {
+  return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Handlers of every socket in a test share this depth: one handler entered inside another
+// shows up as nesting.
+int handlerDepth = 0;
+bool nestingSeen = false;
+
+struct Entered {
+  Entered() { nestingSeen |= handlerDepth++ > 0; }
+  ~Entered() { --handlerDepth; }
+};
+
+// A socket and what its handlers saw; the On* hooks add a test's own reaction.
+struct Probe {
+  explicit Probe(int64_t sendQueueLimit = QtSocketControl::DefaultSendQueueLimit)
+      : Socket(sendQueueLimit) {
+    SocketHandlers handlers;
+    handlers.ConnectionRequest = [this](int32_t id) {
+      Entered entered;
+      ++Requests;
+      if (OnRequest) OnRequest(id);
+    };
+    handlers.Connect = [this] {
+      Entered entered;
+      ++Connects;
+    };
+    handlers.DataArrival = [this] {
+      Entered entered;
+      Received += Socket.GetData();
+      if (OnData) OnData();
+    };
+    handlers.Close = [this] {
+      Entered entered;
+      ++Closes;
+      if (OnClose) OnClose();
+    };
+    handlers.Error = [this](const std::string& description) {
+      Entered entered;
+      Errors.push_back(description);
+    };
+    Socket.SetHandlers(handlers);
+  }
+
+  QtSocketControl Socket;
+  int Requests = 0;
+  int Connects = 0;
+  int Closes = 0;
+  std::vector<std::string> Errors;
+  std::string Received;
+  std::function<void(int32_t)> OnRequest;
+  std::function<void()> OnData;
+  std::function<void()> OnClose;
+};
+
+void ExpectKeepAlive(intptr_t descriptor) {
+  ASSERT_NE(descriptor, -1);
+  const auto option = [descriptor](int level, int name) {
+    int value = -1;
+    socklen_t size = sizeof(value);
+    getsockopt(static_cast<int>(descriptor), level, name, &value, &size);
+    return value;
+  };
+  EXPECT_NE(option(SOL_SOCKET, SO_KEEPALIVE), 0);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 60);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 10);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 5);
+}
+
+bool IPv6LoopbackWorks() {
+  QTcpServer probe;
+  return probe.listen(QHostAddress::LocalHostIPv6, 0);
+}
+
+class QtSocketControlTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    EXPECT_FALSE(nestingSeen) << "a handler ran inside another";
+    nestingSeen = false;
+  }
+
+  // The listener listens on every address; each request is offered to `taker`.
+  void ListenAndAcceptOn(Probe& taker) {
+    listener.Socket.SetLocalPort(0);
+    ASSERT_FALSE(listener.Socket.Listen().Failed());
+    listener.OnRequest = [this, &taker](int32_t id) { accepts.push_back(taker.Socket.Accept(id)); };
+  }
+
+  std::unique_ptr<QTcpSocket> ConnectPeer(const QHostAddress& address = QHostAddress::LocalHost) {
+    auto peer = std::make_unique<QTcpSocket>();
+    peer->connectToHost(address, static_cast<quint16>(listener.Socket.LocalPort()));
+    return peer;
+  }
+
+  // A peer taken over by `data`.
+  std::unique_ptr<QTcpSocket> ConnectedPeer() {
+    ListenAndAcceptOn(data);
+    auto peer = ConnectPeer();
+    EXPECT_TRUE(WaitUntil([&] { return data.Socket.State() == SocketControl::Connected; }));
+    return peer;
+  }
+
+  Probe listener;
+  Probe data;
+  std::vector<SocketError> accepts;
+};
+
+TEST_F(QtSocketControlTest, ListenReportsUnusablePortsAndAddresses) {
+  QTcpServer occupant;
+  ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
+  struct Row {
+    const char* Name;
+    std::string Address;
+    int32_t Port;
+  };
+  const Row rows[] = {
+      {"port in use", "", occupant.serverPort()},
+      {"port in use, one address", "127.0.0.1", occupant.serverPort()},
+      {"unreadable address", "999.1.1.1", 0},
+      {"address of another host", "192.0.2.1", 0},
+      {"port out of range", "", 70000},
+  };
+  for (const Row& row : rows) {
+    QtSocketControl socket;
+    socket.SetLocalAddress(row.Address);
+    socket.SetLocalPort(row.Port);
+    const SocketError error = socket.Listen();
+    EXPECT_TRUE(error.Failed()) << row.Name;
+    EXPECT_GT(error.Number, 0) << row.Name;
+    EXPECT_FALSE(error.Description.empty()) << row.Name;
+    EXPECT_NE(socket.State(), SocketControl::Listening) << row.Name;
+
+    socket.SetLocalAddress("");
+    socket.SetLocalPort(0);
+    EXPECT_FALSE(socket.Listen().Failed()) << row.Name << ": usable after the failure";
+    EXPECT_EQ(socket.State(), SocketControl::Listening) << row.Name;
+    EXPECT_GT(socket.LocalPort(), 0) << row.Name;
+  }
+}
+
+TEST_F(QtSocketControlTest, ListenerOnAllAddressesShowsEachPeerAndClosesRequestsNotTaken) {
+  listener.Socket.SetLocalAddress("");
+  listener.Socket.SetLocalPort(0);
+  ASSERT_FALSE(listener.Socket.Listen().Failed());
+  std::string seenAddress;
+  QTcpSocket* peer = nullptr;
+  listener.OnRequest = [&](int32_t) {
+    seenAddress = listener.Socket.RemoteHostIP();
+    EXPECT_EQ(listener.Socket.RemotePort(), peer->localPort()) << seenAddress;
+  };
+  std::vector<std::pair<QHostAddress, std::string>> peers{{QHostAddress::LocalHost, "127.0.0.1"}};
+  if (IPv6LoopbackWorks()) peers.push_back({QHostAddress::LocalHostIPv6, "::1"});
+
+  for (const auto& [address, shown] : peers) {
+    const int before = listener.Requests;
+    auto connecting = ConnectPeer(address);
+    peer = connecting.get();
+    ASSERT_TRUE(WaitUntil([&] { return listener.Requests == before + 1; })) << shown;
+    EXPECT_EQ(seenAddress, shown);
+    EXPECT_TRUE(WaitUntil([&] { return peer->state() == QAbstractSocket::UnconnectedState; }))
+        << shown << ": a request nobody took over is closed";
+  }
+}
+
+TEST_F(QtSocketControlTest, AcceptedConnectionCarriesEveryByteValueBothWays) {
+  auto peer = ConnectedPeer();
+  ASSERT_EQ(accepts.size(), 1u);
+  EXPECT_FALSE(accepts[0].Failed());
+  EXPECT_EQ(data.Socket.RemoteHostIP(), "127.0.0.1");
+  EXPECT_EQ(data.Socket.RemotePort(), peer->localPort());
+  ExpectKeepAlive(data.Socket.NativeDescriptor());
+
+  const std::string all = AllByteValues();
+  peer->write(Bytes(all + all));
+  EXPECT_TRUE(WaitUntil([&] { return data.Received.size() >= 512; }));
+  EXPECT_EQ(data.Received, all + all);
+
+  data.Socket.SendData(all);
+  EXPECT_TRUE(WaitUntil([&] { return peer->bytesAvailable() >= 256; }));
+  EXPECT_EQ(peer->readAll(), Bytes(all));
+}
+
+TEST_F(QtSocketControlTest, SecondRequestWhileConnectedIsNotServedAndFirstKeepsFlowing) {
+  auto first = ConnectedPeer();
+  auto second = ConnectPeer();
+  ASSERT_TRUE(WaitUntil([&] { return accepts.size() == 2; }));
+  EXPECT_TRUE(accepts[1].Failed());
+  EXPECT_GT(accepts[1].Number, 0);
+  EXPECT_TRUE(WaitUntil([&] { return second->state() == QAbstractSocket::UnconnectedState; }));
+
+  first->write("still here");
+  EXPECT_TRUE(WaitUntil([&] { return data.Received == "still here"; }));
+  EXPECT_EQ(data.Socket.State(), SocketControl::Connected);
+  EXPECT_EQ(data.Socket.RemotePort(), first->localPort());
+
+  QtSocketControl stranger;
+  EXPECT_TRUE(stranger.Accept(987654).Failed()) << "an unknown request id";
+}
+
+TEST_F(QtSocketControlTest, PeerCloseIsReportedOnceAndCloseInsideTheHandlerDoesNotReenter) {
+  auto peer = ConnectedPeer();
+  int16_t stateInHandler = -1;
+  data.OnClose = [&] {
+    stateInHandler = data.Socket.State();
+    data.Socket.Close();
+  };
+  peer->disconnectFromHost();
+  ASSERT_TRUE(WaitUntil([&] { return data.Closes == 1; }));
+  RunEventsFor(100);
+  EXPECT_EQ(data.Closes, 1);
+  EXPECT_EQ(stateInHandler, SocketControl::Closing);
+  EXPECT_EQ(data.Socket.State(), SocketControl::Closed);
+
+  auto next = ConnectPeer();
+  EXPECT_TRUE(WaitUntil([&] { return data.Socket.State() == SocketControl::Connected; }))
+      << "a closed data socket accepts again";
+  EXPECT_EQ(data.Socket.RemotePort(), next->localPort());
+}
+
+TEST_F(QtSocketControlTest, NothingOfAClosedConnectionArrivesAfterClose) {
+  auto peer = ConnectedPeer();
+  data.OnData = [&] { data.Socket.Close(); };
+  peer->write("last words");
+  peer->disconnectFromHost();
+  ASSERT_TRUE(WaitUntil([&] { return !data.Received.empty(); }));
+  RunEventsFor(150);
+  EXPECT_EQ(data.Closes, 0);
+  EXPECT_TRUE(data.Errors.empty());
+  EXPECT_EQ(data.Socket.GetData(), "");
+  EXPECT_EQ(data.Socket.State(), SocketControl::Closed);
+}
+
+TEST_F(QtSocketControlTest, ConnectResolvesTheHostNameAndCanConnectAgain) {
+  QTcpServer server;
+  ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+  Probe client;
+  client.Socket.SetRemoteHost("localhost");
+  client.Socket.SetRemotePort(server.serverPort());
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    client.Socket.Close();
+    client.Socket.Connect();
+    EXPECT_EQ(client.Connects, attempt - 1) << "no event inside the call";
+    ASSERT_TRUE(WaitUntil([&] { return client.Connects == attempt; })) << attempt;
+    EXPECT_EQ(client.Socket.State(), SocketControl::Connected);
+    EXPECT_EQ(client.Socket.RemoteHost(), "localhost");
+    EXPECT_EQ(client.Socket.RemotePort(), server.serverPort());
+    EXPECT_EQ(client.Socket.RemoteHostIP(), "127.0.0.1");
+    ExpectKeepAlive(client.Socket.NativeDescriptor());
+  }
+  EXPECT_TRUE(client.Errors.empty());
+}
+
+TEST_F(QtSocketControlTest, FailedConnectionAttemptsRaiseOneError) {
+  quint16 closedPort = 0;
+  {
+    QTcpServer gone;
+    ASSERT_TRUE(gone.listen(QHostAddress::LocalHost, 0));
+    closedPort = gone.serverPort();
+  }
+  struct Row {
+    const char* Name;
+    std::string Host;
+    int32_t Port;
+  };
+  const Row rows[] = {
+      {"nobody listening", "127.0.0.1", closedPort},
+      {"port 0", "127.0.0.1", 0},
+      {"unknown host", "no-such-host.invalid", 80},
+  };
+  for (const Row& row : rows) {
+    Probe client;
+    client.Socket.SetRemoteHost(row.Host);
+    client.Socket.SetRemotePort(row.Port);
+    client.Socket.Connect();
+    EXPECT_TRUE(client.Errors.empty()) << row.Name << ": no event inside the call";
+    ASSERT_TRUE(WaitUntil([&] { return !client.Errors.empty(); }, 10000)) << row.Name;
+    RunEventsFor(20);
+    EXPECT_EQ(client.Errors.size(), 1u) << row.Name;
+    EXPECT_FALSE(client.Errors[0].empty()) << row.Name;
+    EXPECT_EQ(client.Connects + client.Closes, 0) << row.Name;
+    EXPECT_NE(client.Socket.State(), SocketControl::Connected) << row.Name;
+  }
+}
+
+TEST_F(QtSocketControlTest, PeerThatStopsReadingIsDroppedAtTheSendQueueLimit) {
+  constexpr int64_t Limit = 256 * 1024;
+  Probe stalled(Limit);
+  ListenAndAcceptOn(stalled);
+  auto peer = std::make_unique<QTcpSocket>();
+  peer->setReadBufferSize(1);  // the peer reads one byte and then nothing
+  peer->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(listener.Socket.LocalPort()));
+  ASSERT_TRUE(WaitUntil([&] { return stalled.Socket.State() == SocketControl::Connected; }));
+
+  const std::string chunk(64 * 1024, '\xA5');
+  int64_t offered = 0;
+  while (stalled.Errors.empty() && offered < (256 << 20)) {
+    stalled.Socket.SendData(chunk);
+    offered += static_cast<int64_t>(chunk.size());
+    QCoreApplication::processEvents();
+  }
+  ASSERT_EQ(stalled.Errors.size(), 1u);
+  EXPECT_EQ(stalled.Errors[0].rfind("Send queue full", 0), 0u) << stalled.Errors[0];
+  EXPECT_NE(stalled.Socket.State(), SocketControl::Connected);
+  // What the kernel's buffers took plus the limit; far from the 256 MiB offered at most.
+  EXPECT_LT(offered, 64 << 20);
+  stalled.Socket.SendData(chunk);  // ignored on the dropped connection
+  peer->setReadBufferSize(0);      // reading again, the peer gets to the end of the connection
+  EXPECT_TRUE(WaitUntil([&] { return peer->state() == QAbstractSocket::UnconnectedState; }));
+  RunEventsFor(20);
+  EXPECT_EQ(stalled.Errors.size(), 1u);
+  EXPECT_EQ(stalled.Closes, 0);
+}
+
+// The limit on descriptors bounds their numbers: a limit at the lowest free number leaves no
+// descriptor to be had.
+rlim_t LowestFreeDescriptor() {
+  const int probe = dup(0);
+  close(probe);
+  return static_cast<rlim_t>(probe);
+}
+
+TEST_F(QtSocketControlTest, ListenerKeepsAcceptingAfterRunningOutOfDescriptors) {
+  ListenAndAcceptOn(data);
+  const int client = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(client, 0);
+  // The sanitizer's first check of a type opens descriptors; its checks of the calls made while
+  // none are to be had must already have run.
+  RunEventsFor(1);
+  struct RestoredLimit {
+    rlimit Original{};
+    RestoredLimit() { getrlimit(RLIMIT_NOFILE, &Original); }
+    ~RestoredLimit() { setrlimit(RLIMIT_NOFILE, &Original); }
+  } restored;
+  rlimit tight = restored.Original;
+  tight.rlim_cur = LowestFreeDescriptor();
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(listener.Socket.LocalPort()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  RunEventsFor(100);  // the listener fails to take the connection
+  EXPECT_EQ(listener.Requests, 0);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &restored.Original), 0);
+  EXPECT_TRUE(WaitUntil([&] { return listener.Requests == 1; }, 3000));
+  close(client);
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,52 @@
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <vector>
+
+#include "platform/EventLoopWait.h"
+#include "platform/QtUpdateTimer.h"
+
+namespace tarvel {
+namespace {
+
+using test::RunEventsFor;
+using test::WaitUntil;
+
+TEST(QtUpdateTimerTest, TicksFromTheStartNeverOverlapAndFollowOneIntervalAfterTheLast) {
+  QtUpdateTimer timer;
+  EXPECT_EQ(timer.Interval(), 100);
+  QElapsedTimer clock;
+  clock.start();
+  std::vector<qint64> starts;
+  std::vector<qint64> ends;
+  int depth = 0;
+  bool overlapped = false;
+  timer.SetHandler([&] {
+    overlapped |= depth++ > 0;
+    timer.SetEnabled(false);
+    starts.push_back(clock.elapsed());
+    RunEventsFor(starts.size() == 1 ? 150 : 0);  // a slow tick, longer than the interval
+    ends.push_back(clock.elapsed());
+    timer.SetEnabled(true);
+    --depth;
+  });
+  ASSERT_TRUE(WaitUntil([&] { return starts.size() >= 3; }, 2000)) << "enabled from the start";
+  EXPECT_FALSE(overlapped);
+  for (size_t tick = 1; tick < starts.size(); ++tick) {
+    EXPECT_GE(starts[tick] - ends[tick - 1], 95) << "tick " << tick;
+  }
+}
+
+TEST(QtUpdateTimerTest, DisabledTimerDoesNotTick) {
+  QtUpdateTimer timer;
+  int ticks = 0;
+  timer.SetHandler([&] { ++ticks; });
+  timer.SetEnabled(false);
+  RunEventsFor(250);
+  EXPECT_EQ(ticks, 0);
+  timer.SetEnabled(true);
+  EXPECT_TRUE(WaitUntil([&] { return ticks == 1; }, 1000));
+}
+
+}  // namespace
+}  // namespace tarvel
