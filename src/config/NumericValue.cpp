@@ -1,5 +1,6 @@
 #include "config/NumericValue.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -108,6 +109,15 @@ int64_t ScanExponent(Cursor& cursor) {
 
 double DecimalToDouble(DecimalDigits& number, int64_t exponent) {
   if (number.Count == 0) return 0;
+  // Whole numbers below 10^15 are exact in a double: no need for the general conversion, which
+  // costs more than the rest of a date or time field.
+  constexpr int64_t ExactDigits = 15;
+  if (!number.Sticky && exponent >= 0 && number.Count + exponent <= ExactDigits) {
+    int64_t whole = 0;
+    for (int i = 0; i < number.Count; ++i) whole = whole * 10 + (number.Digits[i] - '0');
+    for (int64_t i = 0; i < exponent; ++i) whole *= 10;
+    return static_cast<double>(whole);
+  }
   const int64_t magnitude = number.Count + exponent;  // the value lies below 10^magnitude
   if (magnitude > 400) return std::numeric_limits<double>::infinity();
   if (magnitude < -400) return 0;
@@ -169,6 +179,14 @@ std::optional<Integer> RoundToInteger(double value) {
 }  // namespace
 
 NumberScan ScanNumber(std::string_view text) {
+  // Date and time fields are a few plain digits: read them directly.
+  constexpr std::size_t PlainDigitsLimit = 9;
+  if (!text.empty() && text.size() <= PlainDigitsLimit &&
+      std::all_of(text.begin(), text.end(), IsDigit)) {
+    int64_t whole = 0;
+    for (const char c : text) whole = whole * 10 + (c - '0');
+    return NumberScan{static_cast<double>(whole), text.size(), true};
+  }
   Cursor cursor(text);
   if (cursor.Peek() != '&') return ScanDecimal(cursor);
   cursor.Take();

@@ -160,6 +160,17 @@ void CutAndClean(std::string& text, std::size_t from, std::size_t count, bool al
   }
 }
 
+bool InRange(int value, int largest) {
+  return value >= 0 && value <= largest;
+}
+
+// Writes `value` as `width` decimal digits, with leading zeros, from 0-based `at` on.
+void PutDigits(std::string& text, std::size_t at, int value, int width) {
+  for (int i = width - 1; i >= 0; --i, value /= 10) {
+    text[at + static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
+  }
+}
+
 }  // namespace
 
 DateTime DateTime::FromLocalTime(const LocalTime& time) {
@@ -180,13 +191,29 @@ DateTime DateTime::PlusSeconds(int64_t seconds) const {
           static_cast<int>(timeOfDay % 60)};
 }
 
+// Writes the digits by hand in the usual ranges: every event line formats a date and a time,
+// and the formatted print costs more than the rest of the line's parsing.
 std::string FormatDate(const DateTime& value) {
+  if (InRange(value.Year, 9999) && InRange(value.Month, 99) && InRange(value.Day, 99)) {
+    std::string text = "0000-00-00";
+    PutDigits(text, 0, value.Year, 4);
+    PutDigits(text, 5, value.Month, 2);
+    PutDigits(text, 8, value.Day, 2);
+    return text;
+  }
   char buffer[48];
   std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", value.Year, value.Month, value.Day);
   return buffer;
 }
 
 std::string FormatTime(const DateTime& value) {
+  if (InRange(value.Hour, 99) && InRange(value.Minute, 99) && InRange(value.Second, 99)) {
+    std::string text = "00:00:00";
+    PutDigits(text, 0, value.Hour, 2);
+    PutDigits(text, 3, value.Minute, 2);
+    PutDigits(text, 6, value.Second, 2);
+    return text;
+  }
   char buffer[48];
   std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", value.Hour, value.Minute, value.Second);
   return buffer;
@@ -213,7 +240,6 @@ bool MakeDate(int64_t year, int64_t month, int64_t day, DateTime& result) {
 
 DateTime DateParse(int dateLayout, std::string_view text, std::size_t startPos,
                    const Clock& clock) {
-  const DateTime today = Today(clock);
   const std::string_view s = Mid(text, startPos);
   std::optional<DateTime> date;
   if (dateLayout == 5) {
@@ -221,17 +247,17 @@ DateTime DateParse(int dateLayout, std::string_view text, std::size_t startPos,
   } else if (dateLayout == 11) {
     date = MonthNameDate(s);
   }
-  return date.value_or(today);
+  // The clock is read only when the default is needed: reading it costs more than the parse.
+  return date ? *date : Today(clock);
 }
 
 int64_t TimeParse(int timeLayout, std::string_view text, std::size_t startPos, const Clock& clock) {
-  const int64_t now = TimeOfDaySeconds(clock.Now());
-  if (timeLayout != 1) return now;
+  if (timeLayout != 1) return TimeOfDaySeconds(clock.Now());
   const std::string_view s = Mid(text, startPos);
   const std::optional<int16_t> hours = IntegerValue(Mid(s, 1, 2));
   const std::optional<int16_t> minutes = IntegerValue(Mid(s, 4, 2));
   const std::optional<int16_t> seconds = IntegerValue(Mid(s, 7, 2));
-  if (!hours || !minutes || !seconds) return now;
+  if (!hours || !minutes || !seconds) return TimeOfDaySeconds(clock.Now());
   return int64_t{*hours} * 3600 + int64_t{*minutes} * 60 + *seconds;
 }
 

@@ -1,0 +1,66 @@
+#include "app/Gateway.h"
+
+#include "app/ConnectionDisplay.h"
+#include "input/ReceivedDataProcessor.h"
+#include "input/SerialInputPorts.h"
+#include "input/TcpInputPorts.h"
+#include "output/EventReporter.h"
+#include "output/OstrelConnection.h"
+#include "output/SupervisionTimer.h"
+
+namespace tarvel {
+
+// The pieces of the gateway, built in the order in which they need each other.
+struct Gateway::Parts {
+  explicit Parts(const GatewayContext& context)
+      : Display(context.State, context.TheControls, context.ConnectionList, context.StatusBar),
+        Ostrel(context.State, context.TheControls, context.Log, context.Trace, context.StatusBar,
+               Display),
+        Reporter(context.State, context.TheClock, Ostrel),
+        Processor(context.State, context.TheClock, context.Log, context.Trace,
+                  context.ConnectionList, Reporter),
+        Tcp(context.TheControls, context.Log, Display, Processor),
+        Serial(context.State, context.TheControls, context.Log, Processor),
+        Timer(context.State, context.TheControls, context.Timer, Reporter, Ostrel) {}
+
+  ConnectionDisplay Display;
+  OstrelConnection Ostrel;
+  EventReporter Reporter;
+  ReceivedDataProcessor Processor;
+  TcpInputPorts Tcp;
+  SerialInputPorts Serial;
+  SupervisionTimer Timer;
+};
+
+Gateway::Gateway(const GatewayContext& context) : parts_(std::make_unique<Parts>(context)) {}
+
+Gateway::~Gateway() = default;
+
+void Gateway::Attach() {
+  parts_->Ostrel.Attach();
+  parts_->Tcp.Attach();
+  parts_->Serial.Attach();
+  parts_->Timer.Attach();
+}
+
+bool Gateway::OpenSerialPort(int16_t port) {
+  return parts_->Serial.OpenSerialPort(port);
+}
+
+void Gateway::ShowTCPConnectionState(int16_t port) {
+  parts_->Display.ShowTCPConnectionState(port);
+}
+
+void Gateway::ShowOstrelConnectionState() {
+  parts_->Display.ShowOstrelConnectionState();
+}
+
+void Gateway::ProcessReceivedData(int16_t port, const std::string& data) {
+  parts_->Processor.ProcessReceivedData(port, data);
+}
+
+void Gateway::TimerUpdateTimer() {
+  parts_->Timer.TimerUpdateTimer();
+}
+
+}  // namespace tarvel

@@ -1,0 +1,30 @@
+#include "input/LineWords.h"
+
+namespace tarvel {
+
+std::string_view NextWord(std::string_view line, std::size_t& position) {
+  while (position < line.size() && line[position] == ' ') ++position;
+  const std::size_t start = position;
+  while (position < line.size() && line[position] != ' ') ++position;
+  return line.substr(start, position - start);
+}
+
+bool SameWordIgnoringCase(std::string_view word, std::string_view upperWord) {
+  if (word.size() != upperWord.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    char c = word[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != upperWord[i]) return false;
+  }
+  return true;
+}
+
+bool IsHeaderLine(std::string_view line) {
+  std::size_t position = 0;
+  const std::string_view first = NextWord(line, position);
+  if (!SameWordIgnoringCase(first, "ACK") && !SameWordIgnoringCase(first, "NACK")) return false;
+  const std::string_view second = NextWord(line, position);
+  return SameWordIgnoringCase(second, "NORMAL") || SameWordIgnoringCase(second, "ALARM");
+}
+
+}  // namespace tarvel

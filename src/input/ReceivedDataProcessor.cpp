@@ -1,0 +1,206 @@
+#include "input/ReceivedDataProcessor.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "input/CharsetConversion.h"
+#include "input/DateTime.h"
+#include "input/LineWords.h"
+#include "input/TextFields.h"
+#include "output/DecimalText.h"
+#include "state/ByteCounter.h"
+
+namespace tarvel {
+namespace {
+
+constexpr int SingleLineDateLayout = 5;  // DD?MM?YYYY
+constexpr int SingleLineTimeLayout = 1;  // HH?MM?SS
+constexpr int64_t SecondsPerDay = 86400;
+
+// Where the tag starts in a single-line message (after the event type): a 10-character date,
+// a blank and an 8-character time come first.
+constexpr std::size_t RestStart = 19;
+constexpr std::size_t TagLength = 18;
+
+std::string_view Rest(std::string_view text, std::size_t from) {
+  return from < text.size() ? text.substr(from) : std::string_view();
+}
+
+// The time of day of a span from midnight, which may exceed a day or be negative.
+std::string FormatTimeOfDay(int64_t seconds) {
+  seconds %= SecondsPerDay;
+  if (seconds < 0) seconds += SecondsPerDay;
+  DateTime value;
+  value.Hour = static_cast<int>(seconds / 3600);
+  value.Minute = static_cast<int>(seconds / 60 % 60);
+  value.Second = static_cast<int>(seconds % 60);
+  return FormatTime(value);
+}
+
+}  // namespace
+
+ReceivedDataProcessor::ReceivedDataProcessor(ProgramState& state, const Clock& clock, LogFile& log,
+                                             TrafficTrace& trace,
+                                             ConnectionListView& connectionList,
+                                             EventReporter& reporter)
+    : state_(state),
+      clock_(clock),
+      log_(log),
+      trace_(trace),
+      connectionList_(connectionList),
+      reporter_(reporter) {}
+
+void ReceivedDataProcessor::ProcessReceivedData(int16_t port, const std::string& data) {
+  if (port < 0 || port >= PortCount) return;
+  PortEntry& entry = state_.Ports[port];
+  // Text before this point holds no line feed, so the search starts at the new text.
+  const std::size_t scanFrom = entry.ReceiveBuffer.size();
+  const bool skippedLineEnded = AppendReceived(port, data);
+  AddToByteCounter(entry.RxByteCount, static_cast<int64_t>(data.size()));
+  try {
+    trace_.TraceTraffic(port, data, TrafficTrace::Received);
+    ShowRxByteCount(entry);
+  } catch (const std::exception&) {
+    // The debug window and the connection list never keep a line from being handled, and the
+    // appended text must be framed now: the next reception searches only its own text.
+  }
+  if (skippedLineEnded) LineCompleted(port);
+  TakeCompleteLines(port, scanFrom);
+  CapUnfinishedText(port);
+}
+
+void ReceivedDataProcessor::ClearReceiveBuffer(int16_t port) {
+  if (port < 0 || port >= PortCount) return;
+  state_.Ports[port].ReceiveBuffer.clear();
+  parsing_[port].SkippingLongLine = false;
+}
+
+// Appends the data without CR and FF. While an over-long line is being skipped, drops
+// everything up to and including the next line feed; true when that line feed came.
+bool ReceivedDataProcessor::AppendReceived(int16_t port, const std::string& data) {
+  std::string& buffer = state_.Ports[port].ReceiveBuffer;
+  const std::size_t start = buffer.size();
+  buffer.append(data);
+  // Most receptions hold a CR only before each LF: search first, compact only from there.
+  auto dropped = [](char c) { return c == '\r' || c == '\f'; };
+  const auto first =
+      std::find_if(buffer.begin() + static_cast<std::ptrdiff_t>(start), buffer.end(), dropped);
+  buffer.erase(std::remove_if(first, buffer.end(), dropped), buffer.end());
+  PortParsing& parsing = parsing_[port];
+  if (!parsing.SkippingLongLine) return false;
+  const std::size_t lineFeed = buffer.find('\n', start);
+  if (lineFeed == std::string::npos) {
+    buffer.resize(start);
+    return false;
+  }
+  buffer.erase(start, lineFeed + 1 - start);
+  parsing.SkippingLongLine = false;
+  return true;
+}
+
+void ReceivedDataProcessor::ShowRxByteCount(const PortEntry& entry) {
+  if (entry.ConnectionListItem == PortEntry::NoRow) return;
+  rxText_.clear();
+  AppendDecimal(rxText_, entry.RxByteCount);
+  connectionList_.SetSubItem(entry.ConnectionListItem, ConnectionListView::RxBytesColumn, rxText_);
+}
+
+void ReceivedDataProcessor::TakeCompleteLines(int16_t port, std::size_t scanFrom) {
+  std::string& buffer = state_.Ports[port].ReceiveBuffer;
+  std::size_t consumed = 0;
+  for (std::size_t lineFeed; (lineFeed = buffer.find('\n', scanFrom)) != std::string::npos;) {
+    // The view stays valid: nothing else touches the buffer while the line is treated.
+    const std::string_view line(buffer.data() + consumed, lineFeed - consumed);
+    consumed = scanFrom = lineFeed + 1;
+    try {
+      TreatLine(port, line);
+    } catch (const std::exception& fault) {
+      // One faulty line is dropped; the lines after it are treated as usual.
+      log_.WriteLog("Line dropped on port (" + std::to_string(port) + "), " + fault.what());
+    }
+  }
+  // The treated lines leave the buffer at once, not one by one.
+  buffer.erase(0, consumed);
+}
+
+void ReceivedDataProcessor::CapUnfinishedText(int16_t port) {
+  std::string& buffer = state_.Ports[port].ReceiveBuffer;
+  if (buffer.size() <= MaxLineLength) return;
+  buffer.clear();
+  buffer.shrink_to_fit();
+  parsing_[port].SkippingLongLine = true;
+  log_.WriteLog("Unfinished line on port (" + std::to_string(port) + ") exceeds " +
+                std::to_string(MaxLineLength) + " characters, dropped");
+}
+
+void ReceivedDataProcessor::TreatLine(int16_t port, std::string_view rawLine) {
+  const PortEntry& entry = state_.Ports[port];
+  PortParsing& parsing = parsing_[port];
+  const std::string_view trimmed = TrimBlanks(rawLine);
+  if (trimmed.size() > MaxLineLength) {
+    log_.WriteLog("Line too long on port (" + std::to_string(port) + "), " +
+                  std::to_string(trimmed.size()) + " characters dropped");
+    LineCompleted(port);
+    return;
+  }
+  line_.assign(trimmed);
+  if (entry.Swedish7BitASCII2ISOLatin1) Swedish7BitToLatin1(line_);
+  if (entry.DOSASCII2ISOLatin1) DOSToLatin1(line_);
+  // The header test reads the words as the cleaned line holds them; the cleaned line itself
+  // is only made for the multi-line path.
+  if (IsHeaderLine(line_)) parsing.NewParsingDetected = 1;
+  if (entry.ForceOldParsing) parsing.NewParsingDetected = 0;
+  if (parsing.NewParsingDetected == 1) {
+    reporter_.ReportEvent(port, CleanText(line_), 0);
+  } else {
+    ParseSingleLine(line_);
+  }
+  LineCompleted(port);
+}
+
+// "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open": the event type, then the
+// date and time words, then from the 20th character on an 18-character tag and the text.
+void ReceivedDataProcessor::ParseSingleLine(std::string_view line) {
+  std::size_t position = 0;
+  const std::string_view eventType = NextWord(line, position);
+  const std::size_t firstBlank = line.find(' ');
+  const std::string_view fields = firstBlank == std::string_view::npos
+                                      ? std::string_view()
+                                      : TrimBlanks(line.substr(firstBlank));
+  const std::string_view rest = TrimBlanks(Rest(fields, RestStart));
+  const std::string_view tag = TrimBlanks(rest.substr(0, TagLength));
+  const std::string_view text = TrimBlanks(Rest(rest, TagLength));
+  if (tag.empty() || text.empty()) {
+    log_.WriteLog("Invalid event type: " + std::string(rest));
+    return;
+  }
+  int16_t stateCode;
+  if (SameWordIgnoringCase(eventType, "NORMAL")) {
+    stateCode = 0;
+  } else if (SameWordIgnoringCase(eventType, "ALARM") || SameWordIgnoringCase(eventType, "DELAY")) {
+    stateCode = 1;
+  } else if (SameWordIgnoringCase(eventType, "ACKNOW")) {
+    stateCode = 2;
+  } else {
+    log_.WriteLog("Unknown event type: " + std::string(rest));
+    return;
+  }
+  const DateTime date = DateParse(SingleLineDateLayout, GetFieldView(fields, 0, " "), 1, clock_);
+  const int64_t time = TimeParse(SingleLineTimeLayout, GetFieldView(fields, 1, " "), 1, clock_);
+  reporter_.SendEventLine(stateCode, FormatDate(date), FormatTimeOfDay(time), tag, text);
+}
+
+// Every line-feed-ended line: a port reported failed is restored, and its silence count
+// starts again.
+void ReceivedDataProcessor::LineCompleted(int16_t port) {
+  PortEntry& entry = state_.Ports[port];
+  if (entry.PollFailTimeout > 0 && entry.SilenceSeconds >= entry.PollFailTimeout) {
+    reporter_.SendEventLine(0, "", "", entry.Description,
+                            "TARVEL80 Connection '" + entry.Description + "' (" +
+                                std::to_string(port) + ") has been restored");
+  }
+  entry.SilenceSeconds = 0;
+  entry.ReminderSeconds = 0;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "diag/LogFile.h"
+#include "diag/TrafficTrace.h"
+#include "output/EventReporter.h"
+#include "platform/Clock.h"
+#include "state/ProgramState.h"
+#include "ui/ConnectionListView.h"
+
+namespace tarvel {
+
+// Everything received on an input port comes through here: counted, traced, cut into lines at
+// line feeds (CR and FF dropped), converted by the port's character settings and parsed in the
+// single-line or the multi-line TARVEL80 format. Every complete line is a sign of life for the
+// port's silence supervision.
+class ReceivedDataProcessor {
+ public:
+  // The longest line handled, after CR and FF removal and trimming; the text helpers count
+  // positions in 16 bits. Unfinished text is capped at the same length.
+  static constexpr std::size_t MaxLineLength = 32767;
+
+  ReceivedDataProcessor(ProgramState& state, const Clock& clock, LogFile& log, TrafficTrace& trace,
+                        ConnectionListView& connectionList, EventReporter& reporter);
+
+  // One reception on port 0..7, exactly as received.
+  void ProcessReceivedData(int16_t port, const std::string& data);
+
+  // Forgets the port's unfinished text, including an over-long line being skipped: a new
+  // peer starts afresh.
+  void ClearReceiveBuffer(int16_t port);
+
+  // 1 once the port has sent a header line of the multi-line format (and ForceOldParsing is
+  // off); it stays 1.
+  int16_t NewParsingDetected(int16_t port) const { return parsing_[port].NewParsingDetected; }
+
+ private:
+  struct PortParsing {
+    int16_t NewParsingDetected = 0;
+    // The unfinished text grew past MaxLineLength and was dropped; everything up to the next
+    // line feed is dropped too, so the tail of that line is never parsed as a line.
+    bool SkippingLongLine = false;
+  };
+
+  bool AppendReceived(int16_t port, const std::string& data);
+  void ShowRxByteCount(const PortEntry& entry);
+  void TakeCompleteLines(int16_t port, std::size_t scanFrom);
+  void CapUnfinishedText(int16_t port);
+  void TreatLine(int16_t port, std::string_view rawLine);
+  void ParseSingleLine(std::string_view line);
+  void LineCompleted(int16_t port);
+
+  ProgramState& state_;
+  const Clock& clock_;
+  LogFile& log_;
+  TrafficTrace& trace_;
+  ConnectionListView& connectionList_;
+  EventReporter& reporter_;
+  std::array<PortParsing, PortCount> parsing_;
+  std::string line_;    // the line being treated, reused from line to line
+  std::string rxText_;  // the Rx bytes column text, reused
+};
+
+}  // namespace tarvel

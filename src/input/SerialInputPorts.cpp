@@ -1,0 +1,76 @@
+#include "input/SerialInputPorts.h"
+
+#include <exception>
+#include <optional>
+
+#include "config/NumericValue.h"
+#include "input/TextFields.h"
+
+namespace tarvel {
+namespace {
+
+constexpr std::size_t PortNameLength = 3;  // "COM" before the number, not examined
+
+}  // namespace
+
+SerialInputPorts::SerialInputPorts(const ProgramState& state, const Controls& controls,
+                                   LogFile& log, ReceivedDataProcessor& processor)
+    : state_(state), controls_(controls), log_(log), processor_(processor) {}
+
+void SerialInputPorts::Attach() {
+  for (int16_t port = 0; port < PortCount; ++port) {
+    SerialControl* serial = controls_.MSComm[port];
+    if (serial == nullptr) continue;
+    SerialHandlers handlers;
+    handlers.OnComm = [this, port] { MSCommOnComm(port); };
+    handlers.DeviceLost = [this, port](const std::string& description) {
+      DeviceLost(port, description);
+    };
+    serial->SetHandlers(std::move(handlers));
+  }
+}
+
+bool SerialInputPorts::OpenSerialPort(int16_t port) {
+  if (port < 0 || port >= PortCount) return false;
+  SerialControl* serial = controls_.MSComm[port];
+  if (serial == nullptr) return false;
+  const std::string_view setting = state_.Ports[port].ComSetting;
+  auto field = [&](int index) { return GetFieldView(setting, index, ","); };
+  bool failed = false;
+  try {
+    const std::string_view portName = field(0);
+    const std::optional<int16_t> commPort =
+        IntegerValue(portName.size() > PortNameLength ? portName.substr(PortNameLength) : "");
+    failed |= !commPort || serial->SetCommPort(*commPort).Failed();
+    std::string settings(field(1));
+    for (int index = 2; index <= 4; ++index) settings.append(1, ',').append(field(index));
+    failed |= serial->SetSettings(settings).Failed();
+    const std::optional<int32_t> handshaking = LongValue(field(5));
+    failed |= !handshaking || serial->SetHandshaking(*handshaking).Failed();
+    failed |= serial->SetPortOpen(true).Failed();
+    return !failed && serial->PortOpen();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+void SerialInputPorts::MSCommOnComm(int16_t port) {
+  SerialControl* serial = controls_.MSComm[port];
+  try {
+    if (serial->CommEvent() != SerialControl::ReceiveEvent) return;
+    if (serial->InBufferCount() == 0) return;
+    const std::string received = serial->Input();
+    processor_.ProcessReceivedData(port, received);
+  } catch (const std::exception&) {
+    // What was already taken stays taken; the next reception is handled normally.
+  }
+}
+
+void SerialInputPorts::DeviceLost(int16_t port, const std::string& description) {
+  try {
+    log_.WriteLog("Connection (" + std::to_string(port) + ") failed (" + description + ")");
+  } catch (const std::exception&) {
+  }
+}
+
+}  // namespace tarvel

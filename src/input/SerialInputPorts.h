@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "diag/LogFile.h"
+#include "input/ReceivedDataProcessor.h"
+#include "platform/Controls.h"
+#include "state/ProgramState.h"
+
+namespace tarvel {
+
+// Serial input ports: opened once at start-up from their ComSetting, then only receiving.
+class SerialInputPorts {
+ public:
+  SerialInputPorts(const ProgramState& state, const Controls& controls, LogFile& log,
+                   ReceivedDataProcessor& processor);
+
+  // Sets the handlers of every serial port.
+  void Attach();
+
+  // Sets CommPort, Settings and Handshaking from "COMn,baud,parity,databits,stopbits,
+  // handshaking" and opens the port. Every step is tried; false when any of them failed or
+  // the port is not open afterwards.
+  bool OpenSerialPort(int16_t port);
+
+  // Received bytes waiting (CommEvent 2) go to ProcessReceivedData; every other event is
+  // ignored.
+  void MSCommOnComm(int16_t port);
+  // The device went away for good: logged once, the port stays silent from then on.
+  void DeviceLost(int16_t port, const std::string& description);
+
+ private:
+  const ProgramState& state_;
+  const Controls& controls_;
+  LogFile& log_;
+  ReceivedDataProcessor& processor_;
+};
+
+}  // namespace tarvel

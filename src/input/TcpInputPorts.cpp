@@ -1,0 +1,97 @@
+#include "input/TcpInputPorts.h"
+
+#include <exception>
+
+namespace tarvel {
+
+TcpInputPorts::TcpInputPorts(const Controls& controls, LogFile& log, ConnectionDisplay& display,
+                             ReceivedDataProcessor& processor)
+    : controls_(controls), log_(log), display_(display), processor_(processor) {}
+
+void TcpInputPorts::Attach() {
+  for (int16_t port = 0; port < PortCount; ++port) {
+    if (SocketControl* listener = controls_.WinsockConnect[port]) {
+      SocketHandlers handlers;
+      handlers.ConnectionRequest = [this, port](int32_t id) { ConnectionRequest(port, id); };
+      listener->SetHandlers(std::move(handlers));
+    }
+    if (SocketControl* data = controls_.WinsockData[port]) {
+      SocketHandlers handlers;
+      handlers.Connect = [this, port] { Connect(port); };
+      handlers.DataArrival = [this, port] { DataArrival(port); };
+      handlers.Close = [this, port] { Close(port); };
+      handlers.Error = [this, port](const std::string& description) { Error(port, description); };
+      data->SetHandlers(std::move(handlers));
+    }
+  }
+}
+
+std::string TcpInputPorts::Prefix(int16_t port) const {
+  return "Connection (" + std::to_string(port) + ") ";
+}
+
+// A second peer while one is connected is refused: not accepted (the socket layer closes the
+// request when this returns), and the first peer and its unfinished text stay untouched.
+void TcpInputPorts::ConnectionRequest(int16_t port, int32_t requestId) {
+  SocketControl* listener = controls_.WinsockConnect[port];
+  SocketControl* data = controls_.WinsockData[port];
+  if (listener == nullptr || data == nullptr) return;
+  try {
+    const std::string peer =
+        listener->RemoteHostIP() + ":" + std::to_string(listener->RemotePort());
+    if (data->State() == SocketControl::Connected) {
+      log_.WriteLog(Prefix(port) + "refused from " + peer);
+      return;
+    }
+    data->Close();
+    processor_.ClearReceiveBuffer(port);
+    const SocketError accepted = data->Accept(requestId);
+    if (accepted.Failed()) {
+      log_.WriteLog(Prefix(port) + "failed (" + accepted.Description + ")");
+    } else {
+      log_.WriteLog(Prefix(port) + "accepted from " + peer);
+    }
+    display_.ShowTCPConnectionState(port);
+  } catch (const std::exception&) {
+    // The port goes on listening; the next request is handled normally.
+  }
+}
+
+void TcpInputPorts::Connect(int16_t port) {
+  SocketControl* data = controls_.WinsockData[port];
+  try {
+    display_.ShowTCPConnectionState(port);
+    log_.WriteLog(Prefix(port) + "was established to " + data->RemoteHost() + ":" +
+                  std::to_string(data->RemotePort()));
+  } catch (const std::exception&) {
+  }
+}
+
+void TcpInputPorts::DataArrival(int16_t port) {
+  try {
+    const std::string received = controls_.WinsockData[port]->GetData();
+    processor_.ProcessReceivedData(port, received);
+  } catch (const std::exception&) {
+    // What was already taken stays taken; the next arrival is handled normally.
+  }
+}
+
+void TcpInputPorts::Close(int16_t port) {
+  try {
+    display_.ShowTCPConnectionState(port);
+    controls_.WinsockData[port]->Close();
+    log_.WriteLog(Prefix(port) + "was closed");
+  } catch (const std::exception&) {
+  }
+}
+
+void TcpInputPorts::Error(int16_t port, const std::string& description) {
+  try {
+    display_.ShowTCPConnectionState(port);
+    controls_.WinsockData[port]->Close();
+    log_.WriteLog(Prefix(port) + "failed (" + description + ")");
+  } catch (const std::exception&) {
+  }
+}
+
+}  // namespace tarvel

@@ -1,0 +1,123 @@
+#include "output/OstrelConnection.h"
+
+#include <exception>
+
+#include "output/DecimalText.h"
+#include "state/ByteCounter.h"
+
+namespace tarvel {
+
+OstrelConnection::OstrelConnection(ProgramState& state, const Controls& controls, LogFile& log,
+                                   TrafficTrace& trace, StatusBarView& statusBar,
+                                   ConnectionDisplay& display)
+    : state_(state),
+      controls_(controls),
+      log_(log),
+      trace_(trace),
+      statusBar_(statusBar),
+      display_(display) {}
+
+void OstrelConnection::Attach() {
+  if (controls_.WinsockOstrelConnect != nullptr) {
+    SocketHandlers listener;
+    listener.ConnectionRequest = [this](int32_t requestId) { ConnectionRequest(requestId); };
+    controls_.WinsockOstrelConnect->SetHandlers(std::move(listener));
+  }
+  if (controls_.WinsockOstrelData != nullptr) {
+    SocketHandlers data;
+    data.Close = [this] { Close(); };
+    data.Error = [this](const std::string& description) { Error(description); };
+    data.DataArrival = [this] { DataArrival(); };
+    controls_.WinsockOstrelData->SetHandlers(std::move(data));
+  }
+}
+
+bool OstrelConnection::IsConnected() const {
+  return controls_.WinsockOstrelData != nullptr &&
+         controls_.WinsockOstrelData->State() == SocketControl::Connected;
+}
+
+void OstrelConnection::SendToOstrel(const std::string& text) {
+  if (!IsConnected()) return;
+  try {
+    trace_.TraceTraffic(TrafficTrace::OstrelPort, text, TrafficTrace::Sent);
+  } catch (const std::exception&) {
+    // The debug trace never keeps a line from the alarm server.
+  }
+  try {
+    controls_.WinsockOstrelData->SendData(text);
+  } catch (const std::exception&) {
+    // Not kept or retried: the loss shows as the connection's later Close or Error.
+  }
+  AddToByteCounter(state_.OstrelTxBytes, static_cast<int64_t>(text.size()));
+  ShowByteCounters();
+}
+
+void OstrelConnection::FlushPendingOstrelText() {
+  if (state_.PendingOstrelText.empty() || !IsConnected()) return;
+  // Cleared even when the send fails: a kept line is never sent twice.
+  const std::string text = std::move(state_.PendingOstrelText);
+  state_.PendingOstrelText.clear();
+  SendToOstrel(text);
+}
+
+void OstrelConnection::ConnectionRequest(int32_t requestId) {
+  SocketControl* listener = controls_.WinsockOstrelConnect;
+  SocketControl* data = controls_.WinsockOstrelData;
+  if (listener == nullptr || data == nullptr) return;
+  try {
+    // A connected alarm server is dropped for the new one, without a log line of its own.
+    data->Close();
+    const SocketError accepted = data->Accept(requestId);
+    if (accepted.Failed()) {
+      log_.WriteLog("Ostrel connection failed (" + accepted.Description + ")");
+    } else {
+      log_.WriteLog("Accepted Ostrel connection from " + listener->RemoteHostIP() + ":" +
+                    std::to_string(listener->RemotePort()));
+    }
+    display_.ShowOstrelConnectionState();
+  } catch (const std::exception&) {
+    // The gateway goes on listening; the next request is handled normally.
+  }
+}
+
+void OstrelConnection::Close() {
+  if (controls_.WinsockOstrelData == nullptr) return;
+  try {
+    controls_.WinsockOstrelData->Close();
+    display_.ShowOstrelConnectionState();
+    log_.WriteLog("Ostrel connection was closed");
+  } catch (const std::exception&) {
+  }
+}
+
+void OstrelConnection::Error(const std::string& description) {
+  if (controls_.WinsockOstrelData == nullptr) return;
+  try {
+    controls_.WinsockOstrelData->Close();
+    display_.ShowOstrelConnectionState();
+    log_.WriteLog("Ostrel connection failed (" + description + ")");
+  } catch (const std::exception&) {
+  }
+}
+
+void OstrelConnection::DataArrival() {
+  if (controls_.WinsockOstrelData == nullptr) return;
+  try {
+    // The alarm server's replies mean nothing to the gateway: counted and dropped.
+    const std::string received = controls_.WinsockOstrelData->GetData();
+    AddToByteCounter(state_.OstrelRxBytes, static_cast<int64_t>(received.size()));
+    ShowByteCounters();
+  } catch (const std::exception&) {
+  }
+}
+
+void OstrelConnection::ShowByteCounters() {
+  counterText_.assign("Ostrel TxBytes:");
+  AppendDecimal(counterText_, state_.OstrelTxBytes);
+  counterText_.append(", RxBytes:");
+  AppendDecimal(counterText_, state_.OstrelRxBytes);
+  statusBar_.SetPanelText(StatusBarView::CounterPanel, counterText_);
+}
+
+}  // namespace tarvel

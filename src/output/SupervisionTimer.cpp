@@ -1,0 +1,86 @@
+#include "output/SupervisionTimer.h"
+
+#include <exception>
+#include <string>
+
+namespace tarvel {
+
+SupervisionTimer::SupervisionTimer(ProgramState& state, const Controls& controls,
+                                   UpdateTimer& timer, EventReporter& reporter,
+                                   OstrelConnection& ostrel)
+    : state_(state), controls_(controls), timer_(timer), reporter_(reporter), ostrel_(ostrel) {}
+
+void SupervisionTimer::Attach() {
+  timer_.SetHandler([this] { TimerUpdateTimer(); });
+}
+
+void SupervisionTimer::TimerUpdateTimer() {
+  timer_.SetEnabled(false);
+  try {
+    const int32_t interval = timer_.Interval();
+    for (int16_t port = 0; port < PortCount; ++port) reporter_.ReportEvent(port, "", interval);
+    TickMilliseconds_ += interval;
+    if (TickMilliseconds_ >= MillisecondsPerStep) {
+      TickMilliseconds_ = 0;  // the excess over a second is dropped
+      PerSecondStep();
+    }
+    ostrel_.FlushPendingOstrelText();
+  } catch (const std::exception&) {
+    // A fault ends this tick only; the next one runs as usual.
+  }
+  timer_.SetEnabled(true);
+}
+
+void SupervisionTimer::PerSecondStep() {
+  for (int16_t port = 0; port < PortCount; ++port) {
+    Reconnect(port);
+    SuperviseSilence(port);
+  }
+  SendWatchDog();
+}
+
+// An attempt still pending when the countdown runs out is closed and started again.
+void SupervisionTimer::Reconnect(int16_t port) {
+  if (state_.Ports[port].Kind != PortKind::TcpClient) return;
+  SocketControl* data = controls_.WinsockData[port];
+  if (data == nullptr) return;
+  int32_t& countdown = ReconnectCountdown_[port];
+  if (data->State() == SocketControl::Connected) {
+    countdown = state_.General.ReconnectInterval;
+    return;
+  }
+  if (--countdown > 0) return;
+  data->Close();
+  data->Connect();
+  countdown = state_.General.ReconnectInterval;
+}
+
+void SupervisionTimer::SuperviseSilence(int16_t port) {
+  PortEntry& entry = state_.Ports[port];
+  if (entry.Kind == PortKind::NotUsed || entry.PollFailTimeout <= 0) return;
+  const std::string name =
+      "TARVEL80 Connection '" + entry.Description + "' (" + std::to_string(port) + ")";
+  if (entry.SilenceSeconds >= entry.PollFailTimeout) {
+    if (entry.PollFailRemindTime <= 0) return;
+    if (++entry.ReminderSeconds < entry.PollFailRemindTime) return;
+    reporter_.SendEventLine(1, "", "", entry.Description,
+                            name + " is still bad (cyclic " +
+                                std::to_string(entry.PollFailRemindTime) + " s reminder)");
+    entry.ReminderSeconds = 0;
+  } else if (++entry.SilenceSeconds >= entry.PollFailTimeout) {
+    reporter_.SendEventLine(
+        1, "", "", entry.Description,
+        name + " have failed (no events within " + std::to_string(entry.PollFailTimeout) + " s)");
+  }
+}
+
+void SupervisionTimer::SendWatchDog() {
+  const GeneralSettings& general = state_.General;
+  if (general.WatchDogInterval <= 0) return;
+  if (++state_.WatchDogSeconds < general.WatchDogInterval) return;
+  if (!general.WatchDogTagName.empty())
+    ostrel_.SendToOstrel("1|||" + general.WatchDogTagName + "\n");
+  state_.WatchDogSeconds = 0;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "output/EventReporter.h"
+#include "output/OstrelConnection.h"
+#include "platform/Controls.h"
+#include "platform/UpdateTimer.h"
+#include "state/ProgramState.h"
+
+namespace tarvel {
+
+// The 100 ms supervision tick: ages the collected multi-line events, and once per second (ten
+// ticks) reconnects TCP client ports, supervises every used port for silence and sends the
+// watchdog line; every tick hands kept lines to a connected alarm server. Time is counted in
+// ticks, so late ticks stretch every period alike.
+class SupervisionTimer {
+ public:
+  static constexpr int32_t MillisecondsPerStep = 1000;
+
+  SupervisionTimer(ProgramState& state, const Controls& controls, UpdateTimer& timer,
+                   EventReporter& reporter, OstrelConnection& ostrel);
+
+  // Sets the timer's handler.
+  void Attach();
+
+  // One tick. The timer is off while it runs, so ticks never overlap.
+  void TimerUpdateTimer();
+
+  int32_t TickMilliseconds() const { return TickMilliseconds_; }
+  int32_t ReconnectCountdown(int16_t port) const { return ReconnectCountdown_[port]; }
+
+ private:
+  void PerSecondStep();
+  void Reconnect(int16_t port);
+  void SuperviseSilence(int16_t port);
+  void SendWatchDog();
+
+  ProgramState& state_;
+  const Controls& controls_;
+  UpdateTimer& timer_;
+  EventReporter& reporter_;
+  OstrelConnection& ostrel_;
+  int32_t TickMilliseconds_ = 0;  // timer intervals not yet taken as a whole second
+  // Seconds until a TCP client port that is not connected tries again; 0 at start, so the
+  // first attempt comes in the first second.
+  std::array<int32_t, PortCount> ReconnectCountdown_{};
+};
+
+}  // namespace tarvel

@@ -1,0 +1,146 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/Gateway.h"
+#include "diag/LogFile.h"
+#include "diag/TrafficTrace.h"
+#include "fakes/FakeClock.h"
+#include "fakes/FakeSerialControl.h"
+#include "fakes/FakeSocketControl.h"
+#include "fakes/FakeUpdateTimer.h"
+#include "ui/InMemoryViews.h"
+
+namespace tarvel {
+
+// A connection list that can be told to fail, to show that a fault inside a handler stays there.
+class FaultyConnectionList : public InMemoryConnectionList {
+ public:
+  void SetSubItem(int row, int subItem, const std::string& text) override {
+    if (failNext_) {
+      failNext_ = false;
+      throw std::runtime_error("list view failed");
+    }
+    InMemoryConnectionList::SetSubItem(row, subItem, text);
+  }
+  void FailNextUpdate() { failNext_ = true; }
+
+ private:
+  bool failNext_ = false;
+};
+
+// A clock that can be told to fail once, to reach the fault handling inside line parsing.
+class FaultyClock : public FakeClock {
+ public:
+  LocalTime Now() const override {
+    if (failNext_) {
+      failNext_ = false;
+      throw std::runtime_error("clock failed");
+    }
+    return FakeClock::Now();
+  }
+  void FailNextReading() { failNext_ = true; }
+
+ private:
+  mutable bool failNext_ = false;
+};
+
+// The whole gateway over fakes: every socket and serial port, the in-memory views, a fake clock
+// and timer, and a temporary program folder whose log file the tests read back.
+class GatewayFixture : public ::testing::Test {
+ protected:
+  GatewayFixture() {
+    folder_ = std::filesystem::temp_directory_path() /
+              ("gateway_test_" + std::to_string(::getpid()) + "_" + std::to_string(++counter_));
+    std::filesystem::create_directories(folder_ / "LogFiles");
+    state.ProgramPath = folder_.string() + "/";
+    log = std::make_unique<LogFile>(clock, state.ProgramPath);
+    for (int port = 0; port < PortCount; ++port) {
+      listeners[port] = std::make_unique<FakeSocketControl>(&network);
+      dataSockets[port] = std::make_unique<FakeSocketControl>(&network);
+      serialPorts[port] = std::make_unique<FakeSerialControl>();
+      controls.WinsockConnect[port] = listeners[port].get();
+      controls.WinsockData[port] = dataSockets[port].get();
+      controls.MSComm[port] = serialPorts[port].get();
+    }
+    ostrelListener.SetLocalPort(14000);
+    ostrelListener.Listen();
+    controls.WinsockOstrelConnect = &ostrelListener;
+    controls.WinsockOstrelData = &ostrelData;
+    gateway = std::make_unique<Gateway>(
+        GatewayContext{state, clock, *log, trace, controls, connectionList, statusBar, timer});
+    gateway->Attach();
+  }
+  ~GatewayFixture() override {
+    gateway.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+
+  // Makes port n used, with a row in the connection list.
+  PortEntry& UsePort(int16_t port, PortKind kind, const std::string& description = "Panel") {
+    PortEntry& entry = state.Ports[port];
+    entry.Description = description;
+    entry.Kind = kind;
+    entry.ConnectionListItem = connectionList.AddRow(description);
+    return entry;
+  }
+  void ConnectOstrel(const std::string& address = "10.0.0.9", int32_t port = 5000) {
+    ostrelListener.RequestConnection(address, port);
+  }
+  void Receive(int16_t port, const std::string& data) { gateway->ProcessReceivedData(port, data); }
+  std::string Sent() { return ostrelData.TakeSent(); }
+
+  // The messages of today's log file, without their time stamps.
+  std::vector<std::string> LogMessages() const {
+    const LocalTime now = clock.Now();
+    char name[32];
+    std::snprintf(name, sizeof name, "%04d%02d%02d.Log", now.Year, now.Month, now.Day);
+    std::ifstream file(folder_ / "LogFiles" / name, std::ios::binary);
+    std::vector<std::string> messages;
+    std::string line;
+    while (std::getline(file, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      messages.push_back(line.size() >= 18 ? line.substr(18) : line);
+    }
+    return messages;
+  }
+  const std::string& RowText(int16_t port, int subItem) const {
+    return connectionList.Rows().at(state.Ports[port].ConnectionListItem).SubItems[subItem];
+  }
+
+  FaultyClock clock;
+  ProgramState state;
+  FakeNetwork network;
+  std::unique_ptr<LogFile> log;
+  InMemoryDebugList debugList;
+  InMemoryMenuChecks menus;
+  TrafficTrace trace{clock, debugList, menus};
+  FaultyConnectionList connectionList;
+  InMemoryStatusBar statusBar;
+  FakeUpdateTimer timer;
+  std::array<std::unique_ptr<FakeSocketControl>, PortCount> listeners;
+  std::array<std::unique_ptr<FakeSocketControl>, PortCount> dataSockets;
+  std::array<std::unique_ptr<FakeSerialControl>, PortCount> serialPorts;
+  FakeSocketControl ostrelListener{&network};
+  FakeSocketControl ostrelData{&network};
+  Controls controls;
+  std::unique_ptr<Gateway> gateway;
+
+ private:
+  std::filesystem::path folder_;
+  static inline int counter_ = 0;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,246 @@
+#include <string>
+#include <vector>
+
+#include "app/GatewayFixture.h"
+
+namespace tarvel {
+namespace {
+
+// "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open": the tag padded to 18.
+std::string Message(const std::string& type, const std::string& date = "07-06-2017",
+                    const std::string& tag = "ZONE-12-DOOR",
+                    const std::string& text = "Door forced open") {
+  return type + " " + date + " 10:20:30 " + tag + std::string(18 - tag.size(), ' ') + text;
+}
+
+const std::string AlarmLine = "1|2017-06-07|10:20:30|ZONE-12-DOOR||||Door forced open\n";
+
+class ReceivedDataTest : public GatewayFixture {
+ protected:
+  ReceivedDataTest() {
+    UsePort(0, PortKind::TcpServer, "Fire panel");
+    ConnectOstrel();
+  }
+  std::vector<std::string> EventLogs() {
+    std::vector<std::string> messages = LogMessages();
+    std::erase_if(messages, [](const std::string& m) { return m.starts_with("Accepted"); });
+    return messages;
+  }
+};
+
+TEST_F(ReceivedDataTest, SingleLineMessages) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> pieces;
+    std::string sent;
+    std::vector<std::string> logs;
+  };
+  const std::string pad6(6, ' ');
+  const std::vector<Row> rows = {
+      {"complete, CR LF", {Message("ALARM") + "\r\n"}, AlarmLine, {}},
+      {"lone LF and LF CR", {Message("ALARM") + "\n\r"}, AlarmLine, {}},
+      {"split inside the year",
+       {Message("ALARM").substr(0, 13), Message("ALARM").substr(13) + "\r\n"},
+       AlarmLine,
+       {}},
+      {"two lines in one reception",
+       {Message("NORMAL") + "\r\n" + Message("ALARM") + "\r\n"},
+       "0|2017-06-07|10:20:30|ZONE-12-DOOR||||Door forced open\n" + AlarmLine,
+       {}},
+      {"CR and FF inside a line", {"AL\rARM" + Message("") + "\f\r\n"}, AlarmLine, {}},
+      {"blanks around and after the type",
+       {"   ALARM   " + Message("").substr(1) + "  \n"},
+       AlarmLine,
+       {}},
+      {"8-character date shifts the columns",
+       {Message("ALARM", "07-06-17") + "\n"},
+       "1|2017-06-07|10:20:30|ONE-12-DOOR" + pad6 + "D||||oor forced open\n",
+       {}},
+      {"lower case normal", {Message("normal") + "\n"}, "0" + AlarmLine.substr(1), {}},
+      {"lower case delay", {Message("delay") + "\n"}, AlarmLine, {}},
+      {"lower case acknow", {Message("acknow") + "\n"}, "2" + AlarmLine.substr(1), {}},
+      {"short: no text", {"ALARM 07-06-2017 10:20:30 SHORT\n"}, "", {"Invalid event type: SHORT"}},
+      {"unknown type",
+       {Message("RESET") + "\n"},
+       "",
+       {"Unknown event type: ZONE-12-DOOR" + pad6 + "Door forced open"}},
+      {"empty line", {"\r\n"}, "", {"Invalid event type: "}},
+      {"text without line feed waits", {Message("ALARM")}, "", {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    state.Ports[0].ReceiveBuffer.clear();
+    std::filesystem::remove_all(state.ProgramPath + "LogFiles");
+    std::filesystem::create_directories(state.ProgramPath + "LogFiles");
+    for (const std::string& piece : row.pieces) Receive(0, piece);
+    EXPECT_EQ(Sent(), row.sent);
+    EXPECT_EQ(LogMessages(), row.logs);
+  }
+}
+
+TEST_F(ReceivedDataTest, FirstPieceOfASplitLineOnlyCountsAndShows) {
+  Receive(0, Message("ALARM").substr(0, 13));
+  EXPECT_EQ(Sent(), "");
+  EXPECT_EQ(state.Ports[0].RxByteCount, 13);
+  EXPECT_EQ(RowText(0, ConnectionListView::RxBytesColumn), "13");
+}
+
+TEST_F(ReceivedDataTest, ByteCounterResetsAboveTheLimit) {
+  struct Row {
+    int32_t before;
+    size_t received;
+    int32_t after;
+  };
+  for (const Row& row : {Row{65500, 100, 0}, Row{65435, 100, 65535}, Row{0, 7, 7}}) {
+    SCOPED_TRACE(row.before);
+    state.Ports[0].RxByteCount = row.before;
+    Receive(0, std::string(row.received, '\r'));  // CR and FF count as received
+    EXPECT_EQ(state.Ports[0].RxByteCount, row.after);
+    EXPECT_EQ(RowText(0, ConnectionListView::RxBytesColumn), std::to_string(row.after));
+  }
+}
+
+TEST_F(ReceivedDataTest, CharacterConversionBeforeParsing) {
+  PortEntry& port = state.Ports[0];
+  port.Swedish7BitASCII2ISOLatin1 = true;
+  port.DOSASCII2ISOLatin1 = true;
+  Receive(0, Message("ALARM", "07-06-2017", "D[R-1", "L{s \x94ppen") + "\n");
+  EXPECT_EQ(Sent(), "1|2017-06-07|10:20:30|D\xC4R-1||||L\xE4s \xF6ppen\n");
+}
+
+TEST_F(ReceivedDataTest, RestoreEventFollowsTheLinesOwnEvent) {
+  struct Row {
+    int32_t timeout;
+    int32_t silence;
+    bool restored;
+  };
+  const std::string restore =
+      "0|||Fire panel||||TARVEL80 Connection 'Fire panel' (0) has been restored\n";
+  for (const Row& row : {Row{60, 60, true}, Row{60, 59, false}, Row{0, 5, false}}) {
+    SCOPED_TRACE(row.silence);
+    PortEntry& port = state.Ports[0];
+    port.PollFailTimeout = row.timeout;
+    port.SilenceSeconds = row.silence;
+    port.ReminderSeconds = 7;
+    Receive(0, Message("ALARM") + "\r\n");
+    EXPECT_EQ(Sent(), AlarmLine + (row.restored ? restore : ""));
+    EXPECT_EQ(port.SilenceSeconds, 0);
+    EXPECT_EQ(port.ReminderSeconds, 0);
+  }
+}
+
+TEST_F(ReceivedDataTest, RejectedAndEmptyLinesAreSignsOfLife) {
+  PortEntry& port = state.Ports[0];
+  port.PollFailTimeout = 10;
+  port.SilenceSeconds = 10;
+  Receive(0, "\n");
+  EXPECT_EQ(Sent(), "0|||Fire panel||||TARVEL80 Connection 'Fire panel' (0) has been restored\n");
+  port.SilenceSeconds = 3;
+  Receive(0, "no line feed");
+  EXPECT_EQ(port.SilenceSeconds, 3);
+}
+
+TEST_F(ReceivedDataTest, HeaderLineSwitchesThePortToTheMultiLineFormat) {
+  Receive(0, "nack alarm 12-JAN-17 10:20:30 Fire detector\r\n");
+  Receive(0, Message("ALARM") + "\r\n");  // now a text line of the pending event
+  EXPECT_EQ(Sent(), "");
+  timer.Ticks(11);
+  EXPECT_EQ(Sent(),
+            "1|2017-01-12|10:20:30|nack alarm Fire detector||||ALARM 07-06-2017 10:20:30 "
+            "ZONE-12-DOOR Door forced open\n");
+  Receive(1, Message("ALARM") + "\r\n");  // other ports keep their own format
+  EXPECT_EQ(Sent(), AlarmLine);
+}
+
+TEST_F(ReceivedDataTest, ForceOldParsingKeepsTheSingleLineFormat) {
+  state.Ports[0].ForceOldParsing = true;
+  Receive(0, "ACK NORMAL 12-JAN-17 10:20:30 Zone 4 Door open in the hall\r\n");
+  Receive(0, Message("ALARM") + "\r\n");
+  EXPECT_EQ(Sent(), AlarmLine);
+  EXPECT_EQ(EventLogs(),
+            std::vector<std::string>{"Unknown event type: :20:30 Zone 4 Door open in the hall"});
+}
+
+TEST_F(ReceivedDataTest, OverLongLineIsDroppedAndTheNextOneParsed) {
+  Receive(0, std::string(40000, 'A') + "\n" + Message("ALARM") + "\n");
+  EXPECT_EQ(Sent(), AlarmLine);
+  EXPECT_EQ(EventLogs(), std::vector<std::string>{"Line too long on port (0), 40000 characters "
+                                                  "dropped"});
+  // The limit is taken after trimming: blanks around a line do not count.
+  Receive(0, std::string(40000, ' ') + Message("ALARM") + "\n");
+  EXPECT_EQ(Sent(), AlarmLine);
+}
+
+TEST_F(ReceivedDataTest, UnfinishedTextIsCappedAndItsTailSkipped) {
+  PortEntry& port = state.Ports[0];
+  port.PollFailTimeout = 10;
+  Receive(0, std::string(20000, 'B'));
+  Receive(0, std::string(20000, 'B'));
+  EXPECT_TRUE(port.ReceiveBuffer.empty());
+  EXPECT_EQ(EventLogs(), std::vector<std::string>{"Unfinished line on port (0) exceeds 32767 "
+                                                  "characters, dropped"});
+  Receive(0, std::string(50000, 'B'));  // still the same line: dropped without another log
+  EXPECT_TRUE(port.ReceiveBuffer.empty());
+  port.SilenceSeconds = 10;
+  // The tail would parse as a message of its own; it is dropped, and its line feed counts.
+  Receive(0, Message("ALARM").substr(0, 5) + " " + Message("ALARM") + "\n" + Message("ALARM"));
+  EXPECT_EQ(Sent(), "0|||Fire panel||||TARVEL80 Connection 'Fire panel' (0) has been restored\n");
+  Receive(0, "\n");
+  EXPECT_EQ(Sent(), AlarmLine);
+  EXPECT_EQ(EventLogs().size(), 1u);
+}
+
+TEST_F(ReceivedDataTest, NewPeerEndsTheSkippingOfAnOverLongLine) {
+  Receive(0, std::string(40000, 'B'));
+  listeners[0]->RequestConnection("10.1.1.1", 3333);
+  Receive(0, Message("ALARM") + "\n");
+  EXPECT_EQ(Sent(), AlarmLine);
+}
+
+// Every byte value in every position of a line, through the whole pipeline, in both formats and
+// with both conversions: nothing may crash, and the port goes on working afterwards.
+TEST_F(ReceivedDataTest, EveryByteValueInEveryPosition) {
+  UsePort(1, PortKind::Serial, "Multi");
+  state.Ports[0].Swedish7BitASCII2ISOLatin1 = true;
+  state.Ports[0].DOSASCII2ISOLatin1 = true;
+  state.Ports[0].PollFailTimeout = 1;
+  Receive(1, "ACK ALARM 12-JAN-17 10:20:30 Zone\n");
+  const std::string base = Message("ALARM");
+  for (int16_t port : {0, 1}) {
+    for (size_t position = 0; position <= base.size(); ++position) {
+      for (int value = 0; value < 256; ++value) {
+        std::string line = base;
+        line.insert(position, 1, static_cast<char>(value));
+        Receive(port, line + "\n");
+        state.Ports[0].SilenceSeconds = value % 2;
+      }
+      timer.Tick();
+    }
+  }
+  Sent();
+  state.Ports[0].SilenceSeconds = 0;
+  Receive(0, Message("ALARM") + "\n");
+  EXPECT_EQ(Sent(), AlarmLine);
+}
+
+TEST_F(ReceivedDataTest, FailingViewDoesNotKeepTheReceptionFromBeingFramed) {
+  UsePort(1, PortKind::Serial, "Serial");
+  gateway->OpenSerialPort(1);
+  connectionList.FailNextUpdate();
+  serialPorts[1]->Receive(Message("ALARM") + "\n" + Message("ALARM").substr(0, 20));
+  serialPorts[1]->Receive(Message("ALARM").substr(20) + "\n");
+  EXPECT_EQ(Sent(), AlarmLine + AlarmLine);
+}
+
+TEST_F(ReceivedDataTest, FaultInOneLineDropsOnlyThatLine) {
+  // A year out of range makes the date fall back to today, which reads the clock.
+  clock.FailNextReading();
+  Receive(0, Message("ALARM", "07-06-1E99") + "\n" + Message("ALARM") + "\n");
+  EXPECT_EQ(Sent(), AlarmLine);
+  Receive(0, Message("ALARM") + "\n");
+  EXPECT_EQ(Sent(), AlarmLine);
+  EXPECT_EQ(EventLogs(), std::vector<std::string>{"Line dropped on port (0), clock failed"});
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,80 @@
+#include <string>
+
+#include "app/GatewayFixture.h"
+
+namespace tarvel {
+namespace {
+
+class SerialPortTest : public GatewayFixture {};
+
+TEST_F(SerialPortTest, OpeningFromTheComSetting) {
+  struct Row {
+    const char* setting;
+    bool opens;
+    int16_t commPort;
+    const char* settings;
+    int32_t handshaking;
+  };
+  const Row rows[] = {
+      {"COM3,9600,N,8,1,0", true, 3, "9600,N,8,1", 0},
+      {"COM12,19200,E,7,2", true, 12, "19200,E,7,2", 0},
+      {"XYZ7,9600,N,8,1,2", true, 7, "9600,N,8,1", 2},
+      {"COM4,9600,N,8,1,1.5", true, 4, "9600,N,8,1", 2},  // halves to even
+      {"COM99999,9600,N,8,1,0", false, 1, "9600,N,8,1", 0},
+      {"COM5,9600,N,8,1,99999999999", false, 5, "9600,N,8,1", 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.setting);
+    FakeSerialControl serial;
+    controls.MSComm[1] = &serial;
+    state.Ports[1].ComSetting = row.setting;
+    EXPECT_EQ(gateway->OpenSerialPort(1), row.opens);
+    EXPECT_EQ(serial.CommPort(), row.commPort);
+    EXPECT_EQ(serial.Settings(), row.settings);
+    EXPECT_EQ(serial.Handshaking(), row.handshaking);
+    controls.MSComm[1] = serialPorts[1].get();
+  }
+}
+
+TEST_F(SerialPortTest, FailingStepFailsTheOpeningButTheOthersAreTried) {
+  state.Ports[1].ComSetting = "COM3,9600,X,8,1,0";
+  serialPorts[1]->FailSettings("Invalid property value");
+  EXPECT_FALSE(gateway->OpenSerialPort(1));
+  EXPECT_TRUE(serialPorts[1]->PortOpen());
+  serialPorts[2]->FailOpen("Port already open");
+  state.Ports[2].ComSetting = "COM4,9600,N,8,1,0";
+  EXPECT_FALSE(gateway->OpenSerialPort(2));
+}
+
+TEST_F(SerialPortTest, ReceivedBytesReachTheParserUnchanged) {
+  UsePort(1, PortKind::Serial, "Serial");
+  state.Ports[1].ComSetting = "COM3,9600,N,8,1,0";
+  ASSERT_TRUE(gateway->OpenSerialPort(1));
+  gateway->ShowTCPConnectionState(1);
+  EXPECT_EQ(RowText(1, ConnectionListView::StatusColumn), "Connected to COM3 (COM3,9600,N,8,1,0)");
+  menus.SetDebugChecked(true);
+  serialPorts[1]->Receive(std::string("\x00\x0D\x7F\x80\xFF", 5));
+  ASSERT_EQ(debugList.ListCount(), 1);
+  EXPECT_TRUE(debugList.Item(0).ends_with(" Rx <- 1: <0><13>\x7F<128><255>")) << debugList.Item(0);
+  EXPECT_EQ(state.Ports[1].RxByteCount, 5);
+}
+
+TEST_F(SerialPortTest, OtherEventsAndEmptyReceptionsAreIgnored) {
+  UsePort(1, PortKind::Serial, "Serial");
+  menus.SetDebugChecked(true);
+  serialPorts[1]->FireOnComm(1);                            // transmit
+  serialPorts[1]->FireOnComm(1001);                         // break
+  serialPorts[1]->FireOnComm(SerialControl::ReceiveEvent);  // nothing waiting
+  EXPECT_EQ(debugList.ListCount(), 0);
+  EXPECT_EQ(state.Ports[1].RxByteCount, 0);
+  EXPECT_TRUE(LogMessages().empty());
+}
+
+TEST_F(SerialPortTest, LostDeviceIsLoggedOnce) {
+  UsePort(1, PortKind::Serial, "Serial");
+  serialPorts[1]->LoseDevice("No such device");
+  EXPECT_EQ(LogMessages(), std::vector<std::string>{"Connection (1) failed (No such device)"});
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,99 @@
+#include <string>
+#include <vector>
+
+#include "app/GatewayFixture.h"
+
+namespace tarvel {
+namespace {
+
+const std::string Message = "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open\r\n";
+const std::string Event = "1|2017-06-07|10:20:30|ZONE-12-DOOR||||Door forced open\n";
+
+class TcpPortTest : public GatewayFixture {
+ protected:
+  TcpPortTest() {
+    UsePort(2, PortKind::TcpServer, "Server");
+    listeners[2]->SetLocalPort(4001);
+    listeners[2]->Listen();
+    PortEntry& client = UsePort(3, PortKind::TcpClient, "Client");
+    client.RemoteAddress = "panel.local:4002";
+    dataSockets[3]->SetRemoteHost("panel.local");
+    dataSockets[3]->SetRemotePort(4002);
+    ConnectOstrel();
+    Sent();
+  }
+  std::vector<std::string> PortLogs() {
+    std::vector<std::string> messages = LogMessages();
+    std::erase_if(messages, [](const std::string& m) { return !m.starts_with("Connection ("); });
+    return messages;
+  }
+};
+
+TEST_F(TcpPortTest, ServerPortAcceptsAPeerAndWaitsAgainAfterItCloses) {
+  gateway->ShowTCPConnectionState(2);
+  EXPECT_EQ(RowText(2, ConnectionListView::StatusColumn), "Waiting for connection at port 4001");
+  listeners[2]->RequestConnection("10.1.1.1", 3333);
+  EXPECT_EQ(RowText(2, ConnectionListView::StatusColumn), "Connected to 10.1.1.1:3333");
+  dataSockets[2]->Receive(Message.substr(0, 10));
+  dataSockets[2]->Receive(Message.substr(10));
+  EXPECT_EQ(Sent(), Event);
+  dataSockets[2]->FireClose();
+  EXPECT_EQ(dataSockets[2]->State(), SocketControl::Closed);
+  EXPECT_EQ(RowText(2, ConnectionListView::StatusColumn), "Waiting for connection at port 4001");
+  listeners[2]->RequestConnection("10.1.1.5", 3334);
+  EXPECT_EQ(PortLogs(), (std::vector<std::string>{"Connection (2) accepted from 10.1.1.1:3333",
+                                                  "Connection (2) was closed",
+                                                  "Connection (2) accepted from 10.1.1.5:3334"}));
+}
+
+TEST_F(TcpPortTest, SecondPeerIsRefusedAndTheFirstKeepsItsHalfMessage) {
+  listeners[2]->RequestConnection("10.1.1.1", 3333);
+  dataSockets[2]->Receive(Message.substr(0, 13));
+  listeners[2]->RequestConnection("10.1.1.2", 4444);
+  EXPECT_EQ(dataSockets[2]->RemoteHostIP(), "10.1.1.1");
+  EXPECT_EQ(dataSockets[2]->AcceptCalls(), 1);
+  dataSockets[2]->Receive(Message.substr(13));
+  EXPECT_EQ(Sent(), Event);
+  EXPECT_EQ(PortLogs(), (std::vector<std::string>{"Connection (2) accepted from 10.1.1.1:3333",
+                                                  "Connection (2) refused from 10.1.1.2:4444"}));
+}
+
+TEST_F(TcpPortTest, NewPeerStartsWithAnEmptyBuffer) {
+  listeners[2]->RequestConnection("10.1.1.1", 3333);
+  dataSockets[2]->Receive("ALARM 07-06");
+  dataSockets[2]->FireError("Connection reset by peer");
+  listeners[2]->RequestConnection("10.1.1.1", 3335);
+  dataSockets[2]->Receive(Message);
+  EXPECT_EQ(Sent(), Event);
+}
+
+TEST_F(TcpPortTest, ClientPortConnectsAndFails) {
+  gateway->ShowTCPConnectionState(3);
+  EXPECT_EQ(RowText(3, ConnectionListView::StatusColumn), "Disconnected from panel.local:4002");
+  dataSockets[3]->FireConnect();
+  EXPECT_EQ(RowText(3, ConnectionListView::StatusColumn), "Connected to panel.local:4002");
+  dataSockets[3]->Receive("ALARM 07-06");
+  dataSockets[3]->FireError("Connection refused");
+  EXPECT_EQ(dataSockets[3]->State(), SocketControl::Closed);
+  EXPECT_EQ(RowText(3, ConnectionListView::StatusColumn), "Disconnected from panel.local:4002");
+  // A client port keeps its unfinished text across a reconnect.
+  dataSockets[3]->FireConnect();
+  dataSockets[3]->Receive(Message.substr(11));
+  EXPECT_EQ(Sent(), Event);
+  EXPECT_EQ(PortLogs(),
+            (std::vector<std::string>{"Connection (3) was established to panel.local:4002",
+                                      "Connection (3) failed (Connection refused)",
+                                      "Connection (3) was established to panel.local:4002"}));
+}
+
+TEST_F(TcpPortTest, FailedAcceptIsLoggedAsAFailure) {
+  FakeNetwork otherNetwork;  // the request is not found there
+  FakeSocketControl data(&otherNetwork);
+  controls.WinsockData[2] = &data;
+  listeners[2]->RequestConnection("10.1.1.1", 3333);
+  EXPECT_EQ(PortLogs(), std::vector<std::string>{"Connection (2) failed (Invalid argument)"});
+  EXPECT_EQ(RowText(2, ConnectionListView::StatusColumn), "Waiting for connection at port 4001");
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,148 @@
+#include <string>
+
+#include "app/GatewayFixture.h"
+
+namespace tarvel {
+namespace {
+
+class EventReportTest : public GatewayFixture {
+ protected:
+  EventReportTest() {
+    UsePort(2, PortKind::TcpServer, "Panel 2");
+    UsePort(5, PortKind::TcpServer, "Panel 5");
+    ConnectOstrel();
+  }
+};
+
+TEST_F(EventReportTest, CollectedEventIsSentOnTheEleventhTick) {
+  Receive(2, "ACK ALARM Zone 4\r\nDoor open\r\n");
+  timer.Ticks(10);  // 1000 ms is not yet more than a second
+  EXPECT_EQ(Sent(), "");
+  clock.Set(2017, 6, 7, 12, 34, 56);
+  timer.Tick();
+  EXPECT_EQ(Sent(), "1|2017-06-07|12:34:56|ACK ALARM Zone 4||||Door open\n");
+  timer.Ticks(30);
+  EXPECT_EQ(Sent(), "");
+}
+
+TEST_F(EventReportTest, TimeStamps) {
+  struct Row {
+    const char* name;
+    std::string received;
+    std::string sent;
+  };
+  const Row rows[] = {
+      {"stamp in the header", "NACK ALARM 12-JAN-17 10:20:30 Fire detector\nHall 2\n",
+       "1|2017-01-12|10:20:30|NACK ALARM Fire detector||||Hall 2\n"},
+      {"stamp in a text line wins",
+       "NACK NORMAL 12-JAN-17 10:20:30 Fire detector\nHall 2 13-FEB-18 11:22:33 east\n",
+       "0|2018-02-13|11:22:33|NACK NORMAL Fire detector||||Hall 2 east\n"},
+      {"no stamp: the flush time", "ACK NORMAL Zone 4\n",
+       "0|2017-06-07|12:34:56|ACK NORMAL Zone 4||||\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Receive(2, row.received);
+    timer.Ticks(11);
+    EXPECT_EQ(Sent(), row.sent);
+  }
+}
+
+TEST_F(EventReportTest, OnlyThreeTextLinesAreKept) {
+  Receive(2, "ACK ALARM Zone 4\nline 1\n\nline 2\nline 3\nline 4\nline 5\n");
+  timer.Ticks(11);
+  EXPECT_EQ(Sent(), "1|2017-06-07|12:34:56|ACK ALARM Zone 4||||line 1 line 2 line 3\n");
+}
+
+TEST_F(EventReportTest, NextHeaderSendsThePendingEventAtItsArrivalTime) {
+  Receive(2, "ACK ALARM Zone 4\n");
+  timer.Ticks(5);
+  clock.Set(2017, 6, 7, 12, 35, 1);
+  Receive(2, "ACK NORMAL Zone 4\n");
+  EXPECT_EQ(Sent(), "1|2017-06-07|12:35:01|ACK ALARM Zone 4||||\n");
+  timer.Ticks(10);
+  EXPECT_EQ(Sent(), "");
+  timer.Tick();
+  EXPECT_EQ(Sent(), "0|2017-06-07|12:35:01|ACK NORMAL Zone 4||||\n");
+}
+
+TEST_F(EventReportTest, PortsCollectIndependently) {
+  Receive(5, "ACK ALARM Zone 5\n");
+  timer.Ticks(3);
+  Receive(2, "ACK ALARM Zone 2\n");
+  Receive(2, "ACK ALARM Zone 2b\n");
+  EXPECT_EQ(Sent(), "1|2017-06-07|12:34:56|ACK ALARM Zone 2||||\n");
+  timer.Ticks(8);
+  EXPECT_EQ(Sent(), "1|2017-06-07|12:34:56|ACK ALARM Zone 5||||\n");
+}
+
+TEST_F(EventReportTest, TextLineWithoutHeaderIsDroppedAtItsFlush) {
+  Receive(2, "ACK ALARM Zone 4\n");
+  timer.Ticks(11);
+  Sent();
+  Receive(2, "late text\nALARM 07-06-2017 10:20:30 ZONE\n");
+  timer.Ticks(11);
+  EXPECT_EQ(Sent(), "");
+  Receive(2, "text ALARM at index 0\n");  // its second word makes it an event
+  timer.Ticks(11);
+  EXPECT_EQ(Sent(), "1|2017-06-07|12:34:56|text ALARM at index 0||||\n");
+}
+
+class KeepingTest : public GatewayFixture {
+ protected:
+  KeepingTest() { UsePort(0, PortKind::Serial, "Panel"); }
+  void SendOne(const std::string& tag) {
+    Receive(0, "ALARM 07-06-2017 10:20:30 " + tag + std::string(18 - tag.size(), ' ') + "Text\n");
+  }
+  static std::string Line(const std::string& tag) {
+    return "1|2017-06-07|10:20:30|" + tag + "||||Text\n";
+  }
+};
+
+TEST_F(KeepingTest, KeptLinesGoOutWithinOneTickAfterTheConnection) {
+  SendOne("OLD-1");
+  SendOne("OLD-2");
+  timer.Ticks(3);
+  EXPECT_EQ(state.PendingOstrelText, Line("OLD-1") + Line("OLD-2"));
+  ConnectOstrel();
+  SendOne("NEW");  // sent at once, before the kept lines
+  EXPECT_EQ(Sent(), Line("NEW"));
+  timer.Tick();
+  EXPECT_EQ(Sent(), Line("OLD-1") + Line("OLD-2"));
+  EXPECT_TRUE(state.PendingOstrelText.empty());
+  ostrelData.FireClose();
+  SendOne("AFTER");
+  EXPECT_EQ(state.PendingOstrelText, Line("AFTER"));
+}
+
+TEST_F(KeepingTest, LineCrossingTheLimitIsKeptWholeAndLaterLinesDropped) {
+  struct Row {
+    size_t keptBefore;
+    bool kept;
+  };
+  for (const Row& row : {Row{32767, true}, Row{32768, false}, Row{0, true}}) {
+    SCOPED_TRACE(row.keptBefore);
+    state.PendingOstrelText.assign(row.keptBefore, 'x');
+    SendOne("TAG");
+    EXPECT_EQ(state.PendingOstrelText.size(), row.keptBefore + (row.kept ? Line("TAG").size() : 0));
+  }
+  state.PendingOstrelText.assign(32767, 'x');
+  SendOne("TAG");
+  SendOne("TAG");
+  EXPECT_EQ(state.PendingOstrelText, std::string(32767, 'x') + Line("TAG"));
+  ConnectOstrel();
+  timer.Tick();
+  EXPECT_EQ(Sent(), std::string(32767, 'x') + Line("TAG"));  // one piece past 32767
+}
+
+TEST_F(KeepingTest, KeepingOffLosesLinesWithoutATrace) {
+  state.General.BufferIfOstrelNotConnected = false;
+  SendOne("TAG");
+  EXPECT_TRUE(state.PendingOstrelText.empty());
+  ConnectOstrel();
+  timer.Tick();
+  EXPECT_EQ(Sent(), "");
+}
+
+}  // namespace
+}  // namespace tarvel

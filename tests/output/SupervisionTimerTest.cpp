@@ -1,0 +1,109 @@
+#include <string>
+#include <vector>
+
+#include "app/GatewayFixture.h"
+
+namespace tarvel {
+namespace {
+
+class SupervisionTest : public GatewayFixture {
+ protected:
+  SupervisionTest() {
+    state.General.WatchDogInterval = 0;
+    ConnectOstrel();
+  }
+  // Runs whole seconds and notes in which second each line went out.
+  std::vector<std::pair<int, std::string>> RunSeconds(int seconds) {
+    std::vector<std::pair<int, std::string>> lines;
+    for (int second = 1; second <= seconds; ++second) {
+      timer.Ticks(10);
+      std::string sent = Sent();
+      for (size_t end; (end = sent.find('\n')) != std::string::npos; sent.erase(0, end + 1))
+        lines.emplace_back(second, sent.substr(0, end + 1));
+    }
+    return lines;
+  }
+};
+
+const std::string Failure =
+    "1|||Door||||TARVEL80 Connection 'Door' (4) have failed (no events within 10 s)\n";
+const std::string Reminder =
+    "1|||Door||||TARVEL80 Connection 'Door' (4) is still bad (cyclic 30 s reminder)\n";
+
+TEST_F(SupervisionTest, FailureInTheTenthSecondThenCyclicReminders) {
+  PortEntry& port = UsePort(4, PortKind::Serial, "Door");
+  port.PollFailTimeout = 10;
+  port.PollFailRemindTime = 30;
+  using Lines = std::vector<std::pair<int, std::string>>;
+  EXPECT_EQ(RunSeconds(100),
+            (Lines{{10, Failure}, {40, Reminder}, {70, Reminder}, {100, Reminder}}));
+  EXPECT_TRUE(timer.Enabled());
+}
+
+TEST_F(SupervisionTest, NoRemindersWhenSwitchedOff) {
+  PortEntry& port = UsePort(4, PortKind::TcpServer, "Door");
+  port.PollFailTimeout = 10;
+  EXPECT_EQ(RunSeconds(200).size(), 1u);
+}
+
+TEST_F(SupervisionTest, LineBeforeTheTimeoutRestartsTheCount) {
+  PortEntry& port = UsePort(4, PortKind::Serial, "Door");
+  port.PollFailTimeout = 10;
+  RunSeconds(9);
+  Receive(4, "\n");
+  using Lines = std::vector<std::pair<int, std::string>>;
+  EXPECT_EQ(RunSeconds(10), (Lines{{10, Failure}}));
+  EXPECT_EQ(LogMessages().size(), 2u);  // the acceptance and the empty line; no failure logged
+}
+
+TEST_F(SupervisionTest, PortNotUsedIsNeverSupervised) {
+  state.Ports[4].PollFailTimeout = 10;
+  EXPECT_TRUE(RunSeconds(30).empty());
+}
+
+TEST_F(SupervisionTest, WatchDog) {
+  struct Row {
+    std::string tag;
+    int32_t interval;
+    size_t lines;
+  };
+  for (const Row& row : {Row{"", 30, 0}, Row{"WD", 30, 2}, Row{"WD", 0, 0}, Row{"WD", 1, 60}}) {
+    SCOPED_TRACE(row.tag + std::to_string(row.interval));
+    state.General.WatchDogTagName = row.tag;
+    state.General.WatchDogInterval = row.interval;
+    state.WatchDogSeconds = 0;
+    const auto lines = RunSeconds(60);
+    EXPECT_EQ(lines.size(), row.lines);
+    for (const auto& [second, line] : lines) EXPECT_EQ(line, "1|||WD\n");
+    if (row.interval == 30) {
+      EXPECT_EQ(state.WatchDogSeconds, 0);
+    }
+  }
+}
+
+TEST_F(SupervisionTest, ClientPortReconnectSchedule) {
+  state.General.ReconnectInterval = 5;
+  UsePort(3, PortKind::TcpClient, "Client");
+  FakeSocketControl& data = *dataSockets[3];
+  std::vector<int> attempts;
+  auto run = [&](int from, int to) {
+    for (int second = from; second <= to; ++second) {
+      const int before = data.ConnectCalls();
+      timer.Ticks(10);
+      if (data.ConnectCalls() != before) attempts.push_back(second);
+    }
+  };
+  run(1, 11);
+  EXPECT_EQ(attempts, (std::vector<int>{1, 6, 11}));
+  data.FireConnect();
+  attempts.clear();
+  run(12, 40);
+  EXPECT_TRUE(attempts.empty());
+  data.FireClose();
+  run(41, 51);
+  EXPECT_EQ(attempts, (std::vector<int>{45, 50}));
+  EXPECT_EQ(data.CloseCalls(), 6);  // each attempt closes first, and so did the close event
+}
+
+}  // namespace
+}  // namespace tarvel

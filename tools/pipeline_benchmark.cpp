@@ -1,0 +1,168 @@
+// Pushes TARVEL80 messages through ProcessReceivedData into a connected alarm server that only
+// counts bytes, with the traffic trace off, and prints lines per second and nanoseconds per
+// line. Build it in a Release tree to measure.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "app/Gateway.h"
+#include "diag/LogFile.h"
+#include "diag/TrafficTrace.h"
+#include "platform/SystemClock.h"
+#include "ui/InMemoryViews.h"
+
+namespace tarvel {
+namespace {
+
+// A socket that is always connected and counts what it is given.
+class CountingSocket : public SocketControl {
+ public:
+  explicit CountingSocket(int16_t state) : state_(state) {}
+  void SetHandlers(SocketHandlers) override {}
+  int16_t State() const override { return state_; }
+  int32_t LocalPort() const override { return 14000; }
+  void SetLocalPort(int32_t) override {}
+  void SetLocalAddress(const std::string&) override {}
+  std::string RemoteHost() const override { return "bench"; }
+  void SetRemoteHost(const std::string&) override {}
+  int32_t RemotePort() const override { return 1; }
+  void SetRemotePort(int32_t) override {}
+  std::string RemoteHostIP() const override { return "127.0.0.1"; }
+  SocketError Listen() override { return {}; }
+  void Connect() override {}
+  SocketError Accept(int32_t) override { return {}; }
+  void Close() override {}
+  void SendData(const std::string& data) override {
+    bytes_ += data.size();
+    ++sends_;
+  }
+  std::string GetData() override { return {}; }
+  uint64_t Bytes() const { return bytes_; }
+  uint64_t Sends() const { return sends_; }
+
+ private:
+  int16_t state_;
+  uint64_t bytes_ = 0;
+  uint64_t sends_ = 0;
+};
+
+// Views that keep only the last text, as a window would.
+class LastTextList : public ConnectionListView {
+ public:
+  int AddRow(const std::string&) override { return 0; }
+  void SetSubItem(int, int subItem, const std::string& text) override {
+    texts_[subItem & 3] = text;
+  }
+
+ private:
+  std::string texts_[4];
+};
+
+class LastTextStatusBar : public StatusBarView {
+ public:
+  void SetPanelText(int panel, const std::string& text) override { texts_[panel & 3] = text; }
+
+ private:
+  std::string texts_[4];
+};
+
+class IdleTimer : public UpdateTimer {
+ public:
+  void SetHandler(std::function<void()>) override {}
+  int32_t Interval() const override { return 100; }
+  void SetEnabled(bool) override {}
+};
+
+struct Bench {
+  Bench()
+      : folder(std::filesystem::temp_directory_path() /
+               ("pipeline_benchmark_" + std::to_string(getpid()))) {
+    std::filesystem::create_directories(folder / "LogFiles");
+    state.ProgramPath = folder.string() + "/";
+    for (int port = 0; port < 2; ++port) {
+      state.Ports[port].Kind = PortKind::TcpServer;
+      state.Ports[port].Description = "Bench " + std::to_string(port);
+      state.Ports[port].ConnectionListItem = 0;
+      controls.WinsockConnect[port] = &listener;
+      controls.WinsockData[port] = &inputData;
+    }
+    controls.WinsockOstrelConnect = &listener;
+    controls.WinsockOstrelData = &ostrel;
+  }
+  ~Bench() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+  }
+
+  std::filesystem::path folder;
+  SystemClock clock;
+  ProgramState state;
+  LogFile log{clock, ""};
+  InMemoryDebugList debugList;
+  InMemoryMenuChecks menus;  // "&Debug" unchecked: the trace is off
+  TrafficTrace trace{clock, debugList, menus};
+  LastTextList list;
+  LastTextStatusBar statusBar;
+  IdleTimer timer;
+  CountingSocket listener{SocketControl::Listening};
+  CountingSocket inputData{SocketControl::Connected};
+  CountingSocket ostrel{SocketControl::Connected};
+  Controls controls;
+};
+
+void Run(const char* name, int16_t port, const std::string& prologue, const std::string& reception,
+         uint64_t linesPerReception, uint64_t receptions) {
+  Bench bench;
+  bench.log.SetProgramPath(bench.state.ProgramPath);
+  Gateway gateway(GatewayContext{bench.state, bench.clock, bench.log, bench.trace, bench.controls,
+                                 bench.list, bench.statusBar, bench.timer});
+  gateway.Attach();
+  if (!prologue.empty()) gateway.ProcessReceivedData(port, prologue);
+  for (uint64_t i = 0; i < receptions / 20; ++i) gateway.ProcessReceivedData(port, reception);
+  const uint64_t sendsBefore = bench.ostrel.Sends();
+  const auto start = std::chrono::steady_clock::now();
+  for (uint64_t i = 0; i < receptions; ++i) gateway.ProcessReceivedData(port, reception);
+  const auto stop = std::chrono::steady_clock::now();
+  const double seconds = std::chrono::duration<double>(stop - start).count();
+  const double lines = static_cast<double>(linesPerReception * receptions);
+  std::printf("%-44s %12.0f lines/s %8.1f ns/line  %10llu events sent\n", name, lines / seconds,
+              seconds * 1e9 / lines,
+              static_cast<unsigned long long>(bench.ostrel.Sends() - sendsBefore));
+}
+
+std::string Repeat(const std::string& text, int count) {
+  std::string result;
+  for (int i = 0; i < count; ++i) result += text;
+  return result;
+}
+
+}  // namespace
+}  // namespace tarvel
+
+// With a number as argument, runs only that case (for a profiler).
+int main(int argc, char** argv) {
+  using tarvel::Repeat;
+  using tarvel::Run;
+  const int only = argc > 1 ? std::atoi(argv[1]) : 0;
+  const std::string single = "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open\r\n";
+  const std::string multi =
+      "NACK ALARM 12-JAN-17 10:20:30 Fire detector\r\nHall 2\r\nSecond floor\r\n";
+  if (only == 0 || only == 1) {
+    Run("single-line, 1 line per reception", 0, "", single, 1, 3'000'000);
+  }
+  if (only == 0 || only == 2) {
+    Run("single-line, 50 lines per reception", 0, "", Repeat(single, 50), 50, 100'000);
+  }
+  if (only == 0 || only == 3) {
+    Run("multi-line (header + 2 lines), 1 event/recv", 1, multi, multi, 3, 1'000'000);
+  }
+  if (only == 0 || only == 4) {
+    Run("multi-line (header + 2 lines), 20 events/recv", 1, multi, Repeat(multi, 20), 60, 50'000);
+  }
+  return 0;
+}
