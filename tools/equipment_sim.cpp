@@ -181,7 +181,8 @@ class Target {
       const auto address = ParseHostPort(options_.ConnectTo);
       if (!address) Fail("--connect needs HOST:PORT, not ", options_.ConnectTo.c_str());
       fd_ = ConnectTcp(*address);
-      if (fd_ >= 0) std::fprintf(stderr, "connected to %s\n", options_.ConnectTo.c_str());
+      if (fd_ >= 0)
+        std::fprintf(stderr, "connected to %s:%d\n", address->Host.c_str(), address->Port);
     } else {
       listener_ = ListenTcp(options_.ListenPort);
       if (listener_ < 0) return false;
