@@ -1,7 +1,219 @@
-#include <cstdio>
+// The executable: reads the command line, builds the controls, the views and the gateway, runs
+// the start-up sequence and then the event loop until a stop ends the process.
 
-// Placeholder until start-up is wired: prints the version.
-int main() {
-  std::puts("TARVEL80 Import for Ostrel Alarm Server 1.0.04");
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <array>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/Gateway.h"
+#include "app/Shutdown.h"
+#include "app/Startup.h"
+#include "app/Version.h"
+#include "app/qt/QtMessageBox.h"
+#include "app/qt/SignalNotifier.h"
+#include "config/IniFile.h"
+#include "config/NumericValue.h"
+#include "diag/LogFile.h"
+#include "diag/TrafficTrace.h"
+#include "platform/LinuxServiceControl.h"
+#include "platform/PosixProcessControl.h"
+#include "platform/QtEventQueue.h"
+#include "platform/QtSerialControl.h"
+#include "platform/QtSocketControl.h"
+#include "platform/QtUpdateTimer.h"
+#include "platform/StandardErrorMessageBox.h"
+#include "platform/SystemClock.h"
+#include "ui/InMemoryViews.h"
+#include "ui/QtMainWindow.h"
+
+namespace tarvel {
+namespace {
+
+constexpr int ExitUsage = 2;
+
+// The views the gateway and start-up write to: the Qt windows, or the in-memory ones.
+struct Views {
+  ConnectionListView& ConnectionList;
+  StatusBarView& StatusBar;
+  MainWindowView& MainWindow;
+  MenuChecks& Menus;
+  DebugListView& DebugList;
+};
+
+// The gateway as start-up sees it.
+class GatewayPorts : public StartupGateway {
+ public:
+  explicit GatewayPorts(Gateway& gateway) : gateway_(gateway) {}
+  bool OpenSerialPort(int16_t port) override { return gateway_.OpenSerialPort(port); }
+  void ShowTCPConnectionState(int16_t port) override { gateway_.ShowTCPConnectionState(port); }
+  void ShowOstrelConnectionState() override { gateway_.ShowOstrelConnectionState(); }
+
+ private:
+  Gateway& gateway_;
+};
+
+// All sockets and serial ports of the gateway, for the life of the process.
+struct QtControls {
+  explicit QtControls(const IniFile& ini) {
+    for (int n = 0; n < PortCount; ++n) {
+      Connect[n] = std::make_unique<QtSocketControl>();
+      Data[n] = std::make_unique<QtSocketControl>();
+      Serial[n] = std::make_unique<QtSerialControl>(SerialDeviceResolver(ini));
+      Wired.WinsockConnect[n] = Connect[n].get();
+      Wired.WinsockData[n] = Data[n].get();
+      Wired.MSComm[n] = Serial[n].get();
+    }
+    Wired.WinsockOstrelConnect = &OstrelConnect;
+    Wired.WinsockOstrelData = &OstrelData;
+  }
+
+  // COM n is the device named in section "SerialDevices", key "COM" + n, else the default.
+  static std::function<std::string(int)> SerialDeviceResolver(const IniFile& ini) {
+    return [ini](int commPort) {
+      return ini.ReadIniValue("SerialDevices", "COM" + std::to_string(commPort),
+                              DefaultSerialDeviceName(commPort));
+    };
+  }
+
+  std::array<std::unique_ptr<QtSocketControl>, PortCount> Connect;
+  std::array<std::unique_ptr<QtSocketControl>, PortCount> Data;
+  std::array<std::unique_ptr<QtSerialControl>, PortCount> Serial;
+  QtSocketControl OstrelConnect;
+  QtSocketControl OstrelData;
+  Controls Wired;
+};
+
+std::string ExecutablePath(const char* argv0) {
+  std::error_code error;
+  const auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) return path.string();
+  return std::filesystem::absolute(argv0, error).string();
+}
+
+bool DisplayAvailable() {
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+// Service mode is always headless, so it is read before the application object is made;
+// start-up reads and checks the same setting again.
+bool StoredServiceMode(ServiceControl& service) {
+  return NumericValue(service.GetSetting(Startup::ServiceSection, Startup::ServiceKey, "0")) != 0;
+}
+
+// Runs start-up and, when it lets the gateway run, the event loop. Never returns while the
+// gateway runs: every stop ends the process through the shutdown.
+int RunGateway(const CommandLine& line, const std::string& programPath, ServiceControl& service,
+               MessageBox& messages, const Views& views, const std::function<void()>& showWindow,
+               const std::function<void(std::function<void(int)>)>& setCloseHandler) {
+  SystemClock clock;
+  PosixProcessControl process;
+  ProgramState state;
+  state.ProgramPath = programPath;
+  LogFile log(clock, programPath);
+  const IniFile ini = IniFile::Load(programPath + IniFile::FileName);
+  QtControls controls(ini);
+  QtUpdateTimer timer;
+  TrafficTrace trace(clock, views.DebugList, views.Menus);
+  Gateway gateway(GatewayContext{state, clock, log, trace, controls.Wired, views.ConnectionList,
+                                 views.StatusBar, timer});
+  gateway.Attach();
+  GatewayPorts ports(gateway);
+  Shutdown shutdown(log, process);
+  // From here on a stop signal is handled on the event loop, also one that comes during
+  // start-up (it waits until start-up has returned, or a message box runs the loop).
+  SignalNotifier signalNotifier([&](int signalNumber) {
+    QtEventQueue::HandlerScope scope;
+    shutdown.Stop(CloseReasonForSignal(signalNumber, state.RunAsService));
+  });
+
+  StartupOutcome outcome;
+  {
+    QtEventQueue::HandlerScope scope;
+    Startup startup(StartupContext{state, log, controls.Wired, views.ConnectionList,
+                                   views.MainWindow, ports, service, process, messages});
+    outcome = startup.FormLoad(programPath, line.Install, line.Uninstall);
+  }
+  if (!outcome.KeepRunning) process.EndProcess(outcome.ExitStatus);
+
+  setCloseHandler([&](int reason) {
+    QtEventQueue::HandlerScope scope;
+    shutdown.Stop(static_cast<CloseReason>(reason));
+  });
+  if (!state.RunAsService) showWindow();
+  QCoreApplication::exec();
+  // The loop ends only if something quit it from outside the stop road; stop the same way.
+  shutdown.Stop(CloseReason::ProgramClose);
   return 0;
+}
+
+int RunHeadless(int argc, char** argv, const CommandLine& line, const std::string& programPath,
+                ServiceControl& service) {
+  QCoreApplication application(argc, argv);
+  StandardErrorMessageBox messages;
+  InMemoryConnectionList list;
+  InMemoryStatusBar statusBar;
+  InMemoryMainWindow window;
+  InMemoryMenuChecks menus;
+  InMemoryDebugList debugList;
+  return RunGateway(
+      line, programPath, service, messages, Views{list, statusBar, window, menus, debugList}, [] {},
+      [](std::function<void(int)>) {});
+}
+
+int RunDesktop(int argc, char** argv, const CommandLine& line, const std::string& programPath,
+               ServiceControl& service) {
+  QApplication application(argc, argv);
+  QtMessageBox messages;
+  SystemClock windowClock;
+  QtMainWindow window(windowClock, programPath);
+  return RunGateway(
+      line, programPath, service, messages,
+      Views{window, window, window, window, window.DebugWindow()}, [&] { window.show(); },
+      [&](std::function<void(int)> handler) { window.SetCloseHandler(std::move(handler)); });
+}
+
+}  // namespace
+}  // namespace tarvel
+
+int main(int argc, char** argv) {
+  using namespace tarvel;
+  const CommandLine line =
+      CommandLine::Parse(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+  if (!line.Error.empty()) {
+    std::fprintf(stderr, "tarvel80import: %s\n%s", line.Error.c_str(),
+                 CommandLine::Usage().c_str());
+    return ExitUsage;
+  }
+  if (line.Help) {
+    std::fputs(CommandLine::Usage().c_str(), stdout);
+    return 0;
+  }
+  if (line.Version) {
+    std::puts(ProgramVersion);
+    return 0;
+  }
+  // A peer that went away must show as a socket error, not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  const std::string executable = ExecutablePath(argv[0]);
+  std::error_code error;
+  const std::string programPath =
+      ProgramFolder(line.Dir, executable, std::filesystem::current_path(error).string());
+  LinuxServiceControl service(programPath, executable);
+  const bool headless = line.Headless || !DisplayAvailable() || StoredServiceMode(service);
+  return headless ? RunHeadless(argc, argv, line, programPath, service)
+                  : RunDesktop(argc, argv, line, programPath, service);
 }

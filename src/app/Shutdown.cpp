@@ -1,0 +1,27 @@
+#include "app/Shutdown.h"
+
+#include <csignal>
+#include <string>
+
+namespace tarvel {
+
+CloseReason CloseReasonForSignal(int signalNumber, bool runAsService) {
+  switch (signalNumber) {
+    case SIGTERM:
+      return runAsService ? CloseReason::ProgramClose : CloseReason::TaskManager;
+    case SIGHUP:
+      return CloseReason::SessionEnd;
+    default:
+      return CloseReason::UserClose;
+  }
+}
+
+void Shutdown::Stop(CloseReason reason) {
+  if (stopping_) return;
+  stopping_ = true;
+  log_.WriteLog("TARVEL80 Server is stopping, reason " +
+                std::to_string(static_cast<int16_t>(reason)));
+  process_.EndProcess(0);
+}
+
+}  // namespace tarvel

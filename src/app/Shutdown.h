@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+
+#include "diag/LogFile.h"
+#include "platform/ProcessControl.h"
+
+namespace tarvel {
+
+// Why the main window closes, as written in the stop line.
+enum class CloseReason : int16_t {
+  UserClose = 0,     // close box, Alt+F4, Ctrl+C in a terminal
+  ProgramClose = 1,  // Exit menu entry, service stop
+  SessionEnd = 2,    // log-off, hang-up of the terminal
+  TaskManager = 3,   // ended from outside (kill)
+};
+
+// The reason a signal stands for: a service's SIGTERM is the service manager's stop request.
+CloseReason CloseReasonForSignal(int signalNumber, bool runAsService);
+
+// The one way the system stops: one log line, then the process ends at once. Nothing is
+// flushed, sent or closed one by one; ending the process releases every socket and port.
+class Shutdown {
+ public:
+  Shutdown(LogFile& log, ProcessControl& process) : log_(log), process_(process) {}
+
+  // Writes "TARVEL80 Server is stopping, reason " + code and ends the process with status 0.
+  // A second request while the first is under way writes nothing.
+  void Stop(CloseReason reason);
+
+ private:
+  LogFile& log_;
+  ProcessControl& process_;
+  bool stopping_ = false;
+};
+
+}  // namespace tarvel

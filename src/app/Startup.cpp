@@ -1,0 +1,227 @@
+#include "app/Startup.h"
+
+#include <cctype>
+#include <string_view>
+
+#include "app/Version.h"
+#include "config/NumericValue.h"
+#include "input/TextFields.h"
+
+namespace tarvel {
+
+namespace {
+
+constexpr const char* AlreadyStartedText =
+    "TARVEL80 Import for Ostrel Alarm Server is already started!";
+
+std::string PortText(int16_t port) {
+  return std::to_string(port);
+}
+
+std::string PortSection(int16_t port) {
+  return "TARVEL80_Port_" + PortText(port);
+}
+
+// Whether a text begins with a number by the leading-number rule (blanks, tabs and line feeds
+// skipped, a sign, digits or a decimal point with digits, &H or &O with digits).
+bool BeginsWithNumber(std::string_view text) {
+  size_t i = 0;
+  auto skipBlanks = [&] {
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n')) ++i;
+  };
+  auto digitAt = [&](size_t at, int base) {
+    if (at >= text.size()) return false;
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    if (base == 16) return std::isxdigit(c) != 0;
+    if (base == 8) return c >= '0' && c <= '7';
+    return std::isdigit(c) != 0;
+  };
+  skipBlanks();
+  if (i + 1 < text.size() && text[i] == '&') {
+    const char prefix = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i + 1])));
+    if (prefix == 'H') return digitAt(i + 2, 16);
+    if (prefix == 'O') return digitAt(i + 2, 8);
+    return false;
+  }
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  skipBlanks();
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    skipBlanks();
+  }
+  return digitAt(i, 10);
+}
+
+}  // namespace
+
+StartupOutcome Startup::FormLoad(const std::string& programFolder, bool install, bool uninstall) {
+  ProgramState& state = context_.State;
+  state.ProgramPath = programFolder;
+  if (state.ProgramPath.empty() || state.ProgramPath.back() != '/') state.ProgramPath += '/';
+  context_.Log.SetProgramPath(state.ProgramPath);
+  context_.Process.CreateFolder(state.ProgramPath + "LogFiles/");
+
+  if (auto failed = ReadRunAsService()) return *failed;
+
+  // The running copy is checked before the switches: /U beside a running copy uninstalls nothing.
+  if (!context_.Process.TakeRunningCopyLock(state.ProgramPath)) {
+    if (!state.RunAsService) context_.Messages.Show(AlreadyStartedText, MessageBox::Critical);
+    return StartupOutcome::Exit(StartupOutcome::ExitFailure);
+  }
+  if (uninstall) return ChangeServiceRegistration(false);
+  if (install) return ChangeServiceRegistration(true);
+
+  const IniFile ini = IniFile::Load(state.ProgramPath + IniFile::FileName);
+  if (auto error = ReadGeneralSettings(ini, state.General)) return FailConfiguration(*error);
+
+  context_.Log.WriteLog(std::string(80, '-'));
+  context_.Log.WriteLog(std::string("TARVEL80 Import for Ostrel is starting, version ") +
+                        ProgramVersion);
+  OpenOstrelListener();
+
+  for (int16_t port = 0; port < PortCount; ++port) {
+    if (auto failed = SetUpPort(port, ini)) return *failed;
+    context_.Ports.ShowTCPConnectionState(port);
+  }
+  context_.Ports.ShowOstrelConnectionState();
+  context_.MainWindow.SetExitCaption("&Exit\tAlt+F4");
+
+  if (state.RunAsService) {
+    context_.Service.SetControlsAccepted(ControlsAcceptedStopAndShutdown);
+    context_.Service.StartService();
+    context_.Service.LogEvent(ServiceControl::EventInformation, EventStarted,
+                              "TARVEL80 Import for Ostrel Alarm Server started");
+    context_.MainWindow.Hide();
+  }
+  context_.MainWindow.SetCaption(context_.MainWindow.Caption() + " - Version " + ProgramVersion);
+  return StartupOutcome::Run();
+}
+
+std::optional<StartupOutcome> Startup::ReadRunAsService() {
+  const std::string stored = context_.Service.GetSetting(ServiceSection, ServiceKey, "0");
+  if (!BeginsWithNumber(stored)) {
+    // Which mode applies is exactly what cannot be read: report both ways.
+    const std::string text = ConfigError{ServiceSection, ServiceKey, stored}.Text();
+    context_.Service.LogEvent(ServiceControl::EventError, EventStartupFailed, text);
+    context_.Messages.Show(text, MessageBox::Critical);
+    context_.Log.WriteLog(text);
+    return StartupOutcome::Exit(StartupOutcome::ExitFailure);
+  }
+  context_.State.RunAsService = NumericValue(stored) != 0;
+  return std::nullopt;
+}
+
+StartupOutcome Startup::ChangeServiceRegistration(bool install) {
+  ServiceControl& service = context_.Service;
+  bool succeeded = false;
+  if (install) {
+    service.SetInteractive(false);
+    service.SetControlsAccepted(ControlsAcceptedStopAndShutdown);
+    succeeded = service.Install();
+  } else {
+    succeeded = service.Uninstall();
+  }
+  if (succeeded) service.SaveSetting(ServiceSection, ServiceKey, install ? "1" : "0");
+  const char* outcome =
+      install
+          ? (succeeded ? " service installation succeeded" : " failed to install as service")
+          : (succeeded ? " service uninstalled successfully" : " failed to uninstall as service");
+  context_.Messages.Show(service.DisplayName() + outcome, MessageBox::Plain);
+  return StartupOutcome::Exit(succeeded ? StartupOutcome::ExitSuccess
+                                        : StartupOutcome::ExitFailure);
+}
+
+void Startup::OpenOstrelListener() {
+  SocketControl& listener = *context_.TheControls.WinsockOstrelConnect;
+  const int32_t ostrelPort = context_.State.General.OstrelPort;
+  listener.SetLocalPort(ostrelPort);
+  const SocketError error = listener.Listen();
+  if (error.Number > 0) {
+    context_.Log.WriteLog("Could not set Ostrel port (" + std::to_string(ostrelPort) +
+                          ") to listen mode, err: " + error.Description);
+  }
+}
+
+std::optional<StartupOutcome> Startup::SetUpPort(int16_t port, const IniFile& ini) {
+  PortEntry& entry = context_.State.Ports[port];
+  std::string portType;
+  if (auto error = ReadPortSettings(ini, port, entry, portType)) return FailConfiguration(*error);
+  entry.Kind = PortKind::NotUsed;
+  if (portType == "TCPS") return SetUpTcpServer(port);
+  if (portType == "TCPC") return SetUpTcpClient(port);
+  if (portType == "COM") return SetUpSerial(port);
+  return std::nullopt;
+}
+
+std::optional<StartupOutcome> Startup::SetUpTcpServer(int16_t port) {
+  const PortEntry& entry = context_.State.Ports[port];
+  if (entry.ListenPort < 1 || entry.ListenPort > 65535) return std::nullopt;
+  SocketControl& listener = *context_.TheControls.WinsockConnect[port];
+  listener.SetLocalPort(entry.ListenPort);
+  const SocketError error = listener.Listen();
+  if (error.Failed()) {
+    const std::string text =
+        "Could not set socket in listen mode: " + error.Description + " for port " + PortText(port);
+    return Fail(text, text, text);
+  }
+  AddRow(port, PortKind::TcpServer);
+  context_.Log.WriteLog("Set (" + PortText(port) + ") in listen mode for IP port " +
+                        std::to_string(listener.LocalPort()));
+  return std::nullopt;
+}
+
+std::optional<StartupOutcome> Startup::SetUpTcpClient(int16_t port) {
+  const PortEntry& entry = context_.State.Ports[port];
+  if (entry.RemoteAddress.empty() || context_.State.General.ReconnectInterval < 1)
+    return std::nullopt;
+  SocketControl& socket = *context_.TheControls.WinsockData[port];
+  const std::optional<int32_t> remotePort = LongValue(GetFieldView(entry.RemoteAddress, 1, ":"));
+  if (!remotePort) {
+    return FailConfiguration(ConfigError{PortSection(port), "RemoteAddress", entry.RemoteAddress});
+  }
+  socket.SetRemoteHost(std::string(GetFieldView(entry.RemoteAddress, 0, ":")));
+  socket.SetRemotePort(*remotePort);
+  if (entry.ListenPort >= 1) return FailBadPort(port);
+  AddRow(port, PortKind::TcpClient);
+  context_.Log.WriteLog("Created socked client for IP " + socket.RemoteHost() + ":" +
+                        std::to_string(socket.RemotePort()));
+  return std::nullopt;
+}
+
+std::optional<StartupOutcome> Startup::SetUpSerial(int16_t port) {
+  if (context_.State.Ports[port].ComSetting.empty()) return std::nullopt;
+  if (!context_.Ports.OpenSerialPort(port)) return FailBadPort(port);
+  AddRow(port, PortKind::Serial);
+  context_.Log.WriteLog("Opened (" + PortText(port) + ") port COM" +
+                        std::to_string(context_.TheControls.MSComm[port]->CommPort()));
+  return std::nullopt;
+}
+
+void Startup::AddRow(int16_t port, PortKind kind) {
+  PortEntry& entry = context_.State.Ports[port];
+  entry.Kind = kind;
+  entry.ConnectionListItem = context_.ConnectionList.AddRow(entry.Description);
+}
+
+StartupOutcome Startup::Fail(const std::string& eventText, const std::string& boxText,
+                             const std::string& logText) {
+  if (context_.State.RunAsService) {
+    context_.Service.LogEvent(ServiceControl::EventError, EventStartupFailed, eventText);
+  } else {
+    context_.Messages.Show(boxText, MessageBox::Critical);
+  }
+  context_.Log.WriteLog(logText);
+  return StartupOutcome::Exit(StartupOutcome::ExitFailure);
+}
+
+StartupOutcome Startup::FailConfiguration(const ConfigError& error) {
+  const std::string text = error.Text();
+  return Fail(text, text, text);
+}
+
+StartupOutcome Startup::FailBadPort(int16_t port) {
+  const std::string logText = "Bad server/client configuration for port " + PortText(port);
+  return Fail(logText, "Bad configuration for port " + PortText(port), logText);
+}
+
+}  // namespace tarvel

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "config/ConfigReader.h"
+#include "config/IniFile.h"
+#include "diag/LogFile.h"
+#include "platform/Controls.h"
+#include "platform/MessageBox.h"
+#include "platform/ProcessControl.h"
+#include "platform/ServiceControl.h"
+#include "state/ProgramState.h"
+#include "ui/ConnectionListView.h"
+#include "ui/MainWindowView.h"
+
+namespace tarvel {
+
+// What start-up needs of the running gateway (the Gateway class, or a fake in tests).
+class StartupGateway {
+ public:
+  virtual ~StartupGateway() = default;
+  // Opens port n from its ComSetting; false when it did not open. Logs nothing.
+  virtual bool OpenSerialPort(int16_t port) = 0;
+  virtual void ShowTCPConnectionState(int16_t port) = 0;
+  virtual void ShowOstrelConnectionState() = 0;
+};
+
+struct StartupContext {
+  ProgramState& State;
+  LogFile& Log;
+  const Controls& TheControls;
+  ConnectionListView& ConnectionList;
+  MainWindowView& MainWindow;
+  StartupGateway& Ports;
+  ServiceControl& Service;
+  ProcessControl& Process;
+  MessageBox& Messages;
+};
+
+// What the caller does once start-up has returned: run the event loop, or end the process
+// with the exit status. Nothing inside start-up ends the process itself.
+struct StartupOutcome {
+  static constexpr int ExitSuccess = 0;
+  static constexpr int ExitFailure = 1;
+
+  bool KeepRunning = true;
+  int ExitStatus = ExitSuccess;
+
+  static StartupOutcome Run() { return {true, ExitSuccess}; }
+  static StartupOutcome Exit(int status) { return {false, status}; }
+};
+
+// The load handler of the main window: settles the program folder, reads the service flag,
+// refuses a second running copy, carries out /U or /I, reads the configuration, writes the
+// start lines, opens the alarm-server listener and ports 0 to 7 in order, and in service mode
+// tells the service manager that the service runs.
+class Startup {
+ public:
+  static constexpr const char* ServiceSection = "Parameters";
+  static constexpr const char* ServiceKey = "RunAsService";
+  static constexpr int ControlsAcceptedStopAndShutdown = 5;
+  static constexpr int EventStartupFailed = 109;
+  static constexpr int EventStarted = 110;
+
+  explicit Startup(const StartupContext& context) : context_(context) {}
+
+  // programFolder is the program's folder, with or without a trailing "/".
+  StartupOutcome FormLoad(const std::string& programFolder, bool install, bool uninstall);
+
+ private:
+  std::optional<StartupOutcome> ReadRunAsService();
+  StartupOutcome ChangeServiceRegistration(bool install);
+  void OpenOstrelListener();
+  std::optional<StartupOutcome> SetUpPort(int16_t port, const IniFile& ini);
+  std::optional<StartupOutcome> SetUpTcpServer(int16_t port);
+  std::optional<StartupOutcome> SetUpTcpClient(int16_t port);
+  std::optional<StartupOutcome> SetUpSerial(int16_t port);
+  void AddRow(int16_t port, PortKind kind);
+  // Event log (service) or critical message box (desktop), then the log line; the process
+  // is to end with a failure status.
+  StartupOutcome Fail(const std::string& eventText, const std::string& boxText,
+                      const std::string& logText);
+  StartupOutcome FailConfiguration(const ConfigError& error);
+  StartupOutcome FailBadPort(int16_t port);
+
+  StartupContext context_;
+};
+
+}  // namespace tarvel

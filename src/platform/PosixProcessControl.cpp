@@ -1,0 +1,41 @@
+#include "platform/PosixProcessControl.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace tarvel {
+
+bool PosixProcessControl::TakeRunningCopyLock(const std::string& programPath) {
+  if (lockFd_ >= 0) return true;
+  const std::string path = programPath + LockFileName;
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // A folder where no lock file can be made (read-only) cannot tell whether another copy
+  // runs; refusing to start there would leave the alarms without a gateway.
+  if (fd < 0) return true;
+  int result = 0;
+  do {
+    result = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    ::close(fd);
+    return false;
+  }
+  lockFd_ = fd;
+  return true;
+}
+
+void PosixProcessControl::CreateFolder(const std::string& path) {
+  ::mkdir(path.c_str(), 0755);
+}
+
+void PosixProcessControl::EndProcess(int exitStatus) {
+  std::fflush(nullptr);
+  ::_exit(exitStatus);
+}
+
+}  // namespace tarvel

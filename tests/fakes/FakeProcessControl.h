@@ -1,0 +1,34 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ProcessControl.h"
+
+namespace tarvel {
+
+// A process that never ends: EndProcess records the status, so tests can look afterwards.
+class FakeProcessControl : public ProcessControl {
+ public:
+  bool TakeRunningCopyLock(const std::string& programPath) override {
+    lockPath_ = programPath;
+    return !anotherCopyRunning_;
+  }
+  void CreateFolder(const std::string& path) override { folders_.push_back(path); }
+  void EndProcess(int exitStatus) override { endStatuses_.push_back(exitStatus); }
+
+  // Test controls.
+  void AnotherCopyRunning() { anotherCopyRunning_ = true; }
+  const std::string& LockPath() const { return lockPath_; }
+  const std::vector<std::string>& Folders() const { return folders_; }
+  const std::vector<int>& EndStatuses() const { return endStatuses_; }
+
+ private:
+  bool anotherCopyRunning_ = false;
+  std::string lockPath_;
+  std::vector<std::string> folders_;
+  std::vector<int> endStatuses_;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/ServiceControl.h"
+
+namespace tarvel {
+
+// A service layer that records every call; Install and Uninstall succeed unless told not to.
+class FakeServiceControl : public ServiceControl {
+ public:
+  struct Event {
+    int Type;
+    int Number;
+    std::string Text;
+  };
+
+  std::string GetSetting(const std::string& section, const std::string& key,
+                         const std::string& defaultText) override {
+    auto found = settings_.find(section + "/" + key);
+    return found == settings_.end() ? defaultText : found->second;
+  }
+  void SaveSetting(const std::string& section, const std::string& key,
+                   const std::string& text) override {
+    settings_[section + "/" + key] = text;
+    calls_.push_back("SaveSetting " + section + "/" + key + "=" + text);
+  }
+  bool Install() override {
+    calls_.push_back("Install");
+    return installSucceeds_;
+  }
+  bool Uninstall() override {
+    calls_.push_back("Uninstall");
+    return uninstallSucceeds_;
+  }
+  std::string DisplayName() const override { return "TARVEL80 Import for Ostrel"; }
+  void SetInteractive(bool interactive) override {
+    calls_.push_back(std::string("SetInteractive ") + (interactive ? "true" : "false"));
+  }
+  void SetControlsAccepted(int controls) override {
+    calls_.push_back("SetControlsAccepted " + std::to_string(controls));
+  }
+  void StartService() override { calls_.push_back("StartService"); }
+  void LogEvent(int type, int eventNumber, const std::string& text) override {
+    events_.push_back({type, eventNumber, text});
+    calls_.push_back("LogEvent " + std::to_string(eventNumber));
+  }
+
+  // Test controls.
+  void Store(const std::string& section, const std::string& key, const std::string& text) {
+    settings_[section + "/" + key] = text;
+  }
+  std::string Stored(const std::string& section, const std::string& key) const {
+    auto found = settings_.find(section + "/" + key);
+    return found == settings_.end() ? "(none)" : found->second;
+  }
+  void FailInstall() { installSucceeds_ = false; }
+  void FailUninstall() { uninstallSucceeds_ = false; }
+  const std::vector<Event>& Events() const { return events_; }
+  const std::vector<std::string>& Calls() const { return calls_; }
+
+ private:
+  std::map<std::string, std::string> settings_;
+  bool installSucceeds_ = true;
+  bool uninstallSucceeds_ = true;
+  std::vector<Event> events_;
+  std::vector<std::string> calls_;
+};
+
+}  // namespace tarvel
