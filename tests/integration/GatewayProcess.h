@@ -226,10 +226,22 @@ class Client {
     return ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&local)->sin6_port
                                              : reinterpret_cast<sockaddr_in*>(&local)->sin_port);
   }
+  // Takes over a connected socket, for example one the test accepted from the gateway.
+  struct Adopt {};
+  Client(Adopt, int fd) : fd_(fd) {}
   ~Client() {
     if (fd_ >= 0) close(fd_);
   }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
   bool Connected() const { return fd_ >= 0; }
+  // This end's port: the peer port that the gateway sees and logs.
+  int LocalPort() const {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+  }
   void Send(const std::string& text) const {
     [[maybe_unused]] const ssize_t sent = send(fd_, text.data(), text.size(), MSG_NOSIGNAL);
   }

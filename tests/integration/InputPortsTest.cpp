@@ -1,0 +1,372 @@
+// The gateway as one running program: equipment on TCP server, TCP client and serial ports,
+// an alarm server on the gateway's alarm-server port, and the log file, compared byte for byte.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <functional>
+
+#include "integration/EquipmentPeers.h"
+
+namespace tarvel::integration {
+namespace {
+
+const std::string StartLine = "TARVEL80 Import for Ostrel is starting, version 1.0.04";
+
+std::string Number(int value) {
+  return std::to_string(value);
+}
+
+std::string PortSection(int port, const std::string& description, const std::string& keys) {
+  return "[TARVEL80_Port_" + Number(port) + "]\nDescription=" + description + "\n" + keys;
+}
+
+std::string ServerPort(int port, const std::string& description, int listenPort,
+                       const std::string& keys = "") {
+  return PortSection(port, description,
+                     "PortType=TCPS\nListenPort=" + Number(listenPort) + "\n" + keys);
+}
+
+// A single-line message as the equipment sends it: the tag padded to 18 characters, CR LF.
+std::string Message(const std::string& type, const std::string& tag, const std::string& text) {
+  std::string padded = tag;
+  padded.resize(std::max<size_t>(18, tag.size()), ' ');
+  return type + " 07-06-2017 10:20:30 " + padded + text + "\r\n";
+}
+
+// The alarm-server line of such a message.
+std::string EventLine(int stateCode, const std::string& tag, const std::string& text) {
+  return Number(stateCode) + "|2017-06-07|10:20:30|" + tag + "||||" + text + "\n";
+}
+
+class InputPortsTest : public ::testing::Test {
+ protected:
+  // Starts the gateway headless with the given port sections. The general settings reconnect
+  // every second and have the watchdog off unless `general` says otherwise.
+  void Start(const std::string& sections, const std::string& general = "WatchDogInterval=0\n") {
+    folder_.Write("TARVEL80Import.ini", "[General]\nOstrelPort=" + Number(ostrelPort_) +
+                                            "\nReconnectInterval=1\n" + general + sections);
+    startedAt_ = Clock::now();
+    gateway_ = std::make_unique<GatewayProcess>(
+        folder_, std::vector<std::string>{"--headless", "--dir", folder_.Path()});
+    ASSERT_TRUE(folder_.WaitForMessage(StartLine)) << gateway_->StandardError();
+  }
+
+  size_t CountLog(const std::string& message) const {
+    const auto messages = folder_.Messages();
+    return static_cast<size_t>(std::count(messages.begin(), messages.end(), message));
+  }
+  // Waits for a log line that is exactly `message` after its stamp.
+  bool WaitForLog(const std::string& message, size_t count = 1) const {
+    return WaitUntil([&] { return CountLog(message) >= count; });
+  }
+  std::string LogText() const {
+    std::string text;
+    for (const std::string& message : folder_.Messages()) text += message + "\n";
+    return text;
+  }
+
+  std::unique_ptr<Client> ConnectAlarmServer() {
+    auto alarmServer = std::make_unique<Client>(ostrelPort_);
+    EXPECT_TRUE(
+        WaitForLog("Accepted Ostrel connection from 127.0.0.1:" + Number(alarmServer->LocalPort())))
+        << LogText();
+    return alarmServer;
+  }
+
+  // Connects equipment to a TCP server port and waits until the gateway has logged it.
+  std::unique_ptr<Client> ConnectEquipment(int port, int listenPort) {
+    auto equipment = std::make_unique<Client>(listenPort);
+    EXPECT_TRUE(WaitForLog("Connection (" + Number(port) +
+                           ") accepted from 127.0.0.1:" + Number(equipment->LocalPort())))
+        << LogText();
+    return equipment;
+  }
+
+  // Whatever a test sent, the gateway is still running at its end.
+  void TearDown() override {
+    if (gateway_) {
+      EXPECT_TRUE(gateway_->Running()) << gateway_->StandardError();
+    }
+  }
+
+  ProgramFolder folder_;
+  const int ostrelPort_ = FreePort();
+  Clock::time_point startedAt_;
+  std::unique_ptr<GatewayProcess> gateway_;
+};
+
+TEST_F(InputPortsTest, EveryKindOfPortFramesMessagesHoweverTheyAreCut) {
+  Listener equipmentBehindClientPort;
+  PseudoTerminal serialLine;
+  const int serverListenPort = FreePort();
+  const std::string clientTarget = "127.0.0.1:" + Number(equipmentBehindClientPort.Port());
+  Start(ServerPort(0, "Server", serverListenPort) +
+        PortSection(1, "Client", "PortType=TCPC\nRemoteAddress=" + clientTarget + "\n") +
+        PortSection(2, "Serial", "PortType=COM\nComSetting=COM1,9600,N,8,1,0\n") +
+        "[SerialDevices]\nCOM1=" + serialLine.SlavePath() + "\n");
+  EXPECT_TRUE(WaitForLog("Set (0) in listen mode for IP port " + Number(serverListenPort)));
+  EXPECT_TRUE(WaitForLog("Created socked client for IP " + clientTarget));
+  EXPECT_TRUE(WaitForLog("Opened (2) port COM1")) << LogText();
+
+  // The client port's first attempt comes with the first one-second step.
+  auto clientPortPeer = equipmentBehindClientPort.Accept(3000ms);
+  ASSERT_NE(clientPortPeer, nullptr) << LogText();
+  const double firstAttempt = SecondsSince(startedAt_);
+  EXPECT_LT(firstAttempt, 2.5);
+  std::printf("[ figure ] TCP client port connected %.2f s after the gateway started\n",
+              firstAttempt);
+  EXPECT_TRUE(WaitForLog("Connection (1) was established to " + clientTarget)) << LogText();
+  auto serverPortPeer = ConnectEquipment(0, serverListenPort);
+  auto alarmServer = ConnectAlarmServer();
+
+  struct Row {
+    const char* name;
+    std::function<void(const std::string& bytes, size_t pieceSize)> send;
+  };
+  const Row rows[] = {
+      {"TCP server port",
+       [&](auto& bytes, size_t size) { SendInPieces(*serverPortPeer, bytes, size); }},
+      {"TCP client port",
+       [&](auto& bytes, size_t size) { SendInPieces(*clientPortPeer, bytes, size); }},
+      {"serial port", [&](auto& bytes, size_t size) { SendInPieces(serialLine, bytes, size); }},
+  };
+  std::string expected;
+  for (const Row& row : rows) {
+    const std::string tag = std::string("ZONE-") + row.name[0] + row.name[4];
+    // One message in pieces of three bytes: date, time, tag and line end are all cut apart.
+    // Its text holds every kind of byte a line may carry: NUL, XON, XOFF, DEL, 8-bit.
+    const std::string text = std::string("Door forced open \0\x11\x13\x7F\x80\xE4\xFF", 24);
+    row.send(Message("ALARM", tag, text), 3);
+    expected += EventLine(1, tag, text);
+    // Twenty messages in one write, every event type.
+    const std::pair<const char*, int> types[] = {
+        {"NORMAL", 0}, {"ALARM", 1}, {"delay", 1}, {"Acknow", 2}};
+    std::string batch;
+    for (int i = 0; i < 20; ++i) {
+      const auto& [type, stateCode] = types[i % 4];
+      batch += Message(type, tag + "-" + Number(i), "Event " + Number(i));
+      expected += EventLine(stateCode, tag + "-" + Number(i), "Event " + Number(i));
+    }
+    row.send(batch, batch.size());
+    EXPECT_EQ(alarmServer->ReadUntil(expected), expected) << row.name;
+  }
+}
+
+TEST_F(InputPortsTest, TcpClientPortRetriesEverySecondAndReconnectsAfterTheEquipmentDrops) {
+  const int equipmentPort = FreePort();  // nothing listens there yet
+  const std::string target = "127.0.0.1:" + Number(equipmentPort);
+  Start(PortSection(0, "Client", "PortType=TCPC\nRemoteAddress=" + target + "\n"));
+  const auto failedAttempts = [&] {
+    size_t count = 0;
+    for (const std::string& message : folder_.Messages())
+      count += message.rfind("Connection (0) failed (", 0) == 0 && message.back() == ')';
+    return count;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return failedAttempts() >= 2; })) << LogText();
+
+  Listener equipment(equipmentPort);
+  auto first = equipment.Accept(3000ms);
+  ASSERT_NE(first, nullptr) << LogText();
+  EXPECT_TRUE(WaitForLog("Connection (0) was established to " + target)) << LogText();
+  auto alarmServer = ConnectAlarmServer();
+  first->Send(Message("ALARM", "FIRST", "Before the drop"));
+  std::string expected = EventLine(1, "FIRST", "Before the drop");
+  EXPECT_EQ(alarmServer->ReadUntil(expected), expected);
+
+  first.reset();
+  EXPECT_TRUE(WaitForLog("Connection (0) was closed")) << LogText();
+  const auto droppedAt = Clock::now();
+  auto second = equipment.Accept(3000ms);
+  ASSERT_NE(second, nullptr) << LogText();
+  EXPECT_LT(SecondsSince(droppedAt), 2.5);
+  EXPECT_TRUE(WaitForLog("Connection (0) was established to " + target, 2)) << LogText();
+  second->Send(Message("NORMAL", "SECOND", "After the drop"));
+  expected += EventLine(0, "SECOND", "After the drop");
+  EXPECT_EQ(alarmServer->ReadUntil(expected), expected);
+}
+
+// "YYYY-MM-DD|HH:NN:SS" as local time, in seconds since the epoch.
+std::time_t LocalTime(const std::string& dateAndTime) {
+  std::tm fields{};
+  fields.tm_isdst = -1;
+  std::sscanf(dateAndTime.c_str(), "%d-%d-%d|%d:%d:%d", &fields.tm_year, &fields.tm_mon,
+              &fields.tm_mday, &fields.tm_hour, &fields.tm_min, &fields.tm_sec);
+  fields.tm_year -= 1900;
+  fields.tm_mon -= 1;
+  return std::mktime(&fields);
+}
+
+TEST_F(InputPortsTest, MultiLineEventsGoOutAtTheNextHeaderOrByTheTimer) {
+  const int listenPort = FreePort();
+  Start(ServerPort(0, "Panel", listenPort));
+  auto alarmServer = ConnectAlarmServer();
+  auto equipment = ConnectEquipment(0, listenPort);
+
+  // The second header sends the first event at once; the second waits for the timer.
+  const auto sentAt = Clock::now();
+  equipment->Send(
+      "NACK ALARM 12-JAN-17 10:20:30 Fire detector\r\nHall 2\r\nACK ALARM Zone 4\r\nDoor open\r\n");
+  const std::string stamped = "1|2017-01-12|10:20:30|NACK ALARM Fire detector||||Hall 2\n";
+  EXPECT_EQ(alarmServer->ReadUntil(stamped), stamped);
+  EXPECT_LT(SecondsSince(sentAt), 0.5) << "sent by the next header, not by the timer";
+
+  const std::string received = alarmServer->ReadUntil("Door open\n", 3000ms);
+  const double flushedAfter = SecondsSince(sentAt);
+  std::printf("[ figure ] multi-line event sent by the timer %.3f s after its header\n",
+              flushedAfter);
+  EXPECT_GE(flushedAfter, 0.95);
+  EXPECT_LT(flushedAfter, 1.6);
+  const std::string timedLayout = "1|YYYY-MM-DD|HH:NN:SS|ACK ALARM Zone 4||||Door open\n";
+  ASSERT_EQ(received.size(), stamped.size() + timedLayout.size()) << received;
+  const std::string timed = received.substr(stamped.size());
+  EXPECT_EQ(timed.substr(0, 2) + timed.substr(21), "1||ACK ALARM Zone 4||||Door open\n");
+  // Without a stamp the event carries the gateway's clock at the flush.
+  EXPECT_LE(std::abs(std::difftime(LocalTime(timed.substr(2, 19)), std::time(nullptr))), 3.0)
+      << timed;
+}
+
+TEST_F(InputPortsTest, LinesKeptWithoutAlarmServerArriveSoonAfterItConnects) {
+  const int listenPort = FreePort();
+  Start(ServerPort(0, "Panel", listenPort));
+  ConnectAlarmServer().reset();
+  EXPECT_TRUE(WaitForLog("Ostrel connection was closed")) << LogText();
+
+  auto equipment = ConnectEquipment(0, listenPort);
+  std::string batch;
+  std::string expected;
+  for (int i = 0; i < 5; ++i) {
+    batch += Message("ALARM", "KEPT-" + Number(i), "Kept line " + Number(i));
+    expected += EventLine(1, "KEPT-" + Number(i), "Kept line " + Number(i));
+  }
+  // A message of an unknown type after them is logged: then the kept lines are all in.
+  const std::string unknown = Message("RESET", "LAST", "Marks the end");
+  equipment->Send(batch + unknown);
+  ASSERT_TRUE(WaitForLog("Unknown event type: " + unknown.substr(26, unknown.size() - 28)))
+      << LogText();
+
+  const auto connectedAt = Clock::now();
+  Client alarmServer(ostrelPort_);
+  EXPECT_EQ(alarmServer.ReadUntil(expected, 3000ms), expected);
+  const double deliveredAfterMs = SecondsSince(connectedAt) * 1000;
+  std::printf("[ figure ] kept lines delivered %.1f ms after the alarm server connected\n",
+              deliveredAfterMs);
+  EXPECT_LT(deliveredAfterMs, 500) << "due within one 100 ms tick";
+}
+
+TEST_F(InputPortsTest, SilentPortIsReportedFailedRemindedAndRestored) {
+  const int listenPort = FreePort();
+  Start(ServerPort(0, "Fire panel", listenPort, "PollFailTimeout=2\nPollFailRemindTime=2\n"));
+  auto alarmServer = ConnectAlarmServer();
+
+  const std::string prefix = "|||Fire panel||||TARVEL80 Connection 'Fire panel' (0) ";
+  std::string expected = "1" + prefix + "have failed (no events within 2 s)\n";
+  EXPECT_EQ(alarmServer->ReadUntil(expected, 4000ms), expected);
+  const double failedAfter = SecondsSince(startedAt_);
+  EXPECT_GE(failedAfter, 1.8);
+  EXPECT_LT(failedAfter, 3.5);
+
+  expected += "1" + prefix + "is still bad (cyclic 2 s reminder)\n";
+  EXPECT_EQ(alarmServer->ReadUntil(expected, 4000ms), expected);
+  EXPECT_NEAR(SecondsSince(startedAt_) - failedAfter, 2.0, 0.6);
+
+  auto equipment = ConnectEquipment(0, listenPort);
+  equipment->Send(Message("NORMAL", "ZONE-1", "Back to normal"));
+  expected += EventLine(0, "ZONE-1", "Back to normal") + "0" + prefix + "has been restored\n";
+  EXPECT_EQ(alarmServer->ReadUntil(expected), expected);
+  const auto restoredAt = Clock::now();
+  // The silence count starts again: the next report is a new failure, not a reminder.
+  expected += "1" + prefix + "have failed (no events within 2 s)\n";
+  EXPECT_EQ(alarmServer->ReadUntil(expected, 4000ms), expected);
+  EXPECT_NEAR(SecondsSince(restoredAt), 2.0, 0.6);
+}
+
+TEST_F(InputPortsTest, WatchdogLineComesEveryInterval) {
+  Start("", "WatchDogTagName=TARVEL80-WD\nWatchDogInterval=1\n");
+  auto alarmServer = ConnectAlarmServer();
+  const std::string line = "1|||TARVEL80-WD\n";
+  EXPECT_EQ(alarmServer->ReadUntil(line, 2000ms), line);
+  const auto firstAt = Clock::now();
+  EXPECT_EQ(alarmServer->ReadUntil(line + line + line, 3000ms), line + line + line);
+  EXPECT_NEAR(SecondsSince(firstAt), 2.0, 0.5);
+}
+
+TEST_F(InputPortsTest, ServerPortRefusesASecondPeerAndKeepsTheFirstPeersHalfMessage) {
+  const int listenPort = FreePort();
+  Start(ServerPort(3, "Panel", listenPort));
+  auto alarmServer = ConnectAlarmServer();
+  auto first = ConnectEquipment(3, listenPort);
+  const std::string message = Message("ALARM", "ZONE-12-DOOR", "Door forced open");
+  first->Send(message.substr(0, 30));
+  std::this_thread::sleep_for(200ms);  // the half message is in the gateway's buffer
+
+  Client second(listenPort);
+  EXPECT_TRUE(WaitForLog("Connection (3) refused from 127.0.0.1:" + Number(second.LocalPort())))
+      << LogText();
+  EXPECT_TRUE(second.WaitForClose(3000ms)) << "the refused peer is closed at once";
+
+  first->Send(message.substr(30));
+  std::string expected = EventLine(1, "ZONE-12-DOOR", "Door forced open");
+  EXPECT_EQ(alarmServer->ReadUntil(expected), expected);
+
+  // Once the first peer has gone, the next one is served.
+  first.reset();
+  EXPECT_TRUE(WaitForLog("Connection (3) was closed")) << LogText();
+  auto third = ConnectEquipment(3, listenPort);
+  third->Send(Message("NORMAL", "ZONE-12-DOOR", "Door closed"));
+  expected += EventLine(0, "ZONE-12-DOOR", "Door closed");
+  EXPECT_EQ(alarmServer->ReadUntil(expected), expected);
+  EXPECT_EQ(folder_.CountMessages("Connection (3) accepted from "), 2u) << LogText();
+}
+
+TEST_F(InputPortsTest, NoiseAndOverlongLinesDoNotStopThePort) {
+  const int listenPort = FreePort();
+  Start(ServerPort(0, "Panel", listenPort));
+  auto alarmServer = ConnectAlarmServer();
+  auto equipment = ConnectEquipment(0, listenPort);
+  // 100 000 bytes of every value but LF: one overlong line, then another, then empty ones.
+  std::string noise(100000, '\0');
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 7919 % 256);
+  std::replace(noise.begin(), noise.end(), '\n', 'x');
+  equipment->Send(noise + "\r\n" + std::string(40000, 'A') + "\n\n   \n");
+  equipment->Send(Message("ALARM", "ZONE-12-DOOR", "Door forced open"));
+  const std::string expected = EventLine(1, "ZONE-12-DOOR", "Door forced open");
+  EXPECT_EQ(alarmServer->ReadUntil(expected), expected);
+}
+
+TEST_F(InputPortsTest, NationalCharactersArriveAsIsoLatin1) {
+  struct Row {
+    const char* setting;
+    std::string tag, text, expectedTag, expectedText;
+  };
+  const Row rows[] = {
+      {"Swedish7BitASCII2ISOLatin1=1", "K]LLARE", "[\\]{|}", "K\xC5LLARE",
+       "\xC4\xD6\xC5\xE4\xF6\xE5"},
+      {"DOSASCII2ISOLatin1=1", "K\x8FLLARE", "\x8E\x8F\x99\x84\x86\x94\x81\x82\x9B", "K\xC5LLARE",
+       "\xC4\xC5\xD6\xE4\xE5\xF6\x81\xE9\xF8"},
+      {"Swedish7BitASCII2ISOLatin1=0", "K]LLARE", "[\\]{}\x8E\xE4", "K]LLARE", "[\\]{}\x8E\xE4"},
+  };
+  std::vector<int> listenPorts;
+  std::string sections;
+  for (const Row& row : rows) {
+    listenPorts.push_back(FreePort());
+    const int port = static_cast<int>(listenPorts.size()) - 1;
+    sections += ServerPort(port, "Panel " + Number(port), listenPorts.back(),
+                           std::string(row.setting) + "\n");
+  }
+  Start(sections);
+  auto alarmServer = ConnectAlarmServer();
+  std::string expected;
+  for (size_t port = 0; port < std::size(rows); ++port) {
+    const Row& row = rows[port];
+    auto equipment = ConnectEquipment(static_cast<int>(port), listenPorts[port]);
+    equipment->Send(Message("ALARM", row.tag, row.text));
+    expected += EventLine(1, row.expectedTag, row.expectedText);
+    EXPECT_EQ(alarmServer->ReadUntil(expected), expected) << row.setting;
+  }
+}
+
+}  // namespace
+}  // namespace tarvel::integration

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of the logic (tools/fuzz) with clang++ and runs each for a while
+# on a copy of its seed corpus, so the committed corpus never grows. Crashing inputs are
+# copied to build-fuzz/findings/<target>/ and listed at the end; the exit code is 1 if any.
+#
+# Usage: tools/fuzz.sh [seconds per target, default 60] [target ...]
+# Targets: ini, pipeline, datetime (all by default).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+shift || true
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(ini pipeline datetime)
+
+# The fuzzing tool chain is needed here only, not by the normal build and tests.
+fuzz_packages=(clang libclang-rt-14-dev)
+missing=()
+for package in "${fuzz_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+build=build-fuzz
+cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTARVEL_FUZZ=ON -DTARVEL_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
+
+# The longest input each target gets: an INI file, a stream of receptions and steps (long
+# lines come from the repeat step), one date or time text.
+max_len() {
+  case $1 in
+    ini) echo 4096 ;;
+    pipeline) echo 8192 ;;
+    *) echo 1024 ;;
+  esac
+}
+
+findings=()
+summary=()
+for target in "${targets[@]}"; do
+  work=$(mktemp -d)
+  mkdir -p "$work/corpus"
+  cp tools/fuzz/corpus/"$target"/* "$work/corpus/"
+  dict=()
+  [ -f tools/fuzz/"$target".dict ] && dict=(-dict=tools/fuzz/"$target".dict)
+  echo "== $target: $seconds s =="
+  status=0
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    "$build/tools/fuzz/fuzz_$target" "$work/corpus" "${dict[@]}" -max_total_time="$seconds" \
+    -max_len="$(max_len "$target")" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="$work/" >"$work/log" 2>&1 || status=$?
+  tail -n 25 "$work/log"
+  last=$(grep -E '^#[0-9]+' "$work/log" | tail -n 1 || true)
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/log")
+  cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")
+  ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")
+  corpus=$(sed -n 's/.* corp: \([^ ]*\).*/\1/p' <<<"$last")
+  summary+=("$target: ${runs:-?} runs, ${rate:-?} exec/s, cov ${cov:-?}, ft ${ft:-?}, corpus ${corpus:-?}, exit $status")
+  shopt -s nullglob
+  artifacts=("$work"/crash-* "$work"/leak-* "$work"/timeout-* "$work"/oom-* "$work"/slow-unit-*)
+  shopt -u nullglob
+  if [ ${#artifacts[@]} -gt 0 ] || [ "$status" -ne 0 ]; then
+    mkdir -p "$build/findings/$target"
+    cp "$work/log" "$build/findings/$target/log"
+    for artifact in "${artifacts[@]}"; do
+      cp "$artifact" "$build/findings/$target/"
+      findings+=("$target: $build/findings/$target/$(basename "$artifact")")
+    done
+    [ ${#artifacts[@]} -gt 0 ] || findings+=("$target: exit $status, see $build/findings/$target/log")
+  fi
+  rm -rf "$work"
+done
+
+echo "== summary =="
+printf '%s\n' "${summary[@]}"
+if [ ${#findings[@]} -gt 0 ]; then
+  echo "== findings =="
+  printf '%s\n' "${findings[@]}"
+  exit 1
+fi
+echo "no findings"
