@@ -218,7 +218,7 @@ class Client {
     }
     return storage;
   }
-  // The local port of the connection (the gateway logs it as the peer's port).
+  // This end's port: the peer port that the gateway sees and logs (IPv4 or IPv6).
   int LocalPort() const {
     sockaddr_storage local{};
     socklen_t length = sizeof local;
@@ -235,13 +235,6 @@ class Client {
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
   bool Connected() const { return fd_ >= 0; }
-  // This end's port: the peer port that the gateway sees and logs.
-  int LocalPort() const {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
-  }
   void Send(const std::string& text) const {
     [[maybe_unused]] const ssize_t sent = send(fd_, text.data(), text.size(), MSG_NOSIGNAL);
   }
