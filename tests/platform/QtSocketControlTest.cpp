@@ -16,18 +16,13 @@
 
 #include "platform/EventLoopWait.h"
 #include "platform/QtSocketControl.h"
+#include "support/AllByteValues.h"
 
 namespace tarvel {
 namespace {
 
 using test::RunEventsFor;
 using test::WaitUntil;
-
-std::string AllByteValues() {
-  std::string bytes;
-  for (int code = 0; code < 256; ++code) bytes.push_back(static_cast<char>(code));
-  return bytes;
-}
 
 QByteArray Bytes(const std::string& text) {
   return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
