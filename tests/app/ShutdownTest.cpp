@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "app/Shutdown.h"
 #include "fakes/FakeClock.h"
 #include "fakes/FakeProcessControl.h"
+#include "support/TempFolder.h"
 
 namespace tarvel {
 namespace {
@@ -30,23 +28,19 @@ TEST(Shutdown, SignalsMapToCloseReasons) {
 }
 
 TEST(Shutdown, WritesOneLineAndEndsTheProcessOnce) {
-  char pattern[] = "/tmp/tarvel-shutdown-XXXXXX";
-  const std::string folder = std::string(mkdtemp(pattern)) + "/";
-  std::filesystem::create_directory(folder + "LogFiles");
+  TempFolder folder;
+  std::filesystem::create_directory(folder.Path() + "LogFiles");
   FakeClock clock;
-  LogFile log(clock, folder);
+  LogFile log(clock, folder.Path());
   FakeProcessControl process;
   Shutdown shutdown(log, process);
 
   shutdown.Stop(CloseReason::ProgramClose);
   shutdown.Stop(CloseReason::UserClose);  // a second request while stopping
 
-  std::ifstream file(folder + "LogFiles/20170607.Log", std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  EXPECT_EQ(content.str(), "17-06-07 12:34:56 TARVEL80 Server is stopping, reason 1\r\n");
+  EXPECT_EQ(folder.ReadFile("LogFiles/20170607.Log"),
+            "17-06-07 12:34:56 TARVEL80 Server is stopping, reason 1\r\n");
   EXPECT_EQ(process.EndStatuses(), std::vector<int>{0});
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

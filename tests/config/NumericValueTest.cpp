@@ -43,7 +43,6 @@ TEST(NumericValue, ReadsTheLeadingNumber) {
       {"-&H10", 0},
       {"&HFFFFFFFF", 4294967295.0},
       {"abc", 0},
-      {"yes", 0},
       {"12abc", 12},
       {"--1", 0},
       {"1-2", 1},
@@ -57,10 +56,11 @@ TEST(NumericValue, ReadsTheLeadingNumber) {
       {"1e-999", 0},
       {"1E99999999999999999999", Infinity},
       {"0E999999", 0},
-      {std::string("7\0"
-                   "8",
-                   3),
-       7},
+  };
+  for (const Row& row : rows) EXPECT_EQ(NumericValue(row.text), row.expected) << row.text;
+  // Texts too long to show, and the one with a NUL inside.
+  const Row longRows[] = {
+      {std::string("7\0008", 3), 7},
       {"0.1" + std::string(2000, '0') + "1", 0.1},
       {"0." + std::string(10000, '0') + "1e10005", 10000},
       {"1" + std::string(400, '0') + "e-400", 1},
@@ -70,8 +70,8 @@ TEST(NumericValue, ReadsTheLeadingNumber) {
       {"9007199254740993." + std::string(900, '0') + "1", 9007199254740994.0},
       {"9007199254740993", 9007199254740992.0},
   };
-  for (const Row& row : rows) {
-    EXPECT_EQ(NumericValue(row.text), row.expected) << "text: \"" << row.text.substr(0, 40) << "\"";
+  for (const Row& row : longRows) {
+    EXPECT_EQ(NumericValue(row.text), row.expected) << row.text.substr(0, 40);
   }
 }
 
@@ -79,29 +79,27 @@ TEST(LongValue, RoundsHalfToEvenAndRefusesWhatDoesNotFit) {
   const struct Row {
     const char* text;
     std::optional<int32_t> expected;
-  } rows[] = {
-      {"1.5", 2},
-      {"2.5", 2},
-      {"3.5", 4},
-      {"-0.5", 0},
-      {"-1.5", -2},
-      {"-2.5", -2},
-      {"0.4999999", 0},
-      {"2.5000001", 3},
-      {"abc", 0},
-      {"2147483647", 2147483647},
-      {"2147483647.4", 2147483647},
-      {"2147483647.5", std::nullopt},
-      {"2147483648", std::nullopt},
-      {"-2147483648", -2147483647 - 1},
-      {"-2147483648.5", -2147483647 - 1},
-      {"-2147483649", std::nullopt},
-      {"&HFFFFFFFF", std::nullopt},
-      {"&H7FFFFFFF", 2147483647},
-      {"1e999", std::nullopt},
-      {"-1e999", std::nullopt},
-      {"99999999999999999999", std::nullopt},
-  };
+  } rows[] = {{"1.5", 2},
+              {"2.5", 2},
+              {"3.5", 4},
+              {"-0.5", 0},
+              {"-1.5", -2},
+              {"-2.5", -2},
+              {"0.4999999", 0},
+              {"2.5000001", 3},
+              {"abc", 0},
+              {"2147483647", 2147483647},
+              {"2147483647.4", 2147483647},
+              {"2147483647.5", std::nullopt},
+              {"2147483648", std::nullopt},
+              {"-2147483648", -2147483647 - 1},
+              {"-2147483648.5", -2147483647 - 1},
+              {"-2147483649", std::nullopt},
+              {"&HFFFFFFFF", std::nullopt},
+              {"&H7FFFFFFF", 2147483647},
+              {"1e999", std::nullopt},
+              {"-1e999", std::nullopt},
+              {"99999999999999999999", std::nullopt}};
   for (const Row& row : rows) EXPECT_EQ(LongValue(row.text), row.expected) << row.text;
 }
 
@@ -109,11 +107,9 @@ TEST(IntegerValue, HoldsOnlyTheSixteenBitRange) {
   const struct Row {
     const char* text;
     std::optional<int16_t> expected;
-  } rows[] = {
-      {"32767", 32767},   {"32767.5", std::nullopt}, {"32768", std::nullopt},
-      {"-32768", -32768}, {"-32768.5", -32768},      {"-32769", std::nullopt},
-      {"6.5", 6},         {"1e999", std::nullopt},
-  };
+  } rows[] = {{"32767", 32767},   {"32767.5", std::nullopt}, {"32768", std::nullopt},
+              {"-32768", -32768}, {"-32768.5", -32768},      {"-32769", std::nullopt},
+              {"6.5", 6},         {"1e999", std::nullopt}};
   for (const Row& row : rows) EXPECT_EQ(IntegerValue(row.text), row.expected) << row.text;
 }
 
@@ -121,11 +117,9 @@ TEST(FlagValue, IsTrueForAnyNumberButZero) {
   const struct Row {
     const char* text;
     bool expected;
-  } rows[] = {
-      {"0.4", true},  {"2", true},  {"-1", true},      {"1e999", true},
-      {"&H1", true},  {"0", false}, {"0.0", false},    {"-0", false},
-      {"yes", false}, {"", false},  {"1e-999", false},
-  };
+  } rows[] = {{"0.4", true},  {"2", true},  {"-1", true},     {"1e999", true},
+              {"&H1", true},  {"0", false}, {"0.0", false},   {"-0", false},
+              {"yes", false}, {"", false},  {"1e-999", false}};
   for (const Row& row : rows) EXPECT_EQ(FlagValue(row.text), row.expected) << row.text;
 }
 

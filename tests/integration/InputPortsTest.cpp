@@ -133,9 +133,15 @@ TEST_F(InputPortsTest, EveryKindOfPortFramesMessagesHoweverTheyAreCut) {
        [&](auto& bytes, size_t size) { SendInPieces(*clientPortPeer, bytes, size); }},
       {"serial port", [&](auto& bytes, size_t size) { SendInPieces(serialLine, bytes, size); }},
   };
+  // 100 000 bytes of every value but LF: one overlong line, then another, then empty ones.
+  std::string noise(100000, '\0');
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 7919 % 256);
+  std::replace(noise.begin(), noise.end(), '\n', 'x');
+  noise += "\r\n" + std::string(40000, 'A') + "\n\n   \n";
   std::string expected;
   for (const Row& row : rows) {
     const std::string tag = std::string("ZONE-") + row.name[0] + row.name[4];
+    row.send(noise, noise.size());  // noise does not stop a port
     // One message in pieces of three bytes: date, time, tag and line end are all cut apart.
     // Its text holds every kind of byte a line may carry: NUL, XON, XOFF, DEL, 8-bit.
     const std::string text = std::string("Door forced open \0\x11\x13\x7F\x80\xE4\xFF", 24);
@@ -276,21 +282,6 @@ TEST_F(InputPortsTest, SilentPortIsReportedFailedRemindedAndRestored) {
   equipment->Send(Message("NORMAL", "ZONE-1", "Back to normal"));
   expected += EventLine(0, "ZONE-1", "Back to normal") + "0" + prefix + "has been restored\n";
   EXPECT_EQ(alarmServer->ReadUntil(expected), expected);
-  const auto restoredAt = Clock::now();
-  // The silence count starts again: the next report is a new failure, not a reminder.
-  expected += "1" + prefix + "have failed (no events within 2 s)\n";
-  EXPECT_EQ(alarmServer->ReadUntil(expected, 4000ms), expected);
-  EXPECT_NEAR(SecondsSince(restoredAt), 2.0, 0.6);
-}
-
-TEST_F(InputPortsTest, WatchdogLineComesEveryInterval) {
-  Start("", "WatchDogTagName=TARVEL80-WD\nWatchDogInterval=1\n");
-  auto alarmServer = ConnectAlarmServer();
-  const std::string line = "1|||TARVEL80-WD\n";
-  EXPECT_EQ(alarmServer->ReadUntil(line, 2000ms), line);
-  const auto firstAt = Clock::now();
-  EXPECT_EQ(alarmServer->ReadUntil(line + line + line, 3000ms), line + line + line);
-  EXPECT_NEAR(SecondsSince(firstAt), 2.0, 0.5);
 }
 
 TEST_F(InputPortsTest, ServerPortRefusesASecondPeerAndKeepsTheFirstPeersHalfMessage) {
@@ -321,21 +312,6 @@ TEST_F(InputPortsTest, ServerPortRefusesASecondPeerAndKeepsTheFirstPeersHalfMess
   EXPECT_EQ(folder_.CountMessages("Connection (3) accepted from "), 2u) << LogText();
 }
 
-TEST_F(InputPortsTest, NoiseAndOverlongLinesDoNotStopThePort) {
-  const int listenPort = FreePort();
-  Start(ServerPort(0, "Panel", listenPort));
-  auto alarmServer = ConnectAlarmServer();
-  auto equipment = ConnectEquipment(0, listenPort);
-  // 100 000 bytes of every value but LF: one overlong line, then another, then empty ones.
-  std::string noise(100000, '\0');
-  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 7919 % 256);
-  std::replace(noise.begin(), noise.end(), '\n', 'x');
-  equipment->Send(noise + "\r\n" + std::string(40000, 'A') + "\n\n   \n");
-  equipment->Send(Message("ALARM", "ZONE-12-DOOR", "Door forced open"));
-  const std::string expected = EventLine(1, "ZONE-12-DOOR", "Door forced open");
-  EXPECT_EQ(alarmServer->ReadUntil(expected), expected);
-}
-
 TEST_F(InputPortsTest, NationalCharactersArriveAsIsoLatin1) {
   struct Row {
     const char* setting;
@@ -346,7 +322,6 @@ TEST_F(InputPortsTest, NationalCharactersArriveAsIsoLatin1) {
        "\xC4\xD6\xC5\xE4\xF6\xE5"},
       {"DOSASCII2ISOLatin1=1", "K\x8FLLARE", "\x8E\x8F\x99\x84\x86\x94\x81\x82\x9B", "K\xC5LLARE",
        "\xC4\xC5\xD6\xE4\xE5\xF6\x81\xE9\xF8"},
-      {"Swedish7BitASCII2ISOLatin1=0", "K]LLARE", "[\\]{}\x8E\xE4", "K]LLARE", "[\\]{}\x8E\xE4"},
   };
   std::vector<int> listenPorts;
   std::string sections;

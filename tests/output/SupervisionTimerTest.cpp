@@ -31,19 +31,26 @@ const std::string Reminder =
     "1|||Door||||TARVEL80 Connection 'Door' (4) is still bad (cyclic 30 s reminder)\n";
 
 TEST_F(SupervisionTest, FailureInTheTenthSecondThenCyclicReminders) {
-  PortEntry& port = UsePort(4, PortKind::Serial, "Door");
-  port.PollFailTimeout = 10;
-  port.PollFailRemindTime = 30;
   using Lines = std::vector<std::pair<int, std::string>>;
-  EXPECT_EQ(RunSeconds(100),
-            (Lines{{10, Failure}, {40, Reminder}, {70, Reminder}, {100, Reminder}}));
+  struct Row {
+    PortKind kind;
+    int32_t remindTime;
+    Lines lines;
+  } rows[] = {
+      {PortKind::Serial, 30, {{10, Failure}, {40, Reminder}, {70, Reminder}, {100, Reminder}}},
+      {PortKind::TcpServer, 0, {{10, Failure}}},  // no reminders when switched off
+      {PortKind::NotUsed, 30, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.kind));
+    PortEntry& port = state.Ports[4];
+    port = PortEntry{};
+    if (row.kind != PortKind::NotUsed) UsePort(4, row.kind, "Door");
+    port.PollFailTimeout = 10;
+    port.PollFailRemindTime = row.remindTime;
+    EXPECT_EQ(RunSeconds(100), row.lines);
+  }
   EXPECT_TRUE(timer.Enabled());
-}
-
-TEST_F(SupervisionTest, NoRemindersWhenSwitchedOff) {
-  PortEntry& port = UsePort(4, PortKind::TcpServer, "Door");
-  port.PollFailTimeout = 10;
-  EXPECT_EQ(RunSeconds(200).size(), 1u);
 }
 
 TEST_F(SupervisionTest, LineBeforeTheTimeoutRestartsTheCount) {
@@ -51,14 +58,8 @@ TEST_F(SupervisionTest, LineBeforeTheTimeoutRestartsTheCount) {
   port.PollFailTimeout = 10;
   RunSeconds(9);
   Receive(4, "\n");
-  using Lines = std::vector<std::pair<int, std::string>>;
-  EXPECT_EQ(RunSeconds(10), (Lines{{10, Failure}}));
+  EXPECT_EQ(RunSeconds(10), (std::vector<std::pair<int, std::string>>{{10, Failure}}));
   EXPECT_EQ(LogMessages().size(), 2u);  // the acceptance and the empty line; no failure logged
-}
-
-TEST_F(SupervisionTest, PortNotUsedIsNeverSupervised) {
-  state.Ports[4].PollFailTimeout = 10;
-  EXPECT_TRUE(RunSeconds(30).empty());
 }
 
 TEST_F(SupervisionTest, WatchDog) {

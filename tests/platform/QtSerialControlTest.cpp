@@ -7,6 +7,7 @@
 
 #include "platform/EventLoopWait.h"
 #include "platform/QtSerialControl.h"
+#include "support/AllByteValues.h"
 
 namespace tarvel {
 namespace {
@@ -68,12 +69,6 @@ struct Probe {
   std::string lossDescription;
   std::string receivedBeforeLoss;
 };
-
-std::string AllByteValues() {
-  std::string bytes;
-  for (int code = 0; code < 256; ++code) bytes.push_back(static_cast<char>(code));
-  return bytes;
-}
 
 double CpuSeconds() {
   timespec now{};

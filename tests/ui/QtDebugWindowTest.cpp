@@ -41,7 +41,6 @@ TEST_F(QtDebugWindowTest, CaptionMenusAndFont) {
                                   "&Always show last row", "-", "&Clear the debug window"}));
   EXPECT_TRUE(window_.ShowLastAction()->isCheckable());
   EXPECT_TRUE(window_.ShowLastChecked());
-  EXPECT_EQ(window_.List()->font().pointSize(), 9);
   EXPECT_TRUE(QFontInfo(window_.List()->font()).fixedPitch());
 }
 

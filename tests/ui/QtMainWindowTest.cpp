@@ -86,7 +86,6 @@ TEST_F(QtMainWindowTest, ConnectionListColumnsAndRows) {
   EXPECT_EQ(port0->text(1), "Waiting for connection at port 4001");
   EXPECT_EQ(port0->text(2), "");
   const QTreeWidgetItem* serial = list->topLevelItem(1);
-  EXPECT_EQ(serial->text(0), "Serial");
   EXPECT_EQ(serial->text(3), "65535");
   EXPECT_EQ(Qt::Alignment(serial->textAlignment(3)) & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
 }
@@ -164,7 +163,7 @@ TEST_F(QtMainWindowTest, DebugWindowCloseBoxClearsTheCheck) {
   EXPECT_EQ(window_.DebugWindow().ListCount(), 0);
 }
 
-TEST_F(QtMainWindowTest, ExitMenuAndCloseBoxCallTheHandlerAndStayOpen) {
+TEST_F(QtMainWindowTest, ExitMenuAndCloseBoxCallTheHandlerAndStayOpenUntilHidden) {
   std::vector<int> reasons;
   window_.SetCloseHandler([&](int reason) { reasons.push_back(reason); });
   window_.show();
@@ -174,8 +173,8 @@ TEST_F(QtMainWindowTest, ExitMenuAndCloseBoxCallTheHandlerAndStayOpen) {
   EXPECT_TRUE(window_.isVisible());
   EXPECT_EQ(reasons,
             (std::vector<int>{QtMainWindow::ExitMenuReason, QtMainWindow::CloseBoxReason}));
-  EXPECT_EQ(QtMainWindow::ExitMenuReason, 1);
-  EXPECT_EQ(QtMainWindow::CloseBoxReason, 0);
+  window_.Hide();
+  EXPECT_FALSE(window_.isVisible());
 }
 
 TEST_F(QtMainWindowTest, EtchedLineAcrossTheTopOfTheClientArea) {
@@ -187,12 +186,6 @@ TEST_F(QtMainWindowTest, EtchedLineAcrossTheTopOfTheClientArea) {
     EXPECT_EQ(image.pixelColor(x, 0), QColor(128, 128, 128)) << x;
     EXPECT_EQ(image.pixelColor(x, 1), QColor(255, 255, 255)) << x;
   }
-}
-
-TEST_F(QtMainWindowTest, HideHidesTheWindow) {
-  window_.show();
-  window_.Hide();
-  EXPECT_FALSE(window_.isVisible());
 }
 
 }  // namespace
