@@ -81,7 +81,6 @@ TEST_F(TcpPortTest, ClientPortConnectsAndFails) {
   dataSockets[3]->FireConnect();
   dataSockets[3]->Receive(Message);
   EXPECT_EQ(Sent(), Event);
-  EXPECT_EQ(LogMessages().size(), PortLogs().size());  // nothing rejected
   EXPECT_EQ(PortLogs(),
             (std::vector<std::string>{"Connection (3) was established to panel.local:4002",
                                       "Connection (3) failed (Connection refused)",
