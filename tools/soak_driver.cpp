@@ -51,6 +51,9 @@ constexpr int64_t RaceMarginNs = 500'000'000;
 // Slack for the order in which the gateway met lines of different ports that were sent at
 // nearly the same time, when deciding which kept lines were certainly within the limit.
 constexpr size_t KeepSlackBytes = 4096;
+// A multi-line event becomes a line at the next header or at the tick about 1.1 s after its
+// header, so the gateway makes its line up to this long after its last byte came.
+constexpr int64_t MultiLineDelayNs = 1'300'000'000;
 
 bool IsServerPort(int port) {
   return port <= MultiLinePort;
@@ -465,7 +468,7 @@ class Checker {
         if (arrivals_[port].count(i) != 0) continue;
         if (sent[i].abandoned) {
           ++abandoned_;
-        } else if (!InRaceWindow(sent[i].doneNs)) {
+        } else if (!InRaceWindow(sent[i].doneNs, Latest(port, sent[i]))) {
           Violation("lost outside any alarm-server disconnect", Printable(sent[i].expected));
         } else if (CertainlyKept(port, i)) {
           Violation("kept line lost within the keeping limit", Printable(sent[i].expected));
@@ -517,9 +520,15 @@ class Checker {
     return "\"" + text + "\"";
   }
 
-  bool InRaceWindow(int64_t ns) const {
+  // The latest time at which the gateway made the event's line.
+  static int64_t Latest(int port, const SentEvent& event) {
+    return event.doneNs + (port == MultiLinePort ? MultiLineDelayNs : 0);
+  }
+
+  // Whether the line was made, at some time from `from` to `to`, near a disconnect.
+  bool InRaceWindow(int64_t from, int64_t to) const {
     for (const Disconnect& gap : record_.disconnects) {
-      if (ns >= gap.awayNs - RaceMarginNs && ns <= gap.backNs + RaceMarginNs) return true;
+      if (to >= gap.awayNs - RaceMarginNs && from <= gap.backNs + RaceMarginNs) return true;
     }
     return false;
   }
@@ -528,10 +537,11 @@ class Checker {
   // limit of lines sent in that gap before it: the gateway must have kept it.
   bool CertainlyKept(int port, size_t index) {
     if (bytesByTime_.empty()) IndexBytesByTime();
-    const int64_t ns = record_.sent[port][index].doneNs;
+    const int64_t from = record_.sent[port][index].doneNs;
+    const int64_t to = Latest(port, record_.sent[port][index]);
     for (const Disconnect& gap : record_.disconnects) {
-      if (ns <= gap.awayNs + RaceMarginNs || ns >= gap.backNs - RaceMarginNs) continue;
-      const size_t before = BytesUpTo(ns) - BytesUpTo(gap.awayNs - RaceMarginNs - 1);
+      if (from <= gap.awayNs + RaceMarginNs || to >= gap.backNs - RaceMarginNs) continue;
+      const size_t before = BytesUpTo(to) - BytesUpTo(gap.awayNs - RaceMarginNs - 1);
       return before + KeepSlackBytes < KeepLimit;
     }
     return false;
