@@ -71,6 +71,10 @@ void TcpInputPorts::ConnectionRequest(int16_t port, int32_t requestId) {
 void TcpInputPorts::Connect(int16_t port) {
   SocketControl* data = controls_.WinsockData[port];
   try {
+    // A new connection starts a new stream, as an accepted one does on a server port: the
+    // unfinished line of a broken connection joined to the first line of this one would make
+    // one false event of two.
+    processor_.ClearReceiveBuffer(port);
     display_.ShowTCPConnectionState(port);
     log_.WriteLog(Prefix(port) + "was established to " + data->RemoteHost() + ":" +
                   std::to_string(data->RemotePort()));

@@ -79,8 +79,14 @@ void EventReporter::SendEventLine(int16_t stateCode, std::string_view eventDate,
   AppendDecimal(eventLine_, stateCode);
   eventLine_.append(1, '|').append(eventDate).append(1, '|').append(eventTime);
   eventLine_.append(1, '|').append(tag).append("||||").append(text).append(1, '\n');
-  if (connected) {
+  if (connected && state_.PendingOstrelText.empty()) {
     ostrel_.SendToOstrel(eventLine_);
+  } else if (connected) {
+    // Lines kept while no alarm server was connected go out first, in one piece with this one:
+    // sent ahead of them, a port's NORMAL would reach the alarm server before the ALARM it
+    // ends, and the point would be left in alarm.
+    state_.PendingOstrelText.append(eventLine_);
+    ostrel_.FlushPendingOstrelText();
   } else {
     state_.PendingOstrelText.append(eventLine_);
   }

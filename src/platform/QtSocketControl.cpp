@@ -35,6 +35,9 @@ constexpr int KeepAliveProbes = 5;
 
 constexpr int AcceptRetryMs = 1000;
 
+constexpr int64_t FlushAboveBytes = 64 * 1024;
+constexpr qint64 ReadBufferBytes = 256 * 1024;
+
 int ErrorNumber(QAbstractSocket::SocketError error) {
   return 100 + static_cast<int>(error);
 }
@@ -46,7 +49,10 @@ std::string AddressText(const QHostAddress& address) {
   return (isIPv4 ? QHostAddress(ipv4) : address).toString().toStdString();
 }
 
+// Also no Nagle delay: an event line goes out when the loop hands it over, not when the
+// peer's (possibly delayed, up to 40 ms) acknowledgement of the previous one comes back.
 void EnableKeepAlive(QTcpSocket* socket) {
+  socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
   socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
   const qintptr descriptor = socket->socketDescriptor();
   if (descriptor == -1) return;
@@ -231,6 +237,9 @@ void QtSocketControl::OnConnected() {
 
 void QtSocketControl::AdoptSocket(QTcpSocket* socket) {
   socket_ = socket;
+  // Qt would otherwise take everything the kernel holds (megabytes under a burst) at each
+  // pass; a bounded take per pass keeps memory flat and leaves the rest to TCP flow control.
+  socket->setReadBufferSize(ReadBufferBytes);
   QObject* context = context_.get();
   QObject::connect(socket, &QTcpSocket::readyRead, context, [this] { OnReadyRead(); });
   QObject::connect(socket, &QTcpSocket::disconnected, context, [this] { OnDisconnected(); });
@@ -302,6 +311,11 @@ void QtSocketControl::SendData(const std::string& data) {
     return;
   }
   socket_->write(data.data(), static_cast<qint64>(data.size()));
+  // Qt hands the kernel one buffer block (32 KiB) per pass of the event loop, while one pass can
+  // read and turn into lines far more than that: under a burst the queue would only grow until
+  // the limit above drops the alarm server. Past a few blocks, everything the kernel takes now
+  // goes at once (flush never blocks).
+  if (queued + static_cast<int64_t>(data.size()) > FlushAboveBytes) socket_->flush();
 }
 
 std::string QtSocketControl::GetData() {

@@ -113,9 +113,10 @@ TEST_F(TcpPortTest, ClientPortConnectsAndFails) {
   dataSockets[3]->FireError("Connection refused");
   EXPECT_EQ(dataSockets[3]->State(), SocketControl::Closed);
   EXPECT_EQ(RowText(3, ConnectionListView::StatusColumn), "Disconnected from panel.local:4002");
-  // A client port keeps its unfinished text across a reconnect.
+  // The unfinished text of the broken connection is not joined to the new connection's first
+  // line: that would make one false event of two.
   dataSockets[3]->FireConnect();
-  dataSockets[3]->Receive(Message.substr(11));
+  dataSockets[3]->Receive(Message);
   EXPECT_EQ(Sent(), Event);
   EXPECT_EQ(PortLogs(),
             (std::vector<std::string>{"Connection (3) was established to panel.local:4002",

@@ -101,11 +101,17 @@ TEST_F(KeepingTest, KeptLinesGoOutWithinOneTickAfterTheConnection) {
   timer.Ticks(3);
   EXPECT_EQ(state.PendingOstrelText, Line("OLD-1") + Line("OLD-2"));
   ConnectOstrel();
-  SendOne("NEW");  // sent at once, before the kept lines
-  EXPECT_EQ(Sent(), Line("NEW"));
   timer.Tick();
   EXPECT_EQ(Sent(), Line("OLD-1") + Line("OLD-2"));
   EXPECT_TRUE(state.PendingOstrelText.empty());
+  ostrelData.FireClose();
+  SendOne("KEPT");
+  ConnectOstrel();
+  SendOne("NEW");  // before the tick: the kept line still goes first
+  EXPECT_EQ(Sent(), Line("KEPT") + Line("NEW"));
+  EXPECT_TRUE(state.PendingOstrelText.empty());
+  timer.Tick();
+  EXPECT_EQ(Sent(), "");
   ostrelData.FireClose();
   SendOne("AFTER");
   EXPECT_EQ(state.PendingOstrelText, Line("AFTER"));

@@ -9,8 +9,10 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -86,6 +88,7 @@ void ExpectKeepAlive(intptr_t descriptor) {
     return value;
   };
   EXPECT_NE(option(SOL_SOCKET, SO_KEEPALIVE), 0);
+  EXPECT_NE(option(IPPROTO_TCP, TCP_NODELAY), 0);
   EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 60);
   EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 10);
   EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 5);
@@ -321,6 +324,36 @@ TEST_F(QtSocketControlTest, PeerThatStopsReadingIsDroppedAtTheSendQueueLimit) {
   RunEventsFor(20);
   EXPECT_EQ(stalled.Errors.size(), 1u);
   EXPECT_EQ(stalled.Closes, 0);
+}
+
+// Thousands of lines handed over within one pass of the event loop (one reception's events)
+// must not pile up in the queue until a reading peer counts as dead.
+TEST_F(QtSocketControlTest, BurstWithinOnePassReachesAReadingPeer) {
+  constexpr int64_t Limit = 512 * 1024;
+  constexpr size_t Lines = 20000;
+  Probe burst(Limit);
+  ListenAndAcceptOn(burst);
+  const int peer = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(listener.Socket.LocalPort()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_TRUE(WaitUntil([&] { return burst.Socket.State() == SocketControl::Connected; }));
+  std::atomic<size_t> got{0};
+  std::thread reader([&] {
+    char buffer[65536];
+    for (ssize_t count; (count = recv(peer, buffer, sizeof buffer, 0)) > 0;) got += count;
+  });
+
+  const std::string line = std::string(99, 'L') + "\n";
+  for (size_t i = 0; i < Lines; ++i) burst.Socket.SendData(line);
+  EXPECT_TRUE(burst.Errors.empty()) << burst.Errors[0];
+  EXPECT_TRUE(WaitUntil([&] { return got == Lines * line.size(); }));
+  EXPECT_EQ(burst.Socket.State(), SocketControl::Connected);
+  shutdown(peer, SHUT_RDWR);
+  reader.join();
+  close(peer);
 }
 
 // The limit on descriptors bounds their numbers: a limit at the lowest free number leaves no

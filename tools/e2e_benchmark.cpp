@@ -1,0 +1,401 @@
+// End-to-end figures of the gateway over loopback, beside a direct connection and a socat relay
+// carrying the same stream of 100-byte TARVEL80 single-line messages:
+//   - lines per second at full speed,
+//   - latency per line (median, 99th percentile) at a steady rate, and what each relay adds to
+//     the direct connection's,
+//   - the gateway's CPU use while idle with 8 ports, its peak resident memory during the
+//     full-speed run, and its time from start to listening.
+// Run it from a Release build (tools/e2e_benchmark.sh does both). Needs socat on the PATH.
+//
+//   e2e_benchmark [--lines N] [--rate LINES_PER_S] [--seconds S] [--idle-seconds S]
+//                 [--gateway PATH]
+#include <sys/prctl.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <thread>
+
+#include "ToolSupport.h"
+
+namespace tarvel::tools {
+namespace {
+
+constexpr size_t LineLength = 100;  // CR LF included
+constexpr size_t SequenceDigits = 12;
+constexpr size_t BlockLines = 1000;  // lines per write at full speed
+
+struct Options {
+  uint64_t fullSpeedLines = 3'000'000;
+  uint64_t rate = 10'000;
+  double paceSeconds = 5;
+  int idleSeconds = 30;
+  const char* gateway = nullptr;
+};
+
+// "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open ...... seq=000000000042" CR LF:
+// a valid single-line message, 100 bytes, whose line ends in its sequence number (so the
+// number ends the gateway's output line too).
+std::string Message(uint64_t sequence) {
+  std::string line = "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open ";
+  char number[32];
+  std::snprintf(number, sizeof number, " seq=%012llu\r\n",
+                static_cast<unsigned long long>(sequence));
+  line.append(LineLength - line.size() - std::strlen(number), '.');
+  return line + number;
+}
+
+// The sequence number that ends a line (CR dropped); nullopt when it ends otherwise.
+std::optional<uint64_t> TrailingSequence(const std::string& line) {
+  size_t end = line.size();
+  if (end > 0 && line[end - 1] == '\r') --end;
+  if (end < SequenceDigits) return std::nullopt;
+  uint64_t value = 0;
+  for (size_t i = end - SequenceDigits; i < end; ++i) {
+    if (line[i] < '0' || line[i] > '9') return std::nullopt;
+    value = value * 10 + static_cast<uint64_t>(line[i] - '0');
+  }
+  return value;
+}
+
+struct Stream {
+  int send = -1;     // the equipment's end
+  int receive = -1;  // the alarm server's (or the plain receiver's) end
+};
+
+struct Figures {
+  double linesPerSecond = 0;
+  double medianUs = 0;
+  double p99Us = 0;
+  uint64_t paced = 0;
+  uint64_t pacedReceived = 0;
+};
+
+// Reads the stream: counts lines of the full-speed phase, then stamps each paced line's
+// arrival by its sequence number.
+class Receiver {
+ public:
+  Receiver(int fd, uint64_t fullSpeedLines, uint64_t pacedLines)
+      : fd_(fd), fullSpeedLines_(fullSpeedLines), arrivals_(pacedLines, 0) {}
+
+  void Run() {
+    std::vector<char> buffer(1 << 18);
+    for (;;) {
+      pollfd waiting{fd_, POLLIN, 0};
+      if (stop_.load() || poll(&waiting, 1, 100) < 0) return;
+      if (waiting.revents == 0) continue;
+      const ssize_t count = recv(fd_, buffer.data(), buffer.size(), 0);
+      if (count <= 0) return;
+      Take(buffer.data(), static_cast<size_t>(count), NowNs());
+    }
+  }
+  void Stop() { stop_ = true; }
+  int64_t FullSpeedDoneNs() const { return fullSpeedDoneNs_.load(); }
+  uint64_t PacedReceived() const { return pacedReceived_.load(); }
+  const std::vector<int64_t>& Arrivals() const { return arrivals_; }
+
+ private:
+  void Take(const char* data, size_t size, int64_t now) {
+    const char* end = data + size;
+    while (data < end) {
+      const char* lineFeed = static_cast<const char*>(std::memchr(data, '\n', end - data));
+      const bool paced = lines_ >= fullSpeedLines_;
+      if (paced) line_.append(data, lineFeed == nullptr ? end : lineFeed);
+      if (lineFeed == nullptr) return;
+      data = lineFeed + 1;
+      if (paced) Stamp(now);
+      if (++lines_ == fullSpeedLines_) fullSpeedDoneNs_ = now;
+    }
+  }
+  void Stamp(int64_t now) {
+    const auto sequence = TrailingSequence(line_);
+    line_.clear();
+    if (!sequence || *sequence >= arrivals_.size() || arrivals_[*sequence] != 0) return;
+    arrivals_[*sequence] = now;
+    ++pacedReceived_;
+  }
+
+  int fd_;
+  uint64_t fullSpeedLines_;
+  uint64_t lines_ = 0;
+  std::string line_;
+  std::vector<int64_t> arrivals_;
+  std::atomic<int64_t> fullSpeedDoneNs_{0};
+  std::atomic<uint64_t> pacedReceived_{0};
+  std::atomic<bool> stop_{false};
+};
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  const auto deadline = SteadyClock::now() + limit;
+  while (!condition()) {
+    if (SteadyClock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+  if (values.empty()) return 0;
+  const size_t index = std::min(values.size() - 1, static_cast<size_t>(fraction * values.size()));
+  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(index),
+                   values.end());
+  return values[index];
+}
+
+// The full-speed phase, then the paced phase, on one connection (socat serves only one).
+Figures Measure(const Stream& stream, const Options& options) {
+  const uint64_t paced = static_cast<uint64_t>(options.rate * options.paceSeconds);
+  Receiver receiver(stream.receive, options.fullSpeedLines, paced);
+  std::thread reading([&] { receiver.Run(); });
+  Figures figures;
+  figures.paced = paced;
+
+  std::string block;
+  for (uint64_t i = 0; i < BlockLines; ++i) block += Message(i + 1'000'000'000);
+  const int64_t start = NowNs();
+  for (uint64_t sent = 0; sent < options.fullSpeedLines; sent += BlockLines) {
+    const size_t lines = std::min<uint64_t>(BlockLines, options.fullSpeedLines - sent);
+    if (!WriteAll(stream.send, block.data(), lines * LineLength)) break;
+  }
+  if (WaitFor([&] { return receiver.FullSpeedDoneNs() != 0; }, std::chrono::seconds(60))) {
+    figures.linesPerSecond = options.fullSpeedLines * 1e9 / (receiver.FullSpeedDoneNs() - start);
+  }
+
+  std::vector<std::string> lines;
+  for (uint64_t i = 0; i < paced; ++i) lines.push_back(Message(i));
+  std::vector<int64_t> sentNs(paced, 0);
+  const int64_t paceStart = NowNs() + 10'000'000;
+  for (uint64_t i = 0; i < paced; ++i) {
+    const int64_t due = paceStart + static_cast<int64_t>(i * 1e9 / options.rate);
+    const timespec until{static_cast<time_t>(due / 1'000'000'000), due % 1'000'000'000};
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+    sentNs[i] = NowNs();
+    if (!WriteAll(stream.send, lines[i].data(), lines[i].size())) break;
+  }
+  WaitFor([&] { return receiver.PacedReceived() == paced; }, std::chrono::seconds(10));
+  receiver.Stop();
+  reading.join();
+
+  std::vector<double> latencies;
+  for (uint64_t i = 0; i < paced; ++i) {
+    const int64_t arrived = receiver.Arrivals()[i];
+    if (arrived != 0) latencies.push_back((arrived - sentNs[i]) / 1000.0);
+  }
+  figures.pacedReceived = latencies.size();
+  figures.medianUs = Percentile(latencies, 0.5);
+  figures.p99Us = Percentile(latencies, 0.99);
+  return figures;
+}
+
+Figures MeasureDirect(const Options& options) {
+  const int listener = ListenLoopback(0);
+  Stream stream;
+  stream.send = ConnectWithin(LocalPort(listener), std::chrono::seconds(5));
+  stream.receive = AcceptWithin(listener, std::chrono::seconds(5));
+  SetNoDelay(stream.send);
+  const Figures figures = Measure(stream, options);
+  close(stream.send);
+  close(stream.receive);
+  close(listener);
+  return figures;
+}
+
+Figures MeasureSocat(const Options& options, TempFolder& folder) {
+  const int listener = ListenLoopback(0);
+  const int relayPort = FreePort();
+  ChildProcess socat({"socat", "TCP-LISTEN:" + std::to_string(relayPort) + ",reuseaddr",
+                      "TCP:127.0.0.1:" + std::to_string(LocalPort(listener))},
+                     folder.Path() + "socat.txt");
+  Stream stream;
+  stream.send = ConnectWithin(relayPort, std::chrono::seconds(5));
+  stream.receive = AcceptWithin(listener, std::chrono::seconds(5));
+  if (stream.send < 0 || stream.receive < 0) {
+    std::fprintf(stderr, "socat did not relay (is it installed?)\n");
+    return {};
+  }
+  SetNoDelay(stream.send);
+  const Figures figures = Measure(stream, options);
+  close(stream.send);
+  close(stream.receive);
+  close(listener);
+  return figures;
+}
+
+struct GatewayRun {
+  std::unique_ptr<TempFolder> folder;
+  std::unique_ptr<ChildProcess> process;
+  int ostrelPort = 0;
+};
+
+GatewayRun StartGateway(const Options& options, const std::string& ini, int ostrelPort) {
+  GatewayRun run;
+  run.folder = std::make_unique<TempFolder>("e2e-benchmark");
+  run.folder->Write("TARVEL80Import.ini", ini);
+  run.ostrelPort = ostrelPort;
+  run.process = std::make_unique<ChildProcess>(
+      std::vector<std::string>{GatewayBesideTools(options.gateway), "--headless", "--dir",
+                               run.folder->Path()},
+      run.folder->Path() + "output.txt");
+  return run;
+}
+
+std::string GeneralSection(int ostrelPort, bool watchDog) {
+  return "[General]\nOstrelPort=" + std::to_string(ostrelPort) +
+         (watchDog ? "\nWatchDogTagName=WD\nWatchDogInterval=30" : "") +
+         "\nReconnectInterval=120\nBufferIfOstrelNotConnected=1\n";
+}
+
+std::string PortSection(int port, const std::string& type, const std::string& address) {
+  return "[TARVEL80_Port_" + std::to_string(port) + "]\nDescription=Bench " + std::to_string(port) +
+         "\nPortType=" + type + "\nPollFailTimeout=300\n" +
+         (type == "TCPS" ? "ListenPort=" : "RemoteAddress=127.0.0.1:") + address + "\n";
+}
+
+Figures MeasureGateway(const Options& options, double& peakRssMb) {
+  const int ostrelPort = FreePort();
+  const int inputPort = FreePort();
+  GatewayRun run = StartGateway(
+      options,
+      GeneralSection(ostrelPort, false) + PortSection(0, "TCPS", std::to_string(inputPort)),
+      ostrelPort);
+  Stream stream;
+  stream.receive = ConnectWithin(ostrelPort, std::chrono::seconds(10));
+  WaitFor([&] { return LogHolds(run.folder->Path(), "Accepted Ostrel connection"); },
+          std::chrono::seconds(5));
+  stream.send = ConnectWithin(inputPort, std::chrono::seconds(5));
+  WaitFor([&] { return LogHolds(run.folder->Path(), "Connection (0) accepted"); },
+          std::chrono::seconds(5));
+  if (stream.send < 0 || stream.receive < 0) {
+    std::fprintf(stderr, "the gateway did not start (see %s)\n", run.folder->Path().c_str());
+    run.folder->Keep();
+    return {};
+  }
+  SetNoDelay(stream.send);
+  const Figures figures = Measure(stream, options);
+  peakRssMb = ProcStatusKb(run.process->Pid(), "VmHWM") / 1024.0;
+  close(stream.send);
+  close(stream.receive);
+  return figures;
+}
+
+// Percent of one core over the span, with 4 TCP server and 4 TCP client ports, every port and
+// the alarm server connected, and nothing sent.
+double MeasureIdleCpu(const Options& options) {
+  const int ostrelPort = FreePort();
+  std::string ini = GeneralSection(ostrelPort, true);
+  std::vector<int> serverPorts, listeners;
+  for (int port = 0; port < 4; ++port) {
+    serverPorts.push_back(FreePort());
+    ini += PortSection(port, "TCPS", std::to_string(serverPorts.back()));
+  }
+  for (int port = 4; port < 8; ++port) {
+    listeners.push_back(ListenLoopback(0));
+    ini += PortSection(port, "TCPC", std::to_string(LocalPort(listeners.back())));
+  }
+  GatewayRun run = StartGateway(options, ini, ostrelPort);
+  std::vector<int> peers{ConnectWithin(ostrelPort, std::chrono::seconds(10))};
+  for (int port : serverPorts) peers.push_back(ConnectWithin(port, std::chrono::seconds(5)));
+  for (int listener : listeners) peers.push_back(AcceptWithin(listener, std::chrono::seconds(5)));
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  const pid_t pid = run.process->Pid();
+  const int64_t ticksBefore = CpuTicks(pid);
+  const int64_t startNs = NowNs();
+  std::this_thread::sleep_for(std::chrono::seconds(options.idleSeconds));
+  const double seconds = (NowNs() - startNs) / 1e9;
+  const double cpuSeconds = static_cast<double>(CpuTicks(pid) - ticksBefore) / sysconf(_SC_CLK_TCK);
+  for (int fd : peers) close(fd);
+  for (int fd : listeners) close(fd);
+  return 100.0 * cpuSeconds / seconds;
+}
+
+// Milliseconds from the spawn to the first accepted connection on the alarm-server port.
+double MeasureStartMs(const Options& options) {
+  const int ostrelPort = FreePort();
+  std::string ini = GeneralSection(ostrelPort, true);
+  for (int port = 0; port < 4; ++port) ini += PortSection(port, "TCPS", std::to_string(FreePort()));
+  for (int port = 4; port < 8; ++port) ini += PortSection(port, "TCPC", std::to_string(FreePort()));
+  const int64_t start = NowNs();
+  GatewayRun run = StartGateway(options, ini, ostrelPort);
+  const int fd = ConnectWithin(ostrelPort, std::chrono::seconds(10));
+  const double ms = (NowNs() - start) / 1e6;
+  if (fd < 0) return -1;
+  close(fd);
+  return ms;
+}
+
+void PrintRow(const char* name, const Figures& figures, const Figures& direct) {
+  std::printf("%-9s %12.0f %12.1f %10.1f %12.1f %10.1f %9llu/%llu\n", name, figures.linesPerSecond,
+              figures.medianUs, figures.p99Us, figures.medianUs - direct.medianUs,
+              figures.p99Us - direct.p99Us, static_cast<unsigned long long>(figures.pacedReceived),
+              static_cast<unsigned long long>(figures.paced));
+}
+
+const char* Verdict(bool met) {
+  return met ? "met" : "MISSED";
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string name = argv[i];
+    const char* value = argv[i + 1];
+    if (name == "--lines") options.fullSpeedLines = std::strtoull(value, nullptr, 10);
+    if (name == "--rate") options.rate = std::strtoull(value, nullptr, 10);
+    if (name == "--seconds") options.paceSeconds = std::atof(value);
+    if (name == "--idle-seconds") options.idleSeconds = std::atoi(value);
+    if (name == "--gateway") options.gateway = value;
+  }
+  return options;
+}
+
+}  // namespace
+}  // namespace tarvel::tools
+
+int main(int argc, char** argv) {
+  using namespace tarvel::tools;
+  signal(SIGPIPE, SIG_IGN);
+  prctl(PR_SET_TIMERSLACK, 1UL);  // the paced sender wakes on time
+  const Options options = ParseOptions(argc, argv);
+  TempFolder scratch("e2e-benchmark-socat");
+
+  std::printf("Stream: %llu lines of %zu bytes at full speed, then %.0f s at %llu lines/s\n",
+              static_cast<unsigned long long>(options.fullSpeedLines), LineLength,
+              options.paceSeconds, static_cast<unsigned long long>(options.rate));
+  const Figures direct = MeasureDirect(options);
+  const Figures socat = MeasureSocat(options, scratch);
+  double peakRssMb = 0;
+  const Figures gateway = MeasureGateway(options, peakRssMb);
+
+  std::printf("\n%-9s %12s %12s %10s %12s %10s %13s\n", "path", "lines/s", "median us", "p99 us",
+              "added med", "added p99", "paced recv");
+  PrintRow("direct", direct, direct);
+  PrintRow("socat", socat, direct);
+  PrintRow("gateway", gateway, direct);
+  const double addedP99Gateway = gateway.p99Us - direct.p99Us;
+  const double addedP99Socat = socat.p99Us - direct.p99Us;
+  std::printf("gateway/socat: throughput %.2f, added median latency %.2f, added p99 latency %.2f\n",
+              gateway.linesPerSecond / socat.linesPerSecond,
+              (gateway.medianUs - direct.medianUs) / (socat.medianUs - direct.medianUs),
+              addedP99Gateway / addedP99Socat);
+
+  std::vector<double> starts;
+  for (int i = 0; i < 3; ++i) starts.push_back(MeasureStartMs(options));
+  std::sort(starts.begin(), starts.end());
+  std::printf("start to listening: %.1f ms median (%.1f .. %.1f, 3 runs)\n", starts[1], starts[0],
+              starts[2]);
+  std::printf("peak resident memory (VmHWM) after the full-speed run: %.1f MB\n", peakRssMb);
+  const double idleCpu = options.idleSeconds > 0 ? MeasureIdleCpu(options) : -1;
+  std::printf("idle CPU, 8 ports connected, %d s: %.3f %% of one core\n", options.idleSeconds,
+              idleCpu);
+
+  std::printf(
+      "\nTargets: >= 1000000 lines/s end to end: %s; added p99 <= socat's: %s; "
+      "idle CPU < 0.5 %%: %s; RSS < 40 MB: %s\n",
+      Verdict(gateway.linesPerSecond >= 1e6), Verdict(addedP99Gateway <= addedP99Socat),
+      Verdict(idleCpu >= 0 && idleCpu < 0.5), Verdict(peakRssMb > 0 && peakRssMb < 40));
+  return 0;
+}
