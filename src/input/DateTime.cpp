@@ -160,15 +160,28 @@ void CutAndClean(std::string& text, std::size_t from, std::size_t count, bool al
   }
 }
 
-bool InRange(int value, int largest) {
-  return value >= 0 && value <= largest;
-}
-
-// Writes `value` as `width` decimal digits, with leading zeros, from 0-based `at` on.
-void PutDigits(std::string& text, std::size_t at, int value, int width) {
-  for (int i = width - 1; i >= 0; --i, value /= 10) {
-    text[at + static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
+// Three numbers joined by a separator, each zero-padded to its width ("2017-06-07",
+// "10:20:30"). The digits are written by hand in the usual ranges: every event line formats a
+// date and a time, and the formatted print costs more than the rest of the line's parsing.
+std::string FormatFields(const int (&values)[3], const int (&widths)[3], char separator) {
+  std::string text;
+  for (int i = 0; i < 3; ++i) {
+    if (i > 0) text += separator;
+    int largest = 1;
+    for (int digit = 0; digit < widths[i]; ++digit) largest *= 10;
+    if (values[i] < 0 || values[i] >= largest) {
+      char buffer[16];
+      std::snprintf(buffer, sizeof buffer, "%0*d", widths[i], values[i]);
+      text += buffer;
+      continue;
+    }
+    const std::size_t at = text.size();
+    text.append(static_cast<std::size_t>(widths[i]), '0');
+    for (int digit = widths[i] - 1, value = values[i]; digit >= 0; --digit, value /= 10) {
+      text[at + static_cast<std::size_t>(digit)] = static_cast<char>('0' + value % 10);
+    }
   }
+  return text;
 }
 
 }  // namespace
@@ -191,32 +204,12 @@ DateTime DateTime::PlusSeconds(int64_t seconds) const {
           static_cast<int>(timeOfDay % 60)};
 }
 
-// Writes the digits by hand in the usual ranges: every event line formats a date and a time,
-// and the formatted print costs more than the rest of the line's parsing.
 std::string FormatDate(const DateTime& value) {
-  if (InRange(value.Year, 9999) && InRange(value.Month, 99) && InRange(value.Day, 99)) {
-    std::string text = "0000-00-00";
-    PutDigits(text, 0, value.Year, 4);
-    PutDigits(text, 5, value.Month, 2);
-    PutDigits(text, 8, value.Day, 2);
-    return text;
-  }
-  char buffer[48];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", value.Year, value.Month, value.Day);
-  return buffer;
+  return FormatFields({value.Year, value.Month, value.Day}, {4, 2, 2}, '-');
 }
 
 std::string FormatTime(const DateTime& value) {
-  if (InRange(value.Hour, 99) && InRange(value.Minute, 99) && InRange(value.Second, 99)) {
-    std::string text = "00:00:00";
-    PutDigits(text, 0, value.Hour, 2);
-    PutDigits(text, 3, value.Minute, 2);
-    PutDigits(text, 6, value.Second, 2);
-    return text;
-  }
-  char buffer[48];
-  std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", value.Hour, value.Minute, value.Second);
-  return buffer;
+  return FormatFields({value.Hour, value.Minute, value.Second}, {2, 2, 2}, ':');
 }
 
 bool MakeDate(int64_t year, int64_t month, int64_t day, DateTime& result) {
