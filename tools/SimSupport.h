@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,16 +91,17 @@ inline int ConnectTcp(const HostPort& address, bool quiet = false) {
   return fd;
 }
 
-// A socket listening on every IPv4 address at the port, or -1 with the reason printed.
-inline int ListenTcp(int port) {
+// A socket listening on the IPv4 address (every one by default) at the port; port 0 picks a
+// free one. -1 with the reason printed when the port cannot be used.
+inline int ListenTcp(int port, uint32_t address = INADDR_ANY) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int yes = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 4) != 0) {
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(static_cast<uint16_t>(port));
+  local.sin_addr.s_addr = htonl(address);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || listen(fd, 64) != 0) {
     std::fprintf(stderr, "listen on port %d: %s\n", port, std::strerror(errno));
     close(fd);
     return -1;
@@ -118,15 +120,14 @@ inline bool WaitReadable(int fd) {
   return false;
 }
 
-// Writes all bytes; false when the peer is gone or a stop was requested.
+// Writes all bytes, to a socket or a terminal; false when the peer is gone (errno tells why) or
+// a stop was requested.
 inline bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty() && !stopRequested) {
-    const ssize_t written = write(fd, bytes.data(), bytes.size());
+    ssize_t written = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (written < 0 && errno == ENOTSOCK) written = write(fd, bytes.data(), bytes.size());
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      std::fprintf(stderr, "write: %s\n", std::strerror(errno));
-      return false;
-    }
+    if (written <= 0) return false;
     bytes.remove_prefix(static_cast<size_t>(written));
   }
   return bytes.empty();

@@ -24,7 +24,12 @@
 #include <thread>
 #include <vector>
 
+#include "SimSupport.h"
+
 namespace tarvel::tools {
+
+using sim::ListenTcp;
+using sim::WriteAll;
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -43,15 +48,7 @@ inline sockaddr_in LoopbackAddress(int port) {
 
 // A listening socket on 127.0.0.1; port 0 picks a free one (read it back with LocalPort).
 inline int ListenLoopback(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const int yes = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  sockaddr_in address = LoopbackAddress(port);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 64) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
+  return ListenTcp(port, INADDR_LOOPBACK);
 }
 
 inline int LocalPort(int fd) {
@@ -98,18 +95,6 @@ inline int AcceptWithin(int listener, std::chrono::milliseconds limit) {
   pollfd waiting{listener, POLLIN, 0};
   if (poll(&waiting, 1, static_cast<int>(limit.count())) <= 0) return -1;
   return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-}
-
-// Writes everything unless the peer is gone; false then. Also for a terminal (no socket).
-inline bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t written = send(fd, data, size, MSG_NOSIGNAL);
-    if (written < 0 && errno == ENOTSOCK) written = write(fd, data, size);
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
 }
 
 // Closes with a reset instead of an orderly close: unsent bytes are thrown away.

@@ -159,7 +159,7 @@ Figures Measure(const Stream& stream, const Options& options) {
   const int64_t start = NowNs();
   for (uint64_t sent = 0; sent < options.fullSpeedLines; sent += BlockLines) {
     const size_t lines = std::min<uint64_t>(BlockLines, options.fullSpeedLines - sent);
-    if (!WriteAll(stream.send, block.data(), lines * LineLength)) break;
+    if (!WriteAll(stream.send, std::string_view(block.data(), lines * LineLength))) break;
   }
   if (WaitFor([&] { return receiver.FullSpeedDoneNs() != 0; }, std::chrono::seconds(60))) {
     figures.linesPerSecond = options.fullSpeedLines * 1e9 / (receiver.FullSpeedDoneNs() - start);
@@ -174,7 +174,7 @@ Figures Measure(const Stream& stream, const Options& options) {
     const timespec until{static_cast<time_t>(due / 1'000'000'000), due % 1'000'000'000};
     clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
     sentNs[i] = NowNs();
-    if (!WriteAll(stream.send, lines[i].data(), lines[i].size())) break;
+    if (!WriteAll(stream.send, lines[i])) break;
   }
   WaitFor([&] { return receiver.PacedReceived() == paced; }, std::chrono::seconds(10));
   receiver.Stop();

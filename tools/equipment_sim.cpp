@@ -240,11 +240,14 @@ class Target {
   }
 
   bool SendPieces(std::string_view line) {
-    if (options_.ChunkSize <= 0) return WriteAll(fd_, line);
-    const size_t size = static_cast<size_t>(options_.ChunkSize);
+    const size_t size =
+        options_.ChunkSize <= 0 ? line.size() : static_cast<size_t>(options_.ChunkSize);
     for (size_t offset = 0; offset < line.size(); offset += size) {
       if (offset > 0) SleepMs(options_.ChunkDelayMs);
-      if (!WriteAll(fd_, line.substr(offset, size))) return false;
+      if (!WriteAll(fd_, line.substr(offset, size))) {
+        if (!stopRequested) std::fprintf(stderr, "write: %s\n", std::strerror(errno));
+        return false;
+      }
     }
     return true;
   }

@@ -243,7 +243,7 @@ class Equipment {
     size_t done = 0, event = 0;
     while (done < stream.size()) {
       const size_t piece = std::min<size_t>(stream.size() - done, 1 + random_() % 400);
-      if (!WriteAll(fd_, stream.data() + done, piece)) {
+      if (!WriteAll(fd_, std::string_view(stream).substr(done, piece))) {
         Unexpected("the gateway closed the connection of port " + std::to_string(port_));
         for (size_t i = first + event; i < sent.size(); ++i) sent[i].abandoned = true;
         return false;
@@ -267,7 +267,7 @@ class Equipment {
       if (port_ != MultiLinePort && random_() % 2 == 0) {
         auto [input, output] = SingleLineEvent(random_, port_, next_);
         record_.sent[port_].push_back({next_++, output, NowNs(), true});
-        WriteAll(fd_, input.data(), 1 + random_() % (input.size() - 2));
+        WriteAll(fd_, std::string_view(input).substr(0, 1 + random_() % (input.size() - 2)));
       }
       WaitUntilSent();
       CloseAbruptly(fd_);
@@ -316,7 +316,7 @@ void Bursts(std::array<PortLink, PortCount>& links, Record& record) {
       const int fd = ConnectOnce(link.gatewayPort);
       if (fd < 0) continue;
       ++record.burstRequests;
-      WriteAll(fd, junk.data(), junk.size());
+      WriteAll(fd, junk);
       close(fd);
     }
     // The equipment stays as it is until the gateway has refused every request.
