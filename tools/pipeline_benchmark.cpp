@@ -37,11 +37,13 @@ class CountingSocket : public SocketControl {
   void Connect() override {}
   SocketError Accept(int32_t) override { return {}; }
   void Close() override {}
-  void SendData(const std::string& data) override {
+  void SendData(std::string_view data) override {
     bytes_ += data.size();
     ++sends_;
   }
-  std::string GetData() override { return {}; }
+  int64_t BytesToWrite() const override { return 0; }
+  std::string TakeUnsent() override { return {}; }
+  void SetReceivePaused(bool) override {}
   uint64_t Bytes() const { return bytes_; }
   uint64_t Sends() const { return sends_; }
 

@@ -1,6 +1,6 @@
 #include "app/Gateway.h"
 
-#include "app/ConnectionDisplay.h"
+#include "output/ConnectionDisplay.h"
 #include "input/ReceivedDataProcessor.h"
 #include "input/SerialInputPorts.h"
 #include "input/TcpInputPorts.h"
@@ -55,7 +55,7 @@ void Gateway::ShowOstrelConnectionState() {
   parts_->Display.ShowOstrelConnectionState();
 }
 
-void Gateway::ProcessReceivedData(int16_t port, const std::string& data) {
+void Gateway::ProcessReceivedData(int16_t port, std::string_view data) {
   parts_->Processor.ProcessReceivedData(port, data);
 }
 

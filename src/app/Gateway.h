@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "diag/LogFile.h"
 #include "diag/TrafficTrace.h"
@@ -50,7 +51,7 @@ class Gateway {
   void ShowOstrelConnectionState();
 
   // Entry points of the event handling, public so that tests and tools can drive them.
-  void ProcessReceivedData(int16_t port, const std::string& data);
+  void ProcessReceivedData(int16_t port, std::string_view data);
   void TimerUpdateTimer();
 
  private:

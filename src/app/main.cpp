@@ -27,6 +27,7 @@
 #include "diag/LogFile.h"
 #include "diag/TrafficTrace.h"
 #include "platform/LinuxServiceControl.h"
+#include "platform/PortControls.h"
 #include "platform/PosixProcessControl.h"
 #include "platform/QtEventQueue.h"
 #include "platform/QtSerialControl.h"
@@ -63,36 +64,17 @@ class GatewayPorts : public StartupGateway {
   Gateway& gateway_;
 };
 
-// All sockets and serial ports of the gateway, for the life of the process.
-struct QtControls {
-  explicit QtControls(const IniFile& ini) {
-    for (int n = 0; n < PortCount; ++n) {
-      Connect[n] = std::make_unique<QtSocketControl>();
-      Data[n] = std::make_unique<QtSocketControl>();
-      Serial[n] = std::make_unique<QtSerialControl>(SerialDeviceResolver(ini));
-      Wired.WinsockConnect[n] = Connect[n].get();
-      Wired.WinsockData[n] = Data[n].get();
-      Wired.MSComm[n] = Serial[n].get();
-    }
-    Wired.WinsockOstrelConnect = &OstrelConnect;
-    Wired.WinsockOstrelData = &OstrelData;
-  }
-
-  // COM n is the device named in section "SerialDevices", key "COM" + n, else the default.
-  static std::function<std::string(int)> SerialDeviceResolver(const IniFile& ini) {
-    return [ini](int commPort) {
-      return ini.ReadIniValue("SerialDevices", "COM" + std::to_string(commPort),
-                              DefaultSerialDeviceName(commPort));
-    };
-  }
-
-  std::array<std::unique_ptr<QtSocketControl>, PortCount> Connect;
-  std::array<std::unique_ptr<QtSocketControl>, PortCount> Data;
-  std::array<std::unique_ptr<QtSerialControl>, PortCount> Serial;
-  QtSocketControl OstrelConnect;
-  QtSocketControl OstrelData;
-  Controls Wired;
-};
+// All sockets and serial ports of the gateway, for the life of the process. COM n is the device
+// named in section "SerialDevices", key "COM" + n, else the default.
+using QtControls = PortControls<QtSocketControl, QtSerialControl>;
+QtControls MakeQtControls(const IniFile& ini) {
+  auto resolver = [ini](int commPort) {
+    return ini.ReadIniValue("SerialDevices", "COM" + std::to_string(commPort),
+                            DefaultSerialDeviceName(commPort));
+  };
+  return QtControls([] { return std::make_unique<QtSocketControl>(); },
+                    [&] { return std::make_unique<QtSerialControl>(resolver); });
+}
 
 std::string ExecutablePath(const char* argv0) {
   std::error_code error;
@@ -124,10 +106,10 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
   state.ProgramPath = programPath;
   LogFile log(clock, programPath);
   const IniFile ini = IniFile::Load(programPath + IniFile::FileName);
-  QtControls controls(ini);
+  QtControls controls = MakeQtControls(ini);
   QtUpdateTimer timer;
   TrafficTrace trace(clock, views.DebugList, views.Menus);
-  Gateway gateway(GatewayContext{state, clock, log, trace, controls.Wired, views.ConnectionList,
+  Gateway gateway(GatewayContext{state, clock, log, trace, controls.Wired(), views.ConnectionList,
                                  views.StatusBar, timer});
   gateway.Attach();
   GatewayPorts ports(gateway);
@@ -142,7 +124,7 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
   StartupOutcome outcome;
   {
     QtEventQueue::HandlerScope scope;
-    Startup startup(StartupContext{state, log, controls.Wired, views.ConnectionList,
+    Startup startup(StartupContext{state, log, controls.Wired(), views.ConnectionList,
                                    views.MainWindow, ports, service, process, messages});
     outcome = startup.FormLoad(programPath, line.Install, line.Uninstall);
   }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/Clock.h"
 #include "ui/DebugListView.h"
@@ -20,7 +21,7 @@ class TrafficTrace {
   TrafficTrace(const Clock& clock, DebugListView& list, MenuChecks& menus);
 
   // Port 0..7 for an input port, OstrelPort for the alarm server.
-  void TraceTraffic(int16_t port, const std::string& data, int16_t direction);
+  void TraceTraffic(int16_t port, std::string_view data, int16_t direction);
   void AddDebugLine(const std::string& text);
 
  private:

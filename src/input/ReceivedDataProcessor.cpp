@@ -1,6 +1,7 @@
 #include "input/ReceivedDataProcessor.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 
 #include "input/CharsetConversion.h"
@@ -48,54 +49,48 @@ ReceivedDataProcessor::ReceivedDataProcessor(ProgramState& state, const Clock& c
       log_(log),
       trace_(trace),
       connectionList_(connectionList),
-      reporter_(reporter) {}
+      reporter_(reporter) {
+  for (int16_t port = 0; port < PortCount; ++port) {
+    ports_[port].Processor = this;
+    ports_[port].Port = port;
+  }
+}
 
-void ReceivedDataProcessor::ProcessReceivedData(int16_t port, const std::string& data) {
+void ReceivedDataProcessor::ProcessReceivedData(int16_t port, std::string_view data) {
   if (port < 0 || port >= PortCount) return;
   PortEntry& entry = state_.Ports[port];
-  // Text before this point holds no line feed, so the search starts at the new text.
-  const std::size_t scanFrom = entry.ReceiveBuffer.size();
-  const bool skippedLineEnded = AppendReceived(port, data);
   AddToByteCounter(entry.RxByteCount, static_cast<int64_t>(data.size()));
   try {
     trace_.TraceTraffic(port, data, TrafficTrace::Received);
     ShowRxByteCount(entry);
   } catch (const std::exception&) {
-    // The debug window and the connection list never keep a line from being handled, and the
-    // appended text must be framed now: the next reception searches only its own text.
+    // The debug window and the connection list never keep a line from being handled.
   }
-  if (skippedLineEnded) LineCompleted(port);
-  TakeCompleteLines(port, scanFrom);
-  CapUnfinishedText(port);
+  ports_[port].Framer.Push(data, ports_[port]);
 }
 
 void ReceivedDataProcessor::ClearReceiveBuffer(int16_t port) {
   if (port < 0 || port >= PortCount) return;
-  state_.Ports[port].ReceiveBuffer.clear();
-  parsing_[port].SkippingLongLine = false;
+  ports_[port].Framer.Clear();
 }
 
-// Appends the data without CR and FF. While an over-long line is being skipped, drops
-// everything up to and including the next line feed; true when that line feed came.
-bool ReceivedDataProcessor::AppendReceived(int16_t port, const std::string& data) {
-  std::string& buffer = state_.Ports[port].ReceiveBuffer;
-  const std::size_t start = buffer.size();
-  buffer.append(data);
-  // Most receptions hold a CR only before each LF: search first, compact only from there.
-  auto dropped = [](char c) { return c == '\r' || c == '\f'; };
-  const auto first =
-      std::find_if(buffer.begin() + static_cast<std::ptrdiff_t>(start), buffer.end(), dropped);
-  buffer.erase(std::remove_if(first, buffer.end(), dropped), buffer.end());
-  PortParsing& parsing = parsing_[port];
-  if (!parsing.SkippingLongLine) return false;
-  const std::size_t lineFeed = buffer.find('\n', start);
-  if (lineFeed == std::string::npos) {
-    buffer.resize(start);
-    return false;
+void ReceivedDataProcessor::PortReception::Line(std::string_view rawLine) {
+  try {
+    Processor->TreatLine(Port, rawLine);
+  } catch (const std::exception& fault) {
+    // One faulty line is dropped; the lines after it are treated as usual.
+    Processor->log_.WriteLog("Line dropped on port (" + std::to_string(Port) + "), " +
+                             fault.what());
   }
-  buffer.erase(start, lineFeed + 1 - start);
-  parsing.SkippingLongLine = false;
-  return true;
+}
+
+void ReceivedDataProcessor::PortReception::UnfinishedTooLong() {
+  Processor->log_.WriteLog("Unfinished line on port (" + std::to_string(Port) + ") exceeds " +
+                           std::to_string(MaxLineLength) + " characters, dropped");
+}
+
+void ReceivedDataProcessor::PortReception::SkippedLineEnded() {
+  Processor->LineCompleted(Port);
 }
 
 void ReceivedDataProcessor::ShowRxByteCount(const PortEntry& entry) {
@@ -105,37 +100,19 @@ void ReceivedDataProcessor::ShowRxByteCount(const PortEntry& entry) {
   connectionList_.SetSubItem(entry.ConnectionListItem, ConnectionListView::RxBytesColumn, rxText_);
 }
 
-void ReceivedDataProcessor::TakeCompleteLines(int16_t port, std::size_t scanFrom) {
-  std::string& buffer = state_.Ports[port].ReceiveBuffer;
-  std::size_t consumed = 0;
-  for (std::size_t lineFeed; (lineFeed = buffer.find('\n', scanFrom)) != std::string::npos;) {
-    // The view stays valid: nothing else touches the buffer while the line is treated.
-    const std::string_view line(buffer.data() + consumed, lineFeed - consumed);
-    consumed = scanFrom = lineFeed + 1;
-    try {
-      TreatLine(port, line);
-    } catch (const std::exception& fault) {
-      // One faulty line is dropped; the lines after it are treated as usual.
-      log_.WriteLog("Line dropped on port (" + std::to_string(port) + "), " + fault.what());
-    }
-  }
-  // The treated lines leave the buffer at once, not one by one.
-  buffer.erase(0, consumed);
-}
-
-void ReceivedDataProcessor::CapUnfinishedText(int16_t port) {
-  std::string& buffer = state_.Ports[port].ReceiveBuffer;
-  if (buffer.size() <= MaxLineLength) return;
-  buffer.clear();
-  buffer.shrink_to_fit();
-  parsing_[port].SkippingLongLine = true;
-  log_.WriteLog("Unfinished line on port (" + std::to_string(port) + ") exceeds " +
-                std::to_string(MaxLineLength) + " characters, dropped");
-}
-
 void ReceivedDataProcessor::TreatLine(int16_t port, std::string_view rawLine) {
   const PortEntry& entry = state_.Ports[port];
-  PortParsing& parsing = parsing_[port];
+  PortReception& parsing = ports_[port];
+  // CR and FF are dropped wherever they stand; most lines hold a CR before the line feed only.
+  if (!rawLine.empty() && rawLine.back() == '\r') rawLine.remove_suffix(1);
+  if (std::memchr(rawLine.data(), '\r', rawLine.size()) != nullptr ||
+      std::memchr(rawLine.data(), '\f', rawLine.size()) != nullptr) {
+    line_.clear();
+    for (const char c : rawLine) {
+      if (c != '\r' && c != '\f') line_.push_back(c);
+    }
+    rawLine = line_;
+  }
   const std::string_view trimmed = TrimBlanks(rawLine);
   if (trimmed.size() > MaxLineLength) {
     log_.WriteLog("Line too long on port (" + std::to_string(port) + "), " +
@@ -143,15 +120,16 @@ void ReceivedDataProcessor::TreatLine(int16_t port, std::string_view rawLine) {
     LineCompleted(port);
     return;
   }
-  line_.assign(trimmed);
+  if (trimmed.data() != line_.data() || trimmed.size() != line_.size()) line_.assign(trimmed);
   if (entry.Swedish7BitASCII2ISOLatin1) Swedish7BitToLatin1(line_);
   if (entry.DOSASCII2ISOLatin1) DOSToLatin1(line_);
   // The header test reads the words as the cleaned line holds them; the cleaned line itself
   // is only made for the multi-line path.
-  if (IsHeaderLine(line_)) parsing.NewParsingDetected = 1;
+  const bool header = IsHeaderLine(line_);
+  if (header) parsing.NewParsingDetected = 1;
   if (entry.ForceOldParsing) parsing.NewParsingDetected = 0;
   if (parsing.NewParsingDetected == 1) {
-    reporter_.ReportEvent(port, CleanText(line_), 0);
+    reporter_.ReportEvent(port, CleanText(line_), header);
   } else {
     ParseSingleLine(line_);
   }

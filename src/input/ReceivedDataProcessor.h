@@ -8,6 +8,7 @@
 
 #include "diag/LogFile.h"
 #include "diag/TrafficTrace.h"
+#include "input/LineFramer.h"
 #include "output/EventReporter.h"
 #include "platform/Clock.h"
 #include "state/ProgramState.h"
@@ -21,15 +22,13 @@ namespace tarvel {
 // port's silence supervision.
 class ReceivedDataProcessor {
  public:
-  // The longest line handled, after CR and FF removal and trimming; the text helpers count
-  // positions in 16 bits. Unfinished text is capped at the same length.
-  static constexpr std::size_t MaxLineLength = 32767;
+  static constexpr std::size_t MaxLineLength = LineFramer::MaxLineLength;
 
   ReceivedDataProcessor(ProgramState& state, const Clock& clock, LogFile& log, TrafficTrace& trace,
                         ConnectionListView& connectionList, EventReporter& reporter);
 
   // One reception on port 0..7, exactly as received.
-  void ProcessReceivedData(int16_t port, const std::string& data);
+  void ProcessReceivedData(int16_t port, std::string_view data);
 
   // Forgets the port's unfinished text, including an over-long line being skipped: a new
   // peer starts afresh.
@@ -37,20 +36,23 @@ class ReceivedDataProcessor {
 
   // 1 once the port has sent a header line of the multi-line format (and ForceOldParsing is
   // off); it stays 1.
-  int16_t NewParsingDetected(int16_t port) const { return parsing_[port].NewParsingDetected; }
+  int16_t NewParsingDetected(int16_t port) const { return ports_[port].NewParsingDetected; }
+  // The port's unfinished text (trimmed, without CR and FF).
+  std::string_view Unfinished(int16_t port) const { return ports_[port].Framer.Unfinished(); }
 
  private:
-  struct PortParsing {
+  // One port's reception: its framing and parsing mode, and the lines it hands on.
+  struct PortReception : LineFramer::Receiver {
+    void Line(std::string_view rawLine) override;
+    void UnfinishedTooLong() override;
+    void SkippedLineEnded() override;
+    ReceivedDataProcessor* Processor = nullptr;
+    int16_t Port = 0;
+    LineFramer Framer;
     int16_t NewParsingDetected = 0;
-    // The unfinished text grew past MaxLineLength and was dropped; everything up to the next
-    // line feed is dropped too, so the tail of that line is never parsed as a line.
-    bool SkippingLongLine = false;
   };
 
-  bool AppendReceived(int16_t port, const std::string& data);
   void ShowRxByteCount(const PortEntry& entry);
-  void TakeCompleteLines(int16_t port, std::size_t scanFrom);
-  void CapUnfinishedText(int16_t port);
   void TreatLine(int16_t port, std::string_view rawLine);
   void ParseSingleLine(std::string_view line);
   void LineCompleted(int16_t port);
@@ -61,7 +63,7 @@ class ReceivedDataProcessor {
   TrafficTrace& trace_;
   ConnectionListView& connectionList_;
   EventReporter& reporter_;
-  std::array<PortParsing, PortCount> parsing_;
+  std::array<PortReception, PortCount> ports_;
   std::string line_;    // the line being treated, reused from line to line
   std::string rxText_;  // the Rx bytes column text, reused
 };

@@ -22,7 +22,7 @@ void SerialInputPorts::Attach() {
     SerialControl* serial = controls_.MSComm[port];
     if (serial == nullptr) continue;
     SerialHandlers handlers;
-    handlers.OnComm = [this, port] { MSCommOnComm(port); };
+    handlers.OnComm = [this, port](std::string_view bytes) { MSCommOnComm(port, bytes); };
     handlers.DeviceLost = [this, port](const std::string& description) {
       DeviceLost(port, description);
     };
@@ -54,13 +54,9 @@ bool SerialInputPorts::OpenSerialPort(int16_t port) {
   }
 }
 
-void SerialInputPorts::MSCommOnComm(int16_t port) {
-  SerialControl* serial = controls_.MSComm[port];
+void SerialInputPorts::MSCommOnComm(int16_t port, std::string_view bytes) {
   try {
-    if (serial->CommEvent() != SerialControl::ReceiveEvent) return;
-    if (serial->InBufferCount() == 0) return;
-    const std::string received = serial->Input();
-    processor_.ProcessReceivedData(port, received);
+    processor_.ProcessReceivedData(port, bytes);
   } catch (const std::exception&) {
     // What was already taken stays taken; the next reception is handled normally.
   }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "diag/LogFile.h"
 #include "input/ReceivedDataProcessor.h"
@@ -24,9 +25,8 @@ class SerialInputPorts {
   // the port is not open afterwards.
   bool OpenSerialPort(int16_t port);
 
-  // Received bytes waiting (CommEvent 2) go to ProcessReceivedData; every other event is
-  // ignored.
-  void MSCommOnComm(int16_t port);
+  // Received bytes go to ProcessReceivedData.
+  void MSCommOnComm(int16_t port, std::string_view bytes);
   // The device went away for good: logged once, the port stays silent from then on.
   void DeviceLost(int16_t port, const std::string& description);
 

@@ -24,7 +24,7 @@ void TcpInputPorts::Attach() {
     if (SocketControl* data = controls_.WinsockData[port]) {
       SocketHandlers handlers;
       handlers.Connect = [this, port] { Connect(port); };
-      handlers.DataArrival = [this, port] { DataArrival(port); };
+      handlers.DataArrival = [this, port](std::string_view bytes) { DataArrival(port, bytes); };
       handlers.Close = [this, port] { Close(port); };
       handlers.Error = [this, port](const std::string& description) { Error(port, description); };
       data->SetHandlers(std::move(handlers));
@@ -82,10 +82,9 @@ void TcpInputPorts::Connect(int16_t port) {
   }
 }
 
-void TcpInputPorts::DataArrival(int16_t port) {
+void TcpInputPorts::DataArrival(int16_t port, std::string_view bytes) {
   try {
-    const std::string received = controls_.WinsockData[port]->GetData();
-    processor_.ProcessReceivedData(port, received);
+    processor_.ProcessReceivedData(port, bytes);
   } catch (const std::exception&) {
     // What was already taken stays taken; the next arrival is handled normally.
   }

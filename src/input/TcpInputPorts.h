@@ -2,11 +2,12 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
-#include "app/ConnectionDisplay.h"
 #include "diag/LogFile.h"
 #include "diag/RefusalLogLimiter.h"
 #include "input/ReceivedDataProcessor.h"
+#include "output/ConnectionDisplay.h"
 #include "platform/Clock.h"
 #include "platform/Controls.h"
 #include "state/ProgramState.h"
@@ -27,7 +28,7 @@ class TcpInputPorts {
 
   void ConnectionRequest(int16_t port, int32_t requestId);
   void Connect(int16_t port);
-  void DataArrival(int16_t port);
+  void DataArrival(int16_t port, std::string_view bytes);
   void Close(int16_t port);
   void Error(int16_t port, const std::string& description);
 

@@ -1,10 +1,7 @@
 #include "output/EventReporter.h"
 
-#include <optional>
-
 #include "input/DateTime.h"
 #include "input/LineWords.h"
-#include "input/TextFields.h"
 #include "output/DecimalText.h"
 
 namespace tarvel {
@@ -12,40 +9,42 @@ namespace tarvel {
 EventReporter::EventReporter(ProgramState& state, const Clock& clock, OstrelConnection& ostrel)
     : state_(state), clock_(clock), ostrel_(ostrel) {}
 
-void EventReporter::ReportEvent(int16_t port, std::string_view line, int32_t elapsedMs) {
+void EventReporter::ReportEvent(int16_t port, std::string_view cleanedLine, bool isHeader) {
   if (port < 0 || port >= PortCount) return;
-  // One reading of the clock serves every flush of this call.
-  std::optional<LocalTime> now;
-  auto flushTime = [&]() -> const LocalTime& {
-    if (!now) now = clock_.Now();
-    return *now;
-  };
   PendingEvent& pending = pending_[port];
-
-  pending.PendingEventMs += elapsedMs;
-  if (pending.PendingEventMs > FlushAfterMs) {
-    if (pending.PendingLineCount > 0) FlushPendingEvent(port, flushTime());
+  if (isHeader) {
+    if (pending.PendingLineCount > 0) FlushPendingEvent(port, clock_.Now());
     pending.PendingEventMs = 0;
-  }
-
-  if (IsHeaderLine(line)) {
-    if (pending.PendingLineCount > 0) FlushPendingEvent(port, flushTime());
-    pending.PendingEventMs = 0;
-    pending.PendingEventLines[0].assign(line);
+    pending.PendingEventLines[0].assign(cleanedLine);
     pending.PendingLineCount = 1;
-  } else if (!line.empty() && pending.PendingLineCount < MaxPendingLines) {
+  } else if (!cleanedLine.empty() && pending.PendingLineCount < MaxPendingLines) {
     // A text line while nothing is pending takes index 0, and is sent at its flush only if
     // its second word is NORMAL or ALARM.
-    pending.PendingEventLines[pending.PendingLineCount].assign(line);
+    pending.PendingEventLines[pending.PendingLineCount].assign(cleanedLine);
     ++pending.PendingLineCount;
+  }
+}
+
+void EventReporter::AgePendingEvent(int16_t port, int32_t elapsedMs) {
+  if (port < 0 || port >= PortCount) return;
+  PendingEvent& pending = pending_[port];
+  pending.PendingEventMs += elapsedMs;
+  if (pending.PendingEventMs > FlushAfterMs) {
+    if (pending.PendingLineCount > 0) FlushPendingEvent(port, clock_.Now());
+    pending.PendingEventMs = 0;
   }
 }
 
 void EventReporter::FlushPendingEvent(int16_t port, const LocalTime& now) {
   PendingEvent& pending = pending_[port];
-  std::string header = CleanText(pending.PendingEventLines[0]);
-  std::string body = CleanText(pending.PendingEventLines[1] + " " + pending.PendingEventLines[2] +
-                               " " + pending.PendingEventLines[3]);
+  // The lines are cleaned already: joined by one blank they are as CleanText leaves them.
+  std::string header = std::move(pending.PendingEventLines[0]);
+  std::string body;
+  for (int index = 1; index < pending.PendingLineCount; ++index) {
+    if (pending.PendingEventLines[index].empty()) continue;
+    if (!body.empty()) body.append(1, ' ');
+    body.append(pending.PendingEventLines[index]);
+  }
   for (std::string& line : pending.PendingEventLines) line.clear();
   pending.PendingLineCount = 0;
 

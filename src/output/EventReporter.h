@@ -31,9 +31,11 @@ class EventReporter {
 
   EventReporter(ProgramState& state, const Clock& clock, OstrelConnection& ostrel);
 
-  // A cleaned input line of a port in the multi-line format (elapsedMs 0), or an empty line
-  // with the timer's interval, which ages the port's collection.
-  void ReportEvent(int16_t port, std::string_view line, int32_t elapsedMs);
+  // A cleaned input line (CleanText) of a port in the multi-line format; isHeader tells
+  // whether it is a header line (IsHeaderLine).
+  void ReportEvent(int16_t port, std::string_view cleanedLine, bool isHeader);
+  // Ages the port's collection by the timer's interval; sent once older than FlushAfterMs.
+  void AgePendingEvent(int16_t port, int32_t elapsedMs);
 
   // Sends the event line while an alarm server is connected, else keeps it (if keeping is on
   // and the kept text is below the limit), else drops it silently.

@@ -1,5 +1,6 @@
 #include "output/OstrelConnection.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "output/DecimalText.h"
@@ -28,7 +29,8 @@ void OstrelConnection::Attach() {
     SocketHandlers data;
     data.Close = [this] { Close(); };
     data.Error = [this](const std::string& description) { Error(description); };
-    data.DataArrival = [this] { DataArrival(); };
+    data.DataArrival = [this](std::string_view bytes) { DataArrival(bytes); };
+    data.SendQueueLow = [this] { SendQueueLow(); };
     controls_.WinsockOstrelData->SetHandlers(std::move(data));
   }
 }
@@ -38,7 +40,7 @@ bool OstrelConnection::IsConnected() const {
          controls_.WinsockOstrelData->State() == SocketControl::Connected;
 }
 
-void OstrelConnection::SendToOstrel(const std::string& text) {
+void OstrelConnection::SendToOstrel(std::string_view text) {
   if (!IsConnected()) return;
   try {
     trace_.TraceTraffic(TrafficTrace::OstrelPort, text, TrafficTrace::Sent);
@@ -47,11 +49,46 @@ void OstrelConnection::SendToOstrel(const std::string& text) {
   }
   try {
     controls_.WinsockOstrelData->SendData(text);
+    if (!inputHeld_ && controls_.WinsockOstrelData->BytesToWrite() > SocketControl::SendHighWater)
+      HoldInput(true);
   } catch (const std::exception&) {
     // Not kept or retried: the loss shows as the connection's later Close or Error.
   }
   AddToByteCounter(state_.OstrelTxBytes, static_cast<int64_t>(text.size()));
-  ShowByteCounters();
+  countersChanged_ = true;
+}
+
+void OstrelConnection::SendQueueLow() {
+  HoldInput(false);
+}
+
+void OstrelConnection::HoldInput(bool hold) {
+  inputHeld_ = hold;
+  for (SocketControl* data : controls_.WinsockData) {
+    if (data != nullptr) data->SetReceivePaused(hold);
+  }
+}
+
+// Before the data socket is closed: what it had not sent goes back to the kept lines, and the
+// input ports read again.
+void OstrelConnection::EndConnection() {
+  SocketControl* data = controls_.WinsockOstrelData;
+  PutBackUnsentLines(data->TakeUnsent());
+  data->Close();
+  if (inputHeld_) HoldInput(false);
+}
+
+// The one place where lines go back to the front of the kept lines, ahead of those kept since.
+void OstrelConnection::PutBackUnsentLines(std::string unsent) {
+  if (unsent.empty()) return;
+  const auto lines = std::count(unsent.begin(), unsent.end(), '\n');
+  if (!state_.General.BufferIfOstrelNotConnected) {
+    log_.WriteLog("Ostrel connection: " + std::to_string(lines) + " lines not sent, dropped");
+    return;
+  }
+  state_.PendingOstrelText.insert(0, unsent);
+  log_.WriteLog("Ostrel connection: " + std::to_string(lines) +
+                " lines not sent, kept for the next alarm server");
 }
 
 void OstrelConnection::FlushPendingOstrelText() {
@@ -76,7 +113,7 @@ void OstrelConnection::ConnectionRequest(int32_t requestId) {
       return;
     }
     // A connected alarm server is dropped for the new one, without a log line of its own.
-    data->Close();
+    EndConnection();
     const SocketError accepted = data->Accept(requestId);
     if (accepted.Failed()) {
       log_.WriteLog("Ostrel connection failed (" + accepted.Description + ")");
@@ -93,7 +130,7 @@ void OstrelConnection::ConnectionRequest(int32_t requestId) {
 void OstrelConnection::Close() {
   if (controls_.WinsockOstrelData == nullptr) return;
   try {
-    controls_.WinsockOstrelData->Close();
+    EndConnection();
     display_.ShowOstrelConnectionState();
     log_.WriteLog("Ostrel connection was closed");
   } catch (const std::exception&) {
@@ -103,25 +140,22 @@ void OstrelConnection::Close() {
 void OstrelConnection::Error(const std::string& description) {
   if (controls_.WinsockOstrelData == nullptr) return;
   try {
-    controls_.WinsockOstrelData->Close();
+    EndConnection();
     display_.ShowOstrelConnectionState();
     log_.WriteLog("Ostrel connection failed (" + description + ")");
   } catch (const std::exception&) {
   }
 }
 
-void OstrelConnection::DataArrival() {
-  if (controls_.WinsockOstrelData == nullptr) return;
-  try {
-    // The alarm server's replies mean nothing to the gateway: counted and dropped.
-    const std::string received = controls_.WinsockOstrelData->GetData();
-    AddToByteCounter(state_.OstrelRxBytes, static_cast<int64_t>(received.size()));
-    ShowByteCounters();
-  } catch (const std::exception&) {
-  }
+void OstrelConnection::DataArrival(std::string_view bytes) {
+  // The alarm server's replies mean nothing to the gateway: counted and dropped.
+  AddToByteCounter(state_.OstrelRxBytes, static_cast<int64_t>(bytes.size()));
+  countersChanged_ = true;
 }
 
 void OstrelConnection::ShowByteCounters() {
+  if (!countersChanged_) return;
+  countersChanged_ = false;
   counterText_.assign("Ostrel TxBytes:");
   AppendDecimal(counterText_, state_.OstrelTxBytes);
   counterText_.append(", RxBytes:");

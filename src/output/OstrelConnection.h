@@ -2,11 +2,12 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
-#include "app/ConnectionDisplay.h"
 #include "diag/LogFile.h"
 #include "diag/RefusalLogLimiter.h"
 #include "diag/TrafficTrace.h"
+#include "output/ConnectionDisplay.h"
 #include "platform/Clock.h"
 #include "platform/Controls.h"
 #include "state/ProgramState.h"
@@ -17,6 +18,10 @@ namespace tarvel {
 // The alarm server's connection: the gateway listens, the alarm server connects, and a newer
 // connection replaces an older one. Everything sent to the alarm server goes out here.
 // A host outside OstrelAllowedHosts is refused and leaves the current connection alone.
+//
+// Push-back: while more than SendHighWater bytes wait unsent, the TCP input ports are paused
+// (TCP flow control then holds the equipment back) until SendQueueLow. A connection that
+// ends with lines unsent puts them back in front of the kept lines.
 class OstrelConnection {
  public:
   OstrelConnection(ProgramState& state, const Clock& clock, const Controls& controls, LogFile& log,
@@ -29,7 +34,7 @@ class OstrelConnection {
   bool IsConnected() const;
 
   // Traces, sends and counts the text; does nothing at all while not connected.
-  void SendToOstrel(const std::string& text);
+  void SendToOstrel(std::string_view text);
 
   // Sends the kept lines in one piece once an alarm server is connected, and forgets them.
   void FlushPendingOstrelText();
@@ -38,10 +43,19 @@ class OstrelConnection {
   void ConnectionRequest(int32_t requestId);
   void Close();
   void Error(const std::string& description);
-  void DataArrival();
+  void DataArrival(std::string_view bytes);
+  void SendQueueLow();
+
+  // Writes the byte counters into the status bar if they changed since the last call (the
+  // supervision tick calls it, so a burst formats the text once per tick, not once a line).
+  void ShowByteCounters();
+
+  bool InputHeld() const { return inputHeld_; }
 
  private:
-  void ShowByteCounters();
+  void HoldInput(bool hold);
+  void EndConnection();
+  void PutBackUnsentLines(std::string unsent);
 
   ProgramState& state_;
   const Controls& controls_;
@@ -50,6 +64,8 @@ class OstrelConnection {
   StatusBarView& statusBar_;
   ConnectionDisplay& display_;
   std::string counterText_;  // reused for every status text
+  bool countersChanged_ = false;
+  bool inputHeld_ = false;
   RefusalLogLimiter refusals_;
 };
 

@@ -18,13 +18,14 @@ void SupervisionTimer::TimerUpdateTimer() {
   timer_.SetEnabled(false);
   try {
     const int32_t interval = timer_.Interval();
-    for (int16_t port = 0; port < PortCount; ++port) reporter_.ReportEvent(port, "", interval);
+    for (int16_t port = 0; port < PortCount; ++port) reporter_.AgePendingEvent(port, interval);
     TickMilliseconds_ += interval;
     if (TickMilliseconds_ >= MillisecondsPerStep) {
       TickMilliseconds_ = 0;  // the excess over a second is dropped
       PerSecondStep();
     }
     ostrel_.FlushPendingOstrelText();
+    ostrel_.ShowByteCounters();
   } catch (const std::exception&) {
     // A fault ends this tick only; the next one runs as usual.
   }

@@ -28,6 +28,22 @@ void QtEventQueue::Post(QObject* context, std::function<void()> event) {
   Schedule();
 }
 
+bool QtEventQueue::Idle() {
+  return handlerDepth == 0 && queue.empty();
+}
+
+// The logic contains its own faults; this is the last guard, because an exception unwinding
+// through the event loop would end the process.
+void QtEventQueue::ReportFault(std::exception_ptr fault) {
+  try {
+    std::rethrow_exception(fault);
+  } catch (const std::exception& error) {
+    qWarning("Event handler fault: %s", error.what());
+  } catch (...) {
+    qWarning("Event handler fault");
+  }
+}
+
 size_t QtEventQueue::Waiting() {
   return queue.size();
 }
@@ -46,18 +62,7 @@ void QtEventQueue::DeliverOne() {
     QueuedEvent event = std::move(queue.front());
     queue.pop_front();
     if (event.Context.isNull()) continue;
-    {
-      HandlerScope scope;
-      // The logic contains its own faults; this is the last guard, because an exception
-      // unwinding through the event loop would end the process.
-      try {
-        event.Run();
-      } catch (const std::exception& fault) {
-        qWarning("Event handler fault: %s", fault.what());
-      } catch (...) {
-        qWarning("Event handler fault");
-      }
-    }
+    Run(event.Run);
     break;
   }
   Schedule();

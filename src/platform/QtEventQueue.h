@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <functional>
+#include <utility>
 
 class QObject;
 
@@ -17,6 +19,17 @@ class QtEventQueue {
  public:
   // Queues `event`; it is skipped if `context` has been destroyed by the time it is due.
   static void Post(QObject* context, std::function<void()> event);
+  // For a Qt signal that comes straight from the event loop (a socket's read notification):
+  // runs `event` now when no handler runs and nothing waits, which saves a pass of the loop;
+  // else queues it as Post does. Never for a signal an operation of the logic can raise.
+  template <typename Event>
+  static void RunOrPost(QObject* context, Event&& event) {
+    if (Idle()) {
+      Run(event);
+    } else {
+      Post(context, std::forward<Event>(event));
+    }
+  }
 
   // Marks a handler that reaches the logic by another road (the load handler, a menu click):
   // while one exists, queued events wait. Scopes nest.
@@ -32,6 +45,17 @@ class QtEventQueue {
   static size_t Waiting();
 
  private:
+  static bool Idle();
+  template <typename Event>
+  static void Run(Event& event) {
+    HandlerScope scope;
+    try {
+      event();
+    } catch (...) {
+      ReportFault(std::current_exception());
+    }
+  }
+  static void ReportFault(std::exception_ptr fault);
   static void Schedule();
   static void DeliverOne();
 };

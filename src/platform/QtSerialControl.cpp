@@ -108,7 +108,8 @@ QtSerialControl::QtSerialControl(std::function<std::string(int commPort)> device
       context_(std::make_unique<QObject>()),
       port_(std::make_unique<QSerialPort>()),
       settings_(std::make_unique<LineSettings>()) {
-  QObject::connect(port_.get(), &QSerialPort::readyRead, context_.get(), [this] { OnReadyRead(); });
+  QObject::connect(port_.get(), &QSerialPort::readyRead, context_.get(),
+                   [this] { ReadAndDeliver(true); });
   QObject::connect(port_.get(), &QSerialPort::errorOccurred, context_.get(),
                    [this](QSerialPort::SerialPortError error) { OnError(error); });
 }
@@ -126,9 +127,6 @@ int16_t QtSerialControl::CommPort() const {
 }
 bool QtSerialControl::PortOpen() const {
   return port_->isOpen();
-}
-int16_t QtSerialControl::CommEvent() const {
-  return commEvent_;
 }
 
 SerialError QtSerialControl::SetCommPort(int16_t port) {
@@ -195,24 +193,24 @@ SerialError QtSerialControl::SetPortOpen(bool open) {
   return {};
 }
 
-int32_t QtSerialControl::InBufferCount() const {
-  return static_cast<int32_t>(std::min<qint64>(port_->bytesAvailable(), INT32_MAX));
-}
-
-std::string QtSerialControl::Input() {
-  const QByteArray bytes = port_->readAll();
-  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
-}
-
-void QtSerialControl::OnReadyRead() {
-  if (onCommQueued_) return;
-  onCommQueued_ = true;
-  QtEventQueue::Post(context_.get(), [this] {
-    onCommQueued_ = false;
-    if (!port_->isOpen() || port_->bytesAvailable() == 0) return;
-    commEvent_ = ReceiveEvent;
-    if (handlers_.OnComm) handlers_.OnComm();
-  });
+void QtSerialControl::ReadAndDeliver(bool fromLoop) {
+  if (onCommPending_ || !port_->isOpen()) return;
+  const qint64 count = std::min<qint64>(port_->bytesAvailable(), ReadBufferBytes);
+  if (count <= 0) return;
+  std::string bytes(static_cast<size_t>(count), '\0');
+  bytes.resize(static_cast<size_t>(std::max<qint64>(port_->read(bytes.data(), count), 0)));
+  if (bytes.empty()) return;
+  onCommPending_ = true;
+  auto deliver = [this, bytes = std::move(bytes)] {
+    onCommPending_ = false;
+    if (handlers_.OnComm) handlers_.OnComm(bytes);
+    ReadAndDeliver(false);  // Qt raises no new notification for what its buffer holds
+  };
+  if (fromLoop) {
+    QtEventQueue::RunOrPost(context_.get(), std::move(deliver));
+  } else {
+    QtEventQueue::Post(context_.get(), std::move(deliver));
+  }
 }
 
 void QtSerialControl::OnError(int error) {

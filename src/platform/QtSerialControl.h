@@ -27,6 +27,9 @@ std::string DefaultSerialDeviceName(int commPort);
 // XON and XOFF bytes, 0x11 and 0x13); 2 and 3 are RTS/CTS, since the device offers one kind at a
 // time and the hardware lines are the one that matters for a receiver.
 //
+// Receiving: each read notification takes at most ReadBufferBytes and hands them with OnComm,
+// run at once when no handler runs; while that event waits, the bytes stay in Qt's buffer.
+//
 // A device that fails while open (a USB adapter pulled, the line hung up) raises DeviceLost
 // once and is closed; it stays closed until the process restarts, even if the device comes back.
 //
@@ -34,6 +37,8 @@ std::string DefaultSerialDeviceName(int commPort);
 // value and 8005 for changing the port while it is open.
 class QtSerialControl : public SerialControl {
  public:
+  static constexpr int64_t ReadBufferBytes = 64 * 1024;
+
   // deviceName maps a COM port number to the device to open.
   explicit QtSerialControl(
       std::function<std::string(int commPort)> deviceName = DefaultSerialDeviceName);
@@ -48,15 +53,12 @@ class QtSerialControl : public SerialControl {
   SerialError SetHandshaking(int32_t handshaking) override;
   SerialError SetPortOpen(bool open) override;
   bool PortOpen() const override;
-  int16_t CommEvent() const override;
-  int32_t InBufferCount() const override;
-  std::string Input() override;
 
  private:
   struct LineSettings;
   SerialError ApplySettings();
   SerialError DeviceError() const;
-  void OnReadyRead();
+  void ReadAndDeliver(bool fromLoop);
   void OnError(int error);
 
   std::function<std::string(int)> deviceName_;
@@ -66,8 +68,7 @@ class QtSerialControl : public SerialControl {
   std::unique_ptr<LineSettings> settings_;
   SerialHandlers handlers_;
   int16_t commPort_ = 1;
-  int16_t commEvent_ = 0;
-  bool onCommQueued_ = false;
+  bool onCommPending_ = false;  // an OnComm is queued or running
   bool lost_ = false;
 };
 

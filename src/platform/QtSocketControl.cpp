@@ -10,6 +10,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 #include <climits>
 #include <map>
 #include <utility>
@@ -35,8 +36,8 @@ constexpr int KeepAliveProbes = 5;
 
 constexpr int AcceptRetryMs = 1000;
 
-constexpr int64_t FlushAboveBytes = 64 * 1024;
-constexpr qint64 ReadBufferBytes = 256 * 1024;
+// What Qt's write buffer gets at a time; the rest waits in outgoing_.
+constexpr size_t HandOverBytes = 64 * 1024;
 
 int ErrorNumber(QAbstractSocket::SocketError error) {
   return 100 + static_cast<int>(error);
@@ -102,8 +103,14 @@ PendingRequests& Requests() {
 
 }  // namespace
 
-QtSocketControl::QtSocketControl(int64_t sendQueueLimit)
-    : context_(std::make_unique<QObject>()), sendQueueLimit_(sendQueueLimit) {}
+QtSocketControl::QtSocketControl(int64_t sendQueueLimit, int stallMs)
+    : context_(std::make_unique<QObject>()),
+      stallTimer_(new QTimer(context_.get())),
+      sendQueueLimit_(sendQueueLimit) {
+  stallTimer_->setSingleShot(true);
+  stallTimer_->setInterval(stallMs);
+  QObject::connect(stallTimer_, &QTimer::timeout, context_.get(), [this] { OnStalled(); });
+}
 
 QtSocketControl::~QtSocketControl() {
   Close();
@@ -207,7 +214,7 @@ SocketError QtSocketControl::Accept(int32_t requestId) {
   remotePort_ = request.Port;
   state_ = Connected;
   // Bytes and a close that came while the request waited had no receiver yet.
-  if (socket->bytesAvailable() > 0) OnReadyRead();
+  if (socket->bytesAvailable() > 0) ReadAndDeliver(false);
   if (socket->state() != QAbstractSocket::ConnectedState) OnDisconnected();
   return {};
 }
@@ -241,7 +248,8 @@ void QtSocketControl::AdoptSocket(QTcpSocket* socket) {
   // pass; a bounded take per pass keeps memory flat and leaves the rest to TCP flow control.
   socket->setReadBufferSize(ReadBufferBytes);
   QObject* context = context_.get();
-  QObject::connect(socket, &QTcpSocket::readyRead, context, [this] { OnReadyRead(); });
+  QObject::connect(socket, &QTcpSocket::readyRead, context, [this] { ReadAndDeliver(true); });
+  QObject::connect(socket, &QTcpSocket::bytesWritten, context, [this] { OnBytesWritten(); });
   QObject::connect(socket, &QTcpSocket::disconnected, context, [this] { OnDisconnected(); });
   QObject::connect(socket, &QTcpSocket::errorOccurred, context,
                    [this](QAbstractSocket::SocketError error) { OnSocketError(error); });
@@ -249,6 +257,8 @@ void QtSocketControl::AdoptSocket(QTcpSocket* socket) {
 
 void QtSocketControl::DropSocket() {
   if (socket_ == nullptr) return;
+  UpdateWritten();
+  stallTimer_->stop();
   QObject::disconnect(socket_, nullptr, context_.get(), nullptr);
   Discard(socket_);
   socket_ = nullptr;
@@ -256,32 +266,60 @@ void QtSocketControl::DropSocket() {
 
 void QtSocketControl::Close() {
   ++generation_;
-  dataArrivalQueued_ = false;
+  arrivalPending_ = false;
   delete server_;  // with it the connections it holds that were not yet handed out
   server_ = nullptr;
   DropSocket();
-  received_.clear();
+  outgoing_.clear();
+  handed_ = written_ = 0;
+  aboveHighWater_ = false;
   state_ = Closed;
 }
 
-void QtSocketControl::TakeReceived() {
-  const QByteArray bytes = socket_->readAll();
-  received_.append(bytes.constData(), static_cast<size_t>(bytes.size()));
+void QtSocketControl::SetReceivePaused(bool paused) {
+  receivePaused_ = paused;
+  if (!paused && socket_ != nullptr && socket_->bytesAvailable() > 0) ReadAndDeliver(false);
 }
 
-void QtSocketControl::OnReadyRead() {
-  TakeReceived();
-  if (received_.empty() || dataArrivalQueued_) return;
-  dataArrivalQueued_ = true;
-  PostEvent([this] {
-    dataArrivalQueued_ = false;
-    if (!received_.empty() && handlers_.DataArrival) handlers_.DataArrival();
-  });
+// fromLoop: called from Qt's read notification, straight out of the event loop, where the
+// event may run at once.
+void QtSocketControl::ReadAndDeliver(bool fromLoop) {
+  if (receivePaused_ || arrivalPending_ || socket_ == nullptr) return;
+  const qint64 count = std::min<qint64>(socket_->bytesAvailable(), ReadBufferBytes);
+  if (count <= 0) return;
+  std::string bytes(static_cast<size_t>(count), '\0');
+  bytes.resize(static_cast<size_t>(std::max<qint64>(socket_->read(bytes.data(), count), 0)));
+  if (bytes.empty()) return;
+  arrivalPending_ = true;
+  if (fromLoop) {
+    QtEventQueue::RunOrPost(context_.get(), [this, bytes = std::move(bytes)]() mutable {
+      DeliverArrival(std::move(bytes));
+    });
+  } else {
+    PostEvent([this, bytes = std::move(bytes)]() mutable { DeliverArrival(std::move(bytes)); });
+  }
+}
+
+void QtSocketControl::DeliverArrival(std::string bytes) {
+  const uint64_t generation = generation_;
+  arrivalPending_ = false;
+  if (handlers_.DataArrival) handlers_.DataArrival(bytes);
+  // Qt raises no new read notification for what its buffer already holds.
+  if (generation == generation_) ReadAndDeliver(false);
 }
 
 void QtSocketControl::OnDisconnected() {
   if (state_ == Error || state_ == Closing) return;  // reported once
   state_ = Closing;
+  // What the peer sent before closing, held back by a pause or a waiting event, comes first.
+  if (socket_ != nullptr && socket_->bytesAvailable() > 0) {
+    const QByteArray rest = socket_->readAll();
+    PostEvent([this, rest] {
+      if (handlers_.DataArrival) {
+        handlers_.DataArrival(std::string_view(rest.constData(), static_cast<size_t>(rest.size())));
+      }
+    });
+  }
   PostEvent([this] {
     if (handlers_.Close) handlers_.Close();
   });
@@ -301,26 +339,90 @@ void QtSocketControl::FailConnection(const std::string& description) {
   });
 }
 
-void QtSocketControl::SendData(const std::string& data) {
+void QtSocketControl::SendData(std::string_view data) {
   if (state_ != Connected || socket_ == nullptr || data.empty()) return;
-  const int64_t queued = socket_->bytesToWrite();
+  const int64_t queued = BytesToWrite();
+  outgoing_.append(data);
   if (queued + static_cast<int64_t>(data.size()) > sendQueueLimit_) {
     DropSocket();
     FailConnection("Send queue full (" + std::to_string(queued) +
                    " bytes not taken by the peer), connection dropped");
     return;
   }
-  socket_->write(data.data(), static_cast<qint64>(data.size()));
-  // Qt hands the kernel one buffer block (32 KiB) per pass of the event loop, while one pass can
-  // read and turn into lines far more than that: under a burst the queue would only grow until
-  // the limit above drops the alarm server. Past a few blocks, everything the kernel takes now
-  // goes at once (flush never blocks).
-  if (queued + static_cast<int64_t>(data.size()) > FlushAboveBytes) socket_->flush();
+  Pump();
+  if (!aboveHighWater_ && BytesToWrite() > SendHighWater) aboveHighWater_ = true;
 }
 
-std::string QtSocketControl::GetData() {
-  if (socket_ != nullptr) TakeReceived();
-  return std::exchange(received_, std::string());
+void QtSocketControl::UpdateWritten() {
+  if (socket_ != nullptr) written_ = handed_ - static_cast<size_t>(socket_->bytesToWrite());
+}
+
+int64_t QtSocketControl::BytesToWrite() const {
+  const size_t inQt = socket_ == nullptr ? 0 : static_cast<size_t>(socket_->bytesToWrite());
+  const size_t written = socket_ == nullptr ? written_ : handed_ - inQt;
+  return static_cast<int64_t>(outgoing_.size() - written);
+}
+
+// Hands Qt a block whenever its buffer runs low; each flush gives the kernel what it takes now
+// (never blocking), so a burst handed over within one pass goes out as fast as the peer reads.
+void QtSocketControl::Pump() {
+  if (pumping_ || socket_ == nullptr) return;
+  pumping_ = true;
+  while (handed_ < outgoing_.size() &&
+         static_cast<size_t>(socket_->bytesToWrite()) < HandOverBytes) {
+    const size_t count = std::min(HandOverBytes, outgoing_.size() - handed_);
+    socket_->write(outgoing_.data() + handed_, static_cast<qint64>(count));
+    handed_ += count;
+    socket_->flush();
+    if (socket_ == nullptr) break;
+  }
+  pumping_ = false;
+  if (socket_ == nullptr) return;
+  UpdateWritten();
+  if (written_ == outgoing_.size()) {
+    outgoing_.clear();
+    handed_ = written_ = 0;
+  } else if (written_ > HandOverBytes && written_ > outgoing_.size() / 2) {
+    // Forget what went out, keeping the line the kernel has taken only in part.
+    const size_t newline = outgoing_.rfind('\n', written_ - 1);
+    const size_t keepFrom = newline == std::string::npos ? 0 : newline + 1;
+    outgoing_.erase(0, keepFrom);
+    handed_ -= keepFrom;
+    written_ -= keepFrom;
+  }
+  if (outgoing_.empty()) {
+    stallTimer_->stop();
+  } else if (!stallTimer_->isActive()) {
+    stallTimer_->start();
+  }
+}
+
+void QtSocketControl::OnBytesWritten() {
+  stallTimer_->stop();  // the peer takes: the stall count starts again
+  Pump();
+  if (aboveHighWater_ && BytesToWrite() <= SendLowWater) {
+    aboveHighWater_ = false;
+    PostEvent([this] {
+      if (handlers_.SendQueueLow) handlers_.SendQueueLow();
+    });
+  }
+}
+
+void QtSocketControl::OnStalled() {
+  if (socket_ == nullptr || BytesToWrite() == 0) return;
+  const int64_t waiting = BytesToWrite();
+  DropSocket();
+  FailConnection("Peer took nothing for " + std::to_string(stallTimer_->interval() / 1000) +
+                 " s (" + std::to_string(waiting) + " bytes waiting), connection dropped");
+}
+
+std::string QtSocketControl::TakeUnsent() {
+  UpdateWritten();
+  const size_t newline = written_ == 0 ? std::string::npos : outgoing_.rfind('\n', written_ - 1);
+  std::string unsent = outgoing_.substr(newline == std::string::npos ? 0 : newline + 1);
+  outgoing_.clear();
+  handed_ = written_ = 0;
+  return unsent;
 }
 
 void QtSocketControl::PostEvent(std::function<void()> event) {

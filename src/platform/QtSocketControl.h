@@ -4,12 +4,14 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/SocketControl.h"
 
 class QObject;
 class QTcpServer;
 class QTcpSocket;
+class QTimer;
 
 namespace tarvel {
 
@@ -22,9 +24,16 @@ namespace tarvel {
 // generation number, and events of an earlier generation are dropped, so nothing of a closed
 // connection is delivered once Close() has returned.
 //
-// Sending: SendData only queues. A peer that leaves more than the send queue limit unread counts
-// as dead: the connection is closed at once, without sending part of the new text, and an Error
-// event "Send queue full ..." follows, which the logic logs and answers with Close().
+// Receiving: each read notification takes at most ReadBufferBytes and hands them with the
+// DataArrival event, run at once when no handler runs (one pass of the loop per reception).
+// While that event waits or the socket is paused, nothing more is read: Qt's buffer holds at
+// most ReadBufferBytes more, and TCP flow control holds the peer back.
+//
+// Sending: SendData only queues, in this object's own buffer, from which Qt gets a block at a
+// time, so the unsent lines can be handed back (TakeUnsent). A peer that takes nothing for
+// stallMs while output waits, or leaves more than the send queue limit unread, counts as dead:
+// the connection is closed at once and an Error event "Peer took nothing ..." or "Send queue
+// full ..." follows, which the logic answers with TakeUnsent() and Close().
 //
 // Data connections use TCP keepalive, so a peer that vanishes without a close (power, cable)
 // raises an Error event after about 110 s of silence (see the .cpp for the timing).
@@ -35,8 +44,11 @@ class QtSocketControl : public SocketControl {
  public:
   // Outgoing bytes (Qt's queue, not counting the kernel's buffers) a peer may leave unread.
   static constexpr int64_t DefaultSendQueueLimit = 16 * 1024 * 1024;
+  static constexpr int DefaultStallMs = 60 * 1000;
+  static constexpr int64_t ReadBufferBytes = 256 * 1024;
 
-  explicit QtSocketControl(int64_t sendQueueLimit = DefaultSendQueueLimit);
+  explicit QtSocketControl(int64_t sendQueueLimit = DefaultSendQueueLimit,
+                           int stallMs = DefaultStallMs);
   ~QtSocketControl() override;
   QtSocketControl(const QtSocketControl&) = delete;
   QtSocketControl& operator=(const QtSocketControl&) = delete;
@@ -59,8 +71,10 @@ class QtSocketControl : public SocketControl {
   void Connect() override;
   SocketError Accept(int32_t requestId) override;
   void Close() override;
-  void SendData(const std::string& data) override;
-  std::string GetData() override;
+  void SendData(std::string_view data) override;
+  int64_t BytesToWrite() const override;
+  std::string TakeUnsent() override;
+  void SetReceivePaused(bool paused) override;
 
   // The operating system's descriptor of the data connection, -1 without one (diagnostics).
   intptr_t NativeDescriptor() const;
@@ -68,10 +82,14 @@ class QtSocketControl : public SocketControl {
  private:
   void AdoptSocket(QTcpSocket* socket);
   void DropSocket();
-  void TakeReceived();
   void PostEvent(std::function<void()> event);
   void OnNewConnection();
-  void OnReadyRead();
+  void ReadAndDeliver(bool fromLoop);
+  void DeliverArrival(std::string bytes);
+  void Pump();
+  void OnBytesWritten();
+  void OnStalled();
+  void UpdateWritten();
   void OnDisconnected();
   void OnConnected();
   void OnSocketError(int error);
@@ -88,9 +106,17 @@ class QtSocketControl : public SocketControl {
   std::string remoteHostIP_;
   QTcpServer* server_ = nullptr;
   QTcpSocket* socket_ = nullptr;
-  std::string received_;
   uint64_t generation_ = 0;
-  bool dataArrivalQueued_ = false;
+  bool arrivalPending_ = false;  // a DataArrival is queued or running
+  bool receivePaused_ = false;
+  // Output: outgoing_[0, written_) has gone to the kernel, [written_, handed_) waits in Qt's
+  // buffer, the rest here.
+  std::string outgoing_;
+  size_t handed_ = 0;
+  size_t written_ = 0;
+  bool pumping_ = false;
+  bool aboveHighWater_ = false;
+  QTimer* stallTimer_ = nullptr;
   int64_t sendQueueLimit_;
 };
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace tarvel {
 
@@ -16,8 +17,8 @@ struct SerialError {
 // The logic's handlers of one serial port's events, delivered from the event loop, one at a
 // time, never from inside another handler or an operation the logic calls.
 struct SerialHandlers {
-  // Something happened on the port; CommEvent() tells what (ReceiveEvent: bytes are waiting).
-  std::function<void()> OnComm;
+  // Bytes received, raw. The view is valid until the handler returns.
+  std::function<void(std::string_view bytes)> OnComm;
   // The open device failed for good (a USB adapter pulled). Delivered once; the port is closed
   // afterwards and raises no further events.
   std::function<void(const std::string& description)> DeviceLost;
@@ -27,8 +28,6 @@ struct SerialHandlers {
 // device configured for it (see the Qt implementation for the naming rule).
 class SerialControl {
  public:
-  static constexpr int16_t ReceiveEvent = 2;
-
   virtual ~SerialControl() = default;
 
   virtual void SetHandlers(SerialHandlers handlers) = 0;
@@ -44,13 +43,6 @@ class SerialControl {
   // cannot take the settings gives an error and PortOpen() stays false.
   virtual SerialError SetPortOpen(bool open) = 0;
   virtual bool PortOpen() const = 0;
-
-  // The reason of the OnComm being handled.
-  virtual int16_t CommEvent() const = 0;
-  // Received bytes waiting.
-  virtual int32_t InBufferCount() const = 0;
-  // All waiting bytes, raw, removed from the receive buffer.
-  virtual std::string Input() = 0;
 };
 
 }  // namespace tarvel

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace tarvel {
 
@@ -24,13 +25,15 @@ struct SocketHandlers {
   std::function<void(int32_t requestId)> ConnectionRequest;
   // A data socket: its outgoing connection (Connect()) is established.
   std::function<void()> Connect;
-  // A data socket: received bytes are waiting; GetData() hands them over.
-  std::function<void()> DataArrival;
+  // A data socket: bytes received, unchanged. The view is valid until the handler returns.
+  std::function<void(std::string_view bytes)> DataArrival;
   // A data socket: the peer closed the connection. The socket stays in the closing state until
   // the logic calls Close().
   std::function<void()> Close;
   // A data socket: a socket error (refused, reset, host not found, keepalive timeout ...).
   std::function<void(const std::string& description)> Error;
+  // A data socket: its unsent output, after growing above SendHighWater, fell to SendLowWater.
+  std::function<void()> SendQueueLow;
 };
 
 // One TCP endpoint, modelled on the usual socket control of the alarm equipment world:
@@ -48,6 +51,11 @@ class SocketControl {
   static constexpr int16_t Connected = 7;
   static constexpr int16_t Closing = 8;
   static constexpr int16_t Error = 9;
+
+  // Unsent output above which a sender should hold back, and the level at which SendQueueLow
+  // tells it to go on.
+  static constexpr int64_t SendHighWater = 1024 * 1024;
+  static constexpr int64_t SendLowWater = 256 * 1024;
 
   virtual ~SocketControl() = default;
 
@@ -83,9 +91,15 @@ class SocketControl {
   // No event of the old connection is delivered after Close() returns.
   virtual void Close() = 0;
   // Queues the bytes for sending, one byte per character, and returns at once.
-  virtual void SendData(const std::string& data) = 0;
-  // Hands over all bytes received so far, unchanged, and removes them.
-  virtual std::string GetData() = 0;
+  virtual void SendData(std::string_view data) = 0;
+  // Bytes given to SendData that the operating system has not taken yet.
+  virtual int64_t BytesToWrite() const = 0;
+  // The unsent output of the connection, from the start of the first line the operating system
+  // has not taken whole; removed. Read it before Close(), which forgets it.
+  virtual std::string TakeUnsent() = 0;
+  // While paused, a data socket reads nothing and raises no DataArrival: the peer is held back
+  // by TCP flow control. Kept across Close() and new connections.
+  virtual void SetReceivePaused(bool paused) = 0;
 };
 
 }  // namespace tarvel

@@ -20,6 +20,7 @@
 #include "fakes/FakeSerialControl.h"
 #include "fakes/FakeSocketControl.h"
 #include "fakes/FakeUpdateTimer.h"
+#include "platform/PortControls.h"
 #include "ui/InMemoryViews.h"
 
 namespace tarvel {
@@ -67,17 +68,12 @@ class GatewayFixture : public ::testing::Test {
     state.ProgramPath = folder_.string() + "/";
     log = std::make_unique<LogFile>(clock, state.ProgramPath);
     for (int port = 0; port < PortCount; ++port) {
-      listeners[port] = std::make_unique<FakeSocketControl>(&network);
-      dataSockets[port] = std::make_unique<FakeSocketControl>(&network);
-      serialPorts[port] = std::make_unique<FakeSerialControl>();
-      controls.WinsockConnect[port] = listeners[port].get();
-      controls.WinsockData[port] = dataSockets[port].get();
-      controls.MSComm[port] = serialPorts[port].get();
+      listeners[port] = &ports.WinsockConnect(port);
+      dataSockets[port] = &ports.WinsockData(port);
+      serialPorts[port] = &ports.MSComm(port);
     }
     ostrelListener.SetLocalPort(14000);
     ostrelListener.Listen();
-    controls.WinsockOstrelConnect = &ostrelListener;
-    controls.WinsockOstrelData = &ostrelData;
     gateway = std::make_unique<Gateway>(
         GatewayContext{state, clock, *log, trace, controls, connectionList, statusBar, timer});
     gateway->Attach();
@@ -99,7 +95,7 @@ class GatewayFixture : public ::testing::Test {
   void ConnectOstrel(const std::string& address = "10.0.0.9", int32_t port = 5000) {
     ostrelListener.RequestConnection(address, port);
   }
-  void Receive(int16_t port, const std::string& data) { gateway->ProcessReceivedData(port, data); }
+  void Receive(int16_t port, std::string_view data) { gateway->ProcessReceivedData(port, data); }
   static HostAllowList Hosts(const std::string& text) {
     std::string badEntry;
     return HostAllowList::Parse(text, badEntry).value();
@@ -134,12 +130,15 @@ class GatewayFixture : public ::testing::Test {
   FaultyConnectionList connectionList;
   InMemoryStatusBar statusBar;
   FakeUpdateTimer timer;
-  std::array<std::unique_ptr<FakeSocketControl>, PortCount> listeners;
-  std::array<std::unique_ptr<FakeSocketControl>, PortCount> dataSockets;
-  std::array<std::unique_ptr<FakeSerialControl>, PortCount> serialPorts;
-  FakeSocketControl ostrelListener{&network};
-  FakeSocketControl ostrelData{&network};
-  Controls controls;
+  PortControls<FakeSocketControl, FakeSerialControl> ports{
+      [this] { return std::make_unique<FakeSocketControl>(&network); },
+      [] { return std::make_unique<FakeSerialControl>(); }};
+  std::array<FakeSocketControl*, PortCount> listeners{};
+  std::array<FakeSocketControl*, PortCount> dataSockets{};
+  std::array<FakeSerialControl*, PortCount> serialPorts{};
+  FakeSocketControl& ostrelListener = ports.WinsockOstrelConnect();
+  FakeSocketControl& ostrelData = ports.WinsockOstrelData();
+  Controls controls = ports.Wired();  // tests may swap a control in
   std::unique_ptr<Gateway> gateway;
 
  private:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/SerialControl.h"
@@ -30,22 +31,14 @@ class FakeSerialControl : public SerialControl {
     return {};
   }
   bool PortOpen() const override { return open_; }
-  int16_t CommEvent() const override { return commEvent_; }
-  int32_t InBufferCount() const override { return static_cast<int32_t>(waiting_.size()); }
-  std::string Input() override { return std::exchange(waiting_, std::string()); }
 
   // Test controls.
   void FailSettings(const std::string& description) { settingsError_ = {380, description}; }
   void FailOpen(const std::string& description) { openError_ = {8002, description}; }
   const std::string& Settings() const { return settings_; }
   int32_t Handshaking() const { return handshaking_; }
-  void Receive(const std::string& bytes) {
-    waiting_ += bytes;
-    FireOnComm(ReceiveEvent);
-  }
-  void FireOnComm(int16_t event) {
-    commEvent_ = event;
-    if (handlers_.OnComm) handlers_.OnComm();
+  void Receive(std::string_view bytes) {
+    if (handlers_.OnComm) handlers_.OnComm(bytes);
   }
   void LoseDevice(const std::string& description) {
     open_ = false;
@@ -60,8 +53,6 @@ class FakeSerialControl : public SerialControl {
   bool open_ = false;
   SerialError settingsError_;
   SerialError openError_;
-  int16_t commEvent_ = 0;
-  std::string waiting_;
 };
 
 }  // namespace tarvel

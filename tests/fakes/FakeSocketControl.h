@@ -74,10 +74,13 @@ class FakeSocketControl : public SocketControl {
   void Close() override {
     ++closeCalls_;
     state_ = Closed;
-    received_.clear();
+    unsent_.clear();
+    backlog_ = 0;
   }
-  void SendData(const std::string& data) override { sent_ += data; }
-  std::string GetData() override { return std::exchange(received_, std::string()); }
+  void SendData(std::string_view data) override { sent_ += data; }
+  int64_t BytesToWrite() const override { return backlog_; }
+  std::string TakeUnsent() override { return std::exchange(unsent_, std::string()); }
+  void SetReceivePaused(bool paused) override { paused_ = paused; }
 
   // Test controls.
   void FailListen(int number, const std::string& description) {
@@ -94,10 +97,17 @@ class FakeSocketControl : public SocketControl {
     if (handlers_.ConnectionRequest) handlers_.ConnectionRequest(id);
     network_->DropPending();
   }
-  void Receive(const std::string& data) {
-    received_ += data;
-    if (handlers_.DataArrival) handlers_.DataArrival();
+  void Receive(std::string_view data) {
+    if (handlers_.DataArrival) handlers_.DataArrival(data);
   }
+  // The peer stops taking: the next SendData leaves `bytes` unsent.
+  void SetBacklog(int64_t bytes) { backlog_ = bytes; }
+  void LeaveUnsent(const std::string& text) { unsent_ = text; }
+  void FireSendQueueLow() {
+    backlog_ = 0;
+    if (handlers_.SendQueueLow) handlers_.SendQueueLow();
+  }
+  bool Paused() const { return paused_; }
   void FireConnect() {
     state_ = Connected;
     if (handlers_.Connect) handlers_.Connect();
@@ -126,8 +136,10 @@ class FakeSocketControl : public SocketControl {
   int32_t remotePort_ = 0;
   std::string remoteHostIP_;
   SocketError listenError_;
-  std::string received_;
   std::string sent_;
+  std::string unsent_;
+  int64_t backlog_ = 0;
+  bool paused_ = false;
   int connectCalls_ = 0;
   int closeCalls_ = 0;
   int acceptCalls_ = 0;

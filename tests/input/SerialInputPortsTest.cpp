@@ -32,7 +32,7 @@ TEST_F(SerialPortTest, OpeningFromTheComSetting) {
     EXPECT_EQ(serial.CommPort(), row.commPort);
     EXPECT_EQ(serial.Settings(), row.settings);
     EXPECT_EQ(serial.Handshaking(), row.handshaking);
-    controls.MSComm[1] = serialPorts[1].get();
+    controls.MSComm[1] = serialPorts[1];
   }
 }
 
@@ -57,17 +57,6 @@ TEST_F(SerialPortTest, ReceivedBytesReachTheParserUnchanged) {
   ASSERT_EQ(debugList.ListCount(), 1);
   EXPECT_TRUE(debugList.Item(0).ends_with(" Rx <- 1: <0><13>\x7F<128><255>")) << debugList.Item(0);
   EXPECT_EQ(state.Ports[1].RxByteCount, 5);
-}
-
-TEST_F(SerialPortTest, OtherEventsAndEmptyReceptionsAreIgnored) {
-  UsePort(1, PortKind::Serial, "Serial");
-  menus.SetDebugChecked(true);
-  serialPorts[1]->FireOnComm(1);                            // transmit
-  serialPorts[1]->FireOnComm(1001);                         // break
-  serialPorts[1]->FireOnComm(SerialControl::ReceiveEvent);  // nothing waiting
-  EXPECT_EQ(debugList.ListCount(), 0);
-  EXPECT_EQ(state.Ports[1].RxByteCount, 0);
-  EXPECT_TRUE(LogMessages().empty());
 }
 
 TEST_F(SerialPortTest, LostDeviceIsLoggedOnce) {

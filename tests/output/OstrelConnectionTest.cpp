@@ -101,7 +101,40 @@ TEST_F(OstrelTest, CountersAndStatusText) {
   EXPECT_EQ(state.OstrelTxBytes, 0);
   ostrelData.Receive("ack\r\n");
   EXPECT_EQ(state.OstrelRxBytes, 5);
+  timer.Ticks(1);  // the text is formatted once per tick
   EXPECT_EQ(statusBar.PanelText(StatusBarView::CounterPanel), "Ostrel TxBytes:0, RxBytes:5");
+}
+
+// A backlog above the high-water mark pauses every TCP input port until the queue runs low; a
+// connection that ends with lines unsent puts them in front of the lines kept since.
+TEST_F(OstrelTest, BacklogPausesInputAndUnsentLinesGoBackInFront) {
+  ConnectOstrel();
+  ostrelData.SetBacklog(SocketControl::SendHighWater + 1);
+  timer.Ticks(10);
+  for (FakeSocketControl* data : dataSockets) EXPECT_TRUE(data->Paused());
+  ostrelData.FireSendQueueLow();
+  for (FakeSocketControl* data : dataSockets) EXPECT_FALSE(data->Paused());
+  struct Row {
+    bool keep;
+    const char* kept;
+    const char* log;
+  };
+  for (const Row& row :
+       {Row{true, "1|a\n1|b\nlater\n", "2 lines not sent, kept for the next alarm server"},
+        Row{false, "later\n", "2 lines not sent, dropped"}}) {
+    SCOPED_TRACE(row.log);
+    state.General.BufferIfOstrelNotConnected = row.keep;
+    ConnectOstrel();
+    ostrelData.SetBacklog(SocketControl::SendHighWater + 1);
+    timer.Ticks(10);
+    state.PendingOstrelText = "later\n";
+    ostrelData.LeaveUnsent("1|a\n1|b\n");
+    ostrelData.FireError("Peer took nothing for 60 s");
+    EXPECT_EQ(state.PendingOstrelText, row.kept);
+    EXPECT_FALSE(dataSockets[3]->Paused());
+    EXPECT_EQ(LogMessages().at(LogMessages().size() - 2),
+              std::string("Ostrel connection: ") + row.log);
+  }
 }
 
 TEST_F(OstrelTest, OnlyTextThatGoesOutIsCountedAndTraced) {

@@ -50,10 +50,7 @@ struct Probe {
           return terminal.Path();
         }) {
     SerialHandlers handlers;
-    handlers.OnComm = [this] {
-      if (Port.CommEvent() != SerialControl::ReceiveEvent || Port.InBufferCount() == 0) return;
-      Received += Port.Input();
-    };
+    handlers.OnComm = [this](std::string_view bytes) { Received += bytes; };
     handlers.DeviceLost = [this](const std::string& description) {
       ++losses;
       lossDescription = description;

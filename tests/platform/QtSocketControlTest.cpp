@@ -51,18 +51,20 @@ auto Guarded(Handler handler) {
 
 // A socket and what its handlers saw; the On* hooks add a test's own reaction.
 struct Probe {
-  explicit Probe(int64_t sendQueueLimit = QtSocketControl::DefaultSendQueueLimit)
-      : Socket(sendQueueLimit) {
+  explicit Probe(int64_t sendQueueLimit = QtSocketControl::DefaultSendQueueLimit,
+                 int stallMs = QtSocketControl::DefaultStallMs)
+      : Socket(sendQueueLimit, stallMs) {
     SocketHandlers handlers;
     handlers.ConnectionRequest = Guarded([this](int32_t id) {
       ++Requests;
       OnRequest(id);
     });
     handlers.Connect = Guarded([this] { ++Connects; });
-    handlers.DataArrival = Guarded([this] {
-      Received += Socket.GetData();
+    handlers.DataArrival = Guarded([this](std::string_view bytes) {
+      Received += bytes;
       OnData();
     });
+    handlers.SendQueueLow = Guarded([this] { ++QueueLows; });
     handlers.Close = Guarded([this] {
       ++Closes;
       OnClose();
@@ -72,7 +74,7 @@ struct Probe {
   }
 
   QtSocketControl Socket;
-  int Requests = 0, Connects = 0, Closes = 0;
+  int Requests = 0, Connects = 0, Closes = 0, QueueLows = 0;
   std::vector<std::string> Errors;
   std::string Received;
   std::function<void(int32_t)> OnRequest = [](int32_t) {};
@@ -246,7 +248,6 @@ TEST_F(QtSocketControlTest, NothingOfAClosedConnectionArrivesAfterClose) {
   RunEventsFor(150);
   EXPECT_EQ(data.Closes, 0);
   EXPECT_TRUE(data.Errors.empty());
-  EXPECT_EQ(data.Socket.GetData(), "");
   EXPECT_EQ(data.Socket.State(), SocketControl::Closed);
 }
 
@@ -324,6 +325,41 @@ TEST_F(QtSocketControlTest, PeerThatStopsReadingIsDroppedAtTheSendQueueLimit) {
   RunEventsFor(20);
   EXPECT_EQ(stalled.Errors.size(), 1u);
   EXPECT_EQ(stalled.Closes, 0);
+}
+
+// A peer that takes nothing while output waits is dropped after the stall time, and the unsent
+// output comes back from the start of the first line not sent whole.
+TEST_F(QtSocketControlTest, StalledPeerIsDroppedAndHandsBackItsLines) {
+  Probe stalled(QtSocketControl::DefaultSendQueueLimit, 1000);
+  ListenAndAcceptOn(stalled);
+  auto peer = ConnectPeer();
+  peer->setReadBufferSize(1);  // reads one byte and then nothing
+  ASSERT_TRUE(WaitUntil([&] { return stalled.Socket.State() == SocketControl::Connected; }));
+  std::string lines;
+  for (int n = 0; n < 1000000; ++n) lines += "event " + std::to_string(n) + "\n";
+  stalled.Socket.SendData(lines);  // more than the peer's and the kernel's buffers take
+  ASSERT_TRUE(WaitUntil([&] { return !stalled.Errors.empty(); }, 20000));
+  EXPECT_EQ(stalled.Errors[0].rfind("Peer took nothing for 1 s (", 0), 0u) << stalled.Errors[0];
+  const std::string unsent = stalled.Socket.TakeUnsent();
+  ASSERT_FALSE(unsent.empty());
+  EXPECT_TRUE(lines.ends_with(unsent));
+  EXPECT_EQ(lines[lines.size() - unsent.size() - 1], '\n') << "whole lines";
+}
+
+// A paused socket reads nothing, so the kernel holds the peer back; resumed, everything arrives
+// in order.
+TEST_F(QtSocketControlTest, ResumedInputDeliversEverythingInOrder) {
+  auto peer = ConnectedPeer();
+  data.Socket.SetReceivePaused(true);
+  std::string sent;
+  for (int n = 0; sent.size() < (4u << 20); ++n) sent += "line " + std::to_string(n) + "\n";
+  peer->write(Bytes(sent));
+  RunEventsFor(300);
+  EXPECT_EQ(data.Received, "");
+  EXPECT_GT(peer->bytesToWrite(), 0) << "the peer was held back";
+  data.Socket.SetReceivePaused(false);
+  ASSERT_TRUE(WaitUntil([&] { return data.Received.size() == sent.size(); }, 20000));
+  EXPECT_EQ(data.Received, sent);
 }
 
 // Thousands of lines handed over within one pass of the event loop (one reception's events)

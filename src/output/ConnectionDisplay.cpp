@@ -1,4 +1,4 @@
-#include "app/ConnectionDisplay.h"
+#include "output/ConnectionDisplay.h"
 
 #include <string>
 
