@@ -1,9 +1,9 @@
 #include "app/Gateway.h"
 
-#include "output/ConnectionDisplay.h"
 #include "input/ReceivedDataProcessor.h"
 #include "input/SerialInputPorts.h"
 #include "input/TcpInputPorts.h"
+#include "output/ConnectionDisplay.h"
 #include "output/EventReporter.h"
 #include "output/OstrelConnection.h"
 #include "output/SupervisionTimer.h"

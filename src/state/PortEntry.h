@@ -32,8 +32,7 @@ struct PortEntry {
   int ConnectionListItem = NoRow;
 
   // Run-time fields.
-  std::string ReceiveBuffer;  // received text not yet ended by a line feed
-  int32_t RxByteCount = 0;    // see AddToByteCounter
+  int32_t RxByteCount = 0;  // see AddToByteCounter
   int32_t SilenceSeconds = 0;
   int32_t ReminderSeconds = 0;
 };

@@ -202,23 +202,6 @@ TEST_F(QtSocketControlTest, AcceptedConnectionCarriesEveryByteValueBothWays) {
   EXPECT_EQ(peer->readAll(), Bytes(all));
 }
 
-TEST_F(QtSocketControlTest, SecondRequestWhileConnectedIsNotServedAndFirstKeepsFlowing) {
-  auto first = ConnectedPeer();
-  auto second = ConnectPeer();
-  ASSERT_TRUE(WaitUntil([&] { return accepts.size() == 2; }));
-  EXPECT_TRUE(accepts[1].Failed());
-  EXPECT_GT(accepts[1].Number, 0);
-  EXPECT_TRUE(WaitUntil([&] { return second->state() == QAbstractSocket::UnconnectedState; }));
-
-  first->write("still here");
-  EXPECT_TRUE(WaitUntil([&] { return data.Received == "still here"; }));
-  EXPECT_EQ(data.Socket.State(), SocketControl::Connected);
-  EXPECT_EQ(data.Socket.RemotePort(), first->localPort());
-
-  QtSocketControl stranger;
-  EXPECT_TRUE(stranger.Accept(987654).Failed()) << "an unknown request id";
-}
-
 TEST_F(QtSocketControlTest, PeerCloseIsReportedOnceAndCloseInsideTheHandlerDoesNotReenter) {
   auto peer = ConnectedPeer();
   int16_t stateInHandler = -1;

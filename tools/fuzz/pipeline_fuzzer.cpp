@@ -237,10 +237,6 @@ class Pipeline {
     eventsSent_ += CheckAlarmServerText(sent);
     Require(eventsSent_ <= lineFeedsReceived_, "no more events sent than lines received");
     Require(eventsSent_ >= eventsExpected_, "every single-line event reaches the alarm server");
-    for (const PortEntry& entry : state_.Ports) {
-      Require(entry.ReceiveBuffer.size() <= ReceivedDataProcessor::MaxLineLength,
-              "unfinished text stays within the longest line");
-    }
     const std::string& kept = state_.PendingOstrelText;
     if (kept.empty()) return;
     Require(state_.General.BufferIfOstrelNotConnected, "lines are kept only when asked to");
