@@ -363,16 +363,19 @@ int64_t QtSocketControl::BytesToWrite() const {
   return static_cast<int64_t>(outgoing_.size() - written);
 }
 
-// Hands Qt a block whenever its buffer runs low; each flush gives the kernel what it takes now
-// (never blocking), so a burst handed over within one pass goes out as fast as the peer reads.
+// Keeps Qt's buffer filled up to a block. Qt writes it at the next pass of the event loop, so the
+// lines of one pass go out in one write; a full block is flushed at once (flush never blocks),
+// so a burst handed over within one pass goes out as fast as the peer reads.
 void QtSocketControl::Pump() {
   if (pumping_ || socket_ == nullptr) return;
   pumping_ = true;
-  while (handed_ < outgoing_.size() &&
-         static_cast<size_t>(socket_->bytesToWrite()) < HandOverBytes) {
-    const size_t count = std::min(HandOverBytes, outgoing_.size() - handed_);
+  while (handed_ < outgoing_.size()) {
+    const auto inQt = static_cast<size_t>(socket_->bytesToWrite());
+    if (inQt >= HandOverBytes) break;
+    const size_t count = std::min(HandOverBytes - inQt, outgoing_.size() - handed_);
     socket_->write(outgoing_.data() + handed_, static_cast<qint64>(count));
     handed_ += count;
+    if (static_cast<size_t>(socket_->bytesToWrite()) < HandOverBytes) break;
     socket_->flush();
     if (socket_ == nullptr) break;
   }
