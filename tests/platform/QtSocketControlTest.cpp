@@ -335,7 +335,7 @@ TEST_F(QtSocketControlTest, ResumedInputDeliversEverythingInOrder) {
   auto peer = ConnectedPeer();
   data.Socket.SetReceivePaused(true);
   std::string sent;
-  for (int n = 0; sent.size() < (4u << 20); ++n) sent += "line " + std::to_string(n) + "\n";
+  for (int n = 0; sent.size() < (24u << 20); ++n) sent += "line " + std::to_string(n) + "\n";
   peer->write(Bytes(sent));
   RunEventsFor(300);
   EXPECT_EQ(data.Received, "");
