@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <string>
 
-#include "input/CharsetConversion.h"
-#include "input/DateTime.h"
-#include "input/TextFields.h"
 #include "platform/Clock.h"
+#include "text/CharsetConversion.h"
+#include "text/DateTime.h"
+#include "text/TextFields.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "config/NumericValue.h"
-#include "input/TextFields.h"
+#include "text/TextFields.h"
 
 namespace tarvel {
 namespace {

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "fakes/FakeClock.h"
-#include "input/CharsetConversion.h"
-#include "input/DateTime.h"
-#include "input/TextFields.h"
+#include "text/CharsetConversion.h"
+#include "text/DateTime.h"
+#include "text/TextFields.h"
 
 namespace tarvel {
 namespace {

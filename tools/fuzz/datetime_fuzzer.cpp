@@ -8,8 +8,8 @@
 
 #include "FuzzCheck.h"
 #include "fakes/FakeClock.h"
-#include "input/DateTime.h"
-#include "input/TextFields.h"
+#include "text/DateTime.h"
+#include "text/TextFields.h"
 
 namespace tarvel {
 namespace {

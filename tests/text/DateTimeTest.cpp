@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fakes/FakeClock.h"
-#include "input/DateTime.h"
+#include "text/DateTime.h"
 
 namespace tarvel {
 namespace {

@@ -1,4 +1,4 @@
-#include "input/DateTime.h"
+#include "text/DateTime.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "config/NumericValue.h"
-#include "input/TextFields.h"
+#include "text/TextFields.h"
 
 namespace tarvel {
 

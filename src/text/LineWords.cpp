@@ -1,4 +1,4 @@
-#include "input/LineWords.h"
+#include "text/LineWords.h"
 
 namespace tarvel {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "input/TextFields.h"
+#include "text/TextFields.h"
 
 namespace tarvel {
 namespace {

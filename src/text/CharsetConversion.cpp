@@ -1,4 +1,4 @@
-#include "input/CharsetConversion.h"
+#include "text/CharsetConversion.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "input/TextFields.h"
+#include "text/TextFields.h"
 
 #include <algorithm>
 
