@@ -57,6 +57,15 @@ CivilDate CivilFromDays(int64_t days) {
   return {yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month, day};
 }
 
+bool IsLeapYear(int64_t year) {
+  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+int64_t DaysInMonth(int64_t year, int64_t month) {
+  constexpr int64_t Days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : Days[month - 1];
+}
+
 // The characters from 1-based position `pos` on, at most `count` of them; empty past the end.
 std::string_view Mid(std::string_view text, std::size_t pos,
                      std::size_t count = std::string_view::npos) {
@@ -193,6 +202,15 @@ DateTime DateTime::FromLocalTime(const LocalTime& time) {
 DateTime DateTime::PlusSeconds(int64_t seconds) const {
   seconds = std::clamp(seconds, -kMaxShiftSeconds, kMaxShiftSeconds);
   const int64_t total = int64_t{Hour} * 3600 + int64_t{Minute} * 60 + Second + seconds;
+  if (total >= 0 && total < kSecondsPerDay) {
+    // The same day, as for a time of day added to a date: no calendar arithmetic.
+    return {Year,
+            Month,
+            Day,
+            static_cast<int>(total / 3600),
+            static_cast<int>(total / 60 % 60),
+            static_cast<int>(total % 60)};
+  }
   const int64_t days = DaysFromCivil({Year, Month, Day}) + FloorDiv(total, kSecondsPerDay);
   const int64_t timeOfDay = FloorMod(total, kSecondsPerDay);
   const CivilDate date = CivilFromDays(days);
@@ -221,6 +239,12 @@ bool MakeDate(int64_t year, int64_t month, int64_t day, DateTime& result) {
     year += 2000;
   } else if (year >= 30 && year <= 99) {
     year += 1900;
+  }
+  if (month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month)) {
+    // A date as written needs no carrying.
+    if (year < kFirstYear || year > kLastYear) return false;
+    result = DateTime{static_cast<int>(year), static_cast<int>(month), static_cast<int>(day)};
+    return true;
   }
   const int64_t monthCount = year * 12 + (month - 1);
   const CivilDate firstOfMonth{FloorDiv(monthCount, 12), FloorMod(monthCount, 12) + 1, 1};
