@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "text/TextFields.h"
+
 namespace tarvel {
 namespace {
 
@@ -270,15 +272,7 @@ bool FlagValue(std::string_view text) {
 }
 
 std::string KeywordValue(std::string_view text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(' ');
-  std::string keyword(text.substr(first, last - first + 1));
-  // The keywords are ASCII words, so ASCII upper case is all a comparison needs.
-  for (char& c : keyword) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return keyword;
+  return UpperCase(TrimBlanks(text));
 }
 
 }  // namespace tarvel
