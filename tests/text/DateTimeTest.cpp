@@ -32,7 +32,8 @@ TEST(MakeDate, FormsOnlyYears100To9999AfterTheCarries) {
       {2016, 2, 29, "2016-02-29"},   {2017, 2, 29, "2017-03-01"}, {2017, -11, 1, "2016-01-01"},
       {2017, 1, -366, "2015-12-31"}, {100, 1, 1, "0100-01-01"},   {9999, 12, 31, "9999-12-31"},
       {9999, 12, 32, nullptr},       {100, 1, 0, nullptr},        {-1, 1, 1, nullptr},
-      {Max, 1, 1, nullptr},          {2017, -Max, 1, nullptr}};
+      {Max, 1, 1, nullptr},          {2017, -Max, 1, nullptr},    {1900, 2, 29, "1900-03-01"},
+      {2000, 2, 29, "2000-02-29"},   {2017, 4, 31, "2017-05-01"}};
   for (const Row& row : rows) {
     const DateTime untouched{1, 2, 3, 4, 5, 6};
     DateTime date = untouched;
@@ -50,6 +51,7 @@ TEST(PlusSeconds, MovesAcrossDaysMonthsAndYears) {
     const char* expected;
   } rows[] = {{{2016, 2, 28, 23, 59, 59}, 1, "2016-02-29 00:00:00"},
               {{2017, 1, 1, 0, 0, 0}, -1, "2016-12-31 23:59:59"},
+              {{2017, 1, 1, 0, 0, 0}, 86399, "2017-01-01 23:59:59"},
               {{2017, 12, 31, 0, 0, 0}, 2 * 86400 + 3661, "2018-01-02 01:01:01"}};
   for (const Row& row : rows) {
     EXPECT_EQ(Format(row.start.PlusSeconds(row.seconds)), row.expected) << Format(row.start);
