@@ -33,7 +33,7 @@ TEST(MakeDate, FormsOnlyYears100To9999AfterTheCarries) {
       {2017, 1, -366, "2015-12-31"}, {100, 1, 1, "0100-01-01"},   {9999, 12, 31, "9999-12-31"},
       {9999, 12, 32, nullptr},       {100, 1, 0, nullptr},        {-1, 1, 1, nullptr},
       {Max, 1, 1, nullptr},          {2017, -Max, 1, nullptr},    {1900, 2, 29, "1900-03-01"},
-      {2000, 2, 29, "2000-02-29"},   {2017, 4, 31, "2017-05-01"}};
+      {2000, 2, 29, "2000-02-29"},   {2017, 4, 31, "2017-05-01"}, {2000, 3, 0, "2000-02-29"}};
   for (const Row& row : rows) {
     const DateTime untouched{1, 2, 3, 4, 5, 6};
     DateTime date = untouched;
