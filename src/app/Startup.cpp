@@ -5,7 +5,7 @@
 
 #include "app/Version.h"
 #include "config/NumericValue.h"
-#include "input/TextFields.h"
+#include "text/TextFields.h"
 
 namespace tarvel {
 

@@ -6,26 +6,20 @@
 
 #include <cerrno>
 
+#include "text/TextFields.h"
+
 namespace tarvel {
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
+constexpr std::string_view BlanksAndTabs = " \t";
 
 std::string_view TrimBlanksAndTabs(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
+  return TrimBlanks(text, BlanksAndTabs);
 }
 
-// Names are compared in ASCII upper case; the names this program asks for are all ASCII.
+// Names are compared upper-cased.
 std::string NameKey(std::string_view name) {
-  std::string upper(TrimBlanksAndTabs(name));
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
+  return UpperCase(TrimBlanksAndTabs(name));
 }
 
 std::string ValueText(std::string_view raw) {

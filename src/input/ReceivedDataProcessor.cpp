@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <exception>
 
-#include "input/CharsetConversion.h"
-#include "input/DateTime.h"
-#include "input/LineWords.h"
-#include "input/TextFields.h"
-#include "output/DecimalText.h"
 #include "state/ByteCounter.h"
+#include "text/CharsetConversion.h"
+#include "text/DateTime.h"
+#include "text/DecimalText.h"
+#include "text/LineWords.h"
+#include "text/TextFields.h"
 
 namespace tarvel {
 namespace {

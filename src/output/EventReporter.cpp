@@ -2,10 +2,10 @@
 
 #include <optional>
 
-#include "input/DateTime.h"
-#include "input/LineWords.h"
-#include "input/TextFields.h"
-#include "output/DecimalText.h"
+#include "text/DateTime.h"
+#include "text/DecimalText.h"
+#include "text/LineWords.h"
+#include "text/TextFields.h"
 
 namespace tarvel {
 

@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "output/DecimalText.h"
 #include "state/ByteCounter.h"
+#include "text/DecimalText.h"
 
 namespace tarvel {
 
