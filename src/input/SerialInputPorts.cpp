@@ -30,24 +30,30 @@ void SerialInputPorts::Attach() {
   }
 }
 
-bool SerialInputPorts::OpenSerialPort(int16_t port) {
+bool SerialInputPorts::OpenSerialPort(int16_t port, std::string* reason) {
   if (port < 0 || port >= PortCount) return false;
   SerialControl* serial = controls_.MSComm[port];
   if (serial == nullptr) return false;
   const std::string_view setting = state_.Ports[port].ComSetting;
   auto field = [&](int index) { return GetFieldView(setting, index, ","); };
   bool failed = false;
+  // Keeps the first step's reason for the caller's report.
+  auto fails = [&](const SerialError& error, std::string_view what) {
+    if (error.Failed() && reason != nullptr && reason->empty())
+      *reason = std::string(what) + ": " + error.Description;
+    return error.Failed();
+  };
   try {
     const std::string_view portName = field(0);
     const std::optional<int16_t> commPort =
         IntegerValue(portName.size() > PortNameLength ? portName.substr(PortNameLength) : "");
-    failed |= !commPort || serial->SetCommPort(*commPort).Failed();
+    failed |= !commPort || fails(serial->SetCommPort(*commPort), portName);
     std::string settings(field(1));
     for (int index = 2; index <= 4; ++index) settings.append(1, ',').append(field(index));
-    failed |= serial->SetSettings(settings).Failed();
+    failed |= fails(serial->SetSettings(settings), settings);
     const std::optional<int32_t> handshaking = LongValue(field(5));
-    failed |= !handshaking || serial->SetHandshaking(*handshaking).Failed();
-    failed |= serial->SetPortOpen(true).Failed();
+    failed |= !handshaking || fails(serial->SetHandshaking(*handshaking), field(5));
+    failed |= fails(serial->SetPortOpen(true), portName);
     return !failed && serial->PortOpen();
   } catch (const std::exception&) {
     return false;
