@@ -195,9 +195,10 @@ void ReceivedDataProcessor::ParseSingleLine(std::string_view line) {
 void ReceivedDataProcessor::LineCompleted(int16_t port) {
   PortEntry& entry = state_.Ports[port];
   if (entry.PollFailTimeout > 0 && entry.SilenceSeconds >= entry.PollFailTimeout) {
-    reporter_.SendEventLine(0, "", "", entry.Description,
-                            "TARVEL80 Connection '" + entry.Description + "' (" +
-                                std::to_string(port) + ") has been restored");
+    const std::string text = "TARVEL80 Connection '" + entry.Description + "' (" +
+                             std::to_string(port) + ") has been restored";
+    log_.WriteLog(text);
+    reporter_.SendEventLine(0, "", "", entry.Description, text);
   }
   entry.SilenceSeconds = 0;
   entry.ReminderSeconds = 0;

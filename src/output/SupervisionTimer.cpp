@@ -7,8 +7,13 @@ namespace tarvel {
 
 SupervisionTimer::SupervisionTimer(ProgramState& state, const Controls& controls,
                                    UpdateTimer& timer, EventReporter& reporter,
-                                   OstrelConnection& ostrel)
-    : state_(state), controls_(controls), timer_(timer), reporter_(reporter), ostrel_(ostrel) {}
+                                   OstrelConnection& ostrel, LogFile* log)
+    : state_(state),
+      controls_(controls),
+      timer_(timer),
+      reporter_(reporter),
+      ostrel_(ostrel),
+      log_(log) {}
 
 void SupervisionTimer::Attach() {
   timer_.SetHandler([this] { TimerUpdateTimer(); });
@@ -63,14 +68,16 @@ void SupervisionTimer::SuperviseSilence(int16_t port) {
   if (entry.SilenceSeconds >= entry.PollFailTimeout) {
     if (entry.PollFailRemindTime <= 0) return;
     if (++entry.ReminderSeconds < entry.PollFailRemindTime) return;
-    reporter_.SendEventLine(1, "", "", entry.Description,
-                            name + " is still bad (cyclic " +
-                                std::to_string(entry.PollFailRemindTime) + " s reminder)");
+    const std::string text =
+        name + " is still bad (cyclic " + std::to_string(entry.PollFailRemindTime) + " s reminder)";
+    if (log_ != nullptr) log_->WriteLog(text);
+    reporter_.SendEventLine(1, "", "", entry.Description, text);
     entry.ReminderSeconds = 0;
   } else if (++entry.SilenceSeconds >= entry.PollFailTimeout) {
-    reporter_.SendEventLine(
-        1, "", "", entry.Description,
-        name + " have failed (no events within " + std::to_string(entry.PollFailTimeout) + " s)");
+    const std::string text =
+        name + " have failed (no events within " + std::to_string(entry.PollFailTimeout) + " s)";
+    if (log_ != nullptr) log_->WriteLog(text);
+    reporter_.SendEventLine(1, "", "", entry.Description, text);
   }
 }
 

@@ -16,6 +16,7 @@ struct GeneralSettings {
   bool BufferIfOstrelNotConnected = true;
   HostAllowList OstrelAllowedHosts;  // who may connect as the alarm server; empty: any host
   std::string OstrelBindAddress;     // local address of the alarm-server listener; empty: all
+  int32_t LogRetentionDays = 0;      // daily log files older than this many days go; 0: keep all
 };
 
 }  // namespace tarvel

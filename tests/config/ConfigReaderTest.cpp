@@ -135,8 +135,8 @@ TEST(ConfigReader, MalformedAddressIsAnErrorNamingKeyAndEntry) {
        "Configuration error: [General] OstrelBindAddress: not an IPv4 or IPv6 address "
        "\"localhost\""},
       // The earlier key's error wins.
-      {"[General]\nOstrelPort=1e12\nOstrelAllowedHosts=x\n", "General",
-       "Configuration value out of range: [General] OstrelPort=1e12"},
+      {"[General]\nWatchDogInterval=1e12\nOstrelAllowedHosts=x\n", "General",
+       "Configuration value out of range: [General] WatchDogInterval=1e12"},
       {"[TARVEL80_Port_1]\nAllowedHosts=10.0.0.1,\n", "TARVEL80_Port_1",
        "Configuration error: [TARVEL80_Port_1] AllowedHosts: not an IPv4 or IPv6 address or CIDR "
        "range \"\""},

@@ -39,7 +39,10 @@ TEST(Service, InstallAndUninstallRegisterTheServiceAndStoreTheFlag) {
   const auto status = again.WaitForExit();
   ASSERT_TRUE(status.has_value());
   EXPECT_NE(*status, 0);
-  EXPECT_EQ(again.StandardError(), "TARVEL80 Import for Ostrel failed to uninstall as service\n");
+  EXPECT_EQ(again.StandardError(),
+            "TARVEL80 Import for Ostrel failed to uninstall as service: no "
+            "unit file " +
+                unitPath + ": No such file or directory\n");
   EXPECT_NE(ReadWholeFile(settingsPath).find("RunAsService=0"), std::string::npos);
 }
 
@@ -51,7 +54,11 @@ TEST(Service, InstallIntoAFolderThatCannotBeWrittenFails) {
   const auto status = install.WaitForExit();
   ASSERT_TRUE(status.has_value());
   EXPECT_NE(*status, 0);
-  EXPECT_EQ(install.StandardError(), "TARVEL80 Import for Ostrel failed to install as service\n");
+  EXPECT_EQ(install.StandardError(),
+            "TARVEL80 Import for Ostrel failed to install as service: cannot write " +
+                folder.Path() +
+                "no/such/folder/TARVEL80ImportForOstrel.service: No such file or "
+                "directory\n");
   EXPECT_FALSE(std::filesystem::exists(folder.Path() + "TARVEL80Import.service.ini"));
 }
 

@@ -17,8 +17,15 @@ TEST(Startup, WithoutIniFileListensOn14000) {
   if (!PortIsFree(14000)) GTEST_SKIP() << "port 14000 is taken on this machine";
   ProgramFolder folder;
   GatewayProcess gateway(folder, Headless(folder));
-  ASSERT_TRUE(folder.WaitForMessage(StartLine)) << gateway.StandardError();
-  EXPECT_EQ(folder.Messages(), (std::vector<std::string>{Separator, StartLine}));
+  ASSERT_TRUE(folder.WaitForMessage("Running: ")) << gateway.StandardError();
+  // The missing file is a warning; the last line tells where everything is.
+  const std::string warning = "Configuration warning: " + folder.Path() +
+                              "TARVEL80Import.ini: no such file; every setting takes its default";
+  const std::string running =
+      "Running: alarm server listener on *:14000; input ports: 0 TCPS, 0 TCPC, 0 COM; log: " +
+      folder.Path() + "LogFiles/; stop: Ctrl+C, SIGTERM or File > Exit";
+  EXPECT_EQ(folder.Messages(), (std::vector<std::string>{Separator, StartLine, warning, running}));
+  EXPECT_EQ(gateway.StandardError(), warning + "\n" + running + "\n");
   Client alarmServer(14000);
   EXPECT_TRUE(alarmServer.Connected());
   EXPECT_TRUE(folder.WaitForMessage("Accepted Ostrel connection from 127.0.0.1:"));
@@ -29,9 +36,9 @@ TEST(Startup, WritesTheStartLinesAndListensOnTheConfiguredPort) {
   const int ostrelPort = FreePort();
   folder.Write("TARVEL80Import.ini", "[General]\nOstrelPort=" + std::to_string(ostrelPort) + "\n");
   GatewayProcess gateway(folder, Headless(folder));
-  ASSERT_TRUE(folder.WaitForMessage(StartLine)) << gateway.StandardError();
+  ASSERT_TRUE(folder.WaitForMessage("Running: ")) << gateway.StandardError();
   const auto lines = folder.LogLines();
-  ASSERT_EQ(lines.size(), 2u);
+  ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], Separator);  // no time stamp
   EXPECT_EQ(lines[1].size(), 18 + StartLine.size());
   Client alarmServer(ostrelPort);
@@ -60,17 +67,26 @@ TEST(Startup, WrongPort3EndsTheProcessAfterPorts0To2) {
   for (int n = 0; n < 3; ++n)
     expected.push_back("Set (" + std::to_string(n) + ") in listen mode for IP port " +
                        std::to_string(ports[n]));
-  expected.push_back("Bad server/client configuration for port 3");
+  const std::string reason =
+      ": [TARVEL80_Port_3] ListenPort=1: must be 0 or missing for a TCPC port";
+  expected.push_back("Bad server/client configuration for port 3" + reason);
   EXPECT_EQ(folder.Messages(), expected);
-  EXPECT_EQ(gateway.StandardError(), "Bad configuration for port 3\n");
+  EXPECT_EQ(gateway.StandardError(), "Bad configuration for port 3" + reason + "\n");
 }
 
 TEST(Startup, ListenPortInUseEndsTheProcess) {
   ProgramFolder folder;
-  const int ostrelPort = FreePort();
-  folder.Write("TARVEL80Import.ini", "[General]\nOstrelPort=" + std::to_string(ostrelPort) +
+  const int listenPort = FreePort();
+  // Another program holds the port.
+  const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(listenPort));
+  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(holder, 1), 0);
+  folder.Write("TARVEL80Import.ini", "[General]\nOstrelPort=" + std::to_string(FreePort()) +
                                          "\n[TARVEL80_Port_0]\nPortType=TCPS\nListenPort=" +
-                                         std::to_string(ostrelPort) + "\n");
+                                         std::to_string(listenPort) + "\n");
   GatewayProcess gateway(folder, Headless(folder));
   const auto status = gateway.WaitForExit();
   ASSERT_TRUE(status.has_value());
@@ -78,7 +94,10 @@ TEST(Startup, ListenPortInUseEndsTheProcess) {
   const auto messages = folder.Messages();
   ASSERT_EQ(messages.size(), 3u);
   EXPECT_EQ(messages[2].rfind("Could not set socket in listen mode: ", 0), 0u) << messages[2];
-  EXPECT_NE(messages[2].find(" for port 0"), std::string::npos) << messages[2];
+  EXPECT_NE(messages[2].find(" for port 0 (IP port " + std::to_string(listenPort) + ")"),
+            std::string::npos)
+      << messages[2];
+  close(holder);
 }
 
 TEST(Startup, ConfigurationValueOutOfRangeEndsTheProcess) {
