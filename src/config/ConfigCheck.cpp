@@ -5,7 +5,7 @@
 
 #include "config/ConfigReader.h"
 #include "config/NumericValue.h"
-#include "input/TextFields.h"
+#include "text/TextFields.h"
 #include "state/ProgramState.h"
 
 namespace tarvel {
