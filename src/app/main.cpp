@@ -22,6 +22,7 @@
 #include "app/Version.h"
 #include "app/qt/QtMessageBox.h"
 #include "app/qt/SignalNotifier.h"
+#include "app/qt/StatusServer.h"
 #include "config/IniFile.h"
 #include "config/NumericValue.h"
 #include "diag/LogFile.h"
@@ -131,6 +132,7 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
                                  views.StatusBar, timer});
   gateway.Attach();
   GatewayPorts ports(gateway);
+  StatusServer statusServer(state, controls.Wired, clock, log);
   Shutdown shutdown(log, process);
   // From here on a stop signal is handled on the event loop, also one that comes during
   // start-up (it waits until start-up has returned, or a message box runs the loop).
@@ -147,6 +149,7 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
     outcome = startup.FormLoad(programPath, line.Install, line.Uninstall);
   }
   if (!outcome.KeepRunning) process.EndProcess(outcome.ExitStatus);
+  statusServer.Start();
 
   setCloseHandler([&](int reason) {
     QtEventQueue::HandlerScope scope;

@@ -83,6 +83,10 @@ std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettin
   settings.BufferIfOstrelNotConnected = reader.Flag("BufferIfOstrelNotConnected", "1");
   reader.Hosts("OstrelAllowedHosts", settings.OstrelAllowedHosts);
   reader.Address("OstrelBindAddress", settings.OstrelBindAddress);
+  reader.Long("StatusPort", "0", settings.StatusPort);
+  reader.Address("StatusBindAddress", settings.StatusBindAddress);
+  if (settings.StatusBindAddress.empty()) settings.StatusBindAddress = "127.0.0.1";
+  reader.Hosts("StatusAllowedHosts", settings.StatusAllowedHosts);
   return reader.Error();
 }
 

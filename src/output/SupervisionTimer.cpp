@@ -16,6 +16,7 @@ void SupervisionTimer::Attach() {
 
 void SupervisionTimer::TimerUpdateTimer() {
   timer_.SetEnabled(false);
+  ++state_.Statistics.Ticks;
   try {
     const int32_t interval = timer_.Interval();
     for (int16_t port = 0; port < PortCount; ++port) reporter_.ReportEvent(port, "", interval);
@@ -50,6 +51,7 @@ void SupervisionTimer::Reconnect(int16_t port) {
     return;
   }
   if (--countdown > 0) return;
+  ++state_.Statistics.Ports[port].Reconnects;
   data->Close();
   data->Connect();
   countdown = state_.General.ReconnectInterval;
@@ -68,6 +70,7 @@ void SupervisionTimer::SuperviseSilence(int16_t port) {
                                 std::to_string(entry.PollFailRemindTime) + " s reminder)");
     entry.ReminderSeconds = 0;
   } else if (++entry.SilenceSeconds >= entry.PollFailTimeout) {
+    state_.Statistics.SilenceFailed(port);
     reporter_.SendEventLine(
         1, "", "", entry.Description,
         name + " have failed (no events within " + std::to_string(entry.PollFailTimeout) + " s)");
