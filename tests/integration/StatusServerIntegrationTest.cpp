@@ -24,7 +24,8 @@ Reply Request(int port, const std::string& request, const std::string& source = 
   const size_t length = reply.Text.find("Content-Length: ");
   if (head != std::string::npos && length != std::string::npos) {
     const size_t end = head + 4 + std::stoul(reply.Text.substr(length + 16));
-    WaitUntil([&] { return (reply.Text = client.ReadUntil(std::string(1, '\0'), 20ms)).size() >= end; });
+    WaitUntil(
+        [&] { return (reply.Text = client.ReadUntil(std::string(1, '\0'), 20ms)).size() >= end; });
   }
   if (reply.Text.rfind("HTTP/1.1 ", 0) == 0) reply.Code = std::atoi(reply.Text.c_str() + 9);
   return reply;
@@ -146,6 +147,80 @@ TEST(StatusServer, APortThatCannotListenIsLoggedAndTheGatewayGoesOn) {
   Client alarmServer(ostrelPort);
   EXPECT_TRUE(folder.WaitForMessage("Accepted Ostrel connection from "));
   EXPECT_TRUE(gateway.Running());
+}
+
+}  // namespace
+}  // namespace tarvel::integration
+
+namespace tarvel::integration {
+namespace {
+
+// Runs a program with its standard output into a file; its exit status, or nothing when it
+// did not end within the limit (it is then killed).
+std::optional<int> RunProgram(std::vector<std::string> words, const std::string& outputPath,
+                              std::chrono::milliseconds limit) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(out, 1);
+    dup2(null, 2);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  std::optional<int> status;
+  WaitUntil(
+      [&] {
+        int raw = 0;
+        if (waitpid(pid, &raw, WNOHANG) != pid) return false;
+        status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        return true;
+      },
+      limit);
+  if (!status) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  return status;
+}
+
+std::string FindOnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path != nullptr ? path : "");
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    if (access((folder + "/" + name).c_str(), X_OK) == 0) return folder + "/" + name;
+  }
+  return "";
+}
+
+// The page in a real browser: its script fills the port table from /status.json.
+TEST(StatusServer, BrowserFillsThePortTableFromTheJson) {
+  const std::string chromium = FindOnPath("chromium");
+  if (chromium.empty()) GTEST_SKIP() << "chromium is not installed";
+  StatusGateway status;
+  ASSERT_TRUE(status.folder.WaitForMessage("Status server listening at "));
+  Client equipment(status.equipmentPort);
+  equipment.Send(Message);
+  std::filesystem::create_directory(status.folder.Path() + "browser");
+  const std::string dom = status.folder.Path() + "dom.html";
+  const auto exit = RunProgram(
+      {chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+       "--disable-background-networking", "--disable-component-update", "--disable-sync",
+       "--user-data-dir=" + status.folder.Path() + "browser", "--virtual-time-budget=3000",
+       "--dump-dom", "http://127.0.0.1:" + std::to_string(status.statusPort) + "/"},
+      dom, 120s);
+  ASSERT_EQ(exit, 0);
+  const std::string page = ReadWholeFile(dom);
+  EXPECT_NE(page.find("<td>0</td><td>Front panel</td><td class=\"wide\">TCP server</td>"),
+            std::string::npos)
+      << page;
+  EXPECT_NE(page.find("<td class=\"ok\">Connected to 127.0.0.1:"), std::string::npos);
+  EXPECT_NE(page.find("<td class=\"num\">" + std::to_string(Message.size()) + "</td>"),
+            std::string::npos);
 }
 
 }  // namespace
