@@ -16,7 +16,7 @@ body{font-family:system-ui,sans-serif;margin:0;background:#f4f5f7;color:#222}
 header{background:#1f3b57;color:#fff;padding:.6em 1em}
 header h1{font-size:1.1em;margin:0}
 header div{font-size:.8em;opacity:.85}
-main{padding:.6em;max-width:70em;margin:auto}
+main{padding:.6em;max-width:80em;margin:auto}
 section{background:#fff;border-radius:6px;box-shadow:0 1px 2px #0002;margin:.6em 0;padding:.6em .8em}
 h2{font-size:1em;margin:.2em 0 .5em}
 dl{display:grid;grid-template-columns:max-content 1fr;gap:.2em .8em;margin:0;font-size:.9em}
@@ -25,7 +25,7 @@ dt{color:#555}dd{margin:0}
 table{border-collapse:collapse;width:100%;font-size:.85em}
 th,td{text-align:left;padding:.3em .4em;border-bottom:1px solid #e3e3e3;white-space:nowrap}
 th{color:#555;font-weight:600}
-td.num{text-align:right}
+td.num{text-align:right}td.wrap{white-space:normal;min-width:10em}
 .ok{color:#17692a}.bad{color:#b00020;font-weight:600}.off{color:#777}
 pre{font-size:.75em;white-space:pre-wrap;word-break:break-all;margin:0;max-height:24em;overflow-y:auto}
 #stale{display:none;background:#b00020;color:#fff;padding:.3em 1em;font-size:.85em}
@@ -60,11 +60,12 @@ pre{font-size:.75em;white-space:pre-wrap;word-break:break-all;margin:0;max-heigh
 "use strict";
 const kinds={tcp_server:"TCP server",tcp_client:"TCP client",serial:"Serial"};
 function set(id,text){document.getElementById(id).textContent=text;}
+function day(t,now){return t&&now&&t.slice(0,10)===now.slice(0,10)?t.slice(11):t;}
 function cell(row,text,cls){const td=row.insertCell();td.textContent=text;if(cls)td.className=cls;return td;}
-function silence(p){
+function silence(p,now){
   if(p.silence==="off")return["not supervised","off"];
-  if(p.silence==="failed")return["failed since "+(p.failedSince||"?"),"bad"];
-  return[p.restoredAt?"ok, restored "+p.restoredAt:"ok","ok"];
+  if(p.silence==="failed")return["failed since "+(day(p.failedSince,now)||"?"),"bad"];
+  return[p.restoredAt?"ok, restored "+day(p.restoredAt,now):"ok","ok"];
 }
 function show(s){
   set("version",s.version);set("started",s.started);set("now",s.now);
@@ -80,11 +81,11 @@ function show(s){
   for(const p of s.ports){
     const r=document.createElement("tr");
     cell(r,String(p.port));cell(r,p.description);cell(r,kinds[p.kind]||p.kind,"wide");
-    cell(r,p.status,p.connected?"ok":"bad");cell(r,p.peer,"wide");
+    cell(r,p.status,(p.connected?"ok":"bad")+" wrap");cell(r,p.peer,"wide");
     cell(r,String(p.bytesReceived),"num");cell(r,String(p.linesReceived),"num");
     cell(r,String(p.eventsForwarded),"num");cell(r,String(p.linesRejected),"num");
-    cell(r,p.lastLine||"-");
-    const [text,cls]=silence(p);cell(r,text,cls);
+    cell(r,day(p.lastLine,s.now)||"-");
+    const [text,cls]=silence(p,s.now);cell(r,text,cls+" wrap");
     rows.appendChild(r);
   }
   body.replaceChildren(rows);

@@ -218,7 +218,7 @@ TEST(StatusServer, BrowserFillsThePortTableFromTheJson) {
   EXPECT_NE(page.find("<td>0</td><td>Front panel</td><td class=\"wide\">TCP server</td>"),
             std::string::npos)
       << page;
-  EXPECT_NE(page.find("<td class=\"ok\">Connected to 127.0.0.1:"), std::string::npos);
+  EXPECT_NE(page.find("<td class=\"ok wrap\">Connected to 127.0.0.1:"), std::string::npos);
   EXPECT_NE(page.find("<td class=\"num\">" + std::to_string(Message.size()) + "</td>"),
             std::string::npos);
 }
