@@ -16,6 +16,8 @@ namespace {
 
 constexpr int TickWatchMs = 250;
 constexpr int RefusedCloseMs = 5000;  // a refused peer that sends nothing is dropped after this
+constexpr int IdleCloseMs = 60000;    // a connection that sends nothing for this long is dropped
+constexpr int MaxConnections = 32;    // open connections at one time; more are closed at once
 
 // IPv4 peers of a dual-stack listener show as ::ffff:a.b.c.d; the allow-list and the log
 // want a.b.c.d.
@@ -66,6 +68,8 @@ class RequestSizeGuard {
 
 // Checks every connection before the HTTP server sees it: the peer against the allow-list, and
 // each piece of data against the size limit, in a handler connected ahead of the HTTP server's.
+// Connections beyond MaxConnections, and connections idle for a minute, are closed, so that
+// idle peers cannot hold the server's sockets.
 class GuardedTcpServer : public QTcpServer {
  public:
   GuardedTcpServer(QObject* parent, std::function<bool(QTcpSocket*)> admit)
@@ -74,7 +78,8 @@ class GuardedTcpServer : public QTcpServer {
  protected:
   void incomingConnection(qintptr descriptor) override {
     auto* socket = new QTcpSocket(this);
-    if (!socket->setSocketDescriptor(descriptor)) {
+    if (!socket->setSocketDescriptor(descriptor) ||
+        findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly).size() > MaxConnections) {
       delete socket;
       return;
     }
@@ -86,7 +91,12 @@ class GuardedTcpServer : public QTcpServer {
       return;
     }
     auto guard = std::make_shared<RequestSizeGuard>();
-    QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, guard] {
+    auto* idle = new QTimer(socket);
+    idle->setSingleShot(true);
+    QObject::connect(idle, &QTimer::timeout, socket, [socket] { socket->abort(); });
+    idle->start(IdleCloseMs);
+    QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, guard, idle] {
+      idle->start(IdleCloseMs);
       if (socket->state() != QAbstractSocket::ConnectedState) return;
       if (!guard->Take(socket->peek(socket->bytesAvailable())))
         AnswerAndClose(socket, "413 Payload Too Large", "Request too large\n");
