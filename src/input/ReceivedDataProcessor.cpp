@@ -55,6 +55,7 @@ void ReceivedDataProcessor::ProcessReceivedData(int16_t port, const std::string&
   PortEntry& entry = state_.Ports[port];
   // Text before this point holds no line feed, so the search starts at the new text.
   const std::size_t scanFrom = entry.ReceiveBuffer.size();
+  const uint64_t linesBefore = state_.Statistics.Ports[port].LinesReceived;
   const bool skippedLineEnded = AppendReceived(port, data);
   AddToByteCounter(entry.RxByteCount, static_cast<int64_t>(data.size()));
   state_.Statistics.Ports[port].BytesReceived += data.size();
@@ -68,6 +69,9 @@ void ReceivedDataProcessor::ProcessReceivedData(int16_t port, const std::string&
   if (skippedLineEnded) LineCompleted(port);
   TakeCompleteLines(port, scanFrom);
   CapUnfinishedText(port);
+  // One clock reading per reception, not per line: a reading costs as much as framing a line.
+  if (state_.Statistics.Ports[port].LinesReceived != linesBefore)
+    state_.Statistics.Ports[port].LastLineAt = clock_.Now();
 }
 
 void ReceivedDataProcessor::ClearReceiveBuffer(int16_t port) {
@@ -201,7 +205,7 @@ void ReceivedDataProcessor::ParseSingleLine(int16_t port, std::string_view line)
 // starts again.
 void ReceivedDataProcessor::LineCompleted(int16_t port) {
   PortEntry& entry = state_.Ports[port];
-  state_.Statistics.LineCompleted(port);
+  ++state_.Statistics.Ports[port].LinesReceived;
   if (entry.PollFailTimeout > 0 && entry.SilenceSeconds >= entry.PollFailTimeout) {
     state_.Statistics.SilenceRestored(port);
     reporter_.SendEventLine(0, "", "", entry.Description,
