@@ -26,6 +26,7 @@
 #include "app/Version.h"
 #include "app/qt/QtMessageBox.h"
 #include "app/qt/SignalNotifier.h"
+#include "app/qt/StatusServer.h"
 #include "config/IniFile.h"
 #include "config/NumericValue.h"
 #include "diag/LogFile.h"
@@ -138,6 +139,7 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
                                  views.StatusBar, timer});
   gateway.Attach();
   GatewayPorts ports(gateway);
+  StatusServer statusServer(state, controls.Wired, clock, log);
   Shutdown shutdown(log, process);
   // From here on a stop signal is handled on the event loop, also one that comes during
   // start-up (it waits until start-up has returned, or a message box runs the loop).
@@ -155,6 +157,7 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
     outcome = startup.FormLoad(programPath, line.Install, line.Uninstall);
   }
   if (!outcome.KeepRunning) process.EndProcess(outcome.ExitStatus);
+  statusServer.Start();
 
   // Once a second on the event loop: old log files go (looked for once a day) and, as a
   // service, the status line and the watchdog's sign of life go to systemd.

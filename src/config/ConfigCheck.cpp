@@ -15,7 +15,7 @@ constexpr const char* SerialDevicesSection = "SerialDevices";
 
 // Keys of [General] read by parts of the program other than ReadGeneralSettings.
 constexpr const char* GeneralKeysReadElsewhere[] = {
-    "KeepLimit", "KeepFile", "StatusPort", "StatusBindAddress", "StatusAllowedHosts",
+    "KeepLimit", "KeepFile",
 };
 
 std::string PortSection(int port) {

@@ -115,6 +115,13 @@ std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettin
   reader.Hosts("OstrelAllowedHosts", settings.OstrelAllowedHosts);
   reader.Address("OstrelBindAddress", settings.OstrelBindAddress);
   reader.Count("LogRetentionDays", "0", settings.LogRetentionDays);
+  // StatusPort: missing or 0 means no status server; anything else must be a port number.
+  if (LongValue(reader.Text("StatusPort", "0")) != std::optional<int32_t>(0)) {
+    reader.PortNumber("StatusPort", "0", settings.StatusPort);
+  }
+  reader.Address("StatusBindAddress", settings.StatusBindAddress);
+  if (settings.StatusBindAddress.empty()) settings.StatusBindAddress = "127.0.0.1";
+  reader.Hosts("StatusAllowedHosts", settings.StatusAllowedHosts);
   return reader.Error();
 }
 

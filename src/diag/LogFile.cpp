@@ -44,6 +44,7 @@ void LogFile::WriteLog(const std::string& text) {
   }
   line += text;
   line += "\r\n";
+  if (observer_) observer_(line);
 
   // O_NONBLOCK: a pipe put in the log's place must not stall the caller. The folder is never
   // created here; without it the line is lost.

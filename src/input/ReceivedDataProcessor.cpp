@@ -55,8 +55,10 @@ void ReceivedDataProcessor::ProcessReceivedData(int16_t port, const std::string&
   PortEntry& entry = state_.Ports[port];
   // Text before this point holds no line feed, so the search starts at the new text.
   const std::size_t scanFrom = entry.ReceiveBuffer.size();
+  const uint64_t linesBefore = state_.Statistics.Ports[port].LinesReceived;
   const bool skippedLineEnded = AppendReceived(port, data);
   AddToByteCounter(entry.RxByteCount, static_cast<int64_t>(data.size()));
+  state_.Statistics.Ports[port].BytesReceived += data.size();
   try {
     trace_.TraceTraffic(port, data, TrafficTrace::Received);
     ShowRxByteCount(entry);
@@ -67,6 +69,9 @@ void ReceivedDataProcessor::ProcessReceivedData(int16_t port, const std::string&
   if (skippedLineEnded) LineCompleted(port);
   TakeCompleteLines(port, scanFrom);
   CapUnfinishedText(port);
+  // One clock reading per reception, not per line: a reading costs as much as framing a line.
+  if (state_.Statistics.Ports[port].LinesReceived != linesBefore)
+    state_.Statistics.Ports[port].LastLineAt = clock_.Now();
 }
 
 void ReceivedDataProcessor::ClearReceiveBuffer(int16_t port) {
@@ -116,6 +121,7 @@ void ReceivedDataProcessor::TakeCompleteLines(int16_t port, std::size_t scanFrom
       TreatLine(port, line);
     } catch (const std::exception& fault) {
       // One faulty line is dropped; the lines after it are treated as usual.
+      ++state_.Statistics.Ports[port].LinesRejected;
       log_.WriteLog("Line dropped on port (" + std::to_string(port) + "), " + fault.what());
     }
   }
@@ -129,6 +135,7 @@ void ReceivedDataProcessor::CapUnfinishedText(int16_t port) {
   buffer.clear();
   buffer.shrink_to_fit();
   parsing_[port].SkippingLongLine = true;
+  ++state_.Statistics.Ports[port].LinesRejected;
   log_.WriteLog("Unfinished line on port (" + std::to_string(port) + ") exceeds " +
                 std::to_string(MaxLineLength) + " characters, dropped");
 }
@@ -140,6 +147,7 @@ void ReceivedDataProcessor::TreatLine(int16_t port, std::string_view rawLine) {
   if (trimmed.size() > MaxLineLength) {
     log_.WriteLog("Line too long on port (" + std::to_string(port) + "), " +
                   std::to_string(trimmed.size()) + " characters dropped");
+    ++state_.Statistics.Ports[port].LinesRejected;
     LineCompleted(port);
     return;
   }
@@ -153,14 +161,14 @@ void ReceivedDataProcessor::TreatLine(int16_t port, std::string_view rawLine) {
   if (parsing.NewParsingDetected == 1) {
     reporter_.ReportEvent(port, CleanText(line_), 0);
   } else {
-    ParseSingleLine(line_);
+    ParseSingleLine(port, line_);
   }
   LineCompleted(port);
 }
 
 // "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open": the event type, then the
 // date and time words, then from the 20th character on an 18-character tag and the text.
-void ReceivedDataProcessor::ParseSingleLine(std::string_view line) {
+void ReceivedDataProcessor::ParseSingleLine(int16_t port, std::string_view line) {
   std::size_t position = 0;
   const std::string_view eventType = NextWord(line, position);
   const std::size_t firstBlank = line.find(' ');
@@ -172,6 +180,7 @@ void ReceivedDataProcessor::ParseSingleLine(std::string_view line) {
   const std::string_view text = TrimBlanks(Rest(rest, TagLength));
   if (tag.empty() || text.empty()) {
     log_.WriteLog("Invalid event type: " + std::string(rest));
+    ++state_.Statistics.Ports[port].LinesRejected;
     return;
   }
   int16_t stateCode;
@@ -183,10 +192,12 @@ void ReceivedDataProcessor::ParseSingleLine(std::string_view line) {
     stateCode = 2;
   } else {
     log_.WriteLog("Unknown event type: " + std::string(rest));
+    ++state_.Statistics.Ports[port].LinesRejected;
     return;
   }
   const DateTime date = DateParse(SingleLineDateLayout, GetFieldView(fields, 0, " "), 1, clock_);
   const int64_t time = TimeParse(SingleLineTimeLayout, GetFieldView(fields, 1, " "), 1, clock_);
+  ++state_.Statistics.Ports[port].EventsForwarded;
   reporter_.SendEventLine(stateCode, FormatDate(date), FormatTimeOfDay(time), tag, text);
 }
 
@@ -194,7 +205,9 @@ void ReceivedDataProcessor::ParseSingleLine(std::string_view line) {
 // starts again.
 void ReceivedDataProcessor::LineCompleted(int16_t port) {
   PortEntry& entry = state_.Ports[port];
+  ++state_.Statistics.Ports[port].LinesReceived;
   if (entry.PollFailTimeout > 0 && entry.SilenceSeconds >= entry.PollFailTimeout) {
+    state_.Statistics.SilenceRestored(port);
     const std::string text = "TARVEL80 Connection '" + entry.Description + "' (" +
                              std::to_string(port) + ") has been restored";
     log_.WriteLog(text);

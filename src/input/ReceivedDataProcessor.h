@@ -52,7 +52,7 @@ class ReceivedDataProcessor {
   void TakeCompleteLines(int16_t port, std::size_t scanFrom);
   void CapUnfinishedText(int16_t port);
   void TreatLine(int16_t port, std::string_view rawLine);
-  void ParseSingleLine(std::string_view line);
+  void ParseSingleLine(int16_t port, std::string_view line);
   void LineCompleted(int16_t port);
 
   ProgramState& state_;

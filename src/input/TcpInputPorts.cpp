@@ -50,6 +50,7 @@ void TcpInputPorts::ConnectionRequest(int16_t port, int32_t requestId) {
     if (!state_.Ports[port].AllowedHosts.Allows(address) ||
         data->State() == SocketControl::Connected) {
       const std::string key = std::to_string(port) + " " + address;
+      ++state_.Statistics.Ports[port].RefusedConnections;
       if (auto line = refusals_.Admit(key, Prefix(port) + "refused from " + peer))
         log_.WriteLog(*line);
       return;

@@ -51,6 +51,7 @@ void OstrelConnection::SendToOstrel(const std::string& text) {
     // Not kept or retried: the loss shows as the connection's later Close or Error.
   }
   AddToByteCounter(state_.OstrelTxBytes, static_cast<int64_t>(text.size()));
+  state_.Statistics.OstrelSent(text);
   ShowByteCounters();
 }
 
@@ -72,6 +73,7 @@ void OstrelConnection::ConnectionRequest(int32_t requestId) {
       // Not accepted, so the socket layer closes the request; a connected alarm server stays.
       const std::string text = "Refused Ostrel connection from " + address + ":" +
                                std::to_string(listener->RemotePort());
+      ++state_.Statistics.Ostrel.RefusedConnections;
       if (auto line = refusals_.Admit(address, text)) log_.WriteLog(*line);
       return;
     }
@@ -81,6 +83,7 @@ void OstrelConnection::ConnectionRequest(int32_t requestId) {
     if (accepted.Failed()) {
       log_.WriteLog("Ostrel connection failed (" + accepted.Description + ")");
     } else {
+      state_.Statistics.OstrelAccepted();
       log_.WriteLog("Accepted Ostrel connection from " + listener->RemoteHostIP() + ":" +
                     std::to_string(listener->RemotePort()));
     }
@@ -116,6 +119,7 @@ void OstrelConnection::DataArrival() {
     // The alarm server's replies mean nothing to the gateway: counted and dropped.
     const std::string received = controls_.WinsockOstrelData->GetData();
     AddToByteCounter(state_.OstrelRxBytes, static_cast<int64_t>(received.size()));
+    state_.Statistics.Ostrel.BytesReceived += received.size();
     ShowByteCounters();
   } catch (const std::exception&) {
   }

@@ -21,6 +21,7 @@ void SupervisionTimer::Attach() {
 
 void SupervisionTimer::TimerUpdateTimer() {
   timer_.SetEnabled(false);
+  ++state_.Statistics.Ticks;
   try {
     const int32_t interval = timer_.Interval();
     for (int16_t port = 0; port < PortCount; ++port) reporter_.ReportEvent(port, "", interval);
@@ -55,6 +56,7 @@ void SupervisionTimer::Reconnect(int16_t port) {
     return;
   }
   if (--countdown > 0) return;
+  ++state_.Statistics.Ports[port].Reconnects;
   data->Close();
   data->Connect();
   countdown = state_.General.ReconnectInterval;
@@ -74,6 +76,7 @@ void SupervisionTimer::SuperviseSilence(int16_t port) {
     reporter_.SendEventLine(1, "", "", entry.Description, text);
     entry.ReminderSeconds = 0;
   } else if (++entry.SilenceSeconds >= entry.PollFailTimeout) {
+    state_.Statistics.SilenceFailed(port);
     const std::string text =
         name + " have failed (no events within " + std::to_string(entry.PollFailTimeout) + " s)";
     if (log_ != nullptr) log_->WriteLog(text);
