@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "input/DateTime.h"
-#include "output/DecimalText.h"
+#include "text/DateTime.h"
+#include "text/DecimalText.h"
 
 namespace tarvel {
 namespace {
