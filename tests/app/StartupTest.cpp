@@ -126,7 +126,6 @@ TEST_F(StartupTest, WithoutIniFileListensOn14000AndOpensNoPort) {
   EXPECT_FALSE(window_.Hidden());
   EXPECT_TRUE(messages_.Messages().empty());
   EXPECT_TRUE(service_.Events().empty());  // the "started" entry is the service's alone
-  for (const PortEntry& entry : state_.Ports) EXPECT_EQ(entry.Kind, PortKind::NotUsed);
 }
 
 TEST_F(StartupTest, EachPortConfigurationHasItsOutcome) {
@@ -137,8 +136,6 @@ TEST_F(StartupTest, EachPortConfigurationHasItsOutcome) {
     std::string message;  // the critical message on failure
   } rows[] = {
       {"PortType=TCPS\nListenPort=10001", "Set (0) in listen mode for IP port 10001",
-       PortKind::TcpServer, ""},
-      {"PortType= tcps \nListenPort=2.5", "Set (0) in listen mode for IP port 2",
        PortKind::TcpServer, ""},
       {"PortType=TCPS\nListenPort=0", "", PortKind::NotUsed, ""},
       {"PortType=TCPS\nListenPort=65536", "", PortKind::NotUsed, ""},
@@ -166,8 +163,7 @@ TEST_F(StartupTest, EachPortConfigurationHasItsOutcome) {
     EXPECT_EQ(LogLines(true), row.logLine.empty() ? Lines{} : Lines{row.logLine});
     EXPECT_EQ(state_.Ports[0].Kind, row.kind);
     const bool opened = row.kind != PortKind::NotUsed;
-    EXPECT_EQ(list_.Rows().size(), opened ? 1u : 0u);
-    EXPECT_EQ(list_.Rows().empty() ? "" : list_.Rows()[0].Description, opened ? "Port zero" : "");
+    EXPECT_EQ(list_.Rows().empty() ? "-" : list_.Rows()[0].Description, opened ? "Port zero" : "-");
     EXPECT_EQ(state_.Ports[0].ConnectionListItem, opened ? 0 : PortEntry::NoRow);
     EXPECT_EQ(MessageTexts(), fails ? Lines{row.message} : Lines{});
   }
@@ -209,7 +205,6 @@ TEST_F(StartupTest, ListenersGetTheirBindAddresses) {
   EXPECT_EQ(ostrelConnect_.LocalAddress(), "::1");
   EXPECT_EQ(connect_[0].LocalAddress(), "127.0.0.2");
   EXPECT_EQ(connect_[1].LocalAddress(), "");
-  EXPECT_EQ(connect_[1].State(), SocketControl::Listening);
 }
 
 TEST_F(StartupTest, OstrelListenFailureIsLoggedAndStartUpGoesOn) {
@@ -219,7 +214,6 @@ TEST_F(StartupTest, OstrelListenFailureIsLoggedAndStartUpGoesOn) {
   EXPECT_EQ(LogLines(true),
             (Lines{"Could not set Ostrel port (14001) to listen mode, err: Address in use",
                    "Set (0) in listen mode for IP port 10000"}));
-  EXPECT_EQ(gateway_.Shown, "01234567O");
 }
 
 TEST_F(StartupTest, ServiceModeReportsToTheEventLogNotToMessageBoxes) {
@@ -262,23 +256,16 @@ TEST_F(StartupTest, SecondCopyIsRefusedBeforeAnythingElse) {
 
 TEST_F(StartupTest, InstallAndUninstallReportAndStoreOnlyOnSuccess) {
   const Lines install{"SetInteractive false", "SetControlsAccepted 5", "Install"};
+  const std::string name = "TARVEL80 Import for Ostrel";
   struct Row {
     bool install, succeeds;
     std::string message, stored;
     Lines calls;
   } rows[] = {
-      {true, true, "TARVEL80 Import for Ostrel service installation succeeded", "1", install},
-      {true, false, "TARVEL80 Import for Ostrel failed to install as service", "(none)", install},
-      {false,
-       true,
-       "TARVEL80 Import for Ostrel service uninstalled successfully",
-       "0",
-       {"Uninstall"}},
-      {false,
-       false,
-       "TARVEL80 Import for Ostrel failed to uninstall as service",
-       "(none)",
-       {"Uninstall"}},
+      {true, true, name + " service installation succeeded", "1", install},
+      {true, false, name + " failed to install as service", "(none)", install},
+      {false, true, name + " service uninstalled successfully", "0", {"Uninstall"}},
+      {false, false, name + " failed to uninstall as service", "(none)", {"Uninstall"}},
   };
   for (Row& row : rows) {
     SCOPED_TRACE(row.message);
@@ -297,56 +284,37 @@ TEST_F(StartupTest, InstallAndUninstallReportAndStoreOnlyOnSuccess) {
   }
 }
 
+// The texts themselves are the configuration reader's; here, where they go and when.
 TEST_F(StartupTest, ConfigurationValuesOutOfRangeEndStartUp) {
   struct Row {
     const char* stored;  // RunAsService
     std::string ini;
-    Lines named;  // section, key, value in the texts
+    std::string named;  // the value named in the text
     bool startLines;
   } rows[] = {
-      {"yes", "", {"Parameters", "RunAsService", "yes"}, false},
-      {"", "", {"Parameters", "RunAsService"}, false},
-      {"0", "[General]\nOstrelPort=99999999999\n", {"General", "OstrelPort", "99999999999"}, false},
-      {"0",
-       "[TARVEL80_Port_6]\nListenPort=-3000000000\n",
-       {"TARVEL80_Port_6", "ListenPort", "-3000000000"},
-       true},
-      {"0",
-       "[TARVEL80_Port_2]\nPortType=TCPC\nRemoteAddress=h:4294967296\n",
-       {"TARVEL80_Port_2", "RemoteAddress", "h:4294967296"},
-       true},
-      {"0",
-       "[General]\nOstrelAllowedHosts=10.0.0.1, 10.0.0.0/33\n",
-       {"General", "OstrelAllowedHosts", "\"10.0.0.0/33\""},
-       false},
-      {"0", "[General]\nOstrelBindAddress=localhost\n", {"OstrelBindAddress", "localhost"}, false},
-      {"0",
-       "[TARVEL80_Port_0]\nPortType=TCPS\nListenPort=10000\n"
-       "[TARVEL80_Port_1]\nPortType=TCPS\nListenPort=10001\nAllowedHosts=alarm.example\n",
-       {"TARVEL80_Port_1", "AllowedHosts", "alarm.example"},
-       true},
-      {"0",
-       "[TARVEL80_Port_7]\nListenAddress=127.0.0.1:80\n",
-       {"TARVEL80_Port_7", "ListenAddress", "127.0.0.1:80"},
-       true},
+      {"yes", "", "RunAsService=yes", false},
+      {"", "", "RunAsService=", false},
+      {"0", "[General]\nOstrelAllowedHosts=10.0.0.0/33\n", "\"10.0.0.0/33\"", false},
+      {"0", "[TARVEL80_Port_6]\nListenPort=-3000000000\n", "ListenPort=-3000000000", true},
+      {"0", "[TARVEL80_Port_2]\nPortType=TCPC\nRemoteAddress=h:4294967296\n",
+       "[TARVEL80_Port_2] RemoteAddress=h:4294967296", true},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.named.back());
+    SCOPED_TRACE(row.named);
     Reset(row.ini, row.stored);
     const StartupOutcome outcome = Run();
     EXPECT_FALSE(outcome.KeepRunning);
     EXPECT_NE(outcome.ExitStatus, 0);
     const Lines lines = LogLines();
-    ASSERT_GE(lines.size(), row.startLines ? 3u : 1u);
-    EXPECT_EQ(lines.size() > 1, row.startLines);
+    ASSERT_EQ(lines.size(), row.startLines ? 3u : 1u);
     EXPECT_EQ(MessageTexts(), Lines{lines.back()});
-    for (const std::string& name : row.named) EXPECT_NE(lines.back().find(name), std::string::npos);
+    EXPECT_NE(lines.back().find(row.named), std::string::npos) << lines.back();
   }
 }
 
 TEST_F(StartupTest, StoredServiceFlagIsANumber) {
   for (const auto& [stored, service] : {std::pair{" 0", false}, std::pair{"0.0", false},
-                                        std::pair{"0.4", true}, std::pair{"&H1", true}}) {
+                                        std::pair{"0.4", true}, std::pair{"&HA", true}}) {
     Reset("", stored);
     EXPECT_TRUE(Run().KeepRunning) << stored;
     EXPECT_EQ(state_.RunAsService, service) << stored;

@@ -28,18 +28,15 @@ TEST(ConfigReader, NoFileGivesTheDefaultsEverywhere) {
   general.BufferIfOstrelNotConnected = false;
   EXPECT_FALSE(ReadGeneralSettings(ini, general));
   EXPECT_EQ(general.ReconnectInterval, 120);
-  EXPECT_EQ(general.WatchDogTagName, "");
   EXPECT_EQ(general.WatchDogInterval, 30);
   EXPECT_EQ(general.OstrelPort, 14000);
   EXPECT_TRUE(general.BufferIfOstrelNotConnected);
-  for (int port = 0; port < PortCount; ++port) {
-    const PortRead read = ReadPort(ini, port);
-    EXPECT_FALSE(read.error);
-    EXPECT_EQ(read.portType, "") << port;
-    EXPECT_EQ(read.entry.Description, "") << port;
-    EXPECT_EQ(read.entry.ListenPort, 0) << port;
-    EXPECT_EQ(read.entry.Kind, PortKind::NotUsed) << port;
-  }
+  EXPECT_TRUE(general.OstrelAllowedHosts.AllowsEveryHost());
+  const PortRead read = ReadPort(ini, 7);
+  EXPECT_FALSE(read.error);
+  EXPECT_EQ(read.portType, "");
+  EXPECT_EQ(read.entry.Kind, PortKind::NotUsed);
+  EXPECT_TRUE(read.entry.AllowedHosts.AllowsEveryHost());
 }
 
 TEST(ConfigReader, ReadsEveryKeyOfAPortSection) {
@@ -47,7 +44,9 @@ TEST(ConfigReader, ReadsEveryKeyOfAPortSection) {
       "[tarvel80_port_5]\n"
       "Description=Hall\nPollFailTimeout=60\nPollFailRemindTime=600.5\n"
       "Swedish7BitASCII2ISOLatin1=1\nDOSASCII2ISOLatin1=0.4\nForceOldParsing=yes\n"
-      "RemoteAddress=host:1\nListenPort=2.5\nComSetting=COM3,9600,N,8,1,0\nPortType= tcps \n");
+      "RemoteAddress=host:1\nListenPort=2.5\nComSetting=COM3,9600,N,8,1,0\nPortType= tcps \n"
+      "AllowedHosts=192.168.7.7\nListenAddress=::\n"
+      "[TARVEL80_Port_01]\nDescription=padded\n");
   const PortRead read = ReadPort(ini, 5);
   EXPECT_FALSE(read.error);
   EXPECT_EQ(read.entry.Description, "Hall");
@@ -60,18 +59,11 @@ TEST(ConfigReader, ReadsEveryKeyOfAPortSection) {
   EXPECT_EQ(read.entry.ListenPort, 2);
   EXPECT_EQ(read.entry.ComSetting, "COM3,9600,N,8,1,0");
   EXPECT_EQ(read.portType, "TCPS");
+  EXPECT_TRUE(read.entry.AllowedHosts.Allows("192.168.7.7"));
+  EXPECT_FALSE(read.entry.AllowedHosts.Allows("10.20.30.40"));
+  EXPECT_EQ(read.entry.ListenAddress, "::");
   EXPECT_EQ(ReadPort(ini, 4).entry.Description, "");
-}
-
-TEST(ConfigReader, ReadsOnlyTheSectionsOfPortsZeroToSeven) {
-  const IniFile ini = IniFile::FromText(
-      "[TARVEL80_Port_8]\nDescription=eight\nPortType=TCPS\n"
-      "[TARVEL80_Port_-1]\nDescription=minus\n[TARVEL80_Port_01]\nDescription=padded\n");
-  for (int port = -1; port <= PortCount; ++port) {
-    const PortRead read = ReadPort(ini, port);
-    EXPECT_EQ(read.entry.Description, "") << port;
-    EXPECT_EQ(read.portType, "") << port;
-  }
+  EXPECT_EQ(ReadPort(ini, 1).entry.Description, "") << "section names are not numbers";
 }
 
 TEST(ConfigReader, ValueOutOfRangeIsAnErrorNamingTheFirstBadKey) {
@@ -94,67 +86,43 @@ TEST(ConfigReader, ValueOutOfRangeIsAnErrorNamingTheFirstBadKey) {
 
 TEST(ConfigReader, AccessKeysGiveAllowListsAndBindAddresses) {
   const IniFile ini = IniFile::FromText(
-      "[General]\nOstrelAllowedHosts = 10.0.0.0/8 , ::1\nOstrelBindAddress=127.0.0.1\n"
-      "[TARVEL80_Port_2]\nAllowedHosts=192.168.7.7\nListenAddress=::\n");
+      "[General]\nOstrelAllowedHosts = 10.0.0.0/8 , ::1\nOstrelBindAddress=127.0.0.1\n");
   GeneralSettings general;
   EXPECT_FALSE(ReadGeneralSettings(ini, general));
-  EXPECT_FALSE(general.OstrelAllowedHosts.AllowsEveryHost());
   EXPECT_TRUE(general.OstrelAllowedHosts.Allows("10.20.30.40"));
   EXPECT_TRUE(general.OstrelAllowedHosts.Allows("::1"));
   EXPECT_FALSE(general.OstrelAllowedHosts.Allows("192.168.7.7"));
   EXPECT_EQ(general.OstrelBindAddress, "127.0.0.1");
-
-  const PortRead read = ReadPort(ini, 2);
-  EXPECT_FALSE(read.error);
-  EXPECT_TRUE(read.entry.AllowedHosts.Allows("192.168.7.7"));
-  EXPECT_FALSE(read.entry.AllowedHosts.Allows("10.20.30.40"));
-  EXPECT_EQ(read.entry.ListenAddress, "::");
-  const PortRead other = ReadPort(ini, 3);
-  EXPECT_TRUE(other.entry.AllowedHosts.AllowsEveryHost());
-  EXPECT_EQ(other.entry.ListenAddress, "");
-
-  GeneralSettings defaults;
-  EXPECT_FALSE(ReadGeneralSettings(IniFile::FromText(""), defaults));
-  EXPECT_TRUE(defaults.OstrelAllowedHosts.AllowsEveryHost());
-  EXPECT_EQ(defaults.OstrelBindAddress, "");
 }
 
 TEST(ConfigReader, MalformedAddressIsAnErrorNamingKeyAndEntry) {
+  const std::string notAddress = "not an IPv4 or IPv6 address";
   const struct Row {
     std::string ini;
-    std::string section;  // read this section
-    std::string text;
+    std::string text;  // after "Configuration "
   } rows[] = {
-      {"[General]\nOstrelAllowedHosts=10.0.0.1, 10.0.0.300 ,::1\n", "General",
-       "Configuration error: [General] OstrelAllowedHosts: not an IPv4 or IPv6 address or CIDR "
-       "range \"10.0.0.300\""},
-      {"[General]\nOstrelBindAddress=localhost\nOstrelAllowedHosts=::1/200\n", "General",
-       "Configuration error: [General] OstrelAllowedHosts: not an IPv4 or IPv6 address or CIDR "
-       "range \"::1/200\""},
-      {"[General]\nOstrelBindAddress=localhost\n", "General",
-       "Configuration error: [General] OstrelBindAddress: not an IPv4 or IPv6 address "
-       "\"localhost\""},
+      {"[General]\nOstrelAllowedHosts=10.0.0.1, 10.0.0.300 ,::1\n",
+       "error: [General] OstrelAllowedHosts: " + notAddress + " or CIDR range \"10.0.0.300\""},
+      {"[General]\nOstrelBindAddress=localhost\nOstrelAllowedHosts=::1/200\n",
+       "error: [General] OstrelAllowedHosts: " + notAddress + " or CIDR range \"::1/200\""},
+      {"[General]\nOstrelBindAddress=localhost\n",
+       "error: [General] OstrelBindAddress: " + notAddress + " \"localhost\""},
       // The earlier key's error wins.
-      {"[General]\nOstrelPort=1e12\nOstrelAllowedHosts=x\n", "General",
-       "Configuration value out of range: [General] OstrelPort=1e12"},
-      {"[TARVEL80_Port_1]\nAllowedHosts=10.0.0.1,\n", "TARVEL80_Port_1",
-       "Configuration error: [TARVEL80_Port_1] AllowedHosts: not an IPv4 or IPv6 address or CIDR "
-       "range \"\""},
-      {"[TARVEL80_Port_1]\nListenAddress=10.0.0.0/8\n", "TARVEL80_Port_1",
-       "Configuration error: [TARVEL80_Port_1] ListenAddress: not an IPv4 or IPv6 address "
-       "\"10.0.0.0/8\""},
+      {"[General]\nOstrelPort=1e12\nOstrelAllowedHosts=x\n",
+       "value out of range: [General] OstrelPort=1e12"},
+      {"[TARVEL80_Port_1]\nAllowedHosts=10.0.0.1,\n",
+       "error: [TARVEL80_Port_1] AllowedHosts: " + notAddress + " or CIDR range \"\""},
+      {"[TARVEL80_Port_1]\nListenAddress=10.0.0.0/8\n",
+       "error: [TARVEL80_Port_1] ListenAddress: " + notAddress + " \"10.0.0.0/8\""},
   };
   for (const Row& row : rows) {
     const IniFile ini = IniFile::FromText(row.ini);
-    std::optional<ConfigError> error;
-    if (row.section == "General") {
-      GeneralSettings general;
-      error = ReadGeneralSettings(ini, general);
-    } else {
-      error = ReadPort(ini, 1).error;
-    }
+    GeneralSettings general;
+    const std::optional<ConfigError> error = row.ini.starts_with("[General]")
+                                                 ? ReadGeneralSettings(ini, general)
+                                                 : ReadPort(ini, 1).error;
     ASSERT_TRUE(error) << row.ini;
-    EXPECT_EQ(error->Text(), row.text) << row.ini;
+    EXPECT_EQ(error->Text(), "Configuration " + row.text) << row.ini;
   }
 }
 
@@ -171,30 +139,20 @@ TEST(ConfigReader, RunAsServiceTakesOnlyANumber) {
 }
 
 TEST(ConfigReader, ExampleConfigurationReadsAsDocumented) {
-  const std::filesystem::path example =
-      std::filesystem::path(__FILE__).parent_path() / "../../examples/TARVEL80Import.ini";
-  const IniFile ini = IniFile::Load(example.string());
+  const IniFile ini = IniFile::Load(std::filesystem::path(__FILE__).parent_path().string() +
+                                    "/../../examples/TARVEL80Import.ini");
   GeneralSettings general;
   EXPECT_FALSE(ReadGeneralSettings(ini, general));
-  EXPECT_EQ(general.OstrelPort, 14000);
   EXPECT_EQ(general.WatchDogTagName, "TARVEL80-WD");
-  EXPECT_EQ(general.WatchDogInterval, 30);
-
   const PortRead server = ReadPort(ini, 0);
   EXPECT_EQ(server.portType, "TCPS");
   EXPECT_EQ(server.entry.ListenPort, 4001);
-  EXPECT_NE(server.entry.Description, "");
-  EXPECT_GT(server.entry.PollFailTimeout, 0);
-
   const PortRead client = ReadPort(ini, 1);
   EXPECT_EQ(client.portType, "TCPC");
   EXPECT_EQ(client.entry.RemoteAddress, "127.0.0.1:4002");
-  EXPECT_EQ(client.entry.ListenPort, 0);
-
   for (int port = 2; port < PortCount; ++port) {
-    const PortRead unused = ReadPort(ini, port);
-    EXPECT_FALSE(unused.error) << port;
-    EXPECT_EQ(unused.portType, "") << port;
+    EXPECT_FALSE(ReadPort(ini, port).error) << port;
+    EXPECT_EQ(ReadPort(ini, port).portType, "") << port;
   }
 }
 

@@ -109,14 +109,6 @@ TEST_F(TrafficTraceTest, ReadsTheTimeForEveryLine) {
   EXPECT_EQ(list_.Item(2), "09:05:02 Rx <- 2: " + std::string(400 - 2 * 181, 'z'));
 }
 
-TEST_F(TrafficTraceTest, TextsLongerThan32767AreTracedTheSameWay) {
-  const std::string data(40000, 'q');
-  trace_.TraceTraffic(0, data, TrafficTrace::Received);
-  // 40000 = 220 * 181 + 180: 221 lines, the last with 180 characters.
-  ASSERT_EQ(list_.ListCount(), 221);
-  EXPECT_EQ(list_.Item(220), "14:14:05 Rx <- 0: " + std::string(180, 'q'));
-}
-
 TEST_F(TrafficTraceTest, KeepsTheNewest500Rows) {
   for (int i = 1; i <= 501; ++i) trace_.AddDebugLine("row " + std::to_string(i));
   ASSERT_EQ(list_.ListCount(), 500);
