@@ -180,16 +180,16 @@ class TempFolder {
  public:
   explicit TempFolder(const std::string& prefix = "tarvel-it") {
     std::string pattern = "/tmp/" + prefix + "-XXXXXX";
-    path_ = std::string(mkdtemp(pattern.data())) + "/";
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern + "/";
   }
   ~TempFolder() {
     std::error_code ignored;
-    if (!keep_) std::filesystem::remove_all(path_, ignored);
+    if (!keep_ && !path_.empty()) std::filesystem::remove_all(path_, ignored);
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
 
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const { return path_; }  // empty when the folder could not be made
   void Keep() { keep_ = true; }
   void Write(const std::string& name, const std::string& text) const {
     std::ofstream(path_ + name, std::ios::binary) << text;
