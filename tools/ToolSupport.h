@@ -1,6 +1,6 @@
-// Loopback sockets, child processes and /proc readings shared by the measuring tools
-// (e2e_benchmark, soak_driver). Blocking POSIX calls: these programs are test drivers, not part
-// of the gateway.
+// The one harness of the measuring tools (e2e_benchmark, soak_driver) and the integration tests:
+// loopback sockets and clients, equipment peers, program folders, child processes and /proc
+// readings. Blocking POSIX calls with deadlines: these are test drivers, not part of the gateway.
 #pragma once
 
 #include <arpa/inet.h>
@@ -8,19 +8,28 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -32,6 +41,7 @@ using sim::ListenTcp;
 using sim::WriteAll;
 
 using SteadyClock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 inline int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now().time_since_epoch())
@@ -51,19 +61,53 @@ inline int ListenLoopback(int port) {
   return ListenTcp(port, INADDR_LOOPBACK);
 }
 
-inline int LocalPort(int fd) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  return ntohs(address.sin_port);
+// An IPv4 or IPv6 address in digits with a port.
+inline sockaddr_storage SocketAddress(const std::string& address, int port) {
+  sockaddr_storage storage{};
+  if (address.find(':') != std::string::npos) {
+    auto* ipv6 = reinterpret_cast<sockaddr_in6*>(&storage);
+    ipv6->sin6_family = AF_INET6;
+    ipv6->sin6_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET6, address.c_str(), &ipv6->sin6_addr);
+  } else {
+    auto* ipv4 = reinterpret_cast<sockaddr_in*>(&storage);
+    ipv4->sin_family = AF_INET;
+    ipv4->sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, address.c_str(), &ipv4->sin_addr);
+  }
+  return storage;
 }
 
-// A port nothing listens on just now.
+// The local port of a socket, IPv4 or IPv6.
+inline int LocalPort(int fd) {
+  sockaddr_storage local{};
+  socklen_t length = sizeof local;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+  return ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&local)->sin6_port
+                                           : reinterpret_cast<sockaddr_in*>(&local)->sin_port);
+}
+
+// A port nothing listens on just now, never the same twice in one run (the kernel may hand
+// out a just-closed port again).
 inline int FreePort() {
-  const int fd = ListenLoopback(0);
-  const int port = LocalPort(fd);
+  static std::set<int> handedOut;
+  for (;;) {
+    const int fd = ListenLoopback(0);
+    const int port = LocalPort(fd);
+    close(fd);
+    if (handedOut.insert(port).second) return port;
+  }
+}
+
+inline bool PortIsFree(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int yes = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in address = LoopbackAddress(port);
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   close(fd);
-  return port;
+  return free;
 }
 
 inline void SetNoDelay(int fd) {
@@ -71,13 +115,23 @@ inline void SetNoDelay(int fd) {
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
 }
 
-// One connection attempt; -1 when refused.
-inline int ConnectOnce(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = LoopbackAddress(port);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+// One connection attempt to an address in digits, from the local address `source` when one is
+// given; -1 when refused.
+inline int ConnectFrom(const std::string& address, int port, const std::string& source) {
+  const sockaddr_storage target = SocketAddress(address, port);
+  const int fd = socket(target.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (!source.empty()) {
+    const sockaddr_storage from = SocketAddress(source, 0);
+    bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from);
+  }
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) return fd;
   close(fd);
   return -1;
+}
+
+// One connection attempt to 127.0.0.1; -1 when refused.
+inline int ConnectOnce(int port) {
+  return ConnectFrom("127.0.0.1", port, "");
 }
 
 // Retries every millisecond until the port accepts or the limit passes; -1 then.
@@ -104,23 +158,74 @@ inline void CloseAbruptly(int fd) {
   close(fd);
 }
 
-// A temporary folder, removed with its contents at the end unless kept.
+inline bool WaitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds limit = 5000ms) {
+  const auto deadline = SteadyClock::now() + limit;
+  while (!condition()) {
+    if (SteadyClock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+inline std::string ReadWholeFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+// A temporary program folder, removed with its contents at the end unless kept.
 class TempFolder {
  public:
-  explicit TempFolder(const std::string& prefix) {
+  explicit TempFolder(const std::string& prefix = "tarvel-it") {
     std::string pattern = "/tmp/" + prefix + "-XXXXXX";
-    path_ = std::string(mkdtemp(pattern.data())) + "/";
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern + "/";
   }
   ~TempFolder() {
     std::error_code ignored;
-    if (!keep_) std::filesystem::remove_all(path_, ignored);
+    if (!keep_ && !path_.empty()) std::filesystem::remove_all(path_, ignored);
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& Path() const { return path_; }
+
+  const std::string& Path() const { return path_; }  // empty when the folder could not be made
   void Keep() { keep_ = true; }
   void Write(const std::string& name, const std::string& text) const {
     std::ofstream(path_ + name, std::ios::binary) << text;
+  }
+  // Every log file's lines (a run may cross midnight), CR LF removed, stamps kept.
+  std::vector<std::string> LogLines() const {
+    std::vector<std::string> lines;
+    std::error_code error;
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(path_ + "LogFiles", error))
+      files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    for (const auto& file : files) {
+      std::istringstream content(ReadWholeFile(file.string()));
+      for (std::string line; std::getline(content, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+      }
+    }
+    return lines;
+  }
+  // The log lines without their 18-character time stamps (the separator has none).
+  std::vector<std::string> Messages() const {
+    std::vector<std::string> messages;
+    for (const std::string& line : LogLines())
+      messages.push_back(line.starts_with("-") ? line
+                                               : line.substr(std::min<size_t>(18, line.size())));
+    return messages;
+  }
+  size_t CountMessages(const std::string& prefix) const {
+    size_t count = 0;
+    for (const std::string& message : Messages()) count += message.starts_with(prefix);
+    return count;
+  }
+  bool WaitForMessage(const std::string& prefix, size_t count = 1) const {
+    return WaitUntil([&] { return CountMessages(prefix) >= count; });
   }
 
  private:
@@ -128,20 +233,25 @@ class TempFolder {
   bool keep_ = false;
 };
 
-// A child process, stopped with SIGTERM (SIGKILL after a second) at the end.
+// A child process in a group of its own, its standard error (and standard output, unless
+// told otherwise) written to a file; stopped with SIGTERM (SIGKILL after a second) at the end.
 class ChildProcess {
  public:
-  ChildProcess(std::vector<std::string> words, const std::string& outputPath) {
+  ChildProcess(std::vector<std::string> words, const std::string& outputPath,
+               const std::map<std::string, std::string>& environment = {},
+               bool standardOutputToo = true)
+      : outputPath_(outputPath) {
     pid_ = fork();
     if (pid_ != 0) return;
     setpgid(0, 0);
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
     unsetenv("NOTIFY_SOCKET");
+    for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
     const int output = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
     dup2(null, 0);
-    dup2(output, 1);
+    dup2(standardOutputToo ? output : null, 1);
     dup2(output, 2);
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
@@ -154,26 +264,34 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   pid_t Pid() const { return pid_; }
-  bool Running() {
-    if (pid_ <= 0) return false;
-    if (waitpid(pid_, &status_, WNOHANG) != pid_) return true;
-    pid_ = -1;
-    return false;
+  void Signal(int signalNumber) const { kill(pid_, signalNumber); }
+  // The exit status once the process has ended within the limit; -1 for a signal death.
+  std::optional<int> WaitForExit(std::chrono::milliseconds limit = 5000ms) {
+    if (pid_ <= 0 || status_) return status_;
+    WaitUntil(
+        [&] {
+          int status = 0;
+          if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+          status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+          return true;
+        },
+        limit);
+    return status_;
   }
-  void Stop() {
+  bool Running() { return pid_ > 0 && !WaitForExit(0ms).has_value(); }
+  void Stop(int firstSignal = SIGTERM) {
     if (!Running()) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 100 && Running(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!Running()) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, &status_, 0);
-    pid_ = -1;
+    Signal(firstSignal);
+    if (WaitForExit(1000ms)) return;
+    Signal(SIGKILL);
+    WaitForExit(60s);
   }
+  std::string Output() const { return ReadWholeFile(outputPath_); }
 
  private:
+  std::string outputPath_;
   pid_t pid_ = -1;
-  int status_ = 0;
+  std::optional<int> status_;
 };
 
 // A "Name:   1234 kB" line of /proc/<pid>/status, in kB; -1 when missing.
@@ -218,6 +336,130 @@ inline std::string GatewayBesideTools(const char* override) {
   std::error_code error;
   const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
   return (self.parent_path().parent_path() / "tarvel80import").string();
+}
+
+// A blocking loopback client with deadlines on every wait.
+class Client {
+ public:
+  // Retries until the gateway listens or the limit passes.
+  explicit Client(int port) : Client("127.0.0.1", port) {}
+  // To an IPv4 or IPv6 address in digits, from the local address `source` when one is given.
+  Client(const std::string& address, int port, const std::string& source = "",
+         std::chrono::milliseconds limit = 5000ms) {
+    WaitUntil([&] { return (fd_ = ConnectFrom(address, port, source)) >= 0; }, limit);
+  }
+  static sockaddr_storage SocketAddress(const std::string& address, int port) {
+    return tools::SocketAddress(address, port);
+  }
+  // Takes over a connected socket, for example one the test accepted from the gateway.
+  struct Adopt {};
+  Client(Adopt, int fd) : fd_(fd) {}
+  ~Client() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  bool Connected() const { return fd_ >= 0; }
+  // This end's port: the peer port that the gateway sees and logs.
+  int LocalPort() const { return tools::LocalPort(fd_); }
+  void Send(const std::string& text) const {
+    [[maybe_unused]] const ssize_t sent = send(fd_, text.data(), text.size(), MSG_NOSIGNAL);
+  }
+  // Reads until the text holds `until` or the peer closes or the limit passes.
+  std::string ReadUntil(const std::string& until, std::chrono::milliseconds limit = 5000ms) {
+    const auto deadline = SteadyClock::now() + limit;
+    while (received_.find(until) == std::string::npos && !closed_) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+      pollfd waiting{fd_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&waiting, 1, static_cast<int>(left.count())) <= 0) break;
+      char buffer[4096];
+      const ssize_t count = recv(fd_, buffer, sizeof buffer, 0);
+      if (count <= 0) closed_ = true;
+      if (count > 0) received_.append(buffer, static_cast<size_t>(count));
+    }
+    return received_;
+  }
+  bool WaitForClose(std::chrono::milliseconds limit = 5000ms) {
+    ReadUntil(std::string(1, '\0') + "never", limit);
+    return closed_;
+  }
+
+ private:
+  int fd_ = -1;
+  std::string received_;
+  bool closed_ = false;
+};
+
+// Plays equipment behind a TCP client port: listens on a loopback port for the gateway.
+class Listener {
+ public:
+  // Port 0 picks a free port.
+  explicit Listener(int port = 0) : fd_(ListenLoopback(port)), port_(tools::LocalPort(fd_)) {}
+  ~Listener() { close(fd_); }
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
+
+  int Port() const { return port_; }
+  // The next connection of the gateway, or nullptr when none came within the limit.
+  std::unique_ptr<Client> Accept(std::chrono::milliseconds limit = 5000ms) const {
+    const int connection = AcceptWithin(fd_, limit);
+    return connection < 0 ? nullptr : std::make_unique<Client>(Client::Adopt{}, connection);
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// Plays equipment on a serial line: the gateway opens the slave end of a pseudo-terminal as
+// its COM port, the driver writes to the master end. The slave stays open here too, so that
+// the line keeps its raw settings and never hangs up.
+class PseudoTerminal {
+ public:
+  PseudoTerminal() {
+    char name[256] = "";
+    termios raw{};
+    cfmakeraw(&raw);
+    openpty(&master_, &slave_, name, &raw, nullptr);
+    slavePath_ = name;
+  }
+  ~PseudoTerminal() {
+    close(master_);
+    close(slave_);
+  }
+  PseudoTerminal(const PseudoTerminal&) = delete;
+  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+  const std::string& SlavePath() const { return slavePath_; }
+  void Send(std::string_view bytes) const {
+    while (!bytes.empty()) {
+      const ssize_t written = write(master_, bytes.data(), bytes.size());
+      if (written <= 0) return;
+      bytes.remove_prefix(static_cast<size_t>(written));
+    }
+  }
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+  std::string slavePath_;
+};
+
+// Writes text in pieces of `size` bytes with a pause between them, as slow equipment or a
+// fragmenting network would deliver it.
+template <typename Equipment>
+void SendInPieces(const Equipment& equipment, const std::string& text, size_t size,
+                  std::chrono::milliseconds pause = 3ms) {
+  for (size_t offset = 0; offset < text.size(); offset += size) {
+    if (offset > 0) std::this_thread::sleep_for(pause);
+    equipment.Send(text.substr(offset, size));
+  }
+}
+
+inline double SecondsSince(SteadyClock::time_point start) {
+  return std::chrono::duration<double>(SteadyClock::now() - start).count();
 }
 
 }  // namespace tarvel::tools

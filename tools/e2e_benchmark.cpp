@@ -8,7 +8,12 @@
 // Run it from a Release build (tools/e2e_benchmark.sh does both). Needs socat on the PATH.
 //
 //   e2e_benchmark [--lines N] [--rate LINES_PER_S] [--seconds S] [--idle-seconds S]
-//                 [--gateway PATH]
+//                 [--gateway PATH] [--status-repeats N]
+//
+// --status-repeats N: instead, N rounds of the gateway without and with its status server
+// (StatusPort set, /metrics scraped 10 times a second and /status.json read once a second, as
+// an open status page does), in alternating order, each round beside a direct connection;
+// prints the ratios with-status/without per round and their spread.
 #include <sys/prctl.h>
 #include <time.h>
 
@@ -35,6 +40,7 @@ struct Options {
   double paceSeconds = 5;
   int idleSeconds = 30;
   const char* gateway = nullptr;
+  int statusRepeats = 0;
 };
 
 // "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open ...... seq=000000000042" CR LF:
@@ -255,13 +261,68 @@ std::string PortSection(int port, const std::string& type, const std::string& ad
          (type == "TCPS" ? "ListenPort=" : "RemoteAddress=127.0.0.1:") + address + "\n";
 }
 
-Figures MeasureGateway(const Options& options, double& peakRssMb) {
+// One HTTP GET on its own connection, read to the end of the body; false on any failure.
+bool HttpGet(int port, const std::string& path) {
+  const int fd = ConnectWithin(port, std::chrono::seconds(1));
+  if (fd < 0) return false;
+  bool complete = false;
+  if (WriteAll(fd, "GET " + path + " HTTP/1.1\r\nHost: bench\r\n\r\n")) {
+    std::string reply;
+    char buffer[16384];
+    for (;;) {
+      pollfd waiting{fd, POLLIN, 0};
+      if (poll(&waiting, 1, 2000) <= 0) break;
+      const ssize_t count = recv(fd, buffer, sizeof buffer, 0);
+      if (count <= 0) break;
+      reply.append(buffer, static_cast<size_t>(count));
+      const size_t head = reply.find("\r\n\r\n");
+      const size_t length = reply.find("Content-Length: ");
+      if (head != std::string::npos && length != std::string::npos &&
+          reply.size() >= head + 4 + std::stoul(reply.substr(length + 16))) {
+        complete = reply.rfind("HTTP/1.1 200", 0) == 0;
+        break;
+      }
+    }
+  }
+  close(fd);
+  return complete;
+}
+
+// Reads the status server as a Prometheus scraper (10/s) and an open status page (1/s) do.
+class StatusReader {
+ public:
+  explicit StatusReader(int port)
+      : thread_([this, port] {
+          for (uint64_t round = 0; !stop_.load(); ++round) {
+            const int64_t due = NowNs() + 100'000'000;
+            ok_ += HttpGet(port, "/metrics");
+            if (round % 10 == 0) ok_ += HttpGet(port, "/status.json");
+            const timespec until{static_cast<time_t>(due / 1'000'000'000), due % 1'000'000'000};
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+          }
+        }) {}
+  ~StatusReader() {
+    stop_ = true;
+    thread_.join();
+  }
+  uint64_t Answered() const { return ok_.load(); }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<uint64_t> ok_{0};
+  std::thread thread_;
+};
+
+Figures MeasureGateway(const Options& options, double& peakRssMb, bool withStatus = false) {
   const int ostrelPort = FreePort();
   const int inputPort = FreePort();
-  GatewayRun run = StartGateway(
-      options,
-      GeneralSection(ostrelPort, false) + PortSection(0, "TCPS", std::to_string(inputPort)),
-      ostrelPort);
+  const int statusPort = FreePort();
+  GatewayRun run =
+      StartGateway(options,
+                   GeneralSection(ostrelPort, false) +
+                       (withStatus ? "StatusPort=" + std::to_string(statusPort) + "\n" : "") +
+                       PortSection(0, "TCPS", std::to_string(inputPort)),
+                   ostrelPort);
   Stream stream;
   stream.receive = ConnectWithin(ostrelPort, std::chrono::seconds(10));
   WaitFor([&] { return LogHolds(run.folder->Path(), "Accepted Ostrel connection"); },
@@ -275,7 +336,11 @@ Figures MeasureGateway(const Options& options, double& peakRssMb) {
     return {};
   }
   SetNoDelay(stream.send);
+  std::unique_ptr<StatusReader> reader;
+  if (withStatus) reader = std::make_unique<StatusReader>(statusPort);
   const Figures figures = Measure(stream, options);
+  if (reader && reader->Answered() == 0) std::fprintf(stderr, "the status server did not answer\n");
+  reader.reset();
   peakRssMb = ProcStatusKb(run.process->Pid(), "VmHWM") / 1024.0;
   close(stream.send);
   close(stream.receive);
@@ -334,6 +399,44 @@ void PrintRow(const char* name, const Figures& figures, const Figures& direct) {
               static_cast<unsigned long long>(figures.paced));
 }
 
+double Spread(std::vector<double> values, double& low, double& high) {
+  std::sort(values.begin(), values.end());
+  low = values.front();
+  high = values.back();
+  return values[values.size() / 2];
+}
+
+// Rounds of the gateway without and with the status server being read, in alternating order.
+int CompareStatusServer(const Options& options) {
+  std::vector<double> throughput, addedP99;
+  std::printf("%-6s %14s %14s %12s %12s %8s %8s\n", "round", "lines/s plain", "lines/s status",
+              "p99+ plain", "p99+ status", "thr", "p99+");
+  for (int round = 0; round < options.statusRepeats; ++round) {
+    double rss = 0;
+    const Figures direct = MeasureDirect(options);
+    Figures plain, status;
+    if (round % 2 == 0) {
+      plain = MeasureGateway(options, rss, false);
+      status = MeasureGateway(options, rss, true);
+    } else {
+      status = MeasureGateway(options, rss, true);
+      plain = MeasureGateway(options, rss, false);
+    }
+    const double plainAdded = plain.p99Us - direct.p99Us;
+    const double statusAdded = status.p99Us - direct.p99Us;
+    throughput.push_back(status.linesPerSecond / plain.linesPerSecond);
+    addedP99.push_back(statusAdded / plainAdded);
+    std::printf("%-6d %14.0f %14.0f %12.1f %12.1f %8.3f %8.3f\n", round + 1, plain.linesPerSecond,
+                status.linesPerSecond, plainAdded, statusAdded, throughput.back(), addedP99.back());
+  }
+  double low = 0, high = 0;
+  const double medianThroughput = Spread(throughput, low, high);
+  std::printf("status/plain throughput: median %.3f (%.3f .. %.3f)\n", medianThroughput, low, high);
+  const double medianP99 = Spread(addedP99, low, high);
+  std::printf("status/plain added p99 latency: median %.3f (%.3f .. %.3f)\n", medianP99, low, high);
+  return 0;
+}
+
 const char* Verdict(bool met) {
   return met ? "met" : "MISSED";
 }
@@ -348,6 +451,7 @@ Options ParseOptions(int argc, char** argv) {
     if (name == "--seconds") options.paceSeconds = std::atof(value);
     if (name == "--idle-seconds") options.idleSeconds = std::atoi(value);
     if (name == "--gateway") options.gateway = value;
+    if (name == "--status-repeats") options.statusRepeats = std::atoi(value);
   }
   return options;
 }
@@ -361,6 +465,7 @@ int main(int argc, char** argv) {
   prctl(PR_SET_TIMERSLACK, 1UL);  // the paced sender wakes on time
   const Options options = ParseOptions(argc, argv);
   TempFolder scratch("e2e-benchmark-socat");
+  if (options.statusRepeats > 0) return CompareStatusServer(options);
 
   std::printf("Stream: %llu lines of %zu bytes at full speed, then %.0f s at %llu lines/s\n",
               static_cast<unsigned long long>(options.fullSpeedLines), LineLength,

@@ -27,6 +27,8 @@ CommandLine CommandLine::Parse(const std::vector<std::string>& arguments) {
       line.Dir = argument.substr(6);
     } else if (argument == "--headless") {
       line.Headless = true;
+    } else if (argument == "--check") {
+      line.Check = true;
     } else if (argument == "--help" || argument == "-h") {
       line.Help = true;
     } else if (argument == "--version") {
@@ -46,9 +48,13 @@ CommandLine CommandLine::Parse(const std::vector<std::string>& arguments) {
 
 std::string CommandLine::Usage() {
   return "Usage: tarvel80import [--dir DIR] [--headless] [/I | /U]\n"
+         "       tarvel80import --check [--dir DIR]\n"
          "  --dir DIR   program folder: TARVEL80Import.ini, LogFiles/, debug.txt\n"
-         "              (default: the folder of the executable)\n"
+         "              (default: the folder of the executable; it must exist)\n"
          "  --headless  no windows; messages go to standard error\n"
+         "  --check     read the configuration as start-up does, print every error and\n"
+         "              warning with its place and reason, then end: status 0 without\n"
+         "              errors (warnings allowed), 1 with errors\n"
          "  /I          install as the system service TARVEL80ImportForOstrel, then end\n"
          "  /U          uninstall the service, then end (wins over /I)\n"
          "  --help      this text\n"

@@ -21,7 +21,7 @@ struct Gateway::Parts {
                   context.ConnectionList, Reporter),
         Tcp(context.State, context.TheClock, context.TheControls, context.Log, Display, Processor),
         Serial(context.State, context.TheControls, context.Log, Processor),
-        Timer(context.State, context.TheControls, context.Timer, Reporter, Ostrel) {}
+        Timer(context.State, context.TheControls, context.Timer, Reporter, Ostrel, &context.Log) {}
 
   ConnectionDisplay Display;
   OstrelConnection Ostrel;
@@ -43,8 +43,8 @@ void Gateway::Attach() {
   parts_->Timer.Attach();
 }
 
-bool Gateway::OpenSerialPort(int16_t port) {
-  return parts_->Serial.OpenSerialPort(port);
+bool Gateway::OpenSerialPort(int16_t port, std::string* reason) {
+  return parts_->Serial.OpenSerialPort(port, reason);
 }
 
 void Gateway::ShowTCPConnectionState(int16_t port) {

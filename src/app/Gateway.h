@@ -42,8 +42,9 @@ class Gateway {
   void Attach();
 
   // Opens port n as a serial port from its ComSetting (CommPort, Settings, Handshaking,
-  // PortOpen); false when any step failed or the port did not open.
-  bool OpenSerialPort(int16_t port);
+  // PortOpen); false when any step failed or the port did not open, with the first failed
+  // step's reason in reason when given.
+  bool OpenSerialPort(int16_t port, std::string* reason = nullptr);
 
   // Refreshes port n's row in the connection list (nothing for a port not used).
   void ShowTCPConnectionState(int16_t port);

@@ -16,6 +16,16 @@ CloseReason CloseReasonForSignal(int signalNumber, bool runAsService) {
   }
 }
 
+void Shutdown::HandleSignal(int signalNumber, bool runAsService) {
+  if (signalNumber == SIGHUP && runAsService) {
+    log_.WriteLog(
+        "Received SIGHUP: the service goes on; a changed TARVEL80Import.ini takes effect only "
+        "after a restart (systemctl restart TARVEL80ImportForOstrel)");
+    return;
+  }
+  Stop(CloseReasonForSignal(signalNumber, runAsService));
+}
+
 void Shutdown::Stop(CloseReason reason) {
   if (stopping_) return;
   stopping_ = true;

@@ -24,6 +24,11 @@ class Shutdown {
  public:
   Shutdown(LogFile& log, ProcessControl& process) : log_(log), process_(process) {}
 
+  // A stop signal delivered on the event loop: stops with the signal's reason, except SIGHUP
+  // as a service, which is only logged (the service manager would not restart a service that
+  // ended with status 0, and the INI file is read at start only).
+  void HandleSignal(int signalNumber, bool runAsService);
+
   // Writes "TARVEL80 Server is stopping, reason " + code and ends the process with status 0.
   // A second request while the first is under way writes nothing.
   void Stop(CloseReason reason);

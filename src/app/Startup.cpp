@@ -5,7 +5,7 @@
 
 #include "app/Version.h"
 #include "config/NumericValue.h"
-#include "input/TextFields.h"
+#include "text/TextFields.h"
 
 namespace tarvel {
 
@@ -71,20 +71,32 @@ StartupOutcome Startup::FormLoad(const std::string& programFolder, bool install,
   if (uninstall) return ChangeServiceRegistration(false);
   if (install) return ChangeServiceRegistration(true);
 
-  const IniFile ini = IniFile::Load(state.ProgramPath + IniFile::FileName);
+  const std::string iniPath = state.ProgramPath + IniFile::FileName;
+  std::string readProblem;
+  const IniFile ini = IniFile::Load(iniPath, readProblem);
+  const std::vector<ConfigFinding> findings =
+      CheckConfiguration(ini, ConfigCheckInput{iniPath, readProblem, context_.DeviceExists});
+  if (!readProblem.empty()) {
+    const std::string text = findings.front().Text;
+    return Fail(text, text, text);
+  }
   if (auto error = ReadGeneralSettings(ini, state.General)) return FailConfiguration(*error);
 
   context_.Log.WriteLog(std::string(80, '-'));
   context_.Log.WriteLog(std::string("TARVEL80 Import for Ostrel is starting, version ") +
                         ProgramVersion);
+  for (const ConfigFinding& finding : findings) {
+    if (!finding.IsError) Announce(finding.Text);
+  }
   OpenOstrelListener();
 
   for (int16_t port = 0; port < PortCount; ++port) {
-    if (auto failed = SetUpPort(port, ini)) return *failed;
+    if (auto failed = SetUpPort(port, ini, findings)) return *failed;
     context_.Ports.ShowTCPConnectionState(port);
   }
   context_.Ports.ShowOstrelConnectionState();
   context_.MainWindow.SetExitCaption("&Exit\tAlt+F4");
+  Announce(RunningText());
 
   if (state.RunAsService) {
     context_.Service.SetControlsAccepted(ControlsAcceptedStopAndShutdown);
@@ -126,7 +138,9 @@ StartupOutcome Startup::ChangeServiceRegistration(bool install) {
       install
           ? (succeeded ? " service installation succeeded" : " failed to install as service")
           : (succeeded ? " service uninstalled successfully" : " failed to uninstall as service");
-  context_.Messages.Show(service.DisplayName() + outcome, MessageBox::Plain);
+  const std::string reason = succeeded ? "" : service.LastError();
+  context_.Messages.Show(service.DisplayName() + outcome + (reason.empty() ? "" : ": " + reason),
+                         MessageBox::Plain);
   return StartupOutcome::Exit(succeeded ? StartupOutcome::ExitSuccess
                                         : StartupOutcome::ExitFailure);
 }
@@ -143,11 +157,21 @@ void Startup::OpenOstrelListener() {
   }
 }
 
-std::optional<StartupOutcome> Startup::SetUpPort(int16_t port, const IniFile& ini) {
+std::optional<StartupOutcome> Startup::SetUpPort(int16_t port, const IniFile& ini,
+                                                 const std::vector<ConfigFinding>& findings) {
   PortEntry& entry = context_.State.Ports[port];
   std::string portType;
   if (auto error = ReadPortSettings(ini, port, entry, portType)) return FailConfiguration(*error);
   entry.Kind = PortKind::NotUsed;
+  // What the check found wrong with this port, after the reader's own errors above.
+  std::string reasons;
+  for (const ConfigFinding& finding : findings) {
+    if (!finding.IsError || finding.Port != port) continue;
+    const size_t place = finding.Text.find('[');
+    reasons +=
+        (reasons.empty() ? "" : "; ") + finding.Text.substr(place == std::string::npos ? 0 : place);
+  }
+  if (!reasons.empty()) return FailBadPort(port, reasons);
   if (portType == "TCPS") return SetUpTcpServer(port);
   if (portType == "TCPC") return SetUpTcpClient(port);
   if (portType == "COM") return SetUpSerial(port);
@@ -163,7 +187,9 @@ std::optional<StartupOutcome> Startup::SetUpTcpServer(int16_t port) {
   const SocketError error = listener.Listen();
   if (error.Failed()) {
     const std::string text =
-        "Could not set socket in listen mode: " + error.Description + " for port " + PortText(port);
+        "Could not set socket in listen mode: " + error.Description + " for port " +
+        PortText(port) + " (IP port " + std::to_string(entry.ListenPort) +
+        (entry.ListenAddress.empty() ? "" : " on " + entry.ListenAddress) + ")";
     return Fail(text, text, text);
   }
   AddRow(port, PortKind::TcpServer);
@@ -183,7 +209,9 @@ std::optional<StartupOutcome> Startup::SetUpTcpClient(int16_t port) {
   }
   socket.SetRemoteHost(std::string(GetFieldView(entry.RemoteAddress, 0, ":")));
   socket.SetRemotePort(*remotePort);
-  if (entry.ListenPort >= 1) return FailBadPort(port);
+  if (entry.ListenPort >= 1)
+    return FailBadPort(port, "ListenPort=" + std::to_string(entry.ListenPort) +
+                                 ": must be 0 or missing for a TCPC port");
   AddRow(port, PortKind::TcpClient);
   context_.Log.WriteLog("Created socked client for IP " + socket.RemoteHost() + ":" +
                         std::to_string(socket.RemotePort()));
@@ -192,7 +220,11 @@ std::optional<StartupOutcome> Startup::SetUpTcpClient(int16_t port) {
 
 std::optional<StartupOutcome> Startup::SetUpSerial(int16_t port) {
   if (context_.State.Ports[port].ComSetting.empty()) return std::nullopt;
-  if (!context_.Ports.OpenSerialPort(port)) return FailBadPort(port);
+  std::string reason;
+  if (!context_.Ports.OpenSerialPort(port, reason)) {
+    return FailBadPort(port, "ComSetting=" + context_.State.Ports[port].ComSetting +
+                                 (reason.empty() ? "" : ": " + reason));
+  }
   AddRow(port, PortKind::Serial);
   context_.Log.WriteLog("Opened (" + PortText(port) + ") port COM" +
                         std::to_string(context_.TheControls.MSComm[port]->CommPort()));
@@ -221,9 +253,36 @@ StartupOutcome Startup::FailConfiguration(const ConfigError& error) {
   return Fail(text, text, text);
 }
 
-StartupOutcome Startup::FailBadPort(int16_t port) {
-  const std::string logText = "Bad server/client configuration for port " + PortText(port);
-  return Fail(logText, "Bad configuration for port " + PortText(port), logText);
+StartupOutcome Startup::FailBadPort(int16_t port, const std::string& reason) {
+  const std::string logText =
+      "Bad server/client configuration for port " + PortText(port) + ": " + reason;
+  return Fail(logText, "Bad configuration for port " + PortText(port) + ": " + reason, logText);
+}
+
+void Startup::Announce(const std::string& text) {
+  context_.Log.WriteLog(text);
+  context_.Messages.Show(text, MessageBox::Note);
+}
+
+std::string Startup::RunningText() const {
+  const ProgramState& state = context_.State;
+  const SocketControl& listener = *context_.TheControls.WinsockOstrelConnect;
+  const std::string& address = state.General.OstrelBindAddress;
+  std::string text = "Running: alarm server ";
+  const std::string host = address.empty()                          ? "*"
+                           : address.find(':') != std::string::npos ? "[" + address + "]"
+                                                                    : address;
+  text += listener.State() == SocketControl::Listening
+              ? "listener on " + host + ":" + std::to_string(listener.LocalPort())
+              : "NOT listening (port " + std::to_string(state.General.OstrelPort) + ")";
+  int counts[4] = {};
+  for (const PortEntry& entry : state.Ports) ++counts[static_cast<int>(entry.Kind)];
+  text += "; input ports: " + std::to_string(counts[1]) + " TCPS, " + std::to_string(counts[2]) +
+          " TCPC, " + std::to_string(counts[3]) + " COM";
+  text += "; log: " + state.ProgramPath + "LogFiles/";
+  text += state.RunAsService ? "; stop: systemctl stop TARVEL80ImportForOstrel"
+                             : "; stop: Ctrl+C, SIGTERM or File > Exit";
+  return text;
 }
 
 }  // namespace tarvel

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "config/ConfigCheck.h"
 #include "config/ConfigReader.h"
 #include "config/IniFile.h"
 #include "diag/LogFile.h"
@@ -21,8 +24,9 @@ namespace tarvel {
 class StartupGateway {
  public:
   virtual ~StartupGateway() = default;
-  // Opens port n from its ComSetting; false when it did not open. Logs nothing.
-  virtual bool OpenSerialPort(int16_t port) = 0;
+  // Opens port n from its ComSetting; false when it did not open, with the reason (device and
+  // system message) in reason. Logs nothing.
+  virtual bool OpenSerialPort(int16_t port, std::string& reason) = 0;
   virtual void ShowTCPConnectionState(int16_t port) = 0;
   virtual void ShowOstrelConnectionState() = 0;
 };
@@ -37,6 +41,8 @@ struct StartupContext {
   ServiceControl& Service;
   ProcessControl& Process;
   MessageBox& Messages;
+  // Whether a serial device exists, for the configuration check; none: not checked.
+  std::function<bool(const std::string& device)> DeviceExists = nullptr;
 };
 
 // What the caller does once start-up has returned: run the event loop, or end the process
@@ -55,7 +61,10 @@ struct StartupOutcome {
 // The load handler of the main window: settles the program folder, reads the service flag,
 // refuses a second running copy, carries out /U or /I, reads the configuration, writes the
 // start lines, opens the alarm-server listener and ports 0 to 7 in order, and in service mode
-// tells the service manager that the service runs.
+// tells the service manager that the service runs. The configuration check's warnings go to the
+// log and to standard error; its errors end start-up like a wrong port configuration. Once
+// everything is open, one line tells where the gateway listens, what it has opened, where it
+// logs and how it is stopped.
 class Startup {
  public:
   static constexpr const char* ServiceSection = "Parameters";
@@ -73,7 +82,8 @@ class Startup {
   std::optional<StartupOutcome> ReadRunAsService();
   StartupOutcome ChangeServiceRegistration(bool install);
   void OpenOstrelListener();
-  std::optional<StartupOutcome> SetUpPort(int16_t port, const IniFile& ini);
+  std::optional<StartupOutcome> SetUpPort(int16_t port, const IniFile& ini,
+                                          const std::vector<ConfigFinding>& findings);
   std::optional<StartupOutcome> SetUpTcpServer(int16_t port);
   std::optional<StartupOutcome> SetUpTcpClient(int16_t port);
   std::optional<StartupOutcome> SetUpSerial(int16_t port);
@@ -83,7 +93,10 @@ class Startup {
   StartupOutcome Fail(const std::string& eventText, const std::string& boxText,
                       const std::string& logText);
   StartupOutcome FailConfiguration(const ConfigError& error);
-  StartupOutcome FailBadPort(int16_t port);
+  StartupOutcome FailBadPort(int16_t port, const std::string& reason);
+  // Writes the line to the log and to standard error.
+  void Announce(const std::string& text);
+  std::string RunningText() const;
 
   StartupContext context_;
 };

@@ -5,26 +5,32 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QTimer>
 #include <array>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/ConfigCheckCommand.h"
 #include "app/Gateway.h"
+#include "app/ServiceStatus.h"
 #include "app/Shutdown.h"
 #include "app/Startup.h"
 #include "app/Version.h"
 #include "app/qt/QtMessageBox.h"
 #include "app/qt/SignalNotifier.h"
+#include "app/qt/StatusServer.h"
 #include "config/IniFile.h"
 #include "config/NumericValue.h"
 #include "diag/LogFile.h"
+#include "diag/LogRetention.h"
 #include "diag/TrafficTrace.h"
 #include "platform/LinuxServiceControl.h"
 #include "platform/PortControls.h"
@@ -56,7 +62,9 @@ struct Views {
 class GatewayPorts : public StartupGateway {
  public:
   explicit GatewayPorts(Gateway& gateway) : gateway_(gateway) {}
-  bool OpenSerialPort(int16_t port) override { return gateway_.OpenSerialPort(port); }
+  bool OpenSerialPort(int16_t port, std::string& reason) override {
+    return gateway_.OpenSerialPort(port, &reason);
+  }
   void ShowTCPConnectionState(int16_t port) override { gateway_.ShowTCPConnectionState(port); }
   void ShowOstrelConnectionState() override { gateway_.ShowOstrelConnectionState(); }
 
@@ -113,22 +121,39 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
                                  views.StatusBar, timer});
   gateway.Attach();
   GatewayPorts ports(gateway);
+  StatusServer statusServer(state, controls.Wired(), clock, log);
   Shutdown shutdown(log, process);
   // From here on a stop signal is handled on the event loop, also one that comes during
   // start-up (it waits until start-up has returned, or a message box runs the loop).
   SignalNotifier signalNotifier([&](int signalNumber) {
     QtEventQueue::HandlerScope scope;
-    shutdown.Stop(CloseReasonForSignal(signalNumber, state.RunAsService));
+    shutdown.HandleSignal(signalNumber, state.RunAsService);
   });
 
   StartupOutcome outcome;
   {
     QtEventQueue::HandlerScope scope;
     Startup startup(StartupContext{state, log, controls.Wired(), views.ConnectionList,
-                                   views.MainWindow, ports, service, process, messages});
+                                   views.MainWindow, ports, service, process, messages,
+                                   PathExists});
     outcome = startup.FormLoad(programPath, line.Install, line.Uninstall);
   }
   if (!outcome.KeepRunning) process.EndProcess(outcome.ExitStatus);
+  statusServer.Start();
+
+  // Once a second on the event loop: old log files go (looked for once a day) and, as a
+  // service, the status line and the watchdog's sign of life go to systemd.
+  LogRetention retention(clock, log, state.ProgramPath, state.General.LogRetentionDays);
+  ServiceStatus serviceStatus(state, controls.Wired(), [](const std::string& message) {
+    LinuxServiceControl::NotifyServiceManager(message);
+  });
+  QTimer housekeeping;
+  QObject::connect(&housekeeping, &QTimer::timeout, [&] {
+    QtEventQueue::HandlerScope scope;
+    retention.Check();
+    if (state.RunAsService) serviceStatus.Beat();
+  });
+  housekeeping.start(1000);
 
   setCloseHandler([&](int reason) {
     QtEventQueue::HandlerScope scope;
@@ -195,6 +220,11 @@ int main(int argc, char** argv) {
   const std::string programPath =
       ProgramFolder(line.Dir, executable, std::filesystem::current_path(error).string());
   LinuxServiceControl service(programPath, executable);
+  if (line.Check) return RunConfigCheck(programPath, std::cout);
+  if (const std::string problem = ProgramFolderProblem(programPath); !problem.empty()) {
+    std::fprintf(stderr, "tarvel80import: %s\n", problem.c_str());
+    return 1;
+  }
   const bool headless = line.Headless || !DisplayAvailable() || StoredServiceMode(service);
   return headless ? RunHeadless(argc, argv, line, programPath, service)
                   : RunDesktop(argc, argv, line, programPath, service);

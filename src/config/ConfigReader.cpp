@@ -13,8 +13,8 @@ namespace {
 // kept as the section's error, and its field keeps the value it had.
 class SectionReader {
  public:
-  SectionReader(const IniFile& ini, std::string section)
-      : ini_(ini), section_(std::move(section)) {}
+  SectionReader(const IniFile& ini, std::string section, std::vector<ConfigError>* allErrors)
+      : ini_(ini), section_(std::move(section)), allErrors_(allErrors) {}
 
   std::string Text(std::string_view key, std::string_view defaultText) const {
     return ini_.ReadIniValue(section_, key, defaultText);
@@ -29,6 +29,25 @@ class SectionReader {
       field = *value;
     } else {
       Fail(key, text, "");
+    }
+  }
+  // A TCP port number (see PortNumberValue).
+  void PortNumber(std::string_view key, std::string_view defaultText, int32_t& field) {
+    const std::string text = Text(key, defaultText);
+    if (const std::optional<int32_t> value = PortNumberValue(text)) {
+      field = *value;
+    } else {
+      Fail(key, text, PortNumberProblem);
+    }
+  }
+  // A Long that must not be negative.
+  void Count(std::string_view key, std::string_view defaultText, int32_t& field) {
+    const std::string text = Text(key, defaultText);
+    const std::optional<int32_t> value = LongValue(text);
+    if (value && *value >= 0) {
+      field = *value;
+    } else {
+      Fail(key, text, value ? "must be 0 or more" : "");
     }
   }
   // A list of addresses and CIDR ranges; empty: any host.
@@ -52,13 +71,16 @@ class SectionReader {
   const std::optional<ConfigError>& Error() const { return error_; }
 
  private:
-  // Keeps the section's first error.
+  // Keeps the section's first error, and every one in allErrors_.
   void Fail(std::string_view key, const std::string& value, const std::string& problem) {
-    if (!error_) error_ = ConfigError{section_, std::string(key), value, problem};
+    const ConfigError error{section_, std::string(key), value, problem};
+    if (!error_) error_ = error;
+    if (allErrors_ != nullptr) allErrors_->push_back(error);
   }
 
   const IniFile& ini_;
   std::string section_;
+  std::vector<ConfigError>* allErrors_;
   std::optional<ConfigError> error_;
 };
 
@@ -74,23 +96,41 @@ std::string ConfigError::Text() const {
   return "Configuration value out of range: [" + Section + "] " + Key + "=" + Value;
 }
 
-std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettings& settings) {
-  SectionReader reader(ini, "General");
+std::optional<int32_t> PortNumberValue(std::string_view text) {
+  const NumberScan scan = ScanNumber(text);
+  if (!scan.HasDigits || !OnlySkippedCharacters(text.substr(scan.Length))) return std::nullopt;
+  if (scan.Value < 1 || scan.Value > 65535 || scan.Value != std::floor(scan.Value))
+    return std::nullopt;
+  return static_cast<int32_t>(scan.Value);
+}
+
+std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettings& settings,
+                                               std::vector<ConfigError>* allErrors) {
+  SectionReader reader(ini, "General", allErrors);
   reader.Long("ReconnectInterval", "120", settings.ReconnectInterval);
   settings.WatchDogTagName = reader.Text("WatchDogTagName", "");
   reader.Long("WatchDogInterval", "30", settings.WatchDogInterval);
-  reader.Long("OstrelPort", "14000", settings.OstrelPort);
+  reader.PortNumber("OstrelPort", "14000", settings.OstrelPort);
   settings.BufferIfOstrelNotConnected = reader.Flag("BufferIfOstrelNotConnected", "1");
   reader.Hosts("OstrelAllowedHosts", settings.OstrelAllowedHosts);
   reader.Address("OstrelBindAddress", settings.OstrelBindAddress);
+  reader.Count("LogRetentionDays", "0", settings.LogRetentionDays);
+  // StatusPort: missing or 0 means no status server; anything else must be a port number.
+  if (LongValue(reader.Text("StatusPort", "0")) != std::optional<int32_t>(0)) {
+    reader.PortNumber("StatusPort", "0", settings.StatusPort);
+  }
+  reader.Address("StatusBindAddress", settings.StatusBindAddress);
+  if (settings.StatusBindAddress.empty()) settings.StatusBindAddress = "127.0.0.1";
+  reader.Hosts("StatusAllowedHosts", settings.StatusAllowedHosts);
   return reader.Error();
 }
 
 std::optional<ConfigError> ReadPortSettings(const IniFile& ini, int port, PortEntry& entry,
-                                            std::string& portType) {
+                                            std::string& portType,
+                                            std::vector<ConfigError>* allErrors) {
   portType.clear();
   if (port < 0 || port >= PortCount) return std::nullopt;
-  SectionReader reader(ini, "TARVEL80_Port_" + std::to_string(port));
+  SectionReader reader(ini, "TARVEL80_Port_" + std::to_string(port), allErrors);
   entry.Description = reader.Text("Description", "");
   reader.Long("PollFailTimeout", "0", entry.PollFailTimeout);
   reader.Long("PollFailRemindTime", "0", entry.PollFailRemindTime);

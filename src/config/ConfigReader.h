@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/IniFile.h"
 #include "state/GeneralSettings.h"
@@ -22,16 +23,30 @@ struct ConfigError {
   std::string Text() const;
 };
 
+// The reason given for a TCP port number that is not a whole number from 1 to 65535.
+constexpr const char* PortNumberProblem =
+    "not a port number (expected a whole number from 1 to 65535)";
+
+// A TCP port number: a whole number from 1 to 65535, nothing else after it but blanks (so
+// "fourteen", "2.5" and "14000x" are none).
+std::optional<int32_t> PortNumberValue(std::string_view text);
+
+// The sections and keys are known by what these readers ask for (IniFile::WasAsked): a new
+// key is one more line in its reader. Each reader gives its section's first error, and adds
+// every error to allErrors when given.
+
 // Reads the section "General" in its documented key order, then the access keys
-// OstrelAllowedHosts and OstrelBindAddress.
-std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettings& settings);
+// OstrelAllowedHosts and OstrelBindAddress, then LogRetentionDays and the status server's keys.
+std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettings& settings,
+                                               std::vector<ConfigError>* allErrors = nullptr);
 
 // Reads the section "TARVEL80_Port_" + port into the entry's configuration fields, in the
 // documented key order followed by AllowedHosts and ListenAddress, and gives the port's
 // PortType as a keyword (trimmed, upper case).
 // A port number outside 0 to 7 reads nothing and leaves portType empty.
 std::optional<ConfigError> ReadPortSettings(const IniFile& ini, int port, PortEntry& entry,
-                                            std::string& portType);
+                                            std::string& portType,
+                                            std::vector<ConfigError>* allErrors = nullptr);
 
 // The service flag as the service control's settings store keeps it ("0" or "1"): any number
 // but 0 means the program runs as a service. Nothing when the text is not a number, which

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "text/TextFields.h"
+
 namespace tarvel {
 
 namespace {
@@ -12,9 +14,7 @@ constexpr int MappedPrefixBits = 96;
 constexpr size_t LongestAddressText = 64;  // INET6_ADDRSTRLEN is 46
 
 std::string_view TrimBlanksAndTabs(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  return TrimBlanks(text, " \t");
 }
 
 }  // namespace

@@ -5,27 +5,22 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+
+#include "text/TextFields.h"
 
 namespace tarvel {
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
+constexpr std::string_view BlanksAndTabs = " \t";
 
 std::string_view TrimBlanksAndTabs(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
+  return TrimBlanks(text, BlanksAndTabs);
 }
 
-// Names are compared in ASCII upper case; the names this program asks for are all ASCII.
+// Names are compared upper-cased.
 std::string NameKey(std::string_view name) {
-  std::string upper(TrimBlanksAndTabs(name));
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
+  return UpperCase(TrimBlanksAndTabs(name));
 }
 
 std::string ValueText(std::string_view raw) {
@@ -38,18 +33,27 @@ std::string ValueText(std::string_view raw) {
 }
 
 // The file's bytes, at most MaxFileBytes; empty when it is missing, not a regular file or
-// cannot be read. Opened without blocking, so a pipe or device under the name cannot stall
-// the start.
-std::string ReadFileBytes(const std::string& path) {
+// cannot be read, and then problem says why (empty for a missing file). Opened without
+// blocking, so a pipe or device under the name cannot stall the start.
+std::string ReadFileBytes(const std::string& path, std::string& problem, bool& exists) {
   std::string bytes;
+  problem.clear();
+  exists = true;
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return bytes;
+  if (fd < 0) {
+    exists = errno != ENOENT;
+    if (exists) problem = std::strerror(errno);
+    return bytes;
+  }
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    problem = "not a regular file";
+  } else {
     char chunk[65536];
     while (bytes.size() < IniFile::MaxFileBytes) {
       const ssize_t count = ::read(fd, chunk, sizeof chunk);
       if (count < 0 && errno == EINTR) continue;
+      if (count < 0) problem = std::strerror(errno);
       if (count <= 0) break;
       bytes.append(chunk, static_cast<size_t>(count));
     }
@@ -62,12 +66,21 @@ std::string ReadFileBytes(const std::string& path) {
 }  // namespace
 
 IniFile IniFile::Load(const std::string& path) {
-  return FromText(ReadFileBytes(path));
+  std::string problem;
+  return Load(path, problem);
+}
+
+IniFile IniFile::Load(const std::string& path, std::string& problem) {
+  bool exists = true;
+  IniFile ini = FromText(ReadFileBytes(path, problem, exists));
+  ini.exists_ = exists;
+  return ini;
 }
 
 IniFile IniFile::FromText(std::string_view text) {
   IniFile ini;
   std::string section;
+  std::string_view sectionAsWritten;
   bool inSection = false;
   while (!text.empty()) {
     const size_t end = text.find('\n');
@@ -78,29 +91,46 @@ IniFile IniFile::FromText(std::string_view text) {
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       const size_t close = line.rfind(']');
-      section = NameKey(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+      sectionAsWritten = TrimBlanksAndTabs(
+          line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+      section = NameKey(sectionAsWritten);
+      ini.sections_.emplace_back(sectionAsWritten);
       inSection = true;
       continue;
     }
-    if (inSection) ini.AddLine(line, section);
+    if (inSection) {
+      ini.AddLine(line, section, sectionAsWritten);
+    } else if (const size_t equals = line.find('='); equals != std::string_view::npos) {
+      ini.entries_.push_back({"", std::string(TrimBlanksAndTabs(line.substr(0, equals))),
+                              ValueText(line.substr(equals + 1))});
+    }
   }
   return ini;
 }
 
-void IniFile::AddLine(std::string_view line, const std::string& section) {
+void IniFile::AddLine(std::string_view line, const std::string& section,
+                      std::string_view sectionAsWritten) {
   const size_t equals = line.find('=');
   if (equals == std::string_view::npos) return;
   std::string key = NameKey(line.substr(0, equals));
   if (key.empty()) return;
+  entries_.push_back({std::string(sectionAsWritten),
+                      std::string(TrimBlanksAndTabs(line.substr(0, equals))),
+                      ValueText(line.substr(equals + 1))});
   // try_emplace keeps the first value of a key that occurs again.
   values_.try_emplace({section, std::move(key)}, ValueText(line.substr(equals + 1)));
 }
 
 std::string IniFile::ReadIniValue(std::string_view section, std::string_view key,
                                   std::string_view defaultText) const {
+  asked_.insert({NameKey(section), NameKey(key)});
   const auto found = values_.find({NameKey(section), NameKey(key)});
   if (found == values_.end()) return std::string(defaultText.substr(0, MaxValueLength));
   return found->second;
+}
+
+bool IniFile::WasAsked(std::string_view section, std::string_view key) const {
+  return asked_.count({NameKey(section), NameKey(key)}) != 0;
 }
 
 }  // namespace tarvel

@@ -2,9 +2,11 @@
 
 #include <cstddef>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace tarvel {
 
@@ -26,7 +28,27 @@ class IniFile {
   static constexpr size_t MaxFileBytes = 16 * 1024 * 1024;
 
   static IniFile Load(const std::string& path);
+  // As Load; problem tells why a file that exists could not be read ("Permission denied",
+  // "not a regular file"), and stays empty for a file read or missing (see Exists).
+  static IniFile Load(const std::string& path, std::string& problem);
   static IniFile FromText(std::string_view text);
+
+  // One key line as the file has it (names trimmed, not upper-cased), in file order; the
+  // section is empty for lines before the first section.
+  struct Entry {
+    std::string Section;
+    std::string Key;
+    std::string Value;
+  };
+  const std::vector<Entry>& Entries() const { return entries_; }
+  // Every section header, as written, in file order (also sections without keys).
+  const std::vector<std::string>& Sections() const { return sections_; }
+  // False when Load found no file under the path.
+  bool Exists() const { return exists_; }
+
+  // Whether the reader has asked for this key (any section and key spelling), so a checker can
+  // tell the keys the program knows from the ones it never reads.
+  bool WasAsked(std::string_view section, std::string_view key) const;
 
   // The value of a key: section and key matched without regard to case, blanks and tabs at
   // both ends removed, one pair of enclosing quotes (double or single) removed, cut to 2047
@@ -35,10 +57,15 @@ class IniFile {
                            std::string_view defaultText) const;
 
  private:
-  void AddLine(std::string_view line, const std::string& section);
+  void AddLine(std::string_view line, const std::string& section,
+               std::string_view sectionAsWritten);
 
   // (section, key), both upper case -> value.
   std::map<std::pair<std::string, std::string>, std::string> values_;
+  std::vector<Entry> entries_;
+  std::vector<std::string> sections_;
+  bool exists_ = true;
+  mutable std::set<std::pair<std::string, std::string>> asked_;
 };
 
 }  // namespace tarvel

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "text/TextFields.h"
+
 namespace tarvel {
 namespace {
 
@@ -176,6 +178,57 @@ std::optional<Integer> RoundToInteger(double value) {
   return static_cast<Integer>(whole);
 }
 
+// The common case of a whole number (digits, perhaps a sign, blanks anywhere before and
+// between), read without going through a double. False when the text goes on with a decimal
+// point, an exponent or a prefix: those take the general rule. A text that does not begin with a
+// number gives 0, as under the general rule. The value is held to +-2^40, far outside every
+// range it is checked against.
+inline std::optional<int64_t> ScanWholeNumber(std::string_view text) {
+  constexpr int64_t Saturation = int64_t{1} << 40;
+  size_t pos = 0;
+  auto skip = [&] {
+    while (pos < text.size() && IsSkipped(text[pos])) ++pos;
+  };
+  skip();
+  bool negative = false;
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+    negative = text[pos] == '-';
+    ++pos;
+    skip();
+  }
+  int64_t whole = 0;
+  for (; pos < text.size() && IsDigit(text[pos]); skip()) {
+    whole = std::min(whole * 10 + (text[pos++] - '0'), Saturation);
+  }
+  if (pos < text.size()) {
+    const char c = text[pos];
+    if (c == '.' || c == 'E' || c == 'e' || c == 'D' || c == 'd' || c == '&') return std::nullopt;
+  }
+  return negative ? -whole : whole;
+}
+
+template <typename Integer>
+std::optional<Integer> WholeValue(std::string_view text) {
+  // Date and time fields are a few plain digits: the shortest way first.
+  constexpr size_t PlainDigitsLimit = 9;
+  if (!text.empty() && text.size() <= PlainDigitsLimit) {
+    int64_t whole = 0;
+    size_t pos = 0;
+    for (; pos < text.size() && IsDigit(text[pos]); ++pos) whole = whole * 10 + (text[pos] - '0');
+    if (pos == text.size()) {
+      if (whole > std::numeric_limits<Integer>::max()) return std::nullopt;
+      return static_cast<Integer>(whole);
+    }
+  }
+  const std::optional<int64_t> value = ScanWholeNumber(text);
+  if (!value) return RoundToInteger<Integer>(NumericValue(text));
+  if (*value < std::numeric_limits<Integer>::min() ||
+      *value > std::numeric_limits<Integer>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<Integer>(*value);
+}
+
 }  // namespace
 
 NumberScan ScanNumber(std::string_view text) {
@@ -207,11 +260,11 @@ double NumericValue(std::string_view text) {
 }
 
 std::optional<int32_t> LongValue(std::string_view text) {
-  return RoundToInteger<int32_t>(NumericValue(text));
+  return WholeValue<int32_t>(text);
 }
 
 std::optional<int16_t> IntegerValue(std::string_view text) {
-  return RoundToInteger<int16_t>(NumericValue(text));
+  return WholeValue<int16_t>(text);
 }
 
 bool FlagValue(std::string_view text) {
@@ -219,15 +272,7 @@ bool FlagValue(std::string_view text) {
 }
 
 std::string KeywordValue(std::string_view text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(' ');
-  std::string keyword(text.substr(first, last - first + 1));
-  // The keywords are ASCII words, so ASCII upper case is all a comparison needs.
-  for (char& c : keyword) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return keyword;
+  return UpperCase(TrimBlanks(text));
 }
 
 }  // namespace tarvel

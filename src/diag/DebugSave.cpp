@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "text/DateTime.h"
+
 namespace tarvel {
 
 namespace {
@@ -10,10 +12,8 @@ namespace {
 constexpr const char* LineEnd = "\r\n";
 
 std::string DateTimeText(const LocalTime& now) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", now.Year % 10000,
-                now.Month % 100, now.Day % 100, now.Hour % 100, now.Minute % 100, now.Second % 100);
-  return text;
+  const DateTime value = DateTime::FromLocalTime(now);
+  return FormatDate(value) + " " + FormatTime(value);
 }
 
 std::string RowNumber(int index) {

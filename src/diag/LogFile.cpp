@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "text/DateTime.h"
+
 namespace tarvel {
 namespace {
 
@@ -33,19 +35,16 @@ void LogFile::SetProgramPath(std::string programPath) {
 void LogFile::WriteLog(const std::string& text) {
   // One reading gives both the file name and the stamp, so a line lands in its own day's file.
   const LocalTime now = clock_.Now();
-  char name[64];
-  std::snprintf(name, sizeof name, "LogFiles/%04d%02d%02d.Log", now.Year, now.Month, now.Day);
+  const DateTime stamp = DateTime::FromLocalTime(now);
+  const std::string name = "LogFiles/" + FormatDate(stamp, "") + ".Log";
 
   std::string line;
   if (text.empty() || text.front() != '-') {
-    char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%02d-%02d-%02d %02d:%02d:%02d ",
-                  (now.Year % 100 + 100) % 100, now.Month, now.Day, now.Hour, now.Minute,
-                  now.Second);
-    line = stamp;
+    line = FormatDate(stamp, "-", 2) + " " + FormatTime(stamp) + " ";
   }
   line += text;
   line += "\r\n";
+  if (observer_) observer_(line);
 
   // O_NONBLOCK: a pipe put in the log's place must not stall the caller. The folder is never
   // created here; without it the line is lost.

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "platform/Clock.h"
 
@@ -17,9 +19,16 @@ class LogFile {
   // never created here.
   void WriteLog(const std::string& text);
 
+  // Called with every line WriteLog makes (stamp included, CR LF at the end), whether or not
+  // the file takes it; the status page keeps the last ones. Must not write to the log.
+  void SetObserver(std::function<void(const std::string&)> observer) {
+    observer_ = std::move(observer);
+  }
+
  private:
   const Clock& clock_;
   std::string programPath_;
+  std::function<void(const std::string&)> observer_;
 };
 
 }  // namespace tarvel

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "text/DateTime.h"
+
 namespace tarvel {
 
 namespace {
@@ -32,10 +34,7 @@ void AppendRendered(std::string& piece, unsigned char code) {
 }
 
 std::string TimeOfDay(const LocalTime& now) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d", now.Hour % 100, now.Minute % 100,
-                now.Second % 100);
-  return text;
+  return FormatTime(DateTime::FromLocalTime(now));
 }
 
 }  // namespace

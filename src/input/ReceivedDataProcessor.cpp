@@ -4,12 +4,12 @@
 #include <cstring>
 #include <exception>
 
-#include "input/CharsetConversion.h"
-#include "input/DateTime.h"
-#include "input/LineWords.h"
-#include "input/TextFields.h"
-#include "output/DecimalText.h"
 #include "state/ByteCounter.h"
+#include "text/CharsetConversion.h"
+#include "text/DateTime.h"
+#include "text/DecimalText.h"
+#include "text/LineWords.h"
+#include "text/TextFields.h"
 
 namespace tarvel {
 namespace {
@@ -59,7 +59,9 @@ ReceivedDataProcessor::ReceivedDataProcessor(ProgramState& state, const Clock& c
 void ReceivedDataProcessor::ProcessReceivedData(int16_t port, std::string_view data) {
   if (port < 0 || port >= PortCount) return;
   PortEntry& entry = state_.Ports[port];
+  const uint64_t linesBefore = state_.Statistics.Ports[port].LinesReceived;
   AddToByteCounter(entry.RxByteCount, static_cast<int64_t>(data.size()));
+  state_.Statistics.Ports[port].BytesReceived += data.size();
   try {
     trace_.TraceTraffic(port, data, TrafficTrace::Received);
     ShowRxByteCount(entry);
@@ -67,6 +69,9 @@ void ReceivedDataProcessor::ProcessReceivedData(int16_t port, std::string_view d
     // The debug window and the connection list never keep a line from being handled.
   }
   ports_[port].Framer.Push(data, ports_[port]);
+  // One clock reading per reception, not per line: a reading costs as much as framing a line.
+  if (state_.Statistics.Ports[port].LinesReceived != linesBefore)
+    state_.Statistics.Ports[port].LastLineAt = clock_.Now();
 }
 
 void ReceivedDataProcessor::ClearReceiveBuffer(int16_t port) {
@@ -79,12 +84,14 @@ void ReceivedDataProcessor::PortReception::Line(std::string_view rawLine) {
     Processor->TreatLine(Port, rawLine);
   } catch (const std::exception& fault) {
     // One faulty line is dropped; the lines after it are treated as usual.
+    ++Processor->state_.Statistics.Ports[Port].LinesRejected;
     Processor->log_.WriteLog("Line dropped on port (" + std::to_string(Port) + "), " +
                              fault.what());
   }
 }
 
 void ReceivedDataProcessor::PortReception::UnfinishedTooLong() {
+  ++Processor->state_.Statistics.Ports[Port].LinesRejected;
   Processor->log_.WriteLog("Unfinished line on port (" + std::to_string(Port) + ") exceeds " +
                            std::to_string(MaxLineLength) + " characters, dropped");
 }
@@ -117,6 +124,7 @@ void ReceivedDataProcessor::TreatLine(int16_t port, std::string_view rawLine) {
   if (trimmed.size() > MaxLineLength) {
     log_.WriteLog("Line too long on port (" + std::to_string(port) + "), " +
                   std::to_string(trimmed.size()) + " characters dropped");
+    ++state_.Statistics.Ports[port].LinesRejected;
     LineCompleted(port);
     return;
   }
@@ -131,14 +139,14 @@ void ReceivedDataProcessor::TreatLine(int16_t port, std::string_view rawLine) {
   if (parsing.NewParsingDetected == 1) {
     reporter_.ReportEvent(port, CleanText(line_), header);
   } else {
-    ParseSingleLine(line_);
+    ParseSingleLine(port, line_);
   }
   LineCompleted(port);
 }
 
 // "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open": the event type, then the
 // date and time words, then from the 20th character on an 18-character tag and the text.
-void ReceivedDataProcessor::ParseSingleLine(std::string_view line) {
+void ReceivedDataProcessor::ParseSingleLine(int16_t port, std::string_view line) {
   std::size_t position = 0;
   const std::string_view eventType = NextWord(line, position);
   const std::size_t firstBlank = line.find(' ');
@@ -150,6 +158,7 @@ void ReceivedDataProcessor::ParseSingleLine(std::string_view line) {
   const std::string_view text = TrimBlanks(Rest(rest, TagLength));
   if (tag.empty() || text.empty()) {
     log_.WriteLog("Invalid event type: " + std::string(rest));
+    ++state_.Statistics.Ports[port].LinesRejected;
     return;
   }
   int16_t stateCode;
@@ -161,10 +170,12 @@ void ReceivedDataProcessor::ParseSingleLine(std::string_view line) {
     stateCode = 2;
   } else {
     log_.WriteLog("Unknown event type: " + std::string(rest));
+    ++state_.Statistics.Ports[port].LinesRejected;
     return;
   }
   const DateTime date = DateParse(SingleLineDateLayout, GetFieldView(fields, 0, " "), 1, clock_);
   const int64_t time = TimeParse(SingleLineTimeLayout, GetFieldView(fields, 1, " "), 1, clock_);
+  ++state_.Statistics.Ports[port].EventsForwarded;
   reporter_.SendEventLine(stateCode, FormatDate(date), FormatTimeOfDay(time), tag, text);
 }
 
@@ -172,10 +183,13 @@ void ReceivedDataProcessor::ParseSingleLine(std::string_view line) {
 // starts again.
 void ReceivedDataProcessor::LineCompleted(int16_t port) {
   PortEntry& entry = state_.Ports[port];
+  ++state_.Statistics.Ports[port].LinesReceived;
   if (entry.PollFailTimeout > 0 && entry.SilenceSeconds >= entry.PollFailTimeout) {
-    reporter_.SendEventLine(0, "", "", entry.Description,
-                            "TARVEL80 Connection '" + entry.Description + "' (" +
-                                std::to_string(port) + ") has been restored");
+    state_.Statistics.SilenceRestored(port);
+    const std::string text = "TARVEL80 Connection '" + entry.Description + "' (" +
+                             std::to_string(port) + ") has been restored";
+    log_.WriteLog(text);
+    reporter_.SendEventLine(0, "", "", entry.Description, text);
   }
   entry.SilenceSeconds = 0;
   entry.ReminderSeconds = 0;

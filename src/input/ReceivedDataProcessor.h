@@ -54,7 +54,7 @@ class ReceivedDataProcessor {
 
   void ShowRxByteCount(const PortEntry& entry);
   void TreatLine(int16_t port, std::string_view rawLine);
-  void ParseSingleLine(std::string_view line);
+  void ParseSingleLine(int16_t port, std::string_view line);
   void LineCompleted(int16_t port);
 
   ProgramState& state_;

@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "config/NumericValue.h"
-#include "input/TextFields.h"
+#include "text/TextFields.h"
 
 namespace tarvel {
 namespace {
@@ -30,24 +30,40 @@ void SerialInputPorts::Attach() {
   }
 }
 
-bool SerialInputPorts::OpenSerialPort(int16_t port) {
+bool SerialInputPorts::OpenSerialPort(int16_t port, std::string* reason) {
   if (port < 0 || port >= PortCount) return false;
   SerialControl* serial = controls_.MSComm[port];
   if (serial == nullptr) return false;
   const std::string_view setting = state_.Ports[port].ComSetting;
   auto field = [&](int index) { return GetFieldView(setting, index, ","); };
   bool failed = false;
+  // Keeps the first step's reason for the caller's report.
+  auto fails = [&](const SerialError& error, std::string_view what) {
+    if (error.Failed() && reason != nullptr && reason->empty())
+      *reason = std::string(what) + ": " + error.Description;
+    return error.Failed();
+  };
   try {
     const std::string_view portName = field(0);
     const std::optional<int16_t> commPort =
         IntegerValue(portName.size() > PortNameLength ? portName.substr(PortNameLength) : "");
-    failed |= !commPort || serial->SetCommPort(*commPort).Failed();
-    std::string settings(field(1));
-    for (int index = 2; index <= 4; ++index) settings.append(1, ',').append(field(index));
-    failed |= serial->SetSettings(settings).Failed();
+    failed |= !commPort || fails(serial->SetCommPort(*commPort), portName);
+    // Fields 1 to 4 as they stand, from after the first "," to before the fifth: the control
+    // takes them as one text and splits it itself.
+    const std::size_t start = setting.find(',');
+    std::size_t end = start;
+    for (int comma = 2; comma <= 5 && end != std::string_view::npos; ++comma) {
+      end = setting.find(',', end + 1);
+    }
+    const std::string_view lineSettings =
+        start == std::string_view::npos
+            ? std::string_view{}
+            : setting.substr(start + 1, end == std::string_view::npos ? std::string_view::npos
+                                                                      : end - start - 1);
+    failed |= fails(serial->SetSettings(std::string(lineSettings)), lineSettings);
     const std::optional<int32_t> handshaking = LongValue(field(5));
-    failed |= !handshaking || serial->SetHandshaking(*handshaking).Failed();
-    failed |= serial->SetPortOpen(true).Failed();
+    failed |= !handshaking || fails(serial->SetHandshaking(*handshaking), field(5));
+    failed |= fails(serial->SetPortOpen(true), portName);
     return !failed && serial->PortOpen();
   } catch (const std::exception&) {
     return false;

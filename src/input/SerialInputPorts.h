@@ -23,7 +23,7 @@ class SerialInputPorts {
   // Sets CommPort, Settings and Handshaking from "COMn,baud,parity,databits,stopbits,
   // handshaking" and opens the port. Every step is tried; false when any of them failed or
   // the port is not open afterwards.
-  bool OpenSerialPort(int16_t port);
+  bool OpenSerialPort(int16_t port, std::string* reason = nullptr);
 
   // Received bytes go to ProcessReceivedData.
   void MSCommOnComm(int16_t port, std::string_view bytes);

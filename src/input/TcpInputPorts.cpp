@@ -50,6 +50,7 @@ void TcpInputPorts::ConnectionRequest(int16_t port, int32_t requestId) {
     if (!state_.Ports[port].AllowedHosts.Allows(address) ||
         data->State() == SocketControl::Connected) {
       const std::string key = std::to_string(port) + " " + address;
+      ++state_.Statistics.Ports[port].RefusedConnections;
       if (auto line = refusals_.Admit(key, Prefix(port) + "refused from " + peer))
         log_.WriteLog(*line);
       return;
@@ -58,7 +59,7 @@ void TcpInputPorts::ConnectionRequest(int16_t port, int32_t requestId) {
     processor_.ClearReceiveBuffer(port);
     const SocketError accepted = data->Accept(requestId);
     if (accepted.Failed()) {
-      log_.WriteLog(Prefix(port) + "failed (" + accepted.Description + ")");
+      log_.WriteLog(Prefix(port) + "failed (" + accepted.Description + ") accepting " + peer);
     } else {
       log_.WriteLog(Prefix(port) + "accepted from " + peer);
     }
@@ -102,8 +103,15 @@ void TcpInputPorts::Close(int16_t port) {
 void TcpInputPorts::Error(int16_t port, const std::string& description) {
   try {
     display_.ShowTCPConnectionState(port);
-    controls_.WinsockData[port]->Close();
-    log_.WriteLog(Prefix(port) + "failed (" + description + ")");
+    SocketControl* data = controls_.WinsockData[port];
+    data->Close();
+    // Where it failed: the peer a client port connects to, or a server port's TCP port.
+    const PortEntry& entry = state_.Ports[port];
+    const std::string where =
+        entry.Kind == PortKind::TcpClient
+            ? " connecting to " + data->RemoteHost() + ":" + std::to_string(data->RemotePort())
+            : " on IP port " + std::to_string(entry.ListenPort);
+    log_.WriteLog(Prefix(port) + "failed (" + description + ")" + where);
   } catch (const std::exception&) {
   }
 }

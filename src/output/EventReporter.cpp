@@ -1,8 +1,8 @@
 #include "output/EventReporter.h"
 
-#include "input/DateTime.h"
-#include "input/LineWords.h"
-#include "output/DecimalText.h"
+#include "text/DateTime.h"
+#include "text/DecimalText.h"
+#include "text/LineWords.h"
 
 namespace tarvel {
 
@@ -61,8 +61,10 @@ void EventReporter::FlushPendingEvent(int16_t port, const LocalTime& now) {
   } else if (SameWordIgnoringCase(eventWord, "ALARM")) {
     stateCode = 1;
   } else {
+    ++state_.Statistics.Ports[port].LinesRejected;
     return;
   }
+  ++state_.Statistics.Ports[port].EventsForwarded;
   SendEventLine(stateCode, FormatDate(stamp), FormatTime(stamp), header, body);
 }
 
@@ -72,6 +74,7 @@ void EventReporter::SendEventLine(int16_t stateCode, std::string_view eventDate,
   const bool connected = ostrel_.IsConnected();
   if (!connected && !(state_.General.BufferIfOstrelNotConnected &&
                       state_.PendingOstrelText.size() < PendingOstrelLimit)) {
+    state_.Statistics.LineNotSent(state_.General.BufferIfOstrelNotConnected);
     return;  // dropped without a trace
   }
   eventLine_.clear();

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <exception>
 
-#include "output/DecimalText.h"
 #include "state/ByteCounter.h"
+#include "text/DecimalText.h"
 
 namespace tarvel {
 
@@ -55,6 +55,7 @@ void OstrelConnection::SendToOstrel(std::string_view text) {
     // Not kept or retried: the loss shows as the connection's later Close or Error.
   }
   AddToByteCounter(state_.OstrelTxBytes, static_cast<int64_t>(text.size()));
+  state_.Statistics.OstrelSent(text);
   countersChanged_ = true;
 }
 
@@ -83,6 +84,7 @@ void OstrelConnection::PutBackUnsentLines(std::string unsent) {
   if (unsent.empty()) return;
   const auto lines = std::count(unsent.begin(), unsent.end(), '\n');
   if (!state_.General.BufferIfOstrelNotConnected) {
+    state_.Statistics.Ostrel.LinesNotKept += static_cast<uint64_t>(lines);
     log_.WriteLog("Ostrel connection: " + std::to_string(lines) + " lines not sent, dropped");
     return;
   }
@@ -109,6 +111,7 @@ void OstrelConnection::ConnectionRequest(int32_t requestId) {
       // Not accepted, so the socket layer closes the request; a connected alarm server stays.
       const std::string text = "Refused Ostrel connection from " + address + ":" +
                                std::to_string(listener->RemotePort());
+      ++state_.Statistics.Ostrel.RefusedConnections;
       if (auto line = refusals_.Admit(address, text)) log_.WriteLog(*line);
       return;
     }
@@ -118,6 +121,7 @@ void OstrelConnection::ConnectionRequest(int32_t requestId) {
     if (accepted.Failed()) {
       log_.WriteLog("Ostrel connection failed (" + accepted.Description + ")");
     } else {
+      state_.Statistics.OstrelAccepted();
       log_.WriteLog("Accepted Ostrel connection from " + listener->RemoteHostIP() + ":" +
                     std::to_string(listener->RemotePort()));
     }
@@ -150,6 +154,7 @@ void OstrelConnection::Error(const std::string& description) {
 void OstrelConnection::DataArrival(std::string_view bytes) {
   // The alarm server's replies mean nothing to the gateway: counted and dropped.
   AddToByteCounter(state_.OstrelRxBytes, static_cast<int64_t>(bytes.size()));
+  state_.Statistics.Ostrel.BytesReceived += bytes.size();
   countersChanged_ = true;
 }
 

@@ -7,8 +7,13 @@ namespace tarvel {
 
 SupervisionTimer::SupervisionTimer(ProgramState& state, const Controls& controls,
                                    UpdateTimer& timer, EventReporter& reporter,
-                                   OstrelConnection& ostrel)
-    : state_(state), controls_(controls), timer_(timer), reporter_(reporter), ostrel_(ostrel) {}
+                                   OstrelConnection& ostrel, LogFile* log)
+    : state_(state),
+      controls_(controls),
+      timer_(timer),
+      reporter_(reporter),
+      ostrel_(ostrel),
+      log_(log) {}
 
 void SupervisionTimer::Attach() {
   timer_.SetHandler([this] { TimerUpdateTimer(); });
@@ -16,6 +21,7 @@ void SupervisionTimer::Attach() {
 
 void SupervisionTimer::TimerUpdateTimer() {
   timer_.SetEnabled(false);
+  ++state_.Statistics.Ticks;
   try {
     const int32_t interval = timer_.Interval();
     for (int16_t port = 0; port < PortCount; ++port) reporter_.AgePendingEvent(port, interval);
@@ -51,6 +57,7 @@ void SupervisionTimer::Reconnect(int16_t port) {
     return;
   }
   if (--countdown > 0) return;
+  ++state_.Statistics.Ports[port].Reconnects;
   data->Close();
   data->Connect();
   countdown = state_.General.ReconnectInterval;
@@ -64,14 +71,17 @@ void SupervisionTimer::SuperviseSilence(int16_t port) {
   if (entry.SilenceSeconds >= entry.PollFailTimeout) {
     if (entry.PollFailRemindTime <= 0) return;
     if (++entry.ReminderSeconds < entry.PollFailRemindTime) return;
-    reporter_.SendEventLine(1, "", "", entry.Description,
-                            name + " is still bad (cyclic " +
-                                std::to_string(entry.PollFailRemindTime) + " s reminder)");
+    const std::string text =
+        name + " is still bad (cyclic " + std::to_string(entry.PollFailRemindTime) + " s reminder)";
+    if (log_ != nullptr) log_->WriteLog(text);
+    reporter_.SendEventLine(1, "", "", entry.Description, text);
     entry.ReminderSeconds = 0;
   } else if (++entry.SilenceSeconds >= entry.PollFailTimeout) {
-    reporter_.SendEventLine(
-        1, "", "", entry.Description,
-        name + " have failed (no events within " + std::to_string(entry.PollFailTimeout) + " s)");
+    state_.Statistics.SilenceFailed(port);
+    const std::string text =
+        name + " have failed (no events within " + std::to_string(entry.PollFailTimeout) + " s)";
+    if (log_ != nullptr) log_->WriteLog(text);
+    reporter_.SendEventLine(1, "", "", entry.Description, text);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "diag/LogFile.h"
 #include "output/EventReporter.h"
 #include "output/OstrelConnection.h"
 #include "platform/Controls.h"
@@ -19,8 +20,9 @@ class SupervisionTimer {
  public:
   static constexpr int32_t MillisecondsPerStep = 1000;
 
+  // log, when given, also gets each failure and reminder line.
   SupervisionTimer(ProgramState& state, const Controls& controls, UpdateTimer& timer,
-                   EventReporter& reporter, OstrelConnection& ostrel);
+                   EventReporter& reporter, OstrelConnection& ostrel, LogFile* log = nullptr);
 
   // Sets the timer's handler.
   void Attach();
@@ -42,6 +44,7 @@ class SupervisionTimer {
   UpdateTimer& timer_;
   EventReporter& reporter_;
   OstrelConnection& ostrel_;
+  LogFile* log_;
   int32_t TickMilliseconds_ = 0;  // timer intervals not yet taken as a whole second
   // Seconds until a TCP client port that is not connected tries again; 0 at start, so the
   // first attempt comes in the first second.

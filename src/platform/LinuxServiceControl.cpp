@@ -10,6 +10,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <syslog.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -177,7 +178,8 @@ std::string LinuxServiceControl::UnitText() const {
        << "Type=notify\n"
        << "ExecStart=" << UnitArgument(executablePath_) << " --dir " << UnitArgument(programPath_)
        << "\n"
-       << "Restart=on-failure\n";
+       << "Restart=on-failure\n"
+       << "WatchdogSec=" << WatchdogSeconds << "\n";
   if (!user.empty()) {
     text << "User=" << user << "\n";
     if (::getgrnam(SerialGroup) != nullptr) text << "SupplementaryGroups=" << SerialGroup << "\n";
@@ -240,35 +242,62 @@ bool LinuxServiceControl::RunSystemctl(const std::vector<std::string>& arguments
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
+  const std::string command = program + " " + arguments.front();
   pid_t child = 0;
-  if (::posix_spawnp(&child, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+  if (const int error =
+          ::posix_spawnp(&child, program.c_str(), nullptr, nullptr, argv.data(), environ);
+      error != 0) {
+    lastError_ = "cannot run " + program + ": " + std::strerror(error);
     return false;
+  }
   int status = 0;
   while (::waitpid(child, &status, 0) < 0) {
     if (errno != EINTR) return false;
   }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+  lastError_ = command + " failed (" +
+               (WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
+                                  : "signal " + std::to_string(WTERMSIG(status))) +
+               ")";
+  return false;
 }
 
 bool LinuxServiceControl::Install() {
+  lastError_.clear();
   const std::string user = Environment(ServiceUserVariable);
-  if (!user.empty() && !HandOverTo(user)) return false;
+  if (!user.empty() && !HandOverTo(user)) {
+    lastError_ = std::string(ServiceUserVariable) + "=" + user +
+                 ": not an account, or the program folder's files cannot be handed over to it";
+    return false;
+  }
   const std::string unitPath = UnitPath();
-  if (!WriteFileAtomically(unitPath, UnitText(), 0644)) return false;
+  if (!WriteFileAtomically(unitPath, UnitText(), 0644)) {
+    lastError_ = "cannot write " + unitPath + ": " + std::strerror(errno);
+    return false;
+  }
   if (!ShouldRunSystemctl()) return true;
   if (RunSystemctl({"daemon-reload"}) && RunSystemctl({"enable", unitPath})) return true;
   // Leave nothing half registered behind.
   ::unlink(unitPath.c_str());
+  const std::string failed = lastError_;
   RunSystemctl({"daemon-reload"});
+  lastError_ = failed;
   return false;
 }
 
 bool LinuxServiceControl::Uninstall() {
+  lastError_.clear();
   const std::string unitPath = UnitPath();
-  if (::access(unitPath.c_str(), F_OK) != 0) return false;
+  if (::access(unitPath.c_str(), F_OK) != 0) {
+    lastError_ = "no unit file " + unitPath + ": " + std::strerror(errno);
+    return false;
+  }
   const bool systemd = ShouldRunSystemctl();
   if (systemd && !RunSystemctl({"disable", std::string(ServiceName) + ".service"})) return false;
-  if (::unlink(unitPath.c_str()) != 0) return false;
+  if (::unlink(unitPath.c_str()) != 0) {
+    lastError_ = "cannot remove " + unitPath + ": " + std::strerror(errno);
+    return false;
+  }
   if (systemd) RunSystemctl({"daemon-reload"});
   return true;
 }
@@ -288,20 +317,7 @@ void LinuxServiceControl::LogEvent(int type, int eventNumber, const std::string&
 }
 
 bool LinuxServiceControl::NotifyServiceManager(const std::string& message) {
-  const std::string path = Environment("NOTIFY_SOCKET");
-  sockaddr_un address{};
-  if (path.size() < 2 || path.size() >= sizeof(address.sun_path)) return false;
-  if (path[0] != '/' && path[0] != '@') return false;
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.data(), path.size());
-  if (path[0] == '@') address.sun_path[0] = '\0';  // an abstract socket
-  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size());
-  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  const ssize_t sent = ::sendto(fd, message.data(), message.size(), MSG_NOSIGNAL,
-                                reinterpret_cast<const sockaddr*>(&address), length);
-  ::close(fd);
-  return sent == static_cast<ssize_t>(message.size());
+  return ::sd_notify(0, message.c_str()) > 0;
 }
 
 }  // namespace tarvel

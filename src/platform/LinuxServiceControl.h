@@ -17,7 +17,8 @@ namespace tarvel {
 //   lines); the files the program made in its folder as root are then handed over to it.
 // - Settings store: "TARVEL80Import.service.ini" in the program folder, replaced atomically.
 // - System log: syslog under the service name, "[event number] text".
-// - Start: the readiness notification to $NOTIFY_SOCKET (the unit is of Type=notify).
+// - Start: the readiness notification to $NOTIFY_SOCKET (the unit is of Type=notify), through
+//   libsystemd, as are the status line and the watchdog's signs of life (WatchdogSec=).
 class LinuxServiceControl : public ServiceControl {
  public:
   static constexpr const char* ServiceName = "TARVEL80ImportForOstrel";
@@ -26,6 +27,8 @@ class LinuxServiceControl : public ServiceControl {
   static constexpr const char* DefaultUnitFolder = "/etc/systemd/system";
   static constexpr const char* ServiceUserVariable = "TARVEL80IMPORT_SERVICE_USER";
   static constexpr const char* SerialGroup = "dialout";
+  // The unit's WatchdogSec=: the event loop sends its sign of life every second.
+  static constexpr int WatchdogSeconds = 30;
 
   // programPath ends in "/"; executablePath is the absolute path of this program.
   LinuxServiceControl(std::string programPath, std::string executablePath);
@@ -36,6 +39,7 @@ class LinuxServiceControl : public ServiceControl {
                    const std::string& text) override;
   bool Install() override;
   bool Uninstall() override;
+  std::string LastError() const override { return lastError_; }
   std::string DisplayName() const override { return ServiceDisplayName; }
   void SetInteractive(bool interactive) override { interactive_ = interactive; }
   void SetControlsAccepted(int controls) override { controlsAccepted_ = controls; }
@@ -49,8 +53,8 @@ class LinuxServiceControl : public ServiceControl {
   // Whether the text can be a user name in a unit file: letters, digits, "_", "." and "-", not
   // starting with "-" or ".", at most 32 characters.
   static bool IsUserName(const std::string& name);
-  // Sends one state message ("READY=1") to the service manager; false when there is none
-  // or the message could not be sent.
+  // Sends one state message ("READY=1", "STATUS=...", "WATCHDOG=1") to the service manager
+  // through libsystemd; false when there is none or the message could not be sent.
   static bool NotifyServiceManager(const std::string& message);
 
  private:
@@ -61,6 +65,7 @@ class LinuxServiceControl : public ServiceControl {
   };
   std::vector<Setting> LoadSettings() const;
   bool ShouldRunSystemctl() const;
+  // Runs systemctl; on failure lastError_ says how it failed.
   bool RunSystemctl(const std::vector<std::string>& arguments) const;
   bool HandOverTo(const std::string& user) const;
 
@@ -68,6 +73,7 @@ class LinuxServiceControl : public ServiceControl {
   std::string executablePath_;
   bool interactive_ = true;
   int controlsAccepted_ = 0;
+  mutable std::string lastError_;
 };
 
 }  // namespace tarvel

@@ -4,12 +4,14 @@
 
 namespace tarvel {
 
-// A message to the operator with an OK button, titled "TARVEL80Import". Headless, the text
-// goes to standard error instead.
+// A message to the operator with an OK button, titled "TARVEL80Import". The text always goes
+// to standard error as one line; headless, that is all.
 class MessageBox {
  public:
   static constexpr int Plain = 0;
   static constexpr int Critical = 16;
+  // No box, not even on the desktop: the line on standard error only (warnings, the start line).
+  static constexpr int Note = -1;
 
   virtual ~MessageBox() = default;
   virtual void Show(const std::string& text, int style) = 0;

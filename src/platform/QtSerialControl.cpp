@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "config/ConfigCheck.h"
 #include "platform/QtEventQueue.h"
 
 namespace tarvel {
@@ -92,7 +93,7 @@ bool ParseStopBits(const std::string& text, QSerialPort::StopBits& stopBits) {
 }  // namespace
 
 std::string DefaultSerialDeviceName(int commPort) {
-  return "/dev/ttyS" + std::to_string(commPort - 1);
+  return DefaultSerialDevice(commPort);
 }
 
 struct QtSerialControl::LineSettings {
@@ -187,7 +188,11 @@ SerialError QtSerialControl::SetPortOpen(bool open) {
   }
   port_->setPortName(QString::fromLocal8Bit(device.data(), static_cast<qsizetype>(device.size())));
   if (const SerialError error = ApplySettings(); error.Failed()) return error;
-  if (!port_->open(QIODevice::ReadOnly)) return DeviceError();
+  if (!port_->open(QIODevice::ReadOnly)) {
+    SerialError error = DeviceError();
+    error.Description = device + ": " + error.Description;
+    return error;
+  }
   port_->clearError();
   lost_ = false;
   return {};

@@ -21,6 +21,9 @@ class ServiceControl {
   // True only when the registration really succeeded (or was really removed).
   virtual bool Install() = 0;
   virtual bool Uninstall() = 0;
+  // Why the last Install or Uninstall failed, e.g. "systemctl enable failed (exit status 1)";
+  // empty when it did not fail or the layer cannot tell.
+  virtual std::string LastError() const { return {}; }
   virtual std::string DisplayName() const = 0;
   virtual void SetInteractive(bool interactive) = 0;
   virtual void SetControlsAccepted(int controls) = 0;

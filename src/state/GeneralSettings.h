@@ -16,6 +16,10 @@ struct GeneralSettings {
   bool BufferIfOstrelNotConnected = true;
   HostAllowList OstrelAllowedHosts;  // who may connect as the alarm server; empty: any host
   std::string OstrelBindAddress;     // local address of the alarm-server listener; empty: all
+  int32_t LogRetentionDays = 0;      // daily log files older than this many days go; 0: keep all
+  int32_t StatusPort = 0;            // the status server's port; 0: no status server
+  std::string StatusBindAddress = "127.0.0.1";  // its local address
+  HostAllowList StatusAllowedHosts;             // who may read it; empty: any host
 };
 
 }  // namespace tarvel

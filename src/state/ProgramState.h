@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "state/GatewayStatistics.h"
 #include "state/GeneralSettings.h"
 #include "state/PortEntry.h"
 
@@ -22,6 +23,7 @@ struct ProgramState {
   int32_t OstrelRxBytes = 0;      // see AddToByteCounter
   std::string PendingOstrelText;  // event lines kept while no alarm server is connected
   int32_t WatchDogSeconds = 0;
+  mutable GatewayStatistics Statistics;  // counted also where the state is read only
 };
 
 }  // namespace tarvel

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDate>
+#include <QEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
@@ -14,6 +15,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace tarvel {
 
@@ -95,6 +97,9 @@ void QtMainWindow::BuildList() {
     list_->setColumnWidth(column, Pixels(Columns[column].twips));
   }
   list_->header()->setStretchLastSection(false);
+  // The columns start at their design widths and follow the window's width from its first
+  // resize on, in the design's proportions.
+  list_->viewport()->installEventFilter(this);
   layout->addWidget(list_);
   // The layout keeps the list filling the area above the status bar on every resize.
   setCentralWidget(area);
@@ -145,6 +150,27 @@ void QtMainWindow::UpdateDateAndTime() {
   const QLocale locale = QLocale::system();
   panels_[2]->setText(locale.toString(QDate::currentDate(), QLocale::ShortFormat));
   panels_[3]->setText(locale.toString(QTime::currentTime(), ShortTimeFormat()));
+}
+
+bool QtMainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == list_->viewport() && event->type() == QEvent::Resize) FitColumns();
+  return QMainWindow::eventFilter(watched, event);
+}
+
+// Each column gets its design share of the visible width; the last one takes what rounding
+// leaves, so the columns fill the list exactly and no horizontal scroll bar appears.
+void QtMainWindow::FitColumns() {
+  int designTotal = 0;
+  for (const ColumnDesign& column : Columns) designTotal += column.twips;
+  const int width = list_->viewport()->width();
+  int used = 0;
+  const int last = static_cast<int>(std::size(Columns)) - 1;
+  for (int column = 0; column < last; ++column) {
+    const int share = width * Columns[column].twips / designTotal;
+    list_->setColumnWidth(column, share);
+    used += share;
+  }
+  list_->setColumnWidth(last, std::max(width - used, 0));
 }
 
 QLabel* QtMainWindow::Panel(int panel) const {

@@ -76,12 +76,15 @@ class QtMainWindow : public QMainWindow,
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Shares the list's width out to the columns whenever the list is resized.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildList();
   void BuildStatusBar();
   void BuildMenus();
   void UpdateDateAndTime();
+  void FitColumns();
 
   std::unique_ptr<QtDebugWindow> debugWindow_;  // a window of its own, without a parent
   QTreeWidget* list_ = nullptr;

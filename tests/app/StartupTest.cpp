@@ -18,6 +18,9 @@ namespace tarvel {
 namespace {
 
 using Lines = std::vector<std::string>;
+const std::string NotAPort = "not a port number (expected a whole number from 1 to 65535)";
+const std::string NotHostPort =
+    "not host:port (expected a host name or address, \":\" and a port from 1 to 65535)";
 const std::string Caption = "TARVEL80 Import for Ostrel Alarm Server - Version 1.0.04";
 
 // Opens a fake serial port the way the gateway does: COM number from the 4th character on.
@@ -25,10 +28,10 @@ class FakeStartupGateway : public StartupGateway {
  public:
   FakeStartupGateway(ProgramState& state, Controls& controls)
       : state_(state), controls_(controls) {}
-  bool OpenSerialPort(int16_t port) override {
+  bool OpenSerialPort(int16_t port, std::string& reason) override {
     SerialControl& serial = *controls_.MSComm[port];
     serial.SetCommPort(static_cast<int16_t>(std::atoi(state_.Ports[port].ComSetting.c_str() + 3)));
-    serial.SetPortOpen(true);
+    reason = serial.SetPortOpen(true).Description;
     return serial.PortOpen();
   }
   void ShowTCPConnectionState(int16_t port) override { Shown += std::to_string(port); }
@@ -67,7 +70,8 @@ class StartupTest : public ::testing::Test {
                                    process_, messages_});
     return startup.FormLoad(folder_, install, uninstall);
   }
-  // The log's lines without CR LF and time stamps; with `skipStart` without the two start lines.
+  // The log's lines without CR LF and time stamps; with `skipStart` without the two start lines
+  // and the running line.
   Lines LogLines(bool skipStart = false) const {
     std::ifstream file(folder_ + "LogFiles/20170607.Log", std::ios::binary);
     Lines lines;
@@ -77,11 +81,14 @@ class StartupTest : public ::testing::Test {
       lines.push_back(line.starts_with("17-06-07 12:34:56 ") ? line.substr(18) : line);
     }
     if (skipStart && lines.size() >= 2) lines.erase(lines.begin(), lines.begin() + 2);
+    if (skipStart)
+      std::erase_if(lines, [](const auto& line) { return line.starts_with("Running: "); });
     return lines;
   }
   Lines MessageTexts(int style = MessageBox::Critical) const {
     Lines texts;
     for (const auto& message : messages_.Messages()) {
+      if ((message.Style == MessageBox::Note) != (style == MessageBox::Note)) continue;
       EXPECT_EQ(message.Style, style) << message.Text;
       texts.push_back(message.Text);
     }
@@ -115,8 +122,15 @@ TEST_F(StartupTest, WithoutIniFileListensOn14000AndOpensNoPort) {
   EXPECT_EQ(state_.ProgramPath, folder_);
   EXPECT_EQ(process_.Folders(), Lines{folder_ + "LogFiles/"});
   EXPECT_EQ(process_.LockPath(), folder_);
-  EXPECT_EQ(LogLines(), (Lines{std::string(80, '-'),
-                               "TARVEL80 Import for Ostrel is starting, version 1.0.04"}));
+  EXPECT_EQ(LogLines(),
+            (Lines{std::string(80, '-'), "TARVEL80 Import for Ostrel is starting, version 1.0.04",
+                   "Configuration warning: " + folder_ +
+                       "TARVEL80Import.ini: no such file; every setting takes its "
+                       "default",
+                   "Running: alarm server listener on *:14000; input ports: 0 TCPS, "
+                   "0 TCPC, 0 COM; log: " +
+                       folder_ + "LogFiles/; stop: Ctrl+C, SIGTERM or File > Exit"}));
+  EXPECT_EQ(MessageTexts(MessageBox::Note), (Lines{LogLines()[2], LogLines()[3]}));
   EXPECT_EQ(ostrelConnect_.LocalPort(), 14000);
   EXPECT_EQ(ostrelConnect_.State(), SocketControl::Listening);
   EXPECT_TRUE(list_.Rows().empty());
@@ -124,7 +138,7 @@ TEST_F(StartupTest, WithoutIniFileListensOn14000AndOpensNoPort) {
   EXPECT_EQ(window_.ExitCaption(), "&Exit\tAlt+F4");
   EXPECT_EQ(window_.Caption(), Caption);
   EXPECT_FALSE(window_.Hidden());
-  EXPECT_TRUE(messages_.Messages().empty());
+  EXPECT_TRUE(MessageTexts().empty());
   EXPECT_TRUE(service_.Events().empty());  // the "started" entry is the service's alone
   for (const PortEntry& entry : state_.Ports) EXPECT_EQ(entry.Kind, PortKind::NotUsed);
 }
@@ -138,23 +152,34 @@ TEST_F(StartupTest, EachPortConfigurationHasItsOutcome) {
   } rows[] = {
       {"PortType=TCPS\nListenPort=10001", "Set (0) in listen mode for IP port 10001",
        PortKind::TcpServer, ""},
-      {"PortType= tcps \nListenPort=2.5", "Set (0) in listen mode for IP port 2",
+      {"PortType= tcps \nListenPort= 2 ", "Set (0) in listen mode for IP port 2",
        PortKind::TcpServer, ""},
-      {"PortType=TCPS\nListenPort=0", "", PortKind::NotUsed, ""},
-      {"PortType=TCPS\nListenPort=65536", "", PortKind::NotUsed, ""},
+      {"PortType=TCPS\nListenPort=2.5", "[TARVEL80_Port_0] ListenPort=2.5: " + NotAPort,
+       PortKind::NotUsed, "fails"},
+      {"PortType=TCPS\nListenPort=0", "[TARVEL80_Port_0] ListenPort=0: " + NotAPort,
+       PortKind::NotUsed, "fails"},
+      {"PortType=TCPS\nListenPort=65536", "[TARVEL80_Port_0] ListenPort=65536: " + NotAPort,
+       PortKind::NotUsed, "fails"},
       {"PortType=TCPC\nRemoteAddress=alarm.local:4000",
        "Created socked client for IP alarm.local:4000", PortKind::TcpClient, ""},
-      {"PortType=TCPC\nRemoteAddress=10.0.0.9", "Created socked client for IP 10.0.0.9:0",
-       PortKind::TcpClient, ""},
-      {"PortType=TCPC\n", "", PortKind::NotUsed, ""},
-      {"PortType=TCPC\nRemoteAddress=h:1\n[General]\nReconnectInterval=0", "", PortKind::NotUsed,
-       ""},
+      {"PortType=TCPC\nRemoteAddress=10.0.0.9",
+       "[TARVEL80_Port_0] RemoteAddress=10.0.0.9: " + NotHostPort, PortKind::NotUsed, "fails"},
+      {"PortType=TCPC\n", "[TARVEL80_Port_0] RemoteAddress=: " + NotHostPort, PortKind::NotUsed,
+       "fails"},
+      {"PortType=TCPC\nRemoteAddress=h:1\n[General]\nReconnectInterval=0",
+       "Configuration warning: [TARVEL80_Port_0] PortType=TCPC: the port is not used while "
+       "[General] ReconnectInterval is below 1",
+       PortKind::NotUsed, ""},
       {"PortType=TCPC\nRemoteAddress=h:1\nListenPort=5",
-       "Bad server/client configuration for port 0", PortKind::NotUsed,
-       "Bad configuration for port 0"},
+       "[TARVEL80_Port_0] ListenPort=5: must be 0 or missing for a TCPC port", PortKind::NotUsed,
+       "fails"},
       {"PortType=COM\nComSetting=COM3,9600,N,8,1", "Opened (0) port COM3", PortKind::Serial, ""},
-      {"PortType=COM", "", PortKind::NotUsed, ""},
-      {"PortType=TCP\nListenPort=10001", "", PortKind::NotUsed, ""},
+      {"PortType=COM", "[TARVEL80_Port_0] ComSetting=: missing (expected e.g. COM1,9600,N,8,1,0)",
+       PortKind::NotUsed, "fails"},
+      {"PortType=TCP\nListenPort=10001",
+       "Configuration warning: [TARVEL80_Port_0] PortType=TCP: unknown port type (expected COM, "
+       "TCPS or TCPC); the port is not used",
+       PortKind::NotUsed, ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.ini);
@@ -163,13 +188,16 @@ TEST_F(StartupTest, EachPortConfigurationHasItsOutcome) {
     const bool fails = !row.message.empty();
     EXPECT_EQ(outcome.KeepRunning, !fails);
     EXPECT_EQ(outcome.ExitStatus, fails ? 1 : 0);
-    EXPECT_EQ(LogLines(true), row.logLine.empty() ? Lines{} : Lines{row.logLine});
+    // A wrong port: the fixed texts, then the place and the reason.
+    EXPECT_EQ(LogLines(true),
+              Lines{(fails ? "Bad server/client configuration for port 0: " : "") + row.logLine});
     EXPECT_EQ(state_.Ports[0].Kind, row.kind);
     const bool opened = row.kind != PortKind::NotUsed;
     EXPECT_EQ(list_.Rows().size(), opened ? 1u : 0u);
     EXPECT_EQ(list_.Rows().empty() ? "" : list_.Rows()[0].Description, opened ? "Port zero" : "");
     EXPECT_EQ(state_.Ports[0].ConnectionListItem, opened ? 0 : PortEntry::NoRow);
-    EXPECT_EQ(MessageTexts(), fails ? Lines{row.message} : Lines{});
+    EXPECT_EQ(MessageTexts(),
+              fails ? Lines{"Bad configuration for port 0: " + row.logLine} : Lines{});
   }
 }
 
@@ -177,7 +205,8 @@ TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
   connect_[1].FailListen(10048, "Address in use");
   Reset("[TARVEL80_Port_1]\nPortType=TCPS\nListenPort=10001\n");
   EXPECT_FALSE(Run().KeepRunning);
-  const std::string text = "Could not set socket in listen mode: Address in use for port 1";
+  const std::string text =
+      "Could not set socket in listen mode: Address in use for port 1 (IP port 10001)";
   EXPECT_EQ(LogLines(true), Lines{text});
   EXPECT_EQ(MessageTexts(), Lines{text});
 
@@ -194,7 +223,8 @@ TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
   EXPECT_NE(outcome.ExitStatus, 0);
   EXPECT_EQ(LogLines(true), (Lines{"Set (0) in listen mode for IP port 10000",
                                    "Created socked client for IP h:10001", "Opened (2) port COM2",
-                                   "Bad server/client configuration for port 3"}));
+                                   "Bad server/client configuration for port 3: "
+                                   "ComSetting=COM9,9600,N,8,1,0: No such device"}));
   EXPECT_EQ(gateway_.Shown, "012");
   EXPECT_EQ(connect_[4].State(), SocketControl::Closed);
   EXPECT_EQ(list_.Rows().size(), 3u);
@@ -231,7 +261,8 @@ TEST_F(StartupTest, ServiceModeReportsToTheEventLogNotToMessageBoxes) {
   EXPECT_EQ(service_.Events()[0].Text, "TARVEL80 Import for Ostrel Alarm Server started");
   EXPECT_TRUE(window_.Hidden());
   EXPECT_EQ(window_.Caption(), Caption);
-  EXPECT_EQ(LogLines().size(), 2u);  // the "started" text goes only to the event log
+  EXPECT_EQ(LogLines().size(), 3u);  // the "started" text goes only to the event log
+  EXPECT_TRUE(LogLines().back().ends_with("; stop: systemctl stop TARVEL80ImportForOstrel"));
 
   Reset("[TARVEL80_Port_5]\nPortType=TCPC\nRemoteAddress=h:1\nListenPort=1\n", "1");
   EXPECT_FALSE(Run().KeepRunning);
@@ -239,8 +270,11 @@ TEST_F(StartupTest, ServiceModeReportsToTheEventLogNotToMessageBoxes) {
   ASSERT_EQ(service_.Events().size(), 1u);
   EXPECT_EQ(service_.Events()[0].Type, ServiceControl::EventError);
   EXPECT_EQ(service_.Events()[0].Number, 109);
-  EXPECT_EQ(service_.Events()[0].Text, "Bad server/client configuration for port 5");
-  EXPECT_EQ(LogLines(true), Lines{"Bad server/client configuration for port 5"});
+  const std::string text =
+      "Bad server/client configuration for port 5: [TARVEL80_Port_5] ListenPort=1: must be 0 or "
+      "missing for a TCPC port";
+  EXPECT_EQ(service_.Events()[0].Text, text);
+  EXPECT_EQ(LogLines(true), Lines{text});
 }
 
 TEST_F(StartupTest, SecondCopyIsRefusedBeforeAnythingElse) {
@@ -339,7 +373,10 @@ TEST_F(StartupTest, ConfigurationValuesOutOfRangeEndStartUp) {
     const Lines lines = LogLines();
     ASSERT_GE(lines.size(), row.startLines ? 3u : 1u);
     EXPECT_EQ(lines.size() > 1, row.startLines);
-    EXPECT_EQ(MessageTexts(), Lines{lines.back()});
+    // The same place and reason; a port's fixed texts differ between log and box.
+    const auto place = [](const std::string& text) { return text.substr(text.find('[')); };
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    EXPECT_EQ(place(MessageTexts()[0]), place(lines.back()));
     for (const std::string& name : row.named) EXPECT_NE(lines.back().find(name), std::string::npos);
   }
 }

@@ -117,6 +117,9 @@ TEST(ConfigReader, AccessKeysGiveAllowListsAndBindAddresses) {
   EXPECT_FALSE(ReadGeneralSettings(IniFile::FromText(""), defaults));
   EXPECT_TRUE(defaults.OstrelAllowedHosts.AllowsEveryHost());
   EXPECT_EQ(defaults.OstrelBindAddress, "");
+  // The status server listens on loopback unless told otherwise, also for an empty value.
+  EXPECT_FALSE(ReadGeneralSettings(IniFile::FromText("[General]\nStatusBindAddress=\n"), defaults));
+  EXPECT_EQ(defaults.StatusBindAddress, "127.0.0.1");
 }
 
 TEST(ConfigReader, MalformedAddressIsAnErrorNamingKeyAndEntry) {
@@ -135,8 +138,14 @@ TEST(ConfigReader, MalformedAddressIsAnErrorNamingKeyAndEntry) {
        "Configuration error: [General] OstrelBindAddress: not an IPv4 or IPv6 address "
        "\"localhost\""},
       // The earlier key's error wins.
-      {"[General]\nOstrelPort=1e12\nOstrelAllowedHosts=x\n", "General",
-       "Configuration value out of range: [General] OstrelPort=1e12"},
+      {"[General]\nWatchDogInterval=1e12\nOstrelAllowedHosts=x\n", "General",
+       "Configuration value out of range: [General] WatchDogInterval=1e12"},
+      {"[General]\nStatusBindAddress=localhost\n", "General",
+       "Configuration error: [General] StatusBindAddress: not an IPv4 or IPv6 address "
+       "\"localhost\""},
+      {"[General]\nStatusAllowedHosts=::1, host\n", "General",
+       "Configuration error: [General] StatusAllowedHosts: not an IPv4 or IPv6 address or CIDR "
+       "range \"host\""},
       {"[TARVEL80_Port_1]\nAllowedHosts=10.0.0.1,\n", "TARVEL80_Port_1",
        "Configuration error: [TARVEL80_Port_1] AllowedHosts: not an IPv4 or IPv6 address or CIDR "
        "range \"\""},

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "fakes/FakeClock.h"
-#include "input/CharsetConversion.h"
-#include "input/DateTime.h"
-#include "input/TextFields.h"
+#include "text/CharsetConversion.h"
+#include "text/DateTime.h"
+#include "text/TextFields.h"
 
 namespace tarvel {
 namespace {
@@ -52,8 +52,8 @@ TEST(InputTextFuzz, RandomTextsThroughEveryHelper) {
     }
     if (round % 3 == 0) text += " 12-JAN-17 10:20:30";
     const int index = static_cast<int>(random() % 12) - 2;
-    std::string separator = round % 2 == 0 ? "" : text.substr(0, random() % 3);
-    GetField(text, index, separator);
+    const std::string separator = round % 2 == 0 ? "" : text.substr(0, random() % 3);
+    GetFieldView(text, index, separator);
     GetFieldView(text, index, "-");
     TrimBlanks(text);
     EXPECT_EQ(UpperCase(text).size(), text.size());

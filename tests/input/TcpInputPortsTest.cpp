@@ -119,9 +119,10 @@ TEST_F(TcpPortTest, ClientPortConnectsAndFails) {
   dataSockets[3]->Receive(Message);
   EXPECT_EQ(Sent(), Event);
   EXPECT_EQ(PortLogs(),
-            (std::vector<std::string>{"Connection (3) was established to panel.local:4002",
-                                      "Connection (3) failed (Connection refused)",
-                                      "Connection (3) was established to panel.local:4002"}));
+            (std::vector<std::string>{
+                "Connection (3) was established to panel.local:4002",
+                "Connection (3) failed (Connection refused) connecting to panel.local:4002",
+                "Connection (3) was established to panel.local:4002"}));
 }
 
 TEST_F(TcpPortTest, FailedAcceptIsLoggedAsAFailure) {
@@ -129,7 +130,8 @@ TEST_F(TcpPortTest, FailedAcceptIsLoggedAsAFailure) {
   FakeSocketControl data(&otherNetwork);
   controls.WinsockData[2] = &data;
   listeners[2]->RequestConnection("10.1.1.1", 3333);
-  EXPECT_EQ(PortLogs(), std::vector<std::string>{"Connection (2) failed (Invalid argument)"});
+  EXPECT_EQ(PortLogs(), std::vector<std::string>{
+                            "Connection (2) failed (Invalid argument) accepting 10.1.1.1:3333"});
   EXPECT_EQ(RowText(2, ConnectionListView::StatusColumn), "Waiting for connection at port 4001");
 }
 

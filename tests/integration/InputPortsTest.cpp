@@ -168,7 +168,8 @@ TEST_F(InputPortsTest, TcpClientPortRetriesEverySecondAndReconnectsAfterTheEquip
   const auto failedAttempts = [&] {
     size_t count = 0;
     for (const std::string& message : folder_.Messages())
-      count += message.rfind("Connection (0) failed (", 0) == 0 && message.back() == ')';
+      count += message.rfind("Connection (0) failed (", 0) == 0 &&
+               message.ends_with(") connecting to " + target);
     return count;
   };
   ASSERT_TRUE(WaitUntil([&] { return failedAttempts() >= 2; })) << LogText();

@@ -42,16 +42,11 @@ TEST(ServiceUnit, InstallWritesAHardenedUnitForTheNamedUserThatSystemdAccepts) {
 
   const std::string unitPath = units + "TARVEL80ImportForOstrel.service";
   const std::string unit = ReadWholeFile(unitPath);
-  for (const std::string& line : std::vector<std::string>{
-           "ExecStart=" + std::string(GATEWAY_EXECUTABLE) + " --dir " + folder.Path(),
-           "User=" + user, "NoNewPrivileges=yes", "ProtectSystem=strict",
-           "ReadWritePaths=" + folder.Path(), "PrivateTmp=yes", "ProtectHome=read-only",
-           "ProtectKernelTunables=yes", "ProtectControlGroups=yes", "RestrictSUIDSGID=yes",
-           "LockPersonality=yes"}) {
+  // The hardening itself is the service control's test; here the real paths and account.
+  for (const std::string& line :
+       {"ExecStart=" + std::string(GATEWAY_EXECUTABLE) + " --dir " + folder.Path(), "User=" + user,
+        "ReadWritePaths=" + folder.Path()})
     EXPECT_NE(unit.find("\n" + line + "\n"), std::string::npos) << line << "\n" << unit;
-  }
-  EXPECT_EQ(unit.find("DeviceAllow"), std::string::npos) << "serial devices stay open";
-  EXPECT_EQ(unit.find("PrivateDevices"), std::string::npos) << "serial devices stay open";
   struct stat info {};
   ASSERT_EQ(stat((folder.Path() + "LogFiles").c_str(), &info), 0);
   EXPECT_EQ(info.st_uid, getpwnam(user.c_str())->pw_uid) << "the service can write its log";

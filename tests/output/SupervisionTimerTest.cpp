@@ -59,7 +59,9 @@ TEST_F(SupervisionTest, LineBeforeTheTimeoutRestartsTheCount) {
   RunSeconds(9);
   Receive(4, "\n");
   EXPECT_EQ(RunSeconds(10), (std::vector<std::pair<int, std::string>>{{10, Failure}}));
-  EXPECT_EQ(LogMessages().size(), 2u);  // the acceptance and the empty line; no failure logged
+  // The acceptance, the empty line, and the failure, logged as sent.
+  EXPECT_EQ(LogMessages().size(), 3u);
+  EXPECT_EQ(LogMessages().back(), Failure.substr(12, Failure.size() - 13));
 }
 
 TEST_F(SupervisionTest, WatchDog) {

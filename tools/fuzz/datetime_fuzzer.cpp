@@ -8,8 +8,8 @@
 
 #include "FuzzCheck.h"
 #include "fakes/FakeClock.h"
-#include "input/DateTime.h"
-#include "input/TextFields.h"
+#include "text/DateTime.h"
+#include "text/TextFields.h"
 
 namespace tarvel {
 namespace {
@@ -84,7 +84,7 @@ void CheckStamps(std::string_view input, const Clock& clock) {
 }
 
 void CheckFields(std::string_view text, int index, std::string separator) {
-  const std::string field = GetField(text, index, separator);
+  const std::string_view field = GetFieldView(text, index, separator);
   Require(field.size() <= text.size(), "a field is part of the text");
   Require(field.empty() || text.find(field) != std::string_view::npos, "a field is in the text");
   const std::string cleaned = CleanText(text);

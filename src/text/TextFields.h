@@ -14,13 +14,8 @@ namespace tarvel {
 
 // Field `index` (from 0) of a text split at a separator of one or more characters, exactly as
 // it stands (nothing trimmed). Occurrences of the separator are found left to right without
-// overlap, so n occurrences make n + 1 fields. An empty separator asks for detection: a tab if
-// the text holds one, else an apostrophe if it holds one; the detected separator is written
-// back into `separator`. Past the last field, a negative index, an empty text or a separator
-// that stays empty give the empty text.
-std::string GetField(std::string_view text, int index, std::string& separator);
-// The same with a fixed separator (no detection; an empty separator gives the empty text).
-// The result points into `text`; nothing is allocated.
+// overlap, so n occurrences make n + 1 fields. Past the last field, a negative index, an empty
+// text or an empty separator give the empty text. The result points into `text`.
 std::string_view GetFieldView(std::string_view text, int index, std::string_view separator);
 
 // Blanks removed at both ends, then every code below 32 (tab included) made "/", then every run
@@ -28,8 +23,9 @@ std::string_view GetFieldView(std::string_view text, int index, std::string_view
 // never holds two blanks in a row.
 std::string CleanText(std::string_view text);
 
-// Blanks (spaces only) removed at both ends. Points into `text`.
-std::string_view TrimBlanks(std::string_view text);
+// Blanks removed at both ends; points into `text`. A blank is the space only, unless the caller
+// names other characters too (the INI file and the allow-list also take tabs: " \t").
+std::string_view TrimBlanks(std::string_view text, std::string_view blanks = " ");
 
 // Upper case of the ISO 8859-1 letters: a-z and 0xE0-0xFE except 0xF7 (the division sign) move
 // down by 0x20, so "j\xE4n" gives "J\xC4N". Every other code, 0xDF and 0xFF included, stays.

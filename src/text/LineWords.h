@@ -11,7 +11,7 @@ namespace tarvel {
 // The word that starts at or after `position`, which is moved past it; empty at the end.
 std::string_view NextWord(std::string_view line, std::size_t& position);
 
-// True when the word, upper-cased, equals `upperWord` (letters A-Z only).
+// True when the word, upper-cased (UpperCaseChar), equals `upperWord`.
 bool SameWordIgnoringCase(std::string_view word, std::string_view upperWord);
 
 // A header line of the multi-line format: ACK or NACK, then NORMAL or ALARM, in any case.

@@ -1,4 +1,6 @@
-#include "input/LineWords.h"
+#include "text/LineWords.h"
+
+#include "text/TextFields.h"
 
 namespace tarvel {
 
@@ -12,9 +14,7 @@ std::string_view NextWord(std::string_view line, std::size_t& position) {
 bool SameWordIgnoringCase(std::string_view word, std::string_view upperWord) {
   if (word.size() != upperWord.size()) return false;
   for (std::size_t i = 0; i < word.size(); ++i) {
-    char c = word[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != upperWord[i]) return false;
+    if (UpperCaseChar(word[i]) != upperWord[i]) return false;
   }
   return true;
 }

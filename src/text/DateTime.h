@@ -37,10 +37,13 @@ struct DateTime {
   bool operator==(const DateTime&) const = default;
 };
 
-// "YYYY-MM-DD" and "HH:NN:SS" (24-hour, the time of day only). A span from TimeParse is written
-// as FormatTime(DateTime{}.PlusSeconds(span)), which shows its time of day.
-std::string FormatDate(const DateTime& value);
-std::string FormatTime(const DateTime& value);
+// "YYYY-MM-DD" and "HH:NN:SS" (24-hour, the time of day only), the one way dates and times are
+// written. `separator` replaces "-" or ":" (the log file's name is "YYYYMMDD"); a `yearDigits`
+// of 2 writes the year within its century ("YY-MM-DD"). A field wider than its digits is written
+// whole. A span from TimeParse is written as FormatTime(DateTime{}.PlusSeconds(span)), which
+// shows its time of day.
+std::string FormatDate(const DateTime& value, std::string_view separator = "-", int yearDigits = 4);
+std::string FormatTime(const DateTime& value, std::string_view separator = ":");
 
 // A date at 00:00:00 from year, month and day with the carry rules of the TARVEL80 fields:
 // years 0-29 are 2000-2029, 30-99 are 1930-1999, others are taken as they are; a month outside

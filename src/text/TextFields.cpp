@@ -1,4 +1,4 @@
-#include "input/TextFields.h"
+#include "text/TextFields.h"
 
 #include <algorithm>
 
@@ -6,10 +6,8 @@ namespace tarvel {
 
 namespace {
 
-constexpr char kBlank = ' ';
-constexpr char kTab = '\t';
-constexpr char kApostrophe = '\'';
-constexpr char kControlMark = '/';
+constexpr char Blank = ' ';
+constexpr char ControlMark = '/';
 
 }  // namespace
 
@@ -25,21 +23,10 @@ std::string_view GetFieldView(std::string_view text, int index, std::string_view
   return text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
 }
 
-std::string GetField(std::string_view text, int index, std::string& separator) {
-  if (separator.empty()) {
-    if (text.find(kTab) != std::string_view::npos) {
-      separator.assign(1, kTab);
-    } else if (text.find(kApostrophe) != std::string_view::npos) {
-      separator.assign(1, kApostrophe);
-    }
-  }
-  return std::string(GetFieldView(text, index, separator));
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(kBlank);
+std::string_view TrimBlanks(std::string_view text, std::string_view blanks) {
+  const std::size_t first = text.find_first_not_of(blanks);
   if (first == std::string_view::npos) return {};
-  const std::size_t last = text.find_last_not_of(kBlank);
+  const std::size_t last = text.find_last_not_of(blanks);
   return text.substr(first, last - first + 1);
 }
 
@@ -50,8 +37,8 @@ std::string CleanText(std::string_view text) {
   for (const char c : trimmed) {
     // Trimmed first, so a blank here always has a non-blank after it somewhere: a run is kept
     // as its first blank only.
-    if (c == kBlank && !result.empty() && result.back() == kBlank) continue;
-    result.push_back(static_cast<unsigned char>(c) < 32 ? kControlMark : c);
+    if (c == Blank && !result.empty() && result.back() == Blank) continue;
+    result.push_back(static_cast<unsigned char>(c) < 32 ? ControlMark : c);
   }
   return result;
 }

@@ -3,8 +3,8 @@
 #include <map>
 #include <string>
 
-#include "input/CharsetConversion.h"
 #include "support/AllByteValues.h"
+#include "text/CharsetConversion.h"
 
 namespace tarvel {
 namespace {

@@ -1,4 +1,4 @@
-#include "input/CharsetConversion.h"
+#include "text/CharsetConversion.h"
 
 #include <array>
 #include <cstdint>
@@ -19,7 +19,7 @@ constexpr ByteTable MakeTable(std::initializer_list<Replacement> replacements) {
   return table;
 }
 
-constexpr ByteTable kSwedish7Bit = MakeTable({
+constexpr ByteTable Swedish7Bit = MakeTable({
     {0x5B, 0xC4},  // [ to A umlaut
     {0x5D, 0xC5},  // ] to A ring
     {0x5C, 0xD6},  // \ to O umlaut
@@ -28,7 +28,7 @@ constexpr ByteTable kSwedish7Bit = MakeTable({
     {0x7C, 0xF6},  // | to o umlaut
 });
 
-constexpr ByteTable kDosCodePage = MakeTable({
+constexpr ByteTable DosCodePage = MakeTable({
     {0x8E, 0xC4},  // A umlaut
     {0x8F, 0xC5},  // A ring
     {0x99, 0xD6},  // O umlaut
@@ -55,11 +55,11 @@ void ApplyTable(const ByteTable& table, std::string& text) {
 }  // namespace
 
 void Swedish7BitToLatin1(std::string& text) {
-  ApplyTable(kSwedish7Bit, text);
+  ApplyTable(Swedish7Bit, text);
 }
 
 void DOSToLatin1(std::string& text) {
-  ApplyTable(kDosCodePage, text);
+  ApplyTable(DosCodePage, text);
 }
 
 }  // namespace tarvel

@@ -1,4 +1,4 @@
-#include "input/DateTime.h"
+#include "text/DateTime.h"
 
 #include <algorithm>
 #include <array>
@@ -7,16 +7,16 @@
 #include <optional>
 
 #include "config/NumericValue.h"
-#include "input/TextFields.h"
+#include "text/TextFields.h"
 
 namespace tarvel {
 
 namespace {
 
-constexpr int64_t kSecondsPerDay = 86400;
-constexpr int64_t kMaxShiftSeconds = 1'000'000'000'000;
-constexpr int kFirstYear = 100;
-constexpr int kLastYear = 9999;
+constexpr int64_t SecondsPerDay = 86400;
+constexpr int64_t MaxShiftSeconds = 1'000'000'000'000;
+constexpr int FirstYear = 100;
+constexpr int LastYear = 9999;
 
 struct CivilDate {
   int64_t year;
@@ -57,6 +57,15 @@ CivilDate CivilFromDays(int64_t days) {
   return {yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month, day};
 }
 
+bool IsLeapYear(int64_t year) {
+  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+int64_t DaysInMonth(int64_t year, int64_t month) {
+  constexpr int64_t Days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : Days[month - 1];
+}
+
 // The characters from 1-based position `pos` on, at most `count` of them; empty past the end.
 std::string_view Mid(std::string_view text, std::size_t pos,
                      std::size_t count = std::string_view::npos) {
@@ -79,7 +88,7 @@ struct MonthName {
   int month;
 };
 
-constexpr std::array<MonthName, 18> kMonthNames{{
+constexpr std::array<MonthName, 18> MonthNames{{
     {"JAN", 1},
     {"J\xC4N", 1},
     {"FEB", 2},
@@ -102,12 +111,12 @@ constexpr std::array<MonthName, 18> kMonthNames{{
 
 // The month of a name, compared after upper-casing; nothing for an unknown name.
 std::optional<int> MonthFromName(std::string_view field) {
-  constexpr std::size_t kNameLength = 3;
-  if (field.size() != kNameLength) return std::nullopt;
-  std::array<char, kNameLength> upper{};
+  constexpr std::size_t NameLength = 3;
+  if (field.size() != NameLength) return std::nullopt;
+  std::array<char, NameLength> upper{};
   std::transform(field.begin(), field.end(), upper.begin(), UpperCaseChar);
   const std::string_view key(upper.data(), upper.size());
-  for (const MonthName& entry : kMonthNames) {
+  for (const MonthName& entry : MonthNames) {
     if (entry.name == key) return entry.month;
   }
   return std::nullopt;
@@ -125,12 +134,12 @@ std::optional<DateTime> NumericDate(std::string_view s) {
 
 // DD-MON-YY; only two-digit years, of this century.
 std::optional<DateTime> MonthNameDate(std::string_view s) {
-  constexpr std::string_view kDash = "-";
-  const std::optional<int> month = MonthFromName(GetFieldView(s, 1, kDash));
+  constexpr std::string_view Dash = "-";
+  const std::optional<int> month = MonthFromName(GetFieldView(s, 1, Dash));
   if (!month) return std::nullopt;
   const std::string_view head = s.substr(0, 9);
-  const std::optional<int16_t> day = IntegerValue(GetFieldView(head, 0, kDash));
-  const std::optional<int16_t> yearInCentury = IntegerValue(GetFieldView(head, 2, kDash));
+  const std::optional<int16_t> day = IntegerValue(GetFieldView(head, 0, Dash));
+  const std::optional<int16_t> yearInCentury = IntegerValue(GetFieldView(head, 2, Dash));
   DateTime date;
   if (!day || !yearInCentury || !MakeDate(2000 + *yearInCentury, *month, *day, date)) {
     return std::nullopt;
@@ -163,7 +172,8 @@ void CutAndClean(std::string& text, std::size_t from, std::size_t count, bool al
 // Three numbers joined by a separator, each zero-padded to its width ("2017-06-07",
 // "10:20:30"). The digits are written by hand in the usual ranges: every event line formats a
 // date and a time, and the formatted print costs more than the rest of the line's parsing.
-std::string FormatFields(const int (&values)[3], const int (&widths)[3], char separator) {
+std::string FormatFields(const int (&values)[3], const int (&widths)[3],
+                         std::string_view separator) {
   std::string text;
   for (int i = 0; i < 3; ++i) {
     if (i > 0) text += separator;
@@ -191,10 +201,19 @@ DateTime DateTime::FromLocalTime(const LocalTime& time) {
 }
 
 DateTime DateTime::PlusSeconds(int64_t seconds) const {
-  seconds = std::clamp(seconds, -kMaxShiftSeconds, kMaxShiftSeconds);
+  seconds = std::clamp(seconds, -MaxShiftSeconds, MaxShiftSeconds);
   const int64_t total = int64_t{Hour} * 3600 + int64_t{Minute} * 60 + Second + seconds;
-  const int64_t days = DaysFromCivil({Year, Month, Day}) + FloorDiv(total, kSecondsPerDay);
-  const int64_t timeOfDay = FloorMod(total, kSecondsPerDay);
+  if (total >= 0 && total < SecondsPerDay) {
+    // The same day, as for a time of day added to a date: no calendar arithmetic.
+    return {Year,
+            Month,
+            Day,
+            static_cast<int>(total / 3600),
+            static_cast<int>(total / 60 % 60),
+            static_cast<int>(total % 60)};
+  }
+  const int64_t days = DaysFromCivil({Year, Month, Day}) + FloorDiv(total, SecondsPerDay);
+  const int64_t timeOfDay = FloorMod(total, SecondsPerDay);
   const CivilDate date = CivilFromDays(days);
   return {static_cast<int>(date.year),
           static_cast<int>(date.month),
@@ -204,28 +223,35 @@ DateTime DateTime::PlusSeconds(int64_t seconds) const {
           static_cast<int>(timeOfDay % 60)};
 }
 
-std::string FormatDate(const DateTime& value) {
-  return FormatFields({value.Year, value.Month, value.Day}, {4, 2, 2}, '-');
+std::string FormatDate(const DateTime& value, std::string_view separator, int yearDigits) {
+  const int year = yearDigits == 2 ? (value.Year % 100 + 100) % 100 : value.Year;
+  return FormatFields({year, value.Month, value.Day}, {yearDigits == 2 ? 2 : 4, 2, 2}, separator);
 }
 
-std::string FormatTime(const DateTime& value) {
-  return FormatFields({value.Hour, value.Minute, value.Second}, {2, 2, 2}, ':');
+std::string FormatTime(const DateTime& value, std::string_view separator) {
+  return FormatFields({value.Hour, value.Minute, value.Second}, {2, 2, 2}, separator);
 }
 
 bool MakeDate(int64_t year, int64_t month, int64_t day, DateTime& result) {
-  constexpr int64_t kLimit = std::numeric_limits<int32_t>::max();
+  constexpr int64_t Limit = std::numeric_limits<int32_t>::max();
   for (const int64_t argument : {year, month, day}) {
-    if (argument < -kLimit || argument > kLimit) return false;
+    if (argument < -Limit || argument > Limit) return false;
   }
   if (year >= 0 && year <= 29) {
     year += 2000;
   } else if (year >= 30 && year <= 99) {
     year += 1900;
   }
+  if (month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month)) {
+    // A date as written needs no carrying.
+    if (year < FirstYear || year > LastYear) return false;
+    result = DateTime{static_cast<int>(year), static_cast<int>(month), static_cast<int>(day)};
+    return true;
+  }
   const int64_t monthCount = year * 12 + (month - 1);
   const CivilDate firstOfMonth{FloorDiv(monthCount, 12), FloorMod(monthCount, 12) + 1, 1};
   const CivilDate date = CivilFromDays(DaysFromCivil(firstOfMonth) + (day - 1));
-  if (date.year < kFirstYear || date.year > kLastYear) return false;
+  if (date.year < FirstYear || date.year > LastYear) return false;
   result = DateTime{static_cast<int>(date.year), static_cast<int>(date.month),
                     static_cast<int>(date.day)};
   return true;
@@ -256,27 +282,27 @@ int64_t TimeParse(int timeLayout, std::string_view text, std::size_t startPos, c
 
 DateTime ExtractDateTime(const DateTime& defaultValue, std::string& text, const Clock& clock) {
   // Offsets from the "-" after the day: the "-" after the month, and the two ":" of the time.
-  constexpr std::size_t kSecondDash = 4;
-  constexpr std::size_t kFirstColon = 10;
-  constexpr std::size_t kSecondColon = 13;
-  constexpr std::size_t kDayLength = 2;
-  constexpr std::size_t kStampLength = 18;
-  constexpr std::size_t kTimeOffset = 8;  // from the "-" to the hours
+  constexpr std::size_t SecondDash = 4;
+  constexpr std::size_t FirstColon = 10;
+  constexpr std::size_t SecondColon = 13;
+  constexpr std::size_t DayLength = 2;
+  constexpr std::size_t StampLength = 18;
+  constexpr std::size_t TimeOffset = 8;  // from the "-" to the hours
 
   DateTime result = defaultValue;
   bool clean = false;  // the text is cleaned at the first cut and stays clean
   for (std::size_t dash = text.find('-'); dash != std::string::npos;
        dash = text.find('-', dash + 1)) {
     // `dash` is 0-based: a stamp needs two day characters before it.
-    const bool isStamp = dash >= kDayLength && dash + kSecondColon < text.size() &&
-                         text[dash + kSecondDash] == '-' && text[dash + kFirstColon] == ':' &&
-                         text[dash + kSecondColon] == ':';
+    const bool isStamp = dash >= DayLength && dash + SecondColon < text.size() &&
+                         text[dash + SecondDash] == '-' && text[dash + FirstColon] == ':' &&
+                         text[dash + SecondColon] == ':';
     if (!isStamp) continue;
-    const std::size_t stampStart = dash - kDayLength;
-    const int64_t time = TimeParse(1, text, dash + kTimeOffset + 1, clock);
+    const std::size_t stampStart = dash - DayLength;
+    const int64_t time = TimeParse(1, text, dash + TimeOffset + 1, clock);
     const DateTime date = DateParse(11, text, stampStart + 1, clock);
     result = date.PlusSeconds(time);
-    CutAndClean(text, stampStart, kStampLength, clean);
+    CutAndClean(text, stampStart, StampLength, clean);
     clean = true;
   }
   return result;

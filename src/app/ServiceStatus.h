@@ -1,0 +1,34 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/Controls.h"
+#include "state/ProgramState.h"
+
+namespace tarvel {
+
+// What the service tells the service manager while it runs: a status line kept current
+// ("STATUS=...", shown by systemctl status) and the watchdog's sign of life ("WATCHDOG=1"),
+// both from the event loop, so a stuck loop stops the signs and the service is restarted.
+class ServiceStatus {
+ public:
+  // Sends one state message to the service manager.
+  using Notify = std::function<void(const std::string& message)>;
+
+  ServiceStatus(const ProgramState& state, const Controls& controls, Notify notify);
+
+  // "Alarm server connected; input ports connected: 2 of 3; lines kept: 0".
+  std::string StatusText() const;
+  // Call about once a second from the event loop: sends WATCHDOG=1, and STATUS= when the text
+  // has changed since the last one sent.
+  void Beat();
+
+ private:
+  const ProgramState& state_;
+  const Controls& controls_;
+  Notify notify_;
+  std::string sent_;
+};
+
+}  // namespace tarvel

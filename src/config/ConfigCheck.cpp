@@ -1,0 +1,266 @@
+#include "config/ConfigCheck.h"
+
+#include <set>
+#include <utility>
+
+#include "config/ConfigReader.h"
+#include "config/NumericValue.h"
+#include "text/TextFields.h"
+#include "state/ProgramState.h"
+
+namespace tarvel {
+namespace {
+
+constexpr const char* SerialDevicesSection = "SerialDevices";
+
+// Keys of [General] read by parts of the program other than ReadGeneralSettings.
+constexpr const char* GeneralKeysReadElsewhere[] = {
+    "KeepLimit", "KeepFile",
+};
+
+std::string PortSection(int port) {
+  return "TARVEL80_Port_" + std::to_string(port);
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  return KeywordValue(a) == KeywordValue(b);
+}
+
+// "COM" and a whole number from 1 on, in any letter case.
+bool IsComKey(std::string_view key) {
+  if (key.size() < 4 || !SameName(key.substr(0, 3), "COM")) return false;
+  for (char c : key.substr(3)) {
+    if (c < '0' || c > '9') return false;
+  }
+  return key[3] != '0';
+}
+
+bool IsDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// The COM number from the port name's 4th character on, as the serial port opens it.
+std::optional<int16_t> ComPortNumber(std::string_view setting) {
+  const std::string_view name = GetFieldView(setting, 0, ",");
+  const std::optional<int16_t> number = IntegerValue(name.size() > 3 ? name.substr(3) : "");
+  if (!number || *number < 1) return std::nullopt;
+  return number;
+}
+
+class Checker {
+ public:
+  Checker(const IniFile& ini, const ConfigCheckInput& input) : ini_(ini), input_(input) {}
+
+  std::vector<ConfigFinding> Run() {
+    CheckFile();
+    CheckGeneral();
+    for (int port = 0; port < PortCount; ++port) CheckPort(port);
+    CheckNames();
+    return std::move(findings_);
+  }
+
+ private:
+  void Add(bool isError, int port, const std::string& place, const std::string& reason) {
+    findings_.push_back(
+        {isError, port,
+         std::string(isError ? "Configuration error: " : "Configuration warning: ") + place + ": " +
+             reason});
+  }
+  std::string Place(const std::string& section, std::string_view key) const {
+    return "[" + section + "] " + std::string(key) + "=" + ini_.ReadIniValue(section, key, "");
+  }
+
+  void CheckFile() {
+    if (!input_.ReadProblem.empty()) {
+      Add(true, -1, input_.IniPath, "cannot be read (" + input_.ReadProblem + ")");
+    } else if (!ini_.Exists()) {
+      Add(false, -1, input_.IniPath, "no such file; every setting takes its default");
+    }
+  }
+
+  void CheckGeneral() {
+    std::vector<ConfigError> errors;
+    ReadGeneralSettings(ini_, general_, &errors);
+    for (const ConfigError& error : errors) findings_.push_back({true, -1, error.Text()});
+    if (PortNumberValue(ini_.ReadIniValue("General", "OstrelPort", "14000"))) {
+      listeners_.push_back(
+          {general_.OstrelPort, general_.OstrelBindAddress, "[General] OstrelPort"});
+    }
+  }
+
+  void CheckPort(int port) {
+    const std::string section = PortSection(port);
+    PortEntry entry;
+    std::string portType;
+    std::vector<ConfigError> errors;
+    ReadPortSettings(ini_, port, entry, portType, &errors);
+    for (const ConfigError& error : errors) findings_.push_back({true, port, error.Text()});
+
+    if (portType == "TCPS") {
+      CheckTcpServer(port, section, entry);
+    } else if (portType == "TCPC") {
+      CheckTcpClient(port, section, entry);
+    } else if (portType == "COM") {
+      CheckSerial(port, section, entry);
+    } else if (!portType.empty()) {
+      Add(false, port, Place(section, "PortType"),
+          "unknown port type (expected COM, TCPS or TCPC); the port is not used");
+    } else if (HasKeys(section)) {
+      Add(false, port, "[" + section + "]", "settings but no PortType; the port is not used");
+    }
+  }
+
+  void CheckTcpServer(int port, const std::string& section, const PortEntry& entry) {
+    const std::optional<int32_t> listenPort =
+        PortNumberValue(ini_.ReadIniValue(section, "ListenPort", ""));
+    if (!listenPort) {
+      Add(true, port, Place(section, "ListenPort"), PortNumberProblem);
+      return;
+    }
+    for (const Listener& other : listeners_) {
+      if (other.Port == *listenPort && (other.Address.empty() || entry.ListenAddress.empty() ||
+                                        other.Address == entry.ListenAddress)) {
+        Add(true, port, Place(section, "ListenPort"), "TCP port already used by " + other.Owner);
+        return;
+      }
+    }
+    listeners_.push_back({*listenPort, entry.ListenAddress, "[" + section + "] ListenPort"});
+  }
+
+  void CheckTcpClient(int port, const std::string& section, const PortEntry& entry) {
+    const std::string_view host = GetFieldView(entry.RemoteAddress, 0, ":");
+    const std::string_view remotePort = GetFieldView(entry.RemoteAddress, 1, ":");
+    if (TrimBlanks(host).empty() || !PortNumberValue(remotePort) ||
+        !GetFieldView(entry.RemoteAddress, 2, ":").empty()) {
+      Add(true, port, Place(section, "RemoteAddress"),
+          "not host:port (expected a host name or address, \":\" and a port from 1 to 65535)");
+    }
+    if (entry.ListenPort >= 1) {
+      Add(true, port, Place(section, "ListenPort"), "must be 0 or missing for a TCPC port");
+    }
+    if (general_.ReconnectInterval < 1) {
+      Add(false, port, Place(section, "PortType"),
+          "the port is not used while [General] ReconnectInterval is below 1");
+    }
+  }
+
+  void CheckSerial(int port, const std::string& section, const PortEntry& entry) {
+    if (const std::string problem = ComSettingProblem(entry.ComSetting); !problem.empty()) {
+      Add(true, port, Place(section, "ComSetting"), problem);
+      return;
+    }
+    const int16_t comPort = *ComPortNumber(entry.ComSetting);
+    const std::string device = SerialDeviceName(ini_, comPort);
+    if (input_.DeviceExists && !input_.DeviceExists(device)) {
+      Add(false, port, Place(section, "ComSetting"),
+          "serial device " + device + " does not exist (name another in [" + SerialDevicesSection +
+              "] COM" + std::to_string(comPort) + "=)");
+    }
+  }
+
+  // Known keys only: an unknown one has its own warning.
+  bool HasKeys(const std::string& section) const {
+    for (const IniFile::Entry& entry : ini_.Entries()) {
+      if (SameName(entry.Section, section) && ini_.WasAsked(entry.Section, entry.Key)) return true;
+    }
+    return false;
+  }
+
+  bool KnownSection(std::string_view section) const {
+    if (SameName(section, "General") || SameName(section, SerialDevicesSection)) return true;
+    for (int port = 0; port < PortCount; ++port) {
+      if (SameName(section, PortSection(port))) return true;
+    }
+    return false;
+  }
+
+  bool KnownKey(const IniFile::Entry& entry) const {
+    if (SameName(entry.Section, SerialDevicesSection)) return IsComKey(entry.Key);
+    if (ini_.WasAsked(entry.Section, entry.Key)) return true;
+    if (!SameName(entry.Section, "General")) return false;
+    for (const char* key : GeneralKeysReadElsewhere) {
+      if (SameName(entry.Key, key)) return true;
+    }
+    return false;
+  }
+
+  // Names are compared without regard to case, as the reader matches them.
+  void CheckNames() {
+    std::set<std::string> reported;
+    for (const std::string& section : ini_.Sections()) {
+      if (!KnownSection(section) && reported.insert(KeywordValue(section)).second)
+        Add(false, -1, "[" + section + "]", "unknown section (ignored)");
+    }
+    std::set<std::pair<std::string, std::string>> seen;
+    for (const IniFile::Entry& entry : ini_.Entries()) {
+      const std::string place = entry.Key + "=" + entry.Value;
+      if (entry.Section.empty()) {
+        Add(false, -1, place, "outside any section (ignored)");
+        continue;
+      }
+      if (!KnownSection(entry.Section)) continue;
+      const std::string fullPlace = "[" + entry.Section + "] " + place;
+      if (!KnownKey(entry)) {
+        Add(false, -1, fullPlace, "unknown key (ignored)");
+      } else if (!seen.insert({KeywordValue(entry.Section), KeywordValue(entry.Key)}).second) {
+        Add(false, -1, fullPlace, "key given twice (the first one counts)");
+      }
+    }
+  }
+
+  struct Listener {
+    int32_t Port;
+    std::string Address;
+    std::string Owner;
+  };
+
+  const IniFile& ini_;
+  const ConfigCheckInput& input_;
+  GeneralSettings general_;
+  std::vector<Listener> listeners_;
+  std::vector<ConfigFinding> findings_;
+};
+
+}  // namespace
+
+std::string DefaultSerialDevice(int commPort) {
+  return "/dev/ttyS" + std::to_string(commPort - 1);
+}
+
+std::string SerialDeviceName(const IniFile& ini, int commPort) {
+  return ini.ReadIniValue(SerialDevicesSection, "COM" + std::to_string(commPort),
+                          DefaultSerialDevice(commPort));
+}
+
+std::string ComSettingProblem(std::string_view setting) {
+  if (TrimBlanks(setting).empty()) return "missing (expected e.g. COM1,9600,N,8,1,0)";
+  auto field = [&](int index) { return TrimBlanks(GetFieldView(setting, index, ",")); };
+  auto quoted = [](std::string_view text) { return "\"" + std::string(text) + "\""; };
+  if (!ComPortNumber(setting))
+    return "port name " + quoted(field(0)) + " is not COM and a number from 1";
+  if (!IsDigits(field(1)) || field(1).size() > 9 || NumericValue(field(1)) == 0)
+    return "baud rate " + quoted(field(1)) + " is not a whole number";
+  const std::string_view parity = field(2);
+  if (parity.size() != 1 || std::string_view("NEOMSneoms").find(parity[0]) == std::string::npos)
+    return "parity " + quoted(parity) + " is not N, E, O, M or S";
+  const std::string_view dataBits = field(3);
+  if (dataBits.size() != 1 || dataBits[0] < '5' || dataBits[0] > '8')
+    return "data bits " + quoted(dataBits) + " are not 5, 6, 7 or 8";
+  const std::string_view stopBits = field(4);
+  if (stopBits != "1" && stopBits != "1.5" && stopBits != "2")
+    return "stop bits " + quoted(stopBits) + " are not 1, 1.5 or 2";
+  const std::optional<int32_t> handshaking = LongValue(GetFieldView(setting, 5, ","));
+  if (!handshaking || *handshaking < 0 || *handshaking > 3)
+    return "handshaking " + quoted(field(5)) + " is not 0, 1, 2 or 3";
+  return "";
+}
+
+std::vector<ConfigFinding> CheckConfiguration(const IniFile& ini, const ConfigCheckInput& input) {
+  return Checker(ini, input).Run();
+}
+
+}  // namespace tarvel

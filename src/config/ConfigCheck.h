@@ -1,0 +1,47 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "config/IniFile.h"
+
+namespace tarvel {
+
+// One thing wrong, or worth a look, in the configuration: one line naming the place and the
+// reason, e.g. "Configuration warning: [TARVEL80_Port_2] PortType=TCPSS: unknown port type
+// (expected COM, TCPS or TCPC)".
+struct ConfigFinding {
+  bool IsError = false;  // an error stops start-up; a warning is only reported
+  int Port = -1;         // the port section it is about; -1 for the file and other sections
+  std::string Text;
+};
+
+// What the check needs besides the INI file's text.
+struct ConfigCheckInput {
+  std::string IniPath;      // where the file was looked for, for the findings about it
+  std::string ReadProblem;  // why an existing file could not be read; empty when it was
+  // Whether a serial device (a path such as /dev/ttyS0) exists.
+  std::function<bool(const std::string& device)> DeviceExists;
+};
+
+// The default device of COM n when [SerialDevices] names none: /dev/ttyS(n-1).
+std::string DefaultSerialDevice(int commPort);
+// The device that COM n opens: [SerialDevices] COM<n>, else the default.
+std::string SerialDeviceName(const IniFile& ini, int commPort);
+
+// Why a ComSetting ("COMn,baud,parity,databits,stopbits[,handshaking]") cannot be used;
+// empty when it can.
+std::string ComSettingProblem(std::string_view setting);
+
+// Reads the configuration as start-up does and gives every finding, errors and warnings, in
+// the order: the file, [General], ports 0 to 7, then unknown sections and keys.
+// Errors: a file that exists but cannot be read; a value out of range or malformed (as the
+// readers report it); a TCPS port without a port number 1 to 65535; a TCPC port without
+// host:port or with a ListenPort; a bad ComSetting; two listeners on one TCP port.
+// Warnings: no file; an unknown section or key, a key outside any section or given twice; a
+// serial device that does not exist; an unknown PortType; a port section with settings but no
+// PortType; a TCPC port left unused because ReconnectInterval is below 1.
+std::vector<ConfigFinding> CheckConfiguration(const IniFile& ini, const ConfigCheckInput& input);
+
+}  // namespace tarvel

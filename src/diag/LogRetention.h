@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "diag/LogFile.h"
+#include "platform/Clock.h"
+
+namespace tarvel {
+
+// Deletes daily log files (LogFiles/YYYYMMDD.Log) older than LogRetentionDays: with N days,
+// today's file and those of the N days before stay. Looks once per calendar day; touches no
+// other file (another name, a folder, a link's target). 0 or less keeps every file.
+class LogRetention {
+ public:
+  LogRetention(const Clock& clock, LogFile& log, const std::string& programPath,
+               const int32_t& retentionDays)
+      : clock_(clock), log_(log), programPath_(programPath), retentionDays_(retentionDays) {}
+
+  // Call as often as wanted from the event loop; the folder is read at most once a day.
+  void Check();
+
+ private:
+  const Clock& clock_;
+  LogFile& log_;
+  const std::string& programPath_;
+  const int32_t& retentionDays_;
+  int lastDay_ = 0;  // YYYYMMDD of the last look
+};
+
+}  // namespace tarvel

@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/ServiceStatus.h"
+#include "app/Shutdown.h"
+#include "fakes/FakeClock.h"
+#include "fakes/FakeProcessControl.h"
+#include "fakes/FakeSerialControl.h"
+#include "fakes/FakeSocketControl.h"
+#include "support/TempFolder.h"
+
+namespace tarvel {
+namespace {
+
+TEST(ServiceStatus, TellsAlarmServerInputPortsAndKeptLinesWhenTheyChange) {
+  ProgramState state;
+  FakeSocketControl ostrel;
+  FakeSocketControl data[PortCount];
+  FakeSerialControl serial;
+  Controls controls;
+  controls.WinsockOstrelData = &ostrel;
+  for (int n = 0; n < PortCount; ++n) controls.WinsockData[n] = &data[n];
+  controls.MSComm[5] = &serial;
+  state.Ports[0].Kind = PortKind::TcpServer;
+  state.Ports[2].Kind = PortKind::TcpClient;
+  state.Ports[5].Kind = PortKind::Serial;
+  std::vector<std::string> sent;
+  ServiceStatus status(state, controls,
+                       [&](const std::string& message) { sent.push_back(message); });
+
+  state.PendingOstrelText = "0|a\n0|b\n";
+  status.Beat();
+  status.Beat();  // nothing changed: only the sign of life
+  data[2].SetState(SocketControl::Connected);
+  serial.SetPortOpen(true);
+  ostrel.SetState(SocketControl::Connected);
+  state.PendingOstrelText.clear();
+  status.Beat();
+
+  EXPECT_EQ(sent,
+            (std::vector<std::string>{
+                "WATCHDOG=1",
+                "STATUS=Alarm server not connected; input ports connected: 0 of 3; lines "
+                "kept: 2",
+                "WATCHDOG=1", "WATCHDOG=1",
+                "STATUS=Alarm server connected; input ports connected: 2 of 3; lines kept: 0"}));
+}
+
+// SIGHUP ends a desktop or terminal run, but a service goes on: it says so in the log.
+TEST(ServiceStatus, HangUpAsAServiceIsLoggedAndIgnored) {
+  TempFolder folder;
+  std::filesystem::create_directory(folder.Path() + "LogFiles");
+  FakeClock clock;
+  LogFile log(clock, folder.Path());
+  FakeProcessControl process;
+  Shutdown shutdown(log, process);
+
+  shutdown.HandleSignal(SIGHUP, true);
+  EXPECT_TRUE(process.EndStatuses().empty());
+  shutdown.HandleSignal(SIGHUP, false);
+
+  EXPECT_EQ(folder.ReadFile("LogFiles/20170607.Log"),
+            "17-06-07 12:34:56 Received SIGHUP: the service goes on; a changed "
+            "TARVEL80Import.ini takes effect only after a restart (systemctl restart "
+            "TARVEL80ImportForOstrel)\r\n"
+            "17-06-07 12:34:56 TARVEL80 Server is stopping, reason 2\r\n");
+  EXPECT_EQ(process.EndStatuses(), std::vector<int>{0});
+}
+
+}  // namespace
+}  // namespace tarvel

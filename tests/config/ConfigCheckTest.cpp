@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "config/ConfigCheck.h"
+
+namespace tarvel {
+namespace {
+
+std::vector<ConfigFinding> Check(const std::string& ini, const std::string& readProblem = "") {
+  return CheckConfiguration(
+      IniFile::FromText(ini),
+      ConfigCheckInput{"/opt/t/TARVEL80Import.ini", readProblem,
+                       [](const std::string& device) { return device != "/dev/ttyS7"; }});
+}
+
+const std::string Error = "Configuration error: ";
+const std::string Warning = "Configuration warning: ";
+
+TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
+  const struct Row {
+    std::string ini;
+    std::string finding;  // the only finding
+    int port;             // the port it is about, -1 for none
+  } rows[] = {
+      // Errors.
+      {"[General]\nOstrelPort=fourteen\n",
+       Error + "[General] OstrelPort: not a port number (expected a whole number from 1 to "
+               "65535) \"fourteen\"",
+       -1},
+      {"[General]\nOstrelPort=0\n",
+       Error + "[General] OstrelPort: not a port number (expected a whole number from 1 to "
+               "65535) \"0\"",
+       -1},
+      {"[General]\nWatchDogInterval=1e12\n",
+       "Configuration value out of range: [General] WatchDogInterval=1e12", -1},
+      {"[General]\nLogRetentionDays=-1\n",
+       Error + "[General] LogRetentionDays: must be 0 or more \"-1\"", -1},
+      {"[General]\nOstrelAllowedHosts=10.0.0.300\n",
+       Error + "[General] OstrelAllowedHosts: not an IPv4 or IPv6 address or CIDR range "
+               "\"10.0.0.300\"",
+       -1},
+      {"[TARVEL80_Port_1]\nPortType=TCPS\n",
+       Error + "[TARVEL80_Port_1] ListenPort=: not a port number (expected a whole number from "
+               "1 to 65535)",
+       1},
+      {"[TARVEL80_Port_1]\nPortType=TCPS\nListenPort=70000\n",
+       Error + "[TARVEL80_Port_1] ListenPort=70000: not a port number (expected a whole number "
+               "from 1 to 65535)",
+       1},
+      {"[TARVEL80_Port_1]\nPortType=TCPS\nListenPort=14000\n",
+       Error + "[TARVEL80_Port_1] ListenPort=14000: TCP port already used by [General] OstrelPort",
+       1},
+      {"[TARVEL80_Port_1]\nPortType=TCPS\nListenPort=4001\n"
+       "[TARVEL80_Port_3]\nPortType=TCPS\nListenPort=4001\nListenAddress=127.0.0.1\n",
+       Error + "[TARVEL80_Port_3] ListenPort=4001: TCP port already used by [TARVEL80_Port_1] "
+               "ListenPort",
+       3},
+      {"[TARVEL80_Port_2]\nPortType=TCPC\n",
+       Error + "[TARVEL80_Port_2] RemoteAddress=: not host:port (expected a host name or "
+               "address, \":\" and a port from 1 to 65535)",
+       2},
+      {"[TARVEL80_Port_2]\nPortType=TCPC\nRemoteAddress=panel:0x10\n",
+       Error + "[TARVEL80_Port_2] RemoteAddress=panel:0x10: not host:port (expected a host name "
+               "or address, \":\" and a port from 1 to 65535)",
+       2},
+      {"[TARVEL80_Port_2]\nPortType=TCPC\nRemoteAddress=panel:4002\nListenPort=4002\n",
+       Error + "[TARVEL80_Port_2] ListenPort=4002: must be 0 or missing for a TCPC port", 2},
+      {"[TARVEL80_Port_4]\nPortType=COM\n",
+       Error + "[TARVEL80_Port_4] ComSetting=: missing (expected e.g. COM1,9600,N,8,1,0)", 4},
+      {"[TARVEL80_Port_4]\nPortType=COM\nComSetting=ttyS1,9600,N,8,1\n",
+       Error + "[TARVEL80_Port_4] ComSetting=ttyS1,9600,N,8,1: port name \"ttyS1\" is not COM "
+               "and a number from 1",
+       4},
+      {"[TARVEL80_Port_4]\nPortType=COM\nComSetting=COM1,96OO,N,8,1,0\n",
+       Error + "[TARVEL80_Port_4] ComSetting=COM1,96OO,N,8,1,0: baud rate \"96OO\" is not a "
+               "whole number",
+       4},
+      {"[TARVEL80_Port_4]\nPortType=COM\nComSetting=COM1,9600,X,8,1,0\n",
+       Error + "[TARVEL80_Port_4] ComSetting=COM1,9600,X,8,1,0: parity \"X\" is not N, E, O, M "
+               "or S",
+       4},
+      {"[TARVEL80_Port_4]\nPortType=COM\nComSetting=COM1,9600,N,9,1\n",
+       Error + "[TARVEL80_Port_4] ComSetting=COM1,9600,N,9,1: data bits \"9\" are not 5, 6, 7 or 8",
+       4},
+      {"[TARVEL80_Port_4]\nPortType=COM\nComSetting=COM1,9600,N,8,3\n",
+       Error + "[TARVEL80_Port_4] ComSetting=COM1,9600,N,8,3: stop bits \"3\" are not 1, 1.5 or 2",
+       4},
+      {"[TARVEL80_Port_4]\nPortType=COM\nComSetting=COM1,9600,N,8,1,4\n",
+       Error + "[TARVEL80_Port_4] ComSetting=COM1,9600,N,8,1,4: handshaking \"4\" is not 0, 1, 2 "
+               "or 3",
+       4},
+      // Warnings.
+      {"[TARVEL80_Port_2]\nPortType=TCPSS\nListenPort=4001\n",
+       Warning + "[TARVEL80_Port_2] PortType=TCPSS: unknown port type (expected COM, TCPS or "
+                 "TCPC); the port is not used",
+       2},
+      {"[TARVEL80_Port_0]\nPortTyp=TCPS\n",
+       Warning + "[TARVEL80_Port_0] PortTyp=TCPS: unknown key (ignored)", -1},
+      {"[TARVEL80_Port_0]\nDescription=Door\n",
+       Warning + "[TARVEL80_Port_0]: settings but no PortType; the port is not used", 0},
+      {"[TARVEL80_Port0]\nPortType=TCPS\n", Warning + "[TARVEL80_Port0]: unknown section (ignored)",
+       -1},
+      {"[TARVEL80_Port_8]\n", Warning + "[TARVEL80_Port_8]: unknown section (ignored)", -1},
+      {"OstrelPort=15000\n[General]\n", Warning + "OstrelPort=15000: outside any section (ignored)",
+       -1},
+      {"[general]\nostrelport=15000\nOstrelPort=16000\n",
+       Warning + "[general] OstrelPort=16000: key given twice (the first one counts)", -1},
+      {"[SerialDevices]\nCOM0=/dev/ttyUSB0\n",
+       Warning + "[SerialDevices] COM0=/dev/ttyUSB0: unknown key (ignored)", -1},
+      {"[TARVEL80_Port_4]\nPortType=COM\nComSetting=COM8,9600,N,8,1\n",
+       Warning + "[TARVEL80_Port_4] ComSetting=COM8,9600,N,8,1: serial device /dev/ttyS7 does not "
+                 "exist (name another in [SerialDevices] COM8=)",
+       4},
+      {"[TARVEL80_Port_2]\nPortType=TCPC\nRemoteAddress=h:1\n[General]\nReconnectInterval=0\n",
+       Warning + "[TARVEL80_Port_2] PortType=TCPC: the port is not used while [General] "
+                 "ReconnectInterval is below 1",
+       2},
+  };
+  for (const Row& row : rows) {
+    const std::vector<ConfigFinding> findings = Check(row.ini);
+    ASSERT_EQ(findings.size(), 1u) << row.ini << (findings.empty() ? "" : findings[0].Text);
+    EXPECT_EQ(findings[0].Text, row.finding) << row.ini;
+    EXPECT_EQ(findings[0].IsError, row.finding.starts_with("Configuration warning") == false)
+        << row.ini;
+    EXPECT_EQ(findings[0].Port, row.port) << row.ini;
+  }
+}
+
+TEST(ConfigCheck, EveryKeyTheProgramReadsIsKnown) {
+  const std::string good =
+      "; a full configuration, names in any case\n"
+      "[General]\nReconnectInterval=60\nWatchDogTagName=WD\nWatchDogInterval=30\n"
+      "OstrelPort=14000\nBufferIfOstrelNotConnected=1\nOstrelAllowedHosts=127.0.0.1\n"
+      "OstrelBindAddress=127.0.0.1\nLogRetentionDays=30\nKeepLimit=1000\nKeepFile=kept.txt\n"
+      "StatusPort=8080\nStatusBindAddress=127.0.0.1\nStatusAllowedHosts=127.0.0.1\n"
+      "[TARVEL80_PORT_0]\nDescription=A\nPollFailTimeout=10\nPollFailRemindTime=60\n"
+      "Swedish7BitASCII2ISOLatin1=0\nDOSASCII2ISOLatin1=0\nForceOldParsing=0\nPortType=TCPS\n"
+      "ListenPort=4001\nAllowedHosts=10.0.0.0/8\nListenAddress=127.0.0.1\n"
+      "[TARVEL80_Port_1]\nPortType=tcpc\nRemoteAddress=panel.local:4002\nListenPort=0\n"
+      "[TARVEL80_Port_7]\nPortType=COM\nComSetting=COM12,19200,e,7,1.5,2\n"
+      "[SerialDevices]\nCOM12=/dev/ttyUSB0\n";
+  for (const ConfigFinding& finding : Check(good)) ADD_FAILURE() << finding.Text;
+}
+
+TEST(ConfigCheck, TheFileItself) {
+  const std::vector<ConfigFinding> unreadable = Check("", "Permission denied");
+  ASSERT_EQ(unreadable.size(), 1u);
+  EXPECT_TRUE(unreadable[0].IsError);
+  EXPECT_EQ(unreadable[0].Text,
+            Error + "/opt/t/TARVEL80Import.ini: cannot be read (Permission denied)");
+
+  std::string problem;
+  const IniFile missing = IniFile::Load("/nonexistent/TARVEL80Import.ini", problem);
+  EXPECT_EQ(problem, "");
+  const std::vector<ConfigFinding> findings =
+      CheckConfiguration(missing, ConfigCheckInput{"/nonexistent/TARVEL80Import.ini", "", {}});
+  ASSERT_EQ(findings.size(), 1u);
+  EXPECT_FALSE(findings[0].IsError);
+  EXPECT_EQ(findings[0].Text, Warning +
+                                  "/nonexistent/TARVEL80Import.ini: no such file; every setting "
+                                  "takes its default");
+
+  IniFile::Load("/", problem);  // a folder in the file's place
+  EXPECT_EQ(problem, "not a regular file");
+}
+
+}  // namespace
+}  // namespace tarvel

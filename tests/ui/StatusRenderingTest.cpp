@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "app/StatusRendering.h"
+#include "diag/RecentLogLines.h"
+
+namespace tarvel {
+namespace {
+
+// Reads Prometheus text exposition format 0.0.4 back and checks what a scraper relies on:
+// every sample's family has its HELP and TYPE lines before it, names carry the prefix,
+// counters end in _total, labels are well-formed, values are numbers. Gives every sample as
+// "name{labels}" -> value; a fault is added to `faults`.
+std::map<std::string, double> ParseMetrics(const std::string& text,
+                                           std::vector<std::string>& faults) {
+  static const std::regex help(R"(# HELP (tarvel80import_[a-z_]+) \S.*)");
+  static const std::regex type(R"(# TYPE (tarvel80import_[a-z_]+) (counter|gauge))");
+  static const std::regex sample(
+      R"re((tarvel80import_[a-z_]+)(\{port="[0-7]",kind="(tcp_server|tcp_client|serial)"\})? ([0-9.e+]+))re");
+  std::map<std::string, double> samples;
+  std::set<std::string> helped;
+  std::map<std::string, std::string> types;
+  std::istringstream lines(text);
+  std::smatch match;
+  for (std::string line; std::getline(lines, line);) {
+    if (std::regex_match(line, match, help)) {
+      helped.insert(match[1]);
+    } else if (std::regex_match(line, match, type)) {
+      if (!helped.count(match[1])) faults.push_back("TYPE before HELP: " + line);
+      types[match[1]] = match[2];
+      const bool total = std::string(match[1]).ends_with("_total");
+      if ((match[2] == "counter") != total) faults.push_back("counter naming: " + line);
+    } else if (std::regex_match(line, match, sample)) {
+      if (!types.count(match[1])) faults.push_back("sample before its TYPE: " + line);
+      if (!samples.emplace(std::string(match[1]) + std::string(match[2]), std::stod(match[4]))
+               .second)
+        faults.push_back("repeated sample: " + line);
+    } else {
+      faults.push_back("unreadable line: " + line);
+    }
+  }
+  if (text.empty() || text.back() != '\n') faults.push_back("text not ended by a line feed");
+  return samples;
+}
+
+StatusSnapshot Example() {
+  StatusSnapshot snapshot;
+  snapshot.Version = "1.0.04";
+  snapshot.StartedAt = LocalTime{2026, 12, 6, 8, 5, 9, 0};
+  snapshot.StartedAtEpochSeconds = 1796544309;
+  snapshot.Ticks = 1234;
+  snapshot.TheOstrel.State = "Connected to Ostrel 10.0.0.9:5000";
+  snapshot.TheOstrel.Connected = snapshot.TheOstrel.Listening = true;
+  snapshot.TheOstrel.Totals.LinesSent = 5'000'000'123;  // beyond 32 bits
+  snapshot.TheOstrel.Totals.ConnectedAt = LocalTime{2026, 12, 6, 9, 0, 0, 0};
+  snapshot.TheOstrel.KeptLimitBytes = 32768;
+  StatusSnapshot::Port server;
+  server.Number = 2;
+  server.Description = "Hall \xC4 \"east\"\\ \x01";  // ISO 8859-1, quotes, a control character
+  server.Kind = PortKind::TcpServer;
+  server.Connected = true;
+  server.Totals.BytesReceived = 70'000;
+  server.Totals.LinesReceived = 12;
+  server.PollFailTimeout = 30;
+  StatusSnapshot::Port serial;
+  serial.Number = 5;
+  serial.Kind = PortKind::Serial;
+  serial.PollFailTimeout = 10;
+  serial.Failed = true;
+  serial.Totals.FailedAt = LocalTime{2026, 12, 6, 10, 11, 12, 0};
+  serial.Totals.SilenceFailures = 3;
+  snapshot.Ports = {server, serial};
+  snapshot.LogLines = {"26-12-06 08:05:09 started", "line with \xE9"};
+  return snapshot;
+}
+
+TEST(StatusRendering, JsonReadsBackWithEveryValue) {
+  QJsonParseError error;
+  const std::string text = RenderStatusJson(Example());
+  const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+  ASSERT_EQ(error.error, QJsonParseError::NoError) << text;
+  const QJsonObject root = document.object();
+  const QJsonObject ostrel = root["ostrel"].toObject();
+  const QJsonArray ports = root["ports"].toArray();
+  ASSERT_EQ(ports.size(), 2);
+  const QJsonObject server = ports[0].toObject();
+  const QJsonObject serial = ports[1].toObject();
+  const std::vector<std::pair<QJsonValue, QJsonValue>> rows = {
+      {root["started"], "2026-12-06 08:05:09"},
+      {ostrel["connectedSince"], "2026-12-06 09:00:00"},
+      {ostrel["linesSent"], 5'000'000'123.0},
+      {ostrel["keptLimitBytes"], 32768},
+      {server["description"], QString::fromUtf8("Hall \u00C4 \"east\"\\ \u0001")},
+      {server["kind"], "tcp_server"},
+      {server["bytesReceived"], 70000},
+      {server["lastLine"], QJsonValue::Null},
+      {server["silence"], "ok"},
+      {serial["port"], 5},
+      {serial["silence"], "failed"},
+      {serial["failedSince"], "2026-12-06 10:11:12"},
+      {root["log"].toArray()[1], QString::fromUtf8("line with \u00E9")},
+  };
+  for (size_t row = 0; row < rows.size(); ++row)
+    EXPECT_EQ(rows[row].first, rows[row].second) << "row " << row << " in " << text;
+}
+
+TEST(StatusRendering, MetricsFollowTheExpositionFormat) {
+  std::vector<std::string> faults;
+  const std::string text = RenderMetrics(Example());
+  const auto samples = ParseMetrics(text, faults);
+  EXPECT_TRUE(faults.empty()) << faults.front();
+  const std::vector<std::pair<std::string, double>> rows = {
+      {"tarvel80import_start_time_seconds", 1796544309},
+      {"tarvel80import_ostrel_sent_lines_total", 5'000'000'123.0},
+      {"tarvel80import_ostrel_connected", 1},
+      {"tarvel80import_received_bytes_total{port=\"2\",kind=\"tcp_server\"}", 70000},
+      {"tarvel80import_port_silence_failed{port=\"5\",kind=\"serial\"}", 1},
+      {"tarvel80import_silence_failures_total{port=\"5\",kind=\"serial\"}", 3},
+      {"tarvel80import_port_connected{port=\"5\",kind=\"serial\"}", 0},
+  };
+  for (const auto& [name, value] : rows) {
+    ASSERT_TRUE(samples.count(name)) << name;
+    EXPECT_EQ(samples.at(name), value) << name;
+  }
+}
+
+TEST(StatusRendering, RequestsAreAnsweredByPathMethodAndHealth) {
+  struct Row {
+    const char* Method;
+    const char* Path;
+    bool Listening;
+    int64_t MsSinceTick;
+    int Code;
+  };
+  const Row rows[] = {
+      {"GET", "/", true, 0, 200},
+      {"GET", "/status.json", true, 0, 200},
+      {"GET", "/metrics", true, 0, 200},
+      {"GET", "/healthz", true, HealthyTickGapMs, 200},
+      {"GET", "/healthz", true, HealthyTickGapMs + 1, 503},
+      {"GET", "/healthz", false, 0, 503},
+      {"OTHER", "/metrics", true, 0, 405},
+      {"GET", "/metrics/", true, 0, 404},
+      {"OTHER", "/admin", true, 0, 404},
+  };
+  for (const Row& row : rows) {
+    StatusRequestContext context;
+    context.Snapshot = Example;
+    context.OstrelListening = row.Listening;
+    context.MsSinceTick = row.MsSinceTick;
+    const StatusAnswer answer = AnswerStatusRequest(row.Method, row.Path, context);
+    EXPECT_EQ(answer.Code, row.Code) << row.Method << " " << row.Path << " " << row.MsSinceTick;
+    if (std::string(row.Path) == "/healthz") {
+      EXPECT_EQ(answer.Body.find('\n'), answer.Body.size() - 1) << "one line: " << answer.Body;
+    }
+  }
+}
+
+TEST(StatusRendering, RecentLogLinesKeepTheLastOnesInOrder) {
+  RecentLogLines recent;
+  for (size_t n = 0; n < RecentLogLines::Capacity + 3; ++n) recent.Add(std::to_string(n) + "\r\n");
+  recent.Add(std::string(RecentLogLines::MaxLineLength + 9, 'x'));
+  const std::vector<std::string> lines = recent.Lines();
+  ASSERT_EQ(lines.size(), RecentLogLines::Capacity);
+  EXPECT_EQ(lines.front(), "4");
+  EXPECT_EQ(lines[lines.size() - 2], std::to_string(RecentLogLines::Capacity + 2));
+  EXPECT_EQ(lines.back().size(), RecentLogLines::MaxLineLength);
+}
+
+}  // namespace
+}  // namespace tarvel
