@@ -37,23 +37,23 @@ std::string ValueText(std::string_view raw) {
   return std::string(value.substr(0, IniFile::MaxValueLength));
 }
 
-// The file's bytes, at most MaxFileBytes; empty when it is missing, not a regular file or
+// The file's bytes, at most maxBytes; empty when it is missing, not a regular file or
 // cannot be read. Opened without blocking, so a pipe or device under the name cannot stall
 // the start.
-std::string ReadFileBytes(const std::string& path) {
+std::string ReadFileBytes(const std::string& path, size_t maxBytes) {
   std::string bytes;
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return bytes;
   struct stat info {};
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
     char chunk[65536];
-    while (bytes.size() < IniFile::MaxFileBytes) {
+    while (bytes.size() < maxBytes) {
       const ssize_t count = ::read(fd, chunk, sizeof chunk);
       if (count < 0 && errno == EINTR) continue;
       if (count <= 0) break;
       bytes.append(chunk, static_cast<size_t>(count));
     }
-    if (bytes.size() > IniFile::MaxFileBytes) bytes.resize(IniFile::MaxFileBytes);
+    if (bytes.size() > maxBytes) bytes.resize(maxBytes);
   }
   ::close(fd);
   return bytes;
@@ -61,13 +61,14 @@ std::string ReadFileBytes(const std::string& path) {
 
 }  // namespace
 
-IniFile IniFile::Load(const std::string& path) {
-  return FromText(ReadFileBytes(path));
+IniFile IniFile::Load(const std::string& path, size_t maxBytes) {
+  return FromText(ReadFileBytes(path, maxBytes));
 }
 
 IniFile IniFile::FromText(std::string_view text) {
   IniFile ini;
-  std::string section;
+  std::string section;  // upper case
+  std::string_view sectionName;
   bool inSection = false;
   while (!text.empty()) {
     const size_t end = text.find('\n');
@@ -78,29 +79,49 @@ IniFile IniFile::FromText(std::string_view text) {
     if (line.empty() || line.front() == ';') continue;
     if (line.front() == '[') {
       const size_t close = line.rfind(']');
-      section = NameKey(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+      sectionName = TrimBlanksAndTabs(
+          line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+      section = NameKey(sectionName);
       inSection = true;
       continue;
     }
-    if (inSection) ini.AddLine(line, section);
+    if (inSection) ini.AddLine(line, section, sectionName);
   }
   return ini;
 }
 
-void IniFile::AddLine(std::string_view line, const std::string& section) {
+void IniFile::AddLine(std::string_view line, const std::string& section,
+                      std::string_view sectionName) {
   const size_t equals = line.find('=');
   if (equals == std::string_view::npos) return;
-  std::string key = NameKey(line.substr(0, equals));
-  if (key.empty()) return;
+  const std::string_view keyName = TrimBlanksAndTabs(line.substr(0, equals));
+  if (keyName.empty()) return;
   // try_emplace keeps the first value of a key that occurs again.
-  values_.try_emplace({section, std::move(key)}, ValueText(line.substr(equals + 1)));
+  values_.try_emplace(
+      {section, NameKey(keyName)},
+      Value{ValueText(line.substr(equals + 1)), std::string(sectionName), std::string(keyName)});
 }
 
 std::string IniFile::ReadIniValue(std::string_view section, std::string_view key,
                                   std::string_view defaultText) const {
   const auto found = values_.find({NameKey(section), NameKey(key)});
   if (found == values_.end()) return std::string(defaultText.substr(0, MaxValueLength));
-  return found->second;
+  return found->second.Text;
+}
+
+IniFile IniFile::Section(std::string_view section) const {
+  IniFile part;
+  const std::string name = NameKey(section);
+  for (auto found = values_.lower_bound({name, ""});
+       found != values_.end() && found->first.first == name; ++found) {
+    part.values_.insert(*found);
+  }
+  return part;
+}
+
+void IniFile::ForEachValue(const std::function<void(const std::string&, const std::string&,
+                                                    const std::string&)>& visit) const {
+  for (const auto& [names, value] : values_) visit(value.SectionName, value.KeyName, value.Text);
 }
 
 }  // namespace tarvel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -25,7 +26,9 @@ class IniFile {
   static constexpr size_t MaxValueLength = 2047;
   static constexpr size_t MaxFileBytes = 16 * 1024 * 1024;
 
-  static IniFile Load(const std::string& path);
+  // Reads the file only when it is a regular file (a pipe or device under the name reads as
+  // missing), and at most maxBytes of it.
+  static IniFile Load(const std::string& path, size_t maxBytes = MaxFileBytes);
   static IniFile FromText(std::string_view text);
 
   // The value of a key: section and key matched without regard to case, blanks and tabs at
@@ -34,11 +37,23 @@ class IniFile {
   std::string ReadIniValue(std::string_view section, std::string_view key,
                            std::string_view defaultText) const;
 
+  // The values of one section only, to keep after the rest of the file is given back.
+  IniFile Section(std::string_view section) const;
+
+  // Every value found, with its section and key spelled as in the file, by section and key.
+  void ForEachValue(const std::function<void(const std::string& section, const std::string& key,
+                                             const std::string& value)>& visit) const;
+
  private:
-  void AddLine(std::string_view line, const std::string& section);
+  struct Value {
+    std::string Text;
+    std::string SectionName;  // as spelled in the file
+    std::string KeyName;
+  };
+  void AddLine(std::string_view line, const std::string& section, std::string_view sectionName);
 
   // (section, key), both upper case -> value.
-  std::map<std::pair<std::string, std::string>, std::string> values_;
+  std::map<std::pair<std::string, std::string>, Value> values_;
 };
 
 }  // namespace tarvel

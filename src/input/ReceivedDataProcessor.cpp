@@ -45,7 +45,7 @@ ReceivedDataProcessor::ReceivedDataProcessor(ProgramState& state, const Clock& c
                                              EventReporter& reporter)
     : state_(state),
       clock_(clock),
-      log_(log),
+      log_(clock, log),
       trace_(trace),
       connectionList_(connectionList),
       reporter_(reporter) {}
@@ -67,6 +67,10 @@ void ReceivedDataProcessor::ProcessReceivedData(int16_t port, const std::string&
   if (skippedLineEnded) LineCompleted(port);
   TakeCompleteLines(port, scanFrom);
   CapUnfinishedText(port);
+}
+
+void ReceivedDataProcessor::WriteHeldBackCounts() {
+  log_.WriteHeldBackCounts();
 }
 
 void ReceivedDataProcessor::ClearReceiveBuffer(int16_t port) {
@@ -116,7 +120,7 @@ void ReceivedDataProcessor::TakeCompleteLines(int16_t port, std::size_t scanFrom
       TreatLine(port, line);
     } catch (const std::exception& fault) {
       // One faulty line is dropped; the lines after it are treated as usual.
-      log_.WriteLog("Line dropped on port (" + std::to_string(port) + "), " + fault.what());
+      log_.WriteLog(port, "Line dropped on port (" + std::to_string(port) + "), " + fault.what());
     }
   }
   // The treated lines leave the buffer at once, not one by one.
@@ -129,8 +133,8 @@ void ReceivedDataProcessor::CapUnfinishedText(int16_t port) {
   buffer.clear();
   buffer.shrink_to_fit();
   parsing_[port].SkippingLongLine = true;
-  log_.WriteLog("Unfinished line on port (" + std::to_string(port) + ") exceeds " +
-                std::to_string(MaxLineLength) + " characters, dropped");
+  log_.WriteLog(port, "Unfinished line on port (" + std::to_string(port) + ") exceeds " +
+                          std::to_string(MaxLineLength) + " characters, dropped");
 }
 
 void ReceivedDataProcessor::TreatLine(int16_t port, std::string_view rawLine) {
@@ -138,8 +142,8 @@ void ReceivedDataProcessor::TreatLine(int16_t port, std::string_view rawLine) {
   PortParsing& parsing = parsing_[port];
   const std::string_view trimmed = TrimBlanks(rawLine);
   if (trimmed.size() > MaxLineLength) {
-    log_.WriteLog("Line too long on port (" + std::to_string(port) + "), " +
-                  std::to_string(trimmed.size()) + " characters dropped");
+    log_.WriteLog(port, "Line too long on port (" + std::to_string(port) + "), " +
+                            std::to_string(trimmed.size()) + " characters dropped");
     LineCompleted(port);
     return;
   }
@@ -153,14 +157,14 @@ void ReceivedDataProcessor::TreatLine(int16_t port, std::string_view rawLine) {
   if (parsing.NewParsingDetected == 1) {
     reporter_.ReportEvent(port, CleanText(line_), 0);
   } else {
-    ParseSingleLine(line_);
+    ParseSingleLine(port, line_);
   }
   LineCompleted(port);
 }
 
 // "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open": the event type, then the
 // date and time words, then from the 20th character on an 18-character tag and the text.
-void ReceivedDataProcessor::ParseSingleLine(std::string_view line) {
+void ReceivedDataProcessor::ParseSingleLine(int16_t port, std::string_view line) {
   std::size_t position = 0;
   const std::string_view eventType = NextWord(line, position);
   const std::size_t firstBlank = line.find(' ');
@@ -171,7 +175,7 @@ void ReceivedDataProcessor::ParseSingleLine(std::string_view line) {
   const std::string_view tag = TrimBlanks(rest.substr(0, TagLength));
   const std::string_view text = TrimBlanks(Rest(rest, TagLength));
   if (tag.empty() || text.empty()) {
-    log_.WriteLog("Invalid event type: " + std::string(rest));
+    log_.WriteLog(port, "Invalid event type: " + std::string(rest));
     return;
   }
   int16_t stateCode;
@@ -182,7 +186,7 @@ void ReceivedDataProcessor::ParseSingleLine(std::string_view line) {
   } else if (SameWordIgnoringCase(eventType, "ACKNOW")) {
     stateCode = 2;
   } else {
-    log_.WriteLog("Unknown event type: " + std::string(rest));
+    log_.WriteLog(port, "Unknown event type: " + std::string(rest));
     return;
   }
   const DateTime date = DateParse(SingleLineDateLayout, GetFieldView(fields, 0, " "), 1, clock_);

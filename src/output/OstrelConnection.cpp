@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "diag/PeerText.h"
 #include "output/DecimalText.h"
 #include "state/ByteCounter.h"
 
@@ -70,8 +71,8 @@ void OstrelConnection::ConnectionRequest(int32_t requestId) {
     const std::string address = listener->RemoteHostIP();
     if (!state_.General.OstrelAllowedHosts.Allows(address)) {
       // Not accepted, so the socket layer closes the request; a connected alarm server stays.
-      const std::string text = "Refused Ostrel connection from " + address + ":" +
-                               std::to_string(listener->RemotePort());
+      const std::string text =
+          "Refused Ostrel connection from " + PeerText(address, listener->RemotePort());
       if (auto line = refusals_.Admit(address, text)) log_.WriteLog(*line);
       return;
     }
@@ -81,8 +82,8 @@ void OstrelConnection::ConnectionRequest(int32_t requestId) {
     if (accepted.Failed()) {
       log_.WriteLog("Ostrel connection failed (" + accepted.Description + ")");
     } else {
-      log_.WriteLog("Accepted Ostrel connection from " + listener->RemoteHostIP() + ":" +
-                    std::to_string(listener->RemotePort()));
+      log_.WriteLog("Accepted Ostrel connection from " +
+                    PeerText(listener->RemoteHostIP(), listener->RemotePort()));
     }
     display_.ShowOstrelConnectionState();
   } catch (const std::exception&) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ class LinuxServiceControl : public ServiceControl {
   static constexpr const char* DefaultUnitFolder = "/etc/systemd/system";
   static constexpr const char* ServiceUserVariable = "TARVEL80IMPORT_SERVICE_USER";
   static constexpr const char* SerialGroup = "dialout";
+  // The store holds one short setting; anything longer is not ours and is read no further.
+  static constexpr size_t SettingsMaxBytes = 64 * 1024;
 
   // programPath ends in "/"; executablePath is the absolute path of this program.
   LinuxServiceControl(std::string programPath, std::string executablePath);
@@ -49,6 +52,13 @@ class LinuxServiceControl : public ServiceControl {
   // Whether the text can be a user name in a unit file: letters, digits, "_", "." and "-", not
   // starting with "-" or ".", at most 32 characters.
   static bool IsUserName(const std::string& name);
+  // Why the path cannot be written into a unit file, or empty when it can: a control
+  // character could start a setting of its own, and systemd rejects a unit that is not UTF-8.
+  // "what" names the path in the reason.
+  static std::string UnitUnsafeReason(const std::string& what, const std::string& path);
+  // Why the last Install failed, when it knows: a path the unit cannot hold (also written to
+  // standard error), or the unit file that could not be written.
+  const std::string& LastFailure() const { return lastFailure_; }
   // Sends one state message ("READY=1") to the service manager; false when there is none
   // or the message could not be sent.
   static bool NotifyServiceManager(const std::string& message);
@@ -63,11 +73,13 @@ class LinuxServiceControl : public ServiceControl {
   bool ShouldRunSystemctl() const;
   bool RunSystemctl(const std::vector<std::string>& arguments) const;
   bool HandOverTo(const std::string& user) const;
+  bool Fail(const std::string& reason, bool tell);
 
   std::string programPath_;
   std::string executablePath_;
   bool interactive_ = true;
   int controlsAccepted_ = 0;
+  std::string lastFailure_;
 };
 
 }  // namespace tarvel

@@ -140,6 +140,7 @@ class GatewayProcess {
     return status_;
   }
   bool Running() { return !WaitForExit(0ms).has_value(); }
+  pid_t Pid() const { return pid_; }
   std::string StandardError() const { return ReadWholeFile(stderrPath_); }
 
  private:
