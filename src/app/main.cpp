@@ -1,6 +1,7 @@
 // The executable: reads the command line, builds the controls, the views and the gateway, runs
 // the start-up sequence and then the event loop until a stop ends the process.
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -74,10 +75,11 @@ class GatewayPorts : public StartupGateway {
 // All sockets and serial ports of the gateway, for the life of the process.
 struct QtControls {
   explicit QtControls(const IniFile& ini) {
+    const auto resolver = SerialDeviceResolver(ini);
     for (int n = 0; n < PortCount; ++n) {
       Connect[n] = std::make_unique<QtSocketControl>();
       Data[n] = std::make_unique<QtSocketControl>();
-      Serial[n] = std::make_unique<QtSerialControl>(SerialDeviceResolver(ini));
+      Serial[n] = std::make_unique<QtSerialControl>(resolver);
       Wired.WinsockConnect[n] = Connect[n].get();
       Wired.WinsockData[n] = Data[n].get();
       Wired.MSComm[n] = Serial[n].get();
@@ -87,10 +89,12 @@ struct QtControls {
   }
 
   // COM n is the device named in section "SerialDevices", key "COM" + n, else the default.
+  // Only that section is kept, once for all ports.
   static std::function<std::string(int)> SerialDeviceResolver(const IniFile& ini) {
-    return [ini](int commPort) {
-      return ini.ReadIniValue("SerialDevices", "COM" + std::to_string(commPort),
-                              DefaultSerialDeviceName(commPort));
+    auto devices = std::make_shared<const IniFile>(ini.Section("SerialDevices"));
+    return [devices](int commPort) {
+      return devices->ReadIniValue("SerialDevices", "COM" + std::to_string(commPort),
+                                   DefaultSerialDeviceName(commPort));
     };
   }
 
@@ -131,8 +135,7 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
   ProgramState state;
   state.ProgramPath = programPath;
   LogFile log(clock, programPath);
-  const IniFile ini = IniFile::Load(programPath + IniFile::FileName);
-  QtControls controls(ini);
+  QtControls controls(IniFile::Load(programPath + IniFile::FileName));
   QtUpdateTimer timer;
   TrafficTrace trace(clock, views.DebugList, views.Menus);
   Gateway gateway(GatewayContext{state, clock, log, trace, controls.Wired, views.ConnectionList,
@@ -157,6 +160,9 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
     outcome = startup.FormLoad(programPath, line.Install, line.Uninstall);
   }
   if (!outcome.KeepRunning) process.EndProcess(outcome.ExitStatus);
+  // The INI file's text and values are freed by now; hand the pages back to the system, so a
+  // large file does not stay in the gateway's memory for its whole life.
+  ::malloc_trim(0);
   statusServer.Start();
 
   // Once a second on the event loop: old log files go (looked for once a day) and, as a

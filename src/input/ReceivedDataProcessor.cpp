@@ -45,7 +45,7 @@ ReceivedDataProcessor::ReceivedDataProcessor(ProgramState& state, const Clock& c
                                              EventReporter& reporter)
     : state_(state),
       clock_(clock),
-      log_(log),
+      log_(clock, log),
       trace_(trace),
       connectionList_(connectionList),
       reporter_(reporter) {}
@@ -72,6 +72,10 @@ void ReceivedDataProcessor::ProcessReceivedData(int16_t port, const std::string&
   // One clock reading per reception, not per line: a reading costs as much as framing a line.
   if (state_.Statistics.Ports[port].LinesReceived != linesBefore)
     state_.Statistics.Ports[port].LastLineAt = clock_.Now();
+}
+
+void ReceivedDataProcessor::WriteHeldBackCounts() {
+  log_.WriteHeldBackCounts();
 }
 
 void ReceivedDataProcessor::ClearReceiveBuffer(int16_t port) {
@@ -122,7 +126,7 @@ void ReceivedDataProcessor::TakeCompleteLines(int16_t port, std::size_t scanFrom
     } catch (const std::exception& fault) {
       // One faulty line is dropped; the lines after it are treated as usual.
       ++state_.Statistics.Ports[port].LinesRejected;
-      log_.WriteLog("Line dropped on port (" + std::to_string(port) + "), " + fault.what());
+      log_.WriteLog(port, "Line dropped on port (" + std::to_string(port) + "), " + fault.what());
     }
   }
   // The treated lines leave the buffer at once, not one by one.
@@ -136,8 +140,8 @@ void ReceivedDataProcessor::CapUnfinishedText(int16_t port) {
   buffer.shrink_to_fit();
   parsing_[port].SkippingLongLine = true;
   ++state_.Statistics.Ports[port].LinesRejected;
-  log_.WriteLog("Unfinished line on port (" + std::to_string(port) + ") exceeds " +
-                std::to_string(MaxLineLength) + " characters, dropped");
+  log_.WriteLog(port, "Unfinished line on port (" + std::to_string(port) + ") exceeds " +
+                          std::to_string(MaxLineLength) + " characters, dropped");
 }
 
 void ReceivedDataProcessor::TreatLine(int16_t port, std::string_view rawLine) {
@@ -145,9 +149,9 @@ void ReceivedDataProcessor::TreatLine(int16_t port, std::string_view rawLine) {
   PortParsing& parsing = parsing_[port];
   const std::string_view trimmed = TrimBlanks(rawLine);
   if (trimmed.size() > MaxLineLength) {
-    log_.WriteLog("Line too long on port (" + std::to_string(port) + "), " +
-                  std::to_string(trimmed.size()) + " characters dropped");
     ++state_.Statistics.Ports[port].LinesRejected;
+    log_.WriteLog(port, "Line too long on port (" + std::to_string(port) + "), " +
+                            std::to_string(trimmed.size()) + " characters dropped");
     LineCompleted(port);
     return;
   }
@@ -179,8 +183,8 @@ void ReceivedDataProcessor::ParseSingleLine(int16_t port, std::string_view line)
   const std::string_view tag = TrimBlanks(rest.substr(0, TagLength));
   const std::string_view text = TrimBlanks(Rest(rest, TagLength));
   if (tag.empty() || text.empty()) {
-    log_.WriteLog("Invalid event type: " + std::string(rest));
     ++state_.Statistics.Ports[port].LinesRejected;
+    log_.WriteLog(port, "Invalid event type: " + std::string(rest));
     return;
   }
   int16_t stateCode;
@@ -191,8 +195,8 @@ void ReceivedDataProcessor::ParseSingleLine(int16_t port, std::string_view line)
   } else if (SameWordIgnoringCase(eventType, "ACKNOW")) {
     stateCode = 2;
   } else {
-    log_.WriteLog("Unknown event type: " + std::string(rest));
     ++state_.Statistics.Ports[port].LinesRejected;
+    log_.WriteLog(port, "Unknown event type: " + std::string(rest));
     return;
   }
   const DateTime date = DateParse(SingleLineDateLayout, GetFieldView(fields, 0, " "), 1, clock_);
