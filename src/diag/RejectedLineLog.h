@@ -25,6 +25,9 @@ class RejectedLineLog {
   // Writes the text to the log unless the port is over its limit.
   void WriteLog(int16_t port, const std::string& text);
 
+  // The log itself, for the lines that are never limited (a port's restore).
+  LogFile& Log() const { return log_; }
+
   // Writes the count of every port whose flood is over. Call it often (every tick); it reads
   // the clock only while lines are held back.
   void WriteHeldBackCounts();

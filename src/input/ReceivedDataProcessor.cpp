@@ -214,7 +214,7 @@ void ReceivedDataProcessor::LineCompleted(int16_t port) {
     state_.Statistics.SilenceRestored(port);
     const std::string text = "TARVEL80 Connection '" + entry.Description + "' (" +
                              std::to_string(port) + ") has been restored";
-    log_.WriteLog(text);
+    log_.Log().WriteLog(text);
     reporter_.SendEventLine(0, "", "", entry.Description, text);
   }
   entry.SilenceSeconds = 0;
