@@ -21,7 +21,8 @@ struct Gateway::Parts {
                   context.ConnectionList, Reporter),
         Tcp(context.State, context.TheClock, context.TheControls, context.Log, Display, Processor),
         Serial(context.State, context.TheControls, context.Log, Processor),
-        Timer(context.State, context.TheControls, context.Timer, Reporter, Ostrel, &context.Log) {}
+        Timer(context.State, context.TheControls, context.Timer, Reporter, Ostrel, &context.Log),
+        TheTimer(context.Timer) {}
 
   ConnectionDisplay Display;
   OstrelConnection Ostrel;
@@ -30,6 +31,7 @@ struct Gateway::Parts {
   TcpInputPorts Tcp;
   SerialInputPorts Serial;
   SupervisionTimer Timer;
+  UpdateTimer& TheTimer;
 };
 
 Gateway::Gateway(const GatewayContext& context) : parts_(std::make_unique<Parts>(context)) {}
@@ -41,6 +43,7 @@ void Gateway::Attach() {
   parts_->Tcp.Attach();
   parts_->Serial.Attach();
   parts_->Timer.Attach();
+  parts_->TheTimer.SetHandler([this] { TimerUpdateTimer(); });
 }
 
 bool Gateway::OpenSerialPort(int16_t port, std::string* reason) {
@@ -61,6 +64,7 @@ void Gateway::ProcessReceivedData(int16_t port, std::string_view data) {
 
 void Gateway::TimerUpdateTimer() {
   parts_->Timer.TimerUpdateTimer();
+  parts_->Processor.WriteHeldBackCounts();
 }
 
 }  // namespace tarvel

@@ -1,6 +1,7 @@
 // The executable: reads the command line, builds the controls, the views and the gateway, runs
 // the start-up sequence and then the event loop until a stop ends the process.
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -73,12 +75,14 @@ class GatewayPorts : public StartupGateway {
 };
 
 // All sockets and serial ports of the gateway, for the life of the process. COM n is the device
-// named in section "SerialDevices", key "COM" + n, else the default.
+// named in section "SerialDevices", key "COM" + n, else the default; only that section is kept,
+// once for all ports.
 using QtControls = PortControls<QtSocketControl, QtSerialControl>;
 QtControls MakeQtControls(const IniFile& ini) {
-  auto resolver = [ini](int commPort) {
-    return ini.ReadIniValue("SerialDevices", "COM" + std::to_string(commPort),
-                            DefaultSerialDeviceName(commPort));
+  auto devices = std::make_shared<const IniFile>(ini.Section("SerialDevices"));
+  std::function<std::string(int)> resolver = [devices](int commPort) {
+    return devices->ReadIniValue("SerialDevices", "COM" + std::to_string(commPort),
+                                 DefaultSerialDeviceName(commPort));
   };
   return QtControls([] { return std::make_unique<QtSocketControl>(); },
                     [&] { return std::make_unique<QtSerialControl>(resolver); });
@@ -113,8 +117,7 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
   ProgramState state;
   state.ProgramPath = programPath;
   LogFile log(clock, programPath);
-  const IniFile ini = IniFile::Load(programPath + IniFile::FileName);
-  QtControls controls = MakeQtControls(ini);
+  QtControls controls = MakeQtControls(IniFile::Load(programPath + IniFile::FileName));
   QtUpdateTimer timer;
   TrafficTrace trace(clock, views.DebugList, views.Menus);
   Gateway gateway(GatewayContext{state, clock, log, trace, controls.Wired(), views.ConnectionList,
@@ -139,6 +142,9 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
     outcome = startup.FormLoad(programPath, line.Install, line.Uninstall);
   }
   if (!outcome.KeepRunning) process.EndProcess(outcome.ExitStatus);
+  // The INI file's text and values are freed by now; hand the pages back to the system, so a
+  // large file does not stay in the gateway's memory for its whole life.
+  ::malloc_trim(0);
   statusServer.Start();
 
   // Once a second on the event loop: old log files go (looked for once a day) and, as a

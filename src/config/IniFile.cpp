@@ -32,10 +32,11 @@ std::string ValueText(std::string_view raw) {
   return std::string(value.substr(0, IniFile::MaxValueLength));
 }
 
-// The file's bytes, at most MaxFileBytes; empty when it is missing, not a regular file or
+// The file's bytes, at most maxBytes; empty when it is missing, not a regular file or
 // cannot be read, and then problem says why (empty for a missing file). Opened without
 // blocking, so a pipe or device under the name cannot stall the start.
-std::string ReadFileBytes(const std::string& path, std::string& problem, bool& exists) {
+std::string ReadFileBytes(const std::string& path, size_t maxBytes, std::string& problem,
+                          bool& exists) {
   std::string bytes;
   problem.clear();
   exists = true;
@@ -50,14 +51,14 @@ std::string ReadFileBytes(const std::string& path, std::string& problem, bool& e
     problem = "not a regular file";
   } else {
     char chunk[65536];
-    while (bytes.size() < IniFile::MaxFileBytes) {
+    while (bytes.size() < maxBytes) {
       const ssize_t count = ::read(fd, chunk, sizeof chunk);
       if (count < 0 && errno == EINTR) continue;
       if (count < 0) problem = std::strerror(errno);
       if (count <= 0) break;
       bytes.append(chunk, static_cast<size_t>(count));
     }
-    if (bytes.size() > IniFile::MaxFileBytes) bytes.resize(IniFile::MaxFileBytes);
+    if (bytes.size() > maxBytes) bytes.resize(maxBytes);
   }
   ::close(fd);
   return bytes;
@@ -65,14 +66,14 @@ std::string ReadFileBytes(const std::string& path, std::string& problem, bool& e
 
 }  // namespace
 
-IniFile IniFile::Load(const std::string& path) {
+IniFile IniFile::Load(const std::string& path, size_t maxBytes) {
   std::string problem;
-  return Load(path, problem);
+  return Load(path, problem, maxBytes);
 }
 
-IniFile IniFile::Load(const std::string& path, std::string& problem) {
+IniFile IniFile::Load(const std::string& path, std::string& problem, size_t maxBytes) {
   bool exists = true;
-  IniFile ini = FromText(ReadFileBytes(path, problem, exists));
+  IniFile ini = FromText(ReadFileBytes(path, maxBytes, problem, exists));
   ini.exists_ = exists;
   return ini;
 }
@@ -112,13 +113,14 @@ void IniFile::AddLine(std::string_view line, const std::string& section,
                       std::string_view sectionAsWritten) {
   const size_t equals = line.find('=');
   if (equals == std::string_view::npos) return;
-  std::string key = NameKey(line.substr(0, equals));
-  if (key.empty()) return;
-  entries_.push_back({std::string(sectionAsWritten),
-                      std::string(TrimBlanksAndTabs(line.substr(0, equals))),
-                      ValueText(line.substr(equals + 1))});
+  const std::string_view keyName = TrimBlanksAndTabs(line.substr(0, equals));
+  if (keyName.empty()) return;
+  entries_.push_back(
+      {std::string(sectionAsWritten), std::string(keyName), ValueText(line.substr(equals + 1))});
   // try_emplace keeps the first value of a key that occurs again.
-  values_.try_emplace({section, std::move(key)}, ValueText(line.substr(equals + 1)));
+  values_.try_emplace({section, NameKey(keyName)},
+                      Value{ValueText(line.substr(equals + 1)), std::string(sectionAsWritten),
+                            std::string(keyName)});
 }
 
 std::string IniFile::ReadIniValue(std::string_view section, std::string_view key,
@@ -126,7 +128,22 @@ std::string IniFile::ReadIniValue(std::string_view section, std::string_view key
   asked_.insert({NameKey(section), NameKey(key)});
   const auto found = values_.find({NameKey(section), NameKey(key)});
   if (found == values_.end()) return std::string(defaultText.substr(0, MaxValueLength));
-  return found->second;
+  return found->second.Text;
+}
+
+IniFile IniFile::Section(std::string_view section) const {
+  IniFile part;
+  const std::string name = NameKey(section);
+  for (auto found = values_.lower_bound({name, ""});
+       found != values_.end() && found->first.first == name; ++found) {
+    part.values_.insert(*found);
+  }
+  return part;
+}
+
+void IniFile::ForEachValue(const std::function<void(const std::string&, const std::string&,
+                                                    const std::string&)>& visit) const {
+  for (const auto& [names, value] : values_) visit(value.SectionName, value.KeyName, value.Text);
 }
 
 bool IniFile::WasAsked(std::string_view section, std::string_view key) const {

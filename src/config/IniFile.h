@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -27,10 +28,13 @@ class IniFile {
   static constexpr size_t MaxValueLength = 2047;
   static constexpr size_t MaxFileBytes = 16 * 1024 * 1024;
 
-  static IniFile Load(const std::string& path);
+  // Reads the file only when it is a regular file (a pipe or device under the name reads as
+  // missing), and at most maxBytes of it.
+  static IniFile Load(const std::string& path, size_t maxBytes = MaxFileBytes);
   // As Load; problem tells why a file that exists could not be read ("Permission denied",
   // "not a regular file"), and stays empty for a file read or missing (see Exists).
-  static IniFile Load(const std::string& path, std::string& problem);
+  static IniFile Load(const std::string& path, std::string& problem,
+                      size_t maxBytes = MaxFileBytes);
   static IniFile FromText(std::string_view text);
 
   // One key line as the file has it (names trimmed, not upper-cased), in file order; the
@@ -56,12 +60,24 @@ class IniFile {
   std::string ReadIniValue(std::string_view section, std::string_view key,
                            std::string_view defaultText) const;
 
+  // The values of one section only, to keep after the rest of the file is given back.
+  IniFile Section(std::string_view section) const;
+
+  // Every value found, with its section and key spelled as in the file, by section and key.
+  void ForEachValue(const std::function<void(const std::string& section, const std::string& key,
+                                             const std::string& value)>& visit) const;
+
  private:
+  struct Value {
+    std::string Text;
+    std::string SectionName;  // as spelled in the file
+    std::string KeyName;
+  };
   void AddLine(std::string_view line, const std::string& section,
                std::string_view sectionAsWritten);
 
   // (section, key), both upper case -> value.
-  std::map<std::pair<std::string, std::string>, std::string> values_;
+  std::map<std::pair<std::string, std::string>, Value> values_;
   std::vector<Entry> entries_;
   std::vector<std::string> sections_;
   bool exists_ = true;

@@ -1,7 +1,11 @@
 #include "diag/DebugSave.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
-#include <fstream>
+
+#include "platform/WriteAll.h"
 
 #include "text/DateTime.h"
 
@@ -41,11 +45,12 @@ std::string DebugSave::DebugInfoBlock(const DebugListView& list, const LocalTime
 bool DebugSave::SaveDebugInfo(const std::string& programPath, const DebugListView& list) const {
   // Built in full before the file is opened, so that the file stays open only for one write.
   const std::string block = DebugInfoBlock(list, clock_.Now());
-  std::ofstream file(programPath + FileName, std::ios::binary | std::ios::app);
-  if (!file) return false;
-  file.write(block.data(), static_cast<std::streamsize>(block.size()));
-  file.close();
-  return !file.fail();
+  // A link at the file's name is never written through, and a pipe there never blocks.
+  const int fd = ::open((programPath + FileName).c_str(),
+                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const bool written = WriteAll(fd, block) == block.size();
+  return ::close(fd) == 0 && written;
 }
 
 }  // namespace tarvel

@@ -46,7 +46,7 @@ ReceivedDataProcessor::ReceivedDataProcessor(ProgramState& state, const Clock& c
                                              EventReporter& reporter)
     : state_(state),
       clock_(clock),
-      log_(log),
+      log_(clock, log),
       trace_(trace),
       connectionList_(connectionList),
       reporter_(reporter) {
@@ -74,6 +74,10 @@ void ReceivedDataProcessor::ProcessReceivedData(int16_t port, std::string_view d
     state_.Statistics.Ports[port].LastLineAt = clock_.Now();
 }
 
+void ReceivedDataProcessor::WriteHeldBackCounts() {
+  log_.WriteHeldBackCounts();
+}
+
 void ReceivedDataProcessor::ClearReceiveBuffer(int16_t port) {
   if (port < 0 || port >= PortCount) return;
   ports_[port].Framer.Clear();
@@ -85,15 +89,15 @@ void ReceivedDataProcessor::PortReception::Line(std::string_view rawLine) {
   } catch (const std::exception& fault) {
     // One faulty line is dropped; the lines after it are treated as usual.
     ++Processor->state_.Statistics.Ports[Port].LinesRejected;
-    Processor->log_.WriteLog("Line dropped on port (" + std::to_string(Port) + "), " +
-                             fault.what());
+    Processor->log_.WriteLog(
+        Port, "Line dropped on port (" + std::to_string(Port) + "), " + fault.what());
   }
 }
 
 void ReceivedDataProcessor::PortReception::UnfinishedTooLong() {
   ++Processor->state_.Statistics.Ports[Port].LinesRejected;
-  Processor->log_.WriteLog("Unfinished line on port (" + std::to_string(Port) + ") exceeds " +
-                           std::to_string(MaxLineLength) + " characters, dropped");
+  Processor->log_.WriteLog(Port, "Unfinished line on port (" + std::to_string(Port) + ") exceeds " +
+                                     std::to_string(MaxLineLength) + " characters, dropped");
 }
 
 void ReceivedDataProcessor::PortReception::SkippedLineEnded() {
@@ -122,9 +126,9 @@ void ReceivedDataProcessor::TreatLine(int16_t port, std::string_view rawLine) {
   }
   const std::string_view trimmed = TrimBlanks(rawLine);
   if (trimmed.size() > MaxLineLength) {
-    log_.WriteLog("Line too long on port (" + std::to_string(port) + "), " +
-                  std::to_string(trimmed.size()) + " characters dropped");
     ++state_.Statistics.Ports[port].LinesRejected;
+    log_.WriteLog(port, "Line too long on port (" + std::to_string(port) + "), " +
+                            std::to_string(trimmed.size()) + " characters dropped");
     LineCompleted(port);
     return;
   }
@@ -157,8 +161,8 @@ void ReceivedDataProcessor::ParseSingleLine(int16_t port, std::string_view line)
   const std::string_view tag = TrimBlanks(rest.substr(0, TagLength));
   const std::string_view text = TrimBlanks(Rest(rest, TagLength));
   if (tag.empty() || text.empty()) {
-    log_.WriteLog("Invalid event type: " + std::string(rest));
     ++state_.Statistics.Ports[port].LinesRejected;
+    log_.WriteLog(port, "Invalid event type: " + std::string(rest));
     return;
   }
   int16_t stateCode;
@@ -169,8 +173,8 @@ void ReceivedDataProcessor::ParseSingleLine(int16_t port, std::string_view line)
   } else if (SameWordIgnoringCase(eventType, "ACKNOW")) {
     stateCode = 2;
   } else {
-    log_.WriteLog("Unknown event type: " + std::string(rest));
     ++state_.Statistics.Ports[port].LinesRejected;
+    log_.WriteLog(port, "Unknown event type: " + std::string(rest));
     return;
   }
   const DateTime date = DateParse(SingleLineDateLayout, GetFieldView(fields, 0, " "), 1, clock_);
@@ -188,7 +192,7 @@ void ReceivedDataProcessor::LineCompleted(int16_t port) {
     state_.Statistics.SilenceRestored(port);
     const std::string text = "TARVEL80 Connection '" + entry.Description + "' (" +
                              std::to_string(port) + ") has been restored";
-    log_.WriteLog(text);
+    log_.Log().WriteLog(text);
     reporter_.SendEventLine(0, "", "", entry.Description, text);
   }
   entry.SilenceSeconds = 0;

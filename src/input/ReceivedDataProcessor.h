@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "diag/LogFile.h"
+#include "diag/RejectedLineLog.h"
 #include "diag/TrafficTrace.h"
 #include "input/LineFramer.h"
 #include "output/EventReporter.h"
@@ -29,6 +30,9 @@ class ReceivedDataProcessor {
 
   // One reception on port 0..7, exactly as received.
   void ProcessReceivedData(int16_t port, std::string_view data);
+
+  // Logs how many rejected lines were held back on each port whose flood is over (tick).
+  void WriteHeldBackCounts();
 
   // Forgets the port's unfinished text, including an over-long line being skipped: a new
   // peer starts afresh.
@@ -59,7 +63,7 @@ class ReceivedDataProcessor {
 
   ProgramState& state_;
   const Clock& clock_;
-  LogFile& log_;
+  RejectedLineLog log_;  // every log line written here is about a rejected line
   TrafficTrace& trace_;
   ConnectionListView& connectionList_;
   EventReporter& reporter_;

@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "diag/PeerText.h"
+
 namespace tarvel {
 
 TcpInputPorts::TcpInputPorts(const ProgramState& state, const Clock& clock,
@@ -46,7 +48,7 @@ void TcpInputPorts::ConnectionRequest(int16_t port, int32_t requestId) {
   if (listener == nullptr || data == nullptr) return;
   try {
     const std::string address = listener->RemoteHostIP();
-    const std::string peer = address + ":" + std::to_string(listener->RemotePort());
+    const std::string peer = PeerText(address, listener->RemotePort());
     if (!state_.Ports[port].AllowedHosts.Allows(address) ||
         data->State() == SocketControl::Connected) {
       const std::string key = std::to_string(port) + " " + address;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "diag/PeerText.h"
 #include "state/ByteCounter.h"
 #include "text/DecimalText.h"
 
@@ -109,9 +110,9 @@ void OstrelConnection::ConnectionRequest(int32_t requestId) {
     const std::string address = listener->RemoteHostIP();
     if (!state_.General.OstrelAllowedHosts.Allows(address)) {
       // Not accepted, so the socket layer closes the request; a connected alarm server stays.
-      const std::string text = "Refused Ostrel connection from " + address + ":" +
-                               std::to_string(listener->RemotePort());
       ++state_.Statistics.Ostrel.RefusedConnections;
+      const std::string text =
+          "Refused Ostrel connection from " + PeerText(address, listener->RemotePort());
       if (auto line = refusals_.Admit(address, text)) log_.WriteLog(*line);
       return;
     }
@@ -122,8 +123,8 @@ void OstrelConnection::ConnectionRequest(int32_t requestId) {
       log_.WriteLog("Ostrel connection failed (" + accepted.Description + ")");
     } else {
       state_.Statistics.OstrelAccepted();
-      log_.WriteLog("Accepted Ostrel connection from " + listener->RemoteHostIP() + ":" +
-                    std::to_string(listener->RemotePort()));
+      log_.WriteLog("Accepted Ostrel connection from " +
+                    PeerText(listener->RemoteHostIP(), listener->RemotePort()));
     }
     display_.ShowOstrelConnectionState();
   } catch (const std::exception&) {

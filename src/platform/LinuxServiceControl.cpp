@@ -17,13 +17,15 @@
 #include <cctype>
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <utility>
 
+#include "config/IniFile.h"
 #include "platform/PosixProcessControl.h"
+#include "platform/WriteAll.h"
 
 extern char** environ;
 
@@ -35,12 +37,6 @@ std::string Upper(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   return text;
-}
-
-std::string Trim(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
 std::string Environment(const char* name) {
@@ -77,22 +73,77 @@ bool ChangeOwner(const std::string& path, uid_t user, gid_t group) {
          errno == ENOENT;
 }
 
-// Writes the whole text to a temporary file beside the path, then renames it over the path,
-// so a reader sees either the old or the new file, never a part.
-bool WriteFileAtomically(const std::string& path, const std::string& text, mode_t mode) {
-  const std::string temporary = path + ".tmp";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) return false;
-  bool written = true;
-  for (size_t done = 0; written && done < text.size();) {
-    const ssize_t count = ::write(fd, text.data() + done, text.size() - done);
-    if (count < 0 && errno == EINTR) continue;
-    written = count > 0;
-    if (written) done += static_cast<size_t>(count);
+// The length of the UTF-8 sequence that starts at text[at], or 0 when it is not valid UTF-8
+// (a stray continuation byte, a cut sequence, an overlong form, a surrogate, beyond U+10FFFF).
+size_t Utf8Length(const std::string& text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) return 1;
+  size_t length = 0;
+  unsigned long code = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code = lead & 0x07;
+  } else {
+    return 0;
   }
+  if (at + length > text.size()) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(at + i) & 0x3F);
+  }
+  const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+  if (overlong || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return 0;
+  return length;
+}
+
+std::string ByteText(unsigned char byte) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", byte);
+  return text;
+}
+
+// Opens a new file for writing at the path; a file or link already there is never written
+// through. A regular file left there (by a run that stopped half way) is removed first; a
+// link or anything else there is an error.
+int CreateNewFile(const std::string& path, mode_t mode, std::string& failure) {
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::open(path.c_str(), flags, mode);
+  if (fd >= 0 || errno != EEXIST) {
+    if (fd < 0) failure = path + ": " + std::strerror(errno);
+    return fd;
+  }
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    failure = path + " is " + (S_ISLNK(info.st_mode) ? "a symbolic link" : "not a regular file") +
+              "; it is not written through";
+    return -1;
+  }
+  ::unlink(path.c_str());
+  fd = ::open(path.c_str(), flags, mode);
+  if (fd < 0) failure = path + ": " + std::strerror(errno);
+  return fd;
+}
+
+// Writes the whole text to a new temporary file beside the path, then renames it over the
+// path, so a reader sees either the old or the new file, never a part, and a link at either
+// name is never followed (rename replaces a link at the path itself).
+bool WriteFileAtomically(const std::string& path, const std::string& text, mode_t mode,
+                         std::string& failure) {
+  const std::string temporary = path + ".tmp";
+  const int fd = CreateNewFile(temporary, mode, failure);
+  if (fd < 0) return false;
+  bool written = WriteAll(fd, text) == text.size();
   written = written && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
   written = ::close(fd) == 0 && written;
   if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  failure = path + ": " + std::strerror(errno);
   ::unlink(temporary.c_str());
   return false;
 }
@@ -104,27 +155,18 @@ LinuxServiceControl::LinuxServiceControl(std::string programPath, std::string ex
 
 std::vector<LinuxServiceControl::Setting> LinuxServiceControl::LoadSettings() const {
   std::vector<Setting> settings;
-  std::ifstream file(programPath_ + SettingsFileName, std::ios::binary);
-  std::string line;
-  std::string section;
-  while (std::getline(file, line)) {
-    line = Trim(line);
-    if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
-      section = Trim(line.substr(1, line.size() - 2));
-    } else if (const size_t equals = line.find('='); equals != std::string::npos) {
-      settings.push_back({section, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))});
-    }
-  }
+  IniFile::Load(programPath_ + SettingsFileName, SettingsMaxBytes)
+      .ForEachValue(
+          [&](const std::string& section, const std::string& key, const std::string& value) {
+            settings.push_back({section, key, value});
+          });
   return settings;
 }
 
 std::string LinuxServiceControl::GetSetting(const std::string& section, const std::string& key,
                                             const std::string& defaultText) {
-  for (const Setting& setting : LoadSettings()) {
-    if (Upper(setting.Section) == Upper(section) && Upper(setting.Key) == Upper(key))
-      return setting.Value;
-  }
-  return defaultText;
+  return IniFile::Load(programPath_ + SettingsFileName, SettingsMaxBytes)
+      .ReadIniValue(section, key, defaultText);
 }
 
 void LinuxServiceControl::SaveSetting(const std::string& section, const std::string& key,
@@ -150,7 +192,9 @@ void LinuxServiceControl::SaveSetting(const std::string& section, const std::str
     }
     out += setting.Key + "=" + setting.Value + "\n";
   }
-  WriteFileAtomically(programPath_ + SettingsFileName, out, 0644);
+  std::string failure;
+  if (!WriteFileAtomically(programPath_ + SettingsFileName, out, 0644, failure))
+    std::fprintf(stderr, "tarvel80import: %s\n", failure.c_str());
 }
 
 std::string LinuxServiceControl::UnitPath() const {
@@ -262,8 +306,40 @@ bool LinuxServiceControl::RunSystemctl(const std::vector<std::string>& arguments
   return false;
 }
 
+std::string LinuxServiceControl::UnitUnsafeReason(const std::string& what,
+                                                  const std::string& path) {
+  for (size_t at = 0; at < path.size();) {
+    const auto byte = static_cast<unsigned char>(path[at]);
+    // C0 controls, DEL and the C1 controls U+0080 to U+009F (UTF-8 C2 80 to C2 9F).
+    const bool c1 =
+        byte == 0xC2 && at + 1 < path.size() && static_cast<unsigned char>(path[at + 1]) < 0xA0;
+    if (byte < 0x20 || byte == 0x7F || c1) {
+      return what + " holds a control character (byte " +
+             ByteText(c1 ? static_cast<unsigned char>(path[at + 1]) : byte) + " at position " +
+             std::to_string(at + 1) + "); a unit file cannot name it safely";
+    }
+    const size_t length = Utf8Length(path, at);
+    if (length == 0) {
+      return what + " is not valid UTF-8 (byte " + ByteText(byte) + " at position " +
+             std::to_string(at + 1) + "); systemd accepts only UTF-8 in a unit file";
+    }
+    at += length;
+  }
+  return {};
+}
+
+bool LinuxServiceControl::Fail(const std::string& reason) {
+  lastError_ = reason;
+  return false;
+}
+
 bool LinuxServiceControl::Install() {
   lastError_.clear();
+  for (const auto& [what, path] :
+       {std::pair<std::string, std::string>{"the program folder's path", programPath_},
+        {"the program's path", executablePath_}}) {
+    if (std::string reason = UnitUnsafeReason(what, path); !reason.empty()) return Fail(reason);
+  }
   const std::string user = Environment(ServiceUserVariable);
   if (!user.empty() && !HandOverTo(user)) {
     lastError_ = std::string(ServiceUserVariable) + "=" + user +
@@ -271,10 +347,8 @@ bool LinuxServiceControl::Install() {
     return false;
   }
   const std::string unitPath = UnitPath();
-  if (!WriteFileAtomically(unitPath, UnitText(), 0644)) {
-    lastError_ = "cannot write " + unitPath + ": " + std::strerror(errno);
-    return false;
-  }
+  std::string failure;
+  if (!WriteFileAtomically(unitPath, UnitText(), 0644, failure)) return Fail(failure);
   if (!ShouldRunSystemctl()) return true;
   if (RunSystemctl({"daemon-reload"}) && RunSystemctl({"enable", unitPath})) return true;
   // Leave nothing half registered behind.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ class LinuxServiceControl : public ServiceControl {
   static constexpr const char* SerialGroup = "dialout";
   // The unit's WatchdogSec=: the event loop sends its sign of life every second.
   static constexpr int WatchdogSeconds = 30;
+  // The store holds one short setting; anything longer is not ours and is read no further.
+  static constexpr size_t SettingsMaxBytes = 64 * 1024;
 
   // programPath ends in "/"; executablePath is the absolute path of this program.
   LinuxServiceControl(std::string programPath, std::string executablePath);
@@ -53,6 +56,10 @@ class LinuxServiceControl : public ServiceControl {
   // Whether the text can be a user name in a unit file: letters, digits, "_", "." and "-", not
   // starting with "-" or ".", at most 32 characters.
   static bool IsUserName(const std::string& name);
+  // Why the path cannot be written into a unit file, or empty when it can: a control
+  // character could start a setting of its own, and systemd rejects a unit that is not UTF-8.
+  // "what" names the path in the reason.
+  static std::string UnitUnsafeReason(const std::string& what, const std::string& path);
   // Sends one state message ("READY=1", "STATUS=...", "WATCHDOG=1") to the service manager
   // through libsystemd; false when there is none or the message could not be sent.
   static bool NotifyServiceManager(const std::string& message);
@@ -68,6 +75,8 @@ class LinuxServiceControl : public ServiceControl {
   // Runs systemctl; on failure lastError_ says how it failed.
   bool RunSystemctl(const std::vector<std::string>& arguments) const;
   bool HandOverTo(const std::string& user) const;
+  // Keeps the reason for LastError(); always false.
+  bool Fail(const std::string& reason);
 
   std::string programPath_;
   std::string executablePath_;

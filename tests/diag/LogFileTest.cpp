@@ -44,8 +44,9 @@ TEST_F(LogFileTest, StampsEachLineUnlessItStartsWithAHyphen) {
       {"-x", "-x\r\n"},
       {" -x", "17-06-07 14:14:05  -x\r\n"},
       {"", "17-06-07 14:14:05 \r\n"},
-      {"a\r\nb", "17-06-07 14:14:05 a\r\nb\r\n"},
-      {std::string("\xC4\0\xFF", 3), "17-06-07 14:14:05 " + std::string("\xC4\0\xFF", 3) + "\r\n"},
+      {"a\r\nb", "17-06-07 14:14:05 a\\x0D\\x0Ab\r\n"},
+      {std::string("\xC4\0\xFF\x1B[2J\x7F\t", 9),
+       "17-06-07 14:14:05 \xC4\\x00\xFF\\x1B[2J\\x7F\\x09\r\n"},
   };
   clock_.Set(2017, 6, 7, 14, 14, 5);
   LogFile log(clock_, folder_.Path());

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "diag/LogFile.h"
+#include "platform/Clock.h"
+#include "state/ProgramState.h"
+
+namespace tarvel {
+
+// Keeps a flood of rejected input lines from flooding the log: per input port at most
+// PerSecond lines in a second and PerMinute lines in a minute reach the log. Lines held back
+// are counted, and once the flood is over (a second without a line held back), or at the
+// latest a minute after the first one, one line tells how many:
+// "N more lines rejected on port (n) since YY-MM-DD HH:NN:SS".
+class RejectedLineLog {
+ public:
+  static constexpr int PerSecond = 20;
+  static constexpr int PerMinute = 1000;
+
+  RejectedLineLog(const Clock& clock, LogFile& log) : clock_(clock), log_(log) {}
+
+  // Writes the text to the log unless the port is over its limit.
+  void WriteLog(int16_t port, const std::string& text);
+
+  // The log itself, for the lines that are never limited (a port's restore).
+  LogFile& Log() const { return log_; }
+
+  // Writes the count of every port whose flood is over. Call it often (every tick); it reads
+  // the clock only while lines are held back.
+  void WriteHeldBackCounts();
+
+ private:
+  struct PortCounts {
+    int64_t SecondStart = 0;  // seconds, see SecondsNow
+    int SecondCount = 0;
+    int64_t MinuteStart = 0;
+    int MinuteCount = 0;
+    int64_t HeldBack = 0;
+    int64_t FirstHeldAt = 0;
+    int64_t LastHeldAt = 0;
+    LocalTime FirstHeldTime;
+  };
+
+  static int64_t Seconds(const LocalTime& time);
+  void WriteCountIfOver(int16_t port, int64_t now);
+
+  const Clock& clock_;
+  LogFile& log_;
+  std::array<PortCounts, PortCount> ports_{};
+  bool anyHeldBack_ = false;
+};
+
+}  // namespace tarvel
