@@ -287,9 +287,14 @@ void QtSocketControl::ReadAndDeliver(bool fromLoop) {
   if (receivePaused_ || arrivalPending_ || socket_ == nullptr) return;
   const qint64 count = std::min<qint64>(socket_->bytesAvailable(), ReadBufferBytes);
   if (count <= 0) return;
-  std::string bytes(static_cast<size_t>(count), '\0');
+  std::string bytes = std::move(spareBlock_);
+  spareBlock_.clear();
+  bytes.resize(static_cast<size_t>(count));
   bytes.resize(static_cast<size_t>(std::max<qint64>(socket_->read(bytes.data(), count), 0)));
-  if (bytes.empty()) return;
+  if (bytes.empty()) {
+    spareBlock_ = std::move(bytes);
+    return;
+  }
   arrivalPending_ = true;
   if (fromLoop) {
     QtEventQueue::RunOrPost(context_.get(), [this, bytes = std::move(bytes)]() mutable {
@@ -304,6 +309,7 @@ void QtSocketControl::DeliverArrival(std::string bytes) {
   const uint64_t generation = generation_;
   arrivalPending_ = false;
   if (handlers_.DataArrival) handlers_.DataArrival(bytes);
+  if (bytes.capacity() > spareBlock_.capacity()) spareBlock_ = std::move(bytes);
   // Qt raises no new read notification for what its buffer already holds.
   if (generation == generation_) ReadAndDeliver(false);
 }

@@ -108,6 +108,9 @@ class QtSocketControl : public SocketControl {
   QTcpSocket* socket_ = nullptr;
   uint64_t generation_ = 0;
   bool arrivalPending_ = false;  // a DataArrival is queued or running
+  // The block of the last delivered arrival, kept for the next read: a new block of this size
+  // each time costs fresh pages from the system at every read.
+  std::string spareBlock_;
   bool receivePaused_ = false;
   // Output: outgoing_[0, written_) has gone to the kernel, [written_, handed_) waits in Qt's
   // buffer, the rest here.
