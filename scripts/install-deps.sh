@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
-packages=(cmake g++ make qt6-base-dev qt6-serialport-dev libgtest-dev libgmock-dev socat clang-format)
+packages=(cmake g++ make qt6-base-dev qt6-serialport-dev libgtest-dev libgmock-dev socat clang-format zlib1g-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -8,6 +8,7 @@
 #include "diag/TrafficTrace.h"
 #include "platform/Clock.h"
 #include "platform/Controls.h"
+#include "platform/KeepFileIo.h"
 #include "platform/UpdateTimer.h"
 #include "state/ProgramState.h"
 #include "ui/ConnectionListView.h"
@@ -25,6 +26,7 @@ struct GatewayContext {
   ConnectionListView& ConnectionList;
   StatusBarView& StatusBar;
   UpdateTimer& Timer;
+  KeepFileIo* KeepIo = nullptr;  // the keep file's I/O; null: kept lines in memory only
 };
 
 // The running gateway: the input ports, the event pipeline, the alarm-server connection and

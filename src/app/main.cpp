@@ -27,6 +27,7 @@
 #include "diag/LogFile.h"
 #include "diag/TrafficTrace.h"
 #include "platform/LinuxServiceControl.h"
+#include "platform/PosixKeepFileIo.h"
 #include "platform/PosixProcessControl.h"
 #include "platform/QtEventQueue.h"
 #include "platform/QtSerialControl.h"
@@ -127,8 +128,9 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
   QtControls controls(ini);
   QtUpdateTimer timer;
   TrafficTrace trace(clock, views.DebugList, views.Menus);
+  PosixKeepFileIo keepIo;
   Gateway gateway(GatewayContext{state, clock, log, trace, controls.Wired, views.ConnectionList,
-                                 views.StatusBar, timer});
+                                 views.StatusBar, timer, &keepIo});
   gateway.Attach();
   GatewayPorts ports(gateway);
   Shutdown shutdown(log, process);

@@ -23,7 +23,7 @@ struct ConfigError {
 };
 
 // Reads the section "General" in its documented key order, then the access keys
-// OstrelAllowedHosts and OstrelBindAddress.
+// OstrelAllowedHosts and OstrelBindAddress, then the keeping keys KeepLimit and KeepFile.
 std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettings& settings);
 
 // Reads the section "TARVEL80_Port_" + port into the entry's configuration fields, in the

@@ -16,6 +16,8 @@ struct GeneralSettings {
   bool BufferIfOstrelNotConnected = true;
   HostAllowList OstrelAllowedHosts;  // who may connect as the alarm server; empty: any host
   std::string OstrelBindAddress;     // local address of the alarm-server listener; empty: all
+  int32_t KeepLimit = 32768;  // characters kept while no alarm server is connected; up to 1 GiB
+  std::string KeepFile;       // where kept lines outlive a restart; empty: memory only
 };
 
 }  // namespace tarvel
