@@ -54,9 +54,9 @@ TEST(KeepFile, LinesKeptInTheFileOutliveAKillAndGoOutOnceInOrderBeforeNewerOnes)
   }
   GatewayProcess gateway(folder, {"--headless", "--dir", folder.Path()});
   ASSERT_TRUE(folder.WaitForMessage(StartLine, 2)) << gateway.StandardError();
+  ASSERT_TRUE(folder.WaitForMessage("Keep file " + folder.Path() + "kept.dat: 10000 event lines"));
   Client equipment(inputPort);
   equipment.Send(Input("NEWER"));
-  ASSERT_TRUE(folder.WaitForMessage("Ostrel not connected: keeping event lines"));
   Client alarmServer(ostrelPort);
   alarmServer.ReadUntil(Output("NEWER"), 30000ms);
   EXPECT_TRUE(alarmServer.ReadUntil("never", 300ms) == expected + Output("NEWER"));
