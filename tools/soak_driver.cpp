@@ -58,6 +58,9 @@ constexpr size_t KeepSlackBytes = 4096;
 // A multi-line event becomes a line at the next header or at the tick about 1.1 s after its
 // header, so the gateway makes its line up to this long after its last byte came.
 constexpr int64_t MultiLineDelayNs = 1'300'000'000;
+// Before a kill: what the killed process had not read from its sockets yet, or a multi-line
+// event it was still collecting (its tick may come late on a loaded machine), dies with it.
+constexpr int64_t KillMarginNs = 2'000'000'000;
 
 bool IsServerPort(int port) {
   return port <= MultiLinePort;
@@ -613,7 +616,7 @@ class Checker {
   // may have been unread in the killed process's socket, or its multi-line event unfinished.
   bool InKillWindow(int64_t from, int64_t to) const {
     for (const Kill& gap : record_.kills) {
-      if (to >= gap.killedNs - RaceMarginNs && from <= gap.upNs + RaceMarginNs) return true;
+      if (to >= gap.killedNs - KillMarginNs && from <= gap.upNs + RaceMarginNs) return true;
     }
     return false;
   }
