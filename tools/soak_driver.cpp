@@ -74,6 +74,9 @@ struct SentEvent {
   std::string expected;    // the alarm-server line it must become
   int64_t doneNs = 0;      // its last byte handed to the socket
   bool abandoned = false;  // cut off by the equipment's reset: never complete
+  // When its connection was opened (never for the serial line): a kill after that breaks the
+  // connection, and what the equipment writes before it notices goes to a dead peer.
+  int64_t openedNs = INT64_MAX;
 };
 
 struct Received {
@@ -99,7 +102,8 @@ struct Record {
   std::vector<Disconnect> disconnects;
   std::mutex killMutex;
   std::vector<Kill> kills;
-  std::vector<int64_t> equipmentCloses;  // the gateway closed an equipment connection
+  // The gateway closed an equipment connection: when, and when that connection was opened.
+  std::vector<std::pair<int64_t, int64_t>> equipmentCloses;
   std::atomic<uint64_t> burstRequests{0};
   std::atomic<uint64_t> equipmentDrops{0};
   std::atomic<uint64_t> unexpectedCloses{0};
@@ -185,8 +189,9 @@ std::pair<std::string, std::string> MultiLineEvent(std::mt19937& random, int por
 struct PortLink {
   std::mutex busy;  // held by a burst; the equipment does not drop or reconnect meanwhile
   std::atomic<bool> connected{false};
-  int gatewayPort = 0;  // server ports: where the gateway listens
-  int listener = -1;    // client ports: where the driver listens
+  int gatewayPort = 0;               // server ports: where the gateway listens
+  int listener = -1;                 // client ports: where the driver listens
+  std::atomic<int64_t> openedNs{0};  // of the equipment's present connection
 };
 
 class Equipment {
@@ -229,6 +234,7 @@ class Equipment {
       return false;
     }
     link_.connected = true;
+    openedNs_ = link_.openedNs = NowNs();
     return true;
   }
 
@@ -243,7 +249,7 @@ class Equipment {
     for (int i = 0; i < events; ++i) {
       auto [input, output] = port_ == MultiLinePort ? MultiLineEvent(random_, port_, next_)
                                                     : SingleLineEvent(random_, port_, next_);
-      record_.sent[port_].push_back({next_++, std::move(output), 0, false});
+      record_.sent[port_].push_back({next_++, std::move(output), 0, false, openedNs_});
       stream += input;
       ends.push_back(stream.size());
     }
@@ -263,7 +269,7 @@ class Equipment {
         {
           // Expected only while the gateway is killed; checked against the kills at the end.
           std::lock_guard<std::mutex> hold(record_.unexpectedMutex);
-          record_.equipmentCloses.push_back(NowNs());
+          record_.equipmentCloses.push_back({NowNs(), openedNs_});
         }
         for (size_t i = first + event; i < sent.size(); ++i) sent[i].abandoned = true;
         return false;
@@ -286,7 +292,7 @@ class Equipment {
       // socket goes out before the reset; the unfinished line never forms an event.
       if (port_ != MultiLinePort && random_() % 2 == 0) {
         auto [input, output] = SingleLineEvent(random_, port_, next_);
-        record_.sent[port_].push_back({next_++, output, NowNs(), true});
+        record_.sent[port_].push_back({next_++, output, NowNs(), true, openedNs_});
         WriteAll(fd_, std::string_view(input).substr(0, 1 + random_() % (input.size() - 2)));
       }
       WaitUntilSent();
@@ -312,6 +318,7 @@ class Equipment {
   int serialFd_;
   std::mt19937 random_;
   int fd_ = -1;
+  int64_t openedNs_ = INT64_MAX;
   uint32_t next_ = 1;
 };
 
@@ -324,6 +331,11 @@ void Bursts(std::array<PortLink, PortCount>& links, Record& record) {
     PortLink& link = links[random() % (MultiLinePort + 1)];
     std::lock_guard<std::mutex> hold(link.busy);
     if (!link.connected) continue;
+    {
+      // A kill since the equipment connected left the port free: a request would be taken.
+      std::lock_guard<std::mutex> holdKills(record.killMutex);
+      if (!record.kills.empty() && record.kills.back().killedNs > link.openedNs) continue;
+    }
     const std::string junk = "ALARM 01-01-2020 10:00:00 BURST             refused data\r\n";
     const int count = 3 + static_cast<int>(random() % 15);
     for (int i = 0; i < count; ++i) {
@@ -553,7 +565,8 @@ class Checker {
         if (arrivals_[port].count(i) != 0) continue;
         if (sent[i].abandoned) {
           ++abandoned_;
-        } else if (InKillWindow(sent[i].doneNs, Latest(port, sent[i]))) {
+        } else if (InKillWindow(sent[i].doneNs, Latest(port, sent[i])) ||
+                   BrokenByKill(sent[i].openedNs, sent[i].doneNs)) {
           ++lostToKills_;
         } else if (!InRaceWindow(sent[i].doneNs, Latest(port, sent[i]))) {
           Violation("lost outside any alarm-server disconnect", Printable(sent[i].expected));
@@ -614,6 +627,15 @@ class Checker {
 
   // Whether the event reached the gateway, at some time from `from` to `to`, near a kill: it
   // may have been unread in the killed process's socket, or its multi-line event unfinished.
+  // Whether a kill came after the connection was opened and before (or shortly after) the
+  // event was written on it.
+  bool BrokenByKill(int64_t openedNs, int64_t writtenNs) const {
+    for (const Kill& gap : record_.kills) {
+      if (openedNs < gap.killedNs && writtenNs >= gap.killedNs - KillMarginNs) return true;
+    }
+    return false;
+  }
+
   bool InKillWindow(int64_t from, int64_t to) const {
     for (const Kill& gap : record_.kills) {
       if (to >= gap.killedNs - KillMarginNs && from <= gap.upNs + RaceMarginNs) return true;
@@ -624,8 +646,8 @@ class Checker {
  public:
   // An equipment connection the gateway closed, other than by being killed.
   void CheckEquipmentCloses() {
-    for (int64_t closed : record_.equipmentCloses) {
-      if (!InKillWindow(closed, closed))
+    for (const auto& [closed, opened] : record_.equipmentCloses) {
+      if (!InKillWindow(closed, closed) && !BrokenByKill(opened, closed))
         Violation("the gateway closed an equipment connection", "");
     }
   }
