@@ -15,7 +15,7 @@ struct Gateway::Parts {
   explicit Parts(const GatewayContext& context)
       : Display(context.State, context.TheControls, context.ConnectionList, context.StatusBar),
         Ostrel(context.State, context.TheClock, context.TheControls, context.Log, context.Trace,
-               context.StatusBar, Display),
+               context.StatusBar, Display, context.KeepIo),
         Reporter(context.State, context.TheClock, Ostrel),
         Processor(context.State, context.TheClock, context.Log, context.Trace,
                   context.ConnectionList, Reporter),
@@ -52,6 +52,10 @@ bool Gateway::OpenSerialPort(int16_t port, std::string* reason) {
 
 void Gateway::ShowTCPConnectionState(int16_t port) {
   parts_->Display.ShowTCPConnectionState(port);
+}
+
+const KeptLines& Gateway::Kept() const {
+  return parts_->Ostrel.Kept();
 }
 
 void Gateway::ShowOstrelConnectionState() {

@@ -1,5 +1,6 @@
 #include "output/OstrelConnection.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "diag/PeerText.h"
@@ -10,14 +11,16 @@ namespace tarvel {
 
 OstrelConnection::OstrelConnection(ProgramState& state, const Clock& clock,
                                    const Controls& controls, LogFile& log, TrafficTrace& trace,
-                                   StatusBarView& statusBar, ConnectionDisplay& display)
+                                   StatusBarView& statusBar, ConnectionDisplay& display,
+                                   KeepFileIo* keepIo)
     : state_(state),
       controls_(controls),
       log_(log),
       trace_(trace),
       statusBar_(statusBar),
       display_(display),
-      refusals_(clock) {}
+      refusals_(clock),
+      kept_(log, keepIo) {}
 
 void OstrelConnection::Attach() {
   if (controls_.WinsockOstrelConnect != nullptr) {
@@ -56,12 +59,47 @@ void OstrelConnection::SendToOstrel(const std::string& text) {
   ShowByteCounters();
 }
 
-void OstrelConnection::FlushPendingOstrelText() {
-  if (state_.PendingOstrelText.empty() || !IsConnected()) return;
-  // Cleared even when the send fails: a kept line is never sent twice.
-  const std::string text = std::move(state_.PendingOstrelText);
-  state_.PendingOstrelText.clear();
-  SendToOstrel(text);
+KeptLines& OstrelConnection::Kept() {
+  if (!keptOpened_) {
+    keptOpened_ = true;
+    const std::string& name = state_.General.KeepFile;
+    const std::string path = name.empty() || name.front() == '/' ? name : state_.ProgramPath + name;
+    kept_.Open(static_cast<uint64_t>(std::max(state_.General.KeepLimit, 0)), path);
+  }
+  return kept_;
+}
+
+void OstrelConnection::SendOrKeep(const std::string& line) {
+  KeptLines& kept = Kept();
+  if (IsConnected()) {
+    if (kept.Empty()) {
+      SendToOstrel(line);
+    } else {
+      // Kept lines go out first: sent ahead of them, a port's NORMAL would reach the alarm
+      // server before the ALARM it ends, and the point would be left in alarm.
+      kept.Append(line);
+      SendKeptLines();
+    }
+  } else if (state_.General.BufferIfOstrelNotConnected) {
+    if (!kept.Keep(line)) state_.Statistics.LineNotSent(true);
+  } else {
+    state_.Statistics.LineNotSent(false);
+  }
+}
+
+void OstrelConnection::FlushKeptLines() {
+  KeptLines& kept = Kept();
+  keptSentThisTick_ = 0;
+  kept.Sync();
+  SendKeptLines();
+}
+
+void OstrelConnection::SendKeptLines() {
+  if (!IsConnected() || keptSentThisTick_ >= KeptBytesPerTick) return;
+  // Counted as sent once handed over, even if the send fails: a kept line is never sent twice.
+  const std::string text = kept_.Take(KeptBytesPerTick - keptSentThisTick_);
+  keptSentThisTick_ += text.size();
+  if (!text.empty()) SendToOstrel(text);
 }
 
 void OstrelConnection::ConnectionRequest(int32_t requestId) {
