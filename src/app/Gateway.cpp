@@ -1,5 +1,7 @@
 #include "app/Gateway.h"
 
+#include <utility>
+
 #include "app/ConnectionDisplay.h"
 #include "input/ReceivedDataProcessor.h"
 #include "input/SerialInputPorts.h"
@@ -55,7 +57,9 @@ void Gateway::ShowTCPConnectionState(int16_t port) {
 }
 
 const KeptLines& Gateway::Kept() const {
-  return parts_->Ostrel.Kept();
+  // The const view: the non-const one opens the keep file, which only the tick may do once
+  // the settings are read.
+  return std::as_const(parts_->Ostrel).Kept();
 }
 
 void Gateway::ShowOstrelConnectionState() {
