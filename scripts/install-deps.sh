@@ -3,7 +3,7 @@
 # man-db: the package test builds the .deb and renders its man pages).
 set -euo pipefail
 packages=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-httpserver-dev qt6-websockets-dev libgtest-dev libgmock-dev socat clang-format
-          dpkg-dev man-db pkg-config libsystemd-dev)
+          dpkg-dev man-db pkg-config libsystemd-dev zlib1g-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -1,5 +1,7 @@
 #include "app/Gateway.h"
 
+#include <utility>
+
 #include "input/ReceivedDataProcessor.h"
 #include "input/SerialInputPorts.h"
 #include "input/TcpInputPorts.h"
@@ -15,7 +17,7 @@ struct Gateway::Parts {
   explicit Parts(const GatewayContext& context)
       : Display(context.State, context.TheControls, context.ConnectionList, context.StatusBar),
         Ostrel(context.State, context.TheClock, context.TheControls, context.Log, context.Trace,
-               context.StatusBar, Display),
+               context.StatusBar, Display, context.KeepIo),
         Reporter(context.State, context.TheClock, Ostrel),
         Processor(context.State, context.TheClock, context.Log, context.Trace,
                   context.ConnectionList, Reporter),
@@ -52,6 +54,12 @@ bool Gateway::OpenSerialPort(int16_t port, std::string* reason) {
 
 void Gateway::ShowTCPConnectionState(int16_t port) {
   parts_->Display.ShowTCPConnectionState(port);
+}
+
+const KeptLines& Gateway::Kept() const {
+  // The const view: the non-const one opens the keep file, which only the tick may do once
+  // the settings are read.
+  return std::as_const(parts_->Ostrel).Kept();
 }
 
 void Gateway::ShowOstrelConnectionState() {

@@ -7,8 +7,10 @@
 
 #include "diag/LogFile.h"
 #include "diag/TrafficTrace.h"
+#include "output/KeptLines.h"
 #include "platform/Clock.h"
 #include "platform/Controls.h"
+#include "platform/KeepFileIo.h"
 #include "platform/UpdateTimer.h"
 #include "state/ProgramState.h"
 #include "ui/ConnectionListView.h"
@@ -26,6 +28,7 @@ struct GatewayContext {
   ConnectionListView& ConnectionList;
   StatusBarView& StatusBar;
   UpdateTimer& Timer;
+  KeepFileIo* KeepIo = nullptr;  // the keep file's I/O; null: kept lines in memory only
 };
 
 // The running gateway: the input ports, the event pipeline, the alarm-server connection and
@@ -50,6 +53,8 @@ class Gateway {
   void ShowTCPConnectionState(int16_t port);
   // Refreshes the alarm-server state in the status bar.
   void ShowOstrelConnectionState();
+  // The alarm-server connection's kept lines, for status texts.
+  const KeptLines& Kept() const;
 
   // Entry points of the event handling, public so that tests and tools can drive them.
   void ProcessReceivedData(int16_t port, std::string_view data);

@@ -5,8 +5,9 @@
 
 namespace tarvel {
 
-ServiceStatus::ServiceStatus(const ProgramState& state, const Controls& controls, Notify notify)
-    : state_(state), controls_(controls), notify_(std::move(notify)) {}
+ServiceStatus::ServiceStatus(const ProgramState& state, const Controls& controls,
+                             const KeptLines& kept, Notify notify)
+    : state_(state), controls_(controls), kept_(kept), notify_(std::move(notify)) {}
 
 std::string ServiceStatus::StatusText() const {
   const SocketControl* ostrel = controls_.WinsockOstrelData;
@@ -25,8 +26,7 @@ std::string ServiceStatus::StatusText() const {
       connected += data != nullptr && data->State() == SocketControl::Connected ? 1 : 0;
     }
   }
-  const auto kept =
-      std::count(state_.PendingOstrelText.begin(), state_.PendingOstrelText.end(), '\n');
+  const uint64_t kept = kept_.Lines();
   return std::string(ostrelConnected ? "Alarm server connected" : "Alarm server not connected") +
          "; input ports connected: " + std::to_string(connected) + " of " + std::to_string(used) +
          "; lines kept: " + std::to_string(kept);

@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "output/KeptLines.h"
 #include "platform/Controls.h"
 #include "state/ProgramState.h"
 
@@ -16,7 +17,8 @@ class ServiceStatus {
   // Sends one state message to the service manager.
   using Notify = std::function<void(const std::string& message)>;
 
-  ServiceStatus(const ProgramState& state, const Controls& controls, Notify notify);
+  ServiceStatus(const ProgramState& state, const Controls& controls, const KeptLines& kept,
+                Notify notify);
 
   // "Alarm server connected; input ports connected: 2 of 3; lines kept: 0".
   std::string StatusText() const;
@@ -27,6 +29,7 @@ class ServiceStatus {
  private:
   const ProgramState& state_;
   const Controls& controls_;
+  const KeptLines& kept_;
   Notify notify_;
   std::string sent_;
 };

@@ -4,7 +4,6 @@
 
 #include "app/Version.h"
 #include "output/ConnectionDisplay.h"
-#include "output/EventReporter.h"
 
 namespace tarvel {
 namespace {
@@ -21,16 +20,6 @@ class TextCatcher : public ConnectionListView, public StatusBarView {
 
 bool IsConnected(const SocketControl* socket) {
   return socket != nullptr && socket->State() == SocketControl::Connected;
-}
-
-// The kept lines and their size, read where the kept text lives today.
-struct KeptText {
-  uint64_t Lines = 0;
-  uint64_t Bytes = 0;
-};
-KeptText Kept(const ProgramState& state) {
-  const std::string& text = state.PendingOstrelText;
-  return {static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n')), text.size()};
 }
 
 }  // namespace
@@ -50,8 +39,8 @@ const char* PortKindName(PortKind kind) {
 }
 
 StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& controls,
-                                  const StatusStart& start, const LocalTime& now,
-                                  std::vector<std::string> logLines) {
+                                  const KeptLines& kept, const StatusStart& start,
+                                  const LocalTime& now, std::vector<std::string> logLines) {
   StatusSnapshot snapshot;
   snapshot.Version = ProgramVersion;
   snapshot.StartedAt = start.At;
@@ -75,10 +64,9 @@ StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& con
     ostrel.Peer = data->RemoteHostIP() + ":" + std::to_string(data->RemotePort());
   ostrel.Totals = state.Statistics.Ostrel;
   ostrel.Keeping = state.General.BufferIfOstrelNotConnected;
-  const KeptText kept = Kept(state);
-  ostrel.KeptLines = kept.Lines;
-  ostrel.KeptBytes = kept.Bytes;
-  ostrel.KeptLimitBytes = EventReporter::PendingOstrelLimit;
+  ostrel.KeptLines = kept.Lines();
+  ostrel.KeptBytes = kept.Bytes();
+  ostrel.KeptLimitBytes = kept.Limit();
 
   for (int16_t n = 0; n < PortCount; ++n) {
     const PortEntry& entry = state.Ports[n];

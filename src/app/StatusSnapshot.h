@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "output/KeptLines.h"
 #include "platform/Clock.h"
 #include "platform/Controls.h"
 #include "state/GatewayStatistics.h"
@@ -62,8 +63,8 @@ struct StatusStart {
 
 // Reads the state, the statistics and the controls' present state; changes nothing.
 StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& controls,
-                                  const StatusStart& start, const LocalTime& now,
-                                  std::vector<std::string> logLines);
+                                  const KeptLines& kept, const StatusStart& start,
+                                  const LocalTime& now, std::vector<std::string> logLines);
 
 const char* PortKindName(PortKind kind);
 

@@ -36,6 +36,7 @@
 #include "diag/TrafficTrace.h"
 #include "platform/LinuxServiceControl.h"
 #include "platform/PortControls.h"
+#include "platform/PosixKeepFileIo.h"
 #include "platform/PosixProcessControl.h"
 #include "platform/QtEventQueue.h"
 #include "platform/QtSerialControl.h"
@@ -120,11 +121,12 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
   QtControls controls = MakeQtControls(IniFile::Load(programPath + IniFile::FileName));
   QtUpdateTimer timer;
   TrafficTrace trace(clock, views.DebugList, views.Menus);
+  PosixKeepFileIo keepIo;
   Gateway gateway(GatewayContext{state, clock, log, trace, controls.Wired(), views.ConnectionList,
-                                 views.StatusBar, timer});
+                                 views.StatusBar, timer, &keepIo});
   gateway.Attach();
   GatewayPorts ports(gateway);
-  StatusServer statusServer(state, controls.Wired(), clock, log);
+  StatusServer statusServer(state, controls.Wired(), gateway.Kept(), clock, log);
   Shutdown shutdown(log, process);
   // From here on a stop signal is handled on the event loop, also one that comes during
   // start-up (it waits until start-up has returned, or a message box runs the loop).
@@ -150,9 +152,9 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
   // Once a second on the event loop: old log files go (looked for once a day) and, as a
   // service, the status line and the watchdog's sign of life go to systemd.
   LogRetention retention(clock, log, state.ProgramPath, state.General.LogRetentionDays);
-  ServiceStatus serviceStatus(state, controls.Wired(), [](const std::string& message) {
-    LinuxServiceControl::NotifyServiceManager(message);
-  });
+  ServiceStatus serviceStatus(
+      state, controls.Wired(), gateway.Kept(),
+      [](const std::string& message) { LinuxServiceControl::NotifyServiceManager(message); });
   QTimer housekeeping;
   QObject::connect(&housekeeping, &QTimer::timeout, [&] {
     QtEventQueue::HandlerScope scope;

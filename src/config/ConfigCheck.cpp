@@ -5,18 +5,13 @@
 
 #include "config/ConfigReader.h"
 #include "config/NumericValue.h"
-#include "text/TextFields.h"
 #include "state/ProgramState.h"
+#include "text/TextFields.h"
 
 namespace tarvel {
 namespace {
 
 constexpr const char* SerialDevicesSection = "SerialDevices";
-
-// Keys of [General] read by parts of the program other than ReadGeneralSettings.
-constexpr const char* GeneralKeysReadElsewhere[] = {
-    "KeepLimit", "KeepFile",
-};
 
 std::string PortSection(int port) {
   return "TARVEL80_Port_" + std::to_string(port);
@@ -180,12 +175,7 @@ class Checker {
 
   bool KnownKey(const IniFile::Entry& entry) const {
     if (SameName(entry.Section, SerialDevicesSection)) return IsComKey(entry.Key);
-    if (ini_.WasAsked(entry.Section, entry.Key)) return true;
-    if (!SameName(entry.Section, "General")) return false;
-    for (const char* key : GeneralKeysReadElsewhere) {
-      if (SameName(entry.Key, key)) return true;
-    }
-    return false;
+    return ini_.WasAsked(entry.Section, entry.Key);
   }
 
   // Names are compared without regard to case, as the reader matches them.

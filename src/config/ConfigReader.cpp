@@ -68,6 +68,18 @@ class SectionReader {
       Fail(key, text, "not an IPv4 or IPv6 address");
     }
   }
+  // A Long that must lie within low to high.
+  void LongWithin(std::string_view key, std::string_view defaultText, int32_t low, int32_t high,
+                  int32_t& field) {
+    int32_t value = field;
+    Long(key, defaultText, value);
+    if (value < low || value > high) {
+      Fail(key, std::to_string(value),
+           "not from " + std::to_string(low) + " to " + std::to_string(high));
+    } else {
+      field = value;
+    }
+  }
   const std::optional<ConfigError>& Error() const { return error_; }
 
  private:
@@ -122,6 +134,8 @@ std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettin
   reader.Address("StatusBindAddress", settings.StatusBindAddress);
   if (settings.StatusBindAddress.empty()) settings.StatusBindAddress = "127.0.0.1";
   reader.Hosts("StatusAllowedHosts", settings.StatusAllowedHosts);
+  reader.LongWithin("KeepLimit", "32768", 0, 1 << 30, settings.KeepLimit);
+  settings.KeepFile = reader.Text("KeepFile", "");
   return reader.Error();
 }
 

@@ -36,7 +36,7 @@ std::optional<int32_t> PortNumberValue(std::string_view text);
 // every error to allErrors when given.
 
 // Reads the section "General" in its documented key order, then the access keys
-// OstrelAllowedHosts and OstrelBindAddress, then LogRetentionDays and the status server's keys.
+// OstrelAllowedHosts and OstrelBindAddress, then LogRetentionDays, the status server's keys and the keeping keys KeepLimit and KeepFile.
 std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettings& settings,
                                                std::vector<ConfigError>* allErrors = nullptr);
 

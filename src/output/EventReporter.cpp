@@ -71,27 +71,11 @@ void EventReporter::FlushPendingEvent(int16_t port, const LocalTime& now) {
 void EventReporter::SendEventLine(int16_t stateCode, std::string_view eventDate,
                                   std::string_view eventTime, std::string_view tag,
                                   std::string_view text) {
-  const bool connected = ostrel_.IsConnected();
-  if (!connected && !(state_.General.BufferIfOstrelNotConnected &&
-                      state_.PendingOstrelText.size() < PendingOstrelLimit)) {
-    state_.Statistics.LineNotSent(state_.General.BufferIfOstrelNotConnected);
-    return;  // dropped without a trace
-  }
   eventLine_.clear();
   AppendDecimal(eventLine_, stateCode);
   eventLine_.append(1, '|').append(eventDate).append(1, '|').append(eventTime);
   eventLine_.append(1, '|').append(tag).append("||||").append(text).append(1, '\n');
-  if (connected && state_.PendingOstrelText.empty()) {
-    ostrel_.SendToOstrel(eventLine_);
-  } else if (connected) {
-    // Lines kept while no alarm server was connected go out first, in one piece with this one:
-    // sent ahead of them, a port's NORMAL would reach the alarm server before the ALARM it
-    // ends, and the point would be left in alarm.
-    state_.PendingOstrelText.append(eventLine_);
-    ostrel_.FlushPendingOstrelText();
-  } else {
-    state_.PendingOstrelText.append(eventLine_);
-  }
+  ostrel_.SendOrKeep(eventLine_);
 }
 
 }  // namespace tarvel

@@ -19,8 +19,6 @@ class EventReporter {
  public:
   static constexpr int MaxPendingLines = 4;  // the header and three text lines
   static constexpr int32_t FlushAfterMs = 1000;
-  // Kept text below this length takes one more line; the line that crosses it is kept whole.
-  static constexpr std::size_t PendingOstrelLimit = 32768;
 
   // The event being collected on one port.
   struct PendingEvent {
@@ -37,8 +35,7 @@ class EventReporter {
   // Ages the port's collection by the timer's interval; sent once older than FlushAfterMs.
   void AgePendingEvent(int16_t port, int32_t elapsedMs);
 
-  // Sends the event line while an alarm server is connected, else keeps it (if keeping is on
-  // and the kept text is below the limit), else drops it silently.
+  // Builds the event line and hands it to the alarm-server connection, which sends or keeps.
   void SendEventLine(int16_t stateCode, std::string_view eventDate, std::string_view eventTime,
                      std::string_view tag, std::string_view text);
 

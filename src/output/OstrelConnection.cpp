@@ -11,14 +11,16 @@ namespace tarvel {
 
 OstrelConnection::OstrelConnection(ProgramState& state, const Clock& clock,
                                    const Controls& controls, LogFile& log, TrafficTrace& trace,
-                                   StatusBarView& statusBar, ConnectionDisplay& display)
+                                   StatusBarView& statusBar, ConnectionDisplay& display,
+                                   KeepFileIo* keepIo)
     : state_(state),
       controls_(controls),
       log_(log),
       trace_(trace),
       statusBar_(statusBar),
       display_(display),
-      refusals_(clock) {}
+      refusals_(clock),
+      kept_(log, keepIo) {}
 
 void OstrelConnection::Attach() {
   if (controls_.WinsockOstrelConnect != nullptr) {
@@ -62,6 +64,7 @@ void OstrelConnection::SendToOstrel(std::string_view text) {
 
 void OstrelConnection::SendQueueLow() {
   HoldInput(false);
+  SendKeptLines();
 }
 
 void OstrelConnection::HoldInput(bool hold) {
@@ -89,17 +92,52 @@ void OstrelConnection::PutBackUnsentLines(std::string unsent) {
     log_.WriteLog("Ostrel connection: " + std::to_string(lines) + " lines not sent, dropped");
     return;
   }
-  state_.PendingOstrelText.insert(0, unsent);
+  Kept().Restore(unsent);
   log_.WriteLog("Ostrel connection: " + std::to_string(lines) +
                 " lines not sent, kept for the next alarm server");
 }
 
-void OstrelConnection::FlushPendingOstrelText() {
-  if (state_.PendingOstrelText.empty() || !IsConnected()) return;
-  // Cleared even when the send fails: a kept line is never sent twice.
-  const std::string text = std::move(state_.PendingOstrelText);
-  state_.PendingOstrelText.clear();
-  SendToOstrel(text);
+KeptLines& OstrelConnection::Kept() {
+  if (!keptOpened_) {
+    keptOpened_ = true;
+    const std::string& name = state_.General.KeepFile;
+    const std::string path = name.empty() || name.front() == '/' ? name : state_.ProgramPath + name;
+    kept_.Open(static_cast<uint64_t>(std::max(state_.General.KeepLimit, 0)), path);
+  }
+  return kept_;
+}
+
+void OstrelConnection::SendOrKeep(const std::string& line) {
+  KeptLines& kept = Kept();
+  if (IsConnected()) {
+    if (kept.Empty()) {
+      SendToOstrel(line);
+    } else {
+      // Kept lines go out first: sent ahead of them, a port's NORMAL would reach the alarm
+      // server before the ALARM it ends, and the point would be left in alarm.
+      kept.Append(line);
+      SendKeptLines();
+    }
+  } else if (state_.General.BufferIfOstrelNotConnected) {
+    if (!kept.Keep(line)) state_.Statistics.LineNotSent(true);
+  } else {
+    state_.Statistics.LineNotSent(false);
+  }
+}
+
+void OstrelConnection::FlushKeptLines() {
+  KeptLines& kept = Kept();
+  keptSentThisTick_ = 0;
+  kept.Sync();
+  SendKeptLines();
+}
+
+void OstrelConnection::SendKeptLines() {
+  if (!IsConnected() || inputHeld_ || keptSentThisTick_ >= KeptBytesPerTick) return;
+  // Counted as sent once handed over, even if the send fails: a kept line is never sent twice.
+  const std::string text = kept_.Take(KeptBytesPerTick - keptSentThisTick_);
+  keptSentThisTick_ += text.size();
+  if (!text.empty()) SendToOstrel(text);
 }
 
 void OstrelConnection::ConnectionRequest(int32_t requestId) {

@@ -8,8 +8,10 @@
 #include "diag/RefusalLogLimiter.h"
 #include "diag/TrafficTrace.h"
 #include "output/ConnectionDisplay.h"
+#include "output/KeptLines.h"
 #include "platform/Clock.h"
 #include "platform/Controls.h"
+#include "platform/KeepFileIo.h"
 #include "state/ProgramState.h"
 #include "ui/StatusBarView.h"
 
@@ -18,14 +20,22 @@ namespace tarvel {
 // The alarm server's connection: the gateway listens, the alarm server connects, and a newer
 // connection replaces an older one. Everything sent to the alarm server goes out here.
 // A host outside OstrelAllowedHosts is refused and leaves the current connection alone.
+// It owns the lines kept while no alarm server is connected, and decides to send or keep.
 //
 // Push-back: while more than SendHighWater bytes wait unsent, the TCP input ports are paused
-// (TCP flow control then holds the equipment back) until SendQueueLow. A connection that
-// ends with lines unsent puts them back in front of the kept lines.
+// (TCP flow control then holds the equipment back) and no kept lines are handed over, until
+// SendQueueLow. A connection that ends with lines unsent puts them back in front of the kept
+// lines.
 class OstrelConnection {
  public:
+  // Kept lines handed to the connection per tick, and in between, at most (whole lines): a
+  // large backlog goes out in pieces that the connection's send queue can take.
+  static constexpr uint64_t KeptBytesPerTick = 1u << 20;
+
+  // keepIo: the keep file's I/O; null keeps in memory only, whatever KeepFile says.
   OstrelConnection(ProgramState& state, const Clock& clock, const Controls& controls, LogFile& log,
-                   TrafficTrace& trace, StatusBarView& statusBar, ConnectionDisplay& display);
+                   TrafficTrace& trace, StatusBarView& statusBar, ConnectionDisplay& display,
+                   KeepFileIo* keepIo = nullptr);
 
   // Sets the handlers of the listening and the data socket.
   void Attach();
@@ -36,8 +46,18 @@ class OstrelConnection {
   // Traces, sends and counts the text; does nothing at all while not connected.
   void SendToOstrel(std::string_view text);
 
-  // Sends the kept lines in one piece once an alarm server is connected, and forgets them.
-  void FlushPendingOstrelText();
+  // Every finished event line: sent while an alarm server is connected (behind any kept
+  // lines still going out), else kept if BufferIfOstrelNotConnected is on and the kept text
+  // is below KeepLimit, else dropped without a trace.
+  void SendOrKeep(const std::string& line);
+
+  // On every tick: makes the keep file durable and hands the next piece of kept lines to a
+  // connected alarm server.
+  void FlushKeptLines();
+
+  // The kept lines; taken up (KeepLimit, KeepFile) on first use, after start-up has read them.
+  KeptLines& Kept();
+  const KeptLines& Kept() const { return kept_; }
 
   // Event handlers.
   void ConnectionRequest(int32_t requestId);
@@ -56,6 +76,7 @@ class OstrelConnection {
   void HoldInput(bool hold);
   void EndConnection();
   void PutBackUnsentLines(std::string unsent);
+  void SendKeptLines();
 
   ProgramState& state_;
   const Controls& controls_;
@@ -67,6 +88,9 @@ class OstrelConnection {
   bool countersChanged_ = false;
   bool inputHeld_ = false;
   RefusalLogLimiter refusals_;
+  KeptLines kept_;
+  bool keptOpened_ = false;
+  uint64_t keptSentThisTick_ = 0;
 };
 
 }  // namespace tarvel

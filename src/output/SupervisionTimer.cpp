@@ -30,7 +30,7 @@ void SupervisionTimer::TimerUpdateTimer() {
       TickMilliseconds_ = 0;  // the excess over a second is dropped
       PerSecondStep();
     }
-    ostrel_.FlushPendingOstrelText();
+    ostrel_.FlushKeptLines();
     ostrel_.ShowByteCounters();
   } catch (const std::exception&) {
     // A fault ends this tick only; the next one runs as usual.

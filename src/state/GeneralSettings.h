@@ -20,6 +20,8 @@ struct GeneralSettings {
   int32_t StatusPort = 0;            // the status server's port; 0: no status server
   std::string StatusBindAddress = "127.0.0.1";  // its local address
   HostAllowList StatusAllowedHosts;             // who may read it; empty: any host
+  int32_t KeepLimit = 32768;  // characters kept while no alarm server is connected; up to 1 GiB
+  std::string KeepFile;       // where kept lines outlive a restart; empty: memory only
 };
 
 }  // namespace tarvel

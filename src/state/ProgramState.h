@@ -19,9 +19,8 @@ struct ProgramState {
   bool RunAsService = false;
   GeneralSettings General;
   PortTable Ports;
-  int32_t OstrelTxBytes = 0;      // see AddToByteCounter
-  int32_t OstrelRxBytes = 0;      // see AddToByteCounter
-  std::string PendingOstrelText;  // event lines kept while no alarm server is connected
+  int32_t OstrelTxBytes = 0;  // see AddToByteCounter
+  int32_t OstrelRxBytes = 0;  // see AddToByteCounter
   int32_t WatchDogSeconds = 0;
   mutable GatewayStatistics Statistics;  // counted also where the state is read only
 };

@@ -29,16 +29,19 @@ TEST(ServiceStatus, TellsAlarmServerInputPortsAndKeptLinesWhenTheyChange) {
   state.Ports[2].Kind = PortKind::TcpClient;
   state.Ports[5].Kind = PortKind::Serial;
   std::vector<std::string> sent;
-  ServiceStatus status(state, controls,
+  FakeClock clock;
+  LogFile log(clock, "/nonexistent/");
+  KeptLines kept(log, nullptr);
+  ServiceStatus status(state, controls, kept,
                        [&](const std::string& message) { sent.push_back(message); });
 
-  state.PendingOstrelText = "0|a\n0|b\n";
+  kept.Append("0|a\n0|b\n");
   status.Beat();
   status.Beat();  // nothing changed: only the sign of life
   data[2].SetState(SocketControl::Connected);
   serial.SetPortOpen(true);
   ostrel.SetState(SocketControl::Connected);
-  state.PendingOstrelText.clear();
+  kept.Take(1024);
   status.Beat();
 
   EXPECT_EQ(sent,

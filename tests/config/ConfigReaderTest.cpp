@@ -95,6 +95,7 @@ TEST(ConfigReader, ValueOutOfRangeIsAnErrorNamingTheFirstBadKey) {
 TEST(ConfigReader, AccessKeysGiveAllowListsAndBindAddresses) {
   const IniFile ini = IniFile::FromText(
       "[General]\nOstrelAllowedHosts = 10.0.0.0/8 , ::1\nOstrelBindAddress=127.0.0.1\n"
+      "KeepLimit=1073741824\nKeepFile=kept.dat\n"
       "[TARVEL80_Port_2]\nAllowedHosts=192.168.7.7\nListenAddress=::\n");
   GeneralSettings general;
   EXPECT_FALSE(ReadGeneralSettings(ini, general));
@@ -103,6 +104,8 @@ TEST(ConfigReader, AccessKeysGiveAllowListsAndBindAddresses) {
   EXPECT_TRUE(general.OstrelAllowedHosts.Allows("::1"));
   EXPECT_FALSE(general.OstrelAllowedHosts.Allows("192.168.7.7"));
   EXPECT_EQ(general.OstrelBindAddress, "127.0.0.1");
+  EXPECT_EQ(general.KeepLimit, 1 << 30);
+  EXPECT_EQ(general.KeepFile, "kept.dat");
 
   const PortRead read = ReadPort(ini, 2);
   EXPECT_FALSE(read.error);
@@ -146,6 +149,8 @@ TEST(ConfigReader, MalformedAddressIsAnErrorNamingKeyAndEntry) {
       {"[General]\nStatusAllowedHosts=::1, host\n", "General",
        "Configuration error: [General] StatusAllowedHosts: not an IPv4 or IPv6 address or CIDR "
        "range \"host\""},
+      {"[General]\nKeepLimit=1073741825\n", "General",
+       "Configuration error: [General] KeepLimit: not from 0 to 1073741824 \"1073741825\""},
       {"[TARVEL80_Port_1]\nAllowedHosts=10.0.0.1,\n", "TARVEL80_Port_1",
        "Configuration error: [TARVEL80_Port_1] AllowedHosts: not an IPv4 or IPv6 address or CIDR "
        "range \"\""},

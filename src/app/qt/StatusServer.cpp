@@ -108,9 +108,9 @@ class GuardedTcpServer : public QTcpServer {
   std::function<bool(QTcpSocket*)> admit_;
 };
 
-StatusServer::StatusServer(const ProgramState& state, const Controls& controls, const Clock& clock,
-                           LogFile& log)
-    : state_(state), controls_(controls), clock_(clock), log_(log), refusals_(clock) {
+StatusServer::StatusServer(const ProgramState& state, const Controls& controls,
+                           const KeptLines& kept, const Clock& clock, LogFile& log)
+    : state_(state), controls_(controls), kept_(kept), clock_(clock), log_(log), refusals_(clock) {
   start_.At = clock.Now();
   start_.EpochSeconds = QDateTime::currentSecsSinceEpoch();
   log_.SetObserver([this](const std::string& line) { recentLog_.Add(line); });
@@ -170,7 +170,7 @@ bool StatusServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
   WatchTick();
   StatusRequestContext context;
   context.Snapshot = [this] {
-    return TakeStatusSnapshot(state_, controls_, start_, clock_.Now(), recentLog_.Lines());
+    return TakeStatusSnapshot(state_, controls_, kept_, start_, clock_.Now(), recentLog_.Lines());
   };
   const SocketControl* listener = controls_.WinsockOstrelConnect;
   context.OstrelListening = listener != nullptr && listener->State() == SocketControl::Listening;

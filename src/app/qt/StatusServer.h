@@ -30,8 +30,8 @@ class StatusServer : public QAbstractHttpServer {
   // The largest request (head, or data after a head) taken; a larger one gets 413 and is closed.
   static constexpr int64_t MaxRequestBytes = 8 * 1024;
 
-  StatusServer(const ProgramState& state, const Controls& controls, const Clock& clock,
-               LogFile& log);
+  StatusServer(const ProgramState& state, const Controls& controls, const KeptLines& kept,
+               const Clock& clock, LogFile& log);
   ~StatusServer() override;
 
   // Listens on StatusBindAddress:StatusPort when StatusPort is set. A port that cannot listen
@@ -51,6 +51,7 @@ class StatusServer : public QAbstractHttpServer {
 
   const ProgramState& state_;
   const Controls& controls_;
+  const KeptLines& kept_;
   const Clock& clock_;
   LogFile& log_;
   RecentLogLines recentLog_;

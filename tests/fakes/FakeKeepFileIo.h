@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "platform/KeepFileIo.h"
+
+namespace tarvel {
+
+// Keep files in memory, on a disk that can be made full (Capacity) or read-only.
+class FakeKeepFileIo : public KeepFileIo {
+ public:
+  std::map<std::string, std::string> Files;
+  uint64_t Capacity = UINT64_MAX;  // bytes all files together may hold
+  bool ReadOnly = false;
+  int Syncs = 0;
+
+  std::string Read(const std::string& path, uint64_t maxBytes, std::string& contents,
+                   bool& found) override {
+    const auto file = Files.find(path);
+    found = file != Files.end();
+    contents = found ? file->second : std::string();
+    if (contents.size() > maxBytes) return "too large";
+    return {};
+  }
+  std::string Replace(const std::string& path, std::string_view contents) override {
+    Close();
+    if (ReadOnly) return "Read-only file system";
+    const auto old = Files.find(path);
+    if (Used() - (old == Files.end() ? 0 : old->second.size()) + contents.size() > Capacity)
+      return "No space left on device";
+    Files[path] = std::string(contents);
+    open_ = path;
+    return {};
+  }
+  std::string Append(std::string_view bytes) override {
+    if (open_.empty()) return "not open";
+    if (Used() + bytes.size() > Capacity) return "No space left on device";
+    Files[open_].append(bytes);
+    return {};
+  }
+  std::string WriteAt(uint64_t offset, std::string_view bytes) override {
+    if (open_.empty() || offset + bytes.size() > Files[open_].size()) return "bad write";
+    Files[open_].replace(offset, bytes.size(), bytes);
+    return {};
+  }
+  std::string Truncate(uint64_t size) override {
+    if (open_.empty()) return "not open";
+    Files[open_].resize(size);
+    return {};
+  }
+  std::string Sync() override {
+    ++Syncs;
+    return open_.empty() ? "not open" : "";
+  }
+  void Close() override { open_.clear(); }
+
+ private:
+  uint64_t Used() const {
+    uint64_t used = 0;
+    for (const auto& [name, contents] : Files) used += contents.size();
+    return used;
+  }
+  std::string open_;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,169 @@
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/GatewayFixture.h"
+#include "fakes/FakeKeepFileIo.h"
+#include "output/KeepFileFormat.h"
+#include "output/KeptLines.h"
+
+namespace tarvel {
+namespace {
+
+constexpr const char* Path = "/gw/kept.dat";
+
+std::string Line(int n, size_t length = 20) {
+  std::string line = "1|||T" + std::to_string(n) + "||||";
+  line.resize(std::max(length, line.size() + 1) - 1, 'x');
+  return line + "\n";
+}
+
+std::string Lines(int from, int to) {
+  std::string text;
+  for (int n = from; n < to; ++n) text += Line(n);
+  return text;
+}
+
+class KeptLinesTest : public GatewayFixture {
+ protected:
+  std::unique_ptr<KeptLines> Open(uint64_t limit = KeptLines::DefaultLimit) {
+    auto kept = std::make_unique<KeptLines>(*log, &io);
+    kept->Open(limit, Path);
+    return kept;
+  }
+  size_t LogCount(const std::string& part) const {
+    const auto messages = LogMessages();
+    return static_cast<size_t>(std::count_if(messages.begin(), messages.end(), [&](auto& m) {
+      return m.find(part) != std::string::npos;
+    }));
+  }
+  FakeKeepFileIo io;
+};
+
+TEST_F(KeptLinesTest, LimitKeepsTheCrossingLineWholeAndDropsLaterOnes) {
+  const struct Row {
+    uint64_t limit;
+    size_t before;  // bytes kept before the test line
+    size_t line;    // length of the test line
+    bool kept;
+  } rows[] = {
+      {32768, 32767, 100, true}, {32768, 32768, 10, false}, {32768, 0, 40000, true},
+      {100, 99, 20, true},       {100, 100, 20, false},     {0, 0, 20, false},
+  };
+  for (const Row& row : rows) {
+    KeptLines kept(*log, nullptr);
+    kept.Open(row.limit, "");
+    if (row.before > 0) kept.Keep(std::string(row.before - 1, 'x') + "\n");
+    EXPECT_EQ(kept.Keep(Line(1, row.line)), row.kept) << row.limit << " " << row.before;
+    EXPECT_EQ(kept.Bytes(), row.before + (row.kept ? row.line : 0)) << row.limit;
+    const bool room = kept.Bytes() < row.limit;
+    EXPECT_EQ(kept.Keep(Line(2)), room) << row.limit << " " << row.before;
+  }
+}
+
+TEST_F(KeptLinesTest, OutageIsLoggedOnceAndTheHandOverCounted) {
+  KeptLines kept(*log, nullptr);
+  kept.Open(50, "");
+  for (int n = 0; n < 6; ++n) kept.Keep(Line(n));  // three kept, three dropped
+  EXPECT_EQ(kept.Take(45), Line(0) + Line(1));
+  EXPECT_EQ(kept.Take(1), Line(2)) << "a line longer than the piece goes out whole";
+  EXPECT_TRUE(kept.Empty());
+  EXPECT_EQ(LogMessages(),
+            (std::vector<std::string>{
+                "Ostrel not connected: keeping event lines in memory",
+                "Keeping limit of 50 characters reached: further event lines are dropped until "
+                "the kept lines are sent",
+                "Sent 3 kept event lines (60 bytes) to Ostrel",
+                "Keeping limit: 3 event lines were dropped"}));
+}
+
+TEST_F(KeptLinesTest, RestartReadsWhatIsLeftAndNothingTwice) {
+  auto kept = Open();
+  for (int n = 0; n < 10; ++n) kept->Keep(Line(n));
+  EXPECT_EQ(kept->Take(50), Lines(0, 2));
+  kept->Sync();
+  kept = Open();  // a restart: what was handed out is not handed out again
+  EXPECT_EQ(kept->Take(1000), Lines(2, 10));
+  EXPECT_EQ(io.Files[Path].size(), keepfile::HeaderSize) << "sent lines leave the file";
+  kept->Keep(Line(10));
+  const std::string unsent = kept->Take(1000) + Line(11);
+  kept->Keep(Line(12));
+  kept->Restore(unsent);  // handed out, never written to the alarm server
+  kept = Open();
+  EXPECT_EQ(kept->Take(1000), Line(10) + Line(11) + Line(12));
+  EXPECT_EQ(LogCount("from an earlier run"), 2u);
+}
+
+TEST_F(KeptLinesTest, FileCutAnywhereGivesTheCompleteRecordsBeforeTheCut) {
+  std::string file = keepfile::Header();
+  std::vector<size_t> ends;  // where each record ends
+  std::vector<std::string> payloads;
+  for (int n = 0; n < 12; ++n) {
+    payloads.push_back(n == 5 ? Lines(100, 104) : Line(n, 10 + n * 7));
+    keepfile::AppendRecords(file, payloads.back());
+    ends.push_back(file.size());
+  }
+  file.replace(keepfile::SlotOffset(2), keepfile::SlotSize,
+               keepfile::HeadSlot(payloads[0].size(), 2));  // record 0 went out
+  std::vector<size_t> cuts;
+  for (size_t cut = 0; cut <= file.size(); cut += 5) cuts.push_back(cut);
+  for (size_t end : ends) cuts.insert(cuts.end(), {end - 1, end, end + 1});
+  // A flipped byte inside record 7 reads like a cut at its start, with the rest dropped.
+  std::string flipped = file;
+  flipped[ends[7] - 3] ^= 0x20;
+  for (size_t cut : cuts) {
+    if (cut > file.size()) continue;
+    io.Files[Path] = cut == ends[6] + 1 ? flipped : file.substr(0, cut);
+    const std::string message = "cut at " + std::to_string(cut);
+    std::string expected;
+    size_t goodEnd = keepfile::HeaderSize;
+    for (size_t r = 0; r < ends.size() && ends[r] <= cut; ++r) {
+      if (r > 0) expected += payloads[r];
+      goodEnd = ends[r];
+    }
+    const size_t logged = LogMessages().size();
+    auto kept = Open();
+    EXPECT_EQ(kept->Take(UINT64_MAX), expected) << message;
+    const auto messages = LogMessages();
+    const size_t dropped = cut < keepfile::HeaderSize ? cut
+                           : cut == ends[6] + 1       ? file.size() - goodEnd
+                                                      : cut - goodEnd;
+    const std::string dropLine = std::string("Keep file ") + Path +
+                                 (cut < keepfile::HeaderSize ? " not recognised: " : " damaged: ") +
+                                 std::to_string(dropped) + " bytes dropped";
+    const bool droppedLogged = std::find(messages.begin() + static_cast<long>(logged),
+                                         messages.end(), dropLine) != messages.end();
+    EXPECT_EQ(droppedLogged, dropped > 0) << message;
+  }
+}
+
+TEST_F(KeptLinesTest, UnwritableFileIsLoggedOnceAndKeepingGoesOnInMemory) {
+  const struct Row {
+    const char* name;
+    uint64_t capacity;
+    bool readOnly;
+  } rows[] = {
+      {"read-only folder", UINT64_MAX, true},
+      {"disk full at start", 10, false},
+      {"disk full after three lines", keepfile::HeaderSize + 3 * 28, false},
+  };
+  for (const Row& row : rows) {
+    io = FakeKeepFileIo();
+    io.Capacity = row.capacity;
+    io.ReadOnly = row.readOnly;
+    const size_t logged = LogMessages().size();
+    auto kept = Open();
+    for (int n = 0; n < 10; ++n) kept->Keep(Line(n));
+    kept->Sync();
+    EXPECT_EQ(kept->Take(100), Lines(0, 5)) << row.name;
+    EXPECT_EQ(kept->Take(1000), Lines(5, 10)) << row.name;
+    const auto messages = LogMessages();
+    EXPECT_EQ(std::count_if(messages.begin() + static_cast<long>(logged), messages.end(),
+                            [](auto& m) { return m.find("cannot be written") != m.npos; }),
+              1)
+        << row.name;
+  }
+}
+
+}  // namespace
+}  // namespace tarvel
