@@ -135,6 +135,28 @@ TEST_F(KeepingTest, LargeBacklogGoesOutInPiecesInOrder) {
   EXPECT_EQ(sent + Sent(), kept + Line("NEW"));
 }
 
+// While the alarm server is behind (the input ports are held), kept lines wait too, and go on
+// once its queue runs low: it is paced, never dropped for a send queue that overflows.
+TEST_F(KeepingTest, KeptLinesWaitWhileTheAlarmServerIsBehind) {
+  state.General.KeepLimit = 1 << 30;
+  std::string kept;
+  const std::string text(8000, 't');
+  for (int n = 0; kept.size() < 2 * OstrelConnection::KeptBytesPerTick; ++n) {
+    SendOne("T" + std::to_string(n), text);
+    kept += Line("T" + std::to_string(n), text);
+  }
+  ConnectOstrel();
+  ostrelData.SetBacklog(SocketControl::SendHighWater + 1);
+  timer.Tick();
+  const std::string first = Sent();
+  EXPECT_FALSE(first.empty());
+  timer.Ticks(5);
+  EXPECT_EQ(Sent(), "");
+  ostrelData.FireSendQueueLow();
+  timer.Ticks(3);
+  EXPECT_EQ(first + Sent(), kept);
+}
+
 TEST_F(KeepingTest, KeepingOffLosesLinesWithoutATrace) {
   state.General.BufferIfOstrelNotConnected = false;
   SendOne("TAG");
