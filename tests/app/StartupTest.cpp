@@ -155,8 +155,6 @@ TEST_F(StartupTest, EachPortConfigurationHasItsOutcome) {
       // clang-format off
       {"PortType=TCPS\nListenPort=10001", "Set (0) in listen mode for IP port 10001",
        PortKind::TcpServer, ""},
-      {"PortType= tcps \nListenPort= 2 ", "Set (0) in listen mode for IP port 2",
-       PortKind::TcpServer, ""},
       {"PortType=TCPS\nListenPort=2.5", P0 + "ListenPort=2.5: " + NotAPort, NotUsed, "fails"},
       {"PortType=TCPS\nListenPort=0", P0 + "ListenPort=0: " + NotAPort, NotUsed, "fails"},
       {"PortType=TCPS\nListenPort=65536", P0 + "ListenPort=65536: " + NotAPort, NotUsed, "fails"},
