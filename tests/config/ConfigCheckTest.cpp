@@ -17,84 +17,68 @@ std::vector<ConfigFinding> Check(const std::string& ini, const std::string& read
 
 const std::string Error = "Configuration error: ";
 const std::string Warning = "Configuration warning: ";
+const std::string NotAPort = ": not a port number (expected a whole number from 1 to 65535)";
+const std::string NotHostPort =
+    ": not host:port (expected a host name or address, \":\" and a port from 1 to 65535)";
+std::string Port(int n) {
+  return "[TARVEL80_Port_" + std::to_string(n) + "]";
+}
+std::string Com(const std::string& setting) {
+  return Port(4) + "\nPortType=COM\nComSetting=" + setting + "\n";
+}
+std::string ComError(const std::string& setting, const std::string& reason) {
+  return Error + Port(4) + " ComSetting=" + setting + ": " + reason;
+}
 
 TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
+  const std::string tcps = Port(1) + "\nPortType=TCPS\n", tcpc = Port(2) + "\nPortType=TCPC\n";
   const struct Row {
     std::string ini;
     std::string finding;  // the only finding
     int port;             // the port it is about, -1 for none
   } rows[] = {
-      // Errors.
+
       {"[General]\nOstrelPort=fourteen\n",
-       Error + "[General] OstrelPort: not a port number (expected a whole number from 1 to "
-               "65535) \"fourteen\"",
-       -1},
-      {"[General]\nOstrelPort=0\n",
-       Error + "[General] OstrelPort: not a port number (expected a whole number from 1 to "
-               "65535) \"0\"",
-       -1},
+       Error + "[General] OstrelPort" + NotAPort + " \"fourteen\"", -1},
+      {"[General]\nOstrelPort=0\n", Error + "[General] OstrelPort" + NotAPort + " \"0\"", -1},
       {"[General]\nWatchDogInterval=1e12\n",
        "Configuration value out of range: [General] WatchDogInterval=1e12", -1},
       {"[General]\nLogRetentionDays=-1\n",
        Error + "[General] LogRetentionDays: must be 0 or more \"-1\"", -1},
       {"[General]\nOstrelAllowedHosts=10.0.0.300\n",
-       Error + "[General] OstrelAllowedHosts: not an IPv4 or IPv6 address or CIDR range "
-               "\"10.0.0.300\"",
+       Error +
+           "[General] OstrelAllowedHosts: not an IPv4 or IPv6 address or CIDR range \"10.0.0.300\"",
        -1},
-      {"[TARVEL80_Port_1]\nPortType=TCPS\n",
-       Error + "[TARVEL80_Port_1] ListenPort=: not a port number (expected a whole number from "
-               "1 to 65535)",
-       1},
-      {"[TARVEL80_Port_1]\nPortType=TCPS\nListenPort=70000\n",
-       Error + "[TARVEL80_Port_1] ListenPort=70000: not a port number (expected a whole number "
-               "from 1 to 65535)",
-       1},
-      {"[TARVEL80_Port_1]\nPortType=TCPS\nListenPort=14000\n",
-       Error + "[TARVEL80_Port_1] ListenPort=14000: TCP port already used by [General] OstrelPort",
-       1},
-      {"[TARVEL80_Port_1]\nPortType=TCPS\nListenPort=4001\n"
-       "[TARVEL80_Port_3]\nPortType=TCPS\nListenPort=4001\nListenAddress=127.0.0.1\n",
-       Error + "[TARVEL80_Port_3] ListenPort=4001: TCP port already used by [TARVEL80_Port_1] "
-               "ListenPort",
+      {tcps, Error + Port(1) + " ListenPort=" + NotAPort, 1},
+      {tcps + "ListenPort=70000\n", Error + Port(1) + " ListenPort=70000" + NotAPort, 1},
+      {tcps + "ListenPort=14000\n",
+       Error + Port(1) + " ListenPort=14000: TCP port already used by [General] OstrelPort", 1},
+      {tcps + "ListenPort=4001\n" + Port(3) +
+           "\nPortType=TCPS\nListenPort=4001\nListenAddress=127.0.0.1\n",
+       Error + Port(3) + " ListenPort=4001: TCP port already used by " + Port(1) + " ListenPort",
        3},
-      {"[TARVEL80_Port_2]\nPortType=TCPC\n",
-       Error + "[TARVEL80_Port_2] RemoteAddress=: not host:port (expected a host name or "
-               "address, \":\" and a port from 1 to 65535)",
-       2},
-      {"[TARVEL80_Port_2]\nPortType=TCPC\nRemoteAddress=panel:0x10\n",
-       Error + "[TARVEL80_Port_2] RemoteAddress=panel:0x10: not host:port (expected a host name "
-               "or address, \":\" and a port from 1 to 65535)",
-       2},
-      {"[TARVEL80_Port_2]\nPortType=TCPC\nRemoteAddress=panel:4002\nListenPort=4002\n",
-       Error + "[TARVEL80_Port_2] ListenPort=4002: must be 0 or missing for a TCPC port", 2},
-      {"[TARVEL80_Port_4]\nPortType=COM\n",
-       Error + "[TARVEL80_Port_4] ComSetting=: missing (expected e.g. COM1,9600,N,8,1,0)", 4},
-      {"[TARVEL80_Port_4]\nPortType=COM\nComSetting=ttyS1,9600,N,8,1\n",
-       Error + "[TARVEL80_Port_4] ComSetting=ttyS1,9600,N,8,1: port name \"ttyS1\" is not COM "
-               "and a number from 1",
+      {tcpc, Error + Port(2) + " RemoteAddress=" + NotHostPort, 2},
+      {tcpc + "RemoteAddress=panel:0x10\n",
+       Error + Port(2) + " RemoteAddress=panel:0x10" + NotHostPort, 2},
+      {tcpc + "RemoteAddress=panel:4002\nListenPort=4002\n",
+       Error + Port(2) + " ListenPort=4002: must be 0 or missing for a TCPC port", 2},
+      {Port(4) + "\nPortType=COM\n",
+       Error + Port(4) + " ComSetting=: missing (expected e.g. COM1,9600,N,8,1,0)", 4},
+      {Com("ttyS1,9600,N,8,1"),
+       ComError("ttyS1,9600,N,8,1", "port name \"ttyS1\" is not COM and a number from 1"), 4},
+      {Com("COM1,96OO,N,8,1,0"),
+       ComError("COM1,96OO,N,8,1,0", "baud rate \"96OO\" is not a whole number"), 4},
+      {Com("COM1,9600,X,8,1,0"),
+       ComError("COM1,9600,X,8,1,0", "parity \"X\" is not N, E, O, M or S"), 4},
+      {Com("COM1,9600,N,9,1"), ComError("COM1,9600,N,9,1", "data bits \"9\" are not 5, 6, 7 or 8"),
        4},
-      {"[TARVEL80_Port_4]\nPortType=COM\nComSetting=COM1,96OO,N,8,1,0\n",
-       Error + "[TARVEL80_Port_4] ComSetting=COM1,96OO,N,8,1,0: baud rate \"96OO\" is not a "
-               "whole number",
+      {Com("COM1,9600,N,8,3"), ComError("COM1,9600,N,8,3", "stop bits \"3\" are not 1, 1.5 or 2"),
        4},
-      {"[TARVEL80_Port_4]\nPortType=COM\nComSetting=COM1,9600,X,8,1,0\n",
-       Error + "[TARVEL80_Port_4] ComSetting=COM1,9600,X,8,1,0: parity \"X\" is not N, E, O, M "
-               "or S",
-       4},
-      {"[TARVEL80_Port_4]\nPortType=COM\nComSetting=COM1,9600,N,9,1\n",
-       Error + "[TARVEL80_Port_4] ComSetting=COM1,9600,N,9,1: data bits \"9\" are not 5, 6, 7 or 8",
-       4},
-      {"[TARVEL80_Port_4]\nPortType=COM\nComSetting=COM1,9600,N,8,3\n",
-       Error + "[TARVEL80_Port_4] ComSetting=COM1,9600,N,8,3: stop bits \"3\" are not 1, 1.5 or 2",
-       4},
-      {"[TARVEL80_Port_4]\nPortType=COM\nComSetting=COM1,9600,N,8,1,4\n",
-       Error + "[TARVEL80_Port_4] ComSetting=COM1,9600,N,8,1,4: handshaking \"4\" is not 0, 1, 2 "
-               "or 3",
-       4},
-      // Warnings.
-      {"[TARVEL80_Port_2]\nPortType=TCPSS\nListenPort=4001\n",
-       Warning + "[TARVEL80_Port_2] PortType=TCPSS: unknown port type (expected COM, TCPS or "
-                 "TCPC); the port is not used",
+      {Com("COM1,9600,N,8,1,4"),
+       ComError("COM1,9600,N,8,1,4", "handshaking \"4\" is not 0, 1, 2 or 3"), 4},
+      {Port(2) + "\nPortType=TCPSS\nListenPort=4001\n",
+       Warning + Port(2) +
+           " PortType=TCPSS: unknown port type (expected COM, TCPS or TCPC); the port is not used",
        2},
       {"[TARVEL80_Port_0]\nPortTyp=TCPS\n",
        Warning + "[TARVEL80_Port_0] PortTyp=TCPS: unknown key (ignored)", -1},
@@ -109,22 +93,22 @@ TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
        Warning + "[general] OstrelPort=16000: key given twice (the first one counts)", -1},
       {"[SerialDevices]\nCOM0=/dev/ttyUSB0\n",
        Warning + "[SerialDevices] COM0=/dev/ttyUSB0: unknown key (ignored)", -1},
-      {"[TARVEL80_Port_4]\nPortType=COM\nComSetting=COM8,9600,N,8,1\n",
-       Warning + "[TARVEL80_Port_4] ComSetting=COM8,9600,N,8,1: serial device /dev/ttyS7 does not "
-                 "exist (name another in [SerialDevices] COM8=)",
+      {Com("COM8,9600,N,8,1"),
+       Warning + Port(4) +
+           " ComSetting=COM8,9600,N,8,1: serial device /dev/ttyS7 "
+           "does not exist (name another in [SerialDevices] COM8=)",
        4},
-      {"[TARVEL80_Port_2]\nPortType=TCPC\nRemoteAddress=h:1\n[General]\nReconnectInterval=0\n",
-       Warning + "[TARVEL80_Port_2] PortType=TCPC: the port is not used while [General] "
-                 "ReconnectInterval is below 1",
-       2},
-  };
+      {tcpc + "RemoteAddress=h:1\n[General]\nReconnectInterval=0\n",
+       Warning + Port(2) +
+           " PortType=TCPC: the port is not used while [General] ReconnectInterval is below 1",
+       2}};
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.ini);
     const std::vector<ConfigFinding> findings = Check(row.ini);
-    ASSERT_EQ(findings.size(), 1u) << row.ini << (findings.empty() ? "" : findings[0].Text);
-    EXPECT_EQ(findings[0].Text, row.finding) << row.ini;
-    EXPECT_EQ(findings[0].IsError, row.finding.starts_with("Configuration warning") == false)
-        << row.ini;
-    EXPECT_EQ(findings[0].Port, row.port) << row.ini;
+    ASSERT_EQ(findings.size(), 1u) << (findings.empty() ? "" : findings[0].Text);
+    EXPECT_EQ(findings[0].Text, row.finding);
+    EXPECT_EQ(findings[0].IsError, !row.finding.starts_with(Warning));
+    EXPECT_EQ(findings[0].Port, row.port);
   }
 }
 

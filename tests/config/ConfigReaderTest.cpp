@@ -32,6 +32,8 @@ TEST(ConfigReader, NoFileGivesTheDefaultsEverywhere) {
   EXPECT_EQ(general.WatchDogInterval, 30);
   EXPECT_EQ(general.OstrelPort, 14000);
   EXPECT_TRUE(general.BufferIfOstrelNotConnected);
+  EXPECT_TRUE(general.OstrelAllowedHosts.AllowsEveryHost());
+  EXPECT_EQ(general.OstrelBindAddress, "");
   for (int port = 0; port < PortCount; ++port) {
     const PortRead read = ReadPort(ini, port);
     EXPECT_FALSE(read.error);
@@ -116,57 +118,45 @@ TEST(ConfigReader, AccessKeysGiveAllowListsAndBindAddresses) {
   EXPECT_TRUE(other.entry.AllowedHosts.AllowsEveryHost());
   EXPECT_EQ(other.entry.ListenAddress, "");
 
-  GeneralSettings defaults;
-  EXPECT_FALSE(ReadGeneralSettings(IniFile::FromText(""), defaults));
-  EXPECT_TRUE(defaults.OstrelAllowedHosts.AllowsEveryHost());
-  EXPECT_EQ(defaults.OstrelBindAddress, "");
   // The status server listens on loopback unless told otherwise, also for an empty value.
-  EXPECT_FALSE(ReadGeneralSettings(IniFile::FromText("[General]\nStatusBindAddress=\n"), defaults));
-  EXPECT_EQ(defaults.StatusBindAddress, "127.0.0.1");
+  EXPECT_FALSE(ReadGeneralSettings(IniFile::FromText("[General]\nStatusBindAddress=\n"), general));
+  EXPECT_EQ(general.StatusBindAddress, "127.0.0.1");
 }
 
 TEST(ConfigReader, MalformedAddressIsAnErrorNamingKeyAndEntry) {
+  const std::string bad = "Configuration error: [";
+  const std::string address = ": not an IPv4 or IPv6 address \"";
+  const std::string range = ": not an IPv4 or IPv6 address or CIDR range \"";
   const struct Row {
     std::string ini;
-    std::string section;  // read this section
-    std::string text;
-  } rows[] = {
-      {"[General]\nOstrelAllowedHosts=10.0.0.1, 10.0.0.300 ,::1\n", "General",
-       "Configuration error: [General] OstrelAllowedHosts: not an IPv4 or IPv6 address or CIDR "
-       "range \"10.0.0.300\""},
-      {"[General]\nOstrelBindAddress=localhost\nOstrelAllowedHosts=::1/200\n", "General",
-       "Configuration error: [General] OstrelAllowedHosts: not an IPv4 or IPv6 address or CIDR "
-       "range \"::1/200\""},
-      {"[General]\nOstrelBindAddress=localhost\n", "General",
-       "Configuration error: [General] OstrelBindAddress: not an IPv4 or IPv6 address "
-       "\"localhost\""},
+    std::string text;  // of the port 1 section when the file has one
+  } rows[] = {         // clang-format off
+      {"[General]\nOstrelAllowedHosts=10.0.0.1, 10.0.0.300 ,::1\n",
+       bad + "General] OstrelAllowedHosts" + range + "10.0.0.300\""},
+      {"[General]\nOstrelBindAddress=localhost\nOstrelAllowedHosts=::1/200\n",
+       bad + "General] OstrelAllowedHosts" + range + "::1/200\""},
+      {"[General]\nOstrelBindAddress=localhost\n", bad + "General] OstrelBindAddress" + address +
+       "localhost\""},
       // The earlier key's error wins.
-      {"[General]\nWatchDogInterval=1e12\nOstrelAllowedHosts=x\n", "General",
+      {"[General]\nWatchDogInterval=1e12\nOstrelAllowedHosts=x\n",
        "Configuration value out of range: [General] WatchDogInterval=1e12"},
-      {"[General]\nStatusBindAddress=localhost\n", "General",
-       "Configuration error: [General] StatusBindAddress: not an IPv4 or IPv6 address "
-       "\"localhost\""},
-      {"[General]\nStatusAllowedHosts=::1, host\n", "General",
-       "Configuration error: [General] StatusAllowedHosts: not an IPv4 or IPv6 address or CIDR "
-       "range \"host\""},
-      {"[General]\nKeepLimit=1073741825\n", "General",
-       "Configuration error: [General] KeepLimit: not from 0 to 1073741824 \"1073741825\""},
-      {"[TARVEL80_Port_1]\nAllowedHosts=10.0.0.1,\n", "TARVEL80_Port_1",
-       "Configuration error: [TARVEL80_Port_1] AllowedHosts: not an IPv4 or IPv6 address or CIDR "
-       "range \"\""},
-      {"[TARVEL80_Port_1]\nListenAddress=10.0.0.0/8\n", "TARVEL80_Port_1",
-       "Configuration error: [TARVEL80_Port_1] ListenAddress: not an IPv4 or IPv6 address "
-       "\"10.0.0.0/8\""},
-  };
+      {"[General]\nStatusBindAddress=localhost\n", bad + "General] StatusBindAddress" + address +
+       "localhost\""},
+      {"[General]\nStatusAllowedHosts=::1, host\n", bad + "General] StatusAllowedHosts" + range +
+       "host\""},
+      {"[General]\nKeepLimit=1073741825\n",
+       bad + "General] KeepLimit: not from 0 to 1073741824 \"1073741825\""},
+      {"[TARVEL80_Port_1]\nAllowedHosts=10.0.0.1,\n",
+       bad + "TARVEL80_Port_1] AllowedHosts" + range + "\""},
+      {"[TARVEL80_Port_1]\nListenAddress=10.0.0.0/8\n",
+       bad + "TARVEL80_Port_1] ListenAddress" + address + "10.0.0.0/8\""}};
+  // clang-format on
   for (const Row& row : rows) {
     const IniFile ini = IniFile::FromText(row.ini);
-    std::optional<ConfigError> error;
-    if (row.section == "General") {
-      GeneralSettings general;
-      error = ReadGeneralSettings(ini, general);
-    } else {
-      error = ReadPort(ini, 1).error;
-    }
+    GeneralSettings general;
+    const std::optional<ConfigError> error = row.ini.starts_with("[General]")
+                                                 ? ReadGeneralSettings(ini, general)
+                                                 : ReadPort(ini, 1).error;
     ASSERT_TRUE(error) << row.ini;
     EXPECT_EQ(error->Text(), row.text) << row.ini;
   }

@@ -29,66 +29,53 @@ class TrafficTraceTest : public ::testing::Test {
 };
 
 TEST_F(TrafficTraceTest, RendersPrefixPortNameAndControlCodes) {
-  struct Case {
-    const char* name;
+  const int16_t rx = TrafficTrace::Received;
+  const struct Case {
     int16_t port;
     std::string data;
     int16_t direction;
     std::string expected;
-  };
-  const Case cases[] = {
-      {"received on port 0", 0, "A1\r\n", TrafficTrace::Received, "14:14:05 Rx <- 0: A1<13><10>"},
-      {"any negative port is the alarm server", -5, "x", TrafficTrace::Sent,
-       "14:14:05 Tx -> Ostrel: x"},
-      {"unknown direction has no prefix", 3, "x", 2, "14:14:05x"},
-      {"tab, NUL and 31", 1, std::string("\t\0\x1F", 3), TrafficTrace::Received,
-       "14:14:05 Rx <- 1: <9><0><31>"},
-      {"space and 127 stand for themselves", 1, " \x7F~", TrafficTrace::Received,
-       "14:14:05 Rx <- 1:  \x7F~"},
-      {"codes 128 to 255", 1, "J\xC4N\x80\xFF", TrafficTrace::Received,
-       "14:14:05 Rx <- 1: J<196>N<128><255>"},
-  };
+  } cases[] = {// clang-format off
+      {0, "A1\r\n", rx, "14:14:05 Rx <- 0: A1<13><10>"},
+      {-5, "x", TrafficTrace::Sent, "14:14:05 Tx -> Ostrel: x"},  // any negative port
+      {3, "x", 2, "14:14:05x"},                                   // unknown direction
+      {1, std::string("\t\0\x1F", 3), rx, "14:14:05 Rx <- 1: <9><0><31>"},
+      {1, " \x7F~", rx, "14:14:05 Rx <- 1:  \x7F~"},
+      {1, "J\xC4N\x80\xFF", rx, "14:14:05 Rx <- 1: J<196>N<128><255>"}};
+  // clang-format on
   for (const Case& c : cases) {
     list_.Clear();
     trace_.TraceTraffic(c.port, c.data, c.direction);
-    EXPECT_EQ(Rows(), std::vector<std::string>{c.expected}) << c.name;
+    EXPECT_EQ(Rows(), std::vector<std::string>{c.expected});
   }
 }
 
 TEST_F(TrafficTraceTest, CutsPiecesLongerThan180RenderedCharacters) {
-  const std::string prefix = "14:14:05 Rx <- 0: ";
-  struct Case {
-    const char* name;
-    std::string data;
-    std::vector<std::string> pieces;
-  };
-  const std::string a179(179, 'a');
+  const std::string a176(176, 'a'), a178(178, 'a'), a179(179, 'a'), a181(181, 'a');
   auto repeat = [](const std::string& text, int times) {
     std::string result;
     for (int i = 0; i < times; ++i) result += text;
     return result;
   };
-  const Case cases[] = {
-      {"180 printable", std::string(180, 'a'), {std::string(180, 'a')}},
-      {"181 printable", std::string(181, 'a'), {std::string(181, 'a')}},
-      {"182 printable", std::string(182, 'a'), {std::string(181, 'a'), "a"}},
-      {"token crossing 180", a179 + "\xC4" + "b", {a179 + "<196>", "b"}},
-      {"token ending exactly at 181",
-       std::string(178, 'a') + "\n" + "b",
-       {std::string(178, 'a') + "<10>", "b"}},
-      {"token ending at 180 does not cut by itself",
-       std::string(176, 'a') + "\n" + "bc",
-       {std::string(176, 'a') + "<10>b", "c"}},
+  const struct Case {
+    std::string data;
+    std::vector<std::string> pieces;
+  } cases[] = {
+      // clang-format off
+      {std::string(180, 'a'), {std::string(180, 'a')}}, {a181, {a181}}, {a181 + "a", {a181, "a"}},
+      {a179 + "\xC4" + "b", {a179 + "<196>", "b"}},     // a token crossing 180
+      {a178 + "\n" + "b", {a178 + "<10>", "b"}},        // a token ending exactly at 181
+      {a176 + "\n" + "bc", {a176 + "<10>b", "c"}},      // ending at 180 does not cut by itself
       // 100 tokens "<1>" are 300 rendered characters: cut after 61 tokens (183 characters).
-      {"all tokens", std::string(100, '\x01'), {repeat("<1>", 61), repeat("<1>", 39)}},
-      {"empty data", "", {}},
-  };
+      {std::string(100, '\x01'), {repeat("<1>", 61), repeat("<1>", 39)}},
+      {"", {}}};
+  // clang-format on
   for (const Case& c : cases) {
     list_.Clear();
     trace_.TraceTraffic(0, c.data, TrafficTrace::Received);
     std::vector<std::string> expected;
-    for (const std::string& piece : c.pieces) expected.push_back(prefix + piece);
-    EXPECT_EQ(Rows(), expected) << c.name;
+    for (const std::string& piece : c.pieces) expected.push_back("14:14:05 Rx <- 0: " + piece);
+    EXPECT_EQ(Rows(), expected) << c.data.size() << " bytes";
   }
 }
 

@@ -14,7 +14,6 @@ class FakeKeepFileIo : public KeepFileIo {
   std::map<std::string, std::string> Files;
   uint64_t Capacity = UINT64_MAX;  // bytes all files together may hold
   bool ReadOnly = false;
-  int Syncs = 0;
 
   std::string Read(const std::string& path, uint64_t maxBytes, std::string& contents,
                    bool& found) override {
@@ -50,10 +49,7 @@ class FakeKeepFileIo : public KeepFileIo {
     Files[open_].resize(size);
     return {};
   }
-  std::string Sync() override {
-    ++Syncs;
-    return open_.empty() ? "not open" : "";
-  }
+  std::string Sync() override { return open_.empty() ? "not open" : ""; }
   void Close() override { open_.clear(); }
 
  private:

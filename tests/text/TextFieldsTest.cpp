@@ -13,20 +13,14 @@ TEST(TextFields, GetFieldSplitsAtTheSeparator) {
     int index;
     std::string separator;
     std::string expected;
-  } rows[] = {{"X Y Z", 0, " ", "X"},
-              {"X Y Z", 2, " ", "Z"},
-              {"X Y Z", 3, " ", ""},
-              {"X Y Z", -1, " ", ""},
-              {"X  Y", 1, " ", ""},
-              {"X  Y", 2, " ", "Y"},
-              {" X ", 2, " ", ""},
-              {"10.0.0.5:4001", 1, ":", "4001"},
-              {"10.0.0.5", 0, ":", "10.0.0.5"},
-              {"10.0.0.5", 1, ":", ""},
-              {"", 0, " ", ""},
-              {"a::b::c", 2, "::", "c"},
-              {"a:::b", 1, "::", ":b"},  // occurrences never overlap
-              {"A B", 0, "", ""}};
+  } rows[] = {// clang-format off
+      {"X Y Z", 0, " ", "X"},         {"X Y Z", 2, " ", "Z"},   {"X Y Z", 3, " ", ""},
+      {"X Y Z", -1, " ", ""},         {"X  Y", 1, " ", ""},     {"X  Y", 2, " ", "Y"},
+      {" X ", 2, " ", ""},            {"10.0.0.5:4001", 1, ":", "4001"},
+      {"10.0.0.5", 0, ":", "10.0.0.5"}, {"", 0, " ", ""},       {"a::b::c", 2, "::", "c"},
+      {"a:::b", 1, "::", ":b"},  // occurrences never overlap
+      {"A B", 0, "", ""}};
+  // clang-format on
   for (const Row& row : rows) {
     EXPECT_EQ(GetFieldView(row.text, row.index, row.separator), row.expected)
         << "'" << row.text << "' field " << row.index << " at '" << row.separator << "'";
@@ -37,13 +31,11 @@ TEST(TextFields, CleanTrimAndUpperCase) {
   struct Row {
     std::string text;
     std::string cleaned;
-  } rows[] = {{"  X\t\tY   Z ", "X//Y Z"},
-              {"\tX", "/X"},
-              {" \n ", "/"},
-              {"a \t  b", "a / b"},
-              {std::string("\x00\x1F\x20\x7F", 4), "// \x7F"},
-              {"\x80\xA0\xFF", "\x80\xA0\xFF"},
-              {"     ", ""}};
+  } rows[] = {// clang-format off
+      {"  X\t\tY   Z ", "X//Y Z"}, {"\tX", "/X"}, {" \n ", "/"}, {"a \t  b", "a / b"},
+      {std::string("\x00\x1F\x20\x7F", 4), "// \x7F"}, {"\x80\xA0\xFF", "\x80\xA0\xFF"},
+      {"     ", ""}};
+  // clang-format on
   for (const Row& row : rows) EXPECT_EQ(CleanText(row.text), row.cleaned) << row.text;
   EXPECT_EQ(TrimBlanks(" \ta\t "), "\ta\t");
   EXPECT_EQ(TrimBlanks(" \ta\t ", " \t"), "a");
