@@ -7,8 +7,6 @@
 namespace tarvel::integration {
 namespace {
 
-const std::string StartLine = "TARVEL80 Import for Ostrel is starting, version 1.0.04";
-
 std::string Input(const std::string& tag) {
   return "ALARM 07-06-2017 10:20:30 " + tag + std::string(18 - tag.size(), ' ') + "Kept\r\n";
 }
