@@ -47,7 +47,12 @@ TEST(HostileFolder, InstallRefusesAFolderNameTheUnitCannotHold) {
   const std::string unitPath = units + "TARVEL80ImportForOstrel.service";
   const std::tuple<std::string, int, std::string> rows[] = {
       {"x\nExecStartPre=/tmp/evil.sh\n", 1, "holds a control character (byte 0x0A at position"},
+      {"x\rExecStartPre=/tmp/evil.sh", 1, ""},
+      {"tab\there", 1, ""},
+      {"esc\x1B", 1, ""},
       {"l\xE5t", 1, "is not valid UTF-8 (byte 0xE5 at position"},
+      {"over\xC0\xAFlong", 1, ""},  // an overlong "/"
+      {"c1\xC2\x85line", 1, ""},    // U+0085, a line break to some readers
       {"l\xC3\xA5t \"q\" 'a' %n $HOME \\b", 0, ""},
   };
   for (const auto& [name, exitStatus, reason] : rows) {
@@ -66,7 +71,7 @@ TEST(HostileFolder, InstallRefusesAFolderNameTheUnitCannotHold) {
        {"\nExecStart=" + std::string(GATEWAY_EXECUTABLE) + " --dir ", "\nUser=" + user + "\n"})
     EXPECT_NE(unit.find(line), std::string::npos) << line << "\n" << unit;
   struct stat info {};
-  ASSERT_EQ(stat((folder.Path() + std::get<0>(rows[2]) + "/LogFiles").c_str(), &info), 0);
+  ASSERT_EQ(stat((folder.Path() + std::get<0>(rows[7]) + "/LogFiles").c_str(), &info), 0);
   EXPECT_EQ(info.st_uid, uid) << "the service can write its log";
 
   // systemd's own check, where systemd-analyze works here: a plain unit for the same program
