@@ -191,21 +191,16 @@ TEST_F(LinuxServiceControlTest, SettingsStoreKeepsItsValuesAcrossInstances) {
 }
 
 TEST_F(LinuxServiceControlTest, StartServiceTellsTheServiceManagerItIsReady) {
-  for (bool abstract : {false, true}) {
-    const std::string name =
-        abstract ? "@tarvel-notify-" + std::to_string(getpid()) : root_ + "notify";
+  for (const std::string& name : {root_ + "notify", "@tarvel-notify-" + std::to_string(getpid())}) {
     const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
+    sockaddr_un address{AF_UNIX, {}};
     name.copy(address.sun_path, name.size());
-    if (abstract) address.sun_path[0] = '\0';
+    if (name[0] == '@') address.sun_path[0] = '\0';  // abstract
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address),
                    static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size())),
               0);
     setenv("NOTIFY_SOCKET", name.c_str(), 1);
-
     LinuxServiceControl(programPath_, "/x").StartService();
-
     char buffer[64] = {};
     const ssize_t received = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
     EXPECT_EQ(std::string(buffer, received > 0 ? received : 0), "READY=1") << name;

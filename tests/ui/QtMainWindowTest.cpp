@@ -53,26 +53,6 @@ TEST_F(QtMainWindowTest, ConnectionListRowsAndStatusPanels) {
             QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
 }
 
-TEST_F(QtMainWindowTest, ListFillsTheAreaAboveTheStatusBar) {
-  window_.show();
-  for (const QSize size : {QSize(582, 180), QSize(900, 400)}) {
-    window_.resize(size);
-    QApplication::processEvents();
-    const QWidget* list = window_.ConnectionList();
-    const QRect inWindow(list->mapTo(&window_, QPoint(0, 0)), list->size());
-    EXPECT_EQ(inWindow.width(), window_.width()) << size.width();
-    EXPECT_EQ(inWindow.bottom() + 1, window_.statusBar()->geometry().top()) << size.height();
-    // The columns share the new width in the design's proportions (2500:4500:800:800).
-    const QTreeWidget* tree = window_.ConnectionList();
-    const int viewport = tree->viewport()->width();
-    EXPECT_EQ(
-        tree->columnWidth(0) + tree->columnWidth(1) + tree->columnWidth(2) + tree->columnWidth(3),
-        viewport)
-        << size.width();
-    EXPECT_EQ(tree->columnWidth(1), viewport * 4500 / 8600) << size.width();
-  }
-}
-
 TEST_F(QtMainWindowTest, DebugMenuOpensAndClosesTheDebugWindowAfresh) {
   QtDebugWindow& debug = window_.DebugWindow();
   TrafficTrace trace(clock_, debug, window_);
