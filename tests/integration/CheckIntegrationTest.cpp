@@ -2,77 +2,52 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
-#include <cstdio>
-
 #include "integration/GatewayProcess.h"
 
 namespace tarvel::integration {
 namespace {
 
-// Runs the executable with a shell and gives its exit status and standard output.
-std::pair<int, std::string> RunForOutput(const std::string& arguments) {
-  const std::string command = std::string(GATEWAY_EXECUTABLE) + " " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string output;
-  char buffer[4096];
-  for (size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    output.append(buffer, count);
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
 TEST(Check, ReportsEveryFindingAndExitsWithOneOnErrors) {
   ProgramFolder folder;
   const std::string ini = folder.Path() + "TARVEL80Import.ini";
-  struct Row {
-    std::string ini;
-    int status;
-    std::string output;
-  } rows[] = {
-      {"[General]\nOstrelPort=14000\n", 0, ini + ": 0 errors, 0 warnings\n"},
-      {"[TARVEL80_Port_2]\nPortType=TCPSS\n", 0,
-       "Configuration warning: [TARVEL80_Port_2] PortType=TCPSS: unknown port type (expected "
-       "COM, TCPS or TCPC); the port is not used\n" +
-           ini + ": 0 errors, 1 warning\n"},
-      {"[General]\nOstrelPort=fourteen\n[TARVEL80_Port_0]\nPortType=TCPS\n", 1,
-       "Configuration error: [General] OstrelPort: not a port number (expected a whole number "
-       "from 1 to 65535) \"fourteen\"\n"
-       "Configuration error: [TARVEL80_Port_0] ListenPort=: not a port number (expected a whole "
-       "number from 1 to 65535)\n" +
-           ini + ": 2 errors, 0 warnings\n"},
+  const std::pair<std::string, std::pair<std::string, int>> rows[] = {
+      {"[General]\nOstrelPort=14000\n", {ini + ": 0 errors, 0 warnings\n", 0}},
+      {"[TARVEL80_Port_2]\nPortType=TCPSS\n",
+       {"Configuration warning: [TARVEL80_Port_2] PortType=TCPSS: unknown port type (expected "
+        "COM, TCPS or TCPC); the port is not used\n" +
+            ini + ": 0 errors, 1 warning\n",
+        0}},
+      {"[General]\nOstrelPort=fourteen\n[TARVEL80_Port_0]\nPortType=TCPS\n",
+       {"Configuration error: [General] OstrelPort: not a port number (expected a whole number "
+        "from 1 to 65535) \"fourteen\"\n"
+        "Configuration error: [TARVEL80_Port_0] ListenPort=: not a port number (expected a whole "
+        "number from 1 to 65535)\n" +
+            ini + ": 2 errors, 0 warnings\n",
+        1}},
   };
-  for (const Row& row : rows) {
-    folder.Write("TARVEL80Import.ini", row.ini);
-    EXPECT_EQ(RunForOutput("--check --dir " + folder.Path()),
-              (std::pair<int, std::string>{row.status, row.output}))
-        << row.ini;
+  const std::string check = std::string(GATEWAY_EXECUTABLE) + " --check --dir " + folder.Path();
+  for (const auto& [text, expected] : rows) {
+    folder.Write("TARVEL80Import.ini", text);
+    EXPECT_EQ(RunShell(check), expected) << text;
   }
   EXPECT_TRUE(folder.LogLines().empty());  // the check writes no log
-  EXPECT_EQ(RunForOutput("--check --dir " + folder.Path() + "missing"),
-            (std::pair<int, std::string>{1, "Configuration error: the program folder " +
-                                                folder.Path() + "missing/ does not exist\n"}));
+  const std::string missing = "the program folder " + folder.Path() + "missing/ does not exist\n";
+  EXPECT_EQ(RunShell(check + "missing"), std::pair("Configuration error: " + missing, 1));
+  GatewayProcess start(folder, {"--headless", "--dir", folder.Path() + "missing"});
+  EXPECT_EQ(start.WaitForExit(), 1);
+  EXPECT_EQ(start.StandardError(), "tarvel80import: " + missing);
 }
 
-TEST(Check, StartInAMissingFolderEndsWithAClearMessage) {
-  ProgramFolder folder;
-  GatewayProcess gateway(folder, {"--headless", "--dir", folder.Path() + "missing"});
-  EXPECT_EQ(gateway.WaitForExit(), 1);
-  EXPECT_EQ(gateway.StandardError(),
-            "tarvel80import: the program folder " + folder.Path() + "missing/ does not exist\n");
-}
-
-// As a service: the start line, systemd's status line and watchdog through $NOTIFY_SOCKET, and a
-// hang-up that is logged and survived.
+// As a service: the start line, systemd's status line and watchdog through $NOTIFY_SOCKET, a
+// hang-up that is logged and survived, and a stop that logs reason 1.
 TEST(Check, ServiceTellsSystemdItsStateAndSurvivesAHangUp) {
   ProgramFolder folder;
   const int ostrelPort = FreePort();
   folder.Write("TARVEL80Import.service.ini", "[Parameters]\nRunAsService=1\n");
-  folder.Write("TARVEL80Import.ini",
-               "[General]\nOstrelPort=" + std::to_string(ostrelPort) + "\nOstrelPortt=1\n");
+  folder.Write("TARVEL80Import.ini", OstrelPortIni(ostrelPort) + "OstrelPortt=1\n");
   const std::string socketPath = folder.Path() + "notify";
   const int notify = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
+  sockaddr_un address{AF_UNIX, {}};
   ASSERT_LT(socketPath.size(), sizeof address.sun_path);
   socketPath.copy(address.sun_path, socketPath.size());
   ASSERT_EQ(bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
@@ -82,11 +57,8 @@ TEST(Check, ServiceTellsSystemdItsStateAndSurvivesAHangUp) {
   GatewayProcess service(folder, {"--dir", folder.Path()}, {{"NOTIFY_SOCKET", socketPath}});
   std::vector<std::string> messages;
   char buffer[512];
-  while (messages.size() < 3) {
-    const ssize_t count = recv(notify, buffer, sizeof buffer, 0);
-    if (count <= 0) break;
+  for (ssize_t count; messages.size() < 3 && (count = recv(notify, buffer, sizeof buffer, 0)) > 0;)
     messages.emplace_back(buffer, static_cast<size_t>(count));
-  }
   close(notify);
   EXPECT_EQ(messages, (std::vector<std::string>{
                           "READY=1", "WATCHDOG=1",
@@ -107,6 +79,8 @@ TEST(Check, ServiceTellsSystemdItsStateAndSurvivesAHangUp) {
   EXPECT_TRUE(service.Running());
   service.Signal(SIGTERM);
   EXPECT_EQ(service.WaitForExit(), 0);
+  EXPECT_EQ(folder.CountMessages("TARVEL80 Server is stopping"), 1u);
+  EXPECT_EQ(folder.Messages().back(), "TARVEL80 Server is stopping, reason 1");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #pragma once
 
 // The integration tests' view of the one harness that the tools use too.
+#include <cstdio>
+
 #include "../../tools/ToolSupport.h"
 
 namespace tarvel::integration {
@@ -13,6 +15,23 @@ using tools::PortIsFree;
 using tools::ReadWholeFile;
 using tools::WaitUntil;
 using ProgramFolder = tools::TempFolder;
+
+inline const std::string StartLine = "TARVEL80 Import for Ostrel is starting, version 1.0.04";
+
+inline std::string OstrelPortIni(int port = FreePort()) {
+  return "[General]\nOstrelPort=" + std::to_string(port) + "\n";
+}
+
+// The output (standard error too) and exit status of a shell command.
+inline std::pair<std::string, int> RunShell(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  char buffer[4096];
+  for (size_t count; pipe != nullptr && (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    output.append(buffer, count);
+  const int status = pipe != nullptr ? pclose(pipe) : -1;
+  return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
 
 // The gateway executable of this build running as a child process with its standard error
 // kept in the program folder, killed at the end if still running.

@@ -1,22 +1,13 @@
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <string>
 
 #include "integration/GatewayProcess.h"
 
 namespace tarvel::integration {
 namespace {
-
-// Kilobytes of the process's resident memory, or -1.
-long ResidentKilobytes(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  return -1;
-}
 
 // The INI file is read once at start-up; a large one must not stay in memory afterwards.
 TEST(HostileFolder, LargeIniFileIsGivenBackAfterStartUp) {
@@ -25,64 +16,74 @@ TEST(HostileFolder, LargeIniFileIsGivenBackAfterStartUp) {
 #endif
   ProgramFolder folder;
   const int ostrelPort = FreePort();
-  std::string ini = "[General]\nOstrelPort=" + std::to_string(ostrelPort) + "\n[Junk]\n";
-  const std::string value(1000, 'v');
+  std::string ini = OstrelPortIni(ostrelPort) + "[Junk]\n";
   for (int key = 0; ini.size() < 10'000'000; ++key)
-    ini += "K" + std::to_string(key) + "=" + value + "\n";
+    ini += "K" + std::to_string(key) + "=" + std::string(1000, 'v') + "\n";
   folder.Write("TARVEL80Import.ini", ini);
   GatewayProcess gateway(folder, {"--headless", "--dir", folder.Path()});
   ASSERT_TRUE(WaitUntil([&] { return !PortIsFree(ostrelPort); }, 30000ms))
       << gateway.StandardError();
   // Normally about 20 MB; each copy of the file's values kept would add 10 MB. Start-up goes on
   // after the listener opens, so the memory is watched until it has settled.
-  long resident = -1;
-  EXPECT_TRUE(
-      WaitUntil([&] { return (resident = ResidentKilobytes(gateway.Pid())) < 60'000; }, 10000ms))
+  int64_t resident = -1;
+  EXPECT_TRUE(WaitUntil(
+      [&] { return (resident = tools::ProcStatusKb(gateway.Pid(), "VmRSS")) < 60'000; }, 10000ms))
       << resident << " kB resident";
 }
 
-std::pair<std::string, int> RunShell(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return {"", -1};
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-  const int status = pclose(pipe);
-  return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
-}
-
-// /I in a folder whose name could steer the unit fails with the reason and writes no unit;
-// an odd but sound name is quoted so that systemd reads the unit as meant.
+// /I in a folder whose name could steer the unit fails with the reason and writes no unit; an
+// odd but sound name is quoted so that systemd reads the unit as meant, with the real program
+// and the named account, which gets the log folder. The hardening is the service control's test.
 TEST(HostileFolder, InstallRefusesAFolderNameTheUnitCannotHold) {
+  // An account to run the service as: one that is not ours needs root to hand files over.
+  const passwd* account = geteuid() == 0 ? getpwnam("nobody") : nullptr;
+  if (account == nullptr) account = getpwuid(geteuid());
+  if (account == nullptr) GTEST_SKIP() << "no account name for this process";
+  const std::string user = account->pw_name;
+  const uid_t uid = account->pw_uid;
   ProgramFolder folder;
   const std::string units = folder.Path() + "units/";
   std::filesystem::create_directories(units);
-  const std::string unit = units + "TARVEL80ImportForOstrel.service";
-  const struct Row {
-    std::string name;
-    int exitStatus;
-    std::string reason;
-  } rows[] = {
+  const std::string unitPath = units + "TARVEL80ImportForOstrel.service";
+  const std::tuple<std::string, int, std::string> rows[] = {
       {"x\nExecStartPre=/tmp/evil.sh\n", 1, "holds a control character (byte 0x0A at position"},
+      {"x\rExecStartPre=/tmp/evil.sh", 1, ""},
+      {"tab\there", 1, ""},
+      {"esc\x1B", 1, ""},
       {"l\xE5t", 1, "is not valid UTF-8 (byte 0xE5 at position"},
+      {"over\xC0\xAFlong", 1, ""},  // an overlong "/"
+      {"c1\xC2\x85line", 1, ""},    // U+0085, a line break to some readers
       {"l\xC3\xA5t \"q\" 'a' %n $HOME \\b", 0, ""},
   };
-  for (const Row& row : rows) {
-    const std::string dir = folder.Path() + row.name;
+  for (const auto& [name, exitStatus, reason] : rows) {
+    const std::string dir = folder.Path() + name + "/";
     std::filesystem::create_directories(dir);
-    GatewayProcess install(
-        folder, {"--headless", "--dir", dir, "/I"},
-        {{"TARVEL80IMPORT_UNIT_DIR", units}, {"TARVEL80IMPORT_SYSTEMCTL", "true"}});
-    EXPECT_EQ(install.WaitForExit(), row.exitStatus) << row.name;
-    EXPECT_NE(install.StandardError().find(row.reason), std::string::npos)
-        << install.StandardError();
-    EXPECT_EQ(std::filesystem::exists(unit), row.exitStatus == 0) << row.name;
+    GatewayProcess install(folder, {"--headless", "--dir", dir, "/I"},
+                           {{"TARVEL80IMPORT_UNIT_DIR", units},
+                            {"TARVEL80IMPORT_SYSTEMCTL", "true"},
+                            {"TARVEL80IMPORT_SERVICE_USER", user}});
+    EXPECT_EQ(install.WaitForExit(), exitStatus) << name;
+    EXPECT_NE(install.StandardError().find(reason), std::string::npos) << install.StandardError();
+    EXPECT_EQ(std::filesystem::exists(unitPath), exitStatus == 0) << name;
   }
+  const std::string unit = ReadWholeFile(unitPath);
+  for (const std::string& line :
+       {"\nExecStart=" + std::string(GATEWAY_EXECUTABLE) + " --dir ", "\nUser=" + user + "\n"})
+    EXPECT_NE(unit.find(line), std::string::npos) << line << "\n" << unit;
+  struct stat info {};
+  ASSERT_EQ(stat((folder.Path() + std::get<0>(rows[7]) + "/LogFiles").c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, uid) << "the service can write its log";
+
+  // systemd's own check, where systemd-analyze works here: a plain unit for the same program
+  // must pass first, so that a failure can only come from the unit's settings.
   if (RunShell("command -v systemd-analyze").second != 0) GTEST_SKIP() << "no systemd-analyze";
-  const auto verified = RunShell("systemd-analyze verify '" + unit + "'");
-  // Only the unit's own settings count: a machine without a running systemd may complain about
-  // other things, so the texts that name a bad setting are checked.
-  for (const char* complaint : {"not UTF-8", "Unknown key", "ignoring", "Invalid"})
+  folder.Write("plain.service", "[Service]\nExecStart=" + std::string(GATEWAY_EXECUTABLE) +
+                                    "\n[Install]\nWantedBy=multi-user.target\n");
+  const auto plain = RunShell("systemd-analyze verify '" + folder.Path() + "plain.service'");
+  if (plain.second != 0) GTEST_SKIP() << "systemd-analyze does not work here: " << plain.first;
+  const auto verified = RunShell("systemd-analyze verify '" + unitPath + "'");
+  EXPECT_EQ(verified.second, 0) << verified.first;
+  for (const char* complaint : {"not UTF-8", "Unknown", "Failed", "ignoring", "Invalid", "rror"})
     EXPECT_EQ(verified.first.find(complaint), std::string::npos) << verified.first;
 }
 

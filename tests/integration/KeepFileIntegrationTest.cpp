@@ -1,13 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "integration/GatewayProcess.h"
 
 namespace tarvel::integration {
 namespace {
-
-const std::string StartLine = "TARVEL80 Import for Ostrel is starting, version 1.0.04";
 
 std::string Input(const std::string& tag) {
   return "ALARM 07-06-2017 10:20:30 " + tag + std::string(18 - tag.size(), ' ') + "Kept\r\n";
@@ -16,9 +12,8 @@ std::string Output(const std::string& tag) {
   return "1|2017-06-07|10:20:30|" + tag + "||||Kept\n";
 }
 std::string Tag(int n) {
-  char tag[16];
-  std::snprintf(tag, sizeof tag, "K%06d", n);
-  return tag;
+  const std::string digits = std::to_string(n);
+  return "K" + std::string(6 - digits.size(), '0') + digits;
 }
 
 // Only the real process shows that kept lines outlive kill -9 and a restart.

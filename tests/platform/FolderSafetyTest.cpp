@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,48 +15,10 @@
 namespace tarvel {
 namespace {
 
-// The service layer over a temporary program folder and unit folder, systemctl stood in by true.
 class FolderSafetyTest : public ::testing::Test {
  protected:
-  FolderSafetyTest() {
-    std::filesystem::create_directory(folder_.Path() + "units");
-    setenv("TARVEL80IMPORT_UNIT_DIR", (folder_.Path() + "units").c_str(), 1);
-    setenv("TARVEL80IMPORT_SYSTEMCTL", "true", 1);
-  }
-  ~FolderSafetyTest() override {
-    unsetenv("TARVEL80IMPORT_UNIT_DIR");
-    unsetenv("TARVEL80IMPORT_SYSTEMCTL");
-  }
-  std::string UnitFile() const { return folder_.Path() + "units/TARVEL80ImportForOstrel.service"; }
-
   TempFolder folder_;
 };
-
-// A folder name that could add a setting of its own to the unit, or that systemd would reject,
-// makes /I fail and writes no unit; any other odd name is quoted into the unit.
-TEST_F(FolderSafetyTest, InstallRefusesAFolderNameTheUnitCannotHoldSafely) {
-  const struct Row {
-    std::string name;
-    bool installs;
-  } rows[] = {
-      {"x\nExecStartPre=/tmp/evil.sh\n", false},
-      {"x\rExecStartPre=/tmp/evil.sh", false},
-      {"tab\there", false},
-      {"esc\x1B", false},
-      {"l\xE5t", false},            // Latin-1, not UTF-8
-      {"over\xC0\xAFlong", false},  // an overlong "/"
-      {"c1\xC2\x85line", false},    // U+0085, a line break to some readers
-      {"l\xC3\xA5t \"q\" 'a' %n $HOME \\b", true},
-  };
-  for (const Row& row : rows) {
-    const std::string programPath = folder_.Path() + row.name + "/";
-    std::filesystem::create_directories(programPath);
-    LinuxServiceControl service(programPath, "/usr/bin/tarvel80import");
-    EXPECT_EQ(service.Install(), row.installs) << row.name;
-    EXPECT_EQ(std::filesystem::exists(UnitFile()), row.installs) << row.name;
-    std::filesystem::remove(UnitFile());
-  }
-}
 
 // Links put at the names the program writes are never written through: the temporary
 // settings file, the lock file.
@@ -111,6 +73,30 @@ TEST_F(FolderSafetyTest, SettingsAreReadOnlyFromABoundedRegularFile) {
     EXPECT_EXIT(ReadRunAsServiceAndExit(folder_.Path()), ::testing::ExitedWithCode(0), "")
         << row.name;
   }
+}
+
+// Whether a separate process can take the lock of a folder (flock locks belong to the open
+// file, so a second open in this process would conflict just the same; a child shows it plainly).
+bool ChildCanTakeLock(const std::string& folder) {
+  const pid_t child = fork();
+  if (child == 0) _exit(PosixProcessControl().TakeRunningCopyLock(folder) ? 0 : 1);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(PosixProcessControl, OneRunningCopyPerProgramFolder) {
+  TempFolder root;
+  std::filesystem::create_directories(root.Path() + "a");
+  std::filesystem::create_directories(root.Path() + "b");
+  EXPECT_TRUE(ChildCanTakeLock(root.Path() + "a/"));  // released when the child ended
+  PosixProcessControl process;
+  ASSERT_TRUE(process.TakeRunningCopyLock(root.Path() + "a/"));
+  EXPECT_FALSE(ChildCanTakeLock(root.Path() + "a/"));
+  EXPECT_TRUE(ChildCanTakeLock(root.Path() + "b/"));
+  process.CreateFolder(root.Path() + "a/LogFiles/");
+  process.CreateFolder(root.Path() + "a/LogFiles/");  // exists: ignored
+  EXPECT_TRUE(std::filesystem::is_directory(root.Path() + "a/LogFiles"));
 }
 
 }  // namespace

@@ -132,14 +132,8 @@ TEST(StatusRendering, MetricsFollowTheExpositionFormat) {
 }
 
 TEST(StatusRendering, RequestsAreAnsweredByPathMethodAndHealth) {
-  struct Row {
-    const char* Method;
-    const char* Path;
-    bool Listening;
-    int64_t MsSinceTick;
-    int Code;
-  };
-  const Row rows[] = {
+  // Method, path, alarm-server listener listening, ms since the last tick, code.
+  const std::tuple<const char*, const char*, bool, int64_t, int> rows[] = {
       {"GET", "/", true, 0, 200},
       {"GET", "/status.json", true, 0, 200},
       {"GET", "/metrics", true, 0, 200},
@@ -150,14 +144,14 @@ TEST(StatusRendering, RequestsAreAnsweredByPathMethodAndHealth) {
       {"GET", "/metrics/", true, 0, 404},
       {"OTHER", "/admin", true, 0, 404},
   };
-  for (const Row& row : rows) {
+  for (const auto& [method, path, listening, msSinceTick, code] : rows) {
     StatusRequestContext context;
     context.Snapshot = Example;
-    context.OstrelListening = row.Listening;
-    context.MsSinceTick = row.MsSinceTick;
-    const StatusAnswer answer = AnswerStatusRequest(row.Method, row.Path, context);
-    EXPECT_EQ(answer.Code, row.Code) << row.Method << " " << row.Path << " " << row.MsSinceTick;
-    if (std::string(row.Path) == "/healthz") {
+    context.OstrelListening = listening;
+    context.MsSinceTick = msSinceTick;
+    const StatusAnswer answer = AnswerStatusRequest(method, path, context);
+    EXPECT_EQ(answer.Code, code) << method << " " << path << " " << msSinceTick;
+    if (std::string(path) == "/healthz") {
       EXPECT_EQ(answer.Body.find('\n'), answer.Body.size() - 1) << "one line: " << answer.Body;
     }
   }
