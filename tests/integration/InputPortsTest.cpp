@@ -292,8 +292,15 @@ TEST_F(InputPortsTest, SlowAlarmServerGetsEveryLineOfABurstInOrder) {
   const int listenPort = FreePort();
   Start(ServerPort(3, "Panel", listenPort));
   const sockaddr_storage target = Client::SocketAddress("127.0.0.1", ostrelPort_);
-  const int reader = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_EQ(connect(reader, reinterpret_cast<const sockaddr*>(&target), sizeof target), 0);
+  // The start line comes before the listener listens: retry until it does.
+  int reader = -1;
+  ASSERT_TRUE(WaitUntil([&] {
+    reader = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (connect(reader, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0)
+      return true;
+    close(reader);
+    return false;
+  }));
   ASSERT_TRUE(WaitUntil([&] { return folder_.CountMessages("Accepted Ostrel connection") == 1; }));
   auto equipment = ConnectEquipment(3, listenPort);
   std::string burst, expected;
