@@ -66,17 +66,6 @@ TEST_F(HostileInputTest, FloodOfRejectedLinesIsLimitedPerPortThenCounted) {
   }
 }
 
-TEST_F(HostileInputTest, ControlBytesAreLoggedVisiblyAndForwardedUnchanged) {
-  UsePort(0, PortKind::TcpServer);
-  ConnectOstrel();
-  Sent();
-  Receive(0, "ALARM 07-06-2017 10:20:30 ZONE \x1B[2J\n");
-  Receive(0, "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door \x1B[31mforced\n");
-  EXPECT_EQ(Messages("Invalid event type: "),
-            std::vector<std::string>{"Invalid event type: ZONE \\x1B[2J"});
-  EXPECT_EQ(Sent(), "1|2017-06-07|10:20:30|ZONE-12-DOOR||||Door \x1B[31mforced\n");
-}
-
 TEST_F(HostileInputTest, PeerWithoutAReadableAddressIsLoggedAsUnknown) {
   UsePort(2, PortKind::TcpServer);
   listeners[2]->Listen();

