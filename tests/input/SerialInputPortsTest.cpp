@@ -57,6 +57,7 @@ TEST_F(SerialPortTest, ReceivedBytesReachTheParserUnchanged) {
   ASSERT_EQ(debugList.ListCount(), 1);
   EXPECT_TRUE(debugList.Item(0).ends_with(" Rx <- 1: <0><13>\x7F<128><255>")) << debugList.Item(0);
   EXPECT_EQ(state.Ports[1].RxByteCount, 5);
+  EXPECT_EQ(RowText(1, ConnectionListView::RxBytesColumn), "5");
 }
 
 TEST_F(SerialPortTest, LostDeviceIsLoggedOnce) {

@@ -29,7 +29,7 @@ class TcpPortTest : public GatewayFixture {
   }
 };
 
-TEST_F(TcpPortTest, ServerPortAcceptsAPeerAndWaitsAgainAfterItCloses) {
+TEST_F(TcpPortTest, ServerPortAcceptsAPeerAndWaitsAgainAfterItClosesWithAnEmptyBuffer) {
   gateway->ShowTCPConnectionState(2);
   EXPECT_EQ(RowText(2, ConnectionListView::StatusColumn), "Waiting for connection at port 4001");
   listeners[2]->RequestConnection("10.1.1.1", 3333);
@@ -37,25 +37,16 @@ TEST_F(TcpPortTest, ServerPortAcceptsAPeerAndWaitsAgainAfterItCloses) {
   dataSockets[2]->Receive(Message.substr(0, 10));
   dataSockets[2]->Receive(Message.substr(10));
   EXPECT_EQ(Sent(), Event);
+  dataSockets[2]->Receive("ALARM 07-06");  // unfinished: not joined to the next peer's line
   dataSockets[2]->FireClose();
   EXPECT_EQ(dataSockets[2]->State(), SocketControl::Closed);
   EXPECT_EQ(RowText(2, ConnectionListView::StatusColumn), "Waiting for connection at port 4001");
   listeners[2]->RequestConnection("10.1.1.5", 3334);
+  dataSockets[2]->Receive(Message);
+  EXPECT_EQ(Sent(), Event);
   EXPECT_EQ(PortLogs(), (std::vector<std::string>{"Connection (2) accepted from 10.1.1.1:3333",
                                                   "Connection (2) was closed",
                                                   "Connection (2) accepted from 10.1.1.5:3334"}));
-}
-
-TEST_F(TcpPortTest, SecondPeerIsRefusedAndTheFirstKeepsItsHalfMessage) {
-  listeners[2]->RequestConnection("10.1.1.1", 3333);
-  dataSockets[2]->Receive(Message.substr(0, 13));
-  listeners[2]->RequestConnection("10.1.1.2", 4444);
-  EXPECT_EQ(dataSockets[2]->RemoteHostIP(), "10.1.1.1");
-  EXPECT_EQ(dataSockets[2]->AcceptCalls(), 1);
-  dataSockets[2]->Receive(Message.substr(13));
-  EXPECT_EQ(Sent(), Event);
-  EXPECT_EQ(PortLogs(), (std::vector<std::string>{"Connection (2) accepted from 10.1.1.1:3333",
-                                                  "Connection (2) refused from 10.1.1.2:4444"}));
 }
 
 TEST_F(TcpPortTest, HostOutsideTheAllowListIsRefusedAndTheConnectedPeerStays) {
@@ -70,6 +61,7 @@ TEST_F(TcpPortTest, HostOutsideTheAllowListIsRefusedAndTheConnectedPeerStays) {
   listeners[2]->RequestConnection("10.1.1.2", 4444);  // allowed, but the port is taken
   EXPECT_EQ(dataSockets[2]->CloseCalls(), closesBefore);
   EXPECT_EQ(dataSockets[2]->AcceptCalls(), 1);
+  EXPECT_EQ(dataSockets[2]->RemoteHostIP(), "10.1.1.1");
   dataSockets[2]->Receive(Message.substr(13));
   EXPECT_EQ(Sent(), Event);
   EXPECT_EQ(PortLogs(), (std::vector<std::string>{"Connection (2) refused from 10.1.1.9:3000",
@@ -93,15 +85,6 @@ TEST_F(TcpPortTest, RefusalsAreCountedPerPortAndAddress) {
       (std::vector<std::string>{
           "Connection (2) refused from 10.1.1.9:3000", "Connection (4) refused from 10.1.1.9:4000",
           "Connection (4) refused from 10.1.1.9:4100 (2 more refused since the last report)"}));
-}
-
-TEST_F(TcpPortTest, NewPeerStartsWithAnEmptyBuffer) {
-  listeners[2]->RequestConnection("10.1.1.1", 3333);
-  dataSockets[2]->Receive("ALARM 07-06");
-  dataSockets[2]->FireError("Connection reset by peer");
-  listeners[2]->RequestConnection("10.1.1.1", 3335);
-  dataSockets[2]->Receive(Message);
-  EXPECT_EQ(Sent(), Event);
 }
 
 TEST_F(TcpPortTest, ClientPortConnectsAndFails) {
