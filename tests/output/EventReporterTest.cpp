@@ -95,6 +95,16 @@ class KeepingTest : public GatewayFixture {
   static std::string Line(const std::string& tag, const std::string& text = "Text") {
     return "1|2017-06-07|10:20:30|" + tag + "||||" + text + "\n";
   }
+  // Keeps lines of two ticks' worth of kept bytes, and gives what the alarm server should get.
+  std::string KeepTwoTicksWorth() {
+    state.General.KeepLimit = 1 << 30;
+    std::string kept;
+    for (int n = 0; kept.size() < 2 * OstrelConnection::KeptBytesPerTick; ++n) {
+      SendOne("T" + std::to_string(n), std::string(8000, 't'));
+      kept += Line("T" + std::to_string(n), std::string(8000, 't'));
+    }
+    return kept;
+  }
 };
 
 TEST_F(KeepingTest, KeptLinesGoOutWithinOneTickAfterTheConnectionAheadOfNewerOnes) {
@@ -115,14 +125,7 @@ TEST_F(KeepingTest, KeptLinesGoOutWithinOneTickAfterTheConnectionAheadOfNewerOne
 }
 
 TEST_F(KeepingTest, LargeBacklogGoesOutInPiecesInOrder) {
-  state.General.KeepLimit = 1 << 30;
-  std::string kept;
-  const std::string text(8000, 't');
-  for (int n = 0; kept.size() < 2 * OstrelConnection::KeptBytesPerTick; ++n) {
-    const std::string tag = "T" + std::to_string(n);
-    SendOne(tag, text);
-    kept += Line(tag, text);
-  }
+  const std::string kept = KeepTwoTicksWorth();
   ConnectOstrel();
   SendOne("NEW");
   std::string sent;
@@ -138,13 +141,7 @@ TEST_F(KeepingTest, LargeBacklogGoesOutInPiecesInOrder) {
 // While the alarm server is behind (the input ports are held), kept lines wait too, and go on
 // once its queue runs low: it is paced, never dropped for a send queue that overflows.
 TEST_F(KeepingTest, KeptLinesWaitWhileTheAlarmServerIsBehind) {
-  state.General.KeepLimit = 1 << 30;
-  std::string kept;
-  const std::string text(8000, 't');
-  for (int n = 0; kept.size() < 2 * OstrelConnection::KeptBytesPerTick; ++n) {
-    SendOne("T" + std::to_string(n), text);
-    kept += Line("T" + std::to_string(n), text);
-  }
+  const std::string kept = KeepTwoTicksWorth();
   ConnectOstrel();
   ostrelData.SetBacklog(SocketControl::SendHighWater + 1);
   timer.Tick();
