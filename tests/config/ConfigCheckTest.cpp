@@ -136,16 +136,6 @@ TEST(ConfigCheck, TheFileItself) {
             Error + "/opt/t/TARVEL80Import.ini: cannot be read (Permission denied)");
 
   std::string problem;
-  const IniFile missing = IniFile::Load("/nonexistent/TARVEL80Import.ini", problem);
-  EXPECT_EQ(problem, "");
-  const std::vector<ConfigFinding> findings =
-      CheckConfiguration(missing, ConfigCheckInput{"/nonexistent/TARVEL80Import.ini", "", {}});
-  ASSERT_EQ(findings.size(), 1u);
-  EXPECT_FALSE(findings[0].IsError);
-  EXPECT_EQ(findings[0].Text, Warning +
-                                  "/nonexistent/TARVEL80Import.ini: no such file; every setting "
-                                  "takes its default");
-
   IniFile::Load("/", problem);  // a folder in the file's place
   EXPECT_EQ(problem, "not a regular file");
 }
