@@ -7,19 +7,16 @@
 #include "fakes/FakeClock.h"
 #include "fakes/FakeSerialControl.h"
 #include "fakes/FakeSocketControl.h"
+#include "platform/PortControls.h"
 
 namespace tarvel {
 namespace {
 
 TEST(ServiceStatus, TellsAlarmServerInputPortsAndKeptLinesWhenTheyChange) {
   ProgramState state;
-  FakeSocketControl ostrel;
-  FakeSocketControl data[PortCount];
-  FakeSerialControl serial;
-  Controls controls;
-  controls.WinsockOstrelData = &ostrel;
-  for (int n = 0; n < PortCount; ++n) controls.WinsockData[n] = &data[n];
-  controls.MSComm[5] = &serial;
+  PortControls<FakeSocketControl, FakeSerialControl> ports{
+      [] { return std::make_unique<FakeSocketControl>(); },
+      [] { return std::make_unique<FakeSerialControl>(); }};
   state.Ports[0].Kind = PortKind::TcpServer;
   state.Ports[2].Kind = PortKind::TcpClient;
   state.Ports[5].Kind = PortKind::Serial;
@@ -27,15 +24,15 @@ TEST(ServiceStatus, TellsAlarmServerInputPortsAndKeptLinesWhenTheyChange) {
   FakeClock clock;
   LogFile log(clock, "/nonexistent/");
   KeptLines kept(log, nullptr);
-  ServiceStatus status(state, controls, kept,
+  ServiceStatus status(state, ports.Wired(), kept,
                        [&](const std::string& message) { sent.push_back(message); });
 
   kept.Append("0|a\n0|b\n");
   status.Beat();
   status.Beat();  // nothing changed: only the sign of life
-  data[2].SetState(SocketControl::Connected);
-  serial.SetPortOpen(true);
-  ostrel.SetState(SocketControl::Connected);
+  ports.WinsockData(2).SetState(SocketControl::Connected);
+  ports.MSComm(5).SetPortOpen(true);
+  ports.WinsockOstrelData().SetState(SocketControl::Connected);
   kept.Take(1024);
   status.Beat();
 

@@ -26,8 +26,14 @@ std::string Port(int n) {
 std::string Com(const std::string& setting) {
   return Port(4) + "\nPortType=COM\nComSetting=" + setting + "\n";
 }
+std::string E(const std::string& finding) {
+  return Error + finding;
+}
+std::string W(const std::string& finding) {
+  return Warning + finding;
+}
 std::string ComError(const std::string& setting, const std::string& reason) {
-  return Error + Port(4) + " ComSetting=" + setting + ": " + reason;
+  return E(Port(4) + " ComSetting=" + setting + ": " + reason);
 }
 
 TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
@@ -37,71 +43,63 @@ TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
     std::string finding;  // the only finding
     int port;             // the port it is about, -1 for none
   } rows[] = {
-
+      // clang-format off
       {"[General]\nOstrelPort=fourteen\n",
-       Error + "[General] OstrelPort" + NotAPort + " \"fourteen\"", -1},
-      {"[General]\nOstrelPort=0\n", Error + "[General] OstrelPort" + NotAPort + " \"0\"", -1},
+       E("[General] OstrelPort" + NotAPort + " \"fourteen\""), -1},
+      {"[General]\nOstrelPort=0\n", E("[General] OstrelPort" + NotAPort + " \"0\""), -1},
       {"[General]\nWatchDogInterval=1e12\n",
        "Configuration value out of range: [General] WatchDogInterval=1e12", -1},
       {"[General]\nLogRetentionDays=-1\n",
-       Error + "[General] LogRetentionDays: must be 0 or more \"-1\"", -1},
+       E("[General] LogRetentionDays: must be 0 or more \"-1\""), -1},
       {"[General]\nOstrelAllowedHosts=10.0.0.300\n",
-       Error +
-           "[General] OstrelAllowedHosts: not an IPv4 or IPv6 address or CIDR range \"10.0.0.300\"",
+       E("[General] OstrelAllowedHosts: not an IPv4 or IPv6 address or CIDR range \"10.0.0.300\""),
        -1},
-      {tcps, Error + Port(1) + " ListenPort=" + NotAPort, 1},
-      {tcps + "ListenPort=70000\n", Error + Port(1) + " ListenPort=70000" + NotAPort, 1},
+      {tcps, E(Port(1) + " ListenPort=" + NotAPort), 1},
+      {tcps + "ListenPort=70000\n", E(Port(1) + " ListenPort=70000" + NotAPort), 1},
       {tcps + "ListenPort=14000\n",
-       Error + Port(1) + " ListenPort=14000: TCP port already used by [General] OstrelPort", 1},
+       E(Port(1) + " ListenPort=14000: TCP port already used by [General] OstrelPort"), 1},
       {tcps + "ListenPort=4001\n" + Port(3) +
            "\nPortType=TCPS\nListenPort=4001\nListenAddress=127.0.0.1\n",
-       Error + Port(3) + " ListenPort=4001: TCP port already used by " + Port(1) + " ListenPort",
-       3},
-      {tcpc, Error + Port(2) + " RemoteAddress=" + NotHostPort, 2},
+       E(Port(3) + " ListenPort=4001: TCP port already used by " + Port(1) + " ListenPort"), 3},
+      {tcpc, E(Port(2) + " RemoteAddress=" + NotHostPort), 2},
       {tcpc + "RemoteAddress=panel:0x10\n",
-       Error + Port(2) + " RemoteAddress=panel:0x10" + NotHostPort, 2},
+       E(Port(2) + " RemoteAddress=panel:0x10" + NotHostPort), 2},
       {tcpc + "RemoteAddress=panel:4002\nListenPort=4002\n",
-       Error + Port(2) + " ListenPort=4002: must be 0 or missing for a TCPC port", 2},
+       E(Port(2) + " ListenPort=4002: must be 0 or missing for a TCPC port"), 2},
       {Port(4) + "\nPortType=COM\n",
-       Error + Port(4) + " ComSetting=: missing (expected e.g. COM1,9600,N,8,1,0)", 4},
+       E(Port(4) + " ComSetting=: missing (expected e.g. COM1,9600,N,8,1,0)"), 4},
       {Com("ttyS1,9600,N,8,1"),
        ComError("ttyS1,9600,N,8,1", "port name \"ttyS1\" is not COM and a number from 1"), 4},
       {Com("COM1,96OO,N,8,1,0"),
        ComError("COM1,96OO,N,8,1,0", "baud rate \"96OO\" is not a whole number"), 4},
       {Com("COM1,9600,X,8,1,0"),
        ComError("COM1,9600,X,8,1,0", "parity \"X\" is not N, E, O, M or S"), 4},
-      {Com("COM1,9600,N,9,1"), ComError("COM1,9600,N,9,1", "data bits \"9\" are not 5, 6, 7 or 8"),
-       4},
-      {Com("COM1,9600,N,8,3"), ComError("COM1,9600,N,8,3", "stop bits \"3\" are not 1, 1.5 or 2"),
-       4},
+      {Com("COM1,9600,N,9,1"),
+       ComError("COM1,9600,N,9,1", "data bits \"9\" are not 5, 6, 7 or 8"), 4},
+      {Com("COM1,9600,N,8,3"),
+       ComError("COM1,9600,N,8,3", "stop bits \"3\" are not 1, 1.5 or 2"), 4},
       {Com("COM1,9600,N,8,1,4"),
        ComError("COM1,9600,N,8,1,4", "handshaking \"4\" is not 0, 1, 2 or 3"), 4},
       {Port(2) + "\nPortType=TCPSS\nListenPort=4001\n",
-       Warning + Port(2) +
-           " PortType=TCPSS: unknown port type (expected COM, TCPS or TCPC); the port is not used",
-       2},
-      {"[TARVEL80_Port_0]\nPortTyp=TCPS\n",
-       Warning + "[TARVEL80_Port_0] PortTyp=TCPS: unknown key (ignored)", -1},
-      {"[TARVEL80_Port_0]\nDescription=Door\n",
-       Warning + "[TARVEL80_Port_0]: settings but no PortType; the port is not used", 0},
-      {"[TARVEL80_Port0]\nPortType=TCPS\n", Warning + "[TARVEL80_Port0]: unknown section (ignored)",
-       -1},
-      {"[TARVEL80_Port_8]\n", Warning + "[TARVEL80_Port_8]: unknown section (ignored)", -1},
-      {"OstrelPort=15000\n[General]\n", Warning + "OstrelPort=15000: outside any section (ignored)",
-       -1},
+       W(Port(2) + " PortType=TCPSS: unknown port type "
+         "(expected COM, TCPS or TCPC); the port is not used"), 2},
+      {Port(0) + "\nPortTyp=TCPS\n", W(Port(0) + " PortTyp=TCPS: unknown key (ignored)"), -1},
+      {Port(0) + "\nDescription=Door\n",
+       W(Port(0) + ": settings but no PortType; the port is not used"), 0},
+      {"[TARVEL80_Port0]\nPortType=TCPS\n", W("[TARVEL80_Port0]: unknown section (ignored)"), -1},
+      {Port(8) + "\n", W(Port(8) + ": unknown section (ignored)"), -1},
+      {"OstrelPort=15000\n[General]\n", W("OstrelPort=15000: outside any section (ignored)"), -1},
       {"[general]\nostrelport=15000\nOstrelPort=16000\n",
-       Warning + "[general] OstrelPort=16000: key given twice (the first one counts)", -1},
+       W("[general] OstrelPort=16000: key given twice (the first one counts)"), -1},
       {"[SerialDevices]\nCOM0=/dev/ttyUSB0\n",
-       Warning + "[SerialDevices] COM0=/dev/ttyUSB0: unknown key (ignored)", -1},
+       W("[SerialDevices] COM0=/dev/ttyUSB0: unknown key (ignored)"), -1},
       {Com("COM8,9600,N,8,1"),
-       Warning + Port(4) +
-           " ComSetting=COM8,9600,N,8,1: serial device /dev/ttyS7 "
-           "does not exist (name another in [SerialDevices] COM8=)",
-       4},
+       W(Port(4) + " ComSetting=COM8,9600,N,8,1: serial device /dev/ttyS7 does not "
+         "exist (name another in [SerialDevices] COM8=)"), 4},
       {tcpc + "RemoteAddress=h:1\n[General]\nReconnectInterval=0\n",
-       Warning + Port(2) +
-           " PortType=TCPC: the port is not used while [General] ReconnectInterval is below 1",
-       2}};
+       W(Port(2) + " PortType=TCPC: the port "
+         "is not used while [General] ReconnectInterval is below 1"), 2}};
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.ini);
     const std::vector<ConfigFinding> findings = Check(row.ini);

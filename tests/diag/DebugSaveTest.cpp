@@ -42,13 +42,6 @@ TEST_F(DebugSaveTest, AppendsOneBlockPerSaveWithNumberedRows) {
   EXPECT_EQ(list_.ListCount(), 2) << "saving leaves the list alone";
 }
 
-TEST_F(DebugSaveTest, RowNumbersRunFrom000To499) {
-  for (int i = 0; i < 500; ++i) list_.AddItem("r");
-  const std::string block = DebugSave::DebugInfoBlock(list_, clock_.Now());
-  EXPECT_NE(block.find("\r\n000 r\r\n"), std::string::npos);
-  EXPECT_NE(block.find("\r\n499 r\r\n" + Footer()), std::string::npos);
-}
-
 TEST_F(DebugSaveTest, UnwritableFolderReportsFailure) {
   list_.AddItem("kept");
   EXPECT_FALSE(save_.SaveDebugInfo(ProgramPath() + "missing/", list_));
