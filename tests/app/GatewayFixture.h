@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -21,6 +20,7 @@
 #include "fakes/FakeSocketControl.h"
 #include "fakes/FakeUpdateTimer.h"
 #include "platform/PortControls.h"
+#include "support/TempFolder.h"
 #include "ui/InMemoryViews.h"
 
 namespace tarvel {
@@ -62,10 +62,8 @@ class FaultyClock : public FakeClock {
 class GatewayFixture : public ::testing::Test {
  protected:
   GatewayFixture() {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("gateway_test_" + std::to_string(::getpid()) + "_" + std::to_string(++counter_));
-    std::filesystem::create_directories(folder_ / "LogFiles");
-    state.ProgramPath = folder_.string() + "/";
+    std::filesystem::create_directories(folder_.Path() + "LogFiles");
+    state.ProgramPath = folder_.Path();
     log = std::make_unique<LogFile>(clock, state.ProgramPath);
     for (int port = 0; port < PortCount; ++port) {
       listeners[port] = &ports.WinsockConnect(port);
@@ -77,11 +75,6 @@ class GatewayFixture : public ::testing::Test {
     gateway = std::make_unique<Gateway>(
         GatewayContext{state, clock, *log, trace, controls, connectionList, statusBar, timer});
     gateway->Attach();
-  }
-  ~GatewayFixture() override {
-    gateway.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
   }
 
   // Makes port n used, with a row in the connection list.
@@ -107,7 +100,7 @@ class GatewayFixture : public ::testing::Test {
     const LocalTime now = clock.Now();
     char name[32];
     std::snprintf(name, sizeof name, "%04d%02d%02d.Log", now.Year, now.Month, now.Day);
-    std::ifstream file(folder_ / "LogFiles" / name, std::ios::binary);
+    std::ifstream file(folder_.Path() + "LogFiles/" + name, std::ios::binary);
     std::vector<std::string> messages;
     std::string line;
     while (std::getline(file, line)) {
@@ -120,6 +113,7 @@ class GatewayFixture : public ::testing::Test {
     return connectionList.Rows().at(state.Ports[port].ConnectionListItem).SubItems[subItem];
   }
 
+  TempFolder folder_;  // first in, last out: removed after the gateway and its log
   FaultyClock clock;
   ProgramState state;
   FakeNetwork network;
@@ -140,10 +134,6 @@ class GatewayFixture : public ::testing::Test {
   FakeSocketControl& ostrelData = ports.WinsockOstrelData();
   Controls controls = ports.Wired();  // tests may swap a control in
   std::unique_ptr<Gateway> gateway;
-
- private:
-  std::filesystem::path folder_;
-  static inline int counter_ = 0;
 };
 
 }  // namespace tarvel
