@@ -59,7 +59,7 @@ TEST_F(LogFileTest, StampsEachLineUnlessItStartsWithAHyphen) {
   }
 }
 
-TEST_F(LogFileTest, MidnightStartsTheNextDaysFile) {
+TEST_F(LogFileTest, MidnightStartsTheNextDaysFileByOneClockReading) {
   LogFile log(clock_, folder_.Path());
   clock_.Set(2017, 12, 31, 23, 59, 59);
   log.WriteLog("before");
@@ -67,14 +67,14 @@ TEST_F(LogFileTest, MidnightStartsTheNextDaysFile) {
   log.WriteLog("after");
   EXPECT_EQ(folder_.ReadFile("LogFiles/20171231.Log"), "17-12-31 23:59:59 before\r\n");
   EXPECT_EQ(folder_.ReadFile("LogFiles/20180101.Log"), "18-01-01 00:00:00 after\r\n");
-}
 
-TEST_F(LogFileTest, OneClockReadingGivesFileNameAndStamp) {
-  const SteppingClock clock(LocalTime{2017, 12, 31, 23, 59, 59, 0});
-  LogFile log(clock, folder_.Path());
-  log.WriteLog("edge");
-  EXPECT_EQ(folder_.ReadFile("LogFiles/20171231.Log"), "17-12-31 23:59:59 edge\r\n");
-  EXPECT_FALSE(folder_.Exists("LogFiles/20180101.Log"));
+  // File name and stamp come from one reading, even when the clock passes midnight between.
+  const SteppingClock stepping(LocalTime{2017, 12, 31, 23, 59, 59, 0});
+  LogFile edge(stepping, folder_.Path());
+  edge.WriteLog("edge");
+  EXPECT_EQ(folder_.ReadFile("LogFiles/20171231.Log"),
+            "17-12-31 23:59:59 before\r\n17-12-31 23:59:59 edge\r\n");
+  EXPECT_EQ(folder_.ReadFile("LogFiles/20180101.Log"), "18-01-01 00:00:00 after\r\n");
 }
 
 TEST_F(LogFileTest, MissingFolderOrBlockedFileLosesTheLineQuietly) {
