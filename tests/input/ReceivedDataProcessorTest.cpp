@@ -82,34 +82,28 @@ TEST_F(ReceivedDataTest, CharacterConversionBeforeParsing) {
   EXPECT_EQ(Sent(), "1|2017-06-07|10:20:30|D\xC4R-1||||L\xE4s \xF6ppen\n");
 }
 
+// Every finished line, also a rejected or empty one, is a sign of life; unfinished text is not.
 TEST_F(ReceivedDataTest, RestoreEventFollowsTheLinesOwnEvent) {
   struct Row {
-    int32_t timeout;
-    int32_t silence;
-    bool restored;
+    int32_t timeout, silence;
+    std::string received, sent;
+    bool alive;
   };
-  for (const Row& row : {Row{60, 60, true}, Row{60, 59, false}, Row{0, 5, false}}) {
-    SCOPED_TRACE(row.silence);
+  const std::string alarm = Message("ALARM") + "\r\n";
+  for (const Row& row :
+       {Row{60, 60, alarm, AlarmLine + Restored, true}, Row{60, 59, alarm, AlarmLine, true},
+        Row{0, 5, alarm, AlarmLine, true}, Row{10, 10, "\n", Restored, true},
+        Row{10, 3, "no line feed", "", false}}) {
+    SCOPED_TRACE(std::to_string(row.silence) + " " + row.received);
     PortEntry& port = state.Ports[0];
     port.PollFailTimeout = row.timeout;
     port.SilenceSeconds = row.silence;
     port.ReminderSeconds = 7;
-    Receive(0, Message("ALARM") + "\r\n");
-    EXPECT_EQ(Sent(), AlarmLine + (row.restored ? Restored : ""));
-    EXPECT_EQ(port.SilenceSeconds, 0);
-    EXPECT_EQ(port.ReminderSeconds, 0);
+    Receive(0, row.received);
+    EXPECT_EQ(Sent(), row.sent);
+    EXPECT_EQ(port.SilenceSeconds, row.alive ? 0 : row.silence);
+    EXPECT_EQ(port.ReminderSeconds, row.alive ? 0 : 7);
   }
-}
-
-TEST_F(ReceivedDataTest, RejectedAndEmptyLinesAreSignsOfLife) {
-  PortEntry& port = state.Ports[0];
-  port.PollFailTimeout = 10;
-  port.SilenceSeconds = 10;
-  Receive(0, "\n");
-  EXPECT_EQ(Sent(), Restored);
-  port.SilenceSeconds = 3;
-  Receive(0, "no line feed");
-  EXPECT_EQ(port.SilenceSeconds, 3);
 }
 
 TEST_F(ReceivedDataTest, HeaderLineSwitchesThePortToTheMultiLineFormat) {
