@@ -87,7 +87,6 @@ class FakeSocketControl : public SocketControl {
     listenError_ = {number, description};
   }
   void SetState(int16_t state) { state_ = state; }
-  void SetRemoteHostIP(const std::string& address) { remoteHostIP_ = address; }
   // A peer asks to connect to this listening socket; the handler runs, then unclaimed
   // requests are dropped. While the handler runs, the listener reports the peer's address.
   void RequestConnection(const std::string& address, int32_t port) {
