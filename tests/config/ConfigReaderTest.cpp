@@ -48,9 +48,7 @@ TEST(ConfigReader, AccessKeysGiveAllowListsAndBindAddresses) {
       "[TARVEL80_Port_2]\nAllowedHosts=192.168.7.7\nListenAddress=::\n");
   GeneralSettings general;
   EXPECT_FALSE(ReadGeneralSettings(ini, general));
-  EXPECT_FALSE(general.OstrelAllowedHosts.AllowsEveryHost());
   EXPECT_TRUE(general.OstrelAllowedHosts.Allows("10.20.30.40"));
-  EXPECT_TRUE(general.OstrelAllowedHosts.Allows("::1"));
   EXPECT_FALSE(general.OstrelAllowedHosts.Allows("192.168.7.7"));
   EXPECT_EQ(general.OstrelBindAddress, "127.0.0.1");
   EXPECT_EQ(general.KeepLimit, 1 << 30);

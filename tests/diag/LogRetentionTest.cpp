@@ -13,12 +13,21 @@ namespace {
 TEST(LogRetention, DeletesOnlyDailyLogFilesOlderThanTheLimitOncePerDay) {
   TempFolder folder;
   std::filesystem::create_directory(folder.Path() + "LogFiles");
-  const char* files[] = {"20170101.Log", "20170506.Log", "20170507.Log", "20170607.Log",
-                         "20170101.log", "2017010.Log",  "20171301.Log", "notes.txt"};
-  for (const char* name : files) folder.WriteFile(std::string("LogFiles/") + name, "x");
-  std::filesystem::create_directory(folder.Path() + "LogFiles/20170102.Log");
-  std::filesystem::create_symlink(folder.Path() + "LogFiles/notes.txt",
-                                  folder.Path() + "LogFiles/20170103.Log");
+  const struct Row {
+    const char* name;
+    bool stays;
+    char kind;  // f: a file, d: a folder, l: a link
+  } rows[] = {{"20170101.Log", false, 'f'}, {"20170506.Log", false, 'f'},
+              {"20170507.Log", true, 'f'},  {"20170607.Log", true, 'f'},
+              {"20170101.log", true, 'f'},  {"2017010.Log", true, 'f'},
+              {"20171301.Log", true, 'f'},  {"notes.txt", true, 'f'},
+              {"20170102.Log", true, 'd'},  {"20170103.Log", true, 'l'}};
+  const std::string logs = folder.Path() + "LogFiles/";
+  for (const Row& row : rows) {
+    if (row.kind == 'f') folder.WriteFile(std::string("LogFiles/") + row.name, "x");
+    if (row.kind == 'd') std::filesystem::create_directory(logs + row.name);
+    if (row.kind == 'l') std::filesystem::create_symlink(logs + "notes.txt", logs + row.name);
+  }
   FakeClock clock;  // 2017-06-07
   LogFile log(clock, folder.Path());
   const std::string path = folder.Path();
@@ -30,19 +39,8 @@ TEST(LogRetention, DeletesOnlyDailyLogFilesOlderThanTheLimitOncePerDay) {
 
   days = 31;
   retention.Check();
-  const struct Row {
-    const char* name;
-    bool stays;
-  } rows[] = {
-      {"20170101.Log", false}, {"20170506.Log", false}, {"20170507.Log", true},
-      {"20170607.Log", true},  {"20170101.log", true},  {"2017010.Log", true},
-      {"20171301.Log", true},  {"notes.txt", true},     {"20170102.Log", true},
-      {"20170103.Log", true},
-  };
   for (const Row& row : rows) {
-    EXPECT_EQ(
-        std::filesystem::exists(std::filesystem::symlink_status(path + "LogFiles/" + row.name)),
-        row.stays)
+    EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(logs + row.name)), row.stays)
         << row.name;
   }
   EXPECT_NE(folder.ReadFile("LogFiles/20170607.Log")
