@@ -55,11 +55,11 @@ bool WithinLastSeconds(const std::string& stamp, int seconds) {
 
 class InputPortsTest : public ::testing::Test {
  protected:
-  // Starts the gateway headless with the given port sections. The general settings reconnect
-  // every second and have the watchdog off unless `general` says otherwise.
-  void Start(const std::string& sections, const std::string& general = "WatchDogInterval=0\n") {
+  // Starts the gateway headless with the given port sections, reconnecting every second.
+  void Start(const std::string& sections) {
     folder_.Write("TARVEL80Import.ini", "[General]\nOstrelPort=" + Number(ostrelPort_) +
-                                            "\nReconnectInterval=1\n" + general + sections);
+                                            "\nReconnectInterval=1\nWatchDogInterval=0\n" +
+                                            sections);
     startedAt_ = Clock::now();
     gateway_ = std::make_unique<GatewayProcess>(
         folder_, std::vector<std::string>{"--headless", "--dir", folder_.Path()});
