@@ -7,7 +7,7 @@
 #include <ctime>
 #include <functional>
 
-#include "integration/EquipmentPeers.h"
+#include "integration/GatewayProcess.h"
 
 namespace tarvel::integration {
 namespace {
