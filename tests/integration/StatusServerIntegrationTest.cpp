@@ -107,17 +107,6 @@ TEST(StatusServer, RefusesOtherHostsAndFailsHealthWithoutTheAlarmServerListener)
   EXPECT_EQ(status.folder.CountMessages("Refused status connection from 127.0.0.3:"), 1u);
 }
 
-TEST(StatusServer, APortThatCannotListenIsLoggedAndTheGatewayGoesOn) {
-  Listener taken;
-  StatusGateway status("", 0, taken.Port());
-  EXPECT_TRUE(status.folder.WaitForMessage(
-      "Could not set status port (127.0.0.1:" + std::to_string(taken.Port()) +
-      ") to listen mode, err: "));
-  Client alarmServer(status.ostrelPort);
-  EXPECT_TRUE(status.folder.WaitForMessage("Accepted Ostrel connection from "));
-  EXPECT_TRUE(status.gateway->Running());
-}
-
 // The page in a real browser: its script fills the port table from /status.json.
 TEST(StatusServer, BrowserFillsThePortTableFromTheJson) {
   if (RunShell("command -v chromium").second != 0) GTEST_SKIP() << "chromium is not installed";
