@@ -127,10 +127,7 @@ TEST_F(InputPortsTest, EveryKindOfPortFramesMessagesHoweverTheyAreCut) {
   // The client port's first attempt comes with the first one-second step.
   auto clientPortPeer = equipmentBehindClientPort.Accept(3000ms);
   ASSERT_NE(clientPortPeer, nullptr) << LogText();
-  const double firstAttempt = SecondsSince(startedAt_);
-  EXPECT_LT(firstAttempt, 2.5);
-  std::printf("[ figure ] TCP client port connected %.2f s after the gateway started\n",
-              firstAttempt);
+  EXPECT_LT(SecondsSince(startedAt_), 2.5);
   EXPECT_TRUE(WaitForLog("Connection (1) was established to " + clientTarget)) << LogText();
   auto serverPortPeer = ConnectEquipment(0, serverListenPort);
   auto alarmServer = ConnectAlarmServer();
@@ -203,10 +200,7 @@ TEST_F(InputPortsTest, LinesKeptWithoutAlarmServerArriveSoonAfterItConnects) {
   const auto connectedAt = Clock::now();
   Client alarmServer(ostrelPort_);
   EXPECT_EQ(alarmServer.ReadUntil(expected, 3000ms), expected);
-  const double deliveredAfterMs = SecondsSince(connectedAt) * 1000;
-  std::printf("[ figure ] kept lines delivered %.1f ms after the alarm server connected\n",
-              deliveredAfterMs);
-  EXPECT_LT(deliveredAfterMs, 500) << "due within one 100 ms tick";
+  EXPECT_LT(SecondsSince(connectedAt), 0.5) << "due within one 100 ms tick";
 
   // A multi-line event without a stamp goes out by the timer, stamped with the gateway's clock.
   equipment->Send("ACK ALARM Zone 4\r\nDoor open\r\n");
