@@ -37,8 +37,8 @@ TEST_F(FolderSafetyTest, LinkAtTheSettingsTemporaryOrLockIsNotFollowed) {
   EXPECT_TRUE(std::filesystem::is_symlink(temporary));
 }
 
-// The settings are read only so far: a value past the bound is not seen. (A pipe or a device in
-// the file's place is the INI reader's test; the settings go through the same reader.)
+// The settings are read only so far: a value past the bound is not seen. (Anything but a regular
+// file in their place, a pipe say, is the INI reader's test; the settings go through that reader.)
 TEST_F(FolderSafetyTest, SettingsAreReadOnlyUpToTheirBound) {
   folder_.Write(LinuxServiceControl::SettingsFileName,
                 "[Parameters]\n" + std::string(1 << 20, ';') + "\nRunAsService=1\n");
