@@ -26,10 +26,6 @@ namespace {
 using test::RunEventsFor;
 using test::WaitUntil;
 
-QByteArray Bytes(const std::string& text) {
-  return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // Handlers of every socket in a test share this depth: one handler entered inside another
 // shows up as nesting.
 int handlerDepth = 0;
@@ -285,7 +281,7 @@ TEST_F(QtSocketControlTest, ResumedInputDeliversEverythingInOrder) {
   data.Socket.SetReceivePaused(true);
   std::string sent;
   for (int n = 0; sent.size() < (24u << 20); ++n) sent += "line " + std::to_string(n) + "\n";
-  peer->write(Bytes(sent));
+  peer->write(QByteArray::fromStdString(sent));
   RunEventsFor(300);
   EXPECT_EQ(data.Received, "");
   EXPECT_GT(peer->bytesToWrite(), 0) << "the peer was held back";
