@@ -1,6 +1,5 @@
 #include "app/Startup.h"
 
-#include <cctype>
 #include <string_view>
 
 #include "app/Version.h"
@@ -20,36 +19,6 @@ std::string PortText(int16_t port) {
 
 std::string PortSection(int16_t port) {
   return "TARVEL80_Port_" + PortText(port);
-}
-
-// Whether a text begins with a number by the leading-number rule (blanks, tabs and line feeds
-// skipped, a sign, digits or a decimal point with digits, &H or &O with digits).
-bool BeginsWithNumber(std::string_view text) {
-  size_t i = 0;
-  auto skipBlanks = [&] {
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n')) ++i;
-  };
-  auto digitAt = [&](size_t at, int base) {
-    if (at >= text.size()) return false;
-    const unsigned char c = static_cast<unsigned char>(text[at]);
-    if (base == 16) return std::isxdigit(c) != 0;
-    if (base == 8) return c >= '0' && c <= '7';
-    return std::isdigit(c) != 0;
-  };
-  skipBlanks();
-  if (i + 1 < text.size() && text[i] == '&') {
-    const char prefix = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i + 1])));
-    if (prefix == 'H') return digitAt(i + 2, 16);
-    if (prefix == 'O') return digitAt(i + 2, 8);
-    return false;
-  }
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-  skipBlanks();
-  if (i < text.size() && text[i] == '.') {
-    ++i;
-    skipBlanks();
-  }
-  return digitAt(i, 10);
 }
 
 }  // namespace
@@ -111,7 +80,7 @@ StartupOutcome Startup::FormLoad(const std::string& programFolder, bool install,
 
 std::optional<StartupOutcome> Startup::ReadRunAsService() {
   const std::string stored = context_.Service.GetSetting(ServiceSection, ServiceKey, "0");
-  if (!BeginsWithNumber(stored)) {
+  if (!ScanNumber(stored).HasDigits) {
     // Which mode applies is exactly what cannot be read: report both ways.
     const std::string text = ConfigError{ServiceSection, ServiceKey, stored}.Text();
     context_.Service.LogEvent(ServiceControl::EventError, EventStartupFailed, text);

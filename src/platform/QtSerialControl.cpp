@@ -9,6 +9,7 @@
 
 #include "config/ConfigCheck.h"
 #include "platform/QtEventQueue.h"
+#include "text/TextFields.h"
 
 namespace tarvel {
 
@@ -18,22 +19,6 @@ constexpr int InvalidValueNumber = 380;
 constexpr const char* InvalidValueText = "Invalid property value";
 constexpr int PortOpenNumber = 8005;
 constexpr const char* PortOpenText = "Port already open";
-
-std::vector<std::string> SplitTrimmed(const std::string& text, char separator) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  while (true) {
-    const size_t end = text.find(separator, start);
-    std::string field = text.substr(start, end == std::string::npos ? end : end - start);
-    const size_t first = field.find_first_not_of(' ');
-    field = first == std::string::npos
-                ? ""
-                : field.substr(first, field.find_last_not_of(' ') - first + 1);
-    fields.push_back(field);
-    if (end == std::string::npos) return fields;
-    start = end + 1;
-  }
-}
 
 bool ParseBaudRate(const std::string& text, qint32& baudRate) {
   if (text.empty() || text.size() > 9) return false;
@@ -138,11 +123,12 @@ SerialError QtSerialControl::SetCommPort(int16_t port) {
 }
 
 SerialError QtSerialControl::SetSettings(const std::string& settings) {
-  const std::vector<std::string> fields = SplitTrimmed(settings, ',');
+  std::vector<std::string> fields;
+  for (int i = 0; i < 4; ++i) fields.emplace_back(TrimBlanks(GetFieldView(settings, i, ",")));
   LineSettings parsed = *settings_;
-  if (fields.size() != 4 || !ParseBaudRate(fields[0], parsed.BaudRate) ||
-      !ParseParity(fields[1], parsed.Parity) || !ParseDataBits(fields[2], parsed.DataBits) ||
-      !ParseStopBits(fields[3], parsed.StopBits)) {
+  if (std::count(settings.begin(), settings.end(), ',') != 3 ||
+      !ParseBaudRate(fields[0], parsed.BaudRate) || !ParseParity(fields[1], parsed.Parity) ||
+      !ParseDataBits(fields[2], parsed.DataBits) || !ParseStopBits(fields[3], parsed.StopBits)) {
     return {InvalidValueNumber, InvalidValueText};
   }
   *settings_ = parsed;

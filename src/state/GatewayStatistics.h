@@ -45,10 +45,6 @@ struct GatewayStatistics {
   }
 
   // The one-line hooks of the event handling.
-  void LineCompleted(int port) {
-    ++Ports[port].LinesReceived;
-    Ports[port].LastLineAt = Now();
-  }
   void SilenceFailed(int port) {
     ++Ports[port].SilenceFailures;
     Ports[port].FailedAt = Now();

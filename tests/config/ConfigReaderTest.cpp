@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 #include "config/ConfigReader.h"
@@ -175,9 +174,7 @@ TEST(ConfigReader, RunAsServiceTakesOnlyANumber) {
 }
 
 TEST(ConfigReader, ExampleConfigurationReadsAsDocumented) {
-  const std::filesystem::path example =
-      std::filesystem::path(__FILE__).parent_path() / "../../examples/TARVEL80Import.ini";
-  const IniFile ini = IniFile::Load(example.string());
+  const IniFile ini = IniFile::Load(TARVEL_EXAMPLES_DIR "/TARVEL80Import.ini");
   GeneralSettings general;
   EXPECT_FALSE(ReadGeneralSettings(ini, general));
   EXPECT_EQ(general.OstrelPort, 14000);
