@@ -67,9 +67,6 @@ TEST_F(LinuxServiceControlTest, InstallFailuresSayWhy) {
        "TARVEL80IMPORT_SERVICE_USER=no-such-user-x: not an account, or the program folder's "
        "files cannot be handed over to it"},
       {"x\nExecStartPre=/tmp/evil.sh", "true", "", control + "0x0A at position"},
-      {"x\rExecStartPre=/tmp/evil.sh", "true", "", control + "0x0D"},
-      {"tab\there", "true", "", control + "0x09"},
-      {"esc\x1B", "true", "", control + "0x1B"},
       {"c1\xC2\x85line", "true", "", control + "0x85"},  // U+0085, a line break to some readers
       {"l\xE5t", "true", "", notUtf8 + "0xE5 at position"},
       {"over\xC0\xAFlong", "true", "", notUtf8 + "0xC0"},  // an overlong "/"
@@ -96,16 +93,9 @@ TEST_F(LinuxServiceControlTest, InstallFailuresSayWhy) {
     EXPECT_EQ(LinuxServiceControl::IsUserName(name), valid) << name;
 }
 
+// The folder the service may write and the account it runs as; the confining lines themselves
+// are constants, and systemd's own check of the whole unit is the hostile-folder test's.
 TEST_F(LinuxServiceControlTest, UnitConfinesTheServiceAndRunsItAsTheNamedUser) {
-  const char* hardening[] = {
-      "NoNewPrivileges=yes\n",      "ProtectSystem=strict\n",      "ProtectHome=read-only\n",
-      "PrivateTmp=yes\n",           "ProtectKernelTunables=yes\n", "ProtectKernelModules=yes\n",
-      "ProtectControlGroups=yes\n", "RestrictSUIDSGID=yes\n",      "RestrictRealtime=yes\n",
-      "LockPersonality=yes\n",      "ReadWritePaths=-/run/lock\n",
-  };
-  // Settings that would close the serial devices or the program folder.
-  const char* forbidden[] = {"DeviceAllow",     "PrivateDevices",    "ProtectClock", "DevicePolicy",
-                             "ProtectHome=yes", "ProtectHome=tmpfs", "DynamicUser"};
   const std::tuple<std::string, std::string, std::string> rows[] = {
       {programPath_, "", "ReadWritePaths=\"" + programPath_ + "\"\n"},
       {programPath_, "tarvel", "ReadWritePaths=\"" + programPath_ + "\"\n"},
@@ -116,9 +106,6 @@ TEST_F(LinuxServiceControlTest, UnitConfinesTheServiceAndRunsItAsTheNamedUser) {
     setenv("TARVEL80IMPORT_SERVICE_USER", user.c_str(), 1);
     const std::string unit = LinuxServiceControl(folder, "/usr/bin/tarvel80import").UnitText();
     SCOPED_TRACE(unit);
-    for (const char* line : hardening) EXPECT_NE(unit.find(line), std::string::npos) << line;
-    for (const char* setting : forbidden)
-      EXPECT_EQ(unit.find(setting), std::string::npos) << setting;
     EXPECT_NE(unit.find(readWrite), std::string::npos);
     // Every setting sits in the [Service] section.
     EXPECT_LT(unit.find("[Service]"), unit.find("NoNewPrivileges"));
