@@ -7,6 +7,7 @@
 namespace tarvel::integration {
 namespace {
 
+// --version is the package test's.
 TEST(Check, ReportsEveryFindingAndExitsWithOneOnErrors) {
   ProgramFolder folder;
   const std::string ini = folder.Path() + "TARVEL80Import.ini";
@@ -31,6 +32,9 @@ TEST(Check, ReportsEveryFindingAndExitsWithOneOnErrors) {
   GatewayProcess start(folder, {"--headless", "--dir", folder.Path() + "missing"});
   EXPECT_EQ(start.WaitForExit(), 1);
   EXPECT_EQ(start.StandardError(), "tarvel80import: " + missing);
+  GatewayProcess wrong(folder, {"--no-such-option"});
+  EXPECT_GT(wrong.WaitForExit().value_or(0), 0);
+  EXPECT_NE(wrong.StandardError().find("Usage:"), std::string::npos);
 }
 
 // As a service: the start line, systemd's status line and watchdog through $NOTIFY_SOCKET, a

@@ -5,14 +5,6 @@
 namespace tarvel::integration {
 namespace {
 
-// --version is the package test's.
-TEST(Startup, UnknownOptionGetsTheUsage) {
-  ProgramFolder folder;
-  GatewayProcess wrong(folder, {"--no-such-option"});
-  EXPECT_GT(wrong.WaitForExit().value_or(0), 0);
-  EXPECT_NE(wrong.StandardError().find("Usage:"), std::string::npos);
-}
-
 // On the desktop (its windows drawn offscreen) a signal writes one stop line. Headless, SIGTERM
 // is the walkthrough's and SIGHUP the service test's; each signal's reason is the unit test's.
 TEST(Shutdown, SignalOnTheDesktopWritesOneLineWithItsReason) {

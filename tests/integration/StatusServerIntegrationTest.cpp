@@ -83,6 +83,7 @@ TEST(StatusServer, ServesCountersWhileLinesFlow) {
 
   const std::pair<std::string, int> rows[] = {
       {"GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 200},
+      {"DELETE / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 405},
       {"GET / HTTP/1.1\r\nX: " + std::string(9000, 'a') + "\r\n\r\n", 413},
       {"GET / HTTP/1.1\r\nContent-Length: 9000\r\n\r\n" + std::string(9000, 'a'), 413},
   };
