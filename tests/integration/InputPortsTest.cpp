@@ -20,9 +20,8 @@ std::string PortSection(int port, const std::string& description, const std::str
   return "[TARVEL80_Port_" + Number(port) + "]\nDescription=" + description + "\n" + keys;
 }
 
-std::string ServerPort(int port, const std::string& description, int listenPort,
-                       const std::string& keys = "") {
-  return PortSection(port, description,
+std::string ServerPort(int port, int listenPort, const std::string& keys = "") {
+  return PortSection(port, "Panel",
                      "PortType=TCPS\nListenPort=" + Number(listenPort) + "\n" + keys);
 }
 
@@ -69,21 +68,13 @@ class InputPortsTest : public ::testing::Test {
     return static_cast<size_t>(std::count(messages.begin(), messages.end(), message));
   }
   // Waits for a log line that is exactly `message` after its stamp.
-  bool WaitForLog(const std::string& message, size_t count = 1) const {
-    return WaitUntil([&] { return CountLog(message) >= count; });
+  bool WaitForLog(const std::string& message) const {
+    return WaitUntil([&] { return CountLog(message) >= 1; });
   }
   std::string LogText() const {
     std::string text;
     for (const std::string& message : folder_.Messages()) text += message + "\n";
     return text;
-  }
-
-  std::unique_ptr<Client> ConnectAlarmServer() {
-    auto alarmServer = std::make_unique<Client>(ostrelPort_);
-    EXPECT_TRUE(
-        WaitForLog("Accepted Ostrel connection from 127.0.0.1:" + Number(alarmServer->LocalPort())))
-        << LogText();
-    return alarmServer;
   }
 
   // Connects equipment to a TCP server port and waits until the gateway has logged it.
@@ -113,7 +104,7 @@ TEST_F(InputPortsTest, EveryKindOfPortFramesMessagesHoweverTheyAreCut) {
   PseudoTerminal serialLine;
   const int serverListenPort = FreePort();
   const std::string clientTarget = "127.0.0.1:" + Number(equipmentBehindClientPort.Port());
-  Start(ServerPort(0, "Server", serverListenPort, "Swedish7BitASCII2ISOLatin1=1\n") +
+  Start(ServerPort(0, serverListenPort, "Swedish7BitASCII2ISOLatin1=1\n") +
         PortSection(1, "Client",
                     "PortType=TCPC\nDOSASCII2ISOLatin1=1\nRemoteAddress=" + clientTarget + "\n") +
         PortSection(2, "Serial", "PortType=COM\nComSetting=COM1,9600,N,8,1,0\n") +
@@ -128,7 +119,9 @@ TEST_F(InputPortsTest, EveryKindOfPortFramesMessagesHoweverTheyAreCut) {
   EXPECT_LT(SecondsSince(startedAt_), 2.5);
   EXPECT_TRUE(WaitForLog("Connection (1) was established to " + clientTarget)) << LogText();
   auto serverPortPeer = ConnectEquipment(0, serverListenPort);
-  auto alarmServer = ConnectAlarmServer();
+  Client alarmServer(ostrelPort_);
+  EXPECT_TRUE(
+      WaitForLog("Accepted Ostrel connection from 127.0.0.1:" + Number(alarmServer.LocalPort())));
 
   // National characters as each port's setting has them converted (the serial port converts none).
   struct Row {
@@ -166,13 +159,13 @@ TEST_F(InputPortsTest, EveryKindOfPortFramesMessagesHoweverTheyAreCut) {
     batch += Message("ALARM", tag + "-N", row.national);
     expected += EventLine(1, tag + "-N", row.converted);
     row.send(batch, batch.size());
-    EXPECT_EQ(alarmServer->ReadUntil(expected), expected) << row.name;
+    EXPECT_EQ(alarmServer.ReadUntil(expected), expected) << row.name;
   }
 
   // A multi-line event without a stamp goes out by the timer, stamped with the gateway's clock;
   // from now on the server port reads the multi-line format.
   serverPortPeer->Send("ACK ALARM Zone 4\r\nDoor open\r\n");
-  const std::string received = alarmServer->ReadUntil("Door open\n", 3000ms);
+  const std::string received = alarmServer.ReadUntil("Door open\n", 3000ms);
   const std::string layout = "1|YYYY-MM-DD|HH:NN:SS|ACK ALARM Zone 4||||Door open\n";
   ASSERT_EQ(received.size(), expected.size() + layout.size()) << received;
   const std::string timed = received.substr(expected.size());
@@ -185,7 +178,7 @@ TEST_F(InputPortsTest, EveryKindOfPortFramesMessagesHoweverTheyAreCut) {
 TEST_F(InputPortsTest, SlowAlarmServerGetsEveryLineOfABurstInOrder) {
   constexpr int Lines = 100000;
   const int listenPort = FreePort();
-  Start(ServerPort(3, "Panel", listenPort));
+  Start(ServerPort(3, listenPort));
   const sockaddr_storage target = Client::SocketAddress("127.0.0.1", ostrelPort_);
   // The start line comes before the listener listens: retry until it does.
   int reader = -1;
