@@ -54,9 +54,9 @@ struct StatusGateway {
   std::optional<GatewayProcess> gateway;
 };
 
-// The counters as they come, scraped while the lines flow; requests are cut off past
-// 8 KiB. The texts and the answer to each method and path are the rendering's test.
-TEST(StatusServer, ServesCountersWhileLinesFlow) {
+// The counters as they come, scraped while the lines flow, and the page in a browser; requests
+// are cut off past 8 KiB. The texts and the answer to each method and path are the rendering's.
+TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
   StatusGateway status;
   ASSERT_TRUE(status.folder.WaitForMessage("Status server listening at 127.0.0.1:"))
       << status.gateway->StandardError();
@@ -90,6 +90,24 @@ TEST(StatusServer, ServesCountersWhileLinesFlow) {
   for (const auto& [request, code] : rows)
     EXPECT_EQ(Request(status.statusPort, request).Code, code) << request.substr(0, 40);
   EXPECT_TRUE(status.gateway->Running());
+
+  // The page in a real browser: its script fills the port table from /status.json.
+  if (RunShell("command -v chromium").second != 0) GTEST_SKIP() << "chromium is not installed";
+  const std::string dom = status.folder.Path() + "dom.html";
+  tools::ChildProcess browser(
+      {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+       "--no-first-run", "--disable-background-networking", "--disable-component-update",
+       "--disable-sync", "--user-data-dir=" + status.folder.Path() + "browser",
+       "--virtual-time-budget=3000", "--dump-dom",
+       "http://127.0.0.1:" + std::to_string(status.statusPort) + "/"},
+      dom);
+  ASSERT_EQ(browser.WaitForExit(120s), 0);
+  const std::string page = ReadWholeFile(dom);
+  for (const std::string& cell :
+       {std::string("<td>0</td><td>Front panel</td><td class=\"wide\">TCP server</td>"),
+        std::string("<td class=\"ok wrap\">Connected to 127.0.0.1:"),
+        "<td class=\"num\">" + std::to_string(3 * Message.size() + 13) + "</td>"})
+    EXPECT_NE(page.find(cell), std::string::npos) << cell << " in " << page;
 }
 
 // Two things only the real listeners show in one run: the allow list on the status port, and
@@ -106,30 +124,6 @@ TEST(StatusServer, RefusesOtherHostsAndFailsHealthWithoutTheAlarmServerListener)
             std::string::npos)
       << reply.Text;
   EXPECT_EQ(status.folder.CountMessages("Refused status connection from 127.0.0.3:"), 1u);
-}
-
-// The page in a real browser: its script fills the port table from /status.json.
-TEST(StatusServer, BrowserFillsThePortTableFromTheJson) {
-  if (RunShell("command -v chromium").second != 0) GTEST_SKIP() << "chromium is not installed";
-  StatusGateway status;
-  ASSERT_TRUE(status.folder.WaitForMessage("Status server listening at "));
-  Client equipment(status.equipmentPort);
-  equipment.Send(Message);
-  const std::string dom = status.folder.Path() + "dom.html";
-  tools::ChildProcess browser(
-      {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-       "--no-first-run", "--disable-background-networking", "--disable-component-update",
-       "--disable-sync", "--user-data-dir=" + status.folder.Path() + "browser",
-       "--virtual-time-budget=3000", "--dump-dom",
-       "http://127.0.0.1:" + std::to_string(status.statusPort) + "/"},
-      dom);
-  ASSERT_EQ(browser.WaitForExit(120s), 0);
-  const std::string page = ReadWholeFile(dom);
-  for (const std::string& cell :
-       {std::string("<td>0</td><td>Front panel</td><td class=\"wide\">TCP server</td>"),
-        std::string("<td class=\"ok wrap\">Connected to 127.0.0.1:"),
-        "<td class=\"num\">" + std::to_string(Message.size()) + "</td>"})
-    EXPECT_NE(page.find(cell), std::string::npos) << cell << " in " << page;
 }
 
 }  // namespace

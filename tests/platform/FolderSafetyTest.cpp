@@ -37,15 +37,6 @@ TEST_F(FolderSafetyTest, LinkAtTheSettingsTemporaryOrLockIsNotFollowed) {
   EXPECT_TRUE(std::filesystem::is_symlink(temporary));
 }
 
-// The settings are read only so far: a value past the bound is not seen. (Anything but a regular
-// file in their place, a pipe say, is the INI reader's test; the settings go through that reader.)
-TEST_F(FolderSafetyTest, SettingsAreReadOnlyUpToTheirBound) {
-  folder_.Write(LinuxServiceControl::SettingsFileName,
-                "[Parameters]\n" + std::string(1 << 20, ';') + "\nRunAsService=1\n");
-  EXPECT_EQ(LinuxServiceControl(folder_.Path(), "/x").GetSetting("Parameters", "RunAsService", "0"),
-            "0");
-}
-
 // Whether a separate process can take the lock of a folder (flock locks belong to the open
 // file, so a second open in this process would conflict just the same; a child shows it plainly).
 bool ChildCanTakeLock(const std::string& folder) {

@@ -165,6 +165,12 @@ TEST_F(LinuxServiceControlTest, SettingsStoreKeepsItsValuesAcrossInstances) {
   EXPECT_EQ(tools::ReadWholeFile(programPath_ + "TARVEL80Import.service.ini"),
             "[Other]\nKey=v\n[Parameters]\nRunAsService=1\n");
   EXPECT_FALSE(std::filesystem::exists(programPath_ + "TARVEL80Import.service.ini.tmp"));
+  // Read only up to their bound: a value past it is not seen. (Anything but a regular file in
+  // their place is the INI reader's test; the settings go through that reader.)
+  root_.Write("my gateway/TARVEL80Import.service.ini",
+              "[Parameters]\n" + std::string(1 << 20, ';') + "\nRunAsService=1\n");
+  EXPECT_EQ(LinuxServiceControl(programPath_, "/x").GetSetting("Parameters", "RunAsService", "0"),
+            "0");
 }
 
 // A socket path is what the service's integration test shows; here an abstract name.
