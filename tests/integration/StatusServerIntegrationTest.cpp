@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "integration/GatewayProcess.h"
 
 namespace tarvel::integration {
@@ -81,14 +83,19 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
             std::string::npos)
       << metrics;
 
-  const std::pair<std::string, int> rows[] = {
-      {"GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 200},
-      {"DELETE / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 405},
-      {"GET / HTTP/1.1\r\nX: " + std::string(9000, 'a') + "\r\n\r\n", 413},
-      {"GET / HTTP/1.1\r\nContent-Length: 9000\r\n\r\n" + std::string(9000, 'a'), 413},
+  // Requests up to 8 KiB are answered; the answer's head tells what a client may do next.
+  const std::tuple<std::string, int, std::string> rows[] = {
+      {"GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 200, "no-store"},
+      {"DELETE / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 405, "Allow: GET"},
+      {"GET / HTTP/1.1\r\nX: " + std::string(8000, 'a') + "\r\n\r\n", 200, ""},
+      {"GET / HTTP/1.1\r\nX: " + std::string(9000, 'a') + "\r\n\r\n", 413, ""},
+      {"GET / HTTP/1.1\r\nContent-Length: 9000\r\n\r\n" + std::string(9000, 'a'), 413, ""},
   };
-  for (const auto& [request, code] : rows)
-    EXPECT_EQ(Request(status.statusPort, request).Code, code) << request.substr(0, 40);
+  for (const auto& [request, code, head] : rows) {
+    const Reply reply = Request(status.statusPort, request);
+    EXPECT_EQ(reply.Code, code) << request.substr(0, 40);
+    EXPECT_NE(reply.Text.find(head), std::string::npos) << reply.Text.substr(0, 200);
+  }
   EXPECT_TRUE(status.gateway->Running());
 
   // The page in a real browser: its script fills the port table from /status.json.
