@@ -181,45 +181,56 @@ void CutAndClean(std::string& text, std::size_t from, std::size_t count, bool al
   }
 }
 
-// FormatFields for any value and width, by the formatted print.
-std::string PrintFields(const int (&values)[3], const int (&widths)[3],
-                        std::string_view separator) {
-  std::string text;
-  for (int i = 0; i < 3; ++i) {
-    if (i > 0) text += separator;
-    char number[16];
-    std::snprintf(number, sizeof number, "%0*d", widths[i], values[i]);
-    text += number;
-  }
-  return text;
-}
-
 // Three numbers joined by a separator, each zero-padded to its width ("2017-06-07",
-// "10:20:30"). The digits are written by hand in the usual ranges: every event line formats a
-// date and a time, and the formatted print costs more than the rest of the line's parsing.
-std::string FormatFields(const int (&values)[3], const int (&widths)[3],
-                         std::string_view separator) {
+// "10:20:30"), appended to `out`. The digits are written by hand, in place, in the usual ranges:
+// every event line formats a date and a time, and the formatted print (or a string of its own
+// to copy from) costs more than the rest of the line's parsing.
+void AppendFields(std::string& out, const int (&values)[3], const int (&widths)[3],
+                  std::string_view separator) {
   constexpr int Limits[] = {1, 10, 100, 1000, 10000};  // by width
-  constexpr std::size_t SeparatorLimit = 4;
-  if (separator.size() > SeparatorLimit) return PrintFields(values, widths, separator);
-  char buffer[3 * 4 + 2 * SeparatorLimit];
-  std::size_t length = 0;
+  bool usual = true;
+  std::size_t length = 2 * separator.size();
+  for (int i = 0; i < 3; ++i) {
+    usual = usual && widths[i] >= 1 && widths[i] <= 4 && values[i] >= 0 &&
+            values[i] < Limits[widths[i]];
+    length += static_cast<std::size_t>(widths[i]);
+  }
+  if (!usual) {
+    for (int i = 0; i < 3; ++i) {
+      if (i > 0) out += separator;
+      char number[16];
+      std::snprintf(number, sizeof number, "%0*d", widths[i], values[i]);
+      out += number;
+    }
+    return;
+  }
+  std::size_t at = out.size();
+  out.resize(at + length);
+  char* text = out.data();
   for (int i = 0; i < 3; ++i) {
     if (i > 0) {
-      std::copy(separator.begin(), separator.end(), buffer + length);
-      length += separator.size();
+      std::copy(separator.begin(), separator.end(), text + at);
+      at += separator.size();
     }
-    const int width = widths[i];
-    int value = values[i];
-    if (width < 1 || width > 4 || value < 0 || value >= Limits[width]) {
-      return PrintFields(values, widths, separator);
+    // Unrolled by width: the values are small and never negative here.
+    auto value = static_cast<unsigned>(values[i]);
+    switch (widths[i]) {
+      case 4:
+        text[at++] = static_cast<char>('0' + value / 1000);
+        value %= 1000;
+        [[fallthrough]];
+      case 3:
+        text[at++] = static_cast<char>('0' + value / 100);
+        value %= 100;
+        [[fallthrough]];
+      case 2:
+        text[at++] = static_cast<char>('0' + value / 10);
+        value %= 10;
+        [[fallthrough]];
+      default:
+        text[at++] = static_cast<char>('0' + value);
     }
-    for (int digit = width - 1; digit >= 0; --digit, value /= 10) {
-      buffer[length + static_cast<std::size_t>(digit)] = static_cast<char>('0' + value % 10);
-    }
-    length += static_cast<std::size_t>(width);
   }
-  return std::string(buffer, length);
 }
 
 }  // namespace
@@ -253,11 +264,23 @@ DateTime DateTime::PlusSeconds(int64_t seconds) const {
 
 std::string FormatDate(const DateTime& value, std::string_view separator, int yearDigits) {
   const int year = yearDigits == 2 ? (value.Year % 100 + 100) % 100 : value.Year;
-  return FormatFields({year, value.Month, value.Day}, {yearDigits == 2 ? 2 : 4, 2, 2}, separator);
+  std::string text;
+  AppendFields(text, {year, value.Month, value.Day}, {yearDigits == 2 ? 2 : 4, 2, 2}, separator);
+  return text;
 }
 
 std::string FormatTime(const DateTime& value, std::string_view separator) {
-  return FormatFields({value.Hour, value.Minute, value.Second}, {2, 2, 2}, separator);
+  std::string text;
+  AppendFields(text, {value.Hour, value.Minute, value.Second}, {2, 2, 2}, separator);
+  return text;
+}
+
+void AppendDate(std::string& out, const DateTime& value) {
+  AppendFields(out, {value.Year, value.Month, value.Day}, {4, 2, 2}, "-");
+}
+
+void AppendTime(std::string& out, const DateTime& value) {
+  AppendFields(out, {value.Hour, value.Minute, value.Second}, {2, 2, 2}, ":");
 }
 
 bool MakeDate(int64_t year, int64_t month, int64_t day, DateTime& result) {
