@@ -34,6 +34,7 @@
 #include "fakes/FakeUpdateTimer.h"
 #include "input/ReceivedDataProcessor.h"
 #include "output/EventReporter.h"
+#include "platform/PortControls.h"
 #include "ui/InMemoryViews.h"
 
 namespace tarvel {
@@ -195,21 +196,14 @@ class Pipeline {
  public:
   explicit Pipeline(InputReader& input) {
     log_ = std::make_unique<CheckedLog>(clock_);
-    for (int port = 0; port < PortCount; ++port) {
-      controls_.WinsockConnect[port] = &listeners_[port];
-      controls_.WinsockData[port] = &dataSockets_[port];
-      controls_.MSComm[port] = &serialPorts_[port];
-    }
-    controls_.WinsockOstrelConnect = &ostrelListener_;
-    controls_.WinsockOstrelData = &ostrelData_;
     for (int16_t port = 0; port < PortCount; ++port) SetUpPort(port, input.Byte());
     const uint8_t general = input.Byte();
     state_.General.BufferIfOstrelNotConnected = (general & 0x01) != 0;
     state_.General.WatchDogInterval = (general >> 2) & 0x03;
     state_.General.WatchDogTagName = WatchDogTag;
     state_.General.ReconnectInterval = 2;
-    gateway_ = std::make_unique<Gateway>(GatewayContext{state_, clock_, *log_, trace_, controls_,
-                                                        connectionList_, statusBar_, timer_});
+    gateway_ = std::make_unique<Gateway>(GatewayContext{
+        state_, clock_, *log_, trace_, ports_.Wired(), connectionList_, statusBar_, timer_});
     gateway_->Attach();
     ostrelListener_.Listen();
     if (general & 0x02) ConnectOstrel();
@@ -238,10 +232,10 @@ class Pipeline {
       case 6:
         if (state_.Ports[port].Kind != PortKind::TcpServer) break;
         if (op & 0x08) {
-          dataSockets_[port].FireClose();
+          ports_.WinsockData(port).FireClose();
         } else {
-          const bool wasConnected = dataSockets_[port].State() == SocketControl::Connected;
-          listeners_[port].RequestConnection("192.0.2.7", 4000 + port);
+          const bool wasConnected = ports_.WinsockData(port).State() == SocketControl::Connected;
+          ports_.WinsockConnect(port).RequestConnection("192.0.2.7", 4000 + port);
           // A new peer starts afresh.
           if (!wasConnected) models_[port].Clear();
         }
@@ -282,7 +276,7 @@ class Pipeline {
     if (entry.Kind == PortKind::NotUsed) return;
     entry.Description = "Panel " + std::to_string(port);
     entry.ConnectionListItem = connectionList_.AddRow(entry.Description);
-    if (entry.Kind == PortKind::TcpServer) listeners_[port].Listen();
+    if (entry.Kind == PortKind::TcpServer) ports_.WinsockConnect(port).Listen();
   }
 
   void ConnectOstrel() { ostrelListener_.RequestConnection("192.0.2.1", 5000); }
@@ -323,18 +317,11 @@ class Pipeline {
   InMemoryConnectionList connectionList_;
   InMemoryStatusBar statusBar_;
   FakeUpdateTimer timer_;
-  std::array<FakeSocketControl, PortCount> listeners_{
-      FakeSocketControl(&network_), FakeSocketControl(&network_), FakeSocketControl(&network_),
-      FakeSocketControl(&network_), FakeSocketControl(&network_), FakeSocketControl(&network_),
-      FakeSocketControl(&network_), FakeSocketControl(&network_)};
-  std::array<FakeSocketControl, PortCount> dataSockets_{
-      FakeSocketControl(&network_), FakeSocketControl(&network_), FakeSocketControl(&network_),
-      FakeSocketControl(&network_), FakeSocketControl(&network_), FakeSocketControl(&network_),
-      FakeSocketControl(&network_), FakeSocketControl(&network_)};
-  std::array<FakeSerialControl, PortCount> serialPorts_;
-  FakeSocketControl ostrelListener_{&network_};
-  FakeSocketControl ostrelData_{&network_};
-  Controls controls_;
+  PortControls<FakeSocketControl, FakeSerialControl> ports_{
+      [this] { return std::make_unique<FakeSocketControl>(&network_); },
+      [] { return std::make_unique<FakeSerialControl>(); }};
+  FakeSocketControl& ostrelListener_ = ports_.WinsockOstrelConnect();
+  FakeSocketControl& ostrelData_ = ports_.WinsockOstrelData();
   std::unique_ptr<Gateway> gateway_;
   std::size_t lineFeedsReceived_ = 0;
   std::size_t eventsSent_ = 0;
