@@ -37,6 +37,14 @@
 #include "platform/PortControls.h"
 #include "ui/InMemoryViews.h"
 
+// The harness's own checks are left out of the coverage the fuzzer steers by: traced, every byte
+// they compare costs a call, and their branches say nothing about the gateway.
+#if defined(__clang__)
+#define UNTRACED __attribute__((no_sanitize("coverage")))
+#else
+#define UNTRACED
+#endif
+
 namespace tarvel {
 namespace {
 
@@ -64,7 +72,7 @@ class InputReader {
   std::size_t position_ = 0;
 };
 
-bool IsDigits(std::string_view text, std::string_view layout) {
+UNTRACED bool IsDigits(std::string_view text, std::string_view layout) {
   if (text.size() != layout.size()) return false;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const bool digit = text[i] >= '0' && text[i] <= '9';
@@ -76,7 +84,7 @@ bool IsDigits(std::string_view text, std::string_view layout) {
 // One alarm-server line without its line feed: the watchdog "1|||" + tag, or an event
 // "StateCode|EventDate|EventTime|Tag||||Text" with the date and time either both empty
 // (supervision events) or "YYYY-MM-DD" and "HH:NN:SS".
-void CheckAlarmServerLine(std::string_view line) {
+UNTRACED void CheckAlarmServerLine(std::string_view line) {
   Require(line.size() >= 2 && line[0] >= '0' && line[0] <= '2' && line[1] == '|',
           "an alarm-server line starts with a state code and |");
   if (line == "1|||" + WatchDogTag) return;
@@ -93,7 +101,7 @@ void CheckAlarmServerLine(std::string_view line) {
 
 // Every line ends with exactly one line feed: no empty line, nothing after the last feed.
 // Gives the number of lines that carry a received event (those with a date).
-std::size_t CheckAlarmServerText(std::string_view text) {
+UNTRACED std::size_t CheckAlarmServerText(std::string_view text) {
   Require(text.empty() || text.back() == '\n', "alarm-server text ends with a line feed");
   std::size_t events = 0;
   while (!text.empty()) {
@@ -106,13 +114,13 @@ std::size_t CheckAlarmServerText(std::string_view text) {
   return events;
 }
 
-std::string_view Trimmed(std::string_view text) {
+UNTRACED std::string_view Trimmed(std::string_view text) {
   const std::size_t first = text.find_first_not_of(' ');
   if (first == std::string_view::npos) return {};
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-bool IsEventType(std::string_view word) {
+UNTRACED bool IsEventType(std::string_view word) {
   std::string upper(word);
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return upper == "NORMAL" || upper == "ALARM" || upper == "DELAY" || upper == "ACKNOW";
@@ -121,7 +129,7 @@ bool IsEventType(std::string_view word) {
 // A line of the single-line format that must become one event line: a known event type, then
 // after the date and time (19 characters from the first non-blank after the type) an
 // 18-character tag and a text, neither empty.
-bool IsSingleLineEvent(std::string_view rawLine) {
+UNTRACED bool IsSingleLineEvent(std::string_view rawLine) {
   const std::string_view line = Trimmed(rawLine);
   if (line.size() > ReceivedDataProcessor::MaxLineLength) return false;
   const std::size_t blank = line.find(' ');
@@ -139,7 +147,7 @@ bool IsSingleLineEvent(std::string_view rawLine) {
 class FramingModel {
  public:
   // The number of event lines that the data completes.
-  std::size_t Receive(std::string_view data) {
+  UNTRACED std::size_t Receive(std::string_view data) {
     std::size_t events = 0;
     for (;;) {
       const std::size_t lineFeed = data.find('\n');
@@ -162,7 +170,7 @@ class FramingModel {
   }
 
  private:
-  void Keep(std::string_view piece) {
+  UNTRACED void Keep(std::string_view piece) {
     for (;;) {
       const std::size_t dropped = piece.find_first_of("\r\f");
       buffer_.append(piece.substr(0, dropped));
@@ -182,7 +190,7 @@ class CheckedLog : public LogFile {
   explicit CheckedLog(const Clock& clock) : LogFile(clock, "/nowhere/") {}
 
  protected:
-  void AppendLine(const std::string&, const std::string& line) override {
+  UNTRACED void AppendLine(const std::string&, const std::string& line) override {
     Require(line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0,
             "a log line ends with CR LF");
     for (std::size_t i = 0; i + 2 < line.size(); ++i) {
@@ -247,7 +255,7 @@ class Pipeline {
     CheckState();
   }
 
-  void CheckState() {
+  UNTRACED void CheckState() {
     const bool connected = ostrelData_.State() == SocketControl::Connected;
     const std::string sent = ostrelData_.TakeSent();
     Require(connected || sent.empty(), "nothing is sent while no alarm server is connected");
@@ -281,7 +289,7 @@ class Pipeline {
 
   void ConnectOstrel() { ostrelListener_.RequestConnection("192.0.2.1", 5000); }
 
-  void LongReception(InputReader& input, int16_t port, bool oneByOne) {
+  UNTRACED void LongReception(InputReader& input, int16_t port, bool oneByOne) {
     const std::size_t length = input.Byte();
     const std::size_t wanted = (std::size_t{input.Byte()} + 1) * 64;
     const std::string piece(input.Bytes(length));
@@ -298,7 +306,7 @@ class Pipeline {
     Receive(port, data);
   }
 
-  void Receive(int16_t port, const std::string& data) {
+  UNTRACED void Receive(int16_t port, const std::string& data) {
     lineFeedsReceived_ += static_cast<std::size_t>(std::count(data.begin(), data.end(), '\n'));
     const std::size_t events = models_[port].Receive(data);
     if (state_.Ports[port].ForceOldParsing && ostrelData_.State() == SocketControl::Connected) {
