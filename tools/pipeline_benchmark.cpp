@@ -8,21 +8,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "app/Gateway.h"
 #include "diag/LogFile.h"
 #include "diag/TrafficTrace.h"
+#include "platform/PortControls.h"
 #include "platform/SystemClock.h"
 #include "ui/InMemoryViews.h"
 
 namespace tarvel {
 namespace {
 
-// A socket that is always connected and counts what it is given.
+// A socket that stays in its state (connected unless told) and counts what it is given.
 class CountingSocket : public SocketControl {
  public:
-  explicit CountingSocket(int16_t state) : state_(state) {}
+  explicit CountingSocket(int16_t state = SocketControl::Connected) : state_(state) {}
+  void SetState(int16_t state) { state_ = state; }
   void SetHandlers(SocketHandlers) override {}
   int16_t State() const override { return state_; }
   int32_t LocalPort() const override { return 14000; }
@@ -51,6 +54,18 @@ class CountingSocket : public SocketControl {
   int16_t state_;
   uint64_t bytes_ = 0;
   uint64_t sends_ = 0;
+};
+
+// The serial ports, unused here.
+class UnusedSerial : public SerialControl {
+ public:
+  void SetHandlers(SerialHandlers) override {}
+  int16_t CommPort() const override { return 1; }
+  SerialError SetCommPort(int16_t) override { return {}; }
+  SerialError SetSettings(const std::string&) override { return {}; }
+  SerialError SetHandshaking(int32_t) override { return {}; }
+  SerialError SetPortOpen(bool) override { return {}; }
+  bool PortOpen() const override { return false; }
 };
 
 // Views that keep only the last text, as a window would.
@@ -90,11 +105,11 @@ struct Bench {
       state.Ports[port].Kind = PortKind::TcpServer;
       state.Ports[port].Description = "Bench " + std::to_string(port);
       state.Ports[port].ConnectionListItem = 0;
-      controls.WinsockConnect[port] = &listener;
-      controls.WinsockData[port] = &inputData;
     }
-    controls.WinsockOstrelConnect = &listener;
-    controls.WinsockOstrelData = &ostrel;
+    for (int port = 0; port < PortCount; ++port) {
+      ports.WinsockConnect(port).SetState(SocketControl::Listening);
+    }
+    ports.WinsockOstrelConnect().SetState(SocketControl::Listening);
   }
   ~Bench() {
     std::error_code ignored;
@@ -111,10 +126,11 @@ struct Bench {
   LastTextList list;
   LastTextStatusBar statusBar;
   IdleTimer timer;
-  CountingSocket listener{SocketControl::Listening};
-  CountingSocket inputData{SocketControl::Connected};
-  CountingSocket ostrel{SocketControl::Connected};
-  Controls controls;
+  PortControls<CountingSocket, UnusedSerial> ports{
+      [] { return std::make_unique<CountingSocket>(); },
+      [] { return std::make_unique<UnusedSerial>(); }};
+  const Controls& controls = ports.Wired();
+  CountingSocket& ostrel = ports.WinsockOstrelData();
 };
 
 void Run(const char* name, int16_t port, const std::string& prologue, const std::string& reception,

@@ -27,15 +27,14 @@ std::string_view Rest(std::string_view text, std::size_t from) {
   return from < text.size() ? text.substr(from) : std::string_view();
 }
 
-// The time of day of a span from midnight, which may exceed a day or be negative.
-std::string FormatTimeOfDay(int64_t seconds) {
+// The date with the time of day of a span from midnight, which may exceed a day or be negative.
+DateTime WithTimeOfDay(DateTime date, int64_t seconds) {
   seconds %= SecondsPerDay;
   if (seconds < 0) seconds += SecondsPerDay;
-  DateTime value;
-  value.Hour = static_cast<int>(seconds / 3600);
-  value.Minute = static_cast<int>(seconds / 60 % 60);
-  value.Second = static_cast<int>(seconds % 60);
-  return FormatTime(value);
+  date.Hour = static_cast<int>(seconds / 3600);
+  date.Minute = static_cast<int>(seconds / 60 % 60);
+  date.Second = static_cast<int>(seconds % 60);
+  return date;
 }
 
 }  // namespace
@@ -180,7 +179,7 @@ void ReceivedDataProcessor::ParseSingleLine(int16_t port, std::string_view line)
   const DateTime date = DateParse(SingleLineDateLayout, GetFieldView(fields, 0, " "), 1, clock_);
   const int64_t time = TimeParse(SingleLineTimeLayout, GetFieldView(fields, 1, " "), 1, clock_);
   ++state_.Statistics.Ports[port].EventsForwarded;
-  reporter_.SendEventLine(stateCode, FormatDate(date), FormatTimeOfDay(time), tag, text);
+  reporter_.SendEventLine(stateCode, WithTimeOfDay(date, time), tag, text);
 }
 
 // Every line-feed-ended line: a port reported failed is restored, and its silence count

@@ -65,7 +65,7 @@ void EventReporter::FlushPendingEvent(int16_t port, const LocalTime& now) {
     return;
   }
   ++state_.Statistics.Ports[port].EventsForwarded;
-  SendEventLine(stateCode, FormatDate(stamp), FormatTime(stamp), header, body);
+  SendEventLine(stateCode, stamp, header, body);
 }
 
 void EventReporter::SendEventLine(int16_t stateCode, std::string_view eventDate,
@@ -74,6 +74,18 @@ void EventReporter::SendEventLine(int16_t stateCode, std::string_view eventDate,
   eventLine_.clear();
   AppendDecimal(eventLine_, stateCode);
   eventLine_.append(1, '|').append(eventDate).append(1, '|').append(eventTime);
+  eventLine_.append(1, '|').append(tag).append("||||").append(text).append(1, '\n');
+  ostrel_.SendOrKeep(eventLine_);
+}
+
+void EventReporter::SendEventLine(int16_t stateCode, const DateTime& stamp, std::string_view tag,
+                                  std::string_view text) {
+  eventLine_.clear();
+  AppendDecimal(eventLine_, stateCode);
+  eventLine_.append(1, '|');
+  AppendDate(eventLine_, stamp);
+  eventLine_.append(1, '|');
+  AppendTime(eventLine_, stamp);
   eventLine_.append(1, '|').append(tag).append("||||").append(text).append(1, '\n');
   ostrel_.SendOrKeep(eventLine_);
 }

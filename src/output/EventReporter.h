@@ -8,6 +8,7 @@
 #include "output/OstrelConnection.h"
 #include "platform/Clock.h"
 #include "state/ProgramState.h"
+#include "text/DateTime.h"
 
 namespace tarvel {
 
@@ -38,6 +39,9 @@ class EventReporter {
   // Builds the event line and hands it to the alarm-server connection, which sends or keeps.
   void SendEventLine(int16_t stateCode, std::string_view eventDate, std::string_view eventTime,
                      std::string_view tag, std::string_view text);
+  // The same with the date and time of `stamp` (FormatDate and FormatTime).
+  void SendEventLine(int16_t stateCode, const DateTime& stamp, std::string_view tag,
+                     std::string_view text);
 
   const PendingEvent& Pending(int16_t port) const { return pending_[port]; }
 

@@ -6,6 +6,7 @@
 #include <deque>
 #include <exception>
 #include <utility>
+#include <vector>
 
 namespace tarvel {
 
@@ -18,6 +19,7 @@ struct QueuedEvent {
 
 // One thread only: the event loop's.
 std::deque<QueuedEvent> queue;
+std::vector<QueuedEvent> afterHandler;
 int handlerDepth = 0;
 bool deliveryScheduled = false;
 
@@ -26,6 +28,14 @@ bool deliveryScheduled = false;
 void QtEventQueue::Post(QObject* context, std::function<void()> event) {
   queue.push_back({context, std::move(event)});
   Schedule();
+}
+
+void QtEventQueue::AfterHandler(QObject* context, std::function<void()> work) {
+  if (handlerDepth == 0) {
+    work();
+    return;
+  }
+  afterHandler.push_back({context, std::move(work)});
 }
 
 bool QtEventQueue::Idle() {
@@ -73,6 +83,20 @@ QtEventQueue::HandlerScope::HandlerScope() {
 }
 
 QtEventQueue::HandlerScope::~HandlerScope() {
+  // Still counted as inside the handler: what this work raises is queued, not run.
+  static std::vector<QueuedEvent> work;
+  while (handlerDepth == 1 && !afterHandler.empty()) {
+    work.swap(afterHandler);
+    for (QueuedEvent& item : work) {
+      if (item.Context.isNull()) continue;
+      try {
+        item.Run();
+      } catch (...) {
+        ReportFault(std::current_exception());
+      }
+    }
+    work.clear();
+  }
   if (--handlerDepth == 0) Schedule();
 }
 

@@ -31,6 +31,11 @@ class QtEventQueue {
     }
   }
 
+  // Runs `work` once the handler now running has ended, before the loop goes on; at once when
+  // no handler runs. For Qt-side work a handler may ask for many times (handing a socket its
+  // output), done once for all. Skipped if `context` has been destroyed by then.
+  static void AfterHandler(QObject* context, std::function<void()> work);
+
   // Marks a handler that reaches the logic by another road (the load handler, a menu click):
   // while one exists, queued events wait. Scopes nest.
   class HandlerScope {

@@ -355,7 +355,15 @@ void QtSocketControl::SendData(std::string_view data) {
                    " bytes not taken by the peer), connection dropped");
     return;
   }
-  Pump();
+  // The lines a handler sends (a reception of many) go to Qt together when it ends: one
+  // hand-over, not one per line.
+  if (!pumpQueued_) {
+    pumpQueued_ = true;
+    QtEventQueue::AfterHandler(context_.get(), [this] {
+      pumpQueued_ = false;
+      Pump();
+    });
+  }
   if (!aboveHighWater_ && BytesToWrite() > SendHighWater) aboveHighWater_ = true;
 }
 
@@ -369,12 +377,25 @@ int64_t QtSocketControl::BytesToWrite() const {
   return static_cast<int64_t>(outgoing_.size() - written);
 }
 
-// Keeps Qt's buffer filled up to a block. Qt writes it at the next pass of the event loop, so the
-// lines of one pass go out in one write; a full block is flushed at once (flush never blocks),
-// so a burst handed over within one pass goes out as fast as the peer reads.
+// Output goes to the kernel straight from outgoing_ while Qt holds none of it: no copy into Qt's
+// buffer, and no write notification switched on and off (each switch wakes the event loop with
+// a system call of its own). What the kernel does not take, and any write error, is left to Qt:
+// Qt's buffer is kept filled up to a block; Qt writes it at the next pass of the event loop,
+// reports a failure as usual, and the bytesWritten signal brings the next block. A full block is
+// flushed at once (flush never blocks), so a burst goes out as fast as the peer reads.
 void QtSocketControl::Pump() {
   if (pumping_ || socket_ == nullptr) return;
   pumping_ = true;
+  const auto descriptor = socket_->socketDescriptor();
+  if (handed_ < outgoing_.size() && descriptor != -1 && socket_->bytesToWrite() == 0 &&
+      socket_->state() == QAbstractSocket::ConnectedState) {
+    const ssize_t sent = ::send(static_cast<int>(descriptor), outgoing_.data() + handed_,
+                                outgoing_.size() - handed_, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) {
+      handed_ += static_cast<size_t>(sent);
+      stallTimer_->stop();  // the peer takes: the stall count starts again
+    }
+  }
   while (handed_ < outgoing_.size()) {
     const auto inQt = static_cast<size_t>(socket_->bytesToWrite());
     if (inQt >= HandOverBytes) break;
@@ -404,17 +425,19 @@ void QtSocketControl::Pump() {
   } else if (!stallTimer_->isActive()) {
     stallTimer_->start();
   }
-}
-
-void QtSocketControl::OnBytesWritten() {
-  stallTimer_->stop();  // the peer takes: the stall count starts again
-  Pump();
+  // Output written here without Qt raises no bytesWritten signal: the low mark is looked at
+  // here too.
   if (aboveHighWater_ && BytesToWrite() <= SendLowWater) {
     aboveHighWater_ = false;
     PostEvent([this] {
       if (handlers_.SendQueueLow) handlers_.SendQueueLow();
     });
   }
+}
+
+void QtSocketControl::OnBytesWritten() {
+  stallTimer_->stop();  // the peer takes: the stall count starts again
+  Pump();
 }
 
 void QtSocketControl::OnStalled() {

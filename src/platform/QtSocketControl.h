@@ -30,7 +30,8 @@ namespace tarvel {
 // most ReadBufferBytes more, and TCP flow control holds the peer back.
 //
 // Sending: SendData only queues, in this object's own buffer, from which Qt gets a block at a
-// time, so the unsent lines can be handed back (TakeUnsent). A peer that takes nothing for
+// time (once the running handler has ended, so the lines of one reception go together), so the
+// unsent lines can be handed back (TakeUnsent). A peer that takes nothing for
 // stallMs while output waits, or leaves more than the send queue limit unread, counts as dead:
 // the connection is closed at once and an Error event "Peer took nothing ..." or "Send queue
 // full ..." follows, which the logic answers with TakeUnsent() and Close().
@@ -118,6 +119,7 @@ class QtSocketControl : public SocketControl {
   size_t handed_ = 0;
   size_t written_ = 0;
   bool pumping_ = false;
+  bool pumpQueued_ = false;  // the lines of the running handler go to Qt when it ends
   bool aboveHighWater_ = false;
   QTimer* stallTimer_ = nullptr;
   int64_t sendQueueLimit_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -56,7 +57,13 @@ struct GatewayStatistics {
   }
   void OstrelSent(std::string_view text) {
     Ostrel.BytesSent += text.size();
-    Ostrel.LinesSent += static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n'));
+    // Mostly one line ending the text: memchr finds it at once, where a count reads every byte.
+    const char* end = text.data() + text.size();
+    for (const char* at = text.data(); at != end; ++at) {
+      at = static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>(end - at)));
+      if (at == nullptr) break;
+      ++Ostrel.LinesSent;
+    }
   }
   void LineNotSent(bool keeping) { ++(keeping ? Ostrel.LinesDroppedAtLimit : Ostrel.LinesNotKept); }
 

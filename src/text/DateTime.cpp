@@ -122,29 +122,41 @@ std::optional<int> MonthFromName(std::string_view field) {
   return std::nullopt;
 }
 
+// `count` plain digits from 0-based `at` on: their value; -1 when the text is shorter or holds
+// anything else there. Nearly every date and time field is read by this alone.
+int PlainDigits(std::string_view s, std::size_t at, std::size_t count) {
+  if (at + count > s.size()) return -1;
+  int value = 0;
+  for (std::size_t i = at; i < at + count; ++i) {
+    if (s[i] < '0' || s[i] > '9') return -1;
+    value = value * 10 + (s[i] - '0');
+  }
+  return value;
+}
+
 // DD?MM?YYYY.
-std::optional<DateTime> NumericDate(std::string_view s) {
+bool NumericDate(std::string_view s, DateTime& date) {
+  const int plainDay = PlainDigits(s, 0, 2);
+  const int plainMonth = PlainDigits(s, 3, 2);
+  const int plainYear = PlainDigits(s, 6, 4);
+  if (plainDay >= 0 && plainMonth >= 0 && plainYear >= 0) {
+    return MakeDate(plainYear, plainMonth, plainDay, date);
+  }
   const std::optional<int16_t> day = IntegerValue(Mid(s, 1, 2));
   const std::optional<int16_t> month = IntegerValue(Mid(s, 4, 2));
   const std::optional<int16_t> year = IntegerValue(Mid(s, 7, 4));
-  DateTime date;
-  if (!day || !month || !year || !MakeDate(*year, *month, *day, date)) return std::nullopt;
-  return date;
+  return day && month && year && MakeDate(*year, *month, *day, date);
 }
 
 // DD-MON-YY; only two-digit years, of this century.
-std::optional<DateTime> MonthNameDate(std::string_view s) {
+bool MonthNameDate(std::string_view s, DateTime& date) {
   constexpr std::string_view Dash = "-";
   const std::optional<int> month = MonthFromName(GetFieldView(s, 1, Dash));
-  if (!month) return std::nullopt;
+  if (!month) return false;
   const std::string_view head = s.substr(0, 9);
   const std::optional<int16_t> day = IntegerValue(GetFieldView(head, 0, Dash));
   const std::optional<int16_t> yearInCentury = IntegerValue(GetFieldView(head, 2, Dash));
-  DateTime date;
-  if (!day || !yearInCentury || !MakeDate(2000 + *yearInCentury, *month, *day, date)) {
-    return std::nullopt;
-  }
-  return date;
+  return day && yearInCentury && MakeDate(2000 + *yearInCentury, *month, *day, date);
 }
 
 // Cuts the characters from 0-based `from` on, at most `count` of them, and cleans the text.
@@ -170,28 +182,55 @@ void CutAndClean(std::string& text, std::size_t from, std::size_t count, bool al
 }
 
 // Three numbers joined by a separator, each zero-padded to its width ("2017-06-07",
-// "10:20:30"). The digits are written by hand in the usual ranges: every event line formats a
-// date and a time, and the formatted print costs more than the rest of the line's parsing.
-std::string FormatFields(const int (&values)[3], const int (&widths)[3],
-                         std::string_view separator) {
-  std::string text;
+// "10:20:30"), appended to `out`. The digits are written by hand, in place, in the usual ranges:
+// every event line formats a date and a time, and the formatted print (or a string of its own
+// to copy from) costs more than the rest of the line's parsing.
+void AppendFields(std::string& out, const int (&values)[3], const int (&widths)[3],
+                  std::string_view separator) {
+  constexpr int Limits[] = {1, 10, 100, 1000, 10000};  // by width
+  bool usual = true;
+  std::size_t length = 2 * separator.size();
   for (int i = 0; i < 3; ++i) {
-    if (i > 0) text += separator;
-    int largest = 1;
-    for (int digit = 0; digit < widths[i]; ++digit) largest *= 10;
-    if (values[i] < 0 || values[i] >= largest) {
-      char buffer[16];
-      std::snprintf(buffer, sizeof buffer, "%0*d", widths[i], values[i]);
-      text += buffer;
-      continue;
+    usual = usual && widths[i] >= 1 && widths[i] <= 4 && values[i] >= 0 &&
+            values[i] < Limits[widths[i]];
+    length += static_cast<std::size_t>(widths[i]);
+  }
+  if (!usual) {
+    for (int i = 0; i < 3; ++i) {
+      if (i > 0) out += separator;
+      char number[16];
+      std::snprintf(number, sizeof number, "%0*d", widths[i], values[i]);
+      out += number;
     }
-    const std::size_t at = text.size();
-    text.append(static_cast<std::size_t>(widths[i]), '0');
-    for (int digit = widths[i] - 1, value = values[i]; digit >= 0; --digit, value /= 10) {
-      text[at + static_cast<std::size_t>(digit)] = static_cast<char>('0' + value % 10);
+    return;
+  }
+  std::size_t at = out.size();
+  out.resize(at + length);
+  char* text = out.data();
+  for (int i = 0; i < 3; ++i) {
+    if (i > 0) {
+      std::copy(separator.begin(), separator.end(), text + at);
+      at += separator.size();
+    }
+    // Unrolled by width: the values are small and never negative here.
+    auto value = static_cast<unsigned>(values[i]);
+    switch (widths[i]) {
+      case 4:
+        text[at++] = static_cast<char>('0' + value / 1000);
+        value %= 1000;
+        [[fallthrough]];
+      case 3:
+        text[at++] = static_cast<char>('0' + value / 100);
+        value %= 100;
+        [[fallthrough]];
+      case 2:
+        text[at++] = static_cast<char>('0' + value / 10);
+        value %= 10;
+        [[fallthrough]];
+      default:
+        text[at++] = static_cast<char>('0' + value);
     }
   }
-  return text;
 }
 
 }  // namespace
@@ -225,11 +264,23 @@ DateTime DateTime::PlusSeconds(int64_t seconds) const {
 
 std::string FormatDate(const DateTime& value, std::string_view separator, int yearDigits) {
   const int year = yearDigits == 2 ? (value.Year % 100 + 100) % 100 : value.Year;
-  return FormatFields({year, value.Month, value.Day}, {yearDigits == 2 ? 2 : 4, 2, 2}, separator);
+  std::string text;
+  AppendFields(text, {year, value.Month, value.Day}, {yearDigits == 2 ? 2 : 4, 2, 2}, separator);
+  return text;
 }
 
 std::string FormatTime(const DateTime& value, std::string_view separator) {
-  return FormatFields({value.Hour, value.Minute, value.Second}, {2, 2, 2}, separator);
+  std::string text;
+  AppendFields(text, {value.Hour, value.Minute, value.Second}, {2, 2, 2}, separator);
+  return text;
+}
+
+void AppendDate(std::string& out, const DateTime& value) {
+  AppendFields(out, {value.Year, value.Month, value.Day}, {4, 2, 2}, "-");
+}
+
+void AppendTime(std::string& out, const DateTime& value) {
+  AppendFields(out, {value.Hour, value.Minute, value.Second}, {2, 2, 2}, ":");
 }
 
 bool MakeDate(int64_t year, int64_t month, int64_t day, DateTime& result) {
@@ -260,19 +311,23 @@ bool MakeDate(int64_t year, int64_t month, int64_t day, DateTime& result) {
 DateTime DateParse(int dateLayout, std::string_view text, std::size_t startPos,
                    const Clock& clock) {
   const std::string_view s = Mid(text, startPos);
-  std::optional<DateTime> date;
-  if (dateLayout == 5) {
-    date = NumericDate(s);
-  } else if (dateLayout == 11) {
-    date = MonthNameDate(s);
+  DateTime date;
+  if ((dateLayout == 5 && NumericDate(s, date)) || (dateLayout == 11 && MonthNameDate(s, date))) {
+    return date;
   }
   // The clock is read only when the default is needed: reading it costs more than the parse.
-  return date ? *date : Today(clock);
+  return Today(clock);
 }
 
 int64_t TimeParse(int timeLayout, std::string_view text, std::size_t startPos, const Clock& clock) {
   if (timeLayout != 1) return TimeOfDaySeconds(clock.Now());
   const std::string_view s = Mid(text, startPos);
+  const int plainHours = PlainDigits(s, 0, 2);
+  const int plainMinutes = PlainDigits(s, 3, 2);
+  const int plainSeconds = PlainDigits(s, 6, 2);
+  if (plainHours >= 0 && plainMinutes >= 0 && plainSeconds >= 0) {
+    return int64_t{plainHours} * 3600 + int64_t{plainMinutes} * 60 + plainSeconds;
+  }
   const std::optional<int16_t> hours = IntegerValue(Mid(s, 1, 2));
   const std::optional<int16_t> minutes = IntegerValue(Mid(s, 4, 2));
   const std::optional<int16_t> seconds = IntegerValue(Mid(s, 7, 2));

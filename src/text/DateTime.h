@@ -44,6 +44,9 @@ struct DateTime {
 // shows its time of day.
 std::string FormatDate(const DateTime& value, std::string_view separator = "-", int yearDigits = 4);
 std::string FormatTime(const DateTime& value, std::string_view separator = ":");
+// FormatDate(value) and FormatTime(value), appended to `out` (an event line) in place.
+void AppendDate(std::string& out, const DateTime& value);
+void AppendTime(std::string& out, const DateTime& value);
 
 // A date at 00:00:00 from year, month and day with the carry rules of the TARVEL80 fields:
 // years 0-29 are 2000-2029, 30-99 are 1930-1999, others are taken as they are; a month outside

@@ -41,12 +41,19 @@ TEST(QtEventQueueTest, EventsRunInOrderOneAtATimeAndNeverInsideAHandler) {
 TEST(QtEventQueueTest, HandlerScopeHoldsEventsBackUntilItEnds) {
   QObject context;
   int delivered = 0;
+  std::string afterHandler;
   {
     QtEventQueue::HandlerScope scope;
     QtEventQueue::Post(&context, [&] { ++delivered; });
+    QtEventQueue::AfterHandler(&context, [&] { afterHandler += 'a'; });
+    { QtEventQueue::HandlerScope nested; }
     RunEventsFor(30);
     EXPECT_EQ(delivered, 0);
+    EXPECT_EQ(afterHandler, "") << "work after the handler waits for its outermost scope";
   }
+  EXPECT_EQ(afterHandler, "a");
+  QtEventQueue::AfterHandler(&context, [&] { afterHandler += 'b'; });
+  EXPECT_EQ(afterHandler, "ab") << "outside a handler the work is done at once";
   EXPECT_TRUE(WaitUntil([&] { return delivered == 1; }));
 }
 

@@ -267,6 +267,29 @@ TEST_F(QtSocketControlTest, StalledPeerIsDroppedAndHandsBackItsLines) {
   EXPECT_EQ(lines[lines.size() - unsent.size() - 1], '\n') << "whole lines";
 }
 
+// Output held up above the high mark by a peer that stopped reading is reported as low once the
+// peer catches up: the alarm-server connection holds the inputs back until then.
+TEST_F(QtSocketControlTest, PeerThatCatchesUpBringsTheSendQueueLow) {
+  Probe slow(256 << 20);
+  ListenAndAcceptOn(slow);
+  auto peer = ConnectPeer();
+  peer->setReadBufferSize(1);
+  ASSERT_TRUE(WaitUntil([&] { return slow.Socket.State() == SocketControl::Connected; }));
+  const std::string block(8 << 20, 'L');
+  slow.Socket.SendData(block);
+  ASSERT_GT(slow.Socket.BytesToWrite(), SocketControl::SendHighWater);
+  peer->setReadBufferSize(0);
+  int64_t got = 0;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        got += peer->readAll().size();
+        return got == static_cast<int64_t>(block.size());
+      },
+      20000));
+  EXPECT_TRUE(WaitUntil([&] { return slow.QueueLows == 1; }));
+  EXPECT_EQ(slow.Socket.BytesToWrite(), 0);
+}
+
 // A paused socket reads nothing, so the kernel holds the peer back; resumed, everything arrives
 // in order.
 TEST_F(QtSocketControlTest, ResumedInputDeliversEverythingInOrder) {
