@@ -99,7 +99,8 @@ StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& con
     }
     port.Totals = state.Statistics.Ports[n];
     port.PollFailTimeout = entry.PollFailTimeout;
-    port.Failed = entry.PollFailTimeout > 0 && entry.SilenceSeconds >= entry.PollFailTimeout;
+    port.Failed =
+        entry.PollFailTimeout > 0 && state.Activity[n].SilenceSeconds >= entry.PollFailTimeout;
     snapshot.Ports.push_back(std::move(port));
   }
 

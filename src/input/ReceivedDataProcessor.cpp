@@ -57,13 +57,12 @@ ReceivedDataProcessor::ReceivedDataProcessor(ProgramState& state, const Clock& c
 
 void ReceivedDataProcessor::ProcessReceivedData(int16_t port, std::string_view data) {
   if (port < 0 || port >= PortCount) return;
-  PortEntry& entry = state_.Ports[port];
   const uint64_t linesBefore = state_.Statistics.Ports[port].LinesReceived;
-  AddToByteCounter(entry.RxByteCount, static_cast<int64_t>(data.size()));
+  AddToByteCounter(state_.Activity[port].RxByteCount, static_cast<int64_t>(data.size()));
   state_.Statistics.Ports[port].BytesReceived += data.size();
   try {
     trace_.TraceTraffic(port, data, TrafficTrace::Received);
-    ShowRxByteCount(entry);
+    ShowRxByteCount(port);
   } catch (const std::exception&) {
     // The debug window and the connection list never keep a line from being handled.
   }
@@ -103,10 +102,11 @@ void ReceivedDataProcessor::PortReception::SkippedLineEnded() {
   Processor->LineCompleted(Port);
 }
 
-void ReceivedDataProcessor::ShowRxByteCount(const PortEntry& entry) {
+void ReceivedDataProcessor::ShowRxByteCount(int16_t port) {
+  const PortEntry& entry = state_.Ports[port];
   if (entry.ConnectionListItem == PortEntry::NoRow) return;
   rxText_.clear();
-  AppendDecimal(rxText_, entry.RxByteCount);
+  AppendDecimal(rxText_, state_.Activity[port].RxByteCount);
   connectionList_.SetSubItem(entry.ConnectionListItem, ConnectionListView::RxBytesColumn, rxText_);
 }
 
@@ -185,17 +185,18 @@ void ReceivedDataProcessor::ParseSingleLine(int16_t port, std::string_view line)
 // Every line-feed-ended line: a port reported failed is restored, and its silence count
 // starts again.
 void ReceivedDataProcessor::LineCompleted(int16_t port) {
-  PortEntry& entry = state_.Ports[port];
+  const PortEntry& entry = state_.Ports[port];
+  PortActivity& activity = state_.Activity[port];
   ++state_.Statistics.Ports[port].LinesReceived;
-  if (entry.PollFailTimeout > 0 && entry.SilenceSeconds >= entry.PollFailTimeout) {
+  if (entry.PollFailTimeout > 0 && activity.SilenceSeconds >= entry.PollFailTimeout) {
     state_.Statistics.SilenceRestored(port);
     const std::string text = "TARVEL80 Connection '" + entry.Description + "' (" +
                              std::to_string(port) + ") has been restored";
     log_.Log().WriteLog(text);
     reporter_.SendEventLine(0, "", "", entry.Description, text);
   }
-  entry.SilenceSeconds = 0;
-  entry.ReminderSeconds = 0;
+  activity.SilenceSeconds = 0;
+  activity.ReminderSeconds = 0;
 }
 
 }  // namespace tarvel

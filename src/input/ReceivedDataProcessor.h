@@ -56,7 +56,7 @@ class ReceivedDataProcessor {
     int16_t NewParsingDetected = 0;
   };
 
-  void ShowRxByteCount(const PortEntry& entry);
+  void ShowRxByteCount(int16_t port);
   void TreatLine(int16_t port, std::string_view rawLine);
   void ParseSingleLine(int16_t port, std::string_view line);
   void LineCompleted(int16_t port);

@@ -51,7 +51,7 @@ void SupervisionTimer::Reconnect(int16_t port) {
   if (state_.Ports[port].Kind != PortKind::TcpClient) return;
   SocketControl* data = controls_.WinsockData[port];
   if (data == nullptr) return;
-  int32_t& countdown = ReconnectCountdown_[port];
+  int32_t& countdown = state_.Activity[port].ReconnectCountdown;
   if (data->State() == SocketControl::Connected) {
     countdown = state_.General.ReconnectInterval;
     return;
@@ -64,19 +64,20 @@ void SupervisionTimer::Reconnect(int16_t port) {
 }
 
 void SupervisionTimer::SuperviseSilence(int16_t port) {
-  PortEntry& entry = state_.Ports[port];
+  const PortEntry& entry = state_.Ports[port];
   if (entry.Kind == PortKind::NotUsed || entry.PollFailTimeout <= 0) return;
+  PortActivity& activity = state_.Activity[port];
   const std::string name =
       "TARVEL80 Connection '" + entry.Description + "' (" + std::to_string(port) + ")";
-  if (entry.SilenceSeconds >= entry.PollFailTimeout) {
+  if (activity.SilenceSeconds >= entry.PollFailTimeout) {
     if (entry.PollFailRemindTime <= 0) return;
-    if (++entry.ReminderSeconds < entry.PollFailRemindTime) return;
+    if (++activity.ReminderSeconds < entry.PollFailRemindTime) return;
     const std::string text =
         name + " is still bad (cyclic " + std::to_string(entry.PollFailRemindTime) + " s reminder)";
     if (log_ != nullptr) log_->WriteLog(text);
     reporter_.SendEventLine(1, "", "", entry.Description, text);
-    entry.ReminderSeconds = 0;
-  } else if (++entry.SilenceSeconds >= entry.PollFailTimeout) {
+    activity.ReminderSeconds = 0;
+  } else if (++activity.SilenceSeconds >= entry.PollFailTimeout) {
     state_.Statistics.SilenceFailed(port);
     const std::string text =
         name + " have failed (no events within " + std::to_string(entry.PollFailTimeout) + " s)";

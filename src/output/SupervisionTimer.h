@@ -31,7 +31,6 @@ class SupervisionTimer {
   void TimerUpdateTimer();
 
   int32_t TickMilliseconds() const { return TickMilliseconds_; }
-  int32_t ReconnectCountdown(int16_t port) const { return ReconnectCountdown_[port]; }
 
  private:
   void PerSecondStep();
@@ -46,9 +45,6 @@ class SupervisionTimer {
   OstrelConnection& ostrel_;
   LogFile* log_;
   int32_t TickMilliseconds_ = 0;  // timer intervals not yet taken as a whole second
-  // Seconds until a TCP client port that is not connected tries again; 0 at start, so the
-  // first attempt comes in the first second.
-  std::array<int32_t, PortCount> ReconnectCountdown_{};
 };
 
 }  // namespace tarvel

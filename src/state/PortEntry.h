@@ -10,8 +10,8 @@ namespace tarvel {
 // What a port is used as; set at start-up only.
 enum class PortKind : int16_t { NotUsed = 0, TcpServer = 1, TcpClient = 2, Serial = 3 };
 
-// One row of the port table: the port's configuration (read once at start-up) and its
-// run-time fields.
+// One row of the port table: the port's configuration, filled in at start-up and read only
+// afterwards.
 struct PortEntry {
   // Configuration, from the port's INI section.
   std::string Description;
@@ -30,11 +30,17 @@ struct PortEntry {
   // The port's row in the connection list, or NoRow for a port that is not used.
   static constexpr int NoRow = -1;
   int ConnectionListItem = NoRow;
+};
 
-  // Run-time fields.
+// A port's run-time counters, all in one place: the reception counts bytes and resets the
+// silence, the supervision tick counts the silence, the reminders and the reconnect countdown.
+struct PortActivity {
   int32_t RxByteCount = 0;  // see AddToByteCounter
   int32_t SilenceSeconds = 0;
   int32_t ReminderSeconds = 0;
+  // Seconds until a TCP client port that is not connected tries again; 0 at start, so the
+  // first attempt comes in the first second.
+  int32_t ReconnectCountdown = 0;
 };
 
 }  // namespace tarvel

@@ -97,12 +97,12 @@ TEST_F(ReceivedDataTest, RestoreEventFollowsTheLinesOwnEvent) {
     SCOPED_TRACE(std::to_string(row.silence) + " " + row.received);
     PortEntry& port = state.Ports[0];
     port.PollFailTimeout = row.timeout;
-    port.SilenceSeconds = row.silence;
-    port.ReminderSeconds = 7;
+    state.Activity[0].SilenceSeconds = row.silence;
+    state.Activity[0].ReminderSeconds = 7;
     Receive(0, row.received);
     EXPECT_EQ(Sent(), row.sent);
-    EXPECT_EQ(port.SilenceSeconds, row.alive ? 0 : row.silence);
-    EXPECT_EQ(port.ReminderSeconds, row.alive ? 0 : 7);
+    EXPECT_EQ(state.Activity[0].SilenceSeconds, row.alive ? 0 : row.silence);
+    EXPECT_EQ(state.Activity[0].ReminderSeconds, row.alive ? 0 : 7);
   }
 }
 
@@ -166,7 +166,7 @@ TEST_F(ReceivedDataTest, UnfinishedTextIsCappedAndItsTailSkipped) {
   EXPECT_EQ(EventLogs(), std::vector<std::string>{"Unfinished line on port (0) exceeds 32767 "
                                                   "characters, dropped"});
   Receive(0, std::string(50000, 'B'));  // still the same line: dropped without another log
-  port.SilenceSeconds = 10;
+  state.Activity[0].SilenceSeconds = 10;
   // The tail would parse as a message of its own; it is dropped, and its line feed counts.
   Receive(0, Message("ALARM").substr(0, 5) + " " + Message("ALARM") + "\n" + Message("ALARM"));
   EXPECT_EQ(Sent(), Restored);

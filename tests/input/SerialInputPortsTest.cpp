@@ -56,7 +56,7 @@ TEST_F(SerialPortTest, ReceivedBytesReachTheParserUnchanged) {
   serialPorts[1]->Receive(std::string("\x00\x0D\x7F\x80\xFF", 5));
   ASSERT_EQ(debugList.ListCount(), 1);
   EXPECT_TRUE(debugList.Item(0).ends_with(" Rx <- 1: <0><13>\x7F<128><255>")) << debugList.Item(0);
-  EXPECT_EQ(state.Ports[1].RxByteCount, 5);
+  EXPECT_EQ(state.Activity[1].RxByteCount, 5);
   EXPECT_EQ(RowText(1, ConnectionListView::RxBytesColumn), "5");
 }
 

@@ -45,6 +45,7 @@ TEST_F(SupervisionTest, FailureInTheTenthSecondThenCyclicReminders) {
     SCOPED_TRACE(static_cast<int>(row.kind));
     PortEntry& port = state.Ports[4];
     port = PortEntry{};
+    state.Activity[4] = PortActivity{};
     if (row.kind != PortKind::NotUsed) UsePort(4, row.kind, "Door");
     port.PollFailTimeout = 10;
     port.PollFailRemindTime = row.remindTime;
