@@ -129,7 +129,6 @@ TEST_F(StartupTest, WithoutIniFileListensOn14000AndOpensNoPort) {
   EXPECT_TRUE(list_.Rows().empty());
   EXPECT_EQ(gateway_.Shown, "01234567O");
   EXPECT_EQ(window_.ExitCaption(), "&Exit\tAlt+F4");
-  EXPECT_EQ(window_.Caption(), Caption);
   EXPECT_FALSE(window_.Hidden());
   EXPECT_TRUE(MessageTexts().empty());
   EXPECT_TRUE(service_.Events().empty());  // the "started" entry is the service's alone
@@ -312,13 +311,9 @@ TEST_F(StartupTest, ConfigurationValuesOutOfRangeEndStartUp) {
   } rows[] = {
       // clang-format off
       {"yes", "", {"Parameters", "RunAsService", "yes"}, false},
-      {"", "", {"Parameters", "RunAsService"}, false},
       {"0", "[General]\nOstrelPort=99999999999\n", {"General", "OstrelPort", "99999999999"}, false},
       {"0", "[TARVEL80_Port_2]\nPortType=TCPC\nRemoteAddress=h:4294967296\n",
-       {"TARVEL80_Port_2", "RemoteAddress", "h:4294967296"}, true},
-      {"0", "[TARVEL80_Port_0]\nPortType=TCPS\nListenPort=10000\n[TARVEL80_Port_1]\n"
-            "PortType=TCPS\nListenPort=10001\nAllowedHosts=alarm.example\n",
-       {"TARVEL80_Port_1", "AllowedHosts", "alarm.example"}, true}};
+       {"TARVEL80_Port_2", "RemoteAddress", "h:4294967296"}, true}};
   // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.named.back());

@@ -79,6 +79,7 @@ TEST(HostAllowList, MalformedEntryIsNamed) {
       {"10.0.0.1/ 8", "="}, {"10.0.0.1/0008", "="}, {"::1/129", "="},       {"[::1]", "="},
       {"::ffff:10.0.0.1/129", "="},                 {"1:2:3:4:5:6:7:8:9", "="},
       {"fe80::1%eth0", "="}, {"localhost", "="},    {"10.0.0.1 10.0.0.2", "="},
+      {std::string(100, '1'), "="},
       {"10.0.0.1,", ""},    {",10.0.0.1", ""},      {"10.0.0.1,,10.0.0.2", ""},
       {"10.0.0.1,  gateway.example ,10.0.0.2", "gateway.example"}};
   // clang-format on
@@ -87,14 +88,6 @@ TEST(HostAllowList, MalformedEntryIsNamed) {
     EXPECT_FALSE(HostAllowList::Parse(list, badEntry).has_value()) << list;
     EXPECT_EQ(badEntry, bad == "=" ? list : bad) << list;
   }
-}
-
-TEST(HostAllowList, LocalAddressIsOneAddressInDigits) {
-  for (const char* good : {"127.0.0.1", "0.0.0.0", "::", "::1", "::ffff:127.0.0.2", "fd00::1"})
-    EXPECT_TRUE(HostAllowList::IsAddress(good)) << good;
-  const std::string bad[] = {"",       "localhost", "127.0.0.1/32", " 127.0.0.1",
-                             "::1%lo", "1.2.3",     "127.0.0.1:80", std::string(100, '1')};
-  for (const std::string& text : bad) EXPECT_FALSE(HostAllowList::IsAddress(text)) << text;
 }
 
 }  // namespace
