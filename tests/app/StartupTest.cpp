@@ -131,7 +131,7 @@ TEST_F(StartupTest, WithoutIniFileListensOn14000AndOpensNoPort) {
   EXPECT_EQ(window_.ExitCaption(), "&Exit\tAlt+F4");
   EXPECT_FALSE(window_.Hidden());
   EXPECT_TRUE(MessageTexts().empty());
-  EXPECT_TRUE(service_.Events().empty());  // the "started" entry is the service's alone
+  EXPECT_TRUE(service_.Calls().empty());  // the "started" entry is the service's alone
   for (const PortEntry& entry : state_.Ports) EXPECT_EQ(entry.Kind, PortKind::NotUsed);
 }
 
@@ -232,9 +232,9 @@ TEST_F(StartupTest, ServiceModeReportsToTheEventLogNotToMessageBoxes) {
   Reset("", "1");
   EXPECT_TRUE(Run().KeepRunning);
   EXPECT_TRUE(state_.RunAsService);
-  EXPECT_EQ(service_.Calls(), (Lines{"SetControlsAccepted 5", "StartService", "LogEvent 110"}));
-  EXPECT_EQ(service_.Events()[0].Type, ServiceControl::EventInformation);
-  EXPECT_EQ(service_.Events()[0].Text, "TARVEL80 Import for Ostrel Alarm Server started");
+  EXPECT_EQ(service_.Calls(), (Lines{"SetControlsAccepted 5", "StartService",
+                                     "LogEvent 4 110 TARVEL80 Import for Ostrel Alarm Server "
+                                     "started"}));
   EXPECT_TRUE(window_.Hidden());
   EXPECT_EQ(window_.Caption(), Caption);
   EXPECT_EQ(LogLines().size(), 3u);  // the "started" text goes only to the event log
@@ -243,13 +243,10 @@ TEST_F(StartupTest, ServiceModeReportsToTheEventLogNotToMessageBoxes) {
   Reset("[TARVEL80_Port_5]\nPortType=TCPC\nRemoteAddress=h:1\nListenPort=1\n", "1");
   EXPECT_FALSE(Run().KeepRunning);
   EXPECT_TRUE(messages_.Messages().empty());
-  ASSERT_EQ(service_.Events().size(), 1u);
-  EXPECT_EQ(service_.Events()[0].Type, ServiceControl::EventError);
-  EXPECT_EQ(service_.Events()[0].Number, 109);
   const std::string text =
       "Bad server/client configuration for port 5: [TARVEL80_Port_5] ListenPort=1: must be 0 or "
       "missing for a TCPC port";
-  EXPECT_EQ(service_.Events()[0].Text, text);
+  EXPECT_EQ(service_.Calls(), Lines{"LogEvent 1 109 " + text});
   EXPECT_EQ(LogLines(true), Lines{text});
 }
 

@@ -12,12 +12,6 @@ namespace tarvel {
 // A service layer that records every call; Install and Uninstall succeed unless told not to.
 class FakeServiceControl : public ServiceControl {
  public:
-  struct Event {
-    int Type;
-    int Number;
-    std::string Text;
-  };
-
   std::string GetSetting(const std::string& section, const std::string& key,
                          const std::string& defaultText) override {
     auto found = settings_.find(section + "/" + key);
@@ -45,8 +39,8 @@ class FakeServiceControl : public ServiceControl {
   }
   void StartService() override { calls_.push_back("StartService"); }
   void LogEvent(int type, int eventNumber, const std::string& text) override {
-    events_.push_back({type, eventNumber, text});
-    calls_.push_back("LogEvent " + std::to_string(eventNumber));
+    calls_.push_back("LogEvent " + std::to_string(type) + " " + std::to_string(eventNumber) + " " +
+                     text);
   }
 
   // Test controls.
@@ -59,14 +53,12 @@ class FakeServiceControl : public ServiceControl {
   }
   void FailInstall() { installSucceeds_ = false; }
   void FailUninstall() { uninstallSucceeds_ = false; }
-  const std::vector<Event>& Events() const { return events_; }
   const std::vector<std::string>& Calls() const { return calls_; }
 
  private:
   std::map<std::string, std::string> settings_;
   bool installSucceeds_ = true;
   bool uninstallSucceeds_ = true;
-  std::vector<Event> events_;
   std::vector<std::string> calls_;
 };
 

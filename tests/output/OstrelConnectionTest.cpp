@@ -67,11 +67,19 @@ TEST_F(OstrelTest, CloseAndErrorAreLoggedAndShown) {
   EXPECT_EQ(logs[3], "Ostrel connection failed (Connection reset by peer)");
 }
 
+// Only text that goes out is counted and traced.
 TEST_F(OstrelTest, CountersAndStatusText) {
+  menus.SetDebugChecked(true);
+  timer.Ticks(30);
+  EXPECT_EQ(state.OstrelTxBytes, 0);
+  EXPECT_EQ(debugList.ListCount(), 0);
+  EXPECT_EQ(statusBar.PanelText(StatusBarView::CounterPanel), "");
   ConnectOstrel();
   state.OstrelTxBytes = 65528;
   timer.Ticks(10);  // the 7-character watchdog line: the counter's limit itself is kept
   EXPECT_EQ(Sent(), "1|||WD\n");
+  ASSERT_EQ(debugList.ListCount(), 1);
+  EXPECT_TRUE(debugList.Item(0).ends_with(" Tx -> Ostrel: 1|||WD<10>")) << debugList.Item(0);
   EXPECT_EQ(state.OstrelTxBytes, 65535);
   state.OstrelTxBytes = 65529;
   timer.Ticks(10);
@@ -116,19 +124,6 @@ TEST_F(OstrelTest, BacklogPausesInputAndUnsentLinesGoBackInFront) {
     timer.Tick();
     EXPECT_EQ(Sent(), row.kept);
   }
-}
-
-TEST_F(OstrelTest, OnlyTextThatGoesOutIsCountedAndTraced) {
-  menus.SetDebugChecked(true);
-  timer.Ticks(30);
-  EXPECT_EQ(Sent(), "");
-  EXPECT_EQ(state.OstrelTxBytes, 0);
-  EXPECT_EQ(debugList.ListCount(), 0);
-  EXPECT_EQ(statusBar.PanelText(StatusBarView::CounterPanel), "");
-  ConnectOstrel();
-  timer.Ticks(10);
-  ASSERT_EQ(debugList.ListCount(), 1);
-  EXPECT_TRUE(debugList.Item(0).ends_with(" Tx -> Ostrel: 1|||WD<10>")) << debugList.Item(0);
 }
 
 TEST_F(OstrelTest, ListenerThatIsNotListeningShowsTheWarning) {
