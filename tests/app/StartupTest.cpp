@@ -181,14 +181,6 @@ TEST_F(StartupTest, EachPortConfigurationHasItsOutcome) {
 }
 
 TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
-  ports_.WinsockConnect(1).FailListen(10048, "Address in use");
-  Reset("[TARVEL80_Port_1]\nPortType=TCPS\nListenPort=10001\n");
-  EXPECT_FALSE(Run().KeepRunning);
-  const std::string text =
-      "Could not set socket in listen mode: Address in use for port 1 (IP port 10001)";
-  EXPECT_EQ(LogLines(true), Lines{text});
-  EXPECT_EQ(MessageTexts(), Lines{text});
-
   Reset(
       "[TARVEL80_Port_0]\nPortType=TCPS\nListenPort=10000\n"
       "[TARVEL80_Port_1]\nPortType=TCPC\nRemoteAddress=h:10001\n"
@@ -209,23 +201,26 @@ TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
   EXPECT_EQ(list_.Rows().size(), 3u);
 }
 
-// Each listener gets its bind address; an alarm-server listener that fails is logged, and the
-// start goes on.
-TEST_F(StartupTest, ListenersGetTheirBindAddressesAndTheAlarmServersMayFail) {
+// Each listener gets its bind address; an alarm-server listener that fails is logged and the
+// start goes on, an input port's listener that fails ends it.
+TEST_F(StartupTest, ListenersGetTheirBindAddressesAndOnlyTheAlarmServersMayFail) {
   ostrelConnect_.FailListen(10048, "Address in use");
+  ports_.WinsockConnect(1).FailListen(10048, "Address in use");
   Reset(
       "[General]\nOstrelPort=14001\nOstrelBindAddress=::1\n"
-      "[TARVEL80_Port_0]\nPortType=TCPS\nListenPort=10000\nListenAddress=127.0.0.2\n"
-      "[TARVEL80_Port_1]\nPortType=TCPS\nListenPort=10001\n");
-  EXPECT_TRUE(Run().KeepRunning);
+      "[TARVEL80_Port_0]\nPortType=TCPS\nListenPort=10000\n"
+      "[TARVEL80_Port_1]\nPortType=TCPS\nListenPort=10001\nListenAddress=127.0.0.2\n");
+  EXPECT_FALSE(Run().KeepRunning);
   EXPECT_EQ(ostrelConnect_.LocalAddress(), "::1");
-  EXPECT_EQ(ports_.WinsockConnect(0).LocalAddress(), "127.0.0.2");
-  EXPECT_EQ(ports_.WinsockConnect(1).LocalAddress(), "");
+  EXPECT_EQ(ports_.WinsockConnect(0).LocalAddress(), "");
+  EXPECT_EQ(ports_.WinsockConnect(1).LocalAddress(), "127.0.0.2");
+  const std::string text =
+      "Could not set socket in listen mode: Address in use for port 1 (IP port 10001 on "
+      "127.0.0.2)";
   EXPECT_EQ(LogLines(true),
             (Lines{"Could not set Ostrel port (14001) to listen mode, err: Address in use",
-                   "Set (0) in listen mode for IP port 10000",
-                   "Set (1) in listen mode for IP port 10001"}));
-  EXPECT_EQ(gateway_.Shown, "01234567O");
+                   "Set (0) in listen mode for IP port 10000", text}));
+  EXPECT_EQ(MessageTexts(), Lines{text});
 }
 
 TEST_F(StartupTest, ServiceModeReportsToTheEventLogNotToMessageBoxes) {
@@ -286,7 +281,7 @@ TEST_F(StartupTest, InstallAndUninstallReportAndStoreOnlyOnSuccess) {
     SCOPED_TRACE(row.message);
     Reset("");
     service_ = FakeServiceControl{};
-    if (!row.succeeds) row.install ? service_.FailInstall() : service_.FailUninstall();
+    if (!row.succeeds) service_.Fail();
     if (row.succeeds) row.calls.push_back("SaveSetting Parameters/RunAsService=" + row.stored);
     const StartupOutcome outcome = Run(row.install, !row.install);
     EXPECT_FALSE(outcome.KeepRunning);

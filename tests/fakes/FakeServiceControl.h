@@ -9,7 +9,7 @@
 
 namespace tarvel {
 
-// A service layer that records every call; Install and Uninstall succeed unless told not to.
+// A service layer that records every call; Install and Uninstall succeed unless told to fail.
 class FakeServiceControl : public ServiceControl {
  public:
   std::string GetSetting(const std::string& section, const std::string& key,
@@ -24,11 +24,11 @@ class FakeServiceControl : public ServiceControl {
   }
   bool Install() override {
     calls_.push_back("Install");
-    return installSucceeds_;
+    return succeeds_;
   }
   bool Uninstall() override {
     calls_.push_back("Uninstall");
-    return uninstallSucceeds_;
+    return succeeds_;
   }
   std::string DisplayName() const override { return "TARVEL80 Import for Ostrel"; }
   void SetInteractive(bool interactive) override {
@@ -51,14 +51,12 @@ class FakeServiceControl : public ServiceControl {
     auto found = settings_.find(section + "/" + key);
     return found == settings_.end() ? "(none)" : found->second;
   }
-  void FailInstall() { installSucceeds_ = false; }
-  void FailUninstall() { uninstallSucceeds_ = false; }
+  void Fail() { succeeds_ = false; }
   const std::vector<std::string>& Calls() const { return calls_; }
 
  private:
   std::map<std::string, std::string> settings_;
-  bool installSucceeds_ = true;
-  bool uninstallSucceeds_ = true;
+  bool succeeds_ = true;
   std::vector<std::string> calls_;
 };
 
