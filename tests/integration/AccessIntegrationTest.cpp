@@ -16,12 +16,15 @@ void ExpectClosedAtOnce(const std::string& address, int port, const std::string&
 
 // What the real sockets show: the peer address of an IPv4 client on the dual-stack alarm-server
 // listener, and on a listener bound to an IPv4 address, matched by both spellings of an entry.
+// The status port is taken: that is logged, and the gateway goes on.
 TEST(Access, AllowListsAndBindAddressesHoldOnTheRealSockets) {
   ProgramFolder folder;
+  Listener taken;
   const int ostrelPort = FreePort();
   const int equipmentPort = FreePort();
   folder.Write("TARVEL80Import.ini",
                "[General]\nOstrelPort=" + std::to_string(ostrelPort) +
+                   "\nStatusPort=" + std::to_string(taken.Port()) +
                    "\nOstrelAllowedHosts=10.9.9.9, 127.0.0.2/32\n[TARVEL80_Port_0]\n"
                    "PortType=TCPS\nListenAddress=127.0.0.1\nAllowedHosts=::ffff:127.0.0.5\n"
                    "ListenPort=" +
@@ -43,6 +46,9 @@ TEST(Access, AllowListsAndBindAddressesHoldOnTheRealSockets) {
   EXPECT_EQ(folder.CountMessages("Refused Ostrel connection from 127.0.0.3:"), 1u);
   EXPECT_EQ(folder.CountMessages("Connection (0) refused from 127.0.0.3:"), 1u);
   EXPECT_EQ(folder.CountMessages("Connection (0) accepted from 127.0.0.5:"), 1u);
+  EXPECT_EQ(folder.CountMessages("Could not set status port (127.0.0.1:" +
+                                 std::to_string(taken.Port()) + ") to listen mode, err: "),
+            1u);
 }
 
 }  // namespace

@@ -7,22 +7,18 @@
 namespace tarvel::integration {
 namespace {
 
+// --version is the package test's.
 TEST(Check, ReportsEveryFindingAndExitsWithOneOnErrors) {
   ProgramFolder folder;
   const std::string ini = folder.Path() + "TARVEL80Import.ini";
   const std::pair<std::string, std::pair<std::string, int>> rows[] = {
       {"[General]\nOstrelPort=14000\n", {ini + ": 0 errors, 0 warnings\n", 0}},
-      {"[TARVEL80_Port_2]\nPortType=TCPSS\n",
-       {"Configuration warning: [TARVEL80_Port_2] PortType=TCPSS: unknown port type (expected "
-        "COM, TCPS or TCPC); the port is not used\n" +
-            ini + ": 0 errors, 1 warning\n",
-        0}},
-      {"[General]\nOstrelPort=fourteen\n[TARVEL80_Port_0]\nPortType=TCPS\n",
+      {"[General]\nOstrelPort=fourteen\n[TARVEL80_Port_2]\nPortType=TCPSS\n",
        {"Configuration error: [General] OstrelPort: not a port number (expected a whole number "
         "from 1 to 65535) \"fourteen\"\n"
-        "Configuration error: [TARVEL80_Port_0] ListenPort=: not a port number (expected a whole "
-        "number from 1 to 65535)\n" +
-            ini + ": 2 errors, 0 warnings\n",
+        "Configuration warning: [TARVEL80_Port_2] PortType=TCPSS: unknown port type (expected "
+        "COM, TCPS or TCPC); the port is not used\n" +
+            ini + ": 1 error, 1 warning\n",
         1}},
   };
   const std::string check = std::string(GATEWAY_EXECUTABLE) + " --check --dir " + folder.Path();
@@ -36,6 +32,9 @@ TEST(Check, ReportsEveryFindingAndExitsWithOneOnErrors) {
   GatewayProcess start(folder, {"--headless", "--dir", folder.Path() + "missing"});
   EXPECT_EQ(start.WaitForExit(), 1);
   EXPECT_EQ(start.StandardError(), "tarvel80import: " + missing);
+  GatewayProcess wrong(folder, {"--no-such-option"});
+  EXPECT_GT(wrong.WaitForExit().value_or(0), 0);
+  EXPECT_NE(wrong.StandardError().find("Usage:"), std::string::npos);
 }
 
 // As a service: the start line, systemd's status line and watchdog through $NOTIFY_SOCKET, a

@@ -11,8 +11,12 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using tools::Client;
 using tools::FreePort;
+using tools::Listener;
 using tools::PortIsFree;
+using tools::PseudoTerminal;
 using tools::ReadWholeFile;
+using tools::SecondsSince;
+using tools::SendInPieces;
 using tools::WaitUntil;
 using ProgramFolder = tools::TempFolder;
 

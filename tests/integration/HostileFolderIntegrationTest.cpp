@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -31,54 +29,35 @@ TEST(HostileFolder, LargeIniFileIsGivenBackAfterStartUp) {
       << resident << " kB resident";
 }
 
-// /I in a folder whose name could steer the unit fails with the reason and writes no unit; an
-// odd but sound name is quoted so that systemd reads the unit as meant, with the real program
-// and the named account, which gets the log folder. The hardening is the service control's test.
+// /I through the real program: a folder name that could steer the unit fails with the reason on
+// standard error; an odd but sound one gets a unit for the real program that systemd reads as
+// meant. The unit's settings, the account and every refusal are the service control's test.
 TEST(HostileFolder, InstallRefusesAFolderNameTheUnitCannotHold) {
-  // An account to run the service as: one that is not ours needs root to hand files over.
-  const passwd* account = geteuid() == 0 ? getpwnam("nobody") : nullptr;
-  if (account == nullptr) account = getpwuid(geteuid());
-  if (account == nullptr) GTEST_SKIP() << "no account name for this process";
-  const std::string user = account->pw_name;
-  const uid_t uid = account->pw_uid;
   ProgramFolder folder;
   const std::string units = folder.Path() + "units/";
   std::filesystem::create_directories(units);
   const std::string unitPath = units + "TARVEL80ImportForOstrel.service";
   const std::tuple<std::string, int, std::string> rows[] = {
       {"x\nExecStartPre=/tmp/evil.sh\n", 1, "holds a control character (byte 0x0A at position"},
-      {"x\rExecStartPre=/tmp/evil.sh", 1, ""},
-      {"tab\there", 1, ""},
-      {"esc\x1B", 1, ""},
-      {"l\xE5t", 1, "is not valid UTF-8 (byte 0xE5 at position"},
-      {"over\xC0\xAFlong", 1, ""},  // an overlong "/"
-      {"c1\xC2\x85line", 1, ""},    // U+0085, a line break to some readers
       {"l\xC3\xA5t \"q\" 'a' %n $HOME \\b", 0, ""},
   };
   for (const auto& [name, exitStatus, reason] : rows) {
     const std::string dir = folder.Path() + name + "/";
     std::filesystem::create_directories(dir);
-    GatewayProcess install(folder, {"--headless", "--dir", dir, "/I"},
-                           {{"TARVEL80IMPORT_UNIT_DIR", units},
-                            {"TARVEL80IMPORT_SYSTEMCTL", "true"},
-                            {"TARVEL80IMPORT_SERVICE_USER", user}});
+    GatewayProcess install(
+        folder, {"--headless", "--dir", dir, "/I"},
+        {{"TARVEL80IMPORT_UNIT_DIR", units}, {"TARVEL80IMPORT_SYSTEMCTL", "true"}});
     EXPECT_EQ(install.WaitForExit(), exitStatus) << name;
     EXPECT_NE(install.StandardError().find(reason), std::string::npos) << install.StandardError();
     EXPECT_EQ(std::filesystem::exists(unitPath), exitStatus == 0) << name;
   }
-  const std::string unit = ReadWholeFile(unitPath);
-  for (const std::string& line :
-       {"\nExecStart=" + std::string(GATEWAY_EXECUTABLE) + " --dir ", "\nUser=" + user + "\n"})
-    EXPECT_NE(unit.find(line), std::string::npos) << line << "\n" << unit;
-  struct stat info {};
-  ASSERT_EQ(stat((folder.Path() + std::get<0>(rows[7]) + "/LogFiles").c_str(), &info), 0);
-  EXPECT_EQ(info.st_uid, uid) << "the service can write its log";
+  EXPECT_NE(
+      ReadWholeFile(unitPath).find("\nExecStart=" + std::string(GATEWAY_EXECUTABLE) + " --dir "),
+      std::string::npos);
 
   // systemd's own check, where systemd-analyze works here: a plain unit for the same program
   // must pass first, so that a failure can only come from the unit's settings.
-  if (RunShell("command -v systemd-analyze").second != 0) GTEST_SKIP() << "no systemd-analyze";
-  folder.Write("plain.service", "[Service]\nExecStart=" + std::string(GATEWAY_EXECUTABLE) +
-                                    "\n[Install]\nWantedBy=multi-user.target\n");
+  folder.Write("plain.service", "[Service]\nExecStart=" + std::string(GATEWAY_EXECUTABLE) + "\n");
   const auto plain = RunShell("systemd-analyze verify '" + folder.Path() + "plain.service'");
   if (plain.second != 0) GTEST_SKIP() << "systemd-analyze does not work here: " << plain.first;
   const auto verified = RunShell("systemd-analyze verify '" + unitPath + "'");

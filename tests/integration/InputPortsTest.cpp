@@ -4,16 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <ctime>
 #include <functional>
 
-#include "integration/EquipmentPeers.h"
+#include "integration/GatewayProcess.h"
 
 namespace tarvel::integration {
 namespace {
-
-const std::string StartLine = "TARVEL80 Import for Ostrel is starting, version 1.0.04";
 
 std::string Number(int value) {
   return std::to_string(value);
@@ -23,9 +20,8 @@ std::string PortSection(int port, const std::string& description, const std::str
   return "[TARVEL80_Port_" + Number(port) + "]\nDescription=" + description + "\n" + keys;
 }
 
-std::string ServerPort(int port, const std::string& description, int listenPort,
-                       const std::string& keys = "") {
-  return PortSection(port, description,
+std::string ServerPort(int port, int listenPort, const std::string& keys = "") {
+  return PortSection(port, "Panel",
                      "PortType=TCPS\nListenPort=" + Number(listenPort) + "\n" + keys);
 }
 
@@ -41,14 +37,26 @@ std::string EventLine(int stateCode, const std::string& tag, const std::string& 
   return Number(stateCode) + "|2017-06-07|10:20:30|" + tag + "||||" + text + "\n";
 }
 
+// Whether `stamp` ("YYYY-MM-DD|HH:NN:SS") is the local time of one of the last `seconds` seconds.
+bool WithinLastSeconds(const std::string& stamp, int seconds) {
+  for (int back = 0; back <= seconds; ++back) {
+    const std::time_t then = std::time(nullptr) - back;
+    std::tm local{};
+    localtime_r(&then, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d|%H:%M:%S", &local);
+    if (stamp == text) return true;
+  }
+  return false;
+}
+
 class InputPortsTest : public ::testing::Test {
  protected:
-  // Starts the gateway headless with the given port sections. The general settings reconnect
-  // every second and have the watchdog off unless `general` says otherwise.
-  void Start(const std::string& sections, const std::string& general = "WatchDogInterval=0\n") {
+  // Starts the gateway headless with the given port sections, reconnecting every second.
+  void Start(const std::string& sections) {
     folder_.Write("TARVEL80Import.ini", "[General]\nOstrelPort=" + Number(ostrelPort_) +
-                                            "\nReconnectInterval=1\n" + general + sections);
-    startedAt_ = Clock::now();
+                                            "\nReconnectInterval=1\nWatchDogInterval=0\n" +
+                                            sections);
     gateway_ = std::make_unique<GatewayProcess>(
         folder_, std::vector<std::string>{"--headless", "--dir", folder_.Path()});
     ASSERT_TRUE(folder_.WaitForMessage(StartLine)) << gateway_->StandardError();
@@ -59,21 +67,13 @@ class InputPortsTest : public ::testing::Test {
     return static_cast<size_t>(std::count(messages.begin(), messages.end(), message));
   }
   // Waits for a log line that is exactly `message` after its stamp.
-  bool WaitForLog(const std::string& message, size_t count = 1) const {
-    return WaitUntil([&] { return CountLog(message) >= count; });
+  bool WaitForLog(const std::string& message) const {
+    return WaitUntil([&] { return CountLog(message) >= 1; });
   }
   std::string LogText() const {
     std::string text;
     for (const std::string& message : folder_.Messages()) text += message + "\n";
     return text;
-  }
-
-  std::unique_ptr<Client> ConnectAlarmServer() {
-    auto alarmServer = std::make_unique<Client>(ostrelPort_);
-    EXPECT_TRUE(
-        WaitForLog("Accepted Ostrel connection from 127.0.0.1:" + Number(alarmServer->LocalPort())))
-        << LogText();
-    return alarmServer;
   }
 
   // Connects equipment to a TCP server port and waits until the gateway has logged it.
@@ -94,7 +94,6 @@ class InputPortsTest : public ::testing::Test {
 
   ProgramFolder folder_;
   const int ostrelPort_ = FreePort();
-  Clock::time_point startedAt_;
   std::unique_ptr<GatewayProcess> gateway_;
 };
 
@@ -103,186 +102,66 @@ TEST_F(InputPortsTest, EveryKindOfPortFramesMessagesHoweverTheyAreCut) {
   PseudoTerminal serialLine;
   const int serverListenPort = FreePort();
   const std::string clientTarget = "127.0.0.1:" + Number(equipmentBehindClientPort.Port());
-  Start(ServerPort(0, "Server", serverListenPort) +
-        PortSection(1, "Client", "PortType=TCPC\nRemoteAddress=" + clientTarget + "\n") +
+  Start(ServerPort(0, serverListenPort, "Swedish7BitASCII2ISOLatin1=1\n") +
+        PortSection(1, "Client",
+                    "PortType=TCPC\nDOSASCII2ISOLatin1=1\nRemoteAddress=" + clientTarget + "\n") +
         PortSection(2, "Serial", "PortType=COM\nComSetting=COM1,9600,N,8,1,0\n") +
         "[SerialDevices]\nCOM1=" + serialLine.SlavePath() + "\n");
   EXPECT_TRUE(WaitForLog("Set (0) in listen mode for IP port " + Number(serverListenPort)));
   EXPECT_TRUE(WaitForLog("Created socked client for IP " + clientTarget));
   EXPECT_TRUE(WaitForLog("Opened (2) port COM1")) << LogText();
 
-  // The client port's first attempt comes with the first one-second step.
+  // The client port's first attempt comes with the first one-second step (TcpPortTest's timing).
   auto clientPortPeer = equipmentBehindClientPort.Accept(3000ms);
   ASSERT_NE(clientPortPeer, nullptr) << LogText();
-  const double firstAttempt = SecondsSince(startedAt_);
-  EXPECT_LT(firstAttempt, 2.5);
-  std::printf("[ figure ] TCP client port connected %.2f s after the gateway started\n",
-              firstAttempt);
   EXPECT_TRUE(WaitForLog("Connection (1) was established to " + clientTarget)) << LogText();
   auto serverPortPeer = ConnectEquipment(0, serverListenPort);
-  auto alarmServer = ConnectAlarmServer();
+  Client alarmServer(ostrelPort_);
+  EXPECT_TRUE(
+      WaitForLog("Accepted Ostrel connection from 127.0.0.1:" + Number(alarmServer.LocalPort())));
 
+  // National characters as each port's setting has them converted (the serial port converts none).
   struct Row {
     const char* name;
     std::function<void(const std::string& bytes, size_t pieceSize)> send;
+    std::string national, converted;
   };
   const Row rows[] = {
       {"TCP server port",
-       [&](auto& bytes, size_t size) { SendInPieces(*serverPortPeer, bytes, size); }},
+       [&](auto& bytes, size_t size) { SendInPieces(*serverPortPeer, bytes, size); }, "[\\]{|}",
+       "\xC4\xD6\xC5\xE4\xF6\xE5"},
       {"TCP client port",
-       [&](auto& bytes, size_t size) { SendInPieces(*clientPortPeer, bytes, size); }},
-      {"serial port", [&](auto& bytes, size_t size) { SendInPieces(serialLine, bytes, size); }},
+       [&](auto& bytes, size_t size) { SendInPieces(*clientPortPeer, bytes, size); },
+       "\x8E\x8F\x99\x84\x86\x94\x81\x82\x9B", "\xC4\xC5\xD6\xE4\xE5\xF6\x81\xE9\xF8"},
+      {"serial port", [&](auto& bytes, size_t size) { SendInPieces(serialLine, bytes, size); },
+       "[\\]{}\x8E\x99", "[\\]{}\x8E\x99"},
   };
-  // 100 000 bytes of every value but LF: one overlong line, then another, then empty ones.
-  std::string noise(100000, '\0');
-  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>(i * 7919 % 256);
-  std::replace(noise.begin(), noise.end(), '\n', 'x');
-  noise += "\r\n" + std::string(40000, 'A') + "\n\n   \n";
   std::string expected;
   for (const Row& row : rows) {
     const std::string tag = std::string("ZONE-") + row.name[0] + row.name[4];
-    row.send(noise, noise.size());  // noise does not stop a port
     // One message in pieces of three bytes: date, time, tag and line end are all cut apart.
     // Its text holds every kind of byte a line may carry: NUL, XON, XOFF, DEL, 8-bit.
     const std::string text = std::string("Door forced open \0\x11\x13\x7F\x80\xE4\xFF", 24);
     row.send(Message("ALARM", tag, text), 3);
     expected += EventLine(1, tag, text);
-    // Twenty messages in one write, every event type.
-    const std::pair<const char*, int> types[] = {
-        {"NORMAL", 0}, {"ALARM", 1}, {"delay", 1}, {"Acknow", 2}};
-    std::string batch;
-    for (int i = 0; i < 20; ++i) {
-      const auto& [type, stateCode] = types[i % 4];
-      batch += Message(type, tag + "-" + Number(i), "Event " + Number(i));
-      expected += EventLine(stateCode, tag + "-" + Number(i), "Event " + Number(i));
-    }
-    row.send(batch, batch.size());
-    EXPECT_EQ(alarmServer->ReadUntil(expected), expected) << row.name;
+    // Two messages in one write (each event type is ReceivedDataProcessorTest's); the second's
+    // national characters as the port converts them.
+    const std::string both =
+        Message("NORMAL", tag + "-0", "Event 0") + Message("ALARM", tag + "-N", row.national);
+    row.send(both, both.size());
+    expected += EventLine(0, tag + "-0", "Event 0") + EventLine(1, tag + "-N", row.converted);
+    EXPECT_EQ(alarmServer.ReadUntil(expected), expected) << row.name;
   }
-}
 
-TEST_F(InputPortsTest, TcpClientPortRetriesEverySecondAndReconnectsAfterTheEquipmentDrops) {
-  const int equipmentPort = FreePort();  // nothing listens there yet
-  const std::string target = "127.0.0.1:" + Number(equipmentPort);
-  Start(PortSection(0, "Client", "PortType=TCPC\nRemoteAddress=" + target + "\n"));
-  const auto failedAttempts = [&] {
-    size_t count = 0;
-    for (const std::string& message : folder_.Messages())
-      count += message.rfind("Connection (0) failed (", 0) == 0 &&
-               message.ends_with(") connecting to " + target);
-    return count;
-  };
-  ASSERT_TRUE(WaitUntil([&] { return failedAttempts() >= 2; })) << LogText();
-
-  Listener equipment(equipmentPort);
-  auto first = equipment.Accept(3000ms);
-  ASSERT_NE(first, nullptr) << LogText();
-  EXPECT_TRUE(WaitForLog("Connection (0) was established to " + target)) << LogText();
-  auto alarmServer = ConnectAlarmServer();
-  first->Send(Message("ALARM", "FIRST", "Before the drop"));
-  std::string expected = EventLine(1, "FIRST", "Before the drop");
-  EXPECT_EQ(alarmServer->ReadUntil(expected), expected);
-
-  first.reset();
-  EXPECT_TRUE(WaitForLog("Connection (0) was closed")) << LogText();
-  const auto droppedAt = Clock::now();
-  auto second = equipment.Accept(3000ms);
-  ASSERT_NE(second, nullptr) << LogText();
-  EXPECT_LT(SecondsSince(droppedAt), 2.5);
-  EXPECT_TRUE(WaitForLog("Connection (0) was established to " + target, 2)) << LogText();
-  second->Send(Message("NORMAL", "SECOND", "After the drop"));
-  expected += EventLine(0, "SECOND", "After the drop");
-  EXPECT_EQ(alarmServer->ReadUntil(expected), expected);
-}
-
-// "YYYY-MM-DD|HH:NN:SS" as local time, in seconds since the epoch.
-std::time_t LocalTime(const std::string& dateAndTime) {
-  std::tm fields{};
-  fields.tm_isdst = -1;
-  std::sscanf(dateAndTime.c_str(), "%d-%d-%d|%d:%d:%d", &fields.tm_year, &fields.tm_mon,
-              &fields.tm_mday, &fields.tm_hour, &fields.tm_min, &fields.tm_sec);
-  fields.tm_year -= 1900;
-  fields.tm_mon -= 1;
-  return std::mktime(&fields);
-}
-
-TEST_F(InputPortsTest, MultiLineEventsGoOutAtTheNextHeaderOrByTheTimer) {
-  const int listenPort = FreePort();
-  Start(ServerPort(0, "Panel", listenPort));
-  auto alarmServer = ConnectAlarmServer();
-  auto equipment = ConnectEquipment(0, listenPort);
-
-  // The second header sends the first event at once; the second waits for the timer.
-  const auto sentAt = Clock::now();
-  equipment->Send(
-      "NACK ALARM 12-JAN-17 10:20:30 Fire detector\r\nHall 2\r\nACK ALARM Zone 4\r\nDoor open\r\n");
-  const std::string stamped = "1|2017-01-12|10:20:30|NACK ALARM Fire detector||||Hall 2\n";
-  EXPECT_EQ(alarmServer->ReadUntil(stamped), stamped);
-  EXPECT_LT(SecondsSince(sentAt), 0.5) << "sent by the next header, not by the timer";
-
-  const std::string received = alarmServer->ReadUntil("Door open\n", 3000ms);
-  const double flushedAfter = SecondsSince(sentAt);
-  std::printf("[ figure ] multi-line event sent by the timer %.3f s after its header\n",
-              flushedAfter);
-  EXPECT_GE(flushedAfter, 0.95);
-  EXPECT_LT(flushedAfter, 1.6);
-  const std::string timedLayout = "1|YYYY-MM-DD|HH:NN:SS|ACK ALARM Zone 4||||Door open\n";
-  ASSERT_EQ(received.size(), stamped.size() + timedLayout.size()) << received;
-  const std::string timed = received.substr(stamped.size());
+  // A multi-line event without a stamp goes out by the timer, stamped with the gateway's clock;
+  // from now on the server port reads the multi-line format.
+  serverPortPeer->Send("ACK ALARM Zone 4\r\nDoor open\r\n");
+  const std::string received = alarmServer.ReadUntil("Door open\n", 3000ms);
+  const std::string layout = "1|YYYY-MM-DD|HH:NN:SS|ACK ALARM Zone 4||||Door open\n";
+  ASSERT_EQ(received.size(), expected.size() + layout.size()) << received;
+  const std::string timed = received.substr(expected.size());
   EXPECT_EQ(timed.substr(0, 2) + timed.substr(21), "1||ACK ALARM Zone 4||||Door open\n");
-  // Without a stamp the event carries the gateway's clock at the flush.
-  EXPECT_LE(std::abs(std::difftime(LocalTime(timed.substr(2, 19)), std::time(nullptr))), 3.0)
-      << timed;
-}
-
-TEST_F(InputPortsTest, LinesKeptWithoutAlarmServerArriveSoonAfterItConnects) {
-  const int listenPort = FreePort();
-  Start(ServerPort(0, "Panel", listenPort));
-  ConnectAlarmServer().reset();
-  EXPECT_TRUE(WaitForLog("Ostrel connection was closed")) << LogText();
-
-  auto equipment = ConnectEquipment(0, listenPort);
-  std::string batch;
-  std::string expected;
-  for (int i = 0; i < 5; ++i) {
-    batch += Message("ALARM", "KEPT-" + Number(i), "Kept line " + Number(i));
-    expected += EventLine(1, "KEPT-" + Number(i), "Kept line " + Number(i));
-  }
-  // A message of an unknown type after them is logged: then the kept lines are all in.
-  const std::string unknown = Message("RESET", "LAST", "Marks the end");
-  equipment->Send(batch + unknown);
-  ASSERT_TRUE(WaitForLog("Unknown event type: " + unknown.substr(26, unknown.size() - 28)))
-      << LogText();
-
-  const auto connectedAt = Clock::now();
-  Client alarmServer(ostrelPort_);
-  EXPECT_EQ(alarmServer.ReadUntil(expected, 3000ms), expected);
-  const double deliveredAfterMs = SecondsSince(connectedAt) * 1000;
-  std::printf("[ figure ] kept lines delivered %.1f ms after the alarm server connected\n",
-              deliveredAfterMs);
-  EXPECT_LT(deliveredAfterMs, 500) << "due within one 100 ms tick";
-}
-
-TEST_F(InputPortsTest, SilentPortIsReportedFailedRemindedAndRestored) {
-  const int listenPort = FreePort();
-  Start(ServerPort(0, "Fire panel", listenPort, "PollFailTimeout=2\nPollFailRemindTime=2\n"));
-  auto alarmServer = ConnectAlarmServer();
-
-  const std::string prefix = "|||Fire panel||||TARVEL80 Connection 'Fire panel' (0) ";
-  std::string expected = "1" + prefix + "have failed (no events within 2 s)\n";
-  EXPECT_EQ(alarmServer->ReadUntil(expected, 4000ms), expected);
-  const double failedAfter = SecondsSince(startedAt_);
-  EXPECT_GE(failedAfter, 1.8);
-  EXPECT_LT(failedAfter, 3.5);
-
-  expected += "1" + prefix + "is still bad (cyclic 2 s reminder)\n";
-  EXPECT_EQ(alarmServer->ReadUntil(expected, 4000ms), expected);
-  EXPECT_NEAR(SecondsSince(startedAt_) - failedAfter, 2.0, 0.6);
-
-  auto equipment = ConnectEquipment(0, listenPort);
-  equipment->Send(Message("NORMAL", "ZONE-1", "Back to normal"));
-  expected += EventLine(0, "ZONE-1", "Back to normal") + "0" + prefix + "has been restored\n";
-  EXPECT_EQ(alarmServer->ReadUntil(expected), expected);
+  EXPECT_TRUE(WithinLastSeconds(timed.substr(2, 19), 4)) << timed;
 }
 
 // An alarm server that reads slowly while a burst arrives gets every line, in order: the
@@ -290,7 +169,7 @@ TEST_F(InputPortsTest, SilentPortIsReportedFailedRemindedAndRestored) {
 TEST_F(InputPortsTest, SlowAlarmServerGetsEveryLineOfABurstInOrder) {
   constexpr int Lines = 100000;
   const int listenPort = FreePort();
-  Start(ServerPort(3, "Panel", listenPort));
+  Start(ServerPort(3, listenPort));
   const sockaddr_storage target = Client::SocketAddress("127.0.0.1", ostrelPort_);
   // The start line comes before the listener listens: retry until it does.
   int reader = -1;
@@ -322,37 +201,6 @@ TEST_F(InputPortsTest, SlowAlarmServerGetsEveryLineOfABurstInOrder) {
   close(reader);
   EXPECT_TRUE(received == expected) << received.size() << " of " << expected.size() << " bytes\n"
                                     << LogText();
-}
-
-TEST_F(InputPortsTest, NationalCharactersArriveAsIsoLatin1) {
-  struct Row {
-    const char* setting;
-    std::string tag, text, expectedTag, expectedText;
-  };
-  const Row rows[] = {
-      {"Swedish7BitASCII2ISOLatin1=1", "K]LLARE", "[\\]{|}", "K\xC5LLARE",
-       "\xC4\xD6\xC5\xE4\xF6\xE5"},
-      {"DOSASCII2ISOLatin1=1", "K\x8FLLARE", "\x8E\x8F\x99\x84\x86\x94\x81\x82\x9B", "K\xC5LLARE",
-       "\xC4\xC5\xD6\xE4\xE5\xF6\x81\xE9\xF8"},
-  };
-  std::vector<int> listenPorts;
-  std::string sections;
-  for (const Row& row : rows) {
-    listenPorts.push_back(FreePort());
-    const int port = static_cast<int>(listenPorts.size()) - 1;
-    sections += ServerPort(port, "Panel " + Number(port), listenPorts.back(),
-                           std::string(row.setting) + "\n");
-  }
-  Start(sections);
-  auto alarmServer = ConnectAlarmServer();
-  std::string expected;
-  for (size_t port = 0; port < std::size(rows); ++port) {
-    const Row& row = rows[port];
-    auto equipment = ConnectEquipment(static_cast<int>(port), listenPorts[port]);
-    equipment->Send(Message("ALARM", row.tag, row.text));
-    expected += EventLine(1, row.expectedTag, row.expectedText);
-    EXPECT_EQ(alarmServer->ReadUntil(expected), expected) << row.setting;
-  }
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,43 +37,6 @@ TEST_F(FolderSafetyTest, LinkAtTheSettingsTemporaryOrLockIsNotFollowed) {
   EXPECT_TRUE(std::filesystem::is_symlink(temporary));
 }
 
-// Run in a child, so that a reader that hangs or runs away ends the child, not the test run:
-// exits with 0 when the setting reads as its default.
-[[noreturn]] void ReadRunAsServiceAndExit(const std::string& programPath) {
-  alarm(10);
-#if !defined(__SANITIZE_ADDRESS__)
-  const rlimit memory{rlim_t{1} << 30, rlim_t{1} << 30};
-  setrlimit(RLIMIT_AS, &memory);
-#endif
-  LinuxServiceControl service(programPath, "/x");
-  _exit(service.GetSetting("Parameters", "RunAsService", "0") == "0" ? 0 : 1);
-}
-
-// The settings file is read only when it is a regular file, and only so far: a pipe must not
-// hang the start, a device must not be read until memory runs out.
-TEST_F(FolderSafetyTest, SettingsAreReadOnlyFromABoundedRegularFile) {
-  const std::string settings = folder_.Path() + LinuxServiceControl::SettingsFileName;
-  const struct Row {
-    const char* name;
-    void (*make)(const std::string& path);
-  } rows[] = {
-      {"pipe", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }},
-      {"link to /dev/zero",
-       [](const std::string& path) { std::filesystem::create_symlink("/dev/zero", path); }},
-      {"a value past the bound",
-       [](const std::string& path) {
-         std::ofstream(path) << "[Parameters]\n"
-                             << std::string(1 << 20, ';') << "\nRunAsService=1\n";
-       }},
-  };
-  for (const Row& row : rows) {
-    std::filesystem::remove(settings);
-    row.make(settings);
-    EXPECT_EXIT(ReadRunAsServiceAndExit(folder_.Path()), ::testing::ExitedWithCode(0), "")
-        << row.name;
-  }
-}
-
 // Whether a separate process can take the lock of a folder (flock locks belong to the open
 // file, so a second open in this process would conflict just the same; a child shows it plainly).
 bool ChildCanTakeLock(const std::string& folder) {
@@ -94,9 +56,6 @@ TEST(PosixProcessControl, OneRunningCopyPerProgramFolder) {
   ASSERT_TRUE(process.TakeRunningCopyLock(root.Path() + "a/"));
   EXPECT_FALSE(ChildCanTakeLock(root.Path() + "a/"));
   EXPECT_TRUE(ChildCanTakeLock(root.Path() + "b/"));
-  process.CreateFolder(root.Path() + "a/LogFiles/");
-  process.CreateFolder(root.Path() + "a/LogFiles/");  // exists: ignored
-  EXPECT_TRUE(std::filesystem::is_directory(root.Path() + "a/LogFiles"));
 }
 
 }  // namespace

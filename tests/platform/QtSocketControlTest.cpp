@@ -26,26 +26,16 @@ namespace {
 using test::RunEventsFor;
 using test::WaitUntil;
 
-QByteArray Bytes(const std::string& text) {
-  return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // Handlers of every socket in a test share this depth: one handler entered inside another
 // shows up as nesting.
 int handlerDepth = 0;
 bool nestingSeen = false;
-
-struct Entered {
-  Entered() { nestingSeen |= handlerDepth++ > 0; }
-  ~Entered() { --handlerDepth; }
-};
-
-// Wraps a handler so that entering it inside another handler shows.
 template <typename Handler>
 auto Guarded(Handler handler) {
   return [handler](auto... arguments) {
-    Entered entered;
+    nestingSeen |= handlerDepth++ > 0;
     handler(arguments...);
+    --handlerDepth;
   };
 }
 
@@ -96,11 +86,6 @@ void ExpectKeepAlive(intptr_t descriptor) {
   EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 5);
 }
 
-bool IPv6LoopbackWorks() {
-  QTcpServer probe;
-  return probe.listen(QHostAddress::LocalHostIPv6, 0);
-}
-
 class QtSocketControlTest : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -112,12 +97,12 @@ class QtSocketControlTest : public ::testing::Test {
   void ListenAndAcceptOn(Probe& taker) {
     listener.Socket.SetLocalPort(0);
     ASSERT_FALSE(listener.Socket.Listen().Failed());
-    listener.OnRequest = [this, &taker](int32_t id) { accepts.push_back(taker.Socket.Accept(id)); };
+    listener.OnRequest = [&taker](int32_t id) { EXPECT_FALSE(taker.Socket.Accept(id).Failed()); };
   }
 
-  std::unique_ptr<QTcpSocket> ConnectPeer(const QHostAddress& address = QHostAddress::LocalHost) {
+  std::unique_ptr<QTcpSocket> ConnectPeer() {
     auto peer = std::make_unique<QTcpSocket>();
-    peer->connectToHost(address, static_cast<quint16>(listener.Socket.LocalPort()));
+    peer->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(listener.Socket.LocalPort()));
     return peer;
   }
 
@@ -131,95 +116,69 @@ class QtSocketControlTest : public ::testing::Test {
 
   Probe listener;
   Probe data;
-  std::vector<SocketError> accepts;
 };
 
-TEST_F(QtSocketControlTest, ListenReportsUnusablePortsAndAddresses) {
+// A port in use: the failure is the kernel's; an address of another host takes the same path.
+TEST_F(QtSocketControlTest, ListenReportsAPortInUseAndListensAfterwards) {
   QTcpServer occupant;
   ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
-  const std::tuple<const char*, std::string, int32_t> rows[] = {
-      {"port in use", "", occupant.serverPort()},
-      {"port in use, one address", "127.0.0.1", occupant.serverPort()},
-      {"unreadable address", "999.1.1.1", 0},
-      {"address of another host", "192.0.2.1", 0},
-      {"port out of range", "", 70000},
-  };
-  for (const auto& [name, address, port] : rows) {
-    SCOPED_TRACE(name);
-    QtSocketControl socket;
-    socket.SetLocalAddress(address);
-    socket.SetLocalPort(port);
-    const SocketError error = socket.Listen();
-    EXPECT_TRUE(error.Failed());
-    EXPECT_GT(error.Number, 0);
-    EXPECT_FALSE(error.Description.empty());
-    EXPECT_NE(socket.State(), SocketControl::Listening);
-    socket.SetLocalAddress("");
-    socket.SetLocalPort(0);
-    EXPECT_FALSE(socket.Listen().Failed()) << "usable after the failure";
-  }
+  QtSocketControl socket;
+  socket.SetLocalAddress("127.0.0.1");
+  socket.SetLocalPort(occupant.serverPort());
+  const SocketError error = socket.Listen();
+  EXPECT_TRUE(error.Failed());
+  EXPECT_GT(error.Number, 0);
+  EXPECT_FALSE(error.Description.empty());
+  EXPECT_NE(socket.State(), SocketControl::Listening);
+  socket.SetLocalPort(0);
+  EXPECT_FALSE(socket.Listen().Failed()) << "usable after the failure";
 }
 
-TEST_F(QtSocketControlTest, ListenerOnAllAddressesShowsEachPeerAndClosesRequestsNotTaken) {
-  listener.Socket.SetLocalAddress("");
-  listener.Socket.SetLocalPort(0);
-  ASSERT_FALSE(listener.Socket.Listen().Failed());
-  std::string seenAddress;
-  QTcpSocket* peer = nullptr;
-  listener.OnRequest = [&](int32_t) {
-    seenAddress = listener.Socket.RemoteHostIP();
-    EXPECT_EQ(listener.Socket.RemotePort(), peer->localPort()) << seenAddress;
-  };
-  std::vector<std::pair<QHostAddress, std::string>> peers{{QHostAddress::LocalHost, "127.0.0.1"}};
-  if (IPv6LoopbackWorks()) peers.push_back({QHostAddress::LocalHostIPv6, "::1"});
-
-  for (const auto& [address, shown] : peers) {
-    const int before = listener.Requests;
-    auto connecting = ConnectPeer(address);
-    peer = connecting.get();
-    ASSERT_TRUE(WaitUntil([&] { return listener.Requests == before + 1; })) << shown;
-    EXPECT_EQ(seenAddress, shown);
-    EXPECT_TRUE(WaitUntil([&] { return peer->state() == QAbstractSocket::UnconnectedState; }))
-        << shown << ": a request nobody took over is closed";
-  }
-}
-
-TEST_F(QtSocketControlTest, AcceptedConnectionCarriesEveryByteValueBothWays) {
-  auto peer = ConnectedPeer();
-  ASSERT_EQ(accepts.size(), 1u);
-  EXPECT_FALSE(accepts[0].Failed());
-  EXPECT_EQ(data.Socket.RemoteHostIP(), "127.0.0.1");
-  EXPECT_EQ(data.Socket.RemotePort(), peer->localPort());
-  ExpectKeepAlive(data.Socket.NativeDescriptor());
-
-  const std::string all = AllByteValues();
-  peer->write(Bytes(all + all));
-  EXPECT_TRUE(WaitUntil([&] { return data.Received.size() >= 512; }));
-  EXPECT_EQ(data.Received, all + all);
-
-  data.Socket.SendData(all);
-  EXPECT_TRUE(WaitUntil([&] { return peer->bytesAvailable() >= 256; }));
-  EXPECT_EQ(peer->readAll(), Bytes(all));
-}
-
-TEST_F(QtSocketControlTest, PeerCloseIsReportedOnceAndCloseInsideTheHandlerDoesNotReenter) {
-  auto peer = ConnectedPeer();
+// A client on "localhost" and the data socket that takes its connection over: both keep the
+// connection alive and carry every byte value; the close is reported once, and closing inside
+// that handler does not enter it again; both connect again afterwards.
+TEST_F(QtSocketControlTest, ConnectionCarriesEveryByteValueAndItsCloseIsReportedOnce) {
+  listener.Socket.SetLocalAddress("127.0.0.1");
+  ListenAndAcceptOn(data);
+  Probe client;
+  client.Socket.SetRemoteHost("localhost");
+  client.Socket.SetRemotePort(listener.Socket.LocalPort());
   int16_t stateInHandler = -1;
   data.OnClose = [&] {
     stateInHandler = data.Socket.State();
     data.Socket.Close();
   };
-  peer->disconnectFromHost();
-  ASSERT_TRUE(WaitUntil([&] { return data.Closes == 1; }));
-  RunEventsFor(100);
-  EXPECT_EQ(data.Closes, 1);
-  EXPECT_EQ(stateInHandler, SocketControl::Closing);
-  EXPECT_EQ(data.Socket.State(), SocketControl::Closed);
+  const std::string all = AllByteValues();
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    SCOPED_TRACE(attempt);
+    data.Received.clear();
+    client.Received.clear();
+    client.Socket.Connect();
+    EXPECT_EQ(client.Connects, attempt - 1) << "no event inside the call";
+    ASSERT_TRUE(WaitUntil([&] {
+      return client.Connects == attempt && data.Socket.State() == SocketControl::Connected;
+    }));
+    EXPECT_EQ(client.Socket.RemoteHostIP(), "127.0.0.1");
+    EXPECT_EQ(client.Socket.RemotePort(), listener.Socket.LocalPort());
+    EXPECT_EQ(data.Socket.RemoteHostIP(), "127.0.0.1");
+    ExpectKeepAlive(client.Socket.NativeDescriptor());
+    ExpectKeepAlive(data.Socket.NativeDescriptor());
+    client.Socket.SendData(all + all);
+    data.Socket.SendData(all);
+    EXPECT_TRUE(
+        WaitUntil([&] { return data.Received.size() >= 512 && client.Received.size() >= 256; }));
+    EXPECT_EQ(data.Received, all + all);
+    EXPECT_EQ(client.Received, all);
 
-  auto next = ConnectPeer();
-  EXPECT_TRUE(WaitUntil([&] { return data.Socket.State() == SocketControl::Connected; }))
-      << "a closed data socket accepts again";
-  EXPECT_EQ(data.Socket.RemotePort(), next->localPort());
+    client.Socket.Close();
+    ASSERT_TRUE(WaitUntil([&] { return data.Closes == attempt; }));
+    RunEventsFor(100);
+    EXPECT_EQ(data.Closes, attempt);
+    EXPECT_EQ(stateInHandler, SocketControl::Closing);
+    EXPECT_EQ(data.Socket.State(), SocketControl::Closed);
+  }
+  EXPECT_TRUE(client.Errors.empty());
+  EXPECT_TRUE(data.Errors.empty());
 }
 
 TEST_F(QtSocketControlTest, NothingOfAClosedConnectionArrivesAfterClose) {
@@ -234,25 +193,6 @@ TEST_F(QtSocketControlTest, NothingOfAClosedConnectionArrivesAfterClose) {
   EXPECT_EQ(data.Socket.State(), SocketControl::Closed);
 }
 
-TEST_F(QtSocketControlTest, ConnectResolvesTheHostNameAndCanConnectAgain) {
-  QTcpServer server;
-  ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-  Probe client;
-  client.Socket.SetRemoteHost("localhost");
-  client.Socket.SetRemotePort(server.serverPort());
-  for (int attempt = 1; attempt <= 2; ++attempt) {
-    client.Socket.Close();
-    client.Socket.Connect();
-    EXPECT_EQ(client.Connects, attempt - 1) << "no event inside the call";
-    ASSERT_TRUE(WaitUntil([&] { return client.Connects == attempt; })) << attempt;
-    EXPECT_EQ(client.Socket.State(), SocketControl::Connected);
-    EXPECT_EQ(client.Socket.RemotePort(), server.serverPort());
-    EXPECT_EQ(client.Socket.RemoteHostIP(), "127.0.0.1");
-    ExpectKeepAlive(client.Socket.NativeDescriptor());
-  }
-  EXPECT_TRUE(client.Errors.empty());
-}
-
 TEST_F(QtSocketControlTest, FailedConnectionAttemptsRaiseOneError) {
   quint16 closedPort = 0;
   {
@@ -262,7 +202,6 @@ TEST_F(QtSocketControlTest, FailedConnectionAttemptsRaiseOneError) {
   }
   const std::tuple<const char*, std::string, int32_t> rows[] = {
       {"nobody listening", "127.0.0.1", closedPort},
-      {"port 0", "127.0.0.1", 0},
       {"unknown host", "no-such-host.invalid", 80},
   };
   for (const auto& [name, host, port] : rows) {
@@ -285,9 +224,8 @@ TEST_F(QtSocketControlTest, PeerThatStopsReadingIsDroppedAtTheSendQueueLimit) {
   constexpr int64_t Limit = 256 * 1024;
   Probe stalled(Limit);
   ListenAndAcceptOn(stalled);
-  auto peer = std::make_unique<QTcpSocket>();
+  auto peer = ConnectPeer();
   peer->setReadBufferSize(1);  // the peer reads one byte and then nothing
-  peer->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(listener.Socket.LocalPort()));
   ASSERT_TRUE(WaitUntil([&] { return stalled.Socket.State() == SocketControl::Connected; }));
 
   const std::string chunk(64 * 1024, '\xA5');
@@ -336,7 +274,7 @@ TEST_F(QtSocketControlTest, ResumedInputDeliversEverythingInOrder) {
   data.Socket.SetReceivePaused(true);
   std::string sent;
   for (int n = 0; sent.size() < (24u << 20); ++n) sent += "line " + std::to_string(n) + "\n";
-  peer->write(Bytes(sent));
+  peer->write(QByteArray::fromStdString(sent));
   RunEventsFor(300);
   EXPECT_EQ(data.Received, "");
   EXPECT_GT(peer->bytesToWrite(), 0) << "the peer was held back";

@@ -12,7 +12,8 @@ namespace {
 using test::RunEventsFor;
 using test::WaitUntil;
 
-TEST(QtUpdateTimerTest, TicksFromTheStartNeverOverlapAndFollowOneIntervalAfterTheLast) {
+TEST(QtUpdateTimerTest,
+     TicksFromTheStartNeverOverlapFollowOneIntervalAfterTheLastAndStopWhenDisabled) {
   QtUpdateTimer timer;
   EXPECT_EQ(timer.Interval(), 100);
   QElapsedTimer clock;
@@ -35,17 +36,12 @@ TEST(QtUpdateTimerTest, TicksFromTheStartNeverOverlapAndFollowOneIntervalAfterTh
   for (size_t tick = 1; tick < starts.size(); ++tick) {
     EXPECT_GE(starts[tick] - ends[tick - 1], 95) << "tick " << tick;
   }
-}
-
-TEST(QtUpdateTimerTest, DisabledTimerDoesNotTick) {
-  QtUpdateTimer timer;
-  int ticks = 0;
-  timer.SetHandler([&] { ++ticks; });
   timer.SetEnabled(false);
+  const size_t ticks = starts.size();
   RunEventsFor(250);
-  EXPECT_EQ(ticks, 0);
+  EXPECT_EQ(starts.size(), ticks) << "a disabled timer does not tick";
   timer.SetEnabled(true);
-  EXPECT_TRUE(WaitUntil([&] { return ticks == 1; }, 1000));
+  EXPECT_TRUE(WaitUntil([&] { return starts.size() > ticks; }, 1000));
 }
 
 }  // namespace

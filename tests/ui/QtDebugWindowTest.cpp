@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QFontInfo>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QScrollBar>
@@ -77,17 +76,6 @@ TEST_F(QtDebugWindowTest, FailedSaveTellsTheOperator) {
   ASSERT_EQ(boxes.size(), 1);
   EXPECT_TRUE(boxes[0]->text().contains("debug.txt"));
   boxes[0]->close();
-}
-
-TEST_F(QtDebugWindowTest, OpenStartsFromTheDesign) {
-  window_.AddItem("old");
-  window_.SetShowLastChecked(false);
-  window_.Open();
-  EXPECT_TRUE(window_.isVisible());
-  EXPECT_EQ(window_.ListCount(), 0);
-  EXPECT_TRUE(window_.ShowLastChecked());
-  EXPECT_TRUE(window_.ShowLastAction()->isCheckable());
-  EXPECT_TRUE(QFontInfo(window_.List()->font()).fixedPitch());
 }
 
 }  // namespace

@@ -68,6 +68,7 @@ StatusSnapshot Example() {
   server.Connected = true;
   server.Totals.BytesReceived = 70'000;
   server.Totals.LinesReceived = 12;
+  server.Totals.EventsForwarded = 9;
   server.PollFailTimeout = 30;
   StatusSnapshot::Port serial;
   serial.Number = 5;
@@ -100,6 +101,7 @@ TEST(StatusRendering, JsonReadsBackWithEveryValue) {
       {server["description"], QString::fromUtf8("Hall \u00C4 \"east\"\\ \u0001")},
       {server["kind"], "tcp_server"},
       {server["bytesReceived"], 70000},
+      {server["eventsForwarded"], 9},
       {server["lastLine"], QJsonValue::Null},
       {server["silence"], "ok"},
       {serial["port"], 5},
