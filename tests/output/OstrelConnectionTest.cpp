@@ -39,7 +39,7 @@ TEST_F(OstrelTest, HostOutsideTheAllowListIsRefusedAndTheServerKeepsItsConnectio
                                       "Accepted Ostrel connection from 2001:db8::1:5003"}));
 }
 
-TEST_F(OstrelTest, RefusalFloodWritesOneLinePerAddressAndMinute) {
+TEST_F(OstrelTest, RefusalFloodWritesOneLinePerAddress) {
   state.General.OstrelAllowedHosts = Hosts("10.0.0.1");
   for (int n = 0; n < 50; ++n) ConnectOstrel("10.6.6.6", 7000 + n);  // the count is the limiter's
   ConnectOstrel("10.7.7.7", 8000);
