@@ -123,16 +123,5 @@ TEST(ConfigReader, RunAsServiceTakesOnlyANumber) {
   for (const Row& row : rows) EXPECT_EQ(RunAsServiceValue(row.text), row.expected) << row.text;
 }
 
-TEST(ConfigReader, ExampleConfigurationReadsAsDocumented) {
-  const IniFile ini = IniFile::Load(TARVEL_EXAMPLES_DIR "/TARVEL80Import.ini");
-  GeneralSettings general;
-  EXPECT_FALSE(ReadGeneralSettings(ini, general));
-  EXPECT_EQ(general.WatchDogTagName, "TARVEL80-WD");
-  const PortRead server = ReadPort(ini, 0), client = ReadPort(ini, 1);
-  EXPECT_EQ(server.portType + " " + std::to_string(server.entry.ListenPort), "TCPS 4001");
-  EXPECT_EQ(client.portType + " " + client.entry.RemoteAddress, "TCPC 127.0.0.1:4002");
-  for (int port = 2; port < PortCount; ++port) EXPECT_EQ(ReadPort(ini, port).portType, "") << port;
-}
-
 }  // namespace
 }  // namespace tarvel

@@ -1,7 +1,5 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "config/HostAllowList.h"
@@ -32,6 +30,8 @@ TEST(HostAllowList, MatchesAddressesAndRanges) {
       {"::ffff:10.0.0.0/104", "11.0.0.1", false},
       {"10.0.0.0/8", "10.255.255.255", true}, {"10.0.0.0/8", "11.0.0.0", false},
       {"10.1.2.3/8", "10.9.9.9", true},  // host bits of a range are ignored
+      // A length inside a byte, host bits set in that byte.
+      {"10.255.255.255/9", "10.128.0.1", true}, {"10.255.255.255/9", "10.127.255.255", false},
       {"0.0.0.0/0", "255.255.255.255", true}, {"0.0.0.0/0", "::ffff:1.2.3.4", true},
       {"0.0.0.0/0", "::1", false},          {"::/0", "1.2.3.4", true},
       {"::/0", "fe80::1", true},            {"::1", "::1", true},
@@ -49,27 +49,6 @@ TEST(HostAllowList, MatchesAddressesAndRanges) {
   }
 }
 
-TEST(HostAllowList, EveryPrefixLengthSplitsItsRangeExactly) {
-  // For each length n, the all-ones address with bit n cleared (counted from 1) is outside
-  // the range all-ones/n, and with bit n+1 cleared inside it.
-  for (const int family : {AF_INET, AF_INET6}) {
-    const int bits = family == AF_INET ? 32 : 128;
-    auto allOnesWithout = [&](int bit) {
-      unsigned char bytes[16];
-      std::memset(bytes, 0xFF, sizeof bytes);
-      if (bit >= 1 && bit <= bits)
-        bytes[(bit - 1) / 8] ^= static_cast<unsigned char>(0x80 >> ((bit - 1) % 8));
-      char text[INET6_ADDRSTRLEN];
-      return std::string(inet_ntop(family, bytes, text, sizeof text));
-    };
-    for (int length = 0; length <= bits; ++length) {
-      const HostAllowList list = Parsed(allOnesWithout(0) + "/" + std::to_string(length));
-      EXPECT_EQ(list.Allows(allOnesWithout(length)), length == 0) << family << "/" << length;
-      EXPECT_TRUE(list.Allows(allOnesWithout(length + 1))) << family << "/" << length;
-    }
-  }
-}
-
 TEST(HostAllowList, MalformedEntryIsNamed) {
   const std::pair<std::string, std::string> rows[] = {
       // list, bad entry ("=": the whole list)
@@ -79,6 +58,7 @@ TEST(HostAllowList, MalformedEntryIsNamed) {
       {"10.0.0.1/ 8", "="}, {"10.0.0.1/0008", "="}, {"::1/129", "="},       {"[::1]", "="},
       {"::ffff:10.0.0.1/129", "="},                 {"1:2:3:4:5:6:7:8:9", "="},
       {"fe80::1%eth0", "="}, {"localhost", "="},    {"10.0.0.1 10.0.0.2", "="},
+      {std::string(100, '1'), "="},
       {"10.0.0.1,", ""},    {",10.0.0.1", ""},      {"10.0.0.1,,10.0.0.2", ""},
       {"10.0.0.1,  gateway.example ,10.0.0.2", "gateway.example"}};
   // clang-format on
@@ -87,14 +67,6 @@ TEST(HostAllowList, MalformedEntryIsNamed) {
     EXPECT_FALSE(HostAllowList::Parse(list, badEntry).has_value()) << list;
     EXPECT_EQ(badEntry, bad == "=" ? list : bad) << list;
   }
-}
-
-TEST(HostAllowList, LocalAddressIsOneAddressInDigits) {
-  for (const char* good : {"127.0.0.1", "0.0.0.0", "::", "::1", "::ffff:127.0.0.2", "fd00::1"})
-    EXPECT_TRUE(HostAllowList::IsAddress(good)) << good;
-  const std::string bad[] = {"",       "localhost", "127.0.0.1/32", " 127.0.0.1",
-                             "::1%lo", "1.2.3",     "127.0.0.1:80", std::string(100, '1')};
-  for (const std::string& text : bad) EXPECT_FALSE(HostAllowList::IsAddress(text)) << text;
 }
 
 }  // namespace

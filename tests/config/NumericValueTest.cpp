@@ -66,11 +66,8 @@ TEST(NumericValue, LongAndIntegerRoundHalfToEvenAndRefuseWhatDoesNotFit) {
   }
 }
 
-TEST(NumericValue, FlagsAndKeywords) {
-  for (const char* text : {"0.4", "2", "-1", "1e999", "&H1"}) EXPECT_TRUE(FlagValue(text)) << text;
-  for (const char* text : {"0", "0.0", "-0", "yes", "", "1e-999"}) {
-    EXPECT_FALSE(FlagValue(text)) << text;
-  }
+// A flag is its number not 0: the fuzz corpus checks that relation on every input.
+TEST(NumericValue, KeywordsAreTrimmedAndUpperCased) {
   EXPECT_EQ(KeywordValue(" tcp s ") + KeywordValue("   "), "TCP S");
 }
 

@@ -42,12 +42,5 @@ TEST_F(DebugSaveTest, AppendsOneBlockPerSaveWithNumberedRows) {
   EXPECT_EQ(list_.ListCount(), 2) << "saving leaves the list alone";
 }
 
-TEST_F(DebugSaveTest, UnwritableFolderReportsFailure) {
-  list_.AddItem("kept");
-  EXPECT_FALSE(save_.SaveDebugInfo(ProgramPath() + "missing/", list_));
-  EXPECT_EQ(list_.ListCount(), 1);
-  EXPECT_FALSE(folder_.Exists("missing"));
-}
-
 }  // namespace
 }  // namespace tarvel

@@ -8,12 +8,11 @@
 
 namespace tarvel {
 
-// Keep files in memory, on a disk that can be made full (Capacity) or read-only.
+// Keep files in memory, on a disk that can be made full (Capacity).
 class FakeKeepFileIo : public KeepFileIo {
  public:
   std::map<std::string, std::string> Files;
   uint64_t Capacity = UINT64_MAX;  // bytes all files together may hold
-  bool ReadOnly = false;
 
   std::string Read(const std::string& path, uint64_t maxBytes, std::string& contents,
                    bool& found) override {
@@ -25,7 +24,6 @@ class FakeKeepFileIo : public KeepFileIo {
   }
   std::string Replace(const std::string& path, std::string_view contents) override {
     Close();
-    if (ReadOnly) return "Read-only file system";
     const auto old = Files.find(path);
     if (Used() - (old == Files.end() ? 0 : old->second.size()) + contents.size() > Capacity)
       return "No space left on device";

@@ -9,15 +9,9 @@
 
 namespace tarvel {
 
-// A service layer that records every call; Install and Uninstall succeed unless told not to.
+// A service layer that records every call; Install and Uninstall succeed unless told to fail.
 class FakeServiceControl : public ServiceControl {
  public:
-  struct Event {
-    int Type;
-    int Number;
-    std::string Text;
-  };
-
   std::string GetSetting(const std::string& section, const std::string& key,
                          const std::string& defaultText) override {
     auto found = settings_.find(section + "/" + key);
@@ -30,11 +24,11 @@ class FakeServiceControl : public ServiceControl {
   }
   bool Install() override {
     calls_.push_back("Install");
-    return installSucceeds_;
+    return succeeds_;
   }
   bool Uninstall() override {
     calls_.push_back("Uninstall");
-    return uninstallSucceeds_;
+    return succeeds_;
   }
   std::string DisplayName() const override { return "TARVEL80 Import for Ostrel"; }
   void SetInteractive(bool interactive) override {
@@ -45,8 +39,8 @@ class FakeServiceControl : public ServiceControl {
   }
   void StartService() override { calls_.push_back("StartService"); }
   void LogEvent(int type, int eventNumber, const std::string& text) override {
-    events_.push_back({type, eventNumber, text});
-    calls_.push_back("LogEvent " + std::to_string(eventNumber));
+    calls_.push_back("LogEvent " + std::to_string(type) + " " + std::to_string(eventNumber) + " " +
+                     text);
   }
 
   // Test controls.
@@ -57,16 +51,12 @@ class FakeServiceControl : public ServiceControl {
     auto found = settings_.find(section + "/" + key);
     return found == settings_.end() ? "(none)" : found->second;
   }
-  void FailInstall() { installSucceeds_ = false; }
-  void FailUninstall() { uninstallSucceeds_ = false; }
-  const std::vector<Event>& Events() const { return events_; }
+  void Fail() { succeeds_ = false; }
   const std::vector<std::string>& Calls() const { return calls_; }
 
  private:
   std::map<std::string, std::string> settings_;
-  bool installSucceeds_ = true;
-  bool uninstallSucceeds_ = true;
-  std::vector<Event> events_;
+  bool succeeds_ = true;
   std::vector<std::string> calls_;
 };
 

@@ -120,7 +120,6 @@ class FakeSocketControl : public SocketControl {
     if (handlers_.Error) handlers_.Error(description);
   }
   std::string TakeSent() { return std::exchange(sent_, std::string()); }
-  const std::string& Sent() const { return sent_; }
   int ConnectCalls() const { return connectCalls_; }
   int CloseCalls() const { return closeCalls_; }
   int AcceptCalls() const { return acceptCalls_; }

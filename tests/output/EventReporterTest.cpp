@@ -136,13 +136,5 @@ TEST_F(KeepingTest, LargeBacklogGoesOutInPiecesInOrderAndWaitsWhileTheAlarmServe
   EXPECT_EQ(sent + Sent(), kept + Line("NEW"));
 }
 
-TEST_F(KeepingTest, KeepingOffLosesLinesWithoutATrace) {
-  state.General.BufferIfOstrelNotConnected = false;
-  SendOne("TAG");
-  ConnectOstrel();
-  timer.Tick();
-  EXPECT_EQ(Sent(), "");
-}
-
 }  // namespace
 }  // namespace tarvel

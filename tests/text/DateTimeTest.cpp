@@ -57,8 +57,6 @@ TEST(PlusSeconds, MovesAcrossDaysMonthsAndYears) {
     EXPECT_EQ(Format(row.start.PlusSeconds(row.seconds)), row.expected) << Format(row.start);
   }
   EXPECT_GT(DateTime{}.PlusSeconds(Max).Year, 9999);  // bounded, no overflow
-  EXPECT_EQ(FormatDate({2007, 6, 5}, "") + FormatDate({2007, 6, 5}, "-", 2), "2007060507-06-05");
-  EXPECT_EQ(FormatTime({1, 1, 1, 1, 2, 3}, "") + FormatDate({12345, 1, 1}), "01020312345-01-01");
 }
 
 TEST_F(DateTimeTest, DateParseReadsFixedPositionsOrMonthNames) {
@@ -81,8 +79,7 @@ TEST_F(DateTimeTest, DateParseReadsFixedPositionsOrMonthNames) {
       {5, "07-06-9E99", 1, "2021-03-04"},   {5, "32-12-9999", 1, "2021-03-04"},
       {11, "12-JAN-17", 1, "2017-01-12"},   {11, "12-j\xE4n-17", 1, "2017-01-12"},
       {11, "12-m\xE4r-17", 1, "2017-03-12"}, {11, "01-Mai-17", 1, "2017-05-01"},
-      {11, "01-MAJ-17", 1, "2017-05-01"},   {11, "01-okt-17", 1, "2017-10-01"},
-      {11, "01-DEZ-17", 1, "2017-12-01"},   {11, "12-JAN-2017", 1, "2020-01-12"},
+      {11, "12-JAN-2017", 1, "2020-01-12"},
       {11, "12-XYZ-17", 1, "2021-03-04"},   {11, "12-JANUARY-17", 1, "2021-03-04"},
       {11, "1E9-JAN-17", 1, "2021-03-04"},  {11, "x 12-JAN-17 10:20:30", 3, "2017-01-12"},
       {7, "07-06-2017", 1, "2021-03-04"}};
