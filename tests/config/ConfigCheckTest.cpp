@@ -93,8 +93,10 @@ TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
        W("[general] OstrelPort=16000: key given twice (the first one counts)"), -1},
       {"[SerialDevices]\nCOM0=/dev/ttyUSB0\n",
        W("[SerialDevices] COM0=/dev/ttyUSB0: unknown key (ignored)"), -1},
-      {Com("COM8,9600,N,8,1"),
-       W(Port(4) + " ComSetting=COM8,9600,N,8,1: serial device /dev/ttyS7 does not "
+      {"[SerialDevices]\nModem=/dev/ttyS0\n",
+       W("[SerialDevices] Modem=/dev/ttyS0: unknown key (ignored)"), -1},
+      {Com("COM8,9600,N,5,1"),
+       W(Port(4) + " ComSetting=COM8,9600,N,5,1: serial device /dev/ttyS7 does not "
          "exist (name another in [SerialDevices] COM8=)"), 4},
       {tcpc + "RemoteAddress=h:1\n[General]\nReconnectInterval=0\n",
        W(Port(2) + " PortType=TCPC: the port "
