@@ -127,17 +127,18 @@ void OstrelConnection::SendOrKeep(const std::string& line) {
 
 void OstrelConnection::FlushKeptLines() {
   KeptLines& kept = Kept();
-  keptSentThisTick_ = 0;
   kept.Sync();
   SendKeptLines();
 }
 
 void OstrelConnection::SendKeptLines() {
-  if (!IsConnected() || inputHeld_ || keptSentThisTick_ >= KeptBytesPerTick) return;
-  // Counted as sent once handed over, even if the send fails: a kept line is never sent twice.
-  const std::string text = kept_.Take(KeptBytesPerTick - keptSentThisTick_);
-  keptSentThisTick_ += text.size();
-  if (!text.empty()) SendToOstrel(text);
+  while (IsConnected() && !inputHeld_ && !kept_.Empty()) {
+    // Counted as sent once handed over, even if the send fails: a kept line is never sent
+    // twice.
+    const std::string text = kept_.Take(KeptPieceBytes);
+    if (text.empty()) return;
+    SendToOstrel(text);
+  }
 }
 
 void OstrelConnection::ConnectionRequest(int32_t requestId) {

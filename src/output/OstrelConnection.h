@@ -28,9 +28,10 @@ namespace tarvel {
 // lines.
 class OstrelConnection {
  public:
-  // Kept lines handed to the connection per tick, and in between, at most (whole lines): a
-  // large backlog goes out in pieces that the connection's send queue can take.
-  static constexpr uint64_t KeptBytesPerTick = 1u << 20;
+  // Kept lines handed to the connection at once, at most (whole lines). Pieces follow each
+  // other while the alarm server keeps up; once its unsent output passes SendHighWater the
+  // rest waits for SendQueueLow, so a large backlog goes at the peer's speed in bounded memory.
+  static constexpr uint64_t KeptPieceBytes = 1u << 20;
 
   // keepIo: the keep file's I/O; null keeps in memory only, whatever KeepFile says.
   OstrelConnection(ProgramState& state, const Clock& clock, const Controls& controls, LogFile& log,
@@ -90,7 +91,6 @@ class OstrelConnection {
   RefusalLogLimiter refusals_;
   KeptLines kept_;
   bool keptOpened_ = false;
-  uint64_t keptSentThisTick_ = 0;
 };
 
 }  // namespace tarvel
