@@ -82,6 +82,12 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
   EXPECT_NE(metrics.find("tarvel80import_received_lines_total{port=\"0\",kind=\"tcp_server\"} 4"),
             std::string::npos)
       << metrics;
+  auto ticks = [&] {  // the event loop's ticks, as scraped
+    const std::string text = Get(status.statusPort, "/metrics").Text;
+    const size_t at = text.find("\ntarvel80import_supervision_ticks_total ");
+    return at == std::string::npos ? 0 : std::atoll(text.c_str() + at + 40);
+  };
+  EXPECT_TRUE(WaitUntil([&] { return ticks() > 0; }));
 
   // Requests up to 8 KiB are answered; the answer's head tells what a client may do next.
   const std::tuple<std::string, int, std::string> rows[] = {
