@@ -26,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -87,18 +88,6 @@ inline int LocalPort(int fd) {
                                            : reinterpret_cast<sockaddr_in*>(&local)->sin_port);
 }
 
-// A port nothing listens on just now, never the same twice in one run (the kernel may hand
-// out a just-closed port again).
-inline int FreePort() {
-  static std::set<int> handedOut;
-  for (;;) {
-    const int fd = ListenLoopback(0);
-    const int port = LocalPort(fd);
-    close(fd);
-    if (handedOut.insert(port).second) return port;
-  }
-}
-
 inline bool PortIsFree(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int yes = 1;
@@ -108,6 +97,21 @@ inline bool PortIsFree(int port) {
   const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   close(fd);
   return free;
+}
+
+// A port nothing uses just now, never the same twice in one run. It lies below the kernel's
+// range for outgoing connections (32768 on), so that no connection of this or another test
+// takes it as its own end before the listener that wants it binds it.
+inline int FreePort() {
+  static std::set<int> handedOut;
+  static std::mt19937 random(std::random_device{}());
+  for (;;) {
+    const int port = std::uniform_int_distribution<int>(20000, 32000)(random);
+    if (handedOut.count(port) == 0 && PortIsFree(port)) {
+      handedOut.insert(port);
+      return port;
+    }
+  }
 }
 
 inline void SetNoDelay(int fd) {
