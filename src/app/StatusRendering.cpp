@@ -195,37 +195,41 @@ std::string RenderMetrics(const StatusSnapshot& snapshot) {
   const StatusSnapshot::Ostrel& ostrel = snapshot.TheOstrel;
   const auto& totals = ostrel.Totals;
 
-  metric.Family("start_time_seconds", "gauge", "Start time of the process since the Unix epoch.");
-  metric.Sample(static_cast<uint64_t>(snapshot.StartedAtEpochSeconds));
-  metric.Family("supervision_ticks_total", "counter", "Supervision ticks run.");
-  metric.Sample(snapshot.Ticks);
-  metric.Family("ostrel_listening", "gauge", "1 while the alarm-server listener listens.");
-  metric.Sample(ostrel.Listening);
-  metric.Family("ostrel_connected", "gauge", "1 while an alarm server is connected.");
-  metric.Sample(ostrel.Connected);
-  metric.Family("ostrel_connections_total", "counter", "Alarm-server connections accepted.");
-  metric.Sample(totals.Connections);
-  metric.Family("ostrel_refused_connections_total", "counter",
-                "Alarm-server connections refused by OstrelAllowedHosts.");
-  metric.Sample(totals.RefusedConnections);
-  metric.Family("ostrel_sent_lines_total", "counter", "Lines sent to the alarm server.");
-  metric.Sample(totals.LinesSent);
-  metric.Family("ostrel_sent_bytes_total", "counter", "Bytes sent to the alarm server.");
-  metric.Sample(totals.BytesSent);
-  metric.Family("ostrel_received_bytes_total", "counter", "Bytes received from the alarm server.");
-  metric.Sample(totals.BytesReceived);
-  metric.Family("kept_lines", "gauge", "Event lines kept while no alarm server is connected.");
-  metric.Sample(ostrel.KeptLines);
-  metric.Family("kept_bytes", "gauge", "Bytes of the kept event lines.");
-  metric.Sample(ostrel.KeptBytes);
-  metric.Family("kept_limit_bytes", "gauge", "Kept text size at which further lines are dropped.");
-  metric.Sample(ostrel.KeptLimitBytes);
-  metric.Family("kept_lines_dropped_total", "counter",
-                "Event lines dropped because the kept text was full.");
-  metric.Sample(totals.LinesDroppedAtLimit);
-  metric.Family("lines_not_kept_total", "counter",
-                "Event lines dropped while no alarm server was connected and keeping is off.");
-  metric.Sample(totals.LinesNotKept);
+  struct Family {
+    const char* Name;
+    const char* Type;
+    const char* Help;
+    uint64_t Value;
+  };
+  const Family families[] = {
+      {"start_time_seconds", "gauge", "Start time of the process since the Unix epoch.",
+       static_cast<uint64_t>(snapshot.StartedAtEpochSeconds)},
+      {"supervision_ticks_total", "counter", "Supervision ticks run.", snapshot.Ticks},
+      {"ostrel_listening", "gauge", "1 while the alarm-server listener listens.", ostrel.Listening},
+      {"ostrel_connected", "gauge", "1 while an alarm server is connected.", ostrel.Connected},
+      {"ostrel_connections_total", "counter", "Alarm-server connections accepted.",
+       totals.Connections},
+      {"ostrel_refused_connections_total", "counter",
+       "Alarm-server connections refused by OstrelAllowedHosts.", totals.RefusedConnections},
+      {"ostrel_sent_lines_total", "counter", "Lines sent to the alarm server.", totals.LinesSent},
+      {"ostrel_sent_bytes_total", "counter", "Bytes sent to the alarm server.", totals.BytesSent},
+      {"ostrel_received_bytes_total", "counter", "Bytes received from the alarm server.",
+       totals.BytesReceived},
+      {"kept_lines", "gauge", "Event lines kept while no alarm server is connected.",
+       ostrel.KeptLines},
+      {"kept_bytes", "gauge", "Bytes of the kept event lines.", ostrel.KeptBytes},
+      {"kept_limit_bytes", "gauge", "Kept text size at which further lines are dropped.",
+       ostrel.KeptLimitBytes},
+      {"kept_lines_dropped_total", "counter", "Event lines dropped because the kept text was full.",
+       totals.LinesDroppedAtLimit},
+      {"lines_not_kept_total", "counter",
+       "Event lines dropped while no alarm server was connected and keeping is off.",
+       totals.LinesNotKept},
+  };
+  for (const Family& family : families) {
+    metric.Family(family.Name, family.Type, family.Help);
+    metric.Sample(family.Value);
+  }
 
   struct PortFamily {
     const char* Name;
