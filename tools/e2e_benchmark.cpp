@@ -20,7 +20,8 @@
 //
 // --status-repeats N: instead, N rounds of the gateway without and with its status server
 // (StatusPort set, /metrics scraped 10 times a second and /status.json read once a second, as
-// an open status page does), in alternating order, each round beside a direct connection;
+// a Prometheus scraper and an open status page do, each on one kept-alive connection), in
+// alternating order, each round beside a direct connection;
 // prints the ratios with-status/without per round and their spread.
 #include <sys/prctl.h>
 #include <time.h>
@@ -271,42 +272,55 @@ std::string PortSection(int port, const std::string& type, const std::string& ad
          (type == "TCPS" ? "ListenPort=" : "RemoteAddress=127.0.0.1:") + address + "\n";
 }
 
-// One HTTP GET on its own connection, read to the end of the body; false on any failure.
-bool HttpGet(int port, const std::string& path) {
-  const int fd = ConnectWithin(port, std::chrono::seconds(1));
-  if (fd < 0) return false;
-  bool complete = false;
-  if (WriteAll(fd, "GET " + path + " HTTP/1.1\r\nHost: bench\r\n\r\n")) {
+// An HTTP client on one kept-alive connection, as a Prometheus scraper and a browser keep
+// theirs: each GET is read to the end of its body; a closed connection is opened again.
+class HttpClient {
+ public:
+  explicit HttpClient(int port) : port_(port) {}
+  ~HttpClient() { Close(); }
+
+  bool Get(const std::string& path) {
+    if (fd_ < 0) fd_ = ConnectWithin(port_, std::chrono::seconds(1));
+    if (fd_ < 0) return false;
+    if (!WriteAll(fd_, "GET " + path + " HTTP/1.1\r\nHost: bench\r\n\r\n")) return Close();
     std::string reply;
     char buffer[16384];
     for (;;) {
-      pollfd waiting{fd, POLLIN, 0};
-      if (poll(&waiting, 1, 2000) <= 0) break;
-      const ssize_t count = recv(fd, buffer, sizeof buffer, 0);
-      if (count <= 0) break;
+      pollfd waiting{fd_, POLLIN, 0};
+      if (poll(&waiting, 1, 2000) <= 0) return Close();
+      const ssize_t count = recv(fd_, buffer, sizeof buffer, 0);
+      if (count <= 0) return Close();
       reply.append(buffer, static_cast<size_t>(count));
       const size_t head = reply.find("\r\n\r\n");
       const size_t length = reply.find("Content-Length: ");
       if (head != std::string::npos && length != std::string::npos &&
-          reply.size() >= head + 4 + std::stoul(reply.substr(length + 16))) {
-        complete = reply.rfind("HTTP/1.1 200", 0) == 0;
-        break;
-      }
+          reply.size() >= head + 4 + std::stoul(reply.substr(length + 16)))
+        return reply.rfind("HTTP/1.1 200", 0) == 0;
     }
   }
-  close(fd);
-  return complete;
-}
 
-// Reads the status server as a Prometheus scraper (10/s) and an open status page (1/s) do.
+ private:
+  bool Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    return false;
+  }
+
+  int port_;
+  int fd_ = -1;
+};
+
+// Reads the status server as a Prometheus scraper (10/s) and an open status page (1/s) do,
+// each on its own kept-alive connection.
 class StatusReader {
  public:
   explicit StatusReader(int port)
       : thread_([this, port] {
+          HttpClient scraper(port), page(port);
           for (uint64_t round = 0; !stop_.load(); ++round) {
             const int64_t due = NowNs() + 100'000'000;
-            ok_ += HttpGet(port, "/metrics");
-            if (round % 10 == 0) ok_ += HttpGet(port, "/status.json");
+            ok_ += scraper.Get("/metrics");
+            if (round % 10 == 0) ok_ += page.Get("/status.json");
             const timespec until{static_cast<time_t>(due / 1'000'000'000), due % 1'000'000'000};
             clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
           }
