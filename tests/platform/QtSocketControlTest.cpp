@@ -106,8 +106,9 @@ class QtSocketControlTest : public ::testing::Test {
   Probe data;
 };
 
-// A port in use: the failure is the kernel's; an address of another host takes the same path.
-TEST_F(QtSocketControlTest, ListenReportsAPortInUseAndListensAfterwards) {
+// A port in use: the failure is the kernel's, with the number and text the log line shows; an
+// address of another host takes the same path.
+TEST_F(QtSocketControlTest, ListenReportsAPortInUse) {
   QTcpServer occupant;
   ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
   QtSocketControl socket;
@@ -118,8 +119,6 @@ TEST_F(QtSocketControlTest, ListenReportsAPortInUseAndListensAfterwards) {
   EXPECT_GT(error.Number, 0);
   EXPECT_FALSE(error.Description.empty());
   EXPECT_NE(socket.State(), SocketControl::Listening);
-  socket.SetLocalPort(0);
-  EXPECT_FALSE(socket.Listen().Failed()) << "usable after the failure";
 }
 
 // A client on "localhost" and the data socket that takes its connection over: both keep the
