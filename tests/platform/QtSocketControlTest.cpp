@@ -276,14 +276,6 @@ TEST_F(QtSocketControlTest, ResumedInputDeliversEverythingInOrder) {
   EXPECT_EQ(data.Received, sent);
 }
 
-// The limit on descriptors bounds their numbers: a limit at the lowest free number leaves no
-// descriptor to be had.
-rlim_t LowestFreeDescriptor() {
-  const int probe = dup(0);
-  close(probe);
-  return static_cast<rlim_t>(probe);
-}
-
 TEST_F(QtSocketControlTest, ListenerKeepsAcceptingAfterRunningOutOfDescriptors) {
   ListenAndAcceptOn(data);
   // The sanitizer's first check of a type opens descriptors; its checks of the calls made while
@@ -295,8 +287,11 @@ TEST_F(QtSocketControlTest, ListenerKeepsAcceptingAfterRunningOutOfDescriptors) 
     RestoredLimit() { getrlimit(RLIMIT_NOFILE, &Original); }
     ~RestoredLimit() { setrlimit(RLIMIT_NOFILE, &Original); }
   } restored;
+  // The limit bounds descriptor numbers: at the lowest free number, none is to be had.
+  const int lowestFree = dup(0);
+  close(lowestFree);
   rlimit tight = restored.Original;
-  tight.rlim_cur = LowestFreeDescriptor();
+  tight.rlim_cur = static_cast<rlim_t>(lowestFree);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
   RunEventsFor(100);  // the listener fails to take the connection
   EXPECT_EQ(listener.Requests, 0);
