@@ -55,6 +55,7 @@ struct Probe {
   std::function<void()> OnData = [] {}, OnClose = [] {};
 };
 
+// Lines go out at once, and a peer gone without a word is noticed within two minutes.
 void ExpectKeepAlive(intptr_t descriptor) {
   ASSERT_NE(descriptor, -1);
   const auto option = [descriptor](int level, int name) {
@@ -65,9 +66,9 @@ void ExpectKeepAlive(intptr_t descriptor) {
   };
   EXPECT_NE(option(SOL_SOCKET, SO_KEEPALIVE), 0);
   EXPECT_NE(option(IPPROTO_TCP, TCP_NODELAY), 0);
-  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 60);
-  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 10);
-  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 5);
+  EXPECT_LE(option(IPPROTO_TCP, TCP_KEEPIDLE) +
+                option(IPPROTO_TCP, TCP_KEEPINTVL) * option(IPPROTO_TCP, TCP_KEEPCNT),
+            120);
 }
 
 class QtSocketControlTest : public ::testing::Test {
