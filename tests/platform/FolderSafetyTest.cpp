@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "platform/LinuxServiceControl.h"
@@ -14,26 +13,21 @@
 namespace tarvel {
 namespace {
 
-class FolderSafetyTest : public ::testing::Test {
- protected:
-  TempFolder folder_;
-};
-
 // Links put at the names the program writes are never written through: the temporary
 // settings file, the lock file.
-TEST_F(FolderSafetyTest, LinkAtTheSettingsTemporaryOrLockIsNotFollowed) {
-  const std::string target = folder_.Path() + "target";
-  std::ofstream(target) << "kept\n";
-  const std::string temporary = folder_.Path() + LinuxServiceControl::SettingsFileName + ".tmp";
+TEST(FolderSafetyTest, LinkAtTheSettingsTemporaryOrLockIsNotFollowed) {
+  TempFolder folder;
+  const std::string target = folder.Path() + "target";
+  folder.Write("target", "kept\n");
+  const std::string temporary = folder.Path() + LinuxServiceControl::SettingsFileName + ".tmp";
   std::filesystem::create_symlink(target, temporary);
-  std::filesystem::create_symlink(folder_.Path() + "new-lock",
-                                  folder_.Path() + PosixProcessControl::LockFileName);
-  LinuxServiceControl(folder_.Path(), "/x").SaveSetting("Parameters", "RunAsService", "1");
+  std::filesystem::create_symlink(folder.Path() + "new-lock",
+                                  folder.Path() + PosixProcessControl::LockFileName);
+  LinuxServiceControl(folder.Path(), "/x").SaveSetting("Parameters", "RunAsService", "1");
   PosixProcessControl process;
-  process.TakeRunningCopyLock(folder_.Path());
-  std::ifstream kept(target);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");
-  EXPECT_FALSE(std::filesystem::exists(folder_.Path() + "new-lock"));
+  process.TakeRunningCopyLock(folder.Path());
+  EXPECT_EQ(folder.ReadFile("target"), "kept\n");
+  EXPECT_FALSE(std::filesystem::exists(folder.Path() + "new-lock"));
   EXPECT_TRUE(std::filesystem::is_symlink(temporary));
 }
 

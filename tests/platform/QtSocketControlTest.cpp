@@ -5,12 +5,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <atomic>
-#include <memory>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -26,51 +24,38 @@ namespace {
 using test::RunEventsFor;
 using test::WaitUntil;
 
-// Handlers of every socket in a test share this depth: one handler entered inside another
-// shows up as nesting.
-int handlerDepth = 0;
-bool nestingSeen = false;
-template <typename Handler>
-auto Guarded(Handler handler) {
-  return [handler](auto... arguments) {
-    nestingSeen |= handlerDepth++ > 0;
-    handler(arguments...);
-    --handlerDepth;
-  };
-}
-
 // A socket and what its handlers saw; the On* hooks add a test's own reaction.
 struct Probe {
   explicit Probe(int64_t sendQueueLimit = QtSocketControl::DefaultSendQueueLimit,
                  int stallMs = QtSocketControl::DefaultStallMs)
       : Socket(sendQueueLimit, stallMs) {
     SocketHandlers handlers;
-    handlers.ConnectionRequest = Guarded([this](int32_t id) {
+    handlers.ConnectionRequest = [this](int32_t id) {
       ++Requests;
       OnRequest(id);
-    });
-    handlers.Connect = Guarded([this] { ++Connects; });
-    handlers.DataArrival = Guarded([this](std::string_view bytes) {
+    };
+    handlers.Connect = [this] { ++Connects; };
+    handlers.DataArrival = [this](std::string_view bytes) {
       Received += bytes;
       OnData();
-    });
-    handlers.SendQueueLow = Guarded([this] { ++QueueLows; });
-    handlers.Close = Guarded([this] {
+    };
+    handlers.Close = [this] {
       ++Closes;
       OnClose();
-    });
-    handlers.Error = Guarded([this](const std::string& text) { Errors.push_back(text); });
+    };
+    handlers.Error = [this](const std::string& text) { Errors.push_back(text); };
     Socket.SetHandlers(handlers);
   }
 
   QtSocketControl Socket;
-  int Requests = 0, Connects = 0, Closes = 0, QueueLows = 0;
+  int Requests = 0, Connects = 0, Closes = 0;
   std::vector<std::string> Errors;
   std::string Received;
   std::function<void(int32_t)> OnRequest = [](int32_t) {};
   std::function<void()> OnData = [] {}, OnClose = [] {};
 };
 
+// Lines go out at once, and a peer gone without a word is noticed within two minutes.
 void ExpectKeepAlive(intptr_t descriptor) {
   ASSERT_NE(descriptor, -1);
   const auto option = [descriptor](int level, int name) {
@@ -81,36 +66,30 @@ void ExpectKeepAlive(intptr_t descriptor) {
   };
   EXPECT_NE(option(SOL_SOCKET, SO_KEEPALIVE), 0);
   EXPECT_NE(option(IPPROTO_TCP, TCP_NODELAY), 0);
-  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 60);
-  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 10);
-  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 5);
+  EXPECT_LE(option(IPPROTO_TCP, TCP_KEEPIDLE) +
+                option(IPPROTO_TCP, TCP_KEEPINTVL) * option(IPPROTO_TCP, TCP_KEEPCNT),
+            120);
 }
 
 class QtSocketControlTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    EXPECT_FALSE(nestingSeen) << "a handler ran inside another";
-    nestingSeen = false;
-  }
-
   // The listener listens on every address; each request is offered to `taker`.
   void ListenAndAcceptOn(Probe& taker) {
-    listener.Socket.SetLocalPort(0);
-    ASSERT_FALSE(listener.Socket.Listen().Failed());
+    if (listener.Socket.State() != SocketControl::Listening) {
+      listener.Socket.SetLocalPort(0);
+      ASSERT_FALSE(listener.Socket.Listen().Failed());
+    }
     listener.OnRequest = [&taker](int32_t id) { EXPECT_FALSE(taker.Socket.Accept(id).Failed()); };
   }
 
-  std::unique_ptr<QTcpSocket> ConnectPeer() {
-    auto peer = std::make_unique<QTcpSocket>();
-    peer->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(listener.Socket.LocalPort()));
-    return peer;
-  }
-
-  // A peer taken over by `data`.
-  std::unique_ptr<QTcpSocket> ConnectedPeer() {
-    ListenAndAcceptOn(data);
-    auto peer = ConnectPeer();
-    EXPECT_TRUE(WaitUntil([&] { return data.Socket.State() == SocketControl::Connected; }));
+  // A peer on a plain descriptor: to be read on another thread, or connected without Qt.
+  int ConnectRawPeer() {
+    const int peer = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(listener.Socket.LocalPort()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
     return peer;
   }
 
@@ -118,8 +97,9 @@ class QtSocketControlTest : public ::testing::Test {
   Probe data;
 };
 
-// A port in use: the failure is the kernel's; an address of another host takes the same path.
-TEST_F(QtSocketControlTest, ListenReportsAPortInUseAndListensAfterwards) {
+// A port in use: the failure is the kernel's, with the number and text the log line shows; an
+// address of another host takes the same path.
+TEST_F(QtSocketControlTest, ListenReportsAPortInUse) {
   QTcpServer occupant;
   ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
   QtSocketControl socket;
@@ -130,8 +110,6 @@ TEST_F(QtSocketControlTest, ListenReportsAPortInUseAndListensAfterwards) {
   EXPECT_GT(error.Number, 0);
   EXPECT_FALSE(error.Description.empty());
   EXPECT_NE(socket.State(), SocketControl::Listening);
-  socket.SetLocalPort(0);
-  EXPECT_FALSE(socket.Listen().Failed()) << "usable after the failure";
 }
 
 // A client on "localhost" and the data socket that takes its connection over: both keep the
@@ -158,9 +136,6 @@ TEST_F(QtSocketControlTest, ConnectionCarriesEveryByteValueAndItsCloseIsReported
     ASSERT_TRUE(WaitUntil([&] {
       return client.Connects == attempt && data.Socket.State() == SocketControl::Connected;
     }));
-    EXPECT_EQ(client.Socket.RemoteHostIP(), "127.0.0.1");
-    EXPECT_EQ(client.Socket.RemotePort(), listener.Socket.LocalPort());
-    EXPECT_EQ(data.Socket.RemoteHostIP(), "127.0.0.1");
     ExpectKeepAlive(client.Socket.NativeDescriptor());
     ExpectKeepAlive(data.Socket.NativeDescriptor());
     client.Socket.SendData(all + all);
@@ -179,18 +154,6 @@ TEST_F(QtSocketControlTest, ConnectionCarriesEveryByteValueAndItsCloseIsReported
   }
   EXPECT_TRUE(client.Errors.empty());
   EXPECT_TRUE(data.Errors.empty());
-}
-
-TEST_F(QtSocketControlTest, NothingOfAClosedConnectionArrivesAfterClose) {
-  auto peer = ConnectedPeer();
-  data.OnData = [&] { data.Socket.Close(); };
-  peer->write("last words");
-  peer->disconnectFromHost();
-  ASSERT_TRUE(WaitUntil([&] { return !data.Received.empty(); }));
-  RunEventsFor(150);
-  EXPECT_EQ(data.Closes, 0);
-  EXPECT_TRUE(data.Errors.empty());
-  EXPECT_EQ(data.Socket.State(), SocketControl::Closed);
 }
 
 TEST_F(QtSocketControlTest, FailedConnectionAttemptsRaiseOneError) {
@@ -220,150 +183,107 @@ TEST_F(QtSocketControlTest, FailedConnectionAttemptsRaiseOneError) {
   }
 }
 
-TEST_F(QtSocketControlTest, PeerThatStopsReadingIsDroppedAtTheSendQueueLimit) {
-  constexpr int64_t Limit = 256 * 1024;
-  Probe stalled(Limit);
-  ListenAndAcceptOn(stalled);
-  auto peer = ConnectPeer();
-  peer->setReadBufferSize(1);  // the peer reads one byte and then nothing
-  ASSERT_TRUE(WaitUntil([&] { return stalled.Socket.State() == SocketControl::Connected; }));
-
-  const std::string chunk(64 * 1024, '\xA5');
-  int64_t offered = 0;
-  while (stalled.Errors.empty() && offered < (256 << 20)) {
-    stalled.Socket.SendData(chunk);
-    offered += static_cast<int64_t>(chunk.size());
-    QCoreApplication::processEvents();
+// Lines handed over one by one within one pass of the event loop (one reception's events), more
+// than the limit: a peer reading on another thread gets them all. A peer that stops reading is
+// dropped at the limit, far below what was offered, or after the stall time, when the unsent
+// output comes back from the start of the first line not sent whole; reading again, the peer gets
+// to the end of the connection.
+TEST_F(QtSocketControlTest, OutputDropsOnlyAPeerThatStopsReading) {
+  const std::tuple<const char*, int64_t, int, bool, size_t, std::string> rows[] = {
+      {"reading peer", 512 * 1024, QtSocketControl::DefaultStallMs, true, 20000, ""},
+      {"queue over its limit", 512 * 1024, QtSocketControl::DefaultStallMs, false, 640000,
+       "Send queue full"},
+      {"stalled peer", QtSocketControl::DefaultSendQueueLimit, 1000, false, 150000,
+       "Peer took nothing for 1 s ("},
+  };
+  for (const auto& [name, limit, stallMs, reading, lines, error] : rows) {
+    SCOPED_TRACE(name);
+    Probe sender(limit, stallMs);
+    ListenAndAcceptOn(sender);
+    const int peer = ConnectRawPeer();
+    ASSERT_TRUE(WaitUntil([&] { return sender.Socket.State() == SocketControl::Connected; }));
+    std::atomic<size_t> got{0};
+    std::atomic<bool> ended{false};
+    const auto read = [&] {
+      char buffer[65536];
+      for (ssize_t count; (count = recv(peer, buffer, sizeof buffer, 0)) > 0;) got += count;
+      ended = true;
+    };
+    std::thread reader;
+    if (reading) reader = std::thread(read);
+    std::string offered;
+    for (size_t n = 0; n < lines && sender.Socket.State() == SocketControl::Connected; ++n) {
+      std::string line = std::to_string(n);
+      line.resize(99, ' ');
+      offered += line + "\n";
+      sender.Socket.SendData(line + "\n");
+    }
+    if (!reading) {
+      ASSERT_TRUE(WaitUntil([&] { return !sender.Errors.empty(); }, 20000));
+      EXPECT_EQ(sender.Errors[0].rfind(error, 0), 0u) << sender.Errors[0];
+      EXPECT_LT(offered.size(), 64u << 20);
+      const std::string unsent = sender.Socket.TakeUnsent();
+      ASSERT_FALSE(unsent.empty());
+      EXPECT_TRUE(offered.ends_with(unsent));
+      EXPECT_EQ(offered[offered.size() - unsent.size() - 1], '\n') << "whole lines";
+      reader = std::thread(read);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return reading ? got == offered.size() : ended.load(); }));
+    RunEventsFor(20);
+    EXPECT_EQ(sender.Errors.size(), reading ? 0u : 1u);
+    EXPECT_EQ(sender.Socket.State() == SocketControl::Connected, reading);
+    EXPECT_EQ(sender.Closes, 0);
+    shutdown(peer, SHUT_RDWR);
+    reader.join();
+    close(peer);
   }
-  ASSERT_EQ(stalled.Errors.size(), 1u);
-  EXPECT_EQ(stalled.Errors[0].rfind("Send queue full", 0), 0u) << stalled.Errors[0];
-  EXPECT_NE(stalled.Socket.State(), SocketControl::Connected);
-  // What the kernel's buffers took plus the limit; far from the 256 MiB offered at most.
-  EXPECT_LT(offered, 64 << 20);
-  stalled.Socket.SendData(chunk);  // ignored on the dropped connection
-  peer->setReadBufferSize(0);      // reading again, the peer gets to the end of the connection
-  EXPECT_TRUE(WaitUntil([&] { return peer->state() == QAbstractSocket::UnconnectedState; }));
-  RunEventsFor(20);
-  EXPECT_EQ(stalled.Errors.size(), 1u);
-  EXPECT_EQ(stalled.Closes, 0);
-}
-
-// A peer that takes nothing while output waits is dropped after the stall time, and the unsent
-// output comes back from the start of the first line not sent whole.
-TEST_F(QtSocketControlTest, StalledPeerIsDroppedAndHandsBackItsLines) {
-  Probe stalled(QtSocketControl::DefaultSendQueueLimit, 1000);
-  ListenAndAcceptOn(stalled);
-  auto peer = ConnectPeer();
-  peer->setReadBufferSize(1);  // reads one byte and then nothing
-  ASSERT_TRUE(WaitUntil([&] { return stalled.Socket.State() == SocketControl::Connected; }));
-  std::string lines;
-  for (int n = 0; n < 1000000; ++n) lines += "event " + std::to_string(n) + "\n";
-  stalled.Socket.SendData(lines);  // more than the peer's and the kernel's buffers take
-  ASSERT_TRUE(WaitUntil([&] { return !stalled.Errors.empty(); }, 20000));
-  EXPECT_EQ(stalled.Errors[0].rfind("Peer took nothing for 1 s (", 0), 0u) << stalled.Errors[0];
-  const std::string unsent = stalled.Socket.TakeUnsent();
-  ASSERT_FALSE(unsent.empty());
-  EXPECT_TRUE(lines.ends_with(unsent));
-  EXPECT_EQ(lines[lines.size() - unsent.size() - 1], '\n') << "whole lines";
-}
-
-// Output held up above the high mark by a peer that stopped reading is reported as low once the
-// peer catches up: the alarm-server connection holds the inputs back until then.
-TEST_F(QtSocketControlTest, PeerThatCatchesUpBringsTheSendQueueLow) {
-  Probe slow(256 << 20);
-  ListenAndAcceptOn(slow);
-  auto peer = ConnectPeer();
-  peer->setReadBufferSize(1);
-  ASSERT_TRUE(WaitUntil([&] { return slow.Socket.State() == SocketControl::Connected; }));
-  const std::string block(8 << 20, 'L');
-  slow.Socket.SendData(block);
-  ASSERT_GT(slow.Socket.BytesToWrite(), SocketControl::SendHighWater);
-  peer->setReadBufferSize(0);
-  int64_t got = 0;
-  EXPECT_TRUE(WaitUntil(
-      [&] {
-        got += peer->readAll().size();
-        return got == static_cast<int64_t>(block.size());
-      },
-      20000));
-  EXPECT_TRUE(WaitUntil([&] { return slow.QueueLows == 1; }));
-  EXPECT_EQ(slow.Socket.BytesToWrite(), 0);
 }
 
 // A paused socket reads nothing, so the kernel holds the peer back; resumed, everything arrives
-// in order.
-TEST_F(QtSocketControlTest, ResumedInputDeliversEverythingInOrder) {
-  auto peer = ConnectedPeer();
+// in order. Closed by its own handler, the socket reports nothing more of that connection.
+TEST_F(QtSocketControlTest, ResumedInputArrivesInOrderAndNothingArrivesAfterClose) {
+  ListenAndAcceptOn(data);
+  QTcpSocket peer;
+  peer.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(listener.Socket.LocalPort()));
+  ASSERT_TRUE(WaitUntil([&] { return data.Socket.State() == SocketControl::Connected; }));
   data.Socket.SetReceivePaused(true);
   std::string sent;
   for (int n = 0; sent.size() < (24u << 20); ++n) sent += "line " + std::to_string(n) + "\n";
-  peer->write(QByteArray::fromStdString(sent));
+  peer.write(QByteArray::fromStdString(sent));
   RunEventsFor(300);
   EXPECT_EQ(data.Received, "");
-  EXPECT_GT(peer->bytesToWrite(), 0) << "the peer was held back";
+  EXPECT_GT(peer.bytesToWrite(), 0) << "the peer was held back";
   data.Socket.SetReceivePaused(false);
   ASSERT_TRUE(WaitUntil([&] { return data.Received.size() == sent.size(); }, 20000));
   EXPECT_EQ(data.Received, sent);
-}
 
-// Thousands of lines handed over within one pass of the event loop (one reception's events)
-// must not pile up in the queue until a reading peer counts as dead.
-TEST_F(QtSocketControlTest, BurstWithinOnePassReachesAReadingPeer) {
-  constexpr int64_t Limit = 512 * 1024;
-  constexpr size_t Lines = 20000;
-  Probe burst(Limit);
-  ListenAndAcceptOn(burst);
-  const int peer = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(listener.Socket.LocalPort()));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-  ASSERT_TRUE(WaitUntil([&] { return burst.Socket.State() == SocketControl::Connected; }));
-  std::atomic<size_t> got{0};
-  std::thread reader([&] {
-    char buffer[65536];
-    for (ssize_t count; (count = recv(peer, buffer, sizeof buffer, 0)) > 0;) got += count;
-  });
-
-  const std::string line = std::string(99, 'L') + "\n";
-  for (size_t i = 0; i < Lines; ++i) burst.Socket.SendData(line);
-  EXPECT_TRUE(burst.Errors.empty()) << burst.Errors[0];
-  EXPECT_TRUE(WaitUntil([&] { return got == Lines * line.size(); }));
-  EXPECT_EQ(burst.Socket.State(), SocketControl::Connected);
-  shutdown(peer, SHUT_RDWR);
-  reader.join();
-  close(peer);
-}
-
-// The limit on descriptors bounds their numbers: a limit at the lowest free number leaves no
-// descriptor to be had.
-rlim_t LowestFreeDescriptor() {
-  const int probe = dup(0);
-  close(probe);
-  return static_cast<rlim_t>(probe);
+  data.OnData = [&] { data.Socket.Close(); };
+  peer.write("last words");
+  peer.disconnectFromHost();
+  ASSERT_TRUE(WaitUntil([&] { return data.Received.size() > sent.size(); }));
+  RunEventsFor(150);
+  EXPECT_EQ(data.Closes, 0);
+  EXPECT_TRUE(data.Errors.empty());
+  EXPECT_EQ(data.Socket.State(), SocketControl::Closed);
 }
 
 TEST_F(QtSocketControlTest, ListenerKeepsAcceptingAfterRunningOutOfDescriptors) {
   ListenAndAcceptOn(data);
-  const int client = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(client, 0);
   // The sanitizer's first check of a type opens descriptors; its checks of the calls made while
   // none are to be had must already have run.
   RunEventsFor(1);
+  const int client = ConnectRawPeer();  // waits in the kernel until the event loop runs
   struct RestoredLimit {
     rlimit Original{};
     RestoredLimit() { getrlimit(RLIMIT_NOFILE, &Original); }
     ~RestoredLimit() { setrlimit(RLIMIT_NOFILE, &Original); }
   } restored;
+  // The limit bounds descriptor numbers: at the lowest free number, none is to be had.
+  const int lowestFree = dup(0);
+  close(lowestFree);
   rlimit tight = restored.Original;
-  tight.rlim_cur = LowestFreeDescriptor();
+  tight.rlim_cur = static_cast<rlim_t>(lowestFree);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(listener.Socket.LocalPort()));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
   RunEventsFor(100);  // the listener fails to take the connection
   EXPECT_EQ(listener.Requests, 0);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &restored.Original), 0);

@@ -15,7 +15,6 @@ using test::WaitUntil;
 TEST(QtUpdateTimerTest,
      TicksFromTheStartNeverOverlapFollowOneIntervalAfterTheLastAndStopWhenDisabled) {
   QtUpdateTimer timer;
-  EXPECT_EQ(timer.Interval(), 100);
   QElapsedTimer clock;
   clock.start();
   std::vector<qint64> starts;
@@ -40,8 +39,6 @@ TEST(QtUpdateTimerTest,
   const size_t ticks = starts.size();
   RunEventsFor(250);
   EXPECT_EQ(starts.size(), ticks) << "a disabled timer does not tick";
-  timer.SetEnabled(true);
-  EXPECT_TRUE(WaitUntil([&] { return starts.size() > ticks; }, 1000));
 }
 
 }  // namespace

@@ -55,8 +55,6 @@ StatusSnapshot Example() {
   snapshot.Version = "1.0.04";
   snapshot.StartedAt = LocalTime{2026, 12, 6, 8, 5, 9, 0};
   snapshot.StartedAtEpochSeconds = 1796544309;
-  snapshot.Ticks = 1234;
-  snapshot.TheOstrel.State = "Connected to Ostrel 10.0.0.9:5000";
   snapshot.TheOstrel.Connected = snapshot.TheOstrel.Listening = true;
   snapshot.TheOstrel.Totals.LinesSent = 5'000'000'123;  // beyond 32 bits
   snapshot.TheOstrel.Totals.ConnectedAt = LocalTime{2026, 12, 6, 9, 0, 0, 0};
@@ -67,7 +65,6 @@ StatusSnapshot Example() {
   server.Kind = PortKind::TcpServer;
   server.Connected = true;
   server.Totals.BytesReceived = 70'000;
-  server.Totals.LinesReceived = 12;
   server.Totals.EventsForwarded = 9;
   server.PollFailTimeout = 30;
   StatusSnapshot::Port serial;
