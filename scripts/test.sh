@@ -17,4 +17,4 @@ echo "== plain build =="
 run_suite build
 echo "== sanitizer build =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_suite build-asan -DTARVEL_SANITIZE=ON
+  LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp run_suite build-asan -DTARVEL_SANITIZE=ON
