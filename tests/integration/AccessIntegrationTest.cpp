@@ -16,7 +16,9 @@ void ExpectClosedAtOnce(const std::string& address, int port, const std::string&
 
 // What the real sockets show: the peer address of an IPv4 client on the dual-stack alarm-server
 // listener, and on a listener bound to an IPv4 address, matched by both spellings of an entry.
-// The status port is taken: that is logged, and the gateway goes on.
+// The status port is taken: that is logged, and the gateway goes on. It runs on the desktop (its
+// windows drawn offscreen), where SIGINT writes one stop line; headless, SIGTERM is the
+// walkthrough's and SIGHUP the service test's, and each signal's reason is the unit test's.
 TEST(Access, AllowListsAndBindAddressesHoldOnTheRealSockets) {
   ProgramFolder folder;
   Listener taken;
@@ -29,7 +31,8 @@ TEST(Access, AllowListsAndBindAddressesHoldOnTheRealSockets) {
                    "PortType=TCPS\nListenAddress=127.0.0.1\nAllowedHosts=::ffff:127.0.0.5\n"
                    "ListenPort=" +
                    std::to_string(equipmentPort) + "\n");
-  GatewayProcess gateway(folder, {"--headless", "--dir", folder.Path()});
+  GatewayProcess gateway(folder, {"--dir", folder.Path()},
+                         {{"DISPLAY", ":0"}, {"QT_QPA_PLATFORM", "offscreen"}});
   ASSERT_TRUE(folder.WaitForMessage("Set (0) in listen mode for IP port"))
       << gateway.StandardError();
 
@@ -49,6 +52,10 @@ TEST(Access, AllowListsAndBindAddressesHoldOnTheRealSockets) {
   EXPECT_EQ(folder.CountMessages("Could not set status port (127.0.0.1:" +
                                  std::to_string(taken.Port()) + ") to listen mode, err: "),
             1u);
+  gateway.Signal(SIGINT);
+  EXPECT_EQ(gateway.WaitForExit(), 0);
+  EXPECT_EQ(folder.CountMessages("TARVEL80 Server is stopping"), 1u);
+  EXPECT_EQ(folder.Messages().back(), "TARVEL80 Server is stopping, reason 0");
 }
 
 }  // namespace
