@@ -57,7 +57,8 @@ struct StatusGateway {
 };
 
 // The counters as they come, scraped while the lines flow, and the page in a browser; requests
-// are cut off past 8 KiB. The texts and the answer to each method and path are the rendering's.
+// are cut off past 8 KiB. The texts, every value and the answer to each method and path are the
+// rendering's.
 TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
   StatusGateway status;
   ASSERT_TRUE(status.folder.WaitForMessage("Status server listening at 127.0.0.1:"))
@@ -73,11 +74,6 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
     json = Get(status.statusPort, "/status.json").Text;
     return json.find("\"linesReceived\":4,") != std::string::npos;
   })) << json;
-  for (const std::string& field :
-       {"\"bytesReceived\":" + std::to_string(3 * Message.size() + 13) + ",",
-        std::string("\"eventsForwarded\":3,"), std::string("\"linesRejected\":1,"),
-        std::string("Connection (0) accepted from 127.0.0.1:")})
-    EXPECT_NE(json.find(field), std::string::npos) << field << " in " << json;
   const std::string metrics = Get(status.statusPort, "/metrics").Text;
   EXPECT_NE(metrics.find("tarvel80import_received_lines_total{port=\"0\",kind=\"tcp_server\"} 4"),
             std::string::npos)
