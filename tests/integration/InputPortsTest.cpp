@@ -1,10 +1,11 @@
 // The gateway as one running program: equipment on TCP server, TCP client and serial ports,
-// an alarm server on the gateway's alarm-server port.
+// an alarm server on the gateway's alarm-server port, and the keep file across a kill.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 
 #include "integration/GatewayProcess.h"
@@ -51,15 +52,15 @@ bool WithinLastSeconds(const std::string& stamp, int seconds) {
 
 class InputPortsTest : public ::testing::Test {
  protected:
-  // Starts the gateway headless with the given port sections, reconnecting every second, and
-  // waits until every port is set up.
-  void Start(const std::string& sections) {
+  // Starts the gateway headless with the given port sections and [General] keys, reconnecting
+  // every second, and waits until every port is set up.
+  void Start(const std::string& sections, const std::string& general = "") {
     folder_.Write("TARVEL80Import.ini", "[General]\nOstrelPort=" + Number(ostrelPort_) +
                                             "\nReconnectInterval=1\nWatchDogInterval=0\n" +
-                                            sections);
+                                            general + sections);
     gateway_ = std::make_unique<GatewayProcess>(
         folder_, std::vector<std::string>{"--headless", "--dir", folder_.Path()});
-    ASSERT_TRUE(folder_.WaitForMessage("Running: ")) << gateway_->StandardError();
+    ASSERT_TRUE(folder_.WaitForMessage("Running: ", ++starts_)) << gateway_->StandardError();
   }
 
   // Connects equipment to a TCP server port and waits until the gateway has logged it.
@@ -81,6 +82,7 @@ class InputPortsTest : public ::testing::Test {
   ProgramFolder folder_;
   const int ostrelPort_ = FreePort();
   std::unique_ptr<GatewayProcess> gateway_;
+  size_t starts_ = 0;
 };
 
 // Per-port conversion and framing are the unit tests'; here each kind of real port carries a
@@ -158,6 +160,42 @@ TEST_F(InputPortsTest, SlowAlarmServerGetsEveryLineOfABurstInOrder) {
   EXPECT_EQ(folder_.CountMessages("Ostrel connection"), 0u) << "never dropped";
   close(reader);
   EXPECT_TRUE(received == expected) << received.size() << " of " << expected.size() << " bytes";
+}
+
+// Only the real process shows that kept lines outlive kill -9 and a restart.
+using KeepFile = InputPortsTest;
+TEST_F(KeepFile, LinesKeptInTheFileOutliveAKillAndGoOutOnceInOrderBeforeNewerOnes) {
+  constexpr int Count = 10000;
+  const int inputPort = FreePort();
+  const std::string keys = "KeepFile=kept.dat\nKeepLimit=10000000\n";
+  std::string input, expected;
+  for (int n = 0; n < Count; ++n) {
+    const std::string tag = "K" + Number(100000 + n);  // all of one length
+    input += Message("ALARM", tag, "Kept");
+    expected += EventLine(1, tag, "Kept");
+  }
+  const size_t fileSize = 48 + Count * 8 + expected.size();
+  auto keptBytes = [&] {
+    std::error_code missing;
+    const auto size = std::filesystem::file_size(folder_.Path() + "kept.dat", missing);
+    return missing ? 0 : size;
+  };
+  Start(ServerPort(0, inputPort), keys);
+  Client equipment(inputPort);
+  equipment.Send(input);
+  ASSERT_TRUE(WaitUntil([&] { return keptBytes() >= fileSize; }, 30000ms));
+  gateway_->Signal(SIGKILL);
+  ASSERT_EQ(gateway_->WaitForExit(), -1);
+
+  Start(ServerPort(0, inputPort), keys);
+  const std::string restored = "Keep file " + folder_.Path() + "kept.dat: 10000 event lines";
+  ASSERT_TRUE(folder_.WaitForMessage(restored));
+  Client(inputPort).Send(Message("ALARM", "NEWER", "Kept"));
+  Client alarmServer(ostrelPort_);
+  alarmServer.ReadUntil(EventLine(1, "NEWER", "Kept"), 30000ms);
+  EXPECT_TRUE(alarmServer.ReadUntil("never", 300ms) == expected + EventLine(1, "NEWER", "Kept"));
+  EXPECT_EQ(folder_.CountMessages(restored), 1u);
+  EXPECT_TRUE(WaitUntil([&] { return keptBytes() == 48; })) << "the sent lines leave the file";
 }
 
 }  // namespace
