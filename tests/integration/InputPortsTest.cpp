@@ -89,13 +89,15 @@ class InputPortsTest : public ::testing::Test {
 // message cut into pieces to the real alarm-server connection.
 TEST_F(InputPortsTest, EveryKindOfPortFramesMessagesHoweverTheyAreCut) {
   Listener equipmentBehindClientPort;
+  Listener taken;  // the status port: that is logged, and the gateway goes on
   PseudoTerminal serialLine;
   const int serverListenPort = FreePort();
   const std::string clientTarget = "127.0.0.1:" + Number(equipmentBehindClientPort.Port());
   Start(ServerPort(0, serverListenPort) +
-        PortSection(1, "PortType=TCPC\nRemoteAddress=" + clientTarget + "\n") +
-        PortSection(2, "PortType=COM\nComSetting=COM1,9600,N,8,1,0\n") +
-        "[SerialDevices]\nCOM1=" + serialLine.SlavePath() + "\n");
+            PortSection(1, "PortType=TCPC\nRemoteAddress=" + clientTarget + "\n") +
+            PortSection(2, "PortType=COM\nComSetting=COM1,9600,N,8,1,0\n") +
+            "[SerialDevices]\nCOM1=" + serialLine.SlavePath() + "\n",
+        "StatusPort=" + Number(taken.Port()) + "\n");
 
   // The client port's first attempt comes with the first one-second step (TcpPortTest's timing).
   auto clientPortPeer = equipmentBehindClientPort.Accept(3000ms);
@@ -130,6 +132,9 @@ TEST_F(InputPortsTest, EveryKindOfPortFramesMessagesHoweverTheyAreCut) {
   const std::string timed = received.substr(expected.size());
   EXPECT_EQ(timed.substr(0, 2) + timed.substr(21), "1||ACK ALARM Zone 4||||Door open\n");
   EXPECT_TRUE(WithinLastSeconds(timed.substr(2, 19), 4)) << timed;
+  EXPECT_EQ(folder_.CountMessages("Could not set status port (127.0.0.1:" + Number(taken.Port()) +
+                                  ") to listen mode, err: "),
+            1u);
 }
 
 // An alarm server that reads slowly while a burst arrives gets every line, in order: the
