@@ -130,7 +130,7 @@ TEST_F(StartupTest, WithoutIniFileListensOn14000AndOpensNoPort) {
 TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
   const std::string before =
       "[General]\nOstrelPort=14001\nOstrelBindAddress=::1\n"
-      "[TARVEL80_Port_0]\nPortType=TCPS\nListenPort=10000\n"
+      "[TARVEL80_Port_0]\nDescription=Front door\nPortType=TCPS\nListenPort=10000\n"
       "[TARVEL80_Port_1]\nPortType=TCPC\nRemoteAddress=h:10001\n"
       "[TARVEL80_Port_2]\nPortType=COM\nComSetting=COM2,9600,N,8,1,0\n";
   const std::string after = "[TARVEL80_Port_4]\nPortType=TCPS\nListenPort=10004\n";
@@ -162,6 +162,8 @@ TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
     EXPECT_EQ(MessageTexts(), Lines{row.messageText.empty() ? row.logText : row.messageText});
     EXPECT_EQ(gateway_.Shown, "012");
     EXPECT_EQ(list_.Rows().size(), 3u);
+    EXPECT_EQ(list_.Rows()[0].Description, "Front door");
+    EXPECT_EQ(state_.Ports[2].ConnectionListItem, 2);
     EXPECT_EQ(ports_.WinsockConnect(4).State(), SocketControl::Closed);
   }
   EXPECT_EQ(ostrelConnect_.LocalAddress(), "::1");
