@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -9,54 +10,48 @@
 namespace tarvel {
 namespace {
 
-class HostileInputTest : public GatewayFixture {
- protected:
-  // Invalid lines on a port: for each second from 12:00:00 of the day on, that many lines,
-  // then ticks while the clock runs on quietly for the given seconds.
-  void Flood(int16_t port, int day, int seconds, int linesPerSecond, int quietSeconds) {
-    std::string lines;
-    for (int i = 0; i < linesPerSecond; ++i) lines += "garbage\n";
-    for (int second = 0; second < seconds + quietSeconds; ++second) {
-      clock.Set(LocalTime{2017, 6, day, 12, second / 60, second % 60, 0});
-      if (second < seconds) Receive(port, lines);
-      gateway->TimerUpdateTimer();
-    }
-  }
-  std::vector<std::string> Messages(const std::string& start) const {
-    std::vector<std::string> found;
-    for (const std::string& message : LogMessages())
-      if (message.rfind(start, 0) == 0) found.push_back(message);
-    return found;
-  }
-};
+using HostileInputTest = GatewayFixture;
 
+// Invalid lines are logged up to a limit per port; the ones held back are counted in one line
+// once the port has been quiet for a while, or a minute after the first at the latest.
 TEST_F(HostileInputTest, FloodOfRejectedLinesIsLimitedPerPortThenCounted) {
   const struct Row {
-    const char* name;
-    int seconds;
+    int seconds;  // of lines on port 3 from 12:00:00 on, then three quiet seconds
     int linesPerSecond;
     size_t logged;
     std::vector<std::string> counts;
-  } rows[] = {// clang-format off
-      {"one second of 5000 lines", 1, 5000, 20,
-       {"4980 more lines rejected on port (3) since 17-06-11 12:00:00"}},
-      {"70 seconds of 25 lines a second: 1000 a minute", 70, 25, 1200,
+  } rows[] = {
+      {1, 5000, 20, {"4980 more lines rejected on port (3) since 17-06-11 12:00:00"}},
+      {70,
+       25,
+       1200,  // 1000 a minute
        {"500 more lines rejected on port (3) since 17-06-12 12:00:00",
-        "50 more lines rejected on port (3) since 17-06-12 12:01:00"}}};
-  // clang-format on
+        "50 more lines rejected on port (3) since 17-06-12 12:01:00"}},
+  };
   UsePort(3, PortKind::TcpServer);
   UsePort(4, PortKind::TcpServer);
   int day = 10;  // a day, and so a log file, of each row's own
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+    SCOPED_TRACE(row.seconds);
     ++day;
-    Flood(3, day, row.seconds, row.linesPerSecond, 3);
+    std::string lines;
+    for (int i = 0; i < row.linesPerSecond; ++i) lines += "garbage\n";
+    for (int second = 0; second < row.seconds + 3; ++second) {
+      clock.Set(LocalTime{2017, 6, day, 12, second / 60, second % 60, 0});
+      if (second < row.seconds) Receive(3, lines);
+      gateway->TimerUpdateTimer();
+    }
     Receive(4, "XX 07-06-2017 10:20:30 other port\n");
-    EXPECT_EQ(Messages("Invalid event type: ").size(), row.logged + 1);
-    EXPECT_EQ(Messages("Invalid event type: other port").size(), 1u) << "ports limited apart";
+    const std::vector<std::string> messages = LogMessages();
+    auto count = [&](const std::string& start) {
+      return static_cast<size_t>(std::count_if(
+          messages.begin(), messages.end(), [&](const auto& m) { return m.starts_with(start); }));
+    };
+    EXPECT_EQ(count("Invalid event type: "), row.logged + 1);
+    EXPECT_EQ(count("Invalid event type: other port"), 1u) << "ports limited apart";
     std::vector<std::string> counts;
-    for (const std::string& message : LogMessages())
-      if (message.find(" more lines rejected") != std::string::npos) counts.push_back(message);
+    std::copy_if(messages.begin(), messages.end(), std::back_inserter(counts),
+                 [](const auto& m) { return m.find(" more lines rejected") != std::string::npos; });
     EXPECT_EQ(counts, row.counts);
   }
 }

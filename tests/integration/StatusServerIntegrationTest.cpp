@@ -1,3 +1,5 @@
+// The status server and the listeners' allow lists and bind addresses, on real sockets.
+
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -36,52 +38,65 @@ Reply Get(int port, const std::string& path, const std::string& source = "") {
   return Request(port, "GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", source);
 }
 
-// The gateway with the status server, port 0 a TCP server port; a port given is held by the
-// test, so that the gateway's listener on it fails.
+// The gateway with the status server on the desktop (its windows drawn offscreen), port 0 a TCP
+// server port with the given keys; an alarm-server port given is held by the test, so that the
+// gateway's listener on it fails.
 struct StatusGateway {
-  explicit StatusGateway(const std::string& extraGeneral = "", int takenOstrelPort = 0,
-                         int takenStatusPort = 0)
+  explicit StatusGateway(const std::string& general, const std::string& portKeys = "",
+                         int takenOstrelPort = 0)
       : ostrelPort(takenOstrelPort != 0 ? takenOstrelPort : FreePort()),
         equipmentPort(FreePort()),
-        statusPort(takenStatusPort != 0 ? takenStatusPort : FreePort()) {
+        statusPort(FreePort()) {
     folder.Write("TARVEL80Import.ini",
                  OstrelPortIni(ostrelPort) + "StatusPort=" + std::to_string(statusPort) + "\n" +
-                     extraGeneral +
-                     "[TARVEL80_Port_0]\nDescription=Front panel\nPortType=TCPS\nListenPort=" +
-                     std::to_string(equipmentPort) + "\n");
-    gateway.emplace(folder, std::vector<std::string>{"--headless", "--dir", folder.Path()});
+                     general + "[TARVEL80_Port_0]\nDescription=Front panel\nPortType=TCPS\n" +
+                     portKeys + "ListenPort=" + std::to_string(equipmentPort) + "\n");
+    gateway.emplace(
+        folder, std::vector<std::string>{"--dir", folder.Path()},
+        std::map<std::string, std::string>{{"DISPLAY", ":0"}, {"QT_QPA_PLATFORM", "offscreen"}});
   }
   ProgramFolder folder;
   int ostrelPort, equipmentPort, statusPort;
   std::optional<GatewayProcess> gateway;
 };
 
-// The counters as they come, scraped while the lines flow, and the page in a browser; requests
-// are cut off past 8 KiB. The texts and the answer to each method and path are the rendering's.
+// A client that the gateway refuses: the kernel makes the connection, the gateway closes it at
+// once with nothing sent.
+void ExpectClosedAtOnce(const std::string& address, int port, const std::string& source) {
+  Client refused(address, port, source);
+  ASSERT_TRUE(refused.Connected());
+  EXPECT_TRUE(refused.WaitForClose()) << "from " << source;
+  EXPECT_EQ(refused.ReadUntil("\n", 0ms), "");
+}
+
+// What the real sockets show: the peer address of an IPv4 client on the dual-stack alarm-server
+// listener, and on a listener bound to an IPv4 address, matched by both spellings of an entry.
+// Then the counters as they come, scraped while the lines flow, and the page in a browser;
+// requests are cut off past 8 KiB. The texts, every value and the answer to each method and path
+// are the rendering's.
 TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
-  StatusGateway status;
+  StatusGateway status("OstrelAllowedHosts=10.9.9.9, 127.0.0.2/32\n",
+                       "ListenAddress=127.0.0.1\nAllowedHosts=::ffff:127.0.0.5\n");
   ASSERT_TRUE(status.folder.WaitForMessage("Status server listening at 127.0.0.1:"))
       << status.gateway->StandardError();
-  Client alarmServer(status.ostrelPort);
-  Client equipment(status.equipmentPort);
+  Client alarmServer("127.0.0.1", status.ostrelPort, "127.0.0.2");
+  ASSERT_TRUE(status.folder.WaitForMessage("Accepted Ostrel connection from 127.0.0.2:"));
+  for (int n = 0; n < 3; ++n) ExpectClosedAtOnce("127.0.0.1", status.ostrelPort, "127.0.0.3");
+  for (int n = 0; n < 3; ++n) ExpectClosedAtOnce("127.0.0.1", status.equipmentPort, "127.0.0.3");
+  EXPECT_FALSE(Client("127.0.0.2", status.equipmentPort, "127.0.0.5", 300ms).Connected());
+  Client equipment("127.0.0.1", status.equipmentPort, "127.0.0.5");
   for (int n = 0; n < 3; ++n) equipment.Send(Message);
   equipment.Send("not an event\n");
   ASSERT_FALSE(alarmServer.ReadUntil("Door forced open\n").empty());
+  EXPECT_EQ(status.folder.CountMessages("Refused Ostrel connection from 127.0.0.3:"), 1u);
+  EXPECT_EQ(status.folder.CountMessages("Connection (0) refused from 127.0.0.3:"), 1u);
+  EXPECT_EQ(status.folder.CountMessages("Connection (0) accepted from 127.0.0.5:"), 1u);
 
   std::string json;
   EXPECT_TRUE(WaitUntil([&] {
     json = Get(status.statusPort, "/status.json").Text;
     return json.find("\"linesReceived\":4,") != std::string::npos;
   })) << json;
-  for (const std::string& field :
-       {"\"bytesReceived\":" + std::to_string(3 * Message.size() + 13) + ",",
-        std::string("\"eventsForwarded\":3,"), std::string("\"linesRejected\":1,"),
-        std::string("Connection (0) accepted from 127.0.0.1:")})
-    EXPECT_NE(json.find(field), std::string::npos) << field << " in " << json;
-  const std::string metrics = Get(status.statusPort, "/metrics").Text;
-  EXPECT_NE(metrics.find("tarvel80import_received_lines_total{port=\"0\",kind=\"tcp_server\"} 4"),
-            std::string::npos)
-      << metrics;
   auto ticks = [&] {  // the event loop's ticks, as scraped
     const std::string text = Get(status.statusPort, "/metrics").Text;
     const size_t at = text.find("\ntarvel80import_supervision_ticks_total ");
@@ -118,16 +133,18 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
   const std::string page = ReadWholeFile(dom);
   for (const std::string& cell :
        {std::string("<td>0</td><td>Front panel</td><td class=\"wide\">TCP server</td>"),
-        std::string("<td class=\"ok wrap\">Connected to 127.0.0.1:"),
+        std::string("<td class=\"ok wrap\">Connected to 127.0.0.5:"),
         "<td class=\"num\">" + std::to_string(3 * Message.size() + 13) + "</td>"})
     EXPECT_NE(page.find(cell), std::string::npos) << cell << " in " << page;
 }
 
 // Two things only the real listeners show in one run: the allow list on the status port, and
-// health failing while the alarm-server listener cannot listen.
+// health failing while the alarm-server listener cannot listen. On the desktop SIGINT writes
+// one stop line; headless, SIGTERM is the walkthrough's and SIGHUP the service test's, and each
+// signal's reason is the unit test's.
 TEST(StatusServer, RefusesOtherHostsAndFailsHealthWithoutTheAlarmServerListener) {
   Listener taken;
-  StatusGateway status("StatusAllowedHosts=127.0.0.2\n", taken.Port());
+  StatusGateway status("StatusAllowedHosts=127.0.0.2\n", "", taken.Port());
   ASSERT_TRUE(status.folder.WaitForMessage("Status server listening at "));
   for (int n = 0; n < 5; ++n) EXPECT_EQ(Get(status.statusPort, "/healthz", "127.0.0.3").Code, 403);
   const Reply reply = Get(status.statusPort, "/healthz", "127.0.0.2");
@@ -137,6 +154,10 @@ TEST(StatusServer, RefusesOtherHostsAndFailsHealthWithoutTheAlarmServerListener)
             std::string::npos)
       << reply.Text;
   EXPECT_EQ(status.folder.CountMessages("Refused status connection from 127.0.0.3:"), 1u);
+  status.gateway->Signal(SIGINT);
+  EXPECT_EQ(status.gateway->WaitForExit(), 0);
+  EXPECT_EQ(status.folder.CountMessages("TARVEL80 Server is stopping"), 1u);
+  EXPECT_EQ(status.folder.Messages().back(), "TARVEL80 Server is stopping, reason 0");
 }
 
 }  // namespace
