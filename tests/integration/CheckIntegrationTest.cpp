@@ -84,6 +84,28 @@ TEST(Check, ServiceTellsSystemdItsStateAndSurvivesAHangUp) {
   EXPECT_EQ(folder.Messages().back(), "TARVEL80 Server is stopping, reason 1");
 }
 
+// The INI file is read once at start-up; a large one must not stay in memory afterwards.
+TEST(HostileFolder, LargeIniFileIsGivenBackAfterStartUp) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer keeps freed memory in quarantine";
+#endif
+  ProgramFolder folder;
+  const int ostrelPort = FreePort();
+  std::string ini = OstrelPortIni(ostrelPort) + "[Junk]\n";
+  for (int key = 0; ini.size() < 10'000'000; ++key)
+    ini += "K" + std::to_string(key) + "=" + std::string(1000, 'v') + "\n";
+  folder.Write("TARVEL80Import.ini", ini);
+  GatewayProcess gateway(folder, {"--headless", "--dir", folder.Path()});
+  ASSERT_TRUE(WaitUntil([&] { return !tools::PortIsFree(ostrelPort); }, 30000ms))
+      << gateway.StandardError();
+  // Normally about 20 MB; each copy of the file's values kept would add 10 MB. Start-up goes on
+  // after the listener opens, so the memory is watched until it has settled.
+  int64_t resident = -1;
+  EXPECT_TRUE(WaitUntil(
+      [&] { return (resident = tools::ProcStatusKb(gateway.Pid(), "VmRSS")) < 60'000; }, 10000ms))
+      << resident << " kB resident";
+}
+
 // /I through the real program: a folder name that could steer the unit fails with the reason on
 // standard error; an odd but sound one gets a unit for the real program that systemd reads as
 // meant. The unit's settings, the account and every refusal are the service control's test.
