@@ -102,7 +102,9 @@ StartupOutcome Startup::ChangeServiceRegistration(bool install) {
   } else {
     succeeded = service.Uninstall();
   }
-  if (succeeded) service.SaveSetting(ServiceSection, ServiceKey, install ? "1" : "0");
+  // The stored flag is what makes the next start run as the service (or not): a registration
+  // whose flag could not be stored has not succeeded.
+  if (succeeded) succeeded = service.SaveSetting(ServiceSection, ServiceKey, install ? "1" : "0");
   const char* outcome =
       install
           ? (succeeded ? " service installation succeeded" : " failed to install as service")

@@ -169,7 +169,7 @@ std::string LinuxServiceControl::GetSetting(const std::string& section, const st
       .ReadIniValue(section, key, defaultText);
 }
 
-void LinuxServiceControl::SaveSetting(const std::string& section, const std::string& key,
+bool LinuxServiceControl::SaveSetting(const std::string& section, const std::string& key,
                                       const std::string& text) {
   std::vector<Setting> settings = LoadSettings();
   auto found = std::find_if(settings.begin(), settings.end(), [&](const Setting& setting) {
@@ -193,8 +193,9 @@ void LinuxServiceControl::SaveSetting(const std::string& section, const std::str
     out += setting.Key + "=" + setting.Value + "\n";
   }
   std::string failure;
-  if (!WriteFileAtomically(programPath_ + SettingsFileName, out, 0644, failure))
-    std::fprintf(stderr, "tarvel80import: %s\n", failure.c_str());
+  if (WriteFileAtomically(programPath_ + SettingsFileName, out, 0644, failure)) return true;
+  lastError_ = "cannot store " + key + ": " + failure;
+  return false;
 }
 
 std::string LinuxServiceControl::UnitPath() const {

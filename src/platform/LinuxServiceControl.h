@@ -38,7 +38,7 @@ class LinuxServiceControl : public ServiceControl {
 
   std::string GetSetting(const std::string& section, const std::string& key,
                          const std::string& defaultText) override;
-  void SaveSetting(const std::string& section, const std::string& key,
+  bool SaveSetting(const std::string& section, const std::string& key,
                    const std::string& text) override;
   bool Install() override;
   bool Uninstall() override;

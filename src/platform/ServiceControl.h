@@ -16,13 +16,14 @@ class ServiceControl {
   // The stored text, or defaultText when nothing is stored.
   virtual std::string GetSetting(const std::string& section, const std::string& key,
                                  const std::string& defaultText) = 0;
-  virtual void SaveSetting(const std::string& section, const std::string& key,
+  // False when the setting could not be stored; LastError then says why.
+  virtual bool SaveSetting(const std::string& section, const std::string& key,
                            const std::string& text) = 0;
   // True only when the registration really succeeded (or was really removed).
   virtual bool Install() = 0;
   virtual bool Uninstall() = 0;
-  // Why the last Install or Uninstall failed, e.g. "systemctl enable failed (exit status 1)";
-  // empty when it did not fail or the layer cannot tell.
+  // Why the last Install, Uninstall or SaveSetting failed, e.g. "systemctl enable failed (exit
+  // status 1)"; empty when it did not fail or the layer cannot tell.
   virtual std::string LastError() const { return {}; }
   virtual std::string DisplayName() const = 0;
   virtual void SetInteractive(bool interactive) = 0;

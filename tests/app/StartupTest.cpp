@@ -219,25 +219,29 @@ TEST_F(StartupTest, InstallAndUninstallReportAndStoreOnlyOnSuccess) {
   const Lines install{"SetInteractive false", "SetControlsAccepted 5", "Install"};
   const Lines uninstall{"Uninstall"};
   struct Row {
-    bool install, succeeds;
+    bool install, registers, saves;
     std::string message, stored;
-    Lines calls;
   } rows[] = {
-      {true, true, "service installation succeeded", "1", install},
-      {true, false, "failed to install as service", "(none)", install},
-      {false, true, "service uninstalled successfully", "0", uninstall},
-      {false, false, "failed to uninstall as service", "(none)", uninstall},
+      {true, true, true, "service installation succeeded", "1"},
+      {true, false, true, "failed to install as service", "(none)"},
+      {true, true, false, "failed to install as service: read-only folder", "(none)"},
+      {false, true, true, "service uninstalled successfully", "0"},
+      {false, false, true, "failed to uninstall as service", "(none)"},
   };
-  for (Row& row : rows) {
+  for (const Row& row : rows) {
     SCOPED_TRACE(row.message);
     Reset("");
     service_ = FakeServiceControl{};
-    if (!row.succeeds) service_.Fail();
-    if (row.succeeds) row.calls.push_back("SaveSetting Parameters/RunAsService=" + row.stored);
+    if (!row.registers) service_.Fail();
+    if (!row.saves) service_.FailSaving();
+    Lines calls = row.install ? install : uninstall;
+    if (row.registers)
+      calls.push_back(std::string("SaveSetting Parameters/RunAsService=") +
+                      (row.install ? "1" : "0"));
     const StartupOutcome outcome = Run(row.install, !row.install);
     EXPECT_FALSE(outcome.KeepRunning);
-    EXPECT_EQ(outcome.ExitStatus, row.succeeds ? 0 : 1);
-    EXPECT_EQ(service_.Calls(), row.calls);
+    EXPECT_EQ(outcome.ExitStatus, row.registers && row.saves ? 0 : 1);
+    EXPECT_EQ(service_.Calls(), calls);
     EXPECT_EQ(service_.Stored("Parameters", "RunAsService"), row.stored);
     EXPECT_EQ(MessageTexts(MessageBox::Plain), Lines{"TARVEL80 Import for Ostrel " + row.message});
     EXPECT_TRUE(LogLines().empty());

@@ -17,11 +17,14 @@ class FakeServiceControl : public ServiceControl {
     auto found = settings_.find(section + "/" + key);
     return found == settings_.end() ? defaultText : found->second;
   }
-  void SaveSetting(const std::string& section, const std::string& key,
+  bool SaveSetting(const std::string& section, const std::string& key,
                    const std::string& text) override {
-    settings_[section + "/" + key] = text;
     calls_.push_back("SaveSetting " + section + "/" + key + "=" + text);
+    if (!saves_) return false;
+    settings_[section + "/" + key] = text;
+    return true;
   }
+  std::string LastError() const override { return saves_ ? "" : "read-only folder"; }
   bool Install() override {
     calls_.push_back("Install");
     return succeeds_;
@@ -52,11 +55,13 @@ class FakeServiceControl : public ServiceControl {
     return found == settings_.end() ? "(none)" : found->second;
   }
   void Fail() { succeeds_ = false; }
+  void FailSaving() { saves_ = false; }
   const std::vector<std::string>& Calls() const { return calls_; }
 
  private:
   std::map<std::string, std::string> settings_;
   bool succeeds_ = true;
+  bool saves_ = true;
   std::vector<std::string> calls_;
 };
 

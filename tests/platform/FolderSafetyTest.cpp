@@ -23,7 +23,9 @@ TEST(FolderSafetyTest, LinkAtTheSettingsTemporaryOrLockIsNotFollowed) {
   std::filesystem::create_symlink(target, temporary);
   std::filesystem::create_symlink(folder.Path() + "new-lock",
                                   folder.Path() + PosixProcessControl::LockFileName);
-  LinuxServiceControl(folder.Path(), "/x").SaveSetting("Parameters", "RunAsService", "1");
+  LinuxServiceControl service(folder.Path(), "/x");
+  EXPECT_FALSE(service.SaveSetting("Parameters", "RunAsService", "1"));
+  EXPECT_EQ(service.LastError().rfind("cannot store RunAsService: ", 0), 0u) << service.LastError();
   PosixProcessControl process;
   process.TakeRunningCopyLock(folder.Path());
   EXPECT_EQ(folder.ReadFile("target"), "kept\n");
