@@ -104,18 +104,5 @@ TEST_F(TrafficTraceTest, KeepsTheNewest500RowsAndStopsTrimmingAListThatDoesNotSh
   EXPECT_EQ(stuck.ListCount(), 502);
 }
 
-TEST_F(TrafficTraceTest, ShowLastSelectsTheNewRowOnlyWhileChecked) {
-  trace_.AddDebugLine("one");
-  EXPECT_EQ(list_.SelectedIndex(), 0);
-  menus_.SetShowLastChecked(false);
-  trace_.AddDebugLine("two");
-  trace_.AddDebugLine("three");
-  EXPECT_EQ(list_.SelectedIndex(), 0) << "selection left alone while unchecked";
-  menus_.SetShowLastChecked(true);
-  EXPECT_EQ(list_.SelectedIndex(), 0) << "switching on acts with the next row only";
-  trace_.AddDebugLine("four");
-  EXPECT_EQ(list_.SelectedIndex(), 3);
-}
-
 }  // namespace
 }  // namespace tarvel
