@@ -66,10 +66,5 @@ TEST(NumericValue, LongAndIntegerRoundHalfToEvenAndRefuseWhatDoesNotFit) {
   }
 }
 
-// A flag is its number not 0: the fuzz corpus checks that relation on every input.
-TEST(NumericValue, KeywordsAreTrimmedAndUpperCased) {
-  EXPECT_EQ(KeywordValue(" tcp s ") + KeywordValue("   "), "TCP S");
-}
-
 }  // namespace
 }  // namespace tarvel
