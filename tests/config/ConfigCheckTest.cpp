@@ -23,17 +23,11 @@ const std::string NotHostPort =
 std::string Port(int n) {
   return "[TARVEL80_Port_" + std::to_string(n) + "]";
 }
-std::string Com(const std::string& setting) {
-  return Port(4) + "\nPortType=COM\nComSetting=" + setting + "\n";
-}
 std::string E(const std::string& finding) {
   return Error + finding;
 }
 std::string W(const std::string& finding) {
   return Warning + finding;
-}
-std::string ComError(const std::string& setting, const std::string& reason) {
-  return E(Port(4) + " ComSetting=" + setting + ": " + reason);
 }
 
 TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
@@ -70,18 +64,6 @@ TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
        E(Port(2) + " ListenPort=4002: must be 0 or missing for a TCPC port"), 2},
       {Port(4) + "\nPortType=COM\n",
        E(Port(4) + " ComSetting=: missing (expected e.g. COM1,9600,N,8,1,0)"), 4},
-      {Com("ttyS1,9600,N,8,1"),
-       ComError("ttyS1,9600,N,8,1", "port name \"ttyS1\" is not COM and a number from 1"), 4},
-      {Com("COM1,96OO,N,8,1,0"),
-       ComError("COM1,96OO,N,8,1,0", "baud rate \"96OO\" is not a whole number"), 4},
-      {Com("COM1,9600,X,8,1,0"),
-       ComError("COM1,9600,X,8,1,0", "parity \"X\" is not N, E, O, M or S"), 4},
-      {Com("COM1,9600,N,9,1"),
-       ComError("COM1,9600,N,9,1", "data bits \"9\" are not 5, 6, 7 or 8"), 4},
-      {Com("COM1,9600,N,8,3"),
-       ComError("COM1,9600,N,8,3", "stop bits \"3\" are not 1, 1.5 or 2"), 4},
-      {Com("COM1,9600,N,8,1,4"),
-       ComError("COM1,9600,N,8,1,4", "handshaking \"4\" is not 0, 1, 2 or 3"), 4},
       {Port(2) + "\nPortType=TCPSS\nListenPort=4001\n",
        W(Port(2) + " PortType=TCPSS: unknown port type "
          "(expected COM, TCPS or TCPC); the port is not used"), 2},
@@ -94,7 +76,7 @@ TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
        W("[general] OstrelPort=16000: key given twice (the first one counts)"), -1},
       {"[SerialDevices]\nCOM0=/dev/ttyUSB0\n",
        W("[SerialDevices] COM0=/dev/ttyUSB0: unknown key (ignored)"), -1},
-      {Com("COM8,9600,N,5,1"),
+      {Port(4) + "\nPortType=COM\nComSetting=COM8,9600,N,5,1\n",
        W(Port(4) + " ComSetting=COM8,9600,N,5,1: serial device /dev/ttyS7 does not "
          "exist (name another in [SerialDevices] COM8=)"), 4},
       {tcpc + "RemoteAddress=h:1\n[General]\nReconnectInterval=0\n",
@@ -108,6 +90,21 @@ TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
     EXPECT_EQ(findings[0].Text, row.finding);
     EXPECT_EQ(findings[0].IsError, !row.finding.starts_with(Warning));
     EXPECT_EQ(findings[0].Port, row.port);
+  }
+}
+
+// A serial setting's finding names the field at fault.
+TEST(ConfigCheck, ComSettingNamesTheFaultyField) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"ttyS1,9600,N,8,1", "port name \"ttyS1\" is not COM and a number from 1"},
+      {"COM1,96OO,N,8,1,0", "baud rate \"96OO\" is not a whole number"},
+      {"COM1,9600,X,8,1,0", "parity \"X\" is not N, E, O, M or S"},
+      {"COM1,9600,N,9,1", "data bits \"9\" are not 5, 6, 7 or 8"},
+      {"COM1,9600,N,8,3", "stop bits \"3\" are not 1, 1.5 or 2"},
+      {"COM1,9600,N,8,1,4", "handshaking \"4\" is not 0, 1, 2 or 3"},
+      {"COM1,9600,n,5,1.5,3", ""}};
+  for (const auto& [setting, problem] : rows) {
+    EXPECT_EQ(ComSettingProblem(setting), problem) << setting;
   }
 }
 
