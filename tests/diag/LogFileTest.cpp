@@ -69,17 +69,5 @@ TEST_F(LogFileTest, MidnightStartsTheNextDaysFileByOneClockReading) {
   EXPECT_EQ(folder_.ReadFile("LogFiles/20180101.Log"), "18-01-01 00:00:00 after\r\n");
 }
 
-TEST_F(LogFileTest, MissingFolderOrBlockedFileLosesTheLineQuietly) {
-  TempFolder empty;
-  LogFile log(clock_, empty.Path());
-  log.WriteLog("lost");
-  EXPECT_FALSE(empty.Exists("LogFiles"));
-
-  std::filesystem::create_directory(folder_.Path() + "LogFiles/20170607.Log");
-  LogFile blocked(clock_, folder_.Path());
-  blocked.WriteLog("lost too");
-  EXPECT_TRUE(std::filesystem::is_directory(folder_.Path() + "LogFiles/20170607.Log"));
-}
-
 }  // namespace
 }  // namespace tarvel
