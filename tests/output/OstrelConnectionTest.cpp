@@ -35,13 +35,17 @@ TEST_F(OstrelTest, HostOutsideTheAllowListIsRefusedAndTheServerKeepsItsConnectio
                                       "Accepted Ostrel connection from 2001:db8::1:5003"}));
 }
 
-TEST_F(OstrelTest, CloseIsLoggedAndShown) {
+TEST_F(OstrelTest, CloseAndAListenerNotListeningAreShown) {
   ConnectOstrel();
   ostrelData.FireClose();
   EXPECT_EQ(ostrelData.State(), SocketControl::Closed);
   EXPECT_EQ(statusBar.PanelText(StatusBarView::ConnectionPanel),
             "Waiting for Ostrel connection at port 14000");
   EXPECT_EQ(LogMessages().back(), "Ostrel connection was closed");
+  ostrelListener.Close();  // a listener that is not listening shows the warning
+  ConnectOstrel();
+  EXPECT_EQ(statusBar.PanelText(StatusBarView::ConnectionPanel),
+            "Warning! Ostrel connections at port 14000 is disabled!");
 }
 
 // Only text that goes out is counted and traced.
@@ -103,13 +107,6 @@ TEST_F(OstrelTest, BacklogPausesInputAndUnsentLinesGoBackInFront) {
     timer.Tick();
     EXPECT_EQ(Sent(), row.kept);
   }
-}
-
-TEST_F(OstrelTest, ListenerThatIsNotListeningShowsTheWarning) {
-  ostrelListener.Close();
-  ConnectOstrel();
-  EXPECT_EQ(statusBar.PanelText(StatusBarView::ConnectionPanel),
-            "Warning! Ostrel connections at port 14000 is disabled!");
 }
 
 // An acceptance that fails is logged in the words of a socket error; listening goes on.
