@@ -36,7 +36,7 @@ TEST_F(SerialPortTest, OpeningFromTheComSetting) {
   }
 }
 
-TEST_F(SerialPortTest, FailingStepFailsTheOpeningButTheOthersAreTried) {
+TEST_F(SerialPortTest, FailingStepFailsTheOpeningAndALostDeviceIsLogged) {
   state.Ports[1].ComSetting = "COM3,9600,X,8,1,0";
   serialPorts[1]->FailSettings("Invalid property value");
   EXPECT_FALSE(gateway->OpenSerialPort(1));
@@ -44,6 +44,9 @@ TEST_F(SerialPortTest, FailingStepFailsTheOpeningButTheOthersAreTried) {
   serialPorts[2]->FailOpen("Port already open");
   state.Ports[2].ComSetting = "COM4,9600,N,8,1,0";
   EXPECT_FALSE(gateway->OpenSerialPort(2));
+  UsePort(1, PortKind::Serial, "Serial");
+  serialPorts[1]->LoseDevice("No such device");
+  EXPECT_EQ(LogMessages(), std::vector<std::string>{"Connection (1) failed (No such device)"});
 }
 
 TEST_F(SerialPortTest, ReceivedBytesAreCountedOnThePortsRow) {
@@ -55,12 +58,6 @@ TEST_F(SerialPortTest, ReceivedBytesAreCountedOnThePortsRow) {
   serialPorts[1]->Receive(std::string("\x00\x0D\x7F\x80\xFF", 5));
   EXPECT_EQ(state.Activity[1].RxByteCount, 5);
   EXPECT_EQ(RowText(1, ConnectionListView::RxBytesColumn), "5");
-}
-
-TEST_F(SerialPortTest, LostDeviceIsLoggedOnce) {
-  UsePort(1, PortKind::Serial, "Serial");
-  serialPorts[1]->LoseDevice("No such device");
-  EXPECT_EQ(LogMessages(), std::vector<std::string>{"Connection (1) failed (No such device)"});
 }
 
 }  // namespace
