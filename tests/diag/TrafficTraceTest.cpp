@@ -38,7 +38,6 @@ TEST_F(TrafficTraceTest, RendersPrefixPortNameAndControlCodes) {
   } cases[] = {// clang-format off
       {0, "A1\r\n", rx, "14:14:05 Rx <- 0: A1<13><10>"},
       {-5, "x", TrafficTrace::Sent, "14:14:05 Tx -> Ostrel: x"},  // any negative port
-      {3, "x", 2, "14:14:05x"},                                   // unknown direction
       {1, std::string("\t\0\x1F", 3), rx, "14:14:05 Rx <- 1: <9><0><31>"},
       {1, " \x7F~", rx, "14:14:05 Rx <- 1:  \x7F~"},
       {1, "J\xC4N\x80\xFF", rx, "14:14:05 Rx <- 1: J<196>N<128><255>"}};
