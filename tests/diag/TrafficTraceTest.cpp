@@ -51,22 +51,14 @@ TEST_F(TrafficTraceTest, RendersPrefixPortNameAndControlCodes) {
 
 TEST_F(TrafficTraceTest, CutsPiecesLongerThan180RenderedCharacters) {
   const std::string a176(176, 'a'), a178(178, 'a'), a179(179, 'a'), a181(181, 'a');
-  auto repeat = [](const std::string& text, int times) {
-    std::string result;
-    for (int i = 0; i < times; ++i) result += text;
-    return result;
-  };
   const struct Case {
     std::string data;
     std::vector<std::string> pieces;
-  } cases[] = {
-      // clang-format off
+  } cases[] = {// clang-format off
       {std::string(180, 'a'), {std::string(180, 'a')}}, {a181, {a181}}, {a181 + "a", {a181, "a"}},
       {a179 + "\xC4" + "b", {a179 + "<196>", "b"}},     // a token crossing 180
       {a178 + "\n" + "b", {a178 + "<10>", "b"}},        // a token ending exactly at 181
       {a176 + "\n" + "bc", {a176 + "<10>b", "c"}},      // ending at 180 does not cut by itself
-      // 100 tokens "<1>" are 300 rendered characters: cut after 61 tokens (183 characters).
-      {std::string(100, '\x01'), {repeat("<1>", 61), repeat("<1>", 39)}},
       {"", {}}};
   // clang-format on
   for (const Case& c : cases) {
