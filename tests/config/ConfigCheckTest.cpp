@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "config/ConfigCheck.h"
+#include "config/ConfigReader.h"
+#include "state/ProgramState.h"
 
 namespace tarvel {
 namespace {
@@ -108,20 +110,51 @@ TEST(ConfigCheck, ComSettingNamesTheFaultyField) {
   }
 }
 
-TEST(ConfigCheck, EveryKeyTheProgramReadsIsKnown) {
+// A full configuration, names in any case: no finding, and every key read as written.
+TEST(ConfigCheck, EveryKeyTheProgramReadsIsKnownAndRead) {
   const std::string good =
-      "; a full configuration, names in any case\n"
       "[General]\nReconnectInterval=60\nWatchDogTagName=WD\nWatchDogInterval=30\n"
-      "OstrelPort=14000\nBufferIfOstrelNotConnected=1\nOstrelAllowedHosts=127.0.0.1\n"
+      "OstrelPort=14000\nBufferIfOstrelNotConnected=1\nOstrelAllowedHosts = 10.0.0.0/8 , ::1\n"
       "OstrelBindAddress=127.0.0.1\nLogRetentionDays=30\nKeepLimit=0\nKeepFile=kept.txt\n"
-      "StatusPort=8080\nStatusBindAddress=127.0.0.1\nStatusAllowedHosts=127.0.0.1\n"
-      "[TARVEL80_PORT_0]\nDescription=A\nPollFailTimeout=10\nPollFailRemindTime=60\n"
-      "Swedish7BitASCII2ISOLatin1=0\nDOSASCII2ISOLatin1=0\nForceOldParsing=0\nPortType=TCPS\n"
-      "ListenPort=4001\nAllowedHosts=10.0.0.0/8\nListenAddress=127.0.0.1\n"
+      "StatusPort=8080\nStatusBindAddress=\nStatusAllowedHosts=127.0.0.1\n"
+      "[tarvel80_port_0]\nDescription=Hall\nPollFailTimeout=10\nPollFailRemindTime=60.5\n"
+      "Swedish7BitASCII2ISOLatin1=1\nDOSASCII2ISOLatin1=0.4\nForceOldParsing=0\nPortType= tcps \n"
+      "ListenPort=4001\nAllowedHosts=192.168.7.7\nListenAddress=::\n"
       "[TARVEL80_Port_1]\nPortType=tcpc\nRemoteAddress=panel.local:4002\nListenPort=0\n"
       "[TARVEL80_Port_7]\nPortType=COM\nComSetting=COM12,19200,e,7,1.5,2\n"
       "[SerialDevices]\nCOM12=/dev/ttyUSB0\n";
   for (const ConfigFinding& finding : Check(good)) ADD_FAILURE() << finding.Text;
+  const IniFile ini = IniFile::FromText(good);
+  GeneralSettings general;
+  EXPECT_FALSE(ReadGeneralSettings(ini, general));
+  EXPECT_TRUE(general.OstrelAllowedHosts.Allows("10.20.30.40"));
+  EXPECT_FALSE(general.OstrelAllowedHosts.Allows("192.168.7.7"));
+  EXPECT_EQ(general.KeepFile, "kept.txt");
+  EXPECT_EQ(general.StatusBindAddress, "127.0.0.1") << "loopback unless told otherwise";
+  PortEntry entry;
+  std::string portType;
+  EXPECT_FALSE(ReadPortSettings(ini, 0, entry, portType));
+  EXPECT_EQ(entry.Description, "Hall");
+  EXPECT_EQ(entry.PollFailTimeout, 10);
+  EXPECT_EQ(entry.PollFailRemindTime, 60);
+  EXPECT_TRUE(entry.Swedish7BitASCII2ISOLatin1);
+  EXPECT_TRUE(entry.DOSASCII2ISOLatin1);
+  EXPECT_FALSE(entry.ForceOldParsing);
+  EXPECT_EQ(portType, "TCPS");
+  EXPECT_EQ(entry.ListenPort, 4001);
+  EXPECT_TRUE(entry.AllowedHosts.Allows("192.168.7.7"));
+  EXPECT_FALSE(entry.AllowedHosts.Allows("10.20.30.40"));
+  EXPECT_EQ(entry.ListenAddress, "::");
+  EXPECT_FALSE(ReadPortSettings(ini, 1, entry, portType));
+  EXPECT_EQ(entry.RemoteAddress, "panel.local:4002");
+  EXPECT_FALSE(ReadPortSettings(ini, 7, entry, portType));
+  EXPECT_EQ(entry.ComSetting, "COM12,19200,e,7,1.5,2");
+
+  // Start-up stops at the section's first error (the check lists them all).
+  const std::optional<ConfigError> first = ReadGeneralSettings(
+      IniFile::FromText("[General]\nWatchDogInterval=1e12\nOstrelAllowedHosts=x\n"), general);
+  EXPECT_EQ(first ? first->Text() : "",
+            "Configuration value out of range: [General] WatchDogInterval=1e12");
 }
 
 TEST(ConfigCheck, TheFileItself) {
