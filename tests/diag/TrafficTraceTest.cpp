@@ -28,7 +28,7 @@ class TrafficTraceTest : public ::testing::Test {
   TrafficTrace trace_{clock_, list_, menus_};
 };
 
-TEST_F(TrafficTraceTest, RendersPrefixPortNameAndControlCodes) {
+TEST_F(TrafficTraceTest, RendersPrefixPortNameAndControlCodesOnlyWhileTheWindowIsOpen) {
   const int16_t rx = TrafficTrace::Received;
   const struct Case {
     int16_t port;
@@ -47,6 +47,14 @@ TEST_F(TrafficTraceTest, RendersPrefixPortNameAndControlCodes) {
     trace_.TraceTraffic(c.port, c.data, c.direction);
     EXPECT_EQ(Rows(), std::vector<std::string>{c.expected});
   }
+  // With the debug window closed nothing is rendered, nor kept for when it opens again.
+  menus_.SetDebugChecked(false);
+  trace_.TraceTraffic(0, "A1\r\n", TrafficTrace::Received);
+  trace_.AddDebugLine("line");
+  menus_.SetDebugChecked(true);
+  list_.Clear();
+  trace_.TraceTraffic(0, "A2", TrafficTrace::Received);
+  EXPECT_EQ(Rows(), std::vector<std::string>{"14:14:05 Rx <- 0: A2"});
 }
 
 TEST_F(TrafficTraceTest, CutsPiecesLongerThan180RenderedCharacters) {
@@ -68,16 +76,6 @@ TEST_F(TrafficTraceTest, CutsPiecesLongerThan180RenderedCharacters) {
     for (const std::string& piece : c.pieces) expected.push_back("14:14:05 Rx <- 0: " + piece);
     EXPECT_EQ(Rows(), expected) << c.data.size() << " bytes";
   }
-}
-
-// With the debug window closed nothing is rendered, nor kept for when it opens again.
-TEST_F(TrafficTraceTest, ClosedWindowKeepsNothing) {
-  menus_.SetDebugChecked(false);
-  trace_.TraceTraffic(0, "A1\r\n", TrafficTrace::Received);
-  trace_.AddDebugLine("line");
-  menus_.SetDebugChecked(true);
-  trace_.TraceTraffic(0, "A2", TrafficTrace::Received);
-  EXPECT_EQ(Rows(), std::vector<std::string>{"14:14:05 Rx <- 0: A2"});
 }
 
 TEST_F(TrafficTraceTest, KeepsTheNewest500RowsAndStopsTrimmingAListThatDoesNotShrink) {
