@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <string>
 
+#include "diag/DebugSave.h"
 #include "diag/LogFile.h"
 #include "fakes/FakeClock.h"
 #include "support/TempFolder.h"
+#include "ui/InMemoryViews.h"
 
 namespace tarvel {
 namespace {
@@ -66,6 +71,42 @@ TEST_F(LogFileTest, MidnightStartsTheNextDaysFileByOneClockReading) {
   log.WriteLog("after");
   EXPECT_EQ(folder_.ReadFile("LogFiles/20171231.Log"), "17-12-31 23:59:59 before\r\n");
   EXPECT_EQ(folder_.ReadFile("LogFiles/20180101.Log"), "18-01-01 00:00:00 after\r\n");
+}
+
+// A link put where the program writes in its folder is never written through.
+TEST_F(LogFileTest, LinkAtTheLogOrDebugFileIsNotFollowed) {
+  folder_.WriteFile("target", "kept\n");
+  std::filesystem::create_symlink(folder_.Path() + "target",
+                                  folder_.Path() + "LogFiles/20170607.Log");
+  std::filesystem::create_symlink(folder_.Path() + "target", folder_.Path() + "debug.txt");
+  LogFile log(clock_, folder_.Path());
+  log.WriteLog("through the link");
+  InMemoryDebugList list;
+  EXPECT_FALSE(DebugSave(clock_).SaveDebugInfo(folder_.Path(), list));
+  EXPECT_EQ(folder_.ReadFile("target"), "kept\n");
+}
+
+// A full disk (here: the file size limit) cuts a line short; the next line still starts a line
+// of its own.
+TEST_F(LogFileTest, LineCutShortIsEndedBeforeTheNextLine) {
+  LogFile log(clock_, folder_.Path());
+  log.WriteLog("first");
+  const std::string name = "LogFiles/20170607.Log";
+  const auto full = static_cast<rlim_t>(folder_.ReadFile(name).size() + 30);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = saved;
+  limited.rlim_cur = full;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  log.WriteLog("Invalid event type: a line too long for the space left");
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  log.WriteLog("after");
+  const std::string text = folder_.ReadFile(name);
+  EXPECT_EQ(text.substr(text.size() - 27), "\r\n17-06-07 12:34:56 after\r\n") << text;
+  EXPECT_EQ(text.substr(0, 25), "17-06-07 12:34:56 first\r\n") << text;
+  EXPECT_EQ(text.size(), full + 2 + 25) << "the cut line is ended, then the next written";
 }
 
 }  // namespace
