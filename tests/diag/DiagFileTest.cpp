@@ -29,6 +29,7 @@ class SteppingClock : public Clock {
   mutable int reads_ = 0;
 };
 
+// A program folder with its LogFiles folder, and a clock at 2017-06-07 12:34:56.
 class DiagFileTest : public testing::Test {
  protected:
   void SetUp() override {
