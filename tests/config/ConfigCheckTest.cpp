@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "config/ConfigCheck.h"
+#include "config/ConfigReader.h"
+#include "state/ProgramState.h"
 
 namespace tarvel {
 namespace {
@@ -23,17 +25,11 @@ const std::string NotHostPort =
 std::string Port(int n) {
   return "[TARVEL80_Port_" + std::to_string(n) + "]";
 }
-std::string Com(const std::string& setting) {
-  return Port(4) + "\nPortType=COM\nComSetting=" + setting + "\n";
-}
 std::string E(const std::string& finding) {
   return Error + finding;
 }
 std::string W(const std::string& finding) {
   return Warning + finding;
-}
-std::string ComError(const std::string& setting, const std::string& reason) {
-  return E(Port(4) + " ComSetting=" + setting + ": " + reason);
 }
 
 TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
@@ -42,60 +38,50 @@ TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
     std::string ini;
     std::string finding;  // the only finding
     int port;             // the port it is about, -1 for none
+    std::string readProblem = "";
   } rows[] = {
+      {"", E("/opt/t/TARVEL80Import.ini: cannot be read (Permission denied)"), -1,
+       "Permission denied"},
       // clang-format off
-      {"[General]\nOstrelPort=fourteen\n",
-       E("[General] OstrelPort" + NotAPort + " \"fourteen\""), -1},
       {"[General]\nOstrelPort=0\n", E("[General] OstrelPort" + NotAPort + " \"0\""), -1},
       {"[General]\nWatchDogInterval=1e12\n",
        "Configuration value out of range: [General] WatchDogInterval=1e12", -1},
       {"[General]\nLogRetentionDays=-1\n",
        E("[General] LogRetentionDays: must be 0 or more \"-1\""), -1},
-      {"[General]\nOstrelAllowedHosts=10.0.0.300\n",
+      {"[General]\nOstrelAllowedHosts=10.0.0.1, 10.0.0.300 ,::1\n",
        E("[General] OstrelAllowedHosts: not an IPv4 or IPv6 address or CIDR range \"10.0.0.300\""),
        -1},
-      {tcps, E(Port(1) + " ListenPort=" + NotAPort), 1},
+      {"[General]\nOstrelBindAddress=localhost\n",
+       E("[General] OstrelBindAddress: not an IPv4 or IPv6 address \"localhost\""), -1},
+      {"[General]\nKeepLimit=1073741825\n",
+       E("[General] KeepLimit: not from 0 to 1073741824 \"1073741825\""), -1},
       {tcps + "ListenPort=70000\n", E(Port(1) + " ListenPort=70000" + NotAPort), 1},
+      {tcps + "ListenPort=4001\nListenAddress=10.0.0.0/8\n",
+       E(Port(1) + " ListenAddress: not an IPv4 or IPv6 address \"10.0.0.0/8\""), 1},
       {tcps + "ListenPort=14000\n",
        E(Port(1) + " ListenPort=14000: TCP port already used by [General] OstrelPort"), 1},
       {tcps + "ListenPort=4001\n" + Port(3) +
            "\nPortType=TCPS\nListenPort=4001\nListenAddress=127.0.0.1\n",
        E(Port(3) + " ListenPort=4001: TCP port already used by " + Port(1) + " ListenPort"), 3},
-      {tcpc, E(Port(2) + " RemoteAddress=" + NotHostPort), 2},
       {tcpc + "RemoteAddress=panel:0x10\n",
        E(Port(2) + " RemoteAddress=panel:0x10" + NotHostPort), 2},
       {tcpc + "RemoteAddress=panel:4002\nListenPort=4002\n",
        E(Port(2) + " ListenPort=4002: must be 0 or missing for a TCPC port"), 2},
       {Port(4) + "\nPortType=COM\n",
        E(Port(4) + " ComSetting=: missing (expected e.g. COM1,9600,N,8,1,0)"), 4},
-      {Com("ttyS1,9600,N,8,1"),
-       ComError("ttyS1,9600,N,8,1", "port name \"ttyS1\" is not COM and a number from 1"), 4},
-      {Com("COM1,96OO,N,8,1,0"),
-       ComError("COM1,96OO,N,8,1,0", "baud rate \"96OO\" is not a whole number"), 4},
-      {Com("COM1,9600,X,8,1,0"),
-       ComError("COM1,9600,X,8,1,0", "parity \"X\" is not N, E, O, M or S"), 4},
-      {Com("COM1,9600,N,9,1"),
-       ComError("COM1,9600,N,9,1", "data bits \"9\" are not 5, 6, 7 or 8"), 4},
-      {Com("COM1,9600,N,8,3"),
-       ComError("COM1,9600,N,8,3", "stop bits \"3\" are not 1, 1.5 or 2"), 4},
-      {Com("COM1,9600,N,8,1,4"),
-       ComError("COM1,9600,N,8,1,4", "handshaking \"4\" is not 0, 1, 2 or 3"), 4},
       {Port(2) + "\nPortType=TCPSS\nListenPort=4001\n",
        W(Port(2) + " PortType=TCPSS: unknown port type "
          "(expected COM, TCPS or TCPC); the port is not used"), 2},
       {Port(0) + "\nPortTyp=TCPS\n", W(Port(0) + " PortTyp=TCPS: unknown key (ignored)"), -1},
       {Port(0) + "\nDescription=Door\n",
        W(Port(0) + ": settings but no PortType; the port is not used"), 0},
-      {"[TARVEL80_Port0]\nPortType=TCPS\n", W("[TARVEL80_Port0]: unknown section (ignored)"), -1},
       {Port(8) + "\n", W(Port(8) + ": unknown section (ignored)"), -1},
       {"OstrelPort=15000\n[General]\n", W("OstrelPort=15000: outside any section (ignored)"), -1},
       {"[general]\nostrelport=15000\nOstrelPort=16000\n",
        W("[general] OstrelPort=16000: key given twice (the first one counts)"), -1},
       {"[SerialDevices]\nCOM0=/dev/ttyUSB0\n",
        W("[SerialDevices] COM0=/dev/ttyUSB0: unknown key (ignored)"), -1},
-      {"[SerialDevices]\nModem=/dev/ttyS0\n",
-       W("[SerialDevices] Modem=/dev/ttyS0: unknown key (ignored)"), -1},
-      {Com("COM8,9600,N,5,1"),
+      {Port(4) + "\nPortType=COM\nComSetting=COM8,9600,N,5,1\n",
        W(Port(4) + " ComSetting=COM8,9600,N,5,1: serial device /dev/ttyS7 does not "
          "exist (name another in [SerialDevices] COM8=)"), 4},
       {tcpc + "RemoteAddress=h:1\n[General]\nReconnectInterval=0\n",
@@ -104,7 +90,7 @@ TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
   // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.ini);
-    const std::vector<ConfigFinding> findings = Check(row.ini);
+    const std::vector<ConfigFinding> findings = Check(row.ini, row.readProblem);
     ASSERT_EQ(findings.size(), 1u) << (findings.empty() ? "" : findings[0].Text);
     EXPECT_EQ(findings[0].Text, row.finding);
     EXPECT_EQ(findings[0].IsError, !row.finding.starts_with(Warning));
@@ -112,32 +98,66 @@ TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
   }
 }
 
-TEST(ConfigCheck, EveryKeyTheProgramReadsIsKnown) {
+// A serial setting's finding names the field at fault.
+TEST(ConfigCheck, ComSettingNamesTheFaultyField) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"ttyS1,9600,N,8,1", "port name \"ttyS1\" is not COM and a number from 1"},
+      {"COM1,96OO,N,8,1,0", "baud rate \"96OO\" is not a whole number"},
+      {"COM1,9600,X,8,1,0", "parity \"X\" is not N, E, O, M or S"},
+      {"COM1,9600,N,9,1", "data bits \"9\" are not 5, 6, 7 or 8"},
+      {"COM1,9600,N,8,3", "stop bits \"3\" are not 1, 1.5 or 2"},
+      {"COM1,9600,N,8,1,4", "handshaking \"4\" is not 0, 1, 2 or 3"},
+      {"COM1,9600,n,5,1.5,3", ""}};
+  for (const auto& [setting, problem] : rows) {
+    EXPECT_EQ(ComSettingProblem(setting), problem) << setting;
+  }
+}
+
+// A full configuration, names in any case: no finding, and every key read as written.
+TEST(ConfigCheck, EveryKeyTheProgramReadsIsKnownAndRead) {
   const std::string good =
-      "; a full configuration, names in any case\n"
       "[General]\nReconnectInterval=60\nWatchDogTagName=WD\nWatchDogInterval=30\n"
-      "OstrelPort=14000\nBufferIfOstrelNotConnected=1\nOstrelAllowedHosts=127.0.0.1\n"
-      "OstrelBindAddress=127.0.0.1\nLogRetentionDays=30\nKeepLimit=1000\nKeepFile=kept.txt\n"
-      "StatusPort=8080\nStatusBindAddress=127.0.0.1\nStatusAllowedHosts=127.0.0.1\n"
-      "[TARVEL80_PORT_0]\nDescription=A\nPollFailTimeout=10\nPollFailRemindTime=60\n"
-      "Swedish7BitASCII2ISOLatin1=0\nDOSASCII2ISOLatin1=0\nForceOldParsing=0\nPortType=TCPS\n"
-      "ListenPort=4001\nAllowedHosts=10.0.0.0/8\nListenAddress=127.0.0.1\n"
+      "OstrelPort=14000\nBufferIfOstrelNotConnected=1\nOstrelAllowedHosts = 10.0.0.0/8 , ::1\n"
+      "OstrelBindAddress=127.0.0.1\nLogRetentionDays=30\nKeepLimit=0\nKeepFile=kept.txt\n"
+      "StatusPort=8080\nStatusBindAddress=\nStatusAllowedHosts=127.0.0.1\n"
+      "[tarvel80_port_0]\nDescription=Hall\nPollFailTimeout=10\nPollFailRemindTime=60.5\n"
+      "Swedish7BitASCII2ISOLatin1=1\nDOSASCII2ISOLatin1=0.4\nForceOldParsing=0\nPortType= tcps \n"
+      "ListenPort=4001\nAllowedHosts=192.168.7.7\nListenAddress=::\n"
       "[TARVEL80_Port_1]\nPortType=tcpc\nRemoteAddress=panel.local:4002\nListenPort=0\n"
       "[TARVEL80_Port_7]\nPortType=COM\nComSetting=COM12,19200,e,7,1.5,2\n"
       "[SerialDevices]\nCOM12=/dev/ttyUSB0\n";
   for (const ConfigFinding& finding : Check(good)) ADD_FAILURE() << finding.Text;
-}
+  const IniFile ini = IniFile::FromText(good);
+  GeneralSettings general;
+  EXPECT_FALSE(ReadGeneralSettings(ini, general));
+  EXPECT_TRUE(general.OstrelAllowedHosts.Allows("10.20.30.40"));
+  EXPECT_FALSE(general.OstrelAllowedHosts.Allows("192.168.7.7"));
+  EXPECT_EQ(general.KeepFile, "kept.txt");
+  EXPECT_EQ(general.StatusBindAddress, "127.0.0.1") << "loopback unless told otherwise";
+  PortEntry entry;
+  std::string portType;
+  EXPECT_FALSE(ReadPortSettings(ini, 0, entry, portType));
+  EXPECT_EQ(entry.Description, "Hall");
+  EXPECT_EQ(entry.PollFailTimeout, 10);
+  EXPECT_EQ(entry.PollFailRemindTime, 60);
+  EXPECT_TRUE(entry.Swedish7BitASCII2ISOLatin1);
+  EXPECT_TRUE(entry.DOSASCII2ISOLatin1);
+  EXPECT_FALSE(entry.ForceOldParsing);
+  EXPECT_EQ(portType, "TCPS");
+  EXPECT_EQ(entry.ListenPort, 4001);
+  EXPECT_TRUE(entry.AllowedHosts.Allows("192.168.7.7"));
+  EXPECT_FALSE(entry.AllowedHosts.Allows("10.20.30.40"));
+  EXPECT_EQ(entry.ListenAddress, "::");
+  EXPECT_FALSE(ReadPortSettings(ini, 1, entry, portType));
+  EXPECT_EQ(entry.RemoteAddress, "panel.local:4002");
+  EXPECT_FALSE(ReadPortSettings(ini, 7, entry, portType));
+  EXPECT_EQ(entry.ComSetting, "COM12,19200,e,7,1.5,2");
 
-TEST(ConfigCheck, TheFileItself) {
-  const std::vector<ConfigFinding> unreadable = Check("", "Permission denied");
-  ASSERT_EQ(unreadable.size(), 1u);
-  EXPECT_TRUE(unreadable[0].IsError);
-  EXPECT_EQ(unreadable[0].Text,
-            Error + "/opt/t/TARVEL80Import.ini: cannot be read (Permission denied)");
-
-  std::string problem;
-  IniFile::Load("/", problem);  // a folder in the file's place
-  EXPECT_EQ(problem, "not a regular file");
+  // Start-up stops at the section's first error (the check lists them all).
+  const std::optional<ConfigError> first = ReadGeneralSettings(
+      IniFile::FromText("[General]\nWatchDogInterval=1e12\nOstrelAllowedHosts=x\n"), general);
+  EXPECT_EQ(first ? first->Text() : "",
+            "Configuration value out of range: [General] WatchDogInterval=1e12");
 }
 
 }  // namespace

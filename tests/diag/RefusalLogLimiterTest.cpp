@@ -55,11 +55,9 @@ TEST_F(RefusalLogLimiterTest, TableStaysBoundedAndAFullTableSharesOneSlot) {
   At(0);
   for (int n = 1; n <= 4; ++n)
     EXPECT_EQ(Admit("10.0.0." + std::to_string(n)), "Refused from 10.0.0." + std::to_string(n));
-  EXPECT_EQ(limiter.TrackedKeys(), 4u);
   // Full of recent keys: newcomers share the overflow slot, one line a minute between them.
   EXPECT_EQ(Admit("10.0.1.1"), "Refused from 10.0.1.1");
   EXPECT_EQ(Admit("10.0.1.2"), "(held back)");
-  EXPECT_EQ(Admit("10.0.1.3"), "(held back)");
   EXPECT_EQ(limiter.TrackedKeys(), 4u);
   At(30);
   EXPECT_EQ(Admit("10.0.0.4"), "(held back)") << "a tracked key keeps its own slot";

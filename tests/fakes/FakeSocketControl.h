@@ -62,7 +62,6 @@ class FakeSocketControl : public SocketControl {
     state_ = Connecting;
   }
   SocketError Accept(int32_t requestId) override {
-    ++acceptCalls_;
     if (state_ == Connected) return {40020, "Invalid operation at current state"};
     FakeNetwork::Peer peer;
     if (network_ == nullptr || !network_->Take(requestId, peer)) return {10022, "Invalid argument"};
@@ -122,7 +121,6 @@ class FakeSocketControl : public SocketControl {
   std::string TakeSent() { return std::exchange(sent_, std::string()); }
   int ConnectCalls() const { return connectCalls_; }
   int CloseCalls() const { return closeCalls_; }
-  int AcceptCalls() const { return acceptCalls_; }
 
  private:
   FakeNetwork* network_;
@@ -140,7 +138,6 @@ class FakeSocketControl : public SocketControl {
   bool paused_ = false;
   int connectCalls_ = 0;
   int closeCalls_ = 0;
-  int acceptCalls_ = 0;
 };
 
 }  // namespace tarvel

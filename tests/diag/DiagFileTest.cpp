@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+#include "diag/DebugSave.h"
+#include "diag/LogFile.h"
+#include "diag/LogRetention.h"
+#include "fakes/FakeClock.h"
+#include "support/TempFolder.h"
+#include "ui/InMemoryViews.h"
+
+namespace tarvel {
+namespace {
+
+// A clock that reads a second before midnight once and midnight after, to show how often it is
+// read.
+class SteppingClock : public Clock {
+ public:
+  LocalTime Now() const override {
+    return reads_++ == 0 ? LocalTime{2017, 12, 31, 23, 59, 59, 0}
+                         : LocalTime{2018, 1, 1, 0, 0, 0, 0};
+  }
+
+ private:
+  mutable int reads_ = 0;
+};
+
+// A program folder with its LogFiles folder, and a clock at 2017-06-07 12:34:56.
+class DiagFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(folder_.Path().empty());
+    std::filesystem::create_directory(folder_.Path() + "LogFiles");
+  }
+  TempFolder folder_;
+  FakeClock clock_;
+};
+
+TEST_F(DiagFileTest, StampsEachLineUnlessItStartsWithAHyphen) {
+  const struct Row {
+    std::string text;
+    std::string line;
+  } rows[] = {
+      {"Program started", "17-06-07 14:14:05 Program started\r\n"},
+      {std::string(80, '-'), std::string(80, '-') + "\r\n"},
+      {"-x", "-x\r\n"},
+      {" -x", "17-06-07 14:14:05  -x\r\n"},
+      {"", "17-06-07 14:14:05 \r\n"},
+      {"a\r\nb", "17-06-07 14:14:05 a\\x0D\\x0Ab\r\n"},
+      {std::string("\xC4\0\xFF\x1B[2J\x7F\t", 9),
+       "17-06-07 14:14:05 \xC4\\x00\xFF\\x1B[2J\\x7F\\x09\r\n"},
+  };
+  clock_.Set(2017, 6, 7, 14, 14, 5);
+  LogFile log(clock_, folder_.Path());
+  std::string expected = "kept\r\n";
+  folder_.WriteFile("LogFiles/20170607.Log", expected);
+  for (const Row& row : rows) {
+    log.WriteLog(row.text);
+    expected += row.line;
+    EXPECT_EQ(folder_.ReadFile("LogFiles/20170607.Log"), expected) << "text: " << row.text;
+  }
+}
+
+// File name and stamp come from one reading, even when the clock passes midnight between two.
+TEST_F(DiagFileTest, MidnightStartsTheNextDaysFileByOneClockReading) {
+  const SteppingClock stepping;
+  LogFile log(stepping, folder_.Path());
+  log.WriteLog("before");
+  log.WriteLog("after");
+  EXPECT_EQ(folder_.ReadFile("LogFiles/20171231.Log"), "17-12-31 23:59:59 before\r\n");
+  EXPECT_EQ(folder_.ReadFile("LogFiles/20180101.Log"), "18-01-01 00:00:00 after\r\n");
+}
+
+// A link put where the program writes in its folder is never written through.
+TEST_F(DiagFileTest, LinkAtTheLogOrDebugFileIsNotFollowed) {
+  folder_.WriteFile("target", "kept\n");
+  std::filesystem::create_symlink(folder_.Path() + "target",
+                                  folder_.Path() + "LogFiles/20170607.Log");
+  std::filesystem::create_symlink(folder_.Path() + "target", folder_.Path() + "debug.txt");
+  LogFile log(clock_, folder_.Path());
+  log.WriteLog("through the link");
+  InMemoryDebugList list;
+  EXPECT_FALSE(DebugSave(clock_).SaveDebugInfo(folder_.Path(), list));
+  EXPECT_EQ(folder_.ReadFile("target"), "kept\n");
+}
+
+// A full disk (here: the file size limit) cuts a line short; the next line still starts a line
+// of its own.
+TEST_F(DiagFileTest, LineCutShortIsEndedBeforeTheNextLine) {
+  LogFile log(clock_, folder_.Path());
+  log.WriteLog("first");
+  const std::string name = "LogFiles/20170607.Log";
+  const auto full = static_cast<rlim_t>(folder_.ReadFile(name).size() + 30);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = saved;
+  limited.rlim_cur = full;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  log.WriteLog("Invalid event type: a line too long for the space left");
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  log.WriteLog("after");
+  const std::string text = folder_.ReadFile(name);
+  EXPECT_EQ(text.substr(text.size() - 27), "\r\n17-06-07 12:34:56 after\r\n") << text;
+  EXPECT_EQ(text.substr(0, 25), "17-06-07 12:34:56 first\r\n") << text;
+  EXPECT_EQ(text.size(), full + 2 + 25) << "the cut line is ended, then the next written";
+}
+
+std::string Block(const std::string& stamp, const std::string& rows) {
+  return "DEBUG INFO\r\nSaved from TARVEL80 Import for Ostrel Alarm Server Debug " + stamp +
+         "\r\n" + std::string(100, '-') + "\r\n" + rows + std::string(80, '-') + "\r\n";
+}
+
+TEST_F(DiagFileTest, DebugSaveAppendsOneBlockPerSaveWithNumberedRows) {
+  clock_.Set(2017, 6, 7, 8, 9, 10);
+  InMemoryDebugList list;
+  DebugSave save(clock_);
+  ASSERT_TRUE(save.SaveDebugInfo(folder_.Path(), list));  // empty: header and footer only
+  list.AddItem("first");
+  list.AddItem("J\xC4N<13>");
+  clock_.Set(2017, 12, 31, 23, 59, 59);
+  ASSERT_TRUE(save.SaveDebugInfo(folder_.Path(), list));
+  EXPECT_EQ(folder_.ReadFile("debug.txt"),
+            Block("2017-06-07 08:09:10", "") +
+                Block("2017-12-31 23:59:59", "000 first\r\n001 J\xC4N<13>\r\n"));
+  EXPECT_EQ(list.ListCount(), 2) << "saving leaves the list alone";
+}
+
+// Keeps today's file and those of the last N days; looks once a day; leaves every other name.
+TEST_F(DiagFileTest, LogRetentionDeletesOnlyDailyLogFilesOlderThanTheLimitOncePerDay) {
+  const struct Row {
+    const char* name;
+    bool stays;
+    char kind;  // f: a file, d: a folder, l: a link
+  } rows[] = {{"20170101.Log", false, 'f'}, {"20170506.Log", false, 'f'},
+              {"20170507.Log", true, 'f'},  {"20170607.Log", true, 'f'},
+              {"20170101.log", true, 'f'},  {"2017010.Log", true, 'f'},
+              {"20171301.Log", true, 'f'},  {"notes.txt", true, 'f'},
+              {"20170102.Log", true, 'd'},  {"20170103.Log", true, 'l'}};
+  const std::string logs = folder_.Path() + "LogFiles/";
+  for (const Row& row : rows) {
+    if (row.kind == 'f') folder_.WriteFile(std::string("LogFiles/") + row.name, "x");
+    if (row.kind == 'd') std::filesystem::create_directory(logs + row.name);
+    if (row.kind == 'l') std::filesystem::create_symlink(logs + "notes.txt", logs + row.name);
+  }
+  LogFile log(clock_, folder_.Path());
+  const std::string path = folder_.Path();
+  int32_t days = 0;
+  LogRetention retention(clock_, log, path, days);
+
+  retention.Check();  // 0: every file stays
+  EXPECT_TRUE(folder_.Exists("LogFiles/20170101.Log"));
+
+  days = 31;
+  retention.Check();
+  for (const Row& row : rows) {
+    EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(logs + row.name)), row.stays)
+        << row.name;
+  }
+  EXPECT_NE(folder_.ReadFile("LogFiles/20170607.Log")
+                .find("Deleted 2 log files older than 31 days (LogRetentionDays)"),
+            std::string::npos);
+
+  // The same day again looks no more; the next day the file of 2017-05-07 is one day too old.
+  folder_.WriteFile("LogFiles/20170201.Log", "x");
+  clock_.Set(2017, 6, 7, 23, 59, 59);
+  retention.Check();
+  EXPECT_TRUE(folder_.Exists("LogFiles/20170201.Log"));
+  clock_.Set(2017, 6, 8, 0, 0, 1);
+  retention.Check();
+  EXPECT_FALSE(folder_.Exists("LogFiles/20170201.Log"));
+  EXPECT_FALSE(folder_.Exists("LogFiles/20170507.Log"));
+  EXPECT_TRUE(folder_.Exists("LogFiles/20170607.Log"));
+}
+
+}  // namespace
+}  // namespace tarvel
