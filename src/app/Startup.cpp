@@ -102,8 +102,6 @@ StartupOutcome Startup::ChangeServiceRegistration(bool install) {
   } else {
     succeeded = service.Uninstall();
   }
-  // The stored flag is what makes the next start run as the service (or not): a registration
-  // whose flag could not be stored has not succeeded.
   if (succeeded) succeeded = service.SaveSetting(ServiceSection, ServiceKey, install ? "1" : "0");
   const char* outcome =
       install
