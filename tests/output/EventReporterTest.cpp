@@ -65,27 +65,20 @@ TEST_F(EventReportTest, NextHeaderSendsThePendingEventAtItsArrivalTime) {
   EXPECT_EQ(Sent(), "0|2017-06-07|12:35:01|ACK NORMAL Zone 2||||\n");
 }
 
-class KeepingTest : public GatewayFixture {
- protected:
-  KeepingTest() { UsePort(0, PortKind::Serial, "Panel"); }
-  void SendOne(const std::string& tag, const std::string& text = "Text") {
-    Receive(0,
-            "ALARM 07-06-2017 10:20:30 " + tag + std::string(18 - tag.size(), ' ') + text + "\n");
-  }
-  static std::string Line(const std::string& tag, const std::string& text = "Text") {
-    return "1|2017-06-07|10:20:30|" + tag + "||||" + text + "\n";
-  }
-};
-
 // Kept lines go out at the first tick after the connection, or ahead of the first newer line.
 // A large backlog goes at the alarm server's pace: while it is behind (the input ports are
 // held) the rest waits, and goes on once the queue runs low, never dropped for an overflow.
-TEST_F(KeepingTest, KeptLinesGoOutInOrderAheadOfNewerOnesAtTheAlarmServersPace) {
+TEST_F(EventReportTest, KeptLinesGoOutInOrderAheadOfNewerOnesAtTheAlarmServersPace) {
+  const auto send = [this](const std::string& tag, const std::string& text) {
+    Receive(2,
+            "ALARM 07-06-2017 10:20:30 " + tag + std::string(18 - tag.size(), ' ') + text + "\n");
+    return "1|2017-06-07|10:20:30|" + tag + "||||" + text + "\n";  // the line it becomes
+  };
+  ostrelData.FireClose();
   state.General.KeepLimit = 1 << 30;
   std::string kept;
   for (int n = 0; kept.size() < 3 * OstrelConnection::KeptPieceBytes; ++n) {
-    SendOne("T" + std::to_string(n), std::string(8000, 't'));
-    kept += Line("T" + std::to_string(n), std::string(8000, 't'));
+    kept += send("T" + std::to_string(n), std::string(8000, 't'));
   }
   timer.Ticks(3);
   ConnectOstrel();
@@ -101,10 +94,10 @@ TEST_F(KeepingTest, KeptLinesGoOutInOrderAheadOfNewerOnesAtTheAlarmServersPace) 
   EXPECT_EQ(sent + Sent(), kept);
 
   ostrelData.FireClose();
-  SendOne("KEPT");
+  const std::string keptLine = send("KEPT", "Text");
   ConnectOstrel();
-  SendOne("NEW");
-  EXPECT_EQ(Sent(), Line("KEPT") + Line("NEW"));
+  const std::string newer = send("NEW", "Text");
+  EXPECT_EQ(Sent(), keptLine + newer);
   timer.Tick();
   EXPECT_EQ(Sent(), "");
 }
