@@ -25,12 +25,6 @@ const std::string NotHostPort =
 std::string Port(int n) {
   return "[TARVEL80_Port_" + std::to_string(n) + "]";
 }
-std::string E(const std::string& finding) {
-  return Error + finding;
-}
-std::string W(const std::string& finding) {
-  return Warning + finding;
-}
 
 TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
   const std::string tcps = Port(1) + "\nPortType=TCPS\n", tcpc = Port(2) + "\nPortType=TCPC\n";
@@ -40,48 +34,52 @@ TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
     int port;             // the port it is about, -1 for none
     std::string readProblem = "";
   } rows[] = {
-      {"", E("/opt/t/TARVEL80Import.ini: cannot be read (Permission denied)"), -1,
+      {"", Error + "/opt/t/TARVEL80Import.ini: cannot be read (Permission denied)", -1,
        "Permission denied"},
-      // clang-format off
-      {"[General]\nOstrelPort=0\n", E("[General] OstrelPort" + NotAPort + " \"0\""), -1},
+      {"[General]\nOstrelPort=0\n", Error + "[General] OstrelPort" + NotAPort + " \"0\"", -1},
       {"[General]\nWatchDogInterval=1e12\n",
        "Configuration value out of range: [General] WatchDogInterval=1e12", -1},
       {"[General]\nLogRetentionDays=-1\n",
-       E("[General] LogRetentionDays: must be 0 or more \"-1\""), -1},
+       Error + "[General] LogRetentionDays: must be 0 or more \"-1\"", -1},
       {"[General]\nOstrelAllowedHosts=10.0.0.1, 10.0.0.300 ,::1\n",
-       E("[General] OstrelAllowedHosts: not an IPv4 or IPv6 address or CIDR range \"10.0.0.300\""),
+       Error +
+           "[General] OstrelAllowedHosts: not an IPv4 or IPv6 address or CIDR range \"10.0.0.300\"",
        -1},
       {"[General]\nOstrelBindAddress=localhost\n",
-       E("[General] OstrelBindAddress: not an IPv4 or IPv6 address \"localhost\""), -1},
+       Error + "[General] OstrelBindAddress: not an IPv4 or IPv6 address \"localhost\"", -1},
       {"[General]\nKeepLimit=1073741825\n",
-       E("[General] KeepLimit: not from 0 to 1073741824 \"1073741825\""), -1},
-      {tcps + "ListenPort=70000\n", E(Port(1) + " ListenPort=70000" + NotAPort), 1},
+       Error + "[General] KeepLimit: not from 0 to 1073741824 \"1073741825\"", -1},
+      {tcps + "ListenPort=70000\n", Error + Port(1) + " ListenPort=70000" + NotAPort, 1},
       {tcps + "ListenPort=4001\nListenAddress=10.0.0.0/8\n",
-       E(Port(1) + " ListenAddress: not an IPv4 or IPv6 address \"10.0.0.0/8\""), 1},
+       Error + Port(1) + " ListenAddress: not an IPv4 or IPv6 address \"10.0.0.0/8\"", 1},
       {tcps + "ListenPort=14000\n",
-       E(Port(1) + " ListenPort=14000: TCP port already used by [General] OstrelPort"), 1},
+       Error + Port(1) + " ListenPort=14000: TCP port already used by [General] OstrelPort", 1},
       {tcps + "ListenPort=4001\n" + Port(3) +
            "\nPortType=TCPS\nListenPort=4001\nListenAddress=127.0.0.1\n",
-       E(Port(3) + " ListenPort=4001: TCP port already used by " + Port(1) + " ListenPort"), 3},
+       Error + Port(3) + " ListenPort=4001: TCP port already used by " + Port(1) + " ListenPort",
+       3},
       {tcpc + "RemoteAddress=panel:0x10\n",
-       E(Port(2) + " RemoteAddress=panel:0x10" + NotHostPort), 2},
+       Error + Port(2) + " RemoteAddress=panel:0x10" + NotHostPort, 2},
       {Port(4) + "\nPortType=COM\n",
-       E(Port(4) + " ComSetting=: missing (expected e.g. COM1,9600,N,8,1,0)"), 4},
+       Error + Port(4) + " ComSetting=: missing (expected e.g. COM1,9600,N,8,1,0)", 4},
       {Port(0) + "\nDescription=Door\n",
-       W(Port(0) + ": settings but no PortType; the port is not used"), 0},
-      {Port(8) + "\n", W(Port(8) + ": unknown section (ignored)"), -1},
-      {"OstrelPort=15000\n[General]\n", W("OstrelPort=15000: outside any section (ignored)"), -1},
+       Warning + Port(0) + ": settings but no PortType; the port is not used", 0},
+      {Port(8) + "\n", Warning + Port(8) + ": unknown section (ignored)", -1},
+      {"OstrelPort=15000\n[General]\n", Warning + "OstrelPort=15000: outside any section (ignored)",
+       -1},
       {"[general]\nostrelport=15000\nOstrelPort=16000\n",
-       W("[general] OstrelPort=16000: key given twice (the first one counts)"), -1},
+       Warning + "[general] OstrelPort=16000: key given twice (the first one counts)", -1},
       {"[SerialDevices]\nCOM0=/dev/ttyUSB0\n",
-       W("[SerialDevices] COM0=/dev/ttyUSB0: unknown key (ignored)"), -1},
+       Warning + "[SerialDevices] COM0=/dev/ttyUSB0: unknown key (ignored)", -1},
       {Port(4) + "\nPortType=COM\nComSetting=COM8,9600,N,5,1\n",
-       W(Port(4) + " ComSetting=COM8,9600,N,5,1: serial device /dev/ttyS7 does not "
-         "exist (name another in [SerialDevices] COM8=)"), 4},
+       Warning + Port(4) +
+           " ComSetting=COM8,9600,N,5,1: serial device /dev/ttyS7 does not "
+           "exist (name another in [SerialDevices] COM8=)",
+       4},
       {tcpc + "RemoteAddress=h:1\n[General]\nReconnectInterval=0\n",
-       W(Port(2) + " PortType=TCPC: the port "
-         "is not used while [General] ReconnectInterval is below 1"), 2}};
-  // clang-format on
+       Warning + Port(2) +
+           " PortType=TCPC: the port is not used while [General] ReconnectInterval is below 1",
+       2}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.ini);
     const std::vector<ConfigFinding> findings = Check(row.ini, row.readProblem);
