@@ -28,41 +28,18 @@ class TrafficTraceTest : public ::testing::Test {
   TrafficTrace trace_{clock_, list_, menus_};
 };
 
-TEST_F(TrafficTraceTest, RendersPrefixPortNameAndControlCodesOnlyWhileTheWindowIsOpen) {
-  const int16_t rx = TrafficTrace::Received;
-  const struct Case {
-    int16_t port;
-    std::string data;
-    int16_t direction;
-    std::string expected;
-  } cases[] = {// clang-format off
-      {0, "A1\r\n", rx, "14:14:05 Rx <- 0: A1<13><10>"},
-      {-5, "x", TrafficTrace::Sent, "14:14:05 Tx -> Ostrel: x"},  // any negative port
-      {1, std::string("\t\0\x1F", 3), rx, "14:14:05 Rx <- 1: <9><0><31>"},
-      {1, " \x7F~", rx, "14:14:05 Rx <- 1:  \x7F~"},
-      {1, "J\xC4N\x80\xFF", rx, "14:14:05 Rx <- 1: J<196>N<128><255>"}};
-  // clang-format on
-  for (const Case& c : cases) {
-    list_.Clear();
-    trace_.TraceTraffic(c.port, c.data, c.direction);
-    EXPECT_EQ(Rows(), std::vector<std::string>{c.expected});
-  }
-  // With the debug window closed nothing is rendered, nor kept for when it opens again.
-  menus_.SetDebugChecked(false);
-  trace_.TraceTraffic(0, "A1\r\n", TrafficTrace::Received);
-  trace_.AddDebugLine("line");
-  menus_.SetDebugChecked(true);
-  list_.Clear();
-  trace_.TraceTraffic(0, "A2", TrafficTrace::Received);
-  EXPECT_EQ(Rows(), std::vector<std::string>{"14:14:05 Rx <- 0: A2"});
-}
-
-TEST_F(TrafficTraceTest, CutsPiecesLongerThan180RenderedCharacters) {
+// Control codes and bytes above 127 are rendered as their codes, in pieces of at most 180
+// rendered characters, each with the time and the port or the alarm server.
+TEST_F(TrafficTraceTest, RendersControlCodesInPiecesOnlyWhileTheWindowIsOpen) {
   const std::string a176(176, 'a'), a178(178, 'a'), a179(179, 'a'), a181(181, 'a');
   const struct Case {
     std::string data;
     std::vector<std::string> pieces;
   } cases[] = {// clang-format off
+      {"A1\r\n", {"A1<13><10>"}},
+      {std::string("\t\0\x1F", 3), {"<9><0><31>"}},
+      {" \x7F~", {" \x7F~"}},
+      {"J\xC4N\x80\xFF", {"J<196>N<128><255>"}},
       {std::string(180, 'a'), {std::string(180, 'a')}}, {a181, {a181}}, {a181 + "a", {a181, "a"}},
       {a179 + "\xC4" + "b", {a179 + "<196>", "b"}},     // a token crossing 180
       {a178 + "\n" + "b", {a178 + "<10>", "b"}},        // a token ending exactly at 181
@@ -74,8 +51,20 @@ TEST_F(TrafficTraceTest, CutsPiecesLongerThan180RenderedCharacters) {
     trace_.TraceTraffic(0, c.data, TrafficTrace::Received);
     std::vector<std::string> expected;
     for (const std::string& piece : c.pieces) expected.push_back("14:14:05 Rx <- 0: " + piece);
-    EXPECT_EQ(Rows(), expected) << c.data.size() << " bytes";
+    EXPECT_EQ(Rows(), expected) << c.data.substr(0, 20) << " (" << c.data.size() << " bytes)";
   }
+  list_.Clear();
+  trace_.TraceTraffic(-5, "x", TrafficTrace::Sent);  // any negative port
+  trace_.TraceTraffic(1, "y", TrafficTrace::Received);
+  EXPECT_EQ(Rows(), (std::vector<std::string>{"14:14:05 Tx -> Ostrel: x", "14:14:05 Rx <- 1: y"}));
+  // With the debug window closed nothing is rendered, nor kept for when it opens again.
+  menus_.SetDebugChecked(false);
+  trace_.TraceTraffic(0, "A1\r\n", TrafficTrace::Received);
+  trace_.AddDebugLine("line");
+  menus_.SetDebugChecked(true);
+  list_.Clear();
+  trace_.TraceTraffic(0, "A2", TrafficTrace::Received);
+  EXPECT_EQ(Rows(), std::vector<std::string>{"14:14:05 Rx <- 0: A2"});
 }
 
 TEST_F(TrafficTraceTest, KeepsTheNewest500RowsAndStopsTrimmingAListThatDoesNotShrink) {

@@ -36,20 +36,9 @@ TEST_F(SerialPortTest, OpeningFromTheComSetting) {
   }
 }
 
-TEST_F(SerialPortTest, FailingStepFailsTheOpeningAndALostDeviceIsLogged) {
-  state.Ports[1].ComSetting = "COM3,9600,X,8,1,0";
-  serialPorts[1]->FailSettings("Invalid property value");
-  EXPECT_FALSE(gateway->OpenSerialPort(1));
-  EXPECT_TRUE(serialPorts[1]->PortOpen());
-  serialPorts[2]->FailOpen("Port already open");
-  state.Ports[2].ComSetting = "COM4,9600,N,8,1,0";
-  EXPECT_FALSE(gateway->OpenSerialPort(2));
-  UsePort(1, PortKind::Serial, "Serial");
-  serialPorts[1]->LoseDevice("No such device");
-  EXPECT_EQ(LogMessages(), std::vector<std::string>{"Connection (1) failed (No such device)"});
-}
-
-TEST_F(SerialPortTest, ReceivedBytesAreCountedOnThePortsRow) {
+// An open port shows its setting and counts what it receives, and a lost device is logged; a
+// failing step fails the opening.
+TEST_F(SerialPortTest, OpenPortCountsWhatItReceivesUntilItsDeviceIsLost) {
   UsePort(1, PortKind::Serial, "Serial");
   state.Ports[1].ComSetting = "COM3,9600,N,8,1,0";
   ASSERT_TRUE(gateway->OpenSerialPort(1));
@@ -58,6 +47,16 @@ TEST_F(SerialPortTest, ReceivedBytesAreCountedOnThePortsRow) {
   serialPorts[1]->Receive(std::string("\x00\x0D\x7F\x80\xFF", 5));
   EXPECT_EQ(state.Activity[1].RxByteCount, 5);
   EXPECT_EQ(RowText(1, ConnectionListView::RxBytesColumn), "5");
+  serialPorts[1]->LoseDevice("No such device");
+  EXPECT_EQ(LogMessages(), std::vector<std::string>{"Connection (1) failed (No such device)"});
+
+  state.Ports[2].ComSetting = "COM3,9600,X,8,1,0";
+  serialPorts[2]->FailSettings("Invalid property value");
+  EXPECT_FALSE(gateway->OpenSerialPort(2));
+  EXPECT_TRUE(serialPorts[2]->PortOpen()) << "the later steps still run";
+  serialPorts[3]->FailOpen("Port already open");
+  state.Ports[3].ComSetting = "COM4,9600,N,8,1,0";
+  EXPECT_FALSE(gateway->OpenSerialPort(3));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ class EventReportTest : public GatewayFixture {
   }
 };
 
+// A collected event goes out on the eleventh tick; text lines without a header are dropped then.
 TEST_F(EventReportTest, CollectedEventIsSentOnTheEleventhTick) {
   struct Row {
     const char* name;
@@ -31,6 +32,10 @@ TEST_F(EventReportTest, CollectedEventIsSentOnTheEleventhTick) {
        "0|2017-06-07|12:34:56|ACK NORMAL Zone 4||||\n"},
       {"three text lines kept", "ACK ALARM Zone 4\nline 1\n\nline 2\nline 3\nline 4\nline 5\n",
        "1|2017-06-07|12:34:56|ACK ALARM Zone 4||||line 1 line 2 line 3\n"},
+      {"text lines without a header are dropped", "late text\nALARM 07-06-2017 10:20:30 ZONE\n",
+       ""},
+      {"a second word makes an event", "text ALARM at index 0\n",
+       "1|2017-06-07|12:34:56|text ALARM at index 0||||\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -60,39 +65,20 @@ TEST_F(EventReportTest, NextHeaderSendsThePendingEventAtItsArrivalTime) {
   EXPECT_EQ(Sent(), "0|2017-06-07|12:35:01|ACK NORMAL Zone 2||||\n");
 }
 
-TEST_F(EventReportTest, TextLineWithoutHeaderIsDroppedAtItsFlush) {
-  Receive(2, "ACK ALARM Zone 4\n");
-  timer.Ticks(11);
-  Sent();
-  Receive(2, "late text\nALARM 07-06-2017 10:20:30 ZONE\n");
-  timer.Ticks(11);
-  EXPECT_EQ(Sent(), "");
-  Receive(2, "text ALARM at index 0\n");  // its second word makes it an event
-  timer.Ticks(11);
-  EXPECT_EQ(Sent(), "1|2017-06-07|12:34:56|text ALARM at index 0||||\n");
-}
-
-class KeepingTest : public GatewayFixture {
- protected:
-  KeepingTest() { UsePort(0, PortKind::Serial, "Panel"); }
-  void SendOne(const std::string& tag, const std::string& text = "Text") {
-    Receive(0,
-            "ALARM 07-06-2017 10:20:30 " + tag + std::string(18 - tag.size(), ' ') + text + "\n");
-  }
-  static std::string Line(const std::string& tag, const std::string& text = "Text") {
-    return "1|2017-06-07|10:20:30|" + tag + "||||" + text + "\n";
-  }
-};
-
 // Kept lines go out at the first tick after the connection, or ahead of the first newer line.
 // A large backlog goes at the alarm server's pace: while it is behind (the input ports are
 // held) the rest waits, and goes on once the queue runs low, never dropped for an overflow.
-TEST_F(KeepingTest, KeptLinesGoOutInOrderAheadOfNewerOnesAtTheAlarmServersPace) {
+TEST_F(EventReportTest, KeptLinesGoOutInOrderAheadOfNewerOnesAtTheAlarmServersPace) {
+  const auto send = [this](const std::string& tag, const std::string& text) {
+    Receive(2,
+            "ALARM 07-06-2017 10:20:30 " + tag + std::string(18 - tag.size(), ' ') + text + "\n");
+    return "1|2017-06-07|10:20:30|" + tag + "||||" + text + "\n";  // the line it becomes
+  };
+  ostrelData.FireClose();
   state.General.KeepLimit = 1 << 30;
   std::string kept;
   for (int n = 0; kept.size() < 3 * OstrelConnection::KeptPieceBytes; ++n) {
-    SendOne("T" + std::to_string(n), std::string(8000, 't'));
-    kept += Line("T" + std::to_string(n), std::string(8000, 't'));
+    kept += send("T" + std::to_string(n), std::string(8000, 't'));
   }
   timer.Ticks(3);
   ConnectOstrel();
@@ -108,10 +94,10 @@ TEST_F(KeepingTest, KeptLinesGoOutInOrderAheadOfNewerOnesAtTheAlarmServersPace) 
   EXPECT_EQ(sent + Sent(), kept);
 
   ostrelData.FireClose();
-  SendOne("KEPT");
+  const std::string keptLine = send("KEPT", "Text");
   ConnectOstrel();
-  SendOne("NEW");
-  EXPECT_EQ(Sent(), Line("KEPT") + Line("NEW"));
+  const std::string newer = send("NEW", "Text");
+  EXPECT_EQ(Sent(), keptLine + newer);
   timer.Tick();
   EXPECT_EQ(Sent(), "");
 }
