@@ -97,21 +97,6 @@ class QtSocketControlTest : public ::testing::Test {
   Probe data;
 };
 
-// A port in use: the failure is the kernel's, with the number and text the log line shows; an
-// address of another host takes the same path.
-TEST_F(QtSocketControlTest, ListenReportsAPortInUse) {
-  QTcpServer occupant;
-  ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
-  QtSocketControl socket;
-  socket.SetLocalAddress("127.0.0.1");
-  socket.SetLocalPort(occupant.serverPort());
-  const SocketError error = socket.Listen();
-  EXPECT_TRUE(error.Failed());
-  EXPECT_GT(error.Number, 0);
-  EXPECT_FALSE(error.Description.empty());
-  EXPECT_NE(socket.State(), SocketControl::Listening);
-}
-
 // A client on "localhost" and the data socket that takes its connection over: both keep the
 // connection alive and carry every byte value; the close is reported once, and closing inside
 // that handler does not enter it again; both connect again afterwards.
