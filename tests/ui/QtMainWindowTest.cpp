@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QApplication>
 #include <QLabel>
-#include <QStatusBar>
 #include <QTreeWidget>
 #include <vector>
 
