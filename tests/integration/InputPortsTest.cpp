@@ -60,15 +60,6 @@ class InputPortsTest : public ::testing::Test {
     ASSERT_TRUE(folder_.WaitForMessage("Running: ", ++starts_)) << gateway_->StandardError();
   }
 
-  // Connects equipment to a TCP server port and waits until the gateway has logged it.
-  std::unique_ptr<Client> ConnectEquipment(int port, int listenPort) {
-    auto equipment = std::make_unique<Client>(listenPort);
-    EXPECT_TRUE(
-        folder_.WaitForMessage("Connection (" + Number(port) +
-                               ") accepted from 127.0.0.1:" + Number(equipment->LocalPort())));
-    return equipment;
-  }
-
   // Whatever a test sent, the gateway is still running at its end.
   void TearDown() override {
     if (gateway_) {
@@ -147,14 +138,16 @@ TEST_F(InputPortsTest, SlowAlarmServerGetsEveryLineOfABurstInOrder) {
       AF_INET, htons(static_cast<uint16_t>(ostrelPort_)), {htonl(INADDR_LOOPBACK)}, {}};
   ASSERT_EQ(connect(reader, reinterpret_cast<const sockaddr*>(&gateway), sizeof gateway), 0);
   ASSERT_TRUE(WaitUntil([&] { return folder_.CountMessages("Accepted Ostrel connection") == 1; }));
-  auto equipment = ConnectEquipment(3, listenPort);
+  Client equipment(listenPort);
+  ASSERT_TRUE(folder_.WaitForMessage("Connection (3) accepted from 127.0.0.1:" +
+                                     Number(equipment.LocalPort())));
   std::string burst, expected;
   for (int n = 0; n < Lines; ++n) {
     burst += Message("ALARM", "Z" + Number(n), "Door " + Number(n));
     expected += EventLine(1, "Z" + Number(n), "Door " + Number(n));
   }
   ASSERT_GT(expected.size(), 20u << 20);
-  std::thread sender([&] { equipment->Send(burst); });  // blocks while held back
+  std::thread sender([&] { equipment.Send(burst); });  // blocks while held back
   std::string received;
   std::vector<char> buffer(64 * 1024);
   const auto deadline = Clock::now() + 120s;
