@@ -10,16 +10,17 @@ TEST(CommandLine, SwitchesCountOnlyAsWholeArgumentsAndUninstallWins) {
     std::vector<std::string> arguments;
     bool install, uninstall, headless;
     std::string dir;
-  } rows[] = {// clang-format off
-      {{}, false, false, false, ""},            {{"/I"}, true, false, false, ""},
-      {{"/i"}, true, false, false, ""},         {{"/u"}, false, true, false, ""},
-      {{"/I", "/U"}, false, true, false, ""},   {{"/U", "/i"}, false, true, false, ""},
-      // A folder under /usr or /opt/Inst must not be read as a switch.
-      {{"--dir", "/usr/local/tarvel"}, false, false, false, "/usr/local/tarvel"},
-      {{"--dir", "/I"}, false, false, false, "/I"},
-      {{"--dir=/opt/x", "--headless"}, false, false, true, "/opt/x"},
-      {{"--headless", "--dir", "/u", "/I"}, true, false, true, "/u"}};
-  // clang-format on
+  } rows[] = {{{}, false, false, false, ""},
+              {{"/I"}, true, false, false, ""},
+              {{"/i"}, true, false, false, ""},
+              {{"/u"}, false, true, false, ""},
+              {{"/I", "/U"}, false, true, false, ""},
+              {{"/U", "/i"}, false, true, false, ""},
+              // A folder under /usr or /opt/Inst must not be read as a switch.
+              {{"--dir", "/usr/local/tarvel"}, false, false, false, "/usr/local/tarvel"},
+              {{"--dir", "/I"}, false, false, false, "/I"},
+              {{"--dir=/opt/x", "--headless"}, false, false, true, "/opt/x"},
+              {{"--headless", "--dir", "/u", "/I"}, true, false, true, "/u"}};
   for (const Row& row : rows) {
     std::string shown;
     for (const auto& argument : row.arguments) shown += argument + " ";

@@ -18,8 +18,6 @@ using tools::SendInPieces;
 using tools::WaitUntil;
 using ProgramFolder = tools::TempFolder;
 
-inline const std::string StartLine = "TARVEL80 Import for Ostrel is starting, version 1.0.04";
-
 inline std::string OstrelPortIni(int port = FreePort()) {
   return "[General]\nOstrelPort=" + std::to_string(port) + "\n";
 }

@@ -139,9 +139,9 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
 }
 
 // Two things only the real listeners show in one run: the allow list on the status port, and
-// health failing while the alarm-server listener cannot listen. On the desktop SIGINT writes
-// one stop line; headless, SIGTERM is the walkthrough's and SIGHUP the service test's, and each
-// signal's reason is the unit test's.
+// health failing while the alarm-server listener cannot listen, the kernel's reason logged. On the
+// desktop SIGINT writes one stop line; headless, SIGTERM is the walkthrough's and SIGHUP the
+// service test's, and each signal's reason is the unit test's.
 TEST(StatusServer, RefusesOtherHostsAndFailsHealthWithoutTheAlarmServerListener) {
   Listener taken;
   StatusGateway status("StatusAllowedHosts=127.0.0.2\n", "", taken.Port());
@@ -154,6 +154,10 @@ TEST(StatusServer, RefusesOtherHostsAndFailsHealthWithoutTheAlarmServerListener)
             std::string::npos)
       << reply.Text;
   EXPECT_EQ(status.folder.CountMessages("Refused status connection from 127.0.0.3:"), 1u);
+  EXPECT_EQ(
+      status.folder.CountMessages("Could not set Ostrel port (" + std::to_string(taken.Port()) +
+                                  ") to listen mode, err: The bound address is already in use"),
+      1u);
   status.gateway->Signal(SIGINT);
   EXPECT_EQ(status.gateway->WaitForExit(), 0);
   EXPECT_EQ(status.folder.CountMessages("TARVEL80 Server is stopping"), 1u);

@@ -6,6 +6,13 @@
 
 namespace tarvel::test {
 
+// Runs the event loop for a while: to show that something does NOT happen.
+inline void RunEventsFor(int milliseconds) {
+  QEventLoop loop;
+  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
 // Runs the event loop in short slices, never sleeping blindly, until done() holds or the time
 // is up; returns done().
 template <typename Done>
@@ -14,18 +21,9 @@ bool WaitUntil(Done done, int timeoutMs = 3000) {
   clock.start();
   while (!done()) {
     if (clock.elapsed() > timeoutMs) return false;
-    QEventLoop loop;
-    QTimer::singleShot(5, &loop, &QEventLoop::quit);
-    loop.exec();
+    RunEventsFor(5);
   }
   return true;
-}
-
-// Runs the event loop for a while: to show that something does NOT happen.
-inline void RunEventsFor(int milliseconds) {
-  QEventLoop loop;
-  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-  loop.exec();
 }
 
 }  // namespace tarvel::test

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QApplication>
 #include <QLabel>
-#include <QStatusBar>
 #include <QTreeWidget>
 #include <vector>
 
@@ -57,7 +55,6 @@ TEST_F(QtMainWindowTest, DebugMenuOpensAndClosesTheDebugWindowAfresh) {
   window_.MenuDebugClick();
   EXPECT_TRUE(window_.DebugChecked());
   EXPECT_TRUE(window_.ShowLastChecked()) << "opened as designed";
-  EXPECT_EQ(debug.ListCount(), 0);
   EXPECT_EQ(debug.parentWidget(), nullptr) << "not owned by the main window";
 
   debug.AddItem("row");
