@@ -65,12 +65,7 @@ class StartupTest : public ::testing::Test {
   // The log's lines without CR LF and time stamps, from line `first` on (2: after the start
   // lines).
   Lines LogLines(size_t first = 0) const {
-    std::ifstream file(folder_ + "LogFiles/20170607.Log", std::ios::binary);
-    Lines lines;
-    for (std::string line; std::getline(file, line);) {
-      line.pop_back();  // CR
-      lines.push_back(line.starts_with("17-06-07 12:34:56 ") ? line.substr(18) : line);
-    }
+    Lines lines = temp_.Messages();
     lines.erase(lines.begin(), lines.begin() + static_cast<long>(std::min(first, lines.size())));
     return lines;
   }
