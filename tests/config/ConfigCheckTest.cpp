@@ -108,7 +108,7 @@ TEST(ConfigCheck, ComSettingNamesTheFaultyField) {
 // start-up tests read the ports' description, addresses and serial setting).
 TEST(ConfigCheck, EveryKeyTheProgramReadsIsKnownAndRead) {
   const std::string good =
-      "[General]\nReconnectInterval=60\nWatchDogTagName=WD\nWatchDogInterval=30\n"
+      "[General]\nReconnectInterval=1\nWatchDogTagName=WD\nWatchDogInterval=30\n"
       "OstrelPort=14000\nBufferIfOstrelNotConnected=1\nOstrelAllowedHosts = 10.0.0.0/8 , ::1\n"
       "OstrelBindAddress=127.0.0.1\nLogRetentionDays=30\nKeepLimit=0\nKeepFile=kept.txt\n"
       "StatusPort=8080\nStatusBindAddress=\nStatusAllowedHosts=127.0.0.1\n"

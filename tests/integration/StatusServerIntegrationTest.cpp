@@ -97,6 +97,7 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
     json = Get(status.statusPort, "/status.json").Text;
     return json.find("\"linesReceived\":4,") != std::string::npos;
   })) << json;
+  EXPECT_NE(json.find("\"listening\":true,"), std::string::npos) << json;
   auto ticks = [&] {  // the event loop's ticks, as scraped
     const std::string text = Get(status.statusPort, "/metrics").Text;
     const size_t at = text.find("\ntarvel80import_supervision_ticks_total ");
