@@ -97,7 +97,11 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
     json = Get(status.statusPort, "/status.json").Text;
     return json.find("\"linesReceived\":4,") != std::string::npos;
   })) << json;
-  EXPECT_NE(json.find("\"listening\":true,"), std::string::npos) << json;
+  for (const std::string& field :
+       {"\"bytesReceived\":" + std::to_string(3 * Message.size() + 13) + ",",
+        std::string("\"eventsForwarded\":3,"), std::string("\"linesRejected\":1,"),
+        std::string("\"listening\":true,")})
+    EXPECT_NE(json.find(field), std::string::npos) << field << " in " << json;
   auto ticks = [&] {  // the event loop's ticks, as scraped
     const std::string text = Get(status.statusPort, "/metrics").Text;
     const size_t at = text.find("\ntarvel80import_supervision_ticks_total ");
