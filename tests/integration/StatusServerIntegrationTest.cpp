@@ -113,8 +113,8 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
   const std::tuple<std::string, int, std::string> rows[] = {
       {"GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 200, "no-store"},
       {"DELETE / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 405, "Allow: GET"},
-      {"GET / HTTP/1.1\r\nX: " + std::string(8000, 'a') + "\r\n\r\n", 200, ""},
-      {"GET / HTTP/1.1\r\nX: " + std::string(9000, 'a') + "\r\n\r\n", 413, ""},
+      {"GET / HTTP/1.1\r\nX: " + std::string(8169, 'a') + "\r\n\r\n", 200, ""},  // 8 KiB
+      {"GET / HTTP/1.1\r\nX: " + std::string(8170, 'a') + "\r\n\r\n", 413, ""},
       {"GET / HTTP/1.1\r\nContent-Length: 9000\r\n\r\n" + std::string(9000, 'a'), 413, ""},
   };
   for (const auto& [request, code, head] : rows) {
