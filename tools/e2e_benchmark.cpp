@@ -10,8 +10,13 @@
 //   e2e_benchmark [--lines N] [--rate LINES_PER_S] [--seconds S] [--idle-seconds S]
 //                 [--gateway PATH] [--repeats N] [--ports N] [--status-repeats N]
 //
-// --repeats N: N rounds of direct, socat and gateway; the ratios to socat per round, then their
-// median and spread.
+// --repeats N: N rounds of direct, socat and gateway (socat first in odd rounds, the gateway in
+// even ones); the ratios to socat per round, then their median and spread.
+//
+// On a machine with two cores or more, the single-stream rounds run the relay (socat or the
+// gateway) on core 1 and the benchmark's sender and receiver on core 0. Unpinned, where the
+// scheduler happens to put the relay beside the receiver moves the latency of a whole round by
+// some 20 us, more than the relays differ, so two relays in one run were not compared alike.
 //
 // --ports N (2..8): instead, N streams at full speed at once: N socat relays beside one gateway
 // with N TCP server ports, both carrying the same lines; compares the CPU time (user + system,
@@ -23,6 +28,7 @@
 // a Prometheus scraper and an open status page do, each on one kept-alive connection), in
 // alternating order, each round beside a direct connection;
 // prints the ratios with-status/without per round and their spread.
+#include <sched.h>
 #include <sys/prctl.h>
 #include <time.h>
 
@@ -52,7 +58,22 @@ struct Options {
   int statusRepeats = 0;
   int repeats = 1;
   int ports = 1;
+  bool pinned = false;  // relays on core 1, the benchmark's threads on core 0
 };
+
+// The command line of a relay, on core 1 when pinned.
+std::vector<std::string> RelayCommand(const Options& options, std::vector<std::string> words) {
+  if (options.pinned) words.insert(words.begin(), {"taskset", "-c", "1"});
+  return words;
+}
+
+// Pins the calling thread, and the threads it starts afterwards, to core 0.
+void PinToFirstCore() {
+  cpu_set_t cores;
+  CPU_ZERO(&cores);
+  CPU_SET(0, &cores);
+  sched_setaffinity(0, sizeof cores, &cores);
+}
 
 // "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open ...... seq=000000000042" CR LF:
 // a valid single-line message, 100 bytes, whose line ends in its sequence number (so the
@@ -224,9 +245,10 @@ Figures MeasureDirect(const Options& options) {
 Figures MeasureSocat(const Options& options, TempFolder& folder) {
   const int listener = ListenLoopback(0);
   const int relayPort = FreePort();
-  ChildProcess socat({"socat", "TCP-LISTEN:" + std::to_string(relayPort) + ",reuseaddr",
-                      "TCP:127.0.0.1:" + std::to_string(LocalPort(listener))},
-                     folder.Path() + "socat.txt");
+  ChildProcess socat(
+      RelayCommand(options, {"socat", "TCP-LISTEN:" + std::to_string(relayPort) + ",reuseaddr",
+                             "TCP:127.0.0.1:" + std::to_string(LocalPort(listener))}),
+      folder.Path() + "socat.txt");
   Stream stream;
   stream.send = ConnectWithin(relayPort, std::chrono::seconds(5));
   stream.receive = AcceptWithin(listener, std::chrono::seconds(5));
@@ -254,8 +276,8 @@ GatewayRun StartGateway(const Options& options, const std::string& ini, int ostr
   run.folder->Write("TARVEL80Import.ini", ini);
   run.ostrelPort = ostrelPort;
   run.process = std::make_unique<ChildProcess>(
-      std::vector<std::string>{GatewayBesideTools(options.gateway), "--headless", "--dir",
-                               run.folder->Path()},
+      RelayCommand(options, {GatewayBesideTools(options.gateway), "--headless", "--dir",
+                             run.folder->Path()}),
       run.folder->Path() + "output.txt");
   return run;
 }
@@ -647,36 +669,41 @@ int main(int argc, char** argv) {
   using namespace tarvel::tools;
   signal(SIGPIPE, SIG_IGN);
   prctl(PR_SET_TIMERSLACK, 1UL);  // the paced sender wakes on time
-  const Options options = ParseOptions(argc, argv);
+  Options options = ParseOptions(argc, argv);
   TempFolder scratch("e2e-benchmark-socat");
   if (options.statusRepeats > 0) return CompareStatusServer(options);
 
   if (options.ports > 1) return CompareAtOnce(options, scratch);
 
+  options.pinned = sysconf(_SC_NPROCESSORS_ONLN) >= 2;
+  if (options.pinned) PinToFirstCore();
+
   std::printf("Stream: %llu lines of %zu bytes at full speed, then %.0f s at %llu lines/s\n",
               static_cast<unsigned long long>(options.fullSpeedLines), LineLength,
               options.paceSeconds, static_cast<unsigned long long>(options.rate));
   std::vector<double> throughput, addedMedian, addedP99, rss;
-  bool p99Met = true;
   for (int round = 0; round < options.repeats; ++round) {
     const Figures direct = MeasureDirect(options);
-    const Figures socat = MeasureSocat(options, scratch);
+    Figures socat, gateway;
     double peakRssMb = 0;
-    const Figures gateway = MeasureGateway(options, peakRssMb);
+    if (round % 2 == 0) {
+      socat = MeasureSocat(options, scratch);
+      gateway = MeasureGateway(options, peakRssMb);
+    } else {
+      gateway = MeasureGateway(options, peakRssMb);
+      socat = MeasureSocat(options, scratch);
+    }
 
     std::printf("\n%-9s %12s %12s %10s %12s %10s %13s\n", "path", "lines/s", "median us", "p99 us",
                 "added med", "added p99", "paced recv");
     PrintRow("direct", direct, direct);
     PrintRow("socat", socat, direct);
     PrintRow("gateway", gateway, direct);
-    const double addedP99Gateway = gateway.p99Us - direct.p99Us;
-    const double addedP99Socat = socat.p99Us - direct.p99Us;
     throughput.push_back(gateway.linesPerSecond / socat.linesPerSecond);
     addedMedian.push_back((gateway.medianUs - direct.medianUs) /
                           (socat.medianUs - direct.medianUs));
-    addedP99.push_back(addedP99Gateway / addedP99Socat);
+    addedP99.push_back((gateway.p99Us - direct.p99Us) / (socat.p99Us - direct.p99Us));
     rss.push_back(peakRssMb);
-    p99Met = p99Met && addedP99Gateway <= addedP99Socat;
     std::printf(
         "gateway/socat: throughput %.2f, added median latency %.2f, added p99 latency %.2f\n",
         throughput.back(), addedMedian.back(), addedP99.back());
@@ -689,6 +716,8 @@ int main(int argc, char** argv) {
   }
   double low = 0, high = 0;
   const double medianThroughput = Spread(throughput, low, high);
+  const double medianAddedMedian = Spread(addedMedian, low, high);
+  const double medianAddedP99 = Spread(addedP99, low, high);
   Spread(rss, low, high);
   const double peakRssMb = high;
 
@@ -703,9 +732,10 @@ int main(int argc, char** argv) {
               idleCpu);
 
   std::printf(
-      "\nTargets: throughput >= socat's (median): %s; added p99 <= socat's (every run): %s; "
-      "idle CPU < 0.5 %%: %s; RSS < 40 MB: %s\n",
-      Verdict(medianThroughput >= 1.0), Verdict(p99Met), Verdict(idleCpu >= 0 && idleCpu < 0.5),
+      "\nTargets (medians over the rounds): throughput >= socat's: %s; added median latency <= "
+      "socat's: %s; added p99 <= socat's: %s; idle CPU < 0.5 %%: %s; RSS < 40 MB: %s\n",
+      Verdict(medianThroughput >= 1.0), Verdict(medianAddedMedian <= 1.0),
+      Verdict(medianAddedP99 <= 1.0), Verdict(idleCpu >= 0 && idleCpu < 0.5),
       Verdict(peakRssMb > 0 && peakRssMb < 40));
   return 0;
 }
