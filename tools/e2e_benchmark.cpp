@@ -505,8 +505,8 @@ AtOnceFigures MeasureSocatAtOnce(const Options& options, TempFolder& folder) {
     listeners.push_back(ListenLoopback(0));
     const int relayPort = FreePort();
     relays.push_back(std::make_unique<ChildProcess>(
-        std::vector<std::string>{"socat", "TCP-LISTEN:" + std::to_string(relayPort) + ",reuseaddr",
-                                 "TCP:127.0.0.1:" + std::to_string(LocalPort(listeners.back()))},
+        RelayCommand(options, {"socat", "TCP-LISTEN:" + std::to_string(relayPort) + ",reuseaddr",
+                               "TCP:127.0.0.1:" + std::to_string(LocalPort(listeners.back()))}),
         folder.Path() + "socat" + std::to_string(port) + ".txt"));
     pids.push_back(relays.back()->Pid());
     senders.push_back(ConnectWithin(relayPort, std::chrono::seconds(5)));
@@ -673,10 +673,9 @@ int main(int argc, char** argv) {
   TempFolder scratch("e2e-benchmark-socat");
   if (options.statusRepeats > 0) return CompareStatusServer(options);
 
-  if (options.ports > 1) return CompareAtOnce(options, scratch);
-
   options.pinned = sysconf(_SC_NPROCESSORS_ONLN) >= 2;
   if (options.pinned) PinToFirstCore();
+  if (options.ports > 1) return CompareAtOnce(options, scratch);
 
   std::printf("Stream: %llu lines of %zu bytes at full speed, then %.0f s at %llu lines/s\n",
               static_cast<unsigned long long>(options.fullSpeedLines), LineLength,
