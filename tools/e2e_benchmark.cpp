@@ -13,10 +13,12 @@
 // --repeats N: N rounds of direct, socat and gateway (socat first in odd rounds, the gateway in
 // even ones); the ratios to socat per round, then their median and spread.
 //
-// On a machine with two cores or more, the single-stream rounds run the relay (socat or the
-// gateway) on core 1 and the benchmark's sender and receiver on core 0. Unpinned, where the
-// scheduler happens to put the relay beside the receiver moves the latency of a whole round by
-// some 20 us, more than the relays differ, so two relays in one run were not compared alike.
+// Where the benchmark may use cores 0 and 1, the relay under test (socat, the N socat relays
+// or the gateway) runs on core 1 and the benchmark's senders and receivers on core 0 (not with
+// --status-repeats, which compares the gateway with itself). Unpinned, where the scheduler
+// happened to put the relay moved a round's latency by some 20 us, and the gateway's CPU per
+// line with eight ports by half, more than the relays differ: two relays of one run were not
+// compared alike.
 //
 // --ports N (2..8): instead, N streams at full speed at once: N socat relays beside one gateway
 // with N TCP server ports, both carrying the same lines; compares the CPU time (user + system,
@@ -67,12 +69,17 @@ std::vector<std::string> RelayCommand(const Options& options, std::vector<std::s
   return words;
 }
 
-// Pins the calling thread, and the threads it starts afterwards, to core 0.
-void PinToFirstCore() {
+// Pins the calling thread, and the threads it starts afterwards, to core 0, when this process
+// may run on cores 0 and 1 (a container's CPU set may hold others); false when it may not.
+bool PinToFirstCore() {
   cpu_set_t cores;
+  if (sched_getaffinity(0, sizeof cores, &cores) != 0 || !CPU_ISSET(0, &cores) ||
+      !CPU_ISSET(1, &cores)) {
+    return false;
+  }
   CPU_ZERO(&cores);
   CPU_SET(0, &cores);
-  sched_setaffinity(0, sizeof cores, &cores);
+  return sched_setaffinity(0, sizeof cores, &cores) == 0;
 }
 
 // "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open ...... seq=000000000042" CR LF:
@@ -676,8 +683,8 @@ int main(int argc, char** argv) {
   TempFolder scratch("e2e-benchmark-socat");
   if (options.statusRepeats > 0) return CompareStatusServer(options);
 
-  options.pinned = sysconf(_SC_NPROCESSORS_ONLN) >= 2;
-  if (options.pinned) PinToFirstCore();
+  options.pinned = PinToFirstCore();
+  if (!options.pinned) std::printf("Not pinned: this process may not run on cores 0 and 1\n");
   if (options.ports > 1) return CompareAtOnce(options, scratch);
 
   std::printf("Stream: %llu lines of %zu bytes at full speed, then %.0f s at %llu lines/s\n",
