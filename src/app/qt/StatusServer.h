@@ -29,9 +29,15 @@ class StatusServer : public QAbstractHttpServer {
  public:
   // The largest request (head, or data after a head) taken; a larger one gets 413 and is closed.
   static constexpr int64_t MaxRequestBytes = 8 * 1024;
+  // How long a request head may take, in ms: on a new connection from its start, on a kept-alive
+  // one from the head's first byte; a connection past it is closed. A browser or a scraper sends
+  // its head in one packet right after connecting; 5 s leaves room for two retransmissions
+  // (1 s and 2 s) on a lossy link, and is all a peer that sends nothing, or a byte at a time,
+  // can hold a connection for.
+  static constexpr int DefaultHeadDeadlineMs = 5000;
 
   StatusServer(const ProgramState& state, const Controls& controls, const KeptLines& kept,
-               const Clock& clock, LogFile& log);
+               const Clock& clock, LogFile& log, int headDeadlineMs = DefaultHeadDeadlineMs);
   ~StatusServer() override;
 
   // Listens on StatusBindAddress:StatusPort when StatusPort is set. A port that cannot listen
@@ -45,8 +51,9 @@ class StatusServer : public QAbstractHttpServer {
   void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
 
  private:
-  // Whether a new connection's peer may read; a refused one is logged (rate-limited).
-  bool Admit(QTcpSocket* socket);
+  // Whether a new connection's peer (its address and port as the connection was taken) may
+  // read; a refused one is logged (rate-limited).
+  bool Admit(const std::string& address, int32_t port);
   void WatchTick();
 
   const ProgramState& state_;
@@ -54,6 +61,7 @@ class StatusServer : public QAbstractHttpServer {
   const KeptLines& kept_;
   const Clock& clock_;
   LogFile& log_;
+  const int headDeadlineMs_;
   RecentLogLines recentLog_;
   RefusalLogLimiter refusals_;
   StatusStart start_;
