@@ -207,15 +207,15 @@ TEST(StatusServerLimits, TheLastSlotIsKeptForHealth) {
 TEST(StatusServerLimits, RefusedHostsHoldNoSlotAndAreNamedByAddress) {
   StatusFixture status(StatusServer::DefaultHeadDeadlineMs, "127.0.0.2");
   ASSERT_NE(status.Port(), 0) << status.log.All();
-  Peer gone(status.Port(), "127.0.0.4");
-  const int gonePort = gone.LocalPort();
-  gone.Reset();
   std::vector<std::unique_ptr<Peer>> refused;
   for (int n = 0; n < 40; ++n)
     refused.push_back(std::make_unique<Peer>(status.Port(), "127.0.0.3"));
-  ASSERT_TRUE(WaitUntil([&] { return status.log.Count("Refused status connection from") >= 2; }))
+  Peer gone(status.Port(), "127.0.0.4");
+  const int gonePort = gone.LocalPort();
+  gone.Reset();
+  ASSERT_TRUE(WaitUntil([&] { return status.log.Count("Refused status connection from") >= 1; }))
       << status.log.All();
-  RunEventsFor(50);  // the other refused connections are taken too
+  RunEventsFor(100);  // the other refused connections are taken too
   Peer health(status.Port(), "127.0.0.2");
   EXPECT_TRUE(IsHealthAnswer(health.Ask("/healthz")));
   for (auto& peer : refused) {
