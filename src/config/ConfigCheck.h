@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/IniFile.h"
@@ -30,8 +33,12 @@ std::string DefaultSerialDevice(int commPort);
 // The device that COM n opens: [SerialDevices] COM<n>, else the default.
 std::string SerialDeviceName(const IniFile& ini, int commPort);
 
+// The COM number of a ComSetting's port name: "COM" in any letter case and the number in
+// digits only, 1 to 32767, blanks around the name allowed; nothing for any other name.
+std::optional<int16_t> ComPortNumber(std::string_view portName);
+
 // Why a ComSetting ("COMn,baud,parity,databits,stopbits[,handshaking]") cannot be used;
-// empty when it can.
+// empty when it can. Every field is checked whole, and nothing may follow the last one.
 std::string ComSettingProblem(std::string_view setting);
 
 // Reads the configuration as start-up does and gives every finding, errors and warnings, in

@@ -98,10 +98,20 @@ TEST(ConfigCheck, ComSettingNamesTheFaultyField) {
       {"COM1,9600,X,8,1,0", "parity \"X\" is not N, E, O, M or S"},
       {"COM1,9600,N,9,1", "data bits \"9\" are not 5, 6, 7 or 8"},
       {"COM1,9600,N,8,3", "stop bits \"3\" are not 1, 1.5 or 2"},
-      {"COM1,9600,N,8,1,4", "handshaking \"4\" is not 0, 1, 2 or 3"}};
+      {"COM1,9600,N,8,1,4", "handshaking \"4\" is not 0, 1, 2 or 3"},
+      // Checked whole: nothing after the number, the last field, or a sixth one.
+      {"COM1\xC3\xA9,9600,N,8,1,0", "port name \"COM1\xC3\xA9\" is not COM and a number from 1"},
+      {"XYZ7,9600,N,8,1,0", "port name \"XYZ7\" is not COM and a number from 1"},
+      {"COM+7,9600,N,8,1,0", "port name \"COM+7\" is not COM and a number from 1"},
+      {"COM1,9600,N,8,1,0\x1B[2J", "handshaking \"0\x1B[2J\" is not 0, 1, 2 or 3"},
+      {"COM1,9600,N,8,1,1.5", "handshaking \"1.5\" is not 0, 1, 2 or 3"},
+      {"COM1,9600,N,8,1,0,\x1B[2J", "\",\x1B[2J\" follows the handshaking (expected nothing more)"},
+      {"COM1,9600,N,8,1,,", "\",\" follows the handshaking (expected nothing more)"}};
   for (const auto& [setting, problem] : rows) {
     EXPECT_EQ(ComSettingProblem(setting), problem) << setting;
   }
+  for (const char* good : {"com3,9600,N,8,1", " COM12 ,9600,N,8,1,3", "COM1,9600,N,8,1,"})
+    EXPECT_EQ(ComSettingProblem(good), "") << good;
 }
 
 // A full configuration, names in any case: no finding, and every key read as written (the
