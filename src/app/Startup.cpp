@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "app/ConfigCheckCommand.h"
 #include "app/Version.h"
 #include "config/NumericValue.h"
 #include "text/TextFields.h"
@@ -44,12 +45,18 @@ StartupOutcome Startup::FormLoad(const std::string& programFolder, bool install,
   std::string readProblem;
   const IniFile ini = IniFile::Load(iniPath, readProblem);
   const std::vector<ConfigFinding> findings =
-      CheckConfiguration(ini, ConfigCheckInput{iniPath, readProblem, context_.DeviceExists});
+      CheckConfiguration(ini, ConfigCheckInput{iniPath, readProblem, context_.DeviceExists,
+                                               state.ProgramPath, ProgramOwnFiles()});
   if (!readProblem.empty()) {
     const std::string text = findings.front().Text;
     return Fail(text, text, text);
   }
   if (auto error = ReadGeneralSettings(ini, state.General)) return FailConfiguration(*error);
+  // The errors of the file and [General] beyond the readers' own (a KeepFile that would
+  // overwrite one of the program's files).
+  for (const ConfigFinding& finding : findings) {
+    if (finding.IsError && finding.Port < 0) return Fail(finding.Text, finding.Text, finding.Text);
+  }
 
   context_.Log.WriteLog(std::string(80, '-'));
   context_.Log.WriteLog(std::string("TARVEL80 Import for Ostrel is starting, version ") +

@@ -73,6 +73,13 @@ class Checker {
     std::vector<ConfigError> errors;
     ReadGeneralSettings(ini_, general_, &errors);
     for (const ConfigError& error : errors) findings_.push_back({true, -1, error.Text()});
+    if (!input_.ProgramPath.empty()) {
+      const std::string clash =
+          KeepFileClash(general_.KeepFile, input_.ProgramPath, input_.OwnFiles);
+      if (!clash.empty())
+        findings_.push_back(
+            {true, -1, ConfigError{"General", "KeepFile", general_.KeepFile, clash}.Text()});
+    }
     if (PortNumberValue(ini_.ReadIniValue("General", "OstrelPort", "14000"))) {
       listeners_.push_back(
           {general_.OstrelPort, general_.OstrelBindAddress, "[General] OstrelPort"});

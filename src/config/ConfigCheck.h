@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/IniFile.h"
+#include "config/KeepFilePath.h"
 
 namespace tarvel {
 
@@ -26,6 +27,10 @@ struct ConfigCheckInput {
   std::string ReadProblem;  // why an existing file could not be read; empty when it was
   // Whether a serial device (a path such as /dev/ttyS0) exists.
   std::function<bool(const std::string& device)> DeviceExists;
+  // The program folder (ending in "/") and its own files, which [General] KeepFile must not
+  // name; no folder: KeepFile is not compared.
+  std::string ProgramPath = "";
+  std::vector<ProgramFile> OwnFiles = {};
 };
 
 // The default device of COM n when [SerialDevices] names none: /dev/ttyS(n-1).
@@ -44,11 +49,11 @@ std::string ComSettingProblem(std::string_view setting);
 // Reads the configuration as start-up does and gives every finding, errors and warnings, in
 // the order: the file, [General], ports 0 to 7, then unknown sections and keys.
 // Errors: a file that exists but cannot be read; a value out of range or malformed (as the
-// readers report it); a TCPS port without a port number 1 to 65535; a TCPC port without
-// host:port or with a ListenPort; a bad ComSetting; two listeners on one TCP port.
-// Warnings: no file; an unknown section or key, a key outside any section or given twice; a
-// serial device that does not exist; an unknown PortType; a port section with settings but no
-// PortType; a TCPC port left unused because ReconnectInterval is below 1.
+// readers report it); a KeepFile that is one of the program's own files; a TCPS port without a port
+// number 1 to 65535; a TCPC port without host:port or with a ListenPort; a bad ComSetting; two
+// listeners on one TCP port. Warnings: no file; an unknown section or key, a key outside any
+// section or given twice; a serial device that does not exist; an unknown PortType; a port section
+// with settings but no PortType; a TCPC port left unused because ReconnectInterval is below 1.
 std::vector<ConfigFinding> CheckConfiguration(const IniFile& ini, const ConfigCheckInput& input);
 
 }  // namespace tarvel

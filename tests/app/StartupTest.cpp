@@ -267,6 +267,33 @@ TEST_F(StartupTest, ConfigurationValuesOutOfRangeEndStartUp) {
   }
 }
 
+// Kept lines written over the configuration, the log, the lock or the service settings would
+// destroy them: such a KeepFile ends the start like a bad value, before anything opens.
+TEST_F(StartupTest, KeepFileNamingOneOfTheProgramsFilesEndsStartUp) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"TARVEL80Import.ini", "is the configuration file " + folder_ + "TARVEL80Import.ini"},
+      {folder_ + "LogFiles/../TARVEL80Import.lock",
+       "is the running-copy lock " + folder_ + "TARVEL80Import.lock"},
+      {"LogFiles/kept", "is in the log folder " + folder_ + "LogFiles/"},
+      {".//TARVEL80Import.service.ini",
+       "is the service settings file " + folder_ + "TARVEL80Import.service.ini"},
+  };
+  for (const auto& [keepFile, reason] : rows) {
+    SCOPED_TRACE(keepFile);
+    Reset("[General]\nKeepFile=" + keepFile + "\n");
+    const StartupOutcome outcome = Run();
+    EXPECT_FALSE(outcome.KeepRunning);
+    EXPECT_EQ(outcome.ExitStatus, 1);
+    const std::string text = "Configuration error: [General] KeepFile: " + reason +
+                             "; the keep file needs a name of its own \"" + keepFile + "\"";
+    EXPECT_EQ(LogLines(), Lines{text});
+    EXPECT_EQ(MessageTexts(), Lines{text});
+    EXPECT_EQ(ostrelConnect_.State(), SocketControl::Closed);
+  }
+  Reset("[General]\nKeepFile=kept.txt\n");
+  EXPECT_TRUE(Run().KeepRunning);
+}
+
 TEST_F(StartupTest, StoredServiceFlagIsANumber) {
   for (const auto& [stored, service] : {std::pair{" 0", false}, std::pair{"0.0", false},
                                         std::pair{"0.4", true}, std::pair{"&H1", true}}) {

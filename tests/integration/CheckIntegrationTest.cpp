@@ -22,6 +22,11 @@ TEST(Check, ReportsEveryFindingAndExitsWithOneOnErrors) {
         "COM, TCPS or TCPC); the port is not used\n" +
             ini + ": 1 error, 1 warning\n",
         1}},
+      {"[General]\nKeepFile=LogFiles/..//TARVEL80Import.ini\n",
+       {"Configuration error: [General] KeepFile: is the configuration file " + ini +
+            "; the keep file needs a name of its own \"LogFiles/..//TARVEL80Import.ini\"\n" + ini +
+            ": 1 error, 0 warnings\n",
+        1}},
   };
   const std::string check = std::string(GATEWAY_EXECUTABLE) + " --check --dir " + folder.Path();
   for (const auto& [text, expected] : rows) {
