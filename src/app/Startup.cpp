@@ -34,7 +34,9 @@ StartupOutcome Startup::FormLoad(const std::string& programFolder, bool install,
   if (auto failed = ReadRunAsService()) return *failed;
 
   // The running copy is checked before the switches: /U beside a running copy uninstalls nothing.
-  if (!context_.Process.TakeRunningCopyLock(state.ProgramPath)) {
+  std::string lockRefusal;
+  if (!context_.Process.TakeRunningCopyLock(state.ProgramPath, lockRefusal)) {
+    if (!lockRefusal.empty()) return Fail(lockRefusal, lockRefusal, lockRefusal);
     if (!state.RunAsService) context_.Messages.Show(AlreadyStartedText, MessageBox::Critical);
     return StartupOutcome::Exit(StartupOutcome::ExitFailure);
   }

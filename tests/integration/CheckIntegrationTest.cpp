@@ -111,6 +111,22 @@ TEST(HostileFolder, LargeIniFileIsGivenBackAfterStartUp) {
       << resident << " kB resident";
 }
 
+// A link at the lock's name would let a second copy lock another file and run beside the first:
+// the start stops and says why, in the log and on standard error.
+TEST(HostileFolder, LinkAtTheLockStopsTheStart) {
+  ProgramFolder folder;
+  folder.Write("TARVEL80Import.ini", OstrelPortIni());
+  const std::string lock = folder.Path() + "TARVEL80Import.lock";
+  std::filesystem::create_symlink(folder.Path() + "elsewhere.lock", lock);
+  GatewayProcess gateway(folder, {"--headless", "--dir", folder.Path()});
+  EXPECT_EQ(gateway.WaitForExit(), 1);
+  const std::string refusal =
+      lock + " is a symbolic link, not the running-copy lock; remove it to start";
+  EXPECT_NE(gateway.StandardError().find(refusal), std::string::npos) << gateway.StandardError();
+  EXPECT_EQ(folder.CountMessages(refusal), 1u);
+  EXPECT_FALSE(std::filesystem::exists(folder.Path() + "elsewhere.lock"));
+}
+
 // /I through the real program: a folder name that could steer the unit fails with the reason on
 // standard error; an odd but sound one gets a unit for the real program that systemd reads as
 // meant. The unit's settings, the account and every refusal are the service control's test.
