@@ -108,10 +108,14 @@ StartupOutcome Startup::ChangeServiceRegistration(bool install) {
     service.SetInteractive(false);
     service.SetControlsAccepted(ControlsAcceptedStopAndShutdown);
     succeeded = service.Install();
+    // A registration whose flag cannot be stored would start in desktop mode: it is taken back.
+    if (succeeded) {
+      succeeded = service.SaveSetting(ServiceSection, ServiceKey, "1");
+      service.FinishInstall(succeeded);
+    }
   } else {
-    succeeded = service.Uninstall();
+    succeeded = service.Uninstall() && service.SaveSetting(ServiceSection, ServiceKey, "0");
   }
-  if (succeeded) succeeded = service.SaveSetting(ServiceSection, ServiceKey, install ? "1" : "0");
   const char* outcome =
       install
           ? (succeeded ? " service installation succeeded" : " failed to install as service")

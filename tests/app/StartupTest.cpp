@@ -229,6 +229,9 @@ TEST_F(StartupTest, InstallAndUninstallReportAndStoreOnlyOnSuccess) {
     if (row.registers)
       calls.push_back(std::string("SaveSetting Parameters/RunAsService=") +
                       (row.install ? "1" : "0"));
+    // A registration whose flag was not stored is taken back.
+    if (row.install && row.registers)
+      calls.push_back(row.saves ? "FinishInstall keep" : "FinishInstall undo");
     const StartupOutcome outcome = Run(row.install, !row.install);
     EXPECT_FALSE(outcome.KeepRunning);
     EXPECT_EQ(outcome.ExitStatus, row.registers && row.saves ? 0 : 1);
