@@ -225,6 +225,18 @@ std::string SerialDeviceName(const IniFile& ini, int commPort) {
                           DefaultSerialDevice(commPort));
 }
 
+std::map<int, std::string> ConfiguredSerialDevices(const IniFile& ini) {
+  std::map<int, std::string> devices;
+  for (int port = 0; port < PortCount; ++port) {
+    PortEntry entry;
+    std::string portType;
+    ReadPortSettings(ini, port, entry, portType);
+    const std::optional<int16_t> comPort = ComPortNumber(GetFieldView(entry.ComSetting, 0, ","));
+    if (portType == "COM" && comPort) devices[*comPort] = SerialDeviceName(ini, *comPort);
+  }
+  return devices;
+}
+
 std::optional<int16_t> ComPortNumber(std::string_view portName) {
   const std::string_view name = TrimBlanks(portName);
   if (name.size() < 4 || !SameName(name.substr(0, 3), "COM") || !IsDigits(name.substr(3)))

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,10 @@ struct ConfigCheckInput {
 std::string DefaultSerialDevice(int commPort);
 // The device that COM n opens: [SerialDevices] COM<n>, else the default.
 std::string SerialDeviceName(const IniFile& ini, int commPort);
+
+// The devices of the COM ports that the COM-type ports' ComSettings name, by COM number: all a
+// running gateway needs of [SerialDevices], however many keys the section holds.
+std::map<int, std::string> ConfiguredSerialDevices(const IniFile& ini);
 
 // The COM number of a ComSetting's port name: "COM" in any letter case and the number in
 // digits only, 1 to 32767, blanks around the name allowed; nothing for any other name.

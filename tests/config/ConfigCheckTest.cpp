@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,18 @@ TEST(ConfigCheck, ComSettingNamesTheFaultyField) {
   }
   for (const char* good : {"com3,9600,N,8,1", " COM12 ,9600,N,8,1,3", "COM1,9600,N,8,1,"})
     EXPECT_EQ(ComSettingProblem(good), "") << good;
+}
+
+// Only the COM ports that COM-type ports name get a device: the section's own, else the default.
+TEST(ConfigCheck, ConfiguredSerialDevicesAreOnlyTheNamedPorts) {
+  const IniFile ini = IniFile::FromText(
+      Port(0) + "\nPortType=COM\nComSetting=COM3,9600,N,8,1\n" + Port(1) +
+      "\nPortType=TCPS\nComSetting=COM4,9600,N,8,1\n" + Port(2) +
+      "\nPortType=com\nComSetting=com12,9600,N,8,1\n" + Port(3) +
+      "\nPortType=COM\nComSetting=XYZ5,9600,N,8,1\n"
+      "[SerialDevices]\nCOM3=/dev/ttyUSB0\nCOM4=/dev/ttyUSB1\nCOM5=/dev/ttyUSB2\nCOM6=/dev/x\n");
+  EXPECT_EQ(ConfiguredSerialDevices(ini),
+            (std::map<int, std::string>{{3, "/dev/ttyUSB0"}, {12, "/dev/ttyS11"}}));
 }
 
 // A full configuration, names in any case: no finding, and every key read as written (the

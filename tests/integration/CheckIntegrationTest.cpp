@@ -111,6 +111,33 @@ TEST(HostileFolder, LargeIniFileIsGivenBackAfterStartUp) {
       << resident << " kB resident";
 }
 
+// Of a large [SerialDevices] section only the configured ports' devices stay: COM7's, opened,
+// out of a million keys of others.
+TEST(HostileFolder, LargeSerialDevicesSectionIsGivenBackAfterStartUp) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer keeps freed memory in quarantine";
+#endif
+  ProgramFolder folder;
+  PseudoTerminal serialLine;
+  const int ostrelPort = FreePort();
+  std::string ini = OstrelPortIni(ostrelPort) +
+                    "[TARVEL80_Port_3]\nPortType=COM\nComSetting=COM7,9600,N,8,1,0\n"
+                    "[SerialDevices]\nCOM7=" +
+                    serialLine.SlavePath() + "\n";
+  for (int key = 8; ini.size() < 10'000'000; ++key)
+    ini += "COM" + std::to_string(key) + "=/dev/ttyUSB" + std::to_string(key) + "\n";
+  folder.Write("TARVEL80Import.ini", ini);
+  GatewayProcess gateway(folder, {"--headless", "--dir", folder.Path()});
+  ASSERT_TRUE(WaitUntil([&] { return folder.CountMessages("Running: ") == 1; }, 60000ms))
+      << gateway.StandardError();
+  EXPECT_EQ(folder.CountMessages("Opened (3) port COM7"), 1u) << gateway.StandardError();
+  // Normally about 20 MB; the section's keys kept would add over 100 MB.
+  int64_t resident = -1;
+  EXPECT_TRUE(WaitUntil(
+      [&] { return (resident = tools::ProcStatusKb(gateway.Pid(), "VmRSS")) < 60'000; }, 10000ms))
+      << resident << " kB resident";
+}
+
 // A link at the lock's name would let a second copy lock another file and run beside the first:
 // the start stops and says why, in the log and on standard error.
 TEST(HostileFolder, LinkAtTheLockStopsTheStart) {
