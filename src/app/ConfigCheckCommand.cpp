@@ -5,6 +5,8 @@
 
 #include "config/ConfigCheck.h"
 #include "config/IniFile.h"
+#include "platform/LinuxServiceControl.h"
+#include "platform/PosixProcessControl.h"
 
 namespace tarvel {
 
@@ -19,6 +21,13 @@ bool PathExists(const std::string& path) {
   return std::filesystem::exists(path, error);
 }
 
+std::vector<ProgramFile> ProgramOwnFiles() {
+  return {{IniFile::FileName, "the configuration file"},
+          {"LogFiles/", "the log folder"},
+          {PosixProcessControl::LockFileName, "the running-copy lock"},
+          {LinuxServiceControl::SettingsFileName, "the service settings file"}};
+}
+
 int RunConfigCheck(const std::string& programPath, std::ostream& out) {
   if (const std::string problem = ProgramFolderProblem(programPath); !problem.empty()) {
     out << "Configuration error: " << problem << "\n";
@@ -29,8 +38,9 @@ int RunConfigCheck(const std::string& programPath, std::ostream& out) {
   const IniFile ini = IniFile::Load(iniPath, readProblem);
   int errors = 0;
   int warnings = 0;
-  for (const ConfigFinding& finding :
-       CheckConfiguration(ini, ConfigCheckInput{iniPath, readProblem, PathExists})) {
+  for (const ConfigFinding& finding : CheckConfiguration(
+           ini,
+           ConfigCheckInput{iniPath, readProblem, PathExists, programPath, ProgramOwnFiles()})) {
     out << finding.Text << "\n";
     ++(finding.IsError ? errors : warnings);
   }

@@ -2,6 +2,9 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
+
+#include "config/KeepFilePath.h"
 
 namespace tarvel {
 
@@ -11,6 +14,10 @@ std::string ProgramFolderProblem(const std::string& programPath);
 
 // Whether a path names something that exists (a serial device, for the check).
 bool PathExists(const std::string& path);
+
+// The files and folders in the program folder that the program itself writes or reads
+// (configuration, log folder, running-copy lock, service settings): no setting may name them.
+std::vector<ProgramFile> ProgramOwnFiles();
 
 // tarvel80import --check: reads the configuration of the program folder as start-up does and
 // writes every finding to out, one line each, then a summary line. Gives the exit status: 0

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "app/ConfigCheckCommand.h"
 #include "app/Version.h"
 #include "config/NumericValue.h"
 #include "text/TextFields.h"
@@ -33,7 +34,9 @@ StartupOutcome Startup::FormLoad(const std::string& programFolder, bool install,
   if (auto failed = ReadRunAsService()) return *failed;
 
   // The running copy is checked before the switches: /U beside a running copy uninstalls nothing.
-  if (!context_.Process.TakeRunningCopyLock(state.ProgramPath)) {
+  std::string lockRefusal;
+  if (!context_.Process.TakeRunningCopyLock(state.ProgramPath, lockRefusal)) {
+    if (!lockRefusal.empty()) return Fail(lockRefusal, lockRefusal, lockRefusal);
     if (!state.RunAsService) context_.Messages.Show(AlreadyStartedText, MessageBox::Critical);
     return StartupOutcome::Exit(StartupOutcome::ExitFailure);
   }
@@ -44,12 +47,18 @@ StartupOutcome Startup::FormLoad(const std::string& programFolder, bool install,
   std::string readProblem;
   const IniFile ini = IniFile::Load(iniPath, readProblem);
   const std::vector<ConfigFinding> findings =
-      CheckConfiguration(ini, ConfigCheckInput{iniPath, readProblem, context_.DeviceExists});
+      CheckConfiguration(ini, ConfigCheckInput{iniPath, readProblem, context_.DeviceExists,
+                                               state.ProgramPath, ProgramOwnFiles()});
   if (!readProblem.empty()) {
     const std::string text = findings.front().Text;
     return Fail(text, text, text);
   }
   if (auto error = ReadGeneralSettings(ini, state.General)) return FailConfiguration(*error);
+  // The errors of the file and [General] beyond the readers' own (a KeepFile that would
+  // overwrite one of the program's files).
+  for (const ConfigFinding& finding : findings) {
+    if (finding.IsError && finding.Port < 0) return Fail(finding.Text, finding.Text, finding.Text);
+  }
 
   context_.Log.WriteLog(std::string(80, '-'));
   context_.Log.WriteLog(std::string("TARVEL80 Import for Ostrel is starting, version ") +
@@ -99,10 +108,14 @@ StartupOutcome Startup::ChangeServiceRegistration(bool install) {
     service.SetInteractive(false);
     service.SetControlsAccepted(ControlsAcceptedStopAndShutdown);
     succeeded = service.Install();
+    // A registration whose flag cannot be stored would start in desktop mode: it is taken back.
+    if (succeeded) {
+      succeeded = service.SaveSetting(ServiceSection, ServiceKey, "1");
+      service.FinishInstall(succeeded);
+    }
   } else {
-    succeeded = service.Uninstall();
+    succeeded = service.Uninstall() && service.SaveSetting(ServiceSection, ServiceKey, "0");
   }
-  if (succeeded) succeeded = service.SaveSetting(ServiceSection, ServiceKey, install ? "1" : "0");
   const char* outcome =
       install
           ? (succeeded ? " service installation succeeded" : " failed to install as service")

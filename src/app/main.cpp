@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,7 @@
 #include "app/qt/QtMessageBox.h"
 #include "app/qt/SignalNotifier.h"
 #include "app/qt/StatusServer.h"
+#include "config/ConfigCheck.h"
 #include "config/IniFile.h"
 #include "config/NumericValue.h"
 #include "diag/LogFile.h"
@@ -76,14 +78,15 @@ class GatewayPorts : public StartupGateway {
 };
 
 // All sockets and serial ports of the gateway, for the life of the process. COM n is the device
-// named in section "SerialDevices", key "COM" + n, else the default; only that section is kept,
-// once for all ports.
+// named in section "SerialDevices", key "COM" + n, else the default; only the devices of the
+// COM ports the ports' ComSettings name are kept, however large the section.
 using QtControls = PortControls<QtSocketControl, QtSerialControl>;
-QtControls MakeQtControls(const IniFile& ini) {
-  auto devices = std::make_shared<const IniFile>(ini.Section("SerialDevices"));
+QtControls MakeQtControls(const std::string& iniPath) {
+  auto devices = std::make_shared<const std::map<int, std::string>>(
+      ConfiguredSerialDevices(IniFile::Load(iniPath)));
   std::function<std::string(int)> resolver = [devices](int commPort) {
-    return devices->ReadIniValue("SerialDevices", "COM" + std::to_string(commPort),
-                                 DefaultSerialDeviceName(commPort));
+    const auto found = devices->find(commPort);
+    return found != devices->end() ? found->second : DefaultSerialDeviceName(commPort);
   };
   return QtControls([] { return std::make_unique<QtSocketControl>(); },
                     [&] { return std::make_unique<QtSerialControl>(resolver); });
@@ -118,7 +121,7 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
   ProgramState state;
   state.ProgramPath = programPath;
   LogFile log(clock, programPath);
-  QtControls controls = MakeQtControls(IniFile::Load(programPath + IniFile::FileName));
+  QtControls controls = MakeQtControls(programPath + IniFile::FileName);
   QtUpdateTimer timer;
   TrafficTrace trace(clock, views.DebugList, views.Menus);
   PosixKeepFileIo keepIo;

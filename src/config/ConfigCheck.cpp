@@ -38,14 +38,6 @@ bool IsDigits(std::string_view text) {
   return true;
 }
 
-// The COM number from the port name's 4th character on, as the serial port opens it.
-std::optional<int16_t> ComPortNumber(std::string_view setting) {
-  const std::string_view name = GetFieldView(setting, 0, ",");
-  const std::optional<int16_t> number = IntegerValue(name.size() > 3 ? name.substr(3) : "");
-  if (!number || *number < 1) return std::nullopt;
-  return number;
-}
-
 class Checker {
  public:
   Checker(const IniFile& ini, const ConfigCheckInput& input) : ini_(ini), input_(input) {}
@@ -81,6 +73,13 @@ class Checker {
     std::vector<ConfigError> errors;
     ReadGeneralSettings(ini_, general_, &errors);
     for (const ConfigError& error : errors) findings_.push_back({true, -1, error.Text()});
+    if (!input_.ProgramPath.empty()) {
+      const std::string clash =
+          KeepFileClash(general_.KeepFile, input_.ProgramPath, input_.OwnFiles);
+      if (!clash.empty())
+        findings_.push_back(
+            {true, -1, ConfigError{"General", "KeepFile", general_.KeepFile, clash}.Text()});
+    }
     if (PortNumberValue(ini_.ReadIniValue("General", "OstrelPort", "14000"))) {
       listeners_.push_back(
           {general_.OstrelPort, general_.OstrelBindAddress, "[General] OstrelPort"});
@@ -148,7 +147,7 @@ class Checker {
       Add(true, port, Place(section, "ComSetting"), problem);
       return;
     }
-    const int16_t comPort = *ComPortNumber(entry.ComSetting);
+    const int16_t comPort = *ComPortNumber(GetFieldView(entry.ComSetting, 0, ","));
     const std::string device = SerialDeviceName(ini_, comPort);
     if (input_.DeviceExists && !input_.DeviceExists(device)) {
       Add(false, port, Place(section, "ComSetting"),
@@ -226,11 +225,32 @@ std::string SerialDeviceName(const IniFile& ini, int commPort) {
                           DefaultSerialDevice(commPort));
 }
 
+std::map<int, std::string> ConfiguredSerialDevices(const IniFile& ini) {
+  std::map<int, std::string> devices;
+  for (int port = 0; port < PortCount; ++port) {
+    PortEntry entry;
+    std::string portType;
+    ReadPortSettings(ini, port, entry, portType);
+    const std::optional<int16_t> comPort = ComPortNumber(GetFieldView(entry.ComSetting, 0, ","));
+    if (portType == "COM" && comPort) devices[*comPort] = SerialDeviceName(ini, *comPort);
+  }
+  return devices;
+}
+
+std::optional<int16_t> ComPortNumber(std::string_view portName) {
+  const std::string_view name = TrimBlanks(portName);
+  if (name.size() < 4 || !SameName(name.substr(0, 3), "COM") || !IsDigits(name.substr(3)))
+    return std::nullopt;
+  const std::optional<int16_t> number = IntegerValue(name.substr(3));
+  if (!number || *number < 1) return std::nullopt;
+  return number;
+}
+
 std::string ComSettingProblem(std::string_view setting) {
   if (TrimBlanks(setting).empty()) return "missing (expected e.g. COM1,9600,N,8,1,0)";
   auto field = [&](int index) { return TrimBlanks(GetFieldView(setting, index, ",")); };
   auto quoted = [](std::string_view text) { return "\"" + std::string(text) + "\""; };
-  if (!ComPortNumber(setting))
+  if (!ComPortNumber(field(0)))
     return "port name " + quoted(field(0)) + " is not COM and a number from 1";
   if (!IsDigits(field(1)) || field(1).size() > 9 || NumericValue(field(1)) == 0)
     return "baud rate " + quoted(field(1)) + " is not a whole number";
@@ -243,9 +263,16 @@ std::string ComSettingProblem(std::string_view setting) {
   const std::string_view stopBits = field(4);
   if (stopBits != "1" && stopBits != "1.5" && stopBits != "2")
     return "stop bits " + quoted(stopBits) + " are not 1, 1.5 or 2";
-  const std::optional<int32_t> handshaking = LongValue(GetFieldView(setting, 5, ","));
-  if (!handshaking || *handshaking < 0 || *handshaking > 3)
-    return "handshaking " + quoted(field(5)) + " is not 0, 1, 2 or 3";
+  // Missing, the handshaking is 0.
+  const std::string_view handshaking = field(5);
+  if (!handshaking.empty() &&
+      (handshaking.size() != 1 || handshaking[0] < '0' || handshaking[0] > '3'))
+    return "handshaking " + quoted(handshaking) + " is not 0, 1, 2 or 3";
+  size_t commas = 0;
+  for (size_t at = 0; at < setting.size(); ++at) {
+    if (setting[at] == ',' && ++commas == 6)
+      return quoted(setting.substr(at)) + " follows the handshaking (expected nothing more)";
+  }
   return "";
 }
 

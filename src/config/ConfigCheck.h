@@ -1,10 +1,15 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/IniFile.h"
+#include "config/KeepFilePath.h"
 
 namespace tarvel {
 
@@ -23,6 +28,10 @@ struct ConfigCheckInput {
   std::string ReadProblem;  // why an existing file could not be read; empty when it was
   // Whether a serial device (a path such as /dev/ttyS0) exists.
   std::function<bool(const std::string& device)> DeviceExists;
+  // The program folder (ending in "/") and its own files, which [General] KeepFile must not
+  // name; no folder: KeepFile is not compared.
+  std::string ProgramPath = "";
+  std::vector<ProgramFile> OwnFiles = {};
 };
 
 // The default device of COM n when [SerialDevices] names none: /dev/ttyS(n-1).
@@ -30,18 +39,26 @@ std::string DefaultSerialDevice(int commPort);
 // The device that COM n opens: [SerialDevices] COM<n>, else the default.
 std::string SerialDeviceName(const IniFile& ini, int commPort);
 
+// The devices of the COM ports that the COM-type ports' ComSettings name, by COM number: all a
+// running gateway needs of [SerialDevices], however many keys the section holds.
+std::map<int, std::string> ConfiguredSerialDevices(const IniFile& ini);
+
+// The COM number of a ComSetting's port name: "COM" in any letter case and the number in
+// digits only, 1 to 32767, blanks around the name allowed; nothing for any other name.
+std::optional<int16_t> ComPortNumber(std::string_view portName);
+
 // Why a ComSetting ("COMn,baud,parity,databits,stopbits[,handshaking]") cannot be used;
-// empty when it can.
+// empty when it can. Every field is checked whole, and nothing may follow the last one.
 std::string ComSettingProblem(std::string_view setting);
 
 // Reads the configuration as start-up does and gives every finding, errors and warnings, in
 // the order: the file, [General], ports 0 to 7, then unknown sections and keys.
 // Errors: a file that exists but cannot be read; a value out of range or malformed (as the
-// readers report it); a TCPS port without a port number 1 to 65535; a TCPC port without
-// host:port or with a ListenPort; a bad ComSetting; two listeners on one TCP port.
-// Warnings: no file; an unknown section or key, a key outside any section or given twice; a
-// serial device that does not exist; an unknown PortType; a port section with settings but no
-// PortType; a TCPC port left unused because ReconnectInterval is below 1.
+// readers report it); a KeepFile that is one of the program's own files; a TCPS port without a port
+// number 1 to 65535; a TCPC port without host:port or with a ListenPort; a bad ComSetting; two
+// listeners on one TCP port. Warnings: no file; an unknown section or key, a key outside any
+// section or given twice; a serial device that does not exist; an unknown PortType; a port section
+// with settings but no PortType; a TCPC port left unused because ReconnectInterval is below 1.
 std::vector<ConfigFinding> CheckConfiguration(const IniFile& ini, const ConfigCheckInput& input);
 
 }  // namespace tarvel

@@ -115,12 +115,10 @@ void IniFile::AddLine(std::string_view line, const std::string& section,
   if (equals == std::string_view::npos) return;
   const std::string_view keyName = TrimBlanksAndTabs(line.substr(0, equals));
   if (keyName.empty()) return;
+  // try_emplace keeps the first value of a key that occurs again.
+  values_.try_emplace({section, NameKey(keyName)}, entries_.size());
   entries_.push_back(
       {std::string(sectionAsWritten), std::string(keyName), ValueText(line.substr(equals + 1))});
-  // try_emplace keeps the first value of a key that occurs again.
-  values_.try_emplace({section, NameKey(keyName)},
-                      Value{ValueText(line.substr(equals + 1)), std::string(sectionAsWritten),
-                            std::string(keyName)});
 }
 
 std::string IniFile::ReadIniValue(std::string_view section, std::string_view key,
@@ -128,22 +126,15 @@ std::string IniFile::ReadIniValue(std::string_view section, std::string_view key
   asked_.insert({NameKey(section), NameKey(key)});
   const auto found = values_.find({NameKey(section), NameKey(key)});
   if (found == values_.end()) return std::string(defaultText.substr(0, MaxValueLength));
-  return found->second.Text;
-}
-
-IniFile IniFile::Section(std::string_view section) const {
-  IniFile part;
-  const std::string name = NameKey(section);
-  for (auto found = values_.lower_bound({name, ""});
-       found != values_.end() && found->first.first == name; ++found) {
-    part.values_.insert(*found);
-  }
-  return part;
+  return entries_[found->second].Value;
 }
 
 void IniFile::ForEachValue(const std::function<void(const std::string&, const std::string&,
                                                     const std::string&)>& visit) const {
-  for (const auto& [names, value] : values_) visit(value.SectionName, value.KeyName, value.Text);
+  for (const auto& [names, index] : values_) {
+    const Entry& entry = entries_[index];
+    visit(entry.Section, entry.Key, entry.Value);
+  }
 }
 
 bool IniFile::WasAsked(std::string_view section, std::string_view key) const {

@@ -60,24 +60,17 @@ class IniFile {
   std::string ReadIniValue(std::string_view section, std::string_view key,
                            std::string_view defaultText) const;
 
-  // The values of one section only, to keep after the rest of the file is given back.
-  IniFile Section(std::string_view section) const;
-
   // Every value found, with its section and key spelled as in the file, by section and key.
   void ForEachValue(const std::function<void(const std::string& section, const std::string& key,
                                              const std::string& value)>& visit) const;
 
  private:
-  struct Value {
-    std::string Text;
-    std::string SectionName;  // as spelled in the file
-    std::string KeyName;
-  };
   void AddLine(std::string_view line, const std::string& section,
                std::string_view sectionAsWritten);
 
-  // (section, key), both upper case -> value.
-  std::map<std::pair<std::string, std::string>, Value> values_;
+  // (section, key), both upper case -> the index of its first entry. The text is held once, in
+  // entries_: a 16 MiB file of short keys makes about a million of them.
+  std::map<std::pair<std::string, std::string>, size_t> values_;
   std::vector<Entry> entries_;
   std::vector<std::string> sections_;
   bool exists_ = true;

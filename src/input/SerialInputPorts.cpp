@@ -3,15 +3,11 @@
 #include <exception>
 #include <optional>
 
+#include "config/ConfigCheck.h"
 #include "config/NumericValue.h"
 #include "text/TextFields.h"
 
 namespace tarvel {
-namespace {
-
-constexpr std::size_t PortNameLength = 3;  // "COM" before the number, not examined
-
-}  // namespace
 
 SerialInputPorts::SerialInputPorts(const ProgramState& state, const Controls& controls,
                                    LogFile& log, ReceivedDataProcessor& processor)
@@ -45,8 +41,7 @@ bool SerialInputPorts::OpenSerialPort(int16_t port, std::string* reason) {
   };
   try {
     const std::string_view portName = field(0);
-    const std::optional<int16_t> commPort =
-        IntegerValue(portName.size() > PortNameLength ? portName.substr(PortNameLength) : "");
+    const std::optional<int16_t> commPort = ComPortNumber(portName);
     failed |= !commPort || fails(serial->SetCommPort(*commPort), portName);
     // Fields 1 to 4 as they stand, from after the first "," to before the fifth: the control
     // takes them as one text and splits it itself.

@@ -205,6 +205,12 @@ std::string LinuxServiceControl::UnitPath() const {
   return folder + ServiceName + ".service";
 }
 
+std::string LinuxServiceControl::AsideUnitPath() const {
+  const std::string unitPath = UnitPath();
+  const size_t slash = unitPath.rfind('/');
+  return unitPath.substr(0, slash + 1) + "." + ServiceName + ".service.earlier";
+}
+
 bool LinuxServiceControl::IsUserName(const std::string& name) {
   if (name.empty() || name.size() > 32 || name.front() == '-' || name.front() == '.') return false;
   return std::all_of(name.begin(), name.end(), [](unsigned char c) {
@@ -348,16 +354,49 @@ bool LinuxServiceControl::Install() {
     return false;
   }
   const std::string unitPath = UnitPath();
+  const std::string aside = AsideUnitPath();
+  earlierUnitAside_ = false;
+  if (::rename(unitPath.c_str(), aside.c_str()) == 0) {
+    earlierUnitAside_ = true;
+  } else if (errno != ENOENT) {
+    return Fail("cannot keep the earlier " + unitPath + " aside: " + std::strerror(errno));
+  }
   std::string failure;
-  if (!WriteFileAtomically(unitPath, UnitText(), 0644, failure)) return Fail(failure);
+  if (!WriteFileAtomically(unitPath, UnitText(), 0644, failure)) {
+    if (earlierUnitAside_) ::rename(aside.c_str(), unitPath.c_str());
+    earlierUnitAside_ = false;
+    return Fail(failure);
+  }
   if (!ShouldRunSystemctl()) return true;
   if (RunSystemctl({"daemon-reload"}) && RunSystemctl({"enable", unitPath})) return true;
   // Leave nothing half registered behind.
-  ::unlink(unitPath.c_str());
-  const std::string failed = lastError_;
-  RunSystemctl({"daemon-reload"});
-  lastError_ = failed;
+  UndoInstall();
   return false;
+}
+
+void LinuxServiceControl::FinishInstall(bool keep) {
+  if (!keep) {
+    UndoInstall();
+    return;
+  }
+  if (earlierUnitAside_) ::unlink(AsideUnitPath().c_str());
+  earlierUnitAside_ = false;
+}
+
+void LinuxServiceControl::UndoInstall() {
+  const std::string failed = lastError_;
+  const std::string unitPath = UnitPath();
+  const bool systemd = ShouldRunSystemctl();
+  if (earlierUnitAside_) {
+    // The earlier unit had the same name and [Install] section: its enabling stays as it was.
+    ::rename(AsideUnitPath().c_str(), unitPath.c_str());
+  } else {
+    if (systemd) RunSystemctl({"disable", std::string(ServiceName) + ".service"});
+    ::unlink(unitPath.c_str());
+  }
+  earlierUnitAside_ = false;
+  if (systemd) RunSystemctl({"daemon-reload"});
+  lastError_ = failed;
 }
 
 bool LinuxServiceControl::Uninstall() {

@@ -40,7 +40,10 @@ class LinuxServiceControl : public ServiceControl {
                          const std::string& defaultText) override;
   bool SaveSetting(const std::string& section, const std::string& key,
                    const std::string& text) override;
+  // The earlier unit file is renamed aside (AsideUnitPath) before the new one is written, and
+  // put back when the registration fails.
   bool Install() override;
+  void FinishInstall(bool keep) override;
   bool Uninstall() override;
   std::string LastError() const override { return lastError_; }
   std::string DisplayName() const override { return ServiceDisplayName; }
@@ -50,6 +53,9 @@ class LinuxServiceControl : public ServiceControl {
   void LogEvent(int type, int eventNumber, const std::string& text) override;
 
   std::string UnitPath() const;
+  // Where Install keeps the earlier unit file: hidden in the unit folder, without a unit suffix,
+  // so that systemd never loads it.
+  std::string AsideUnitPath() const;
   // The unit file's whole text, for the account named in $TARVEL80IMPORT_SERVICE_USER (root
   // when it is unset or empty).
   std::string UnitText() const;
@@ -75,6 +81,9 @@ class LinuxServiceControl : public ServiceControl {
   // Runs systemctl; on failure lastError_ says how it failed.
   bool RunSystemctl(const std::vector<std::string>& arguments) const;
   bool HandOverTo(const std::string& user) const;
+  // Puts the earlier unit back (or removes the new one and disables it) and reloads systemd;
+  // lastError_ keeps the reason of the failure that led here.
+  void UndoInstall();
   // Keeps the reason for LastError(); always false.
   bool Fail(const std::string& reason);
 
@@ -82,6 +91,7 @@ class LinuxServiceControl : public ServiceControl {
   std::string executablePath_;
   bool interactive_ = true;
   int controlsAccepted_ = 0;
+  bool earlierUnitAside_ = false;  // Install renamed an earlier unit file to AsideUnitPath()
   mutable std::string lastError_;
 };
 

@@ -10,19 +10,19 @@
 
 namespace tarvel {
 
-bool PosixProcessControl::TakeRunningCopyLock(const std::string& programPath) {
+bool PosixProcessControl::TakeRunningCopyLock(const std::string& programPath,
+                                              std::string& refusal) {
   if (lockFd_ >= 0) return true;
   const std::string path = programPath + LockFileName;
   // Never through a link put at the lock's name: that would create or lock a file elsewhere.
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   // A folder where no lock file can be made (read-only) cannot tell whether another copy
   // runs; refusing to start there would leave the alarms without a gateway.
-  if (fd < 0) {
-    if (errno == ELOOP)
-      std::fprintf(stderr, "tarvel80import: %s is a symbolic link; it is not used as the lock\n",
-                   path.c_str());
-    return true;
+  if (fd < 0 && errno == ELOOP) {
+    refusal = path + " is a symbolic link, not the running-copy lock; remove it to start";
+    return false;
   }
+  if (fd < 0) return true;
   int result = 0;
   do {
     result = ::flock(fd, LOCK_EX | LOCK_NB);

@@ -11,7 +11,9 @@ class PosixProcessControl : public ProcessControl {
  public:
   static constexpr const char* LockFileName = "TARVEL80Import.lock";
 
-  bool TakeRunningCopyLock(const std::string& programPath) override;
+  // A symbolic link at the lock's name is refused: through it another copy could lock a
+  // different file and run beside this one.
+  bool TakeRunningCopyLock(const std::string& programPath, std::string& refusal) override;
   void CreateFolder(const std::string& path) override;
   // Flushes the standard streams and ends the process with _exit: no destructor, no atexit
   // handler and no event handler runs afterwards.

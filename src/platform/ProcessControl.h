@@ -8,9 +8,10 @@ namespace tarvel {
 class ProcessControl {
  public:
   virtual ~ProcessControl() = default;
-  // Takes the running-copy lock of the program folder; false when another copy holds it.
-  // The lock is held for the life of the process.
-  virtual bool TakeRunningCopyLock(const std::string& programPath) = 0;
+  // Takes the running-copy lock of the program folder; false when another copy holds it
+  // (refusal stays empty) or when the lock cannot be trusted (refusal says why, and the program
+  // must not run). The lock is held for the life of the process.
+  virtual bool TakeRunningCopyLock(const std::string& programPath, std::string& refusal) = 0;
   // Creates a folder; failure (for example because it exists) is ignored.
   virtual void CreateFolder(const std::string& path) = 0;
   // Ends the process at once with the exit status: nothing more of the logic runs.

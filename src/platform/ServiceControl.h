@@ -19,8 +19,13 @@ class ServiceControl {
   // False when the setting could not be stored; LastError then says why.
   virtual bool SaveSetting(const std::string& section, const std::string& key,
                            const std::string& text) = 0;
-  // True only when the registration really succeeded (or was really removed).
+  // True only when the registration really succeeded (or was really removed). A successful
+  // Install keeps the earlier registration aside until FinishInstall.
   virtual bool Install() = 0;
+  // Ends a successful Install. Kept: the earlier registration is dropped. Not kept (a later
+  // step of /I failed): the earlier registration is put back, or, when there was none, the new
+  // one is disabled and removed.
+  virtual void FinishInstall(bool keep) = 0;
   virtual bool Uninstall() = 0;
   // Why the last Install, Uninstall or SaveSetting failed, e.g. "systemctl enable failed (exit
   // status 1)"; empty when it did not fail or the layer cannot tell.

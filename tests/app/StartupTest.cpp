@@ -229,6 +229,9 @@ TEST_F(StartupTest, InstallAndUninstallReportAndStoreOnlyOnSuccess) {
     if (row.registers)
       calls.push_back(std::string("SaveSetting Parameters/RunAsService=") +
                       (row.install ? "1" : "0"));
+    // A registration whose flag was not stored is taken back.
+    if (row.install && row.registers)
+      calls.push_back(row.saves ? "FinishInstall keep" : "FinishInstall undo");
     const StartupOutcome outcome = Run(row.install, !row.install);
     EXPECT_FALSE(outcome.KeepRunning);
     EXPECT_EQ(outcome.ExitStatus, row.registers && row.saves ? 0 : 1);
@@ -265,6 +268,33 @@ TEST_F(StartupTest, ConfigurationValuesOutOfRangeEndStartUp) {
     EXPECT_EQ(place(MessageTexts()[0]), place(lines.back()));
     for (const std::string& name : named) EXPECT_NE(lines.back().find(name), std::string::npos);
   }
+}
+
+// Kept lines written over the configuration, the log, the lock or the service settings would
+// destroy them: such a KeepFile ends the start like a bad value, before anything opens.
+TEST_F(StartupTest, KeepFileNamingOneOfTheProgramsFilesEndsStartUp) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"TARVEL80Import.ini", "is the configuration file " + folder_ + "TARVEL80Import.ini"},
+      {folder_ + "LogFiles/../TARVEL80Import.lock",
+       "is the running-copy lock " + folder_ + "TARVEL80Import.lock"},
+      {"LogFiles/kept", "is in the log folder " + folder_ + "LogFiles/"},
+      {".//TARVEL80Import.service.ini",
+       "is the service settings file " + folder_ + "TARVEL80Import.service.ini"},
+  };
+  for (const auto& [keepFile, reason] : rows) {
+    SCOPED_TRACE(keepFile);
+    Reset("[General]\nKeepFile=" + keepFile + "\n");
+    const StartupOutcome outcome = Run();
+    EXPECT_FALSE(outcome.KeepRunning);
+    EXPECT_EQ(outcome.ExitStatus, 1);
+    const std::string text = "Configuration error: [General] KeepFile: " + reason +
+                             "; the keep file needs a name of its own \"" + keepFile + "\"";
+    EXPECT_EQ(LogLines(), Lines{text});
+    EXPECT_EQ(MessageTexts(), Lines{text});
+    EXPECT_EQ(ostrelConnect_.State(), SocketControl::Closed);
+  }
+  Reset("[General]\nKeepFile=kept.txt\n");
+  EXPECT_TRUE(Run().KeepRunning);
 }
 
 TEST_F(StartupTest, StoredServiceFlagIsANumber) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -98,10 +99,32 @@ TEST(ConfigCheck, ComSettingNamesTheFaultyField) {
       {"COM1,9600,X,8,1,0", "parity \"X\" is not N, E, O, M or S"},
       {"COM1,9600,N,9,1", "data bits \"9\" are not 5, 6, 7 or 8"},
       {"COM1,9600,N,8,3", "stop bits \"3\" are not 1, 1.5 or 2"},
-      {"COM1,9600,N,8,1,4", "handshaking \"4\" is not 0, 1, 2 or 3"}};
+      {"COM1,9600,N,8,1,4", "handshaking \"4\" is not 0, 1, 2 or 3"},
+      // Checked whole: nothing after the number, the last field, or a sixth one.
+      {"COM1\xC3\xA9,9600,N,8,1,0", "port name \"COM1\xC3\xA9\" is not COM and a number from 1"},
+      {"XYZ7,9600,N,8,1,0", "port name \"XYZ7\" is not COM and a number from 1"},
+      {"COM+7,9600,N,8,1,0", "port name \"COM+7\" is not COM and a number from 1"},
+      {"COM1,9600,N,8,1,0\x1B[2J", "handshaking \"0\x1B[2J\" is not 0, 1, 2 or 3"},
+      {"COM1,9600,N,8,1,1.5", "handshaking \"1.5\" is not 0, 1, 2 or 3"},
+      {"COM1,9600,N,8,1,0,\x1B[2J", "\",\x1B[2J\" follows the handshaking (expected nothing more)"},
+      {"COM1,9600,N,8,1,,", "\",\" follows the handshaking (expected nothing more)"}};
   for (const auto& [setting, problem] : rows) {
     EXPECT_EQ(ComSettingProblem(setting), problem) << setting;
   }
+  for (const char* good : {"com3,9600,N,8,1", " COM12 ,9600,N,8,1,3", "COM1,9600,N,8,1,"})
+    EXPECT_EQ(ComSettingProblem(good), "") << good;
+}
+
+// Only the COM ports that COM-type ports name get a device: the section's own, else the default.
+TEST(ConfigCheck, ConfiguredSerialDevicesAreOnlyTheNamedPorts) {
+  const IniFile ini = IniFile::FromText(
+      Port(0) + "\nPortType=COM\nComSetting=COM3,9600,N,8,1\n" + Port(1) +
+      "\nPortType=TCPS\nComSetting=COM4,9600,N,8,1\n" + Port(2) +
+      "\nPortType=com\nComSetting=com12,9600,N,8,1\n" + Port(3) +
+      "\nPortType=COM\nComSetting=XYZ5,9600,N,8,1\n"
+      "[SerialDevices]\nCOM3=/dev/ttyUSB0\nCOM4=/dev/ttyUSB1\nCOM5=/dev/ttyUSB2\nCOM6=/dev/x\n");
+  EXPECT_EQ(ConfiguredSerialDevices(ini),
+            (std::map<int, std::string>{{3, "/dev/ttyUSB0"}, {12, "/dev/ttyS11"}}));
 }
 
 // A full configuration, names in any case: no finding, and every key read as written (the

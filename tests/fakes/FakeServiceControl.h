@@ -29,6 +29,9 @@ class FakeServiceControl : public ServiceControl {
     calls_.push_back("Install");
     return succeeds_;
   }
+  void FinishInstall(bool keep) override {
+    calls_.push_back(std::string("FinishInstall ") + (keep ? "keep" : "undo"));
+  }
   bool Uninstall() override {
     calls_.push_back("Uninstall");
     return succeeds_;

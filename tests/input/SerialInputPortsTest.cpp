@@ -18,7 +18,9 @@ TEST_F(SerialPortTest, OpeningFromTheComSetting) {
   const Row rows[] = {
       {"COM3,9600,N,8,1,0", true, 3, "9600,N,8,1", 0},
       {"COM12,19200,E,7,2", true, 12, "19200,E,7,2", 0},
-      {"XYZ7,9600,N,8,1,2", true, 7, "9600,N,8,1", 2},
+      {"com7,9600,N,8,1,2", true, 7, "9600,N,8,1", 2},
+      {"XYZ7,9600,N,8,1,2", false, 1, "9600,N,8,1", 2},  // the COM number as the check reads it
+      {"COM7\xC3\xA9,9600,N,8,1,2", false, 1, "9600,N,8,1", 2},
       {"COM4,9600,N,8,1,1.5", true, 4, "9600,N,8,1", 2},  // halves to even
       {"COM99999,9600,N,8,1,0", false, 1, "9600,N,8,1", 0},
       {"COM5,9600,N,8,1,99999999999", false, 5, "9600,N,8,1", 0},

@@ -22,6 +22,11 @@ TEST(Check, ReportsEveryFindingAndExitsWithOneOnErrors) {
         "COM, TCPS or TCPC); the port is not used\n" +
             ini + ": 1 error, 1 warning\n",
         1}},
+      {"[General]\nKeepFile=LogFiles/..//TARVEL80Import.ini\n",
+       {"Configuration error: [General] KeepFile: is the configuration file " + ini +
+            "; the keep file needs a name of its own \"LogFiles/..//TARVEL80Import.ini\"\n" + ini +
+            ": 1 error, 0 warnings\n",
+        1}},
   };
   const std::string check = std::string(GATEWAY_EXECUTABLE) + " --check --dir " + folder.Path();
   for (const auto& [text, expected] : rows) {
@@ -104,6 +109,49 @@ TEST(HostileFolder, LargeIniFileIsGivenBackAfterStartUp) {
   EXPECT_TRUE(WaitUntil(
       [&] { return (resident = tools::ProcStatusKb(gateway.Pid(), "VmRSS")) < 60'000; }, 10000ms))
       << resident << " kB resident";
+}
+
+// Of a large [SerialDevices] section only the configured ports' devices stay: COM7's, opened,
+// out of a million keys of others.
+TEST(HostileFolder, LargeSerialDevicesSectionIsGivenBackAfterStartUp) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer keeps freed memory in quarantine";
+#endif
+  ProgramFolder folder;
+  PseudoTerminal serialLine;
+  const int ostrelPort = FreePort();
+  std::string ini = OstrelPortIni(ostrelPort) +
+                    "[TARVEL80_Port_3]\nPortType=COM\nComSetting=COM7,9600,N,8,1,0\n"
+                    "[SerialDevices]\nCOM7=" +
+                    serialLine.SlavePath() + "\n";
+  for (int key = 8; ini.size() < 10'000'000; ++key)
+    ini += "COM" + std::to_string(key) + "=/dev/ttyUSB" + std::to_string(key) + "\n";
+  folder.Write("TARVEL80Import.ini", ini);
+  GatewayProcess gateway(folder, {"--headless", "--dir", folder.Path()});
+  ASSERT_TRUE(WaitUntil([&] { return folder.CountMessages("Running: ") == 1; }, 60000ms))
+      << gateway.StandardError();
+  EXPECT_EQ(folder.CountMessages("Opened (3) port COM7"), 1u) << gateway.StandardError();
+  // Normally about 20 MB; the section's keys kept would add over 100 MB.
+  int64_t resident = -1;
+  EXPECT_TRUE(WaitUntil(
+      [&] { return (resident = tools::ProcStatusKb(gateway.Pid(), "VmRSS")) < 60'000; }, 10000ms))
+      << resident << " kB resident";
+}
+
+// A link at the lock's name would let a second copy lock another file and run beside the first:
+// the start stops and says why, in the log and on standard error.
+TEST(HostileFolder, LinkAtTheLockStopsTheStart) {
+  ProgramFolder folder;
+  folder.Write("TARVEL80Import.ini", OstrelPortIni());
+  const std::string lock = folder.Path() + "TARVEL80Import.lock";
+  std::filesystem::create_symlink(folder.Path() + "elsewhere.lock", lock);
+  GatewayProcess gateway(folder, {"--headless", "--dir", folder.Path()});
+  EXPECT_EQ(gateway.WaitForExit(), 1);
+  const std::string refusal =
+      lock + " is a symbolic link, not the running-copy lock; remove it to start";
+  EXPECT_NE(gateway.StandardError().find(refusal), std::string::npos) << gateway.StandardError();
+  EXPECT_EQ(folder.CountMessages(refusal), 1u);
+  EXPECT_FALSE(std::filesystem::exists(folder.Path() + "elsewhere.lock"));
 }
 
 // /I through the real program: a folder name that could steer the unit fails with the reason on

@@ -26,7 +26,10 @@ TEST(FolderSafetyTest, LinkAtTheSettingsTemporaryOrLockIsNotFollowed) {
   EXPECT_FALSE(service.SaveSetting("Parameters", "RunAsService", "1"));
   EXPECT_EQ(service.LastError().rfind("cannot store RunAsService: ", 0), 0u) << service.LastError();
   PosixProcessControl process;
-  process.TakeRunningCopyLock(folder.Path());
+  std::string refusal;
+  EXPECT_FALSE(process.TakeRunningCopyLock(folder.Path(), refusal)) << "a link is no lock";
+  EXPECT_EQ(refusal, folder.Path() + PosixProcessControl::LockFileName +
+                         " is a symbolic link, not the running-copy lock; remove it to start");
   EXPECT_EQ(folder.ReadFile("target"), "kept\n");
   EXPECT_FALSE(std::filesystem::exists(folder.Path() + "new-lock"));
   EXPECT_TRUE(std::filesystem::is_symlink(temporary));
@@ -36,7 +39,8 @@ TEST(FolderSafetyTest, LinkAtTheSettingsTemporaryOrLockIsNotFollowed) {
 // file, so a second open in this process would conflict just the same; a child shows it plainly).
 bool ChildCanTakeLock(const std::string& folder) {
   const pid_t child = fork();
-  if (child == 0) _exit(PosixProcessControl().TakeRunningCopyLock(folder) ? 0 : 1);
+  std::string refusal;
+  if (child == 0) _exit(PosixProcessControl().TakeRunningCopyLock(folder, refusal) ? 0 : 1);
   int status = 0;
   waitpid(child, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -48,7 +52,8 @@ TEST(PosixProcessControl, OneRunningCopyPerProgramFolder) {
   std::filesystem::create_directories(root.Path() + "b");
   EXPECT_TRUE(ChildCanTakeLock(root.Path() + "a/"));  // released when the child ended
   PosixProcessControl process;
-  ASSERT_TRUE(process.TakeRunningCopyLock(root.Path() + "a/"));
+  std::string refusal;
+  ASSERT_TRUE(process.TakeRunningCopyLock(root.Path() + "a/", refusal));
   EXPECT_FALSE(ChildCanTakeLock(root.Path() + "a/"));
   EXPECT_TRUE(ChildCanTakeLock(root.Path() + "b/"));
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "platform/LinuxServiceControl.h"
 #include "support/TempFolder.h"
@@ -75,6 +76,47 @@ TEST_F(LinuxServiceControlTest, InstallFailuresSayWhy) {
   }
   setenv("TARVEL80IMPORT_UNIT_DIR", (root_.Path() + "missing/folder").c_str(), 1);
   EXPECT_FALSE(LinuxServiceControl(programPath_, "/x").Install());
+}
+
+// /I that fails at its last step (enabling, or storing the service flag afterwards) leaves the
+// registration as it found it: an earlier unit back in place and still enabled, else no unit and
+// nothing enabled. Only a kept installation drops the earlier unit.
+TEST_F(LinuxServiceControlTest, FailedInstallPutsTheEarlierRegistrationBack) {
+  const std::string enable = "daemon-reload\nenable " + UnitFile() + "\n";
+  const std::string disable = "disable TARVEL80ImportForOstrel.service\n";
+  struct Row {
+    bool earlier, enableFails;
+    std::optional<bool> keep;  // FinishInstall after a successful Install
+    std::string unit, calls;   // unit: "earlier", "new" or "" for none
+  } rows[] = {
+      {true, false, false, "earlier", enable + "daemon-reload\n"},
+      {false, false, false, "", enable + disable + "daemon-reload\n"},
+      {true, true, std::nullopt, "earlier", enable + "daemon-reload\n"},
+      {false, true, std::nullopt, "", enable + disable + "daemon-reload\n"},
+      {true, false, true, "new", enable},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.calls + row.unit);
+    std::filesystem::remove(UnitFile());
+    std::filesystem::remove(root_.Path() + "calls");
+    if (row.earlier) root_.Write("units/TARVEL80ImportForOstrel.service", "earlier");
+    root_.Write("systemctl", "#!/bin/sh\necho \"$@\" >> '" + root_.Path() + "calls'\n" +
+                                 (row.enableFails ? "[ \"$1\" != enable ]\n" : ""));
+    LinuxServiceControl service(programPath_, "/usr/bin/tarvel80import");
+    ASSERT_EQ(service.Install(), !row.enableFails);
+    if (row.keep) service.FinishInstall(*row.keep);
+    const std::string unit = std::filesystem::exists(UnitFile())
+                                 ? root_.ReadFile("units/TARVEL80ImportForOstrel.service")
+                                 : "";
+    EXPECT_EQ(unit, row.unit == "new" ? service.UnitText() : row.unit);
+    EXPECT_EQ(root_.ReadFile("calls"), row.calls);
+    const auto units = std::filesystem::directory_iterator(root_.Path() + "units");
+    EXPECT_EQ(std::distance(begin(units), end(units)), row.unit.empty() ? 0 : 1)
+        << "nothing else left in the unit folder";
+    if (row.enableFails) {
+      EXPECT_EQ(service.LastError(), root_.Path() + "systemctl enable failed (exit status 1)");
+    }
+  }
 }
 
 // How the program and folder are written where systemd would expand specifiers, variables or
