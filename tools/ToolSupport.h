@@ -385,6 +385,14 @@ class Client {
     }
     return received_;
   }
+  // Reads what is there, at most `count` bytes, without waiting.
+  void ReadAtMost(size_t count) {
+    std::string buffer(count, '\0');
+    const ssize_t got = recv(fd_, buffer.data(), count, MSG_DONTWAIT);
+    if (got == 0) closed_ = true;
+    if (got > 0) received_.append(buffer.data(), static_cast<size_t>(got));
+  }
+  const std::string& Received() const { return received_; }
   bool WaitForClose(std::chrono::milliseconds limit = 5000ms) {
     ReadUntil(std::string(1, '\0') + "never", limit);
     return closed_;

@@ -57,9 +57,17 @@ void Gateway::ShowTCPConnectionState(int16_t port) {
 }
 
 const KeptLines& Gateway::Kept() const {
-  // The const view: the non-const one opens the keep file, which only the tick may do once
-  // the settings are read.
+  // The const view: the non-const one opens the keep file, which waits until start-up has
+  // read the settings.
   return std::as_const(parts_->Ostrel).Kept();
+}
+
+std::string Gateway::OpenKeptLines() {
+  return parts_->Ostrel.OpenKeptLines();
+}
+
+void Gateway::LeaveForNextStart() {
+  parts_->Ostrel.LeaveForNextStart();
 }
 
 void Gateway::ShowOstrelConnectionState() {

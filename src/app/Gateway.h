@@ -55,6 +55,10 @@ class Gateway {
   void ShowOstrelConnectionState();
   // The alarm-server connection's kept lines, for status texts.
   const KeptLines& Kept() const;
+  // Takes up the kept lines at start-up; the error text when the keep file must not be used.
+  std::string OpenKeptLines();
+  // Before the process ends on a stop: unsent lines back to the kept lines, the file synced.
+  void LeaveForNextStart();
 
   // Entry points of the event handling, public so that tests and tools can drive them.
   void ProcessReceivedData(int16_t port, std::string_view data);

@@ -31,6 +31,7 @@ void Shutdown::Stop(CloseReason reason) {
   stopping_ = true;
   log_.WriteLog("TARVEL80 Server is stopping, reason " +
                 std::to_string(static_cast<int16_t>(reason)));
+  if (beforeEnd_) beforeEnd_();
   process_.EndProcess(0);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 #include "diag/LogFile.h"
 #include "platform/ProcessControl.h"
@@ -18,11 +20,13 @@ enum class CloseReason : int16_t {
 // The reason a signal stands for: a service's SIGTERM is the service manager's stop request.
 CloseReason CloseReasonForSignal(int signalNumber, bool runAsService);
 
-// The one way the system stops: one log line, then the process ends at once. Nothing is
-// flushed, sent or closed one by one; ending the process releases every socket and port.
+// The one way the system stops: one log line, the kept lines left for the next start
+// (beforeEnd), then the process ends at once. Nothing else is flushed, sent or closed one by
+// one; ending the process releases every socket and port.
 class Shutdown {
  public:
-  Shutdown(LogFile& log, ProcessControl& process) : log_(log), process_(process) {}
+  Shutdown(LogFile& log, ProcessControl& process, std::function<void()> beforeEnd = nullptr)
+      : log_(log), process_(process), beforeEnd_(std::move(beforeEnd)) {}
 
   // A stop signal delivered on the event loop: stops with the signal's reason, except SIGHUP
   // as a service, which is only logged (the service manager would not restart a service that
@@ -36,6 +40,7 @@ class Shutdown {
  private:
   LogFile& log_;
   ProcessControl& process_;
+  std::function<void()> beforeEnd_;
   bool stopping_ = false;
 };
 

@@ -66,6 +66,8 @@ StartupOutcome Startup::FormLoad(const std::string& programFolder, bool install,
   for (const ConfigFinding& finding : findings) {
     if (!finding.IsError) Announce(finding.Text);
   }
+  if (const std::string refusal = context_.Ports.OpenKeptLines(); !refusal.empty())
+    return Fail(refusal, refusal, refusal);
   OpenOstrelListener();
 
   for (int16_t port = 0; port < PortCount; ++port) {

@@ -29,6 +29,9 @@ class StartupGateway {
   virtual bool OpenSerialPort(int16_t port, std::string& reason) = 0;
   virtual void ShowTCPConnectionState(int16_t port) = 0;
   virtual void ShowOstrelConnectionState() = 0;
+  // Takes up the kept lines (KeepLimit, KeepFile); the error text when the keep file must not
+  // be used (it is not a keep file), which ends start-up.
+  virtual std::string OpenKeptLines() = 0;
 };
 
 struct StartupContext {

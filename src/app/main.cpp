@@ -72,6 +72,7 @@ class GatewayPorts : public StartupGateway {
   }
   void ShowTCPConnectionState(int16_t port) override { gateway_.ShowTCPConnectionState(port); }
   void ShowOstrelConnectionState() override { gateway_.ShowOstrelConnectionState(); }
+  std::string OpenKeptLines() override { return gateway_.OpenKeptLines(); }
 
  private:
   Gateway& gateway_;
@@ -130,7 +131,7 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
   gateway.Attach();
   GatewayPorts ports(gateway);
   StatusServer statusServer(state, controls.Wired(), gateway.Kept(), clock, log);
-  Shutdown shutdown(log, process);
+  Shutdown shutdown(log, process, [&] { gateway.LeaveForNextStart(); });
   // From here on a stop signal is handled on the event loop, also one that comes during
   // start-up (it waits until start-up has returned, or a message box runs the loop).
   SignalNotifier signalNotifier([&](int signalNumber) {

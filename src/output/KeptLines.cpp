@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
-#include "output/KeepFileFormat.h"
-
 namespace tarvel {
 namespace {
 
 // A kept file whose sent part is larger than this, and than its unsent part, is written anew.
 constexpr uint64_t RewriteAboveSentBytes = 1u << 20;
-// Memory of the sent part of the kept text is given back above this.
+// Memory of the delivered part of the kept text is given back above this.
 constexpr size_t ForgetAboveBytes = 1u << 20;
+// Names tried for a damaged file set aside: path + ".damaged", ".damaged-2" ...
+constexpr int SetAsideNames = 100;
 
 uint64_t CountLines(std::string_view text) {
   return static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n'));
@@ -21,9 +21,9 @@ uint64_t CountLines(std::string_view text) {
 
 KeptLines::KeptLines(LogFile& log, KeepFileIo* io) : log_(log), io_(io) {}
 
-void KeptLines::Open(uint64_t limit, const std::string& path) {
+std::string KeptLines::Open(uint64_t limit, const std::string& path) {
   limit_ = limit;
-  if (path.empty() || io_ == nullptr) return;
+  if (path.empty() || io_ == nullptr) return {};
   std::string file;
   bool found = false;
   const std::string error = io_->Read(path, MaxFileBytes, file, found);
@@ -31,27 +31,70 @@ void KeptLines::Open(uint64_t limit, const std::string& path) {
     // Left as it is: what it holds may still be wanted.
     log_.WriteLog("Keep file " + path + " cannot be read (" + error +
                   "): kept event lines are held in memory");
-    return;
+    return {};
+  }
+  if (!found || file.empty()) {
+    path_ = path;
+    Rewrite();
+    return {};
+  }
+  keepfile::Contents contents = keepfile::Parse(file);
+  const uint64_t fileSize = file.size();
+  file.clear();
+  file.shrink_to_fit();
+  if (!contents.IsKeepFile) {
+    return "KeepFile=" + path +
+           ": the file there is not a keep file (it does not start with the keep header), "
+           "and the gateway does not write over it";
   }
   path_ = path;
-  if (found) {
-    keepfile::Contents contents = keepfile::Parse(file);
-    file.clear();
-    file.shrink_to_fit();
-    if (contents.DroppedBytes > 0) {
-      log_.WriteLog("Keep file " + path_ +
-                    (contents.Recognised ? " damaged: " : " not recognised: ") +
-                    std::to_string(contents.DroppedBytes) + " bytes dropped");
-    }
-    text_ = std::move(contents.Unsent);
-    front_ = 0;
-    lines_ = CountLines(text_);
-    if (!text_.empty()) {
-      log_.WriteLog("Keep file " + path_ + ": " + std::to_string(CountLines(text_)) +
-                    " event lines (" + std::to_string(text_.size()) +
-                    " bytes) kept from an earlier run");
-    }
+  text_ = std::move(contents.Unsent);
+  lines_ = CountLines(text_);
+  if (!text_.empty()) {
+    log_.WriteLog("Keep file " + path_ + ": " + std::to_string(lines_) + " event lines (" +
+                  std::to_string(text_.size()) + " bytes) kept from an earlier run");
   }
+  if (!contents.Intact()) {
+    TakeUpDamagedFile(path, contents);
+    return {};
+  }
+  // Written on in place: marking lines sent then needs no new space, even on a full disk.
+  const std::string openError = io_->OpenExisting(path_, fileSize);
+  if (!openError.empty()) {
+    FileFailed(openError);
+    return {};
+  }
+  fileOk_ = true;
+  version_ = contents.Version;
+  fileSent_ = contents.Sent;
+  // Never below the sent count: a record written from here on must not count as sent.
+  streamEnd_ = std::max(contents.StreamEnd, contents.Sent);
+  generation_ = contents.Generation;
+  fileSize_ = fileSize;
+  // A file of the older version is written anew in today's, where there is room.
+  if (version_ != keepfile::Version) Rewrite();
+  return {};
+}
+
+void KeptLines::TakeUpDamagedFile(const std::string& path, const keepfile::Contents& contents) {
+  std::string aside;
+  std::string error;
+  for (int n = 1; n <= SetAsideNames; ++n) {
+    aside = path + ".damaged" + (n == 1 ? "" : "-" + std::to_string(n));
+    error = io_->SetAside(path, aside);
+    if (error.empty()) break;
+  }
+  std::string text = "Keep file " + path + " damaged: " + std::to_string(contents.LostRecords) +
+                     " records (" + std::to_string(contents.DroppedBytes) + " bytes) lost";
+  if (contents.HeadDamaged) text += ", what was sent is not known: all its lines go out again";
+  if (!error.empty()) {
+    // Never written over: the lines read from it are held in memory only.
+    path_.clear();
+    log_.WriteLog(text + "; it cannot be set aside (" + error +
+                  "): kept event lines are held in memory");
+    return;
+  }
+  log_.WriteLog(text + "; the file is kept as " + aside);
   Rewrite();
 }
 
@@ -75,7 +118,7 @@ bool KeptLines::Keep(std::string_view line) {
 }
 
 void KeptLines::Append(std::string_view line) {
-  const bool intoFile = fileOk_ && filed_ == Bytes();
+  const bool intoFile = fileOk_ && Filed() == Held();
   text_.append(line);
   lines_ += CountLines(line);
   if (intoFile) AppendToFile(line);
@@ -83,7 +126,8 @@ void KeptLines::Append(std::string_view line) {
 
 void KeptLines::AppendToFile(std::string_view line) {
   std::string record;
-  keepfile::AppendRecords(record, line);
+  uint64_t streamEnd = streamEnd_;
+  keepfile::AppendRecords(record, line, streamEnd, version_);
   const std::string error = io_->Append(record);
   if (!error.empty()) {
     // The lines already in the file stay there and go out first; this one and later ones
@@ -91,18 +135,9 @@ void KeptLines::AppendToFile(std::string_view line) {
     FileFailed(error);
     return;
   }
-  filed_ += line.size();
+  streamEnd_ = streamEnd;
   fileSize_ += record.size();
   dirty_ = true;
-}
-
-void KeptLines::Restore(std::string_view text) {
-  if (text.empty()) return;
-  text_.erase(0, front_);
-  text_.insert(0, text);
-  front_ = 0;
-  lines_ += CountLines(text);
-  if (fileOk_) Rewrite();
 }
 
 std::string KeptLines::Take(uint64_t maxBytes) {
@@ -119,10 +154,7 @@ std::string KeptLines::Take(uint64_t maxBytes) {
   sentLines_ += takenLines;
   lines_ -= std::min(lines_, takenLines);
   sentBytes_ += count;
-  MarkSent(count);
   if (Empty()) {
-    text_.clear();
-    front_ = 0;
     log_.WriteLog("Sent " + std::to_string(sentLines_) + " kept event lines (" +
                   std::to_string(sentBytes_) + " bytes) to Ostrel");
     if (droppedLines_ > 0) {
@@ -131,66 +163,97 @@ std::string KeptLines::Take(uint64_t maxBytes) {
     }
     sentLines_ = sentBytes_ = droppedLines_ = 0;
     limitLogged_ = false;
-    // A file given up is tried again now that nothing is kept.
+    // A file given up is tried again now that nothing waits.
     if (!fileOk_ && !path_.empty()) Rewrite();
-  } else if (front_ > ForgetAboveBytes && front_ * 2 > text_.size()) {
-    text_.erase(0, front_);
-    front_ = 0;
   }
   return taken;
 }
 
+void KeptLines::Delivered(uint64_t bytes) {
+  deliveredPart_ = std::min<uint64_t>(deliveredPart_ + bytes, front_ - sentFront_);
+  if (deliveredPart_ == 0) return;
+  // Up to the end of the last line delivered whole: a line cut in the file's sent mark would
+  // go out cut after a restart.
+  const size_t last = text_.rfind('\n', sentFront_ + static_cast<size_t>(deliveredPart_) - 1);
+  if (last == std::string::npos || last < sentFront_) return;
+  const size_t whole = last + 1 - sentFront_;
+  sentFront_ += whole;
+  deliveredPart_ -= whole;
+  MarkSent(whole);
+  Forget();
+}
+
+void KeptLines::Rewind() {
+  lines_ += CountLines(std::string_view(text_).substr(sentFront_, front_ - sentFront_));
+  front_ = sentFront_;
+  deliveredPart_ = 0;
+}
+
+void KeptLines::Forget() {
+  if (sentFront_ == text_.size()) {
+    text_.clear();
+    front_ = sentFront_ = 0;
+  } else if (sentFront_ > ForgetAboveBytes && sentFront_ * 2 > text_.size()) {
+    text_.erase(0, sentFront_);
+    front_ -= sentFront_;
+    sentFront_ = 0;
+  }
+}
+
 void KeptLines::MarkSent(uint64_t bytes) {
   if (!fileOk_) return;
-  const uint64_t fromFile = std::min(bytes, filed_);
-  filed_ -= fromFile;
+  const uint64_t fromFile = std::min(bytes, Filed());
+  if (fromFile == 0) return;
   fileSent_ += fromFile;
-  std::string error;
-  if (filed_ == 0 && !Empty()) {
-    // The file's own lines are out; lines held in memory meanwhile go into a new file.
-    Rewrite();
-    return;
-  }
   ++generation_;
-  error =
+  std::string error =
       io_->WriteAt(keepfile::SlotOffset(generation_), keepfile::HeadSlot(fileSent_, generation_));
-  if (error.empty() && filed_ == 0) {
-    // All sent: back to the header alone, its head at 0 before any new record comes.
-    error = io_->Truncate(keepfile::HeaderSize);
-    ++generation_;
-    if (error.empty())
-      error = io_->WriteAt(keepfile::SlotOffset(generation_), keepfile::HeadSlot(0, generation_));
-    fileSize_ = keepfile::HeaderSize;
-    fileSent_ = 0;
-  }
   if (!error.empty()) {
-    FileFailed(error);
-    io_->Close();
-    fileOk_ = false;
-    filed_ = 0;
+    GiveUpFile(error);
     return;
   }
   dirty_ = true;
-  if (fileSent_ > RewriteAboveSentBytes && fileSent_ * 2 > fileSize_) Rewrite();
+  if (Filed() > 0) {
+    // A rewrite that failed is tried again only once the sent part has doubled: each try
+    // writes the whole unsent part.
+    const uint64_t sentPart = fileSize_ - keepfile::HeaderSize - Filed();
+    if (sentPart > RewriteAboveSentBytes && sentPart * 2 > fileSize_ &&
+        sentPart > 2 * failedRewriteAt_ && !Rewrite())
+      failedRewriteAt_ = sentPart;
+  } else if (Held() > 0 || version_ != keepfile::Version) {
+    // The file's own lines are out; lines held in memory meanwhile go into a new file (an
+    // older version's file is written anew in today's).
+    Rewrite();
+  } else {
+    // All sent: back to the header alone. The head keeps its sent count, and records written
+    // from now on go on counting from it.
+    error = io_->Truncate(keepfile::HeaderSize);
+    if (!error.empty()) {
+      GiveUpFile(error);
+      return;
+    }
+    fileSize_ = keepfile::HeaderSize;
+  }
 }
 
 bool KeptLines::Rewrite() {
   std::string file = keepfile::Header();
-  keepfile::AppendRecords(file, std::string_view(text_).substr(front_));
+  uint64_t streamEnd = 0;
+  keepfile::AppendRecords(file, std::string_view(text_).substr(sentFront_), streamEnd);
   const std::string error = io_->Replace(path_, file);
   if (!error.empty()) {
     FileFailed(error);
-    fileOk_ = false;
-    filed_ = 0;
     return false;
   }
   if (failureLogged_) log_.WriteLog("Keep file " + path_ + " is written again");
   failureLogged_ = false;
   fileOk_ = true;
-  filed_ = Bytes();
-  fileSize_ = file.size();
+  version_ = keepfile::Version;
+  streamEnd_ = streamEnd;
   fileSent_ = 0;
+  fileSize_ = file.size();
   generation_ = 1;
+  failedRewriteAt_ = 0;
   dirty_ = false;
   return true;
 }
@@ -202,16 +265,17 @@ void KeptLines::FileFailed(const std::string& error) {
                 "): kept event lines are held in memory");
 }
 
+void KeptLines::GiveUpFile(const std::string& error) {
+  FileFailed(error);
+  io_->Close();
+  fileOk_ = false;
+}
+
 void KeptLines::Sync() {
   if (!dirty_ || !fileOk_) return;
   dirty_ = false;
   const std::string error = io_->Sync();
-  if (!error.empty()) {
-    FileFailed(error);
-    io_->Close();
-    fileOk_ = false;
-    filed_ = 0;
-  }
+  if (!error.empty()) GiveUpFile(error);
 }
 
 }  // namespace tarvel

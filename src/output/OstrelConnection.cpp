@@ -34,6 +34,7 @@ void OstrelConnection::Attach() {
     data.Error = [this](const std::string& description) { Error(description); };
     data.DataArrival = [this](std::string_view bytes) { DataArrival(bytes); };
     data.SendQueueLow = [this] { SendQueueLow(); };
+    data.LinesWritten = [this](uint64_t bytes) { LinesWritten(bytes); };
     controls_.WinsockOstrelData->SetHandlers(std::move(data));
   }
 }
@@ -44,6 +45,10 @@ bool OstrelConnection::IsConnected() const {
 }
 
 void OstrelConnection::SendToOstrel(std::string_view text) {
+  Send(text, false);
+}
+
+void OstrelConnection::Send(std::string_view text, bool kept) {
   if (!IsConnected()) return;
   try {
     trace_.TraceTraffic(TrafficTrace::OstrelPort, text, TrafficTrace::Sent);
@@ -52,6 +57,12 @@ void OstrelConnection::SendToOstrel(std::string_view text) {
   }
   try {
     controls_.WinsockOstrelData->SendData(text);
+    if (!unconfirmed_.empty() && unconfirmed_.back().Kept == kept) {
+      unconfirmed_.back().Bytes += text.size();
+    } else {
+      unconfirmed_.push_back({text.size(), kept});
+    }
+    unconfirmedBytes_ += text.size();
     if (!inputHeld_ && controls_.WinsockOstrelData->BytesToWrite() > SocketControl::SendHighWater)
       HoldInput(true);
   } catch (const std::exception&) {
@@ -67,6 +78,21 @@ void OstrelConnection::SendQueueLow() {
   SendKeptLines();
 }
 
+void OstrelConnection::LinesWritten(uint64_t bytes) {
+  uint64_t kept = 0;
+  bytes = std::min(bytes, unconfirmedBytes_);
+  unconfirmedBytes_ -= bytes;
+  while (bytes > 0) {
+    Stretch& front = unconfirmed_.front();
+    const uint64_t taken = std::min(bytes, front.Bytes);
+    if (front.Kept) kept += taken;
+    front.Bytes -= taken;
+    bytes -= taken;
+    if (front.Bytes == 0) unconfirmed_.pop_front();
+  }
+  if (kept > 0) kept_.Delivered(kept);
+}
+
 void OstrelConnection::HoldInput(bool hold) {
   inputHeld_ = hold;
   for (SocketControl* data : controls_.WinsockData) {
@@ -78,33 +104,73 @@ void OstrelConnection::HoldInput(bool hold) {
 // input ports read again.
 void OstrelConnection::EndConnection() {
   SocketControl* data = controls_.WinsockOstrelData;
-  PutBackUnsentLines(data->TakeUnsent());
+  const std::string unsent = data->TakeUnsent();
   data->Close();
+  // What was taken by the operating system beyond the last report is delivered; the rest is
+  // the unsent text: its kept stretches go out again from the kept lines, the others are put
+  // back behind them (they followed the kept lines, or are watchdog lines).
+  const uint64_t unsentBytes = std::min<uint64_t>(unsent.size(), unconfirmedBytes_);
+  LinesWritten(unconfirmedBytes_ - unsentBytes);
+  std::string others;
+  uint64_t at = unsent.size() - unsentBytes;
+  uint64_t keptLines = 0;
+  for (const Stretch& stretch : unconfirmed_) {
+    const std::string_view text = std::string_view(unsent).substr(at, stretch.Bytes);
+    if (stretch.Kept) {
+      keptLines += static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n'));
+    } else {
+      others.append(text);
+    }
+    at += stretch.Bytes;
+  }
+  unconfirmed_.clear();
+  unconfirmedBytes_ = 0;
+  kept_.Rewind();
+  PutBackUnsentLines(others, keptLines);
   if (inputHeld_) HoldInput(false);
 }
 
-// The one place where lines go back to the front of the kept lines, ahead of those kept since.
-void OstrelConnection::PutBackUnsentLines(std::string unsent) {
-  if (unsent.empty()) return;
-  const auto lines = std::count(unsent.begin(), unsent.end(), '\n');
-  if (!state_.General.BufferIfOstrelNotConnected) {
-    state_.Statistics.Ostrel.LinesNotKept += static_cast<uint64_t>(lines);
+// The one place where lines not sent go back to the kept lines, behind those handed out again.
+void OstrelConnection::PutBackUnsentLines(const std::string& others, uint64_t keptLines) {
+  auto lines = static_cast<uint64_t>(std::count(others.begin(), others.end(), '\n'));
+  if (lines > 0 && !state_.General.BufferIfOstrelNotConnected) {
+    state_.Statistics.Ostrel.LinesNotKept += lines;
     log_.WriteLog("Ostrel connection: " + std::to_string(lines) + " lines not sent, dropped");
-    return;
+    lines = 0;
+  } else if (lines > 0) {
+    Kept().Append(others);
   }
-  Kept().Restore(unsent);
-  log_.WriteLog("Ostrel connection: " + std::to_string(lines) +
-                " lines not sent, kept for the next alarm server");
+  if (lines + keptLines > 0) {
+    log_.WriteLog("Ostrel connection: " + std::to_string(lines + keptLines) +
+                  " lines not sent, kept for the next alarm server");
+  }
+}
+
+void OstrelConnection::LeaveForNextStart() {
+  KeptLines& kept = Kept();
+  if (IsConnected()) EndConnection();
+  kept.Sync();
+  if (kept.Empty()) return;
+  const std::string counts =
+      std::to_string(kept.Lines()) + " event lines (" + std::to_string(kept.Bytes()) + " bytes)";
+  log_.WriteLog(kept.UsesFile() ? "Keep file " + kept.Path() + ": " + counts +
+                                      " left for the next start"
+                                : counts + " kept in memory are lost with the stop");
 }
 
 KeptLines& OstrelConnection::Kept() {
   if (!keptOpened_) {
-    keptOpened_ = true;
-    const std::string& name = state_.General.KeepFile;
-    const std::string path = name.empty() || name.front() == '/' ? name : state_.ProgramPath + name;
-    kept_.Open(static_cast<uint64_t>(std::max(state_.General.KeepLimit, 0)), path);
+    const std::string refusal = OpenKeptLines();
+    if (!refusal.empty()) log_.WriteLog(refusal + ": kept event lines are held in memory");
   }
   return kept_;
+}
+
+std::string OstrelConnection::OpenKeptLines() {
+  keptOpened_ = true;
+  const std::string& name = state_.General.KeepFile;
+  const std::string path = name.empty() || name.front() == '/' ? name : state_.ProgramPath + name;
+  return kept_.Open(static_cast<uint64_t>(std::max(state_.General.KeepLimit, 0)), path);
 }
 
 void OstrelConnection::SendOrKeep(const std::string& line) {
@@ -133,11 +199,11 @@ void OstrelConnection::FlushKeptLines() {
 
 void OstrelConnection::SendKeptLines() {
   while (IsConnected() && !inputHeld_ && !kept_.Empty()) {
-    // Counted as sent once handed over, even if the send fails: a kept line is never sent
-    // twice.
+    // Marked sent once the operating system has taken it (LinesWritten); a connection that
+    // ends first hands it out again.
     const std::string text = kept_.Take(KeptPieceBytes);
     if (text.empty()) return;
-    SendToOstrel(text);
+    Send(text, true);
   }
 }
 

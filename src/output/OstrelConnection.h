@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,11 @@ namespace tarvel {
 // (TCP flow control then holds the equipment back) and no kept lines are handed over, until
 // SendQueueLow. A connection that ends with lines unsent puts them back in front of the kept
 // lines.
+//
+// Kept lines count as sent once the operating system has taken them (LinesWritten), not when
+// they are handed to the socket: the socket's own queue dies with the process, so what waits
+// there must still be in the keep file after a kill. A stop hands what is unsent back to the
+// kept lines and syncs the file first (LeaveForNextStart).
 class OstrelConnection {
  public:
   // Kept lines handed to the connection at once, at most (whole lines). Pieces follow each
@@ -58,6 +64,8 @@ class OstrelConnection {
 
   // The kept lines; taken up (KeepLimit, KeepFile) on first use, after start-up has read them.
   KeptLines& Kept();
+  // Takes up the kept lines at start-up; the error text when the keep file must not be used.
+  std::string OpenKeptLines();
   const KeptLines& Kept() const { return kept_; }
 
   // Event handlers.
@@ -66,6 +74,12 @@ class OstrelConnection {
   void Error(const std::string& description);
   void DataArrival(std::string_view bytes);
   void SendQueueLow();
+  void LinesWritten(uint64_t bytes);
+
+  // Before the process ends on a stop: what the connection has not sent goes back to the kept
+  // lines, the keep file is made durable, and one log line says what is left for the next
+  // start.
+  void LeaveForNextStart();
 
   // Writes the byte counters into the status bar if they changed since the last call (the
   // supervision tick calls it, so a burst formats the text once per tick, not once a line).
@@ -76,8 +90,18 @@ class OstrelConnection {
  private:
   void HoldInput(bool hold);
   void EndConnection();
-  void PutBackUnsentLines(std::string unsent);
+  void PutBackUnsentLines(const std::string& others, uint64_t keptLines);
   void SendKeptLines();
+  void Send(std::string_view text, bool kept);
+
+  // The connection's output not yet reported taken by the operating system, in order, as
+  // stretches of kept lines (still in the keep file) and of other lines.
+  struct Stretch {
+    uint64_t Bytes = 0;
+    bool Kept = false;
+  };
+  std::deque<Stretch> unconfirmed_;
+  uint64_t unconfirmedBytes_ = 0;
 
   ProgramState& state_;
   const Controls& controls_;

@@ -19,8 +19,15 @@ class KeepFileIo {
                            bool& found) = 0;
   // Replaces the file at path with contents, durably: a new temporary file in the same folder
   // (created exclusively, never through a symbolic link), synced, renamed over the old one.
-  // The new file stays open for the operations below; a failure leaves no file open.
+  // The new file stays open for the operations below; a failure leaves the file that was open
+  // before open and untouched (a full disk must not cost the file in use).
   virtual std::string Replace(const std::string& path, std::string_view contents) = 0;
+  // Opens the existing regular file at path (no symbolic link) for the operations below, to
+  // go on writing where it ends; size is the size it was read with, and a file of another size
+  // now is an error. Needs no new space on the disk.
+  virtual std::string OpenExisting(const std::string& path, uint64_t size) = 0;
+  // Renames the file at path to newPath, never over an existing file (an error then).
+  virtual std::string SetAside(const std::string& path, const std::string& newPath) = 0;
   // Appends to the open file.
   virtual std::string Append(std::string_view bytes) = 0;
   // Overwrites bytes of the open file at offset (never beyond its end).

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace tarvel {
@@ -78,7 +79,6 @@ std::string PosixKeepFileIo::Read(const std::string& path, uint64_t maxBytes, st
 }
 
 std::string PosixKeepFileIo::Replace(const std::string& path, std::string_view contents) {
-  Close();
   std::string folderPath, name;
   SplitPath(path, folderPath, name);
   const int folder = ::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -103,11 +103,41 @@ std::string PosixKeepFileIo::Replace(const std::string& path, std::string_view c
     ::unlinkat(folder, temporary.c_str(), 0);
     ::close(fd);
   } else {
+    Close();
     fd_ = fd;
     size_ = contents.size();
   }
   ::close(folder);
   return error;
+}
+
+std::string PosixKeepFileIo::OpenExisting(const std::string& path, uint64_t size) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return ErrorText("open");
+  struct stat info {};
+  std::string error;
+  if (::fstat(fd, &info) != 0) {
+    error = ErrorText("stat");
+  } else if (!S_ISREG(info.st_mode)) {
+    error = "not a regular file";
+  } else if (static_cast<uint64_t>(info.st_size) != size) {
+    error = "changed while it was read";
+  }
+  if (!error.empty()) {
+    ::close(fd);
+    return error;
+  }
+  Close();
+  fd_ = fd;
+  size_ = size;
+  return {};
+}
+
+std::string PosixKeepFileIo::SetAside(const std::string& path, const std::string& newPath) {
+  // Never over another file: a file set aside earlier stays as it is.
+  if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, newPath.c_str(), RENAME_NOREPLACE) != 0)
+    return ErrorText("rename");
+  return {};
 }
 
 std::string PosixKeepFileIo::Append(std::string_view bytes) {

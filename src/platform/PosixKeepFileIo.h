@@ -15,6 +15,8 @@ class PosixKeepFileIo : public KeepFileIo {
   std::string Read(const std::string& path, uint64_t maxBytes, std::string& contents,
                    bool& found) override;
   std::string Replace(const std::string& path, std::string_view contents) override;
+  std::string OpenExisting(const std::string& path, uint64_t size) override;
+  std::string SetAside(const std::string& path, const std::string& newPath) override;
   std::string Append(std::string_view bytes) override;
   std::string WriteAt(uint64_t offset, std::string_view bytes) override;
   std::string Truncate(uint64_t size) override;

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <map>
 #include <utility>
 
@@ -271,7 +272,9 @@ void QtSocketControl::Close() {
   server_ = nullptr;
   DropSocket();
   outgoing_.clear();
-  handed_ = written_ = 0;
+  handed_ = written_ = scanned_ = 0;
+  dropped_ = linesEnd_ = reported_ = 0;
+  linesReportQueued_ = false;
   aboveHighWater_ = false;
   state_ = Closed;
 }
@@ -369,6 +372,25 @@ void QtSocketControl::SendData(std::string_view data) {
 
 void QtSocketControl::UpdateWritten() {
   if (socket_ != nullptr) written_ = handed_ - static_cast<size_t>(socket_->bytesToWrite());
+  ReportLinesWritten();
+}
+
+// One report at a time is on its way; it tells what has been taken by the time it runs.
+void QtSocketControl::ReportLinesWritten() {
+  if (written_ > scanned_) {
+    const void* found = ::memrchr(outgoing_.data() + scanned_, '\n', written_ - scanned_);
+    if (found != nullptr)
+      linesEnd_ = dropped_ + static_cast<uint64_t>(static_cast<const char*>(found) - outgoing_.data()) + 1;
+    scanned_ = written_;
+  }
+  if (linesEnd_ == reported_ || linesReportQueued_) return;
+  linesReportQueued_ = true;
+  PostEvent([this] {
+    linesReportQueued_ = false;
+    const uint64_t bytes = linesEnd_ - reported_;
+    reported_ = linesEnd_;
+    if (bytes > 0 && handlers_.LinesWritten) handlers_.LinesWritten(bytes);
+  });
 }
 
 int64_t QtSocketControl::BytesToWrite() const {
@@ -410,15 +432,18 @@ void QtSocketControl::Pump() {
   if (socket_ == nullptr) return;
   UpdateWritten();
   if (written_ == outgoing_.size()) {
+    dropped_ += outgoing_.size();
     outgoing_.clear();
-    handed_ = written_ = 0;
+    handed_ = written_ = scanned_ = 0;
   } else if (written_ > HandOverBytes && written_ > outgoing_.size() / 2) {
     // Forget what went out, keeping the line the kernel has taken only in part.
     const size_t newline = outgoing_.rfind('\n', written_ - 1);
     const size_t keepFrom = newline == std::string::npos ? 0 : newline + 1;
     outgoing_.erase(0, keepFrom);
+    dropped_ += keepFrom;
     handed_ -= keepFrom;
     written_ -= keepFrom;
+    scanned_ -= keepFrom;
   }
   if (outgoing_.empty()) {
     stallTimer_->stop();
@@ -452,8 +477,9 @@ std::string QtSocketControl::TakeUnsent() {
   UpdateWritten();
   const size_t newline = written_ == 0 ? std::string::npos : outgoing_.rfind('\n', written_ - 1);
   std::string unsent = outgoing_.substr(newline == std::string::npos ? 0 : newline + 1);
+  dropped_ += outgoing_.size();
   outgoing_.clear();
-  handed_ = written_ = 0;
+  handed_ = written_ = scanned_ = 0;
   return unsent;
 }
 

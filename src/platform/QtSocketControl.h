@@ -91,6 +91,7 @@ class QtSocketControl : public SocketControl {
   void OnBytesWritten();
   void OnStalled();
   void UpdateWritten();
+  void ReportLinesWritten();
   void OnDisconnected();
   void OnConnected();
   void OnSocketError(int error);
@@ -118,6 +119,14 @@ class QtSocketControl : public SocketControl {
   std::string outgoing_;
   size_t handed_ = 0;
   size_t written_ = 0;
+  // The LinesWritten reports: outgoing_[0, scanned_) is looked at for line ends; dropped_ bytes
+  // of the connection's output were removed from the front of outgoing_; the lines up to
+  // linesEnd_ (counted from the connection's start) are taken whole, reported_ are reported.
+  size_t scanned_ = 0;
+  uint64_t dropped_ = 0;
+  uint64_t linesEnd_ = 0;
+  uint64_t reported_ = 0;
+  bool linesReportQueued_ = false;
   bool pumping_ = false;
   bool pumpQueued_ = false;  // the lines of the running handler go to Qt when it ends
   bool aboveHighWater_ = false;

@@ -34,6 +34,11 @@ struct SocketHandlers {
   std::function<void(const std::string& description)> Error;
   // A data socket: its unsent output, after growing above SendHighWater, fell to SendLowWater.
   std::function<void()> SendQueueLow;
+  // A data socket: the operating system has taken this many more bytes of the output, counted
+  // up to the end of the last line it has taken whole (a line taken in part is counted once it
+  // is taken whole). Reports of a connection end with Close(): what TakeUnsent() hands back is
+  // exactly what was not reported before, less any report still on its way.
+  std::function<void(uint64_t bytes)> LinesWritten;
 };
 
 // One TCP endpoint, modelled on the usual socket control of the alarm equipment world:

@@ -35,7 +35,9 @@ class FakeStartupGateway : public StartupGateway {
   }
   void ShowTCPConnectionState(int16_t port) override { Shown += std::to_string(port); }
   void ShowOstrelConnectionState() override { Shown += "O"; }
+  std::string OpenKeptLines() override { return KeepRefusal; }
   std::string Shown;
+  std::string KeepRefusal;
 
  private:
   ProgramState& state_;

@@ -23,12 +23,26 @@ class FakeKeepFileIo : public KeepFileIo {
     return {};
   }
   std::string Replace(const std::string& path, std::string_view contents) override {
-    Close();
-    const auto old = Files.find(path);
-    if (Used() - (old == Files.end() ? 0 : old->second.size()) + contents.size() > Capacity)
-      return "No space left on device";
+    // The temporary file needs room beside the old one until the rename.
+    if (Used() + contents.size() > Capacity) return "No space left on device";
     Files[path] = std::string(contents);
     open_ = path;
+    return {};
+  }
+  std::string OpenExisting(const std::string& path, uint64_t size) override {
+    const auto file = Files.find(path);
+    if (file == Files.end()) return "No such file or directory";
+    if (file->second.size() != size) return "changed while it was read";
+    open_ = path;
+    return {};
+  }
+  std::string SetAside(const std::string& path, const std::string& newPath) override {
+    if (Files.count(newPath) != 0) return "File exists";
+    const auto file = Files.find(path);
+    if (file == Files.end()) return "No such file or directory";
+    Files[newPath] = std::move(file->second);
+    Files.erase(path);
+    if (open_ == path) open_.clear();
     return {};
   }
   std::string Append(std::string_view bytes) override {

@@ -106,6 +106,10 @@ class FakeSocketControl : public SocketControl {
     if (handlers_.SendQueueLow) handlers_.SendQueueLow();
   }
   bool Paused() const { return paused_; }
+  // The operating system took bytes of the output, up to a line end.
+  void FireLinesWritten(uint64_t bytes) {
+    if (handlers_.LinesWritten) handlers_.LinesWritten(bytes);
+  }
   void FireConnect() {
     state_ = Connected;
     if (handlers_.Connect) handlers_.Connect();

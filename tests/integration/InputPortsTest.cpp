@@ -174,7 +174,7 @@ TEST_F(KeepFile, LinesKeptInTheFileOutliveAKillAndGoOutOnceInOrderBeforeNewerOne
     input += Message("ALARM", tag, "Kept");
     expected += EventLine(1, tag, "Kept");
   }
-  const size_t fileSize = 48 + Count * 8 + expected.size();
+  const size_t fileSize = 48 + Count * 24 + expected.size();  // header, records
   auto keptBytes = [&] {
     std::error_code missing;
     const auto size = std::filesystem::file_size(folder_.Path() + "kept.dat", missing);

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -71,59 +72,159 @@ TEST_F(KeptLinesTest, OutageIsLoggedOnceAndTheHandOverCounted) {
                 "Keeping limit: 3 event lines were dropped"}));
 }
 
-TEST_F(KeptLinesTest, RestartReadsWhatIsLeftAndNothingTwice) {
+TEST_F(KeptLinesTest, RestartReadsWhatWasNotTakenByTheSystemAndNothingTwice) {
   auto kept = Open();
   for (int n = 0; n < 10; ++n) kept->Keep(Line(n));
   EXPECT_EQ(kept->Take(50), Lines(0, 2));
-  kept->Sync();
-  kept = Open();  // a restart: what was handed out is not handed out again
-  EXPECT_EQ(kept->Take(1000), Lines(2, 10));
+  kept = Open();  // a kill: handed out, but the system took none of it
+  EXPECT_EQ(kept->Take(50), Lines(0, 2));
+  kept->Delivered(Line(0).size() + 5);  // line 1 taken only in part
+  kept = Open();
+  EXPECT_EQ(kept->Take(1000), Lines(1, 10)) << "a line taken in part goes out again whole";
+  kept->Delivered(Lines(1, 10).size());
   EXPECT_EQ(io.Files[Path].size(), keepfile::HeaderSize) << "sent lines leave the file";
   kept->Keep(Line(10));
-  const std::string unsent = kept->Take(1000) + Line(11);
+  kept->Keep(Line(11));
+  EXPECT_EQ(kept->Take(1000), Line(10) + Line(11));
+  kept->Delivered(Line(10).size());
+  kept->Rewind();  // the connection ended with line 11 unsent
   kept->Keep(Line(12));
-  kept->Restore(unsent);  // handed out, never written to the alarm server
+  EXPECT_EQ(kept->Lines(), 2u);
   kept = Open();
-  EXPECT_EQ(kept->Take(1000), Line(10) + Line(11) + Line(12));
-  const auto messages = LogMessages();
-  EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
-                          [](auto& m) { return m.find("from an earlier run") != m.npos; }),
-            2);
+  EXPECT_EQ(kept->Take(1000), Line(11) + Line(12))
+      << "records written after the file was cut back count on from its head";
 }
 
-TEST_F(KeptLinesTest, FileCutAnywhereGivesTheCompleteRecordsBeforeTheCut) {
-  std::string file = keepfile::Header();
-  std::vector<size_t> ends;  // where each record ends
-  std::vector<std::string> payloads;
-  for (int n = 0; n < 6; ++n) {
-    payloads.push_back(n == 3 ? Lines(100, 104) : Line(n, 10 + n * 7));
-    keepfile::AppendRecords(file, payloads.back());
-    ends.push_back(file.size());
-  }
-  file.replace(keepfile::SlotOffset(2), keepfile::SlotSize,
-               keepfile::HeadSlot(payloads[0].size(), 2));  // record 0 went out
-  // A cut at every byte, then a flipped byte inside record 4: it reads like a cut at its start.
-  for (size_t cut = 0; cut <= file.size() + 1; ++cut) {
-    const bool flipped = cut > file.size();
-    io.Files[Path] = file.substr(0, cut);
-    if (flipped) io.Files[Path][ends[4] - 3] ^= 0x20;
-    std::string expected;
-    size_t goodEnd = cut < keepfile::HeaderSize ? 0 : keepfile::HeaderSize;
-    for (size_t r = 0; r < ends.size() && ends[r] <= (flipped ? ends[3] : cut); ++r) {
-      if (r > 0) expected += payloads[r];
-      goodEnd = ends[r];
+// A keep file of 30 records, two lines each, of which the first 4 records went out.
+struct KeptFile {
+  std::string Bytes = keepfile::Header();
+  std::vector<size_t> Starts;  // of each record
+  std::string Unsent;          // what a reader must hand out, all intact
+  std::vector<std::string> Payloads;
+  KeptFile() {
+    uint64_t stream = 0;
+    for (int r = 0; r < 30; ++r) {
+      Starts.push_back(Bytes.size());
+      Payloads.push_back(Lines(2 * r, 2 * r + 2));
+      keepfile::AppendRecords(Bytes, Payloads.back(), stream);
+      if (r >= 4) Unsent += Payloads.back();
     }
-    const size_t dropped = io.Files[Path].size() - goodEnd;
+    uint64_t sent = 0;
+    for (int r = 0; r < 4; ++r) sent += Payloads[static_cast<size_t>(r)].size();
+    Bytes.replace(keepfile::SlotOffset(2), keepfile::SlotSize, keepfile::HeadSlot(sent, 2));
+  }
+  std::string Without(int record) const {
+    std::string text;
+    for (size_t r = 4; r < Payloads.size(); ++r)
+      if (static_cast<int>(r) != record) text += Payloads[r];
+    return text;
+  }
+};
+
+TEST_F(KeptLinesTest, DamageCostsTheDamagedRecordOnlyAndTheFileIsSetAside) {
+  const KeptFile good;
+  const auto lengthOf4GiB = [](std::string& f, size_t at) { f.replace(at + 4, 4, "\xff\xff\xff\xff"); };
+  const struct Row {
+    const char* name;
+    std::function<void(std::string&)> damage;
+    std::string expected;
+    const char* logged;  // part of the damage line
+  } rows[] = {
+      {"a bit flipped in the middle record's payload",
+       [&](std::string& f) { f[good.Starts[15] + 30] ^= 0x04; }, good.Without(15), ": 1 records"},
+      {"a length of 4 GiB in the middle record",
+       [&](std::string& f) { lengthOf4GiB(f, good.Starts[15]); }, good.Without(15), ": 1 records"},
+      {"the magic damaged", [&](std::string& f) { f[0] = 'X'; },
+       // the head is part of the damaged header: every line goes out again
+       good.Payloads[0] + good.Payloads[1] + good.Payloads[2] + good.Payloads[3] + good.Unsent,
+       "all its lines go out again"},
+      {"both head slots damaged",
+       [&](std::string& f) {
+         f[keepfile::SlotOffset(0)] ^= 1;
+         f[keepfile::SlotOffset(1)] ^= 1;
+       },
+       good.Payloads[0] + good.Payloads[1] + good.Payloads[2] + good.Payloads[3] + good.Unsent,
+       "all its lines go out again"},
+      {"the last record cut short", [&](std::string& f) { f.resize(f.size() - 7); },
+       good.Without(29), ": 1 records"},
+      {"a sent record damaged", [&](std::string& f) { f[good.Starts[2] + 30] ^= 0x04; },
+       good.Unsent, ": 1 records"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    io = FakeKeepFileIo();
+    std::string damaged = good.Bytes;
+    row.damage(damaged);
+    io.Files[Path] = damaged;
     const size_t logged = LogMessages().size();
-    EXPECT_EQ(Open()->Take(UINT64_MAX), expected) << "cut at " << cut;
-    const std::string dropLine = std::string("Keep file ") + Path +
-                                 (cut < keepfile::HeaderSize ? " not recognised: " : " damaged: ") +
-                                 std::to_string(dropped) + " bytes dropped";
+    auto kept = Open();
+    EXPECT_EQ(kept->Take(UINT64_MAX), row.expected);
+    EXPECT_EQ(io.Files[std::string(Path) + ".damaged"], damaged) << "kept aside as it was";
     const auto messages = LogMessages();
-    EXPECT_EQ(std::find(messages.begin() + static_cast<long>(logged), messages.end(), dropLine) !=
-                  messages.end(),
-              dropped > 0)
-        << "cut at " << cut;
+    const auto line = std::find_if(messages.begin() + static_cast<long>(logged), messages.end(),
+                                   [](auto& m) { return m.find(" damaged: ") != m.npos; });
+    ASSERT_NE(line, messages.end());
+    EXPECT_NE(line->find(row.logged), std::string::npos) << *line;
+    EXPECT_NE(line->find(std::string("kept as ") + Path + ".damaged"), std::string::npos) << *line;
+    kept = Open();  // the new file holds what was read, nothing of the damage
+    EXPECT_EQ(kept->Take(UINT64_MAX), row.expected);
+  }
+}
+
+TEST_F(KeptLinesTest, AFileSetAsideEarlierIsNeverWrittenOver) {
+  KeptFile damaged;
+  damaged.Bytes[damaged.Starts[7] + 30] ^= 0x04;
+  io.Files[Path] = damaged.Bytes;
+  io.Files[std::string(Path) + ".damaged"] = "earlier";
+  Open();
+  EXPECT_EQ(io.Files[std::string(Path) + ".damaged"], "earlier");
+  EXPECT_EQ(io.Files[std::string(Path) + ".damaged-2"], damaged.Bytes);
+}
+
+TEST_F(KeptLinesTest, AFileThatIsNotAKeepFileIsRefusedAndLeftAlone) {
+  for (const std::string& contents :
+       {std::string("[General]\r\nOstrelPort=14000\r\n"), std::string(100, '\0'),
+        std::string("TARVKEE")}) {
+    io.Files[Path] = contents;
+    KeptLines kept(*log, &io);
+    const std::string error = kept.Open(KeptLines::DefaultLimit, Path);
+    EXPECT_NE(error.find("not a keep file"), std::string::npos) << error;
+    kept.Keep(Line(1));
+    kept.Sync();
+    EXPECT_EQ(io.Files[Path], contents);
+    EXPECT_EQ(io.Files.size(), 1u);
+  }
+}
+
+TEST_F(KeptLinesTest, AFileOfTheFirstVersionIsReadAndWrittenAnew) {
+  std::string file = keepfile::Header(1);
+  uint64_t stream = 0;
+  keepfile::AppendRecords(file, Lines(0, 3), stream, 1);
+  keepfile::AppendRecords(file, Lines(3, 6), stream, 1);
+  file.replace(keepfile::SlotOffset(2), keepfile::SlotSize,
+               keepfile::HeadSlot(Line(0).size(), 2));
+  io.Files[Path] = file;
+  auto kept = Open();
+  EXPECT_EQ(keepfile::Parse(io.Files[Path]).Version, keepfile::Version);
+  EXPECT_EQ(kept->Take(UINT64_MAX), Lines(1, 6));
+}
+
+// A full disk: the lines a killed gateway left are read, sent and marked sent in place, so the
+// next start sends none of them again.
+TEST_F(KeptLinesTest, SentLinesAreRecordedOnAFullDisk) {
+  {
+    auto kept = Open();
+    for (int n = 0; n < 1200; ++n) kept->Keep(Line(n));
+  }
+  uint64_t used = 0;
+  for (const auto& [name, contents] : io.Files) used += contents.size();
+  io.Capacity = used;
+  for (int start = 0; start < 3; ++start) {
+    auto kept = Open();
+    const std::string taken = kept->Take(UINT64_MAX);
+    EXPECT_EQ(taken.size(), start == 0 ? Lines(0, 1200).size() : 0u) << "start " << start;
+    kept->Delivered(taken.size());
+    kept->Sync();
   }
 }
 
