@@ -4,7 +4,11 @@
 #include <system_error>
 
 #include "config/ConfigCheck.h"
+#include "config/ConfigReader.h"
 #include "config/IniFile.h"
+#include "config/KeepFilePath.h"
+#include "output/KeepFileFormat.h"
+#include "output/KeptLines.h"
 #include "platform/LinuxServiceControl.h"
 #include "platform/PosixProcessControl.h"
 
@@ -28,7 +32,23 @@ std::vector<ProgramFile> ProgramOwnFiles() {
           {LinuxServiceControl::SettingsFileName, "the service settings file"}};
 }
 
-int RunConfigCheck(const std::string& programPath, std::ostream& out) {
+// A file at the keep path that is not a keep file ends start-up, so the check reports it too.
+std::string KeepFileContentError(const IniFile& ini, const std::string& programPath,
+                                 KeepFileIo& io) {
+  GeneralSettings general;
+  if (ReadGeneralSettings(ini, general) || general.KeepFile.empty() ||
+      !KeepFileClash(general.KeepFile, programPath, ProgramOwnFiles()).empty())
+    return {};
+  std::string contents;
+  bool found = false;
+  const std::string path = KeepFilePath(general.KeepFile, programPath);
+  if (!io.Read(path, KeptLines::MaxFileBytes, contents, found).empty() || contents.empty() ||
+      keepfile::Parse(contents).IsKeepFile)
+    return {};
+  return ConfigError{"General", "KeepFile", general.KeepFile, KeptLines::NotAKeepFileProblem}.Text();
+}
+
+int RunConfigCheck(const std::string& programPath, std::ostream& out, KeepFileIo& keepIo) {
   if (const std::string problem = ProgramFolderProblem(programPath); !problem.empty()) {
     out << "Configuration error: " << problem << "\n";
     return 1;
@@ -43,6 +63,10 @@ int RunConfigCheck(const std::string& programPath, std::ostream& out) {
            ConfigCheckInput{iniPath, readProblem, PathExists, programPath, ProgramOwnFiles()})) {
     out << finding.Text << "\n";
     ++(finding.IsError ? errors : warnings);
+  }
+  if (const std::string error = KeepFileContentError(ini, programPath, keepIo); !error.empty()) {
+    out << error << "\n";
+    ++errors;
   }
   out << iniPath << ": " << errors << (errors == 1 ? " error, " : " errors, ") << warnings
       << (warnings == 1 ? " warning" : " warnings") << "\n";

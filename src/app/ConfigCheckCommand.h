@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "config/KeepFilePath.h"
+#include "platform/KeepFileIo.h"
 
 namespace tarvel {
 
@@ -21,7 +22,8 @@ std::vector<ProgramFile> ProgramOwnFiles();
 
 // tarvel80import --check: reads the configuration of the program folder as start-up does and
 // writes every finding to out, one line each, then a summary line. Gives the exit status: 0
-// without errors (warnings allowed), 1 with errors.
-int RunConfigCheck(const std::string& programPath, std::ostream& out);
+// without errors (warnings allowed), 1 with errors. keepIo reads the keep file, which must be a
+// keep file if it is there.
+int RunConfigCheck(const std::string& programPath, std::ostream& out, KeepFileIo& keepIo);
 
 }  // namespace tarvel

@@ -232,7 +232,10 @@ int main(int argc, char** argv) {
   const std::string programPath =
       ProgramFolder(line.Dir, executable, std::filesystem::current_path(error).string());
   LinuxServiceControl service(programPath, executable);
-  if (line.Check) return RunConfigCheck(programPath, std::cout);
+  if (line.Check) {
+    PosixKeepFileIo keepIo;
+    return RunConfigCheck(programPath, std::cout, keepIo);
+  }
   if (const std::string problem = ProgramFolderProblem(programPath); !problem.empty()) {
     std::fprintf(stderr, "tarvel80import: %s\n", problem.c_str());
     return 1;

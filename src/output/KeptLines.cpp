@@ -43,9 +43,7 @@ std::string KeptLines::Open(uint64_t limit, const std::string& path) {
   file.clear();
   file.shrink_to_fit();
   if (!contents.IsKeepFile) {
-    return "KeepFile=" + path +
-           ": the file there is not a keep file (it does not start with the keep header), "
-           "and the gateway does not write over it";
+    return NotAKeepFileProblem;
   }
   path_ = path;
   text_ = std::move(contents.Unsent);

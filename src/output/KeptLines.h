@@ -32,13 +32,17 @@ class KeptLines {
   static constexpr uint64_t MaxLimit = uint64_t{1} << 30;
   // Bound of a keep file read at start: the limit's worst case and a margin for the records.
   static constexpr uint64_t MaxFileBytes = MaxLimit + (uint64_t{64} << 20);
+  static constexpr const char* NotAKeepFileProblem =
+      "the file there is not a keep file (it does not start with the keep header) and is not "
+      "written over";
 
   // io may be null: keeping in memory only, whatever Open() is given.
   KeptLines(LogFile& log, KeepFileIo* io);
 
   // Sets the limit and, for a non-empty path, takes up the keep file: the lines an earlier
   // run left in it come first. A file that cannot be read is left alone (memory only, logged).
-  // Returns an error text, and uses no file, when the path holds a file that is not a keep file.
+  // Returns NotAKeepFileProblem, and uses no file, when the path holds a file that is not a keep
+  // file.
   std::string Open(uint64_t limit, const std::string& path);
 
   // Nothing is waiting to be handed out.

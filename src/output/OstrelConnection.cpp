@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <exception>
 
+#include "config/ConfigReader.h"
+#include "config/KeepFilePath.h"
 #include "diag/PeerText.h"
 #include "state/ByteCounter.h"
 #include "text/DecimalText.h"
@@ -169,8 +171,9 @@ KeptLines& OstrelConnection::Kept() {
 std::string OstrelConnection::OpenKeptLines() {
   keptOpened_ = true;
   const std::string& name = state_.General.KeepFile;
-  const std::string path = name.empty() || name.front() == '/' ? name : state_.ProgramPath + name;
-  return kept_.Open(static_cast<uint64_t>(std::max(state_.General.KeepLimit, 0)), path);
+  const std::string problem = kept_.Open(static_cast<uint64_t>(std::max(state_.General.KeepLimit, 0)),
+                                         KeepFilePath(name, state_.ProgramPath));
+  return problem.empty() ? "" : ConfigError{"General", "KeepFile", name, problem}.Text();
 }
 
 void OstrelConnection::SendOrKeep(const std::string& line) {
