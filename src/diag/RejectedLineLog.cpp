@@ -19,6 +19,12 @@ int64_t RejectedLineLog::Seconds(const LocalTime& time) {
          time.Minute * 60 + time.Second;
 }
 
+std::string RejectedLineLog::Echo(std::string_view text) {
+  if (text.size() <= EchoLength) return std::string(text);
+  return std::string(text.substr(0, EchoLength)) + " (" + std::to_string(text.size() - EchoLength) +
+         " more characters)";
+}
+
 void RejectedLineLog::WriteLog(int16_t port, const std::string& text) {
   if (port < 0 || port >= PortCount) return;
   const LocalTime time = clock_.Now();

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "diag/LogFile.h"
 #include "platform/Clock.h"
@@ -21,6 +23,13 @@ class RejectedLineLog {
   static constexpr int PerMinute = 1000;
 
   RejectedLineLog(const Clock& clock, LogFile& log) : clock_(clock), log_(log) {}
+
+  // At most EchoLength characters of a rejected line go into its log line: a line may hold
+  // 32767, and a flood of such lines at the line limit would write 32 MB a minute per port.
+  static constexpr std::size_t EchoLength = 200;
+
+  // The text up to EchoLength characters, then " (N more characters)" when it is longer.
+  static std::string Echo(std::string_view text);
 
   // Writes the text to the log unless the port is over its limit.
   void WriteLog(int16_t port, const std::string& text);
