@@ -15,9 +15,10 @@ namespace tarvel {
 // A day's file is bounded: once it holds DailyLimitBytes, one line says the rest of the day's
 // lines are dropped, and ordinary lines are counted instead of written; the count is written
 // into that day's file when the next day's first line comes, and before the next essential
-// line (the stop line). 8 MiB is some hundred times a busy normal day, and holds half an hour
-// of one port's rejected-line flood at its rate limit, so the start of any flood is kept; with
-// LogRetentionDays = N the folder stays below about N * 8 MiB.
+// line (the stop line). 8 MiB is far above a sound day's few hundred lines, and holds half an
+// hour of one port's rejected lines at their rate limit (about 260 kB a minute), four minutes
+// of all eight ports', so the start of any flood is kept; with LogRetentionDays = N the folder
+// stays below about N * 8 MiB.
 class LogFile {
  public:
   static constexpr std::uint64_t DailyLimitBytes = 8 * 1024 * 1024;
