@@ -81,6 +81,7 @@ void Gateway::ProcessReceivedData(int16_t port, std::string_view data) {
 void Gateway::TimerUpdateTimer() {
   parts_->Timer.TimerUpdateTimer();
   parts_->Processor.WriteHeldBackCounts();
+  parts_->Tcp.WriteHeldBackCounts();
 }
 
 }  // namespace tarvel

@@ -29,8 +29,9 @@ void Shutdown::HandleSignal(int signalNumber, bool runAsService) {
 void Shutdown::Stop(CloseReason reason) {
   if (stopping_) return;
   stopping_ = true;
-  log_.WriteLog("TARVEL80 Server is stopping, reason " +
-                std::to_string(static_cast<int16_t>(reason)));
+  log_.WriteLog(
+      "TARVEL80 Server is stopping, reason " + std::to_string(static_cast<int16_t>(reason)),
+      LogFile::Importance::Essential);
   if (beforeEnd_) beforeEnd_();
   process_.EndProcess(0);
 }

@@ -60,9 +60,10 @@ StartupOutcome Startup::FormLoad(const std::string& programFolder, bool install,
     if (finding.IsError && finding.Port < 0) return Fail(finding.Text, finding.Text, finding.Text);
   }
 
-  context_.Log.WriteLog(std::string(80, '-'));
-  context_.Log.WriteLog(std::string("TARVEL80 Import for Ostrel is starting, version ") +
-                        ProgramVersion);
+  context_.Log.WriteLog(std::string(80, '-'), LogFile::Importance::Essential);
+  context_.Log.WriteLog(
+      std::string("TARVEL80 Import for Ostrel is starting, version ") + ProgramVersion,
+      LogFile::Importance::Essential);
   for (const ConfigFinding& finding : findings) {
     if (!finding.IsError) Announce(finding.Text);
   }
@@ -96,7 +97,7 @@ std::optional<StartupOutcome> Startup::ReadRunAsService() {
     const std::string text = ConfigError{ServiceSection, ServiceKey, stored}.Text();
     context_.Service.LogEvent(ServiceControl::EventError, EventStartupFailed, text);
     context_.Messages.Show(text, MessageBox::Critical);
-    context_.Log.WriteLog(text);
+    context_.Log.WriteLog(text, LogFile::Importance::Essential);
     return StartupOutcome::Exit(StartupOutcome::ExitFailure);
   }
   context_.State.RunAsService = NumericValue(stored) != 0;
@@ -228,7 +229,7 @@ StartupOutcome Startup::Fail(const std::string& eventText, const std::string& bo
   } else {
     context_.Messages.Show(boxText, MessageBox::Critical);
   }
-  context_.Log.WriteLog(logText);
+  context_.Log.WriteLog(logText, LogFile::Importance::Essential);
   return StartupOutcome::Exit(StartupOutcome::ExitFailure);
 }
 

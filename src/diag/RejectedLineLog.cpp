@@ -19,6 +19,12 @@ int64_t RejectedLineLog::Seconds(const LocalTime& time) {
          time.Minute * 60 + time.Second;
 }
 
+std::string RejectedLineLog::Echo(std::string_view text) {
+  if (text.size() <= EchoLength) return std::string(text);
+  return std::string(text.substr(0, EchoLength)) + " (" + std::to_string(text.size() - EchoLength) +
+         " more characters)";
+}
+
 void RejectedLineLog::WriteLog(int16_t port, const std::string& text) {
   if (port < 0 || port >= PortCount) return;
   const LocalTime time = clock_.Now();
@@ -34,7 +40,7 @@ void RejectedLineLog::WriteLog(int16_t port, const std::string& text) {
     counts.MinuteStart = now;
     counts.MinuteCount = 0;
   }
-  if (counts.SecondCount < PerSecond && counts.MinuteCount < PerMinute) {
+  if (counts.SecondCount < kind_.PerSecond && counts.MinuteCount < kind_.PerMinute) {
     ++counts.SecondCount;
     ++counts.MinuteCount;
     log_.WriteLog(text);
@@ -67,7 +73,7 @@ void RejectedLineLog::WriteCountIfOver(int16_t port, int64_t now) {
   const bool quiet = now - counts.LastHeldAt >= QuietSeconds;
   const bool minuteOld = now - counts.FirstHeldAt >= MinuteSeconds;
   if (!quiet && !minuteOld && now >= counts.LastHeldAt) return;
-  log_.WriteLog(std::to_string(counts.HeldBack) + " more lines rejected on port (" +
+  log_.WriteLog(std::to_string(counts.HeldBack) + " more " + kind_.Counted + " on port (" +
                 std::to_string(port) + ") since " + LogFile::Stamp(counts.FirstHeldTime));
   counts.HeldBack = 0;
 }

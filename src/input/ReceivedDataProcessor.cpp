@@ -161,7 +161,7 @@ void ReceivedDataProcessor::ParseSingleLine(int16_t port, std::string_view line)
   const std::string_view text = TrimBlanks(Rest(rest, TagLength));
   if (tag.empty() || text.empty()) {
     ++state_.Statistics.Ports[port].LinesRejected;
-    log_.WriteLog(port, "Invalid event type: " + std::string(rest));
+    log_.WriteLog(port, "Invalid event type: " + RejectedLineLog::Echo(rest));
     return;
   }
   int16_t stateCode;
@@ -173,7 +173,7 @@ void ReceivedDataProcessor::ParseSingleLine(int16_t port, std::string_view line)
     stateCode = 2;
   } else {
     ++state_.Statistics.Ports[port].LinesRejected;
-    log_.WriteLog(port, "Unknown event type: " + std::string(rest));
+    log_.WriteLog(port, "Unknown event type: " + RejectedLineLog::Echo(rest));
     return;
   }
   const DateTime date = DateParse(SingleLineDateLayout, GetFieldView(fields, 0, " "), 1, clock_);

@@ -14,7 +14,8 @@ TcpInputPorts::TcpInputPorts(const ProgramState& state, const Clock& clock,
       log_(log),
       display_(display),
       processor_(processor),
-      refusals_(clock) {}
+      refusals_(clock),
+      connectionLog_(clock, log, RejectedLineLog::ConnectionEvents) {}
 
 void TcpInputPorts::Attach() {
   for (int16_t port = 0; port < PortCount; ++port) {
@@ -61,9 +62,10 @@ void TcpInputPorts::ConnectionRequest(int16_t port, int32_t requestId) {
     processor_.ClearReceiveBuffer(port);
     const SocketError accepted = data->Accept(requestId);
     if (accepted.Failed()) {
-      log_.WriteLog(Prefix(port) + "failed (" + accepted.Description + ") accepting " + peer);
+      connectionLog_.WriteLog(
+          port, Prefix(port) + "failed (" + accepted.Description + ") accepting " + peer);
     } else {
-      log_.WriteLog(Prefix(port) + "accepted from " + peer);
+      connectionLog_.WriteLog(port, Prefix(port) + "accepted from " + peer);
     }
     display_.ShowTCPConnectionState(port);
   } catch (const std::exception&) {
@@ -79,8 +81,8 @@ void TcpInputPorts::Connect(int16_t port) {
     // one false event of two.
     processor_.ClearReceiveBuffer(port);
     display_.ShowTCPConnectionState(port);
-    log_.WriteLog(Prefix(port) + "was established to " + data->RemoteHost() + ":" +
-                  std::to_string(data->RemotePort()));
+    connectionLog_.WriteLog(port, Prefix(port) + "was established to " + data->RemoteHost() + ":" +
+                                      std::to_string(data->RemotePort()));
   } catch (const std::exception&) {
   }
 }
@@ -97,7 +99,7 @@ void TcpInputPorts::Close(int16_t port) {
   try {
     display_.ShowTCPConnectionState(port);
     controls_.WinsockData[port]->Close();
-    log_.WriteLog(Prefix(port) + "was closed");
+    connectionLog_.WriteLog(port, Prefix(port) + "was closed");
   } catch (const std::exception&) {
   }
 }
@@ -113,7 +115,7 @@ void TcpInputPorts::Error(int16_t port, const std::string& description) {
         entry.Kind == PortKind::TcpClient
             ? " connecting to " + data->RemoteHost() + ":" + std::to_string(data->RemotePort())
             : " on IP port " + std::to_string(entry.ListenPort);
-    log_.WriteLog(Prefix(port) + "failed (" + description + ")" + where);
+    connectionLog_.WriteLog(port, Prefix(port) + "failed (" + description + ")" + where);
   } catch (const std::exception&) {
   }
 }

@@ -6,6 +6,7 @@
 
 #include "diag/LogFile.h"
 #include "diag/RefusalLogLimiter.h"
+#include "diag/RejectedLineLog.h"
 #include "input/ReceivedDataProcessor.h"
 #include "output/ConnectionDisplay.h"
 #include "platform/Clock.h"
@@ -32,6 +33,9 @@ class TcpInputPorts {
   void Close(int16_t port);
   void Error(int16_t port, const std::string& description);
 
+  // Logs how many connection events were held back on each port whose flood is over (tick).
+  void WriteHeldBackCounts() { connectionLog_.WriteHeldBackCounts(); }
+
  private:
   std::string Prefix(int16_t port) const;
 
@@ -40,7 +44,8 @@ class TcpInputPorts {
   LogFile& log_;
   ConnectionDisplay& display_;
   ReceivedDataProcessor& processor_;
-  RefusalLogLimiter refusals_;  // keyed by port number and peer address
+  RefusalLogLimiter refusals_;     // keyed by port number and peer address
+  RejectedLineLog connectionLog_;  // accepted, established, closed and failed, per port
 };
 
 }  // namespace tarvel

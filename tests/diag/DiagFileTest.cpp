@@ -110,6 +110,61 @@ TEST_F(DiagFileTest, LineCutShortIsEndedBeforeTheNextLine) {
   EXPECT_EQ(text.size(), full + 2 + 25) << "the cut line is ended, then the next written";
 }
 
+// A cut line of an earlier run (the disk was full when it stopped) is ended before this run's
+// first line.
+TEST_F(DiagFileTest, CutLineOfAnEarlierRunIsEndedBeforeTheFirstNewLine) {
+  const struct Row {
+    std::string before, ending;
+  } rows[] = {{"", ""}, {"cut", "\r\n"}, {"cut\r", "\n"}, {"whole\r\n", ""}, {"\n", ""}};
+  for (const Row& row : rows) {
+    folder_.WriteFile("LogFiles/20170607.Log", row.before);
+    LogFile log(clock_, folder_.Path());
+    log.WriteLog("started");
+    EXPECT_EQ(folder_.ReadFile("LogFiles/20170607.Log"),
+              row.before + row.ending + "17-06-07 12:34:56 started\r\n")
+        << "before: " << testing::PrintToString(row.before);
+  }
+}
+
+// A link at the log folder is not followed either.
+TEST_F(DiagFileTest, LinkAtTheLogFolderIsNotFollowed) {
+  std::filesystem::remove(folder_.Path() + "LogFiles");
+  std::filesystem::create_directory(folder_.Path() + "elsewhere");
+  std::filesystem::create_directory_symlink(folder_.Path() + "elsewhere",
+                                            folder_.Path() + "LogFiles");
+  LogFile log(clock_, folder_.Path());
+  testing::internal::CaptureStderr();
+  log.WriteLog("through the link");
+  log.WriteLog("through the link again");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "tarvel80import: " + folder_.Path() +
+                "LogFiles is a symbolic link; log lines are not written\n")
+      << "said once";
+  EXPECT_TRUE(std::filesystem::is_empty(folder_.Path() + "elsewhere"));
+}
+
+// Past the day's limit ordinary lines are counted, not written; the count goes into that day's
+// file before the next essential line and when the next day starts.
+TEST_F(DiagFileTest, DailyLimitDropsOrdinaryLinesAndCountsThem) {
+  const std::string stamp = "17-06-07 12:34:";
+  LogFile log(clock_, folder_.Path(), 100);  // three lines of 26 bytes fit
+  for (int second = 1; second <= 5; ++second) {
+    clock_.Set(2017, 6, 7, 12, 34, second);
+    log.WriteLog("line " + std::to_string(second));
+  }
+  log.WriteLog("TARVEL80 Server is stopping, reason 0", LogFile::Importance::Essential);
+  log.WriteLog("line 6");
+  clock_.Set(2017, 6, 8, 0, 0, 0);
+  log.WriteLog("next day");
+  EXPECT_EQ(folder_.ReadFile("LogFiles/20170607.Log"),
+            stamp + "01 line 1\r\n" + stamp + "02 line 2\r\n" + stamp + "03 line 3\r\n" + stamp +
+                "04 Log file reached 100 bytes: the rest of the day's lines are dropped\r\n" +
+                stamp + "05 2 log lines dropped since 17-06-07 12:34:04\r\n" + stamp +
+                "05 TARVEL80 Server is stopping, reason 0\r\n" +
+                "17-06-08 00:00:00 1 log lines dropped since 17-06-07 12:34:05\r\n");
+  EXPECT_EQ(folder_.ReadFile("LogFiles/20170608.Log"), "17-06-08 00:00:00 next day\r\n");
+}
+
 std::string Block(const std::string& stamp, const std::string& rows) {
   return "DEBUG INFO\r\nSaved from TARVEL80 Import for Ostrel Alarm Server Debug " + stamp +
          "\r\n" + std::string(100, '-') + "\r\n" + rows + std::string(80, '-') + "\r\n";

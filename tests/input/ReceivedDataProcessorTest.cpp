@@ -35,6 +35,9 @@ TEST_F(ReceivedDataTest, SingleLineMessages) {
     std::vector<std::string> logs;
   };
   const std::string pad6(6, ' ');
+  const std::string pad17(17, ' ');
+  const std::string text182(182, 'x');
+  const std::string text31982(31982, 'x');
   const std::vector<Row> rows = {
       // clang-format off
       {"complete, CR LF", Message("ALARM") + "\r\n", AlarmLine, {}},
@@ -50,6 +53,13 @@ TEST_F(ReceivedDataTest, SingleLineMessages) {
       {"short: no text", "ALARM 07-06-2017 10:20:30 SHORT\n", "", {"Invalid event type: SHORT"}},
       {"unknown type", Message("RESET") + "\n", "",
        {"Unknown event type: ZONE-12-DOOR" + pad6 + "Door forced open"}},
+      // The echo of a rejected line stops at 200 characters: 18 of tag, then the text.
+      {"unknown type, 200 characters", Message("RESET", "07-06-2017", "T", text182) + "\n", "",
+       {"Unknown event type: T" + pad17 + text182}},
+      {"unknown type, 201 characters", Message("RESET", "07-06-2017", "T", text182 + "y") + "\n",
+       "", {"Unknown event type: T" + pad17 + text182 + " (1 more characters)"}},
+      {"unknown type, 32000 characters", Message("RESET", "07-06-2017", "T", text31982) + "\n",
+       "", {"Unknown event type: T" + pad17 + text182 + " (31800 more characters)"}},
   };
   // clang-format on
   for (const Row& row : rows) {

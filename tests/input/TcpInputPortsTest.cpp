@@ -24,7 +24,10 @@ class TcpPortTest : public GatewayFixture {
   }
   std::vector<std::string> PortLogs() {
     std::vector<std::string> messages = LogMessages();
-    std::erase_if(messages, [](const std::string& m) { return !m.starts_with("Connection ("); });
+    std::erase_if(messages, [](const std::string& m) {
+      return !m.starts_with("Connection (") &&
+             m.find(" more connection events on port (") == std::string::npos;
+    });
     return messages;
   }
 };
@@ -98,6 +101,29 @@ TEST_F(TcpPortTest, ClientPortConnectsAndFails) {
                 "Connection (3) was established to panel.local:4002",
                 "Connection (3) failed (Connection refused) connecting to panel.local:4002",
                 "Connection (3) was established to panel.local:4002"}));
+}
+
+// A peer connecting and closing in a loop is logged like a flood of rejected lines: at most 10
+// lines a second per port, then, once the port is quiet, one line with the count.
+TEST_F(TcpPortTest, ConnectionChurnIsLimitedPerPortThenCounted) {
+  clock.Set(2017, 6, 7, 12, 0, 0);
+  std::vector<std::string> expected;
+  for (int i = 0; i < 100; ++i) {
+    listeners[2]->RequestConnection("10.1.1.1", 3333);
+    dataSockets[2]->FireClose();
+    if (i < 5) {
+      expected.push_back("Connection (2) accepted from 10.1.1.1:3333");
+      expected.push_back("Connection (2) was closed");
+    }
+  }
+  dataSockets[3]->FireConnect();  // another port, its own limit
+  expected.push_back("Connection (3) was established to panel.local:4002");
+  for (int second = 1; second <= 3; ++second) {
+    clock.Set(2017, 6, 7, 12, 0, second);
+    gateway->TimerUpdateTimer();
+  }
+  expected.push_back("190 more connection events on port (2) since 17-06-07 12:00:00");
+  EXPECT_EQ(PortLogs(), expected);
 }
 
 }  // namespace
