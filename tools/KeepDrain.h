@@ -6,11 +6,11 @@
 
 #include <csignal>
 #include <filesystem>
-#include <thread>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ToolSupport.h"
@@ -28,11 +28,11 @@ struct KeepDrainOptions {
 
 struct KeepDrainResult {
   size_t Lines = 0;
-  size_t Received = 0;  // whole lines the alarm server got, doubles counted
-  size_t Lost = 0;      // lines that never arrived
-  size_t Doubled = 0;   // extra copies of lines that arrived more than once
+  size_t Received = 0;     // whole lines the alarm server got, doubles counted
+  size_t Lost = 0;         // lines that never arrived
+  size_t Doubled = 0;      // extra copies of lines that arrived more than once
   size_t LeftAtStops = 0;  // stop log lines saying what was left for the next start
-  bool Ok = true;       // every start and every backlog came up
+  bool Ok = true;          // every start and every backlog came up
   std::string Problem;
 };
 
@@ -71,8 +71,8 @@ inline KeepDrainResult DrainKeptLinesWithInterruptions(
       const size_t tagEnd = line.find("||||");
       std::string tag = line.substr(22, tagEnd - 22);
       tag.resize(18, ' ');
-      input += "ALARM 07-06-2017 10:20:30 " + tag + line.substr(tagEnd + 4, line.size() - tagEnd - 5) +
-               "\r\n";
+      input += "ALARM 07-06-2017 10:20:30 " + tag +
+               line.substr(tagEnd + 4, line.size() - tagEnd - 5) + "\r\n";
     }
     Client equipment(inputPort);
     equipment.Send(input);
@@ -84,7 +84,8 @@ inline KeepDrainResult DrainKeptLinesWithInterruptions(
     std::this_thread::sleep_for(100ms);
     std::error_code missing;
     const uint64_t now = std::filesystem::file_size(folder.Path() + "kept.dat", missing);
-    still = !missing && now == size && now > static_cast<uint64_t>(options.Lines) * 100 ? still + 1 : 0;
+    still =
+        !missing && now == size && now > static_cast<uint64_t>(options.Lines) * 100 ? still + 1 : 0;
     size = missing ? 0 : now;
   }
   if (still < 10) {

@@ -16,12 +16,18 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string name = argv[i];
     const int value = std::atoi(argv[i + 1]);
-    if (name == "--lines") options.Lines = value;
-    else if (name == "--kills") kills = value;
-    else if (name == "--stops") stops = value;
-    else if (name == "--rate") options.BytesPerSecond = value;
-    else if (name == "--round-ms") options.RoundMs = value;
-    else if (name == "--gateway") gatewayPath = argv[i + 1];
+    if (name == "--lines")
+      options.Lines = value;
+    else if (name == "--kills")
+      kills = value;
+    else if (name == "--stops")
+      stops = value;
+    else if (name == "--rate")
+      options.BytesPerSecond = value;
+    else if (name == "--round-ms")
+      options.RoundMs = value;
+    else if (name == "--gateway")
+      gatewayPath = argv[i + 1];
     else {
       std::fprintf(stderr, "unknown option %s\n", argv[i]);
       return 2;

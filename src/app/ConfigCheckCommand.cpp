@@ -45,7 +45,8 @@ std::string KeepFileContentError(const IniFile& ini, const std::string& programP
   if (!io.Read(path, KeptLines::MaxFileBytes, contents, found).empty() || contents.empty() ||
       keepfile::Parse(contents).IsKeepFile)
     return {};
-  return ConfigError{"General", "KeepFile", general.KeepFile, KeptLines::NotAKeepFileProblem}.Text();
+  return ConfigError{"General", "KeepFile", general.KeepFile, KeptLines::NotAKeepFileProblem}
+      .Text();
 }
 
 int RunConfigCheck(const std::string& programPath, std::ostream& out, KeepFileIo& keepIo) {

@@ -28,7 +28,8 @@ uint64_t GetLittleEndian(std::string_view bytes, size_t at, int count) {
 uint32_t Crc(std::string_view first, std::string_view second = {}) {
   uLong crc = crc32_z(0L, Z_NULL, 0);
   // zlib answers 0 for a null buffer, whatever the crc so far: an empty part is left out.
-  if (!first.empty()) crc = crc32_z(crc, reinterpret_cast<const Bytef*>(first.data()), first.size());
+  if (!first.empty())
+    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(first.data()), first.size());
   if (!second.empty())
     crc = crc32_z(crc, reinterpret_cast<const Bytef*>(second.data()), second.size());
   return static_cast<uint32_t>(crc);
@@ -172,7 +173,8 @@ void AppendRecords(std::string& file, std::string_view text, uint64_t& streamOff
 
 Contents Parse(std::string_view file) {
   Contents contents;
-  const bool magic = file.size() >= sizeof Magic && std::memcmp(file.data(), Magic, sizeof Magic) == 0;
+  const bool magic =
+      file.size() >= sizeof Magic && std::memcmp(file.data(), Magic, sizeof Magic) == 0;
   const uint64_t version = file.size() >= HeaderSize ? GetLittleEndian(file, 8, 4) : 0;
   contents.IsKeepFile = magic;
   contents.Recognised = magic && (version == 1 || version == 2);

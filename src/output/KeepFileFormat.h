@@ -61,15 +61,15 @@ struct Contents {
   bool IsKeepFile = false;
   // The header is intact and its version one this gateway reads.
   bool Recognised = false;
-  uint32_t Version = 0;         // of the header; 0 when not recognised
-  std::string Unsent;           // the lines not yet taken by an alarm server, in order
-  uint64_t Sent = 0;            // the head's sent count (0 when no slot is valid)
-  uint32_t Generation = 0;      // the counting slot's generation
-  uint64_t StreamEnd = 0;       // payload bytes of the file, lost ones included
-  uint64_t End = 0;             // the offset after the last record read
-  uint64_t LostRecords = 0;     // damaged records skipped or cut at the end
-  uint64_t DroppedBytes = 0;    // bytes not read as part of a record or the header
-  bool HeadDamaged = false;     // no valid head slot: everything is taken as unsent
+  uint32_t Version = 0;       // of the header; 0 when not recognised
+  std::string Unsent;         // the lines not yet taken by an alarm server, in order
+  uint64_t Sent = 0;          // the head's sent count (0 when no slot is valid)
+  uint32_t Generation = 0;    // the counting slot's generation
+  uint64_t StreamEnd = 0;     // payload bytes of the file, lost ones included
+  uint64_t End = 0;           // the offset after the last record read
+  uint64_t LostRecords = 0;   // damaged records skipped or cut at the end
+  uint64_t DroppedBytes = 0;  // bytes not read as part of a record or the header
+  bool HeadDamaged = false;   // no valid head slot: everything is taken as unsent
 
   // The file can be written on in place: recognised, nothing dropped, the head valid.
   bool Intact() const { return Recognised && DroppedBytes == 0 && !HeadDamaged; }

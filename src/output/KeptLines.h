@@ -111,7 +111,7 @@ class KeptLines {
   uint64_t fileSize_ = 0;
   uint32_t generation_ = 1;
   uint64_t failedRewriteAt_ = 0;  // the sent part when a rewrite last failed
-  bool dirty_ = false;  // written since the last Sync()
+  bool dirty_ = false;            // written since the last Sync()
   // The present outage, and the hand-over after it.
   bool limitLogged_ = false;
   uint64_t lines_ = 0;

@@ -155,9 +155,9 @@ void OstrelConnection::LeaveForNextStart() {
   if (kept.Empty()) return;
   const std::string counts =
       std::to_string(kept.Lines()) + " event lines (" + std::to_string(kept.Bytes()) + " bytes)";
-  log_.WriteLog(kept.UsesFile() ? "Keep file " + kept.Path() + ": " + counts +
-                                      " left for the next start"
-                                : counts + " kept in memory are lost with the stop");
+  log_.WriteLog(kept.UsesFile()
+                    ? "Keep file " + kept.Path() + ": " + counts + " left for the next start"
+                    : counts + " kept in memory are lost with the stop");
 }
 
 KeptLines& OstrelConnection::Kept() {
@@ -171,8 +171,9 @@ KeptLines& OstrelConnection::Kept() {
 std::string OstrelConnection::OpenKeptLines() {
   keptOpened_ = true;
   const std::string& name = state_.General.KeepFile;
-  const std::string problem = kept_.Open(static_cast<uint64_t>(std::max(state_.General.KeepLimit, 0)),
-                                         KeepFilePath(name, state_.ProgramPath));
+  const std::string problem =
+      kept_.Open(static_cast<uint64_t>(std::max(state_.General.KeepLimit, 0)),
+                 KeepFilePath(name, state_.ProgramPath));
   return problem.empty() ? "" : ConfigError{"General", "KeepFile", name, problem}.Text();
 }
 

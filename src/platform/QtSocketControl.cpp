@@ -380,7 +380,8 @@ void QtSocketControl::ReportLinesWritten() {
   if (written_ > scanned_) {
     const void* found = ::memrchr(outgoing_.data() + scanned_, '\n', written_ - scanned_);
     if (found != nullptr)
-      linesEnd_ = dropped_ + static_cast<uint64_t>(static_cast<const char*>(found) - outgoing_.data()) + 1;
+      linesEnd_ =
+          dropped_ + static_cast<uint64_t>(static_cast<const char*>(found) - outgoing_.data()) + 1;
     scanned_ = written_;
   }
   if (linesEnd_ == reported_ || linesReportQueued_) return;

@@ -8,6 +8,7 @@
 
 #include <QHostAddress>
 #include <QTcpServer>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "fakes/FakeClock.h"
 #include "output/KeptLines.h"
 #include "platform/EventLoopWait.h"
+#include "support/TempFolder.h"
 
 namespace tarvel {
 namespace {
@@ -25,26 +27,28 @@ using test::WaitUntil;
 
 constexpr int CloseWaitMs = 10000;  // a generous bound for a close that is due much earlier
 
-// The log's lines, kept here instead of a file.
+// The log, in a folder of its own, read back whole.
 class KeptLog : public LogFile {
  public:
-  explicit KeptLog(const Clock& clock) : LogFile(clock, "") {}
+  explicit KeptLog(const Clock& clock) : LogFile(clock, "") {
+    std::filesystem::create_directory(folder_.Path() + "LogFiles");
+    SetProgramPath(folder_.Path());
+  }
   size_t Count(const std::string& text) const {
+    const std::string all = All();
     size_t count = 0;
-    for (const std::string& line : lines_) count += line.find(text) != std::string::npos;
+    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++count;
     return count;
   }
   std::string All() const {
     std::string all;
-    for (const std::string& line : lines_) all += line;
+    for (const auto& file : std::filesystem::directory_iterator(folder_.Path() + "LogFiles"))
+      all += tools::ReadWholeFile(file.path().string());
     return all;
   }
 
- protected:
-  void AppendLine(const std::string&, const std::string& line) override { lines_.push_back(line); }
-
  private:
-  std::vector<std::string> lines_;
+  TempFolder folder_;
 };
 
 // A client socket read without blocking, while the test runs the event loop.

@@ -123,7 +123,9 @@ struct KeptFile {
 
 TEST_F(KeptLinesTest, DamageCostsTheDamagedRecordOnlyAndTheFileIsSetAside) {
   const KeptFile good;
-  const auto lengthOf4GiB = [](std::string& f, size_t at) { f.replace(at + 4, 4, "\xff\xff\xff\xff"); };
+  const auto lengthOf4GiB = [](std::string& f, size_t at) {
+    f.replace(at + 4, 4, "\xff\xff\xff\xff");
+  };
   const struct Row {
     const char* name;
     std::function<void(std::string&)> damage;
@@ -182,9 +184,8 @@ TEST_F(KeptLinesTest, AFileSetAsideEarlierIsNeverWrittenOver) {
 }
 
 TEST_F(KeptLinesTest, AFileThatIsNotAKeepFileIsRefusedAndLeftAlone) {
-  for (const std::string& contents :
-       {std::string("[General]\r\nOstrelPort=14000\r\n"), std::string(100, '\0'),
-        std::string("TARVKEE")}) {
+  for (const std::string& contents : {std::string("[General]\r\nOstrelPort=14000\r\n"),
+                                      std::string(100, '\0'), std::string("TARVKEE")}) {
     io.Files[Path] = contents;
     KeptLines kept(*log, &io);
     const std::string error = kept.Open(KeptLines::DefaultLimit, Path);
@@ -201,8 +202,7 @@ TEST_F(KeptLinesTest, AFileOfTheFirstVersionIsReadAndWrittenAnew) {
   uint64_t stream = 0;
   keepfile::AppendRecords(file, Lines(0, 3), stream, 1);
   keepfile::AppendRecords(file, Lines(3, 6), stream, 1);
-  file.replace(keepfile::SlotOffset(2), keepfile::SlotSize,
-               keepfile::HeadSlot(Line(0).size(), 2));
+  file.replace(keepfile::SlotOffset(2), keepfile::SlotSize, keepfile::HeadSlot(Line(0).size(), 2));
   io.Files[Path] = file;
   auto kept = Open();
   EXPECT_EQ(keepfile::Parse(io.Files[Path]).Version, keepfile::Version);

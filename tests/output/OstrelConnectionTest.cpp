@@ -101,7 +101,9 @@ TEST_F(OstrelTest, BacklogPausesInputAndUnsentLinesGoBackInFront) {
     ostrelData.SetBacklog(SocketControl::SendHighWater + 1);
     timer.Ticks(10);
     Sent();
-    Receive(0, "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      a\nALARM 07-06-2017 10:20:31 ZONE-12-DOOR      b\n");
+    Receive(0,
+            "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      a\nALARM 07-06-2017 10:20:31 ZONE-12-DOOR "
+            "     b\n");
     const std::string unsent = Sent();
     ostrelData.LeaveUnsent(unsent);
     ostrelData.FireError("Peer took nothing for 60 s");
