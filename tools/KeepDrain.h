@@ -112,6 +112,7 @@ inline KeepDrainResult DrainKeptLinesWithInterruptions(
   };
   for (const int signalNumber : options.Signals) {
     Client alarmServer(ostrelPort);
+    alarmServer.ShrinkReceiveBuffer(64 * 1024);
     const auto roundEnd = SteadyClock::now() + std::chrono::milliseconds(options.RoundMs);
     const size_t perTenMs = static_cast<size_t>(options.BytesPerSecond / 100);
     while (SteadyClock::now() < roundEnd) {

@@ -385,6 +385,10 @@ class Client {
     }
     return received_;
   }
+  // A small receive buffer, so that what this end has not read stays with the sender.
+  void ShrinkReceiveBuffer(int bytes) const {
+    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+  }
   // Reads what is there, at most `count` bytes, without waiting.
   void ReadAtMost(size_t count) {
     std::string buffer(count, '\0');
