@@ -43,11 +43,13 @@ struct Probe {
       OnClose();
     };
     handlers.Error = [this](const std::string& text) { Errors.push_back(text); };
+    handlers.LinesWritten = [this](uint64_t bytes) { LinesWritten += bytes; };
     Socket.SetHandlers(handlers);
   }
 
   QtSocketControl Socket;
   int Requests = 0, Connects = 0, Closes = 0;
+  uint64_t LinesWritten = 0;
   std::vector<std::string> Errors;
   std::string Received;
   std::function<void(int32_t)> OnRequest = [](int32_t) {};
@@ -202,9 +204,15 @@ TEST_F(QtSocketControlTest, OutputDropsOnlyAPeerThatStopsReading) {
       ASSERT_FALSE(unsent.empty());
       EXPECT_TRUE(offered.ends_with(unsent));
       EXPECT_EQ(offered[offered.size() - unsent.size() - 1], '\n') << "whole lines";
+      EXPECT_EQ(sender.LinesWritten + unsent.size(), offered.size())
+          << "what was not reported taken is handed back";
       reader = std::thread(read);
     }
     EXPECT_TRUE(WaitUntil([&] { return reading ? got == offered.size() : ended.load(); }));
+    if (reading) {
+      EXPECT_TRUE(WaitUntil([&] { return sender.LinesWritten == offered.size(); }))
+          << sender.LinesWritten << " of " << offered.size() << " reported taken";
+    }
     RunEventsFor(20);
     EXPECT_EQ(sender.Errors.size(), reading ? 0u : 1u);
     EXPECT_EQ(sender.Socket.State() == SocketControl::Connected, reading);
