@@ -38,6 +38,15 @@ void SplitPath(const std::string& path, std::string& folder, std::string& name) 
   name = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Why the open file cannot be the keep file, or empty; its size in size.
+std::string RegularFileProblem(int fd, uint64_t& size) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return ErrorText("stat");
+  if (!S_ISREG(info.st_mode)) return "not a regular file";
+  size = static_cast<uint64_t>(info.st_size);
+  return {};
+}
+
 }  // namespace
 
 PosixKeepFileIo::~PosixKeepFileIo() {
@@ -50,17 +59,13 @@ std::string PosixKeepFileIo::Read(const std::string& path, uint64_t maxBytes, st
   found = false;
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT ? std::string() : ErrorText("open");
-  struct stat info {};
-  std::string error;
-  if (::fstat(fd, &info) != 0) {
-    error = ErrorText("stat");
-  } else if (!S_ISREG(info.st_mode)) {
-    error = "not a regular file";
-  } else if (static_cast<uint64_t>(info.st_size) > maxBytes) {
+  uint64_t size = 0;
+  std::string error = RegularFileProblem(fd, size);
+  if (error.empty() && size > maxBytes) {
     error = "larger than " + std::to_string(maxBytes) + " bytes";
-  } else {
+  } else if (error.empty()) {
     found = true;
-    contents.resize(static_cast<size_t>(info.st_size));
+    contents.resize(static_cast<size_t>(size));
     size_t done = 0;
     while (done < contents.size()) {
       const ssize_t count = ::read(fd, contents.data() + done, contents.size() - done);
@@ -114,15 +119,9 @@ std::string PosixKeepFileIo::Replace(const std::string& path, std::string_view c
 std::string PosixKeepFileIo::OpenExisting(const std::string& path, uint64_t size) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return ErrorText("open");
-  struct stat info {};
-  std::string error;
-  if (::fstat(fd, &info) != 0) {
-    error = ErrorText("stat");
-  } else if (!S_ISREG(info.st_mode)) {
-    error = "not a regular file";
-  } else if (static_cast<uint64_t>(info.st_size) != size) {
-    error = "changed while it was read";
-  }
+  uint64_t now = 0;
+  std::string error = RegularFileProblem(fd, now);
+  if (error.empty() && now != size) error = "changed while it was read";
   if (!error.empty()) {
     ::close(fd);
     return error;
