@@ -81,7 +81,12 @@ TEST_F(DiagFileTest, LinkAtTheLogOrDebugFileIsNotFollowed) {
                                   folder_.Path() + "LogFiles/20170607.Log");
   std::filesystem::create_symlink(folder_.Path() + "target", folder_.Path() + "debug.txt");
   LogFile log(clock_, folder_.Path());
+  testing::internal::CaptureStderr();
   log.WriteLog("through the link");
+  log.WriteLog("once said is enough");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "tarvel80import: " + folder_.Path() +
+                "LogFiles/20170607.Log is a symbolic link; log lines are not written\n");
   InMemoryDebugList list;
   EXPECT_FALSE(DebugSave(clock_).SaveDebugInfo(folder_.Path(), list));
   EXPECT_EQ(folder_.ReadFile("target"), "kept\n");

@@ -44,6 +44,26 @@ TEST(MakeDate, FormsOnlyYears100To9999AfterTheCarries) {
   EXPECT_GT(DateTime{}.PlusSeconds(Max).Year, 9999);  // bounded, no overflow
 }
 
+// Within the day only the time moves; past midnight either way the date carries too.
+TEST(DateTime, PlusSecondsCarriesTheTimeOfDayIntoTheDate) {
+  const DateTime evening{2017, 12, 31, 23, 10, 20};
+  const struct Row {
+    int64_t seconds;
+    const char* expected;
+  } rows[] = {
+      {0, "2017-12-31 23:10:20"},
+      {2979, "2017-12-31 23:59:59"},
+      {2980, "2018-01-01 00:00:00"},
+      {2980 + 5025, "2018-01-01 01:23:45"},
+      {2980 + 59 * 86400 + 86399, "2018-03-01 23:59:59"},
+      {-83420, "2017-12-31 00:00:00"},
+      {-83421, "2017-12-30 23:59:59"},
+      {-83420 - 86400 * 365 - 3 * 3600 - 17 * 60 - 9, "2016-12-30 20:42:51"},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(Format(evening.PlusSeconds(row.seconds)), row.expected) << row.seconds << " s";
+}
+
 TEST_F(DateTimeTest, DateParseReadsFixedPositionsOrMonthNames) {
   // A field beyond 16 bits, a date beyond 9999, an unknown month name or layout give today; day
   // and year of layout 11 come from the first 9 characters.
