@@ -50,6 +50,7 @@ TEST_F(DiagFileTest, StampsEachLineUnlessItStartsWithAHyphen) {
       {" -x", "17-06-07 14:14:05  -x\r\n"},
       {"", "17-06-07 14:14:05 \r\n"},
       {"a\r\nb", "17-06-07 14:14:05 a\\x0D\\x0Ab\r\n"},
+      {"\x1F \x7E", "17-06-07 14:14:05 \\x1F \x7E\r\n"},
       {std::string("\xC4\0\xFF\x1B[2J\x7F\t", 9),
        "17-06-07 14:14:05 \xC4\\x00\xFF\\x1B[2J\\x7F\\x09\r\n"},
   };
