@@ -14,6 +14,10 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# A shell killed on a timeout runs no trap: the programs it starts die with it (the kernel's
+# parent-death signal), where setpriv can ask for that.
+guard=()
+if setpriv --pdeathsig KILL true 2>/dev/null; then guard=(setpriv --pdeathsig KILL); fi
 fail() {
   echo "FAIL: $*" >&2
   echo "--- alarm server received:" >&2; cat "$work/received" >&2 2>/dev/null
@@ -42,7 +46,7 @@ for attempt in 1 2 3; do
   sed -e "s/^OstrelPort=14000/OstrelPort=$ostrel/" -e "s/^ListenPort=4001/ListenPort=$tcps/" \
       -e "s/:4002$/:$tcpc/" -e "s/^ReconnectInterval=.*/ReconnectInterval=2/" \
       "$source/examples/TARVEL80Import.ini" >"$work/dir/TARVEL80Import.ini"
-  "$gateway" --headless --dir "$work/dir" 2>"$work/gateway.err" &
+  "${guard[@]}" "$gateway" --headless --dir "$work/dir" 2>"$work/gateway.err" &
   gateway_pid=$!
   wait_for logged "is starting" || fail "the gateway did not start"
   sleep 0.5
@@ -53,11 +57,11 @@ done
 pids+=("$gateway_pid")
 
 # Terminal 2: the alarm server.
-"$tools/alarm_server_sim" "127.0.0.1:$ostrel" --time --reconnect 1 >"$work/received" 2>/dev/null &
+"${guard[@]}" "$tools/alarm_server_sim" "127.0.0.1:$ostrel" --time --reconnect 1 >"$work/received" 2>/dev/null &
 pids+=($!)
 
 # Terminal 3: a line typed by hand into the TCP server port.
-send() { "$tools/equipment_sim" --connect "127.0.0.1:$tcps" "$@" 2>/dev/null; }
+send() { "${guard[@]}" "$tools/equipment_sim" --connect "127.0.0.1:$tcps" "$@" 2>/dev/null; }
 printf 'ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open\n' | send ||
   fail "equipment_sim could not connect"
 wait_for received "1|2017-06-07|10:20:30|ZONE-12-DOOR||||Door forced open" || fail "typed line"
@@ -69,7 +73,7 @@ wait_for received_count "||||Generated event" 100 || fail "stream: fewer than 10
 wait_for closed_count 2 || fail "the gateway did not see the stream's equipment go"
 
 # The TCP client port: the simulator waits, the gateway connects to it.
-"$tools/equipment_sim" --listen "$tcpc" --file "$source/examples/events.txt" --line-delay 50 \
+"${guard[@]}" "$tools/equipment_sim" --listen "$tcpc" --file "$source/examples/events.txt" --line-delay 50 \
   2>/dev/null &
 pids+=($!)
 wait_for received "0|2017-06-07|10:46:10|ZONE-03-HALL||||Hall secured" || fail "events.txt"

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -239,14 +240,23 @@ class TempFolder {
 
 // A child process in a group of its own, its standard error (and standard output, unless
 // told otherwise) written to a file; stopped with SIGTERM (SIGKILL after a second) at the end.
+// Started from the main thread, it never outlives the process that started it: a test killed
+// on a timeout, where no destructor runs, takes its child with it (the kernel sends SIGKILL when
+// the parent dies). The kernel ties that signal to the forking thread, so a child started from
+// another thread (the soak's restarts) lives on until stopped.
 class ChildProcess {
  public:
   ChildProcess(std::vector<std::string> words, const std::string& outputPath,
                const std::map<std::string, std::string>& environment = {},
                bool standardOutputToo = true)
       : outputPath_(outputPath) {
+    const pid_t parent = getpid();
+    const bool fromMainThread = gettid() == parent;
     pid_ = fork();
     if (pid_ != 0) return;
+    // Kept across exec. A parent that died before the call is not signalled: ask again.
+    if (fromMainThread && (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent))
+      _exit(127);
     setpgid(0, 0);
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");

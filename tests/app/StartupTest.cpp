@@ -129,6 +129,10 @@ TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
       "[TARVEL80_Port_1]\nPortType=TCPC\nRemoteAddress=h:10001\n"
       "[TARVEL80_Port_2]\nPortType=COM\nComSetting=COM2,9600,N,8,1,0\n";
   const std::string after = "[TARVEL80_Port_4]\nPortType=TCPS\nListenPort=10004\n";
+  const std::string twoReasons =
+      "[TARVEL80_Port_3] RemoteAddress=h: not host:port (expected a host name or address, \":\" "
+      "and a port from 1 to 65535); [TARVEL80_Port_3] ListenPort=1: must be 0 or missing for a "
+      "TCPC port";
   struct Row {
     std::string port3, logText, messageText;  // no message text: the log's
   } rows[] = {
@@ -139,6 +143,9 @@ TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
        "Could not set socket in listen mode: Address in use for port 3 (IP port 10003 on "
        "127.0.0.2)",
        ""},
+      {"PortType=TCPC\nRemoteAddress=h\nListenPort=1",
+       "Bad server/client configuration for port 3: " + twoReasons,
+       "Bad configuration for port 3: " + twoReasons},
   };
   ostrelConnect_.FailListen(10048, "Address in use");
   ports_.MSComm(3).FailOpen("No such device");

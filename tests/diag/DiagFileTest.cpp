@@ -50,6 +50,7 @@ TEST_F(DiagFileTest, StampsEachLineUnlessItStartsWithAHyphen) {
       {" -x", "17-06-07 14:14:05  -x\r\n"},
       {"", "17-06-07 14:14:05 \r\n"},
       {"a\r\nb", "17-06-07 14:14:05 a\\x0D\\x0Ab\r\n"},
+      {"\x1F \x7E", "17-06-07 14:14:05 \\x1F \x7E\r\n"},
       {std::string("\xC4\0\xFF\x1B[2J\x7F\t", 9),
        "17-06-07 14:14:05 \xC4\\x00\xFF\\x1B[2J\\x7F\\x09\r\n"},
   };
@@ -81,7 +82,12 @@ TEST_F(DiagFileTest, LinkAtTheLogOrDebugFileIsNotFollowed) {
                                   folder_.Path() + "LogFiles/20170607.Log");
   std::filesystem::create_symlink(folder_.Path() + "target", folder_.Path() + "debug.txt");
   LogFile log(clock_, folder_.Path());
+  testing::internal::CaptureStderr();
   log.WriteLog("through the link");
+  log.WriteLog("once said is enough");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "tarvel80import: " + folder_.Path() +
+                "LogFiles/20170607.Log is a symbolic link; log lines are not written\n");
   InMemoryDebugList list;
   EXPECT_FALSE(DebugSave(clock_).SaveDebugInfo(folder_.Path(), list));
   EXPECT_EQ(folder_.ReadFile("target"), "kept\n");

@@ -96,8 +96,11 @@ TEST_F(ReceivedDataTest, RestoreEventFollowsTheLinesOwnEvent) {
     port.PollFailTimeout = row.timeout;
     state.Activity[0].SilenceSeconds = row.silence;
     state.Activity[0].ReminderSeconds = 7;
+    state.Statistics.SetClock(clock);
+    state.Statistics.Ports[0].RestoredAt.reset();
     Receive(0, row.received);
     EXPECT_EQ(Sent(), row.sent);
+    EXPECT_EQ(state.Statistics.Ports[0].RestoredAt.has_value(), row.sent.ends_with(Restored));
     EXPECT_EQ(state.Activity[0].SilenceSeconds, row.alive ? 0 : row.silence);
     EXPECT_EQ(state.Activity[0].ReminderSeconds, row.alive ? 0 : 7);
   }

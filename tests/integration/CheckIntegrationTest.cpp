@@ -89,6 +89,42 @@ TEST(Check, ServiceTellsSystemdItsStateAndSurvivesAHangUp) {
   EXPECT_EQ(folder.Messages().back(), "TARVEL80 Server is stopping, reason 1");
 }
 
+// Without --dir the program folder is the executable's own, also when it was found through
+// PATH and started from another folder.
+TEST(Check, ProgramFolderIsTheExecutablesFolderWhereverItIsStartedFrom) {
+  ProgramFolder elsewhere;
+  elsewhere.Write("TARVEL80Import.ini", "[General]\nOstrelPort=fourteen\n");
+  const std::filesystem::path executable(GATEWAY_EXECUTABLE);
+  const auto [output, status] =
+      RunShell("cd '" + elsewhere.Path() + "' && env PATH='" + executable.parent_path().string() +
+               "' " + executable.filename().string() + " --check");
+  const std::string ini = executable.parent_path().string() + "/TARVEL80Import.ini: ";
+  EXPECT_NE(output.find("\n" + ini), std::string::npos) << output;
+  EXPECT_EQ(output.find(elsewhere.Path()), std::string::npos) << output;
+  EXPECT_EQ(status, 0);
+}
+
+// Without a display (no variable, or an empty one) the gateway runs headless even when not told
+// to: its notes go to standard error, and it is not stopped by a missing window system.
+TEST(Check, StartsHeadlessWithoutADisplay) {
+  for (const auto& environment :
+       {std::map<std::string, std::string>{}, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}}) {
+    SCOPED_TRACE(environment.empty() ? "unset" : "empty");
+    ProgramFolder folder;
+    folder.Write("TARVEL80Import.ini", OstrelPortIni());
+    GatewayProcess gateway(folder, {"--dir", folder.Path()}, environment);
+    EXPECT_TRUE(WaitUntil([&] {
+      return gateway.StandardError().find("; stop: Ctrl+C, SIGTERM or File > Exit\n") !=
+                 std::string::npos ||
+             !gateway.Running();
+    }));
+    EXPECT_TRUE(gateway.StandardError().starts_with("Running: alarm server listener on *:"))
+        << gateway.StandardError();
+    gateway.Signal(SIGTERM);
+    EXPECT_EQ(gateway.WaitForExit(), 0);
+  }
+}
+
 // The INI file is read once at start-up; a large one must not stay in memory afterwards.
 TEST(HostileFolder, LargeIniFileIsGivenBackAfterStartUp) {
 #if defined(__SANITIZE_ADDRESS__)

@@ -70,6 +70,9 @@ TEST_F(KeptLinesTest, OutageIsLoggedOnceAndTheHandOverCounted) {
                 "the kept lines are sent",
                 "Sent 3 kept event lines (60 bytes) to Ostrel",
                 "Keeping limit: 3 event lines were dropped"}));
+  kept.Keep(Line(6));  // the next outage counts afresh
+  EXPECT_EQ(kept.Take(1000), Line(6));
+  EXPECT_EQ(LogMessages().back(), "Sent 1 kept event lines (20 bytes) to Ostrel");
 }
 
 TEST_F(KeptLinesTest, RestartReadsWhatWasNotTakenByTheSystemAndNothingTwice) {

@@ -29,21 +29,30 @@ TEST_F(OstrelTest, HostOutsideTheAllowListIsRefusedAndTheServerKeepsItsConnectio
   EXPECT_EQ(ostrelData.RemoteHostIP(), "2001:db8::1");
   EXPECT_EQ(statusBar.PanelText(StatusBarView::ConnectionPanel),
             "Connected to Ostrel 2001:db8::1:5003");
+  EXPECT_EQ(state.Statistics.Ostrel.RefusedConnections, 50u)
+      << "each refusal counts, logged or not";
+  EXPECT_EQ(state.Statistics.Ostrel.Connections, 2u);
   EXPECT_EQ(LogMessages(),
             (std::vector<std::string>{"Accepted Ostrel connection from 10.0.0.1:5001",
                                       "Refused Ostrel connection from 10.0.1.1:6000",
                                       "Accepted Ostrel connection from 2001:db8::1:5003"}));
 }
 
-// A close, and an acceptance that fails in the words of a socket error, leave the listener
-// waiting; a listener that is not listening shows the warning.
+// A close or an error, and an acceptance that fails in the words of a socket error, leave the
+// listener waiting; a listener that is not listening shows the warning.
 TEST_F(OstrelTest, CloseFailedAcceptAndAListenerNotListeningAreShown) {
-  ConnectOstrel();
-  ostrelData.FireClose();
-  EXPECT_EQ(ostrelData.State(), SocketControl::Closed);
-  EXPECT_EQ(statusBar.PanelText(StatusBarView::ConnectionPanel),
-            "Waiting for Ostrel connection at port 14000");
-  EXPECT_EQ(LogMessages().back(), "Ostrel connection was closed");
+  for (const bool closed : {true, false}) {
+    ConnectOstrel();
+    ASSERT_EQ(statusBar.PanelText(StatusBarView::ConnectionPanel),
+              "Connected to Ostrel 10.0.0.9:5000");
+    closed ? ostrelData.FireClose() : ostrelData.FireError("Connection reset by peer");
+    EXPECT_EQ(ostrelData.State(), SocketControl::Closed);
+    EXPECT_EQ(statusBar.PanelText(StatusBarView::ConnectionPanel),
+              "Waiting for Ostrel connection at port 14000")
+        << (closed ? "close" : "error");
+    EXPECT_EQ(LogMessages().back(), closed ? "Ostrel connection was closed"
+                                           : "Ostrel connection failed (Connection reset by peer)");
+  }
   FakeNetwork otherNetwork;  // the request is not found there
   FakeSocketControl data(&otherNetwork);
   controls.WinsockOstrelData = &data;
@@ -77,6 +86,22 @@ TEST_F(OstrelTest, CountersAndStatusText) {
   EXPECT_EQ(state.OstrelRxBytes, 5);
   timer.Ticks(1);  // the text is formatted once per tick
   EXPECT_EQ(statusBar.PanelText(StatusBarView::CounterPanel), "Ostrel TxBytes:0, RxBytes:5");
+}
+
+// Lines are counted by their line feeds, also when kept lines go out as one piece.
+TEST_F(OstrelTest, TotalsCountSentLinesNotBytes) {
+  state.General.BufferIfOstrelNotConnected = true;
+  const std::string event = "1|2017-06-07|10:20:30|ZONE-12-DOOR||||Door forced open\n";
+  for (int n = 0; n < 3; ++n)  // kept while no alarm server is connected
+    Receive(0, "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open\n");
+  ConnectOstrel();
+  timer.Tick();
+  EXPECT_EQ(Sent(), event + event + event);
+  EXPECT_EQ(state.Statistics.Ostrel.LinesSent, 3u);
+  EXPECT_EQ(state.Statistics.Ostrel.BytesSent, 3 * event.size());
+  timer.Ticks(10);
+  EXPECT_EQ(Sent(), "1|||WD\n");
+  EXPECT_EQ(state.Statistics.Ostrel.LinesSent, 4u);
 }
 
 // A backlog above the high-water mark pauses every TCP input port until the queue runs low; a

@@ -80,7 +80,7 @@ TEST_F(SupervisionTest, ClientPortReconnectSchedule) {
   FakeSocketControl& data = *dataSockets[3];
   std::vector<int> attempts;
   for (int second = 1; second <= 51; ++second) {
-    if (second == 12) data.FireConnect();
+    if (second == 13) data.FireConnect();  // mid-countdown: a connection starts it afresh
     if (second == 41) data.FireClose();
     const int before = data.ConnectCalls();
     timer.Ticks(10);

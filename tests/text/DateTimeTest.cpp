@@ -44,6 +44,46 @@ TEST(MakeDate, FormsOnlyYears100To9999AfterTheCarries) {
   EXPECT_GT(DateTime{}.PlusSeconds(Max).Year, 9999);  // bounded, no overflow
 }
 
+// Within the day only the time moves; past midnight either way the date carries too.
+TEST(DateTime, PlusSecondsCarriesTheTimeOfDayIntoTheDate) {
+  const DateTime evening{2017, 12, 31, 23, 10, 20};
+  const struct Row {
+    int64_t seconds;
+    const char* expected;
+  } rows[] = {
+      {0, "2017-12-31 23:10:20"},
+      {2979, "2017-12-31 23:59:59"},
+      {2980, "2018-01-01 00:00:00"},
+      {2980 + 5025, "2018-01-01 01:23:45"},
+      {2980 + 59 * 86400 + 86399, "2018-03-01 23:59:59"},
+      {-83420, "2017-12-31 00:00:00"},
+      {-83421, "2017-12-30 23:59:59"},
+      {-83420 - 86400 * 365 - 3 * 3600 - 17 * 60 - 9, "2016-12-30 20:42:51"},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(Format(evening.PlusSeconds(row.seconds)), row.expected) << row.seconds << " s";
+}
+
+// Seconds from midnight; characters 3 and 6 are not looked at, minutes and seconds carry, text
+// without a number reads as 0, and only another layout takes the time of day.
+TEST_F(DateTimeTest, TimeParseReadsFixedPositionsAndCarries) {
+  const int64_t now = 5 * 3600 + 6 * 60 + 7;
+  const struct Row {
+    int layout;
+    const char* text;
+    int64_t seconds;
+  } rows[] = {
+      {1, "10:20:30", 37230},   {1, "10120130", 37230},
+      {1, "10:75:30", 40530},   {1, "25:00:61", 90061},
+      {1, " 9: 5: 7 x", 32707}, {1, "-1:00:00", -3600},
+      {1, "ab:cd:ef", 0},       {1, "", 0},
+      {2, "10:20:30", now},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(TimeParse(row.layout, row.text, 1, clock_), row.seconds)
+        << row.layout << " \"" << row.text << "\"";
+}
+
 TEST_F(DateTimeTest, DateParseReadsFixedPositionsOrMonthNames) {
   // A field beyond 16 bits, a date beyond 9999, an unknown month name or layout give today; day
   // and year of layout 11 come from the first 9 characters.

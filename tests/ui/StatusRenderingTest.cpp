@@ -64,6 +64,7 @@ StatusSnapshot Example() {
   server.Description = "Hall \xC4 \"east\"\\ \x01";  // ISO 8859-1, quotes, a control character
   server.Kind = PortKind::TcpServer;
   server.Connected = true;
+  server.Peer = "10.0.0.5:4001";
   server.Totals.BytesReceived = 70'000;
   server.Totals.EventsForwarded = 9;
   server.PollFailTimeout = 30;
@@ -84,6 +85,7 @@ TEST(StatusRendering, JsonReadsBackWithEveryValue) {
   const std::string text = RenderStatusJson(Example());
   const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
   ASSERT_EQ(error.error, QJsonParseError::NoError) << text;
+  EXPECT_TRUE(text.ends_with("}\n")) << "one line, ended, for a shell reading it";
   const QJsonObject root = document.object();
   const QJsonObject ostrel = root["ostrel"].toObject();
   const QJsonArray ports = root["ports"].toArray();
@@ -97,6 +99,7 @@ TEST(StatusRendering, JsonReadsBackWithEveryValue) {
       {ostrel["keptLimitBytes"], 32768},
       {server["description"], QString::fromUtf8("Hall \u00C4 \"east\"\\ \u0001")},
       {server["kind"], "tcp_server"},
+      {server["peer"], "10.0.0.5:4001"},
       {server["bytesReceived"], 70000},
       {server["eventsForwarded"], 9},
       {server["lastLine"], QJsonValue::Null},
