@@ -78,7 +78,8 @@ void KeptLines::TakeUpDamagedFile(const std::string& path, const keepfile::Conte
   std::string aside;
   std::string error;
   for (int n = 1; n <= SetAsideNames; ++n) {
-    aside = path + ".damaged" + (n == 1 ? "" : "-" + std::to_string(n));
+    aside = path + ".damaged";
+    if (n > 1) aside.append("-").append(std::to_string(n));
     error = io_->SetAside(path, aside);
     if (error.empty()) break;
   }
@@ -181,10 +182,22 @@ void KeptLines::Delivered(uint64_t bytes) {
   Forget();
 }
 
-void KeptLines::Rewind() {
-  lines_ += CountLines(std::string_view(text_).substr(sentFront_, front_ - sentFront_));
-  front_ = sentFront_;
+void KeptLines::Rewind(std::string_view others) {
+  lines_ += CountLines(std::string_view(text_).substr(sentFront_, front_ - sentFront_)) +
+            CountLines(others);
   deliveredPart_ = 0;
+  if (others.empty()) {
+    front_ = sentFront_;
+    return;
+  }
+  text_.insert(front_, others);
+  front_ = sentFront_;
+  // The file holds the kept lines in their old order: written anew, or given up (a file that
+  // holds more than memory sends lines twice after a crash, never loses one).
+  if (fileOk_ && !Rewrite()) {
+    io_->Close();
+    fileOk_ = false;
+  }
 }
 
 void KeptLines::Forget() {

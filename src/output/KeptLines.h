@@ -65,8 +65,9 @@ class KeptLines {
   // The operating system has taken this many more bytes of what Take() handed out, in order:
   // they are marked sent in the file (whole lines; a line taken in part counts once whole).
   void Delivered(uint64_t bytes);
-  // Everything handed out and not Delivered() waits again in front of the rest.
-  void Rewind();
+  // Everything handed out and not Delivered() waits again in front of the rest, followed by
+  // `others` (lines that went out beside the kept ones and were not taken by the system).
+  void Rewind(std::string_view others = {});
   // Makes what was written to the keep file since the last call durable (fdatasync).
   void Sync();
 

@@ -127,7 +127,6 @@ void OstrelConnection::EndConnection() {
   }
   unconfirmed_.clear();
   unconfirmedBytes_ = 0;
-  kept_.Rewind();
   PutBackUnsentLines(others, keptLines);
   if (inputHeld_) HoldInput(false);
 }
@@ -135,13 +134,14 @@ void OstrelConnection::EndConnection() {
 // The one place where lines not sent go back to the kept lines, behind those handed out again.
 void OstrelConnection::PutBackUnsentLines(const std::string& others, uint64_t keptLines) {
   auto lines = static_cast<uint64_t>(std::count(others.begin(), others.end(), '\n'));
+  if (lines + keptLines == 0) return;  // everything handed out was taken
   if (lines > 0 && !state_.General.BufferIfOstrelNotConnected) {
     state_.Statistics.Ostrel.LinesNotKept += lines;
     log_.WriteLog("Ostrel connection: " + std::to_string(lines) + " lines not sent, dropped");
     lines = 0;
-  } else if (lines > 0) {
-    Kept().Append(others);
   }
+  // In front of lines kept since the connection went (they are newer).
+  Kept().Rewind(lines > 0 ? std::string_view(others) : std::string_view());
   if (lines + keptLines > 0) {
     log_.WriteLog("Ostrel connection: " + std::to_string(lines + keptLines) +
                   " lines not sent, kept for the next alarm server");
