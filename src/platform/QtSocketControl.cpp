@@ -371,7 +371,11 @@ void QtSocketControl::SendData(std::string_view data) {
 }
 
 void QtSocketControl::UpdateWritten() {
-  if (socket_ != nullptr) written_ = handed_ - static_cast<size_t>(socket_->bytesToWrite());
+  if (socket_ == nullptr) return;
+  // After TakeUnsent() Qt may still hold bytes that were handed back: nothing to count then.
+  const auto inQt = static_cast<size_t>(socket_->bytesToWrite());
+  if (inQt > handed_) return;
+  written_ = handed_ - inQt;
   ReportLinesWritten();
 }
 
@@ -396,7 +400,7 @@ void QtSocketControl::ReportLinesWritten() {
 
 int64_t QtSocketControl::BytesToWrite() const {
   const size_t inQt = socket_ == nullptr ? 0 : static_cast<size_t>(socket_->bytesToWrite());
-  const size_t written = socket_ == nullptr ? written_ : handed_ - inQt;
+  const size_t written = socket_ == nullptr ? written_ : handed_ - std::min(inQt, handed_);
   return static_cast<int64_t>(outgoing_.size() - written);
 }
 

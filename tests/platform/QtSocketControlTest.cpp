@@ -223,6 +223,29 @@ TEST_F(QtSocketControlTest, OutputDropsOnlyAPeerThatStopsReading) {
   }
 }
 
+// Output handed back on a live connection (the logic ends it at once): closing reports nothing
+// more, so what was reported taken and what was handed back add up to what was offered.
+TEST_F(QtSocketControlTest, OutputHandedBackBeforeACloseIsNotReportedTaken) {
+  Probe sender;
+  ListenAndAcceptOn(sender);
+  const int peer = ConnectRawPeer();  // never reads
+  ASSERT_TRUE(WaitUntil([&] { return sender.Socket.State() == SocketControl::Connected; }));
+  std::string offered;
+  for (int n = 0; n < 60000; ++n) {
+    std::string line = std::to_string(n);
+    line.resize(99, ' ');
+    offered += line + "\n";
+    sender.Socket.SendData(line + "\n");
+  }
+  RunEventsFor(300);  // the kernel's buffers fill, Qt holds a block
+  const std::string unsent = sender.Socket.TakeUnsent();
+  sender.Socket.Close();
+  RunEventsFor(50);
+  ASSERT_FALSE(unsent.empty());
+  EXPECT_EQ(sender.LinesWritten + unsent.size(), offered.size());
+  close(peer);
+}
+
 // A paused socket reads nothing, so the kernel holds the peer back; resumed, everything arrives
 // in order. Closed by its own handler, the socket reports nothing more of that connection.
 TEST_F(QtSocketControlTest, ResumedInputArrivesInOrderAndNothingArrivesAfterClose) {
