@@ -144,5 +144,31 @@ TEST_F(OstrelTest, BacklogPausesInputAndUnsentLinesGoBackInFront) {
   }
 }
 
+// A connection that ends with lines unsent: what the system took is not sent again; the kept
+// lines it had not taken go first, then the connection's other lines, then the lines kept while
+// the connection was going (they are newer).
+TEST_F(OstrelTest, UnsentLinesGoOutAgainAheadOfLinesKeptWhileTheConnectionWent) {
+  const auto message = [](const std::string& tag) {
+    return "ALARM 07-06-2017 10:20:30 " + tag + std::string(18 - tag.size(), ' ') + "x\n";
+  };
+  const auto line = [](const std::string& tag) {
+    return "1|2017-06-07|10:20:30|" + tag + "||||x\n";
+  };
+  Receive(0, message("K1") + message("K2") + message("K3"));  // kept: no alarm server
+  ConnectOstrel();
+  timer.Tick();
+  ASSERT_EQ(Sent(), line("K1") + line("K2") + line("K3"));
+  ostrelData.FireLinesWritten(line("K1").size());
+  Receive(0, message("L1"));  // nothing kept waits: sent at once
+  ASSERT_EQ(Sent(), line("L1"));
+  ostrelData.SetState(SocketControl::Closing);  // the peer went; its Close event is on its way
+  Receive(0, message("N1"));
+  ostrelData.LeaveUnsent(line("K2") + line("K3") + line("L1"));
+  ostrelData.FireClose();
+  ConnectOstrel();
+  timer.Tick();
+  EXPECT_EQ(Sent(), line("K2") + line("K3") + line("L1") + line("N1"));
+}
+
 }  // namespace
 }  // namespace tarvel
