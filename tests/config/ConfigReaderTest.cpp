@@ -19,5 +19,18 @@ TEST(ConfigReader, RunAsServiceTakesOnlyANumber) {
   for (const Row& row : rows) EXPECT_EQ(RunAsServiceValue(row.text), row.expected) << row.text;
 }
 
+// A TCP port is a whole number from 1 to 65535 and nothing else but blanks.
+TEST(ConfigReader, PortNumberIsAWholeNumberFrom1To65535) {
+  const struct Row {
+    const char* text;
+    std::optional<int32_t> expected;
+  } rows[] = {
+      {"8080", 8080}, {" 8080 ", 8080}, {"1", 1},  {"65535", 65535}, {"8080x", {}},
+      {"abc", {}},    {"", {}},         {"0", {}}, {"65536", {}},    {"-1", {}},
+      {"80.5", {}},   {"80 80", 8080},  // blanks inside are skipped, as everywhere a number is read
+  };
+  for (const Row& row : rows) EXPECT_EQ(PortNumberValue(row.text), row.expected) << row.text;
+}
+
 }  // namespace
 }  // namespace tarvel
