@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "app/StatusRendering.h"
 #include "app/qt/StatusServer.h"
 #include "fakes/FakeClock.h"
+#include "fakes/FakeSocketControl.h"
 #include "output/KeptLines.h"
 #include "platform/EventLoopWait.h"
 #include "support/TempFolder.h"
@@ -231,6 +233,21 @@ TEST(StatusServerLimits, RefusedHostsHoldNoSlotAndAreNamedByAddress) {
             1u)
       << status.log.All();
   EXPECT_EQ(status.log.Count("Refused status connection from 127.0.0.3:"), 1u);
+}
+
+// The tick is watched on the server's own timer, not only when a request comes: a tick that ran
+// and then stopped shows as unhealthy at the next health check, however long ago it stopped.
+TEST(StatusServerLimits, ATickThatStoppedIsUnhealthyAtTheNextHealthCheck) {
+  StatusFixture status(StatusServer::DefaultHeadDeadlineMs);
+  FakeSocketControl listener;
+  listener.SetState(SocketControl::Listening);
+  status.controls.WinsockOstrelConnect = &listener;
+  ++status.state.Statistics.Ticks;  // one tick, then none
+  RunEventsFor(static_cast<int>(HealthyTickGapMs) + 800);
+  Peer health(status.Port(), "127.0.0.1");
+  const std::string answer = health.Ask("/healthz");
+  EXPECT_NE(answer.find("unhealthy: the supervision tick has not run for 5 s"), std::string::npos)
+      << answer;
 }
 
 }  // namespace
