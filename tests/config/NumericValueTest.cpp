@@ -49,7 +49,10 @@ TEST(NumericValue, LongAndIntegerRoundHalfToEvenAndRefuseWhatDoesNotFit) {
       {"2147483647.4", 2147483647, None},  {"2147483647.5", None, None},
       {"-2147483648.5", -2147483647 - 1, None}, {"-2147483649", None, None},
       {"&HFFFFFFFF", None, None},          {"&H7FFFFFFF", 2147483647, None},
-      {"-1e999", None, None},              {"99999999999999999999", None, None}};
+      {"-1e999", None, None},              {"99999999999999999999", None, None},
+      // An exponent after whole digits takes the general rule, in either letter and case.
+      {"1E2", 100, 100},    {"1e2", 100, 100},     {"1D2", 100, 100},    {"1d2", 100, 100},
+      {"1 2.5 ", 12, 12}};
   // clang-format on
   for (const Row& row : rows) {
     EXPECT_EQ(LongValue(row.text), row.asLong) << row.text;
