@@ -79,6 +79,9 @@ TEST_F(OstrelTest, CountersAndStatusText) {
   ASSERT_EQ(debugList.ListCount(), 1);
   EXPECT_TRUE(debugList.Item(0).ends_with(" Tx -> Ostrel: 1|||WD<10>")) << debugList.Item(0);
   EXPECT_EQ(state.OstrelTxBytes, 65535);
+  timer.Ticks(1);
+  EXPECT_EQ(statusBar.PanelText(StatusBarView::CounterPanel), "Ostrel TxBytes:65535, RxBytes:0")
+      << "what went out is shown";
   state.OstrelTxBytes = 65529;
   timer.Ticks(10);
   EXPECT_EQ(state.OstrelTxBytes, 0);
