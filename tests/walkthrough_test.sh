@@ -74,8 +74,9 @@ wait_for closed_count 2 || fail "the gateway did not see the stream's equipment 
 
 # The TCP client port: the simulator waits, the gateway connects to it.
 "${guard[@]}" "$tools/equipment_sim" --listen "$tcpc" --file "$source/examples/events.txt" --line-delay 50 \
-  2>/dev/null &
-pids+=($!)
+  --keep 2>/dev/null &
+listener_pid=$!
+pids+=("$listener_pid")
 wait_for received "0|2017-06-07|10:46:10|ZONE-03-HALL||||Hall secured" || fail "events.txt"
 [ "$(grep -c '|2017-06-07|' "$work/received")" -ge 9 ] || fail "events.txt: lines missing"
 
@@ -88,4 +89,14 @@ wait "$gateway_pid"
 status=$?
 [ "$status" -eq 0 ] || fail "the gateway ended with status $status"
 logged "stopping, reason 3" || fail "no stop line in the log"
+
+# The held equipment outlives the gateway, and the restarted gateway finds it again.
+kill -0 "$listener_pid" 2>/dev/null || fail "equipment_sim --listen --keep ended with the gateway"
+established() { [ "$(cat "$work"/dir/LogFiles/*.Log | grep -cF "Connection (1) was established")" -ge 2 ]; }
+"${guard[@]}" "$gateway" --headless --dir "$work/dir" 2>>"$work/gateway.err" &
+gateway_pid=$!
+pids+=("$gateway_pid")
+wait_for established || fail "the restarted gateway did not connect to the held equipment"
+kill -TERM "$gateway_pid"
+wait "$gateway_pid" || fail "the restarted gateway ended with status $?"
 echo "walkthrough test passed"

@@ -46,7 +46,8 @@ SHAPING:
   --line-delay MS      pause between lines of a file (default 0)
   --chunk N            write every line in pieces of N bytes, to try the framing
   --chunk-delay MS     pause between pieces (default 10)
-  --keep               stay connected after the last line until Ctrl+C
+  --keep               stay connected after the last line until Ctrl+C (with --listen:
+                       take and hold the gateway's next connection when one closes)
   --help               show this text
 
 At the end the number of lines and bytes sent and the rate reached go to stderr.
@@ -202,7 +203,8 @@ class Target {
     return false;
   }
 
-  // Waits until Ctrl+C, reporting when the peer goes away.
+  // Waits until Ctrl+C, reporting when the peer goes away. In listen mode the gateway's next
+  // connection is taken and held in turn (a restarted gateway finds its equipment again).
   void Hold() {
     std::fprintf(stderr, "holding the connection; Ctrl+C ends\n");
     while (WaitReadable(fd_)) {
@@ -210,7 +212,7 @@ class Target {
       const ssize_t count = read(fd_, discard, sizeof discard);
       if (count == 0 || (count < 0 && errno != EINTR)) {
         std::fprintf(stderr, "the peer closed the connection\n");
-        return;
+        if (listener_ < 0 || !AcceptGateway()) return;
       }
     }
   }
