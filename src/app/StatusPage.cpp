@@ -19,17 +19,24 @@ header div{font-size:.8em;opacity:.85}
 main{padding:.6em;max-width:80em;margin:auto}
 section{background:#fff;border-radius:6px;box-shadow:0 1px 2px #0002;margin:.6em 0;padding:.6em .8em}
 h2{font-size:1em;margin:.2em 0 .5em}
-dl{display:grid;grid-template-columns:max-content 1fr;gap:.2em .8em;margin:0;font-size:.9em}
-dt{color:#555}dd{margin:0}
-.wrap{overflow-x:auto}
-table{border-collapse:collapse;width:100%;font-size:.85em}
-th,td{text-align:left;padding:.3em .4em;border-bottom:1px solid #e3e3e3;white-space:nowrap}
+dl{display:grid;grid-template-columns:max-content 1fr;gap:.2em .8em;margin:0;font-size:.9rem}
+dt{color:#555}dd{margin:0;overflow-wrap:anywhere}
+table{border-collapse:collapse;width:100%;font-size:.875rem}
+th,td{text-align:left;vertical-align:top;padding:.3em .4em;border-bottom:1px solid #e3e3e3}
 th{color:#555;font-weight:600}
-td.num{text-align:right}td.wrap{white-space:normal;min-width:10em}
+td.nowrap{white-space:nowrap}td.num{text-align:right}td.text{min-width:8em}
 .ok{color:#17692a}.bad{color:#b00020;font-weight:600}.off{color:#777}
-pre{font-size:.75em;white-space:pre-wrap;word-break:break-all;margin:0;max-height:24em;overflow-y:auto}
+pre{font:.875rem/1.4 ui-monospace,"DejaVu Sans Mono",monospace;white-space:pre-wrap;overflow-wrap:anywhere;margin:0;max-height:28em;overflow-y:auto}
 #stale{display:none;background:#b00020;color:#fff;padding:.3em 1em;font-size:.85em}
-@media (max-width:600px){th.wide,td.wide{display:none}}
+@media (max-width:800px){
+main{padding:.4em}section{padding:.5em .6em}
+thead{display:none}
+table,tbody,tr,td{display:block}
+tr{display:grid;grid-template-columns:1fr 1fr;grid-auto-flow:dense;column-gap:.6em;border-bottom:2px solid #d0d4da;padding:.3em 0}
+#ports td{grid-column:span 2;display:grid;align-items:baseline;grid-template-columns:5.8em 1fr;gap:.4em;min-width:0;border:0;padding:.1em 0;text-align:left;white-space:normal;overflow-wrap:anywhere}
+#ports td.half{grid-column:auto}
+#ports td::before{content:attr(data-label);color:#555;font-weight:600;font-size:.85em;overflow-wrap:normal}
+}
 </style></head>
 <body>
 <header><h1>TARVEL80 Import for Ostrel Alarm Server</h1>
@@ -44,11 +51,10 @@ pre{font-size:.75em;white-space:pre-wrap;word-break:break-all;margin:0;max-heigh
 <dt>Lines kept</dt><dd id="o-kept"></dd>
 <dt>Dropped at the limit</dt><dd id="o-dropped"></dd>
 </dl></section>
-<section><h2>Input ports</h2><div class="wrap"><table>
-<thead><tr><th>Port</th><th>Description</th><th class="wide">Kind</th><th>Status</th>
-<th class="wide">Peer</th><th>Rx bytes</th><th>Lines</th><th>Events</th><th>Rejected</th>
-<th>Last line</th><th>Silence</th></tr></thead>
-<tbody id="ports"></tbody></table></div></section>
+<section><h2>Input ports</h2><table>
+<thead><tr><th>Port</th><th>Description</th><th>Kind</th><th>Status</th><th>Rx bytes</th>
+<th>Lines</th><th>Events</th><th>Rejected</th><th>Last line</th><th>Silence</th></tr></thead>
+<tbody id="ports"></tbody></table></section>
 <section><h2>Watchdog</h2><dl>
 <dt>Tag</dt><dd id="w-tag"></dd>
 <dt>Interval</dt><dd id="w-interval"></dd>
@@ -59,9 +65,17 @@ pre{font-size:.75em;white-space:pre-wrap;word-break:break-all;margin:0;max-heigh
 <script>
 "use strict";
 const kinds={tcp_server:"TCP server",tcp_client:"TCP client",serial:"Serial"};
+// The column headings, which the cells repeat as labels where rows stack on a narrow screen;
+// "half" cells take half a line in a stack.
+const labels=Array.from(document.querySelectorAll("thead th"),th=>th.textContent);
 function set(id,text){document.getElementById(id).textContent=text;}
 function day(t,now){return t&&now&&t.slice(0,10)===now.slice(0,10)?t.slice(11):t;}
-function cell(row,text,cls){const td=row.insertCell();td.textContent=text;if(cls)td.className=cls;return td;}
+function cell(row,text,cls){const td=row.insertCell();td.textContent=text;td.dataset.label=labels[td.cellIndex];if(cls)td.className=cls;return td;}
+function span(t){const h=Math.floor(t/3600),m=Math.floor(t%3600/60),s=t%60;return[h&&h+" h",m&&m+" min",s&&s+" s"].filter(Boolean).join(" ")||"0 s";}
+function status(p,now){
+  if(p.nextAttempt===null||p.nextAttempt===undefined)return p.status;
+  return p.status+", next attempt at "+day(p.nextAttempt,now)+" (in "+span(p.nextAttemptInSeconds)+")";
+}
 function silence(p,now){
   if(p.silence==="off")return["not supervised","off"];
   if(p.silence==="failed")return["failed since "+(day(p.failedSince,now)||"?"),"bad"];
@@ -80,12 +94,11 @@ function show(s){
   const rows=document.createDocumentFragment();
   for(const p of s.ports){
     const r=document.createElement("tr");
-    cell(r,String(p.port));cell(r,p.description);cell(r,kinds[p.kind]||p.kind,"wide");
-    cell(r,p.status,(p.connected?"ok":"bad")+" wrap");cell(r,p.peer,"wide");
-    cell(r,String(p.bytesReceived),"num");cell(r,String(p.linesReceived),"num");
-    cell(r,String(p.eventsForwarded),"num");cell(r,String(p.linesRejected),"num");
-    cell(r,day(p.lastLine,s.now)||"-");
-    const [text,cls]=silence(p,s.now);cell(r,text,cls+" wrap");
+    cell(r,String(p.port),"half nowrap");cell(r,p.description,"text");cell(r,kinds[p.kind]||p.kind,"half nowrap");
+    cell(r,status(p,s.now),p.connected?"ok":"bad");
+    for(const n of[p.bytesReceived,p.linesReceived,p.eventsForwarded,p.linesRejected])cell(r,String(n),"half nowrap num");
+    cell(r,day(p.lastLine,s.now)||"-","half");
+    const [text,cls]=silence(p,s.now);cell(r,text,cls+" half");
     rows.appendChild(r);
   }
   body.replaceChildren(rows);

@@ -8,8 +8,7 @@
 namespace tarvel {
 namespace {
 
-std::string TimeText(const LocalTime& time) {
-  const DateTime value = DateTime::FromLocalTime(time);
+std::string TimeText(const DateTime& value) {
   return FormatDate(value) + " " + FormatTime(value);
 }
 
@@ -52,16 +51,19 @@ class JsonObject {
     Name(name);
     AppendDecimal(out_, value);
   }
+  void Null(std::string_view name) {
+    Name(name);
+    out_ += "null";
+  }
   void Flag(std::string_view name, bool value) {
     Name(name);
     out_ += value ? "true" : "false";
   }
   void Time(std::string_view name, const std::optional<LocalTime>& value) {
     if (value) {
-      Text(name, TimeText(*value));
+      Text(name, TimeText(DateTime::FromLocalTime(*value)));
     } else {
-      Name(name);
-      out_ += "null";
+      Null(name);
     }
   }
   // The caller writes the value (an object or array) right after.
@@ -105,7 +107,7 @@ const char* SilenceState(const StatusSnapshot::Port& port) {
   return port.Failed ? "failed" : "ok";
 }
 
-void AppendPort(std::string& out, const StatusSnapshot::Port& port) {
+void AppendPort(std::string& out, const StatusSnapshot::Port& port, const LocalTime& now) {
   JsonObject object(out);
   object.Signed("port", port.Number);
   object.Text("description", port.Description);
@@ -124,22 +126,39 @@ void AppendPort(std::string& out, const StatusSnapshot::Port& port) {
   object.Time("restoredAt", port.Totals.RestoredAt);
   object.Number("silenceFailures", port.Totals.SilenceFailures);
   object.Number("reconnects", port.Totals.Reconnects);
+  if (port.NextAttemptSeconds) {
+    const int32_t seconds = *port.NextAttemptSeconds;
+    object.Text("nextAttempt", TimeText(DateTime::FromLocalTime(now).PlusSeconds(seconds)));
+    object.Signed("nextAttemptInSeconds", seconds);
+  } else {
+    object.Null("nextAttempt");
+    object.Null("nextAttemptInSeconds");
+  }
   object.Number("refusedConnections", port.Totals.RefusedConnections);
   object.Close();
 }
+
+constexpr std::string_view MetricPrefix = "tarvel80import_";
 
 // One metric family: its HELP and TYPE lines, then its samples.
 class MetricWriter {
  public:
   explicit MetricWriter(std::string& out) : out_(out) {}
-  void Family(std::string_view name, std::string_view type, std::string_view help) {
-    name_ = "tarvel80import_";
+  // name: without the prefix, unless `prefixed` is false (the names every exporter shares).
+  void Family(std::string_view name, std::string_view type, std::string_view help,
+              bool prefixed = true) {
+    name_ = prefixed ? MetricPrefix : "";
     name_ += name;
     out_.append("# HELP ").append(name_).append(" ").append(help).append("\n");
     out_.append("# TYPE ").append(name_).append(" ").append(type).append("\n");
   }
   void Sample(uint64_t value) {
     out_.append(name_).append(" ").append(std::to_string(value) + "\n");
+  }
+  // Label values here are the program's own texts, which need no escaping.
+  void Sample(std::string_view label, std::string_view labelValue, uint64_t value) {
+    out_.append(name_).append("{").append(label).append("=\"").append(labelValue).append("\"} ");
+    out_.append(std::to_string(value)).append("\n");
   }
   void Sample(const StatusSnapshot::Port& port, uint64_t value) {
     out_.append(name_).append("{port=\"").append(std::to_string(port.Number));
@@ -174,7 +193,7 @@ std::string RenderStatusJson(const StatusSnapshot& snapshot) {
   out += '[';
   for (size_t i = 0; i < snapshot.Ports.size(); ++i) {
     if (i > 0) out += ',';
-    AppendPort(out, snapshot.Ports[i]);
+    AppendPort(out, snapshot.Ports[i], snapshot.Now);
   }
   out += ']';
   root.Name("log");
@@ -201,7 +220,16 @@ std::string RenderMetrics(const StatusSnapshot& snapshot) {
     const char* Help;
     uint64_t Value;
   };
+  // As Prometheus exporters have them: the version as a label of a constant 1, and the start
+  // time under the name every process exporter uses.
+  metric.Family("build_info", "gauge", "The running gateway's version, as a label; always 1.");
+  metric.Sample("version", snapshot.Version, 1);
+  metric.Family("process_start_time_seconds", "gauge",
+                "Start time of the process since unix epoch in seconds.", false);
+  metric.Sample(static_cast<uint64_t>(snapshot.StartedAtEpochSeconds));
+
   const Family families[] = {
+      // Kept under its earlier name too: dashboards may read it so.
       {"start_time_seconds", "gauge", "Start time of the process since the Unix epoch.",
        static_cast<uint64_t>(snapshot.StartedAtEpochSeconds)},
       {"supervision_ticks_total", "counter", "Supervision ticks run.", snapshot.Ticks},
@@ -264,12 +292,9 @@ std::string RenderMetrics(const StatusSnapshot& snapshot) {
   return out;
 }
 
-StatusAnswer AnswerStatusRequest(std::string_view method, std::string_view path,
-                                 const StatusRequestContext& context) {
-  const bool known =
-      path == "/" || path == "/status.json" || path == "/metrics" || path == "/healthz";
-  if (!known) return {404, "text/plain; charset=utf-8", "Not found\n"};
-  if (method != "GET") return {405, "text/plain; charset=utf-8", "Method not allowed\n"};
+namespace {
+
+StatusAnswer AnswerGet(std::string_view path, const StatusRequestContext& context) {
   if (path == "/") return {200, "text/html; charset=utf-8", std::string(StatusPageHtml())};
   if (path == "/status.json")
     return {200, "application/json", RenderStatusJson(context.Snapshot())};
@@ -285,6 +310,25 @@ StatusAnswer AnswerStatusRequest(std::string_view method, std::string_view path,
                 std::to_string(context.MsSinceTick / 1000) + " s\n"};
   return {200, "text/plain; charset=utf-8",
           "ok: event loop running, alarm-server listener on port " + port + " listening\n"};
+}
+
+}  // namespace
+
+StatusAnswer AnswerStatusRequest(std::string_view method, std::string_view path,
+                                 const StatusRequestContext& context) {
+  const bool known =
+      path == "/" || path == "/status.json" || path == "/metrics" || path == "/healthz";
+  const bool head = method == "HEAD";
+  StatusAnswer answer;
+  if (!known) {
+    answer = {404, "text/plain; charset=utf-8", "Not found\n"};
+  } else if (method != "GET" && !head) {
+    return {405, "text/plain; charset=utf-8", "Method not allowed\n"};
+  } else {
+    answer = AnswerGet(path, context);
+  }
+  answer.SendBody = !head;
+  return answer;
 }
 
 }  // namespace tarvel

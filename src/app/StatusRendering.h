@@ -24,12 +24,13 @@ std::string_view StatusPageHtml();
 struct StatusAnswer {
   int Code = 200;
   std::string ContentType;
-  std::string Body;
+  std::string Body;      // its size is the Content-Length, also when it is not sent
+  bool SendBody = true;  // false for HEAD: the head that GET gets, without the body
 };
 
-// What the status server answers to one request. Only GET on the four paths; the snapshot is
-// taken only for the paths that show it. msSinceTick: how long ago the supervision tick was
-// last seen to run.
+// What the status server answers to one request. Only GET and HEAD on the four paths; the
+// snapshot is taken only for the paths that show it. msSinceTick: how long ago the supervision tick
+// was last seen to run.
 struct StatusRequestContext {
   std::function<StatusSnapshot()> Snapshot;
   bool OstrelListening = false;
@@ -38,6 +39,9 @@ struct StatusRequestContext {
 };
 StatusAnswer AnswerStatusRequest(std::string_view method, std::string_view path,
                                  const StatusRequestContext& context);
+
+// The methods answered, for the Allow header of a 405.
+inline constexpr const char* AllowedStatusMethods = "GET, HEAD";
 
 // The longest tick gap that /healthz accepts.
 inline constexpr int64_t HealthyTickGapMs = 5000;

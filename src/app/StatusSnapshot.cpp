@@ -4,6 +4,7 @@
 
 #include "app/Version.h"
 #include "output/ConnectionDisplay.h"
+#include "output/SupervisionTimer.h"
 
 namespace tarvel {
 namespace {
@@ -87,8 +88,9 @@ StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& con
         break;
       case PortKind::TcpClient:
         port.Connected = IsConnected(socket);
-        if (socket != nullptr)
-          port.Peer = socket->RemoteHost() + ":" + std::to_string(socket->RemotePort());
+        if (socket == nullptr) break;
+        port.Peer = socket->RemoteHost() + ":" + std::to_string(socket->RemotePort());
+        if (!port.Connected) port.NextAttemptSeconds = StepsUntilReconnect(state.Activity[n]);
         break;
       case PortKind::Serial:
         port.Connected = true;  // a serial port in use was opened at start-up

@@ -37,6 +37,9 @@ struct StatusSnapshot {
     GatewayStatistics::PortTotals Totals;
     int32_t PollFailTimeout = 0;
     bool Failed = false;  // in the failed condition of the silence supervision
+    // A TCP client port that is not connected: seconds until its next connection attempt, as
+    // the supervision tick counts them (whole seconds, the attempt comes in the last of them).
+    std::optional<int32_t> NextAttemptSeconds;
   };
   struct WatchDog {
     std::string TagName;

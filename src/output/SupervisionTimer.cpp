@@ -1,9 +1,15 @@
 #include "output/SupervisionTimer.h"
 
+#include <algorithm>
 #include <exception>
 #include <string>
 
 namespace tarvel {
+
+int32_t StepsUntilReconnect(const PortActivity& activity) {
+  // The countdown starts at 0, so the first attempt comes in the first step.
+  return std::max(activity.ReconnectCountdown, 1);
+}
 
 SupervisionTimer::SupervisionTimer(ProgramState& state, const Controls& controls,
                                    UpdateTimer& timer, EventReporter& reporter,
@@ -51,16 +57,19 @@ void SupervisionTimer::Reconnect(int16_t port) {
   if (state_.Ports[port].Kind != PortKind::TcpClient) return;
   SocketControl* data = controls_.WinsockData[port];
   if (data == nullptr) return;
-  int32_t& countdown = state_.Activity[port].ReconnectCountdown;
+  PortActivity& activity = state_.Activity[port];
   if (data->State() == SocketControl::Connected) {
-    countdown = state_.General.ReconnectInterval;
+    activity.ReconnectCountdown = state_.General.ReconnectInterval;
     return;
   }
-  if (--countdown > 0) return;
+  if (StepsUntilReconnect(activity) > 1) {
+    --activity.ReconnectCountdown;
+    return;
+  }
   ++state_.Statistics.Ports[port].Reconnects;
   data->Close();
   data->Connect();
-  countdown = state_.General.ReconnectInterval;
+  activity.ReconnectCountdown = state_.General.ReconnectInterval;
 }
 
 void SupervisionTimer::SuperviseSilence(int16_t port) {

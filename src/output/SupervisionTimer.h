@@ -16,6 +16,11 @@ namespace tarvel {
 // ticks) reconnects TCP client ports, supervises every used port for silence and sends the
 // watchdog line; every tick hands kept lines to a connected alarm server. Time is counted in
 // ticks, so late ticks stretch every period alike.
+// Per-second steps until a TCP client port that is not connected makes its next connection
+// attempt, the step that makes it counted: 1 is the next step. The reconnect follows this
+// schedule, and the status page reads it from here.
+int32_t StepsUntilReconnect(const PortActivity& activity);
+
 class SupervisionTimer {
  public:
   static constexpr int32_t MillisecondsPerStep = 1000;

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,37 @@ TEST_F(StatusSnapshotTest, PortsShowTheirPeerAndConnectionByKind) {
   }
   EXPECT_TRUE(snapshot.TheOstrel.Connected);
   EXPECT_EQ(snapshot.TheOstrel.Peer, "10.0.0.9:5000");
+}
+
+// The next attempt that the page shows is the one the tick makes: at every second, before a
+// connection and after it closed, the snapshot names the second in which Connect is next called;
+// while connected it names none.
+TEST_F(StatusSnapshotTest, NextAttemptIsTheTicksReconnectSchedule) {
+  state.General.ReconnectInterval = 5;
+  UsePort(3, PortKind::TcpClient, "Panel");
+  FakeSocketControl& data = *dataSockets[3];
+  std::vector<std::pair<int, int>> predicted;  // second, the second of the attempt it names
+  std::vector<int> attempts;
+  for (int second = 0; second < 30; ++second) {
+    if (second == 8) data.FireConnect();
+    if (second == 14) data.FireClose();
+    const StatusSnapshot snapshot =
+        TakeStatusSnapshot(state, controls, gateway->Kept(), StatusStart{}, clock.Now(), {});
+    const std::optional<int32_t> next = snapshot.Ports.at(0).NextAttemptSeconds;
+    EXPECT_EQ(next.has_value(), second < 8 || second >= 14) << "second " << second;
+    if (next) predicted.emplace_back(second, second + *next);
+    const int before = data.ConnectCalls();
+    timer.Ticks(10);
+    if (data.ConnectCalls() != before) attempts.push_back(second + 1);
+  }
+  EXPECT_EQ(attempts, (std::vector<int>{1, 6, 19, 24, 29}));
+  for (const auto& [second, attempt] : predicted) {
+    if (second < 8 && attempt > 8) continue;  // the connection at second 8 came first
+    const auto due = std::upper_bound(attempts.begin(), attempts.end(), second);
+    if (due != attempts.end()) {
+      EXPECT_EQ(attempt, *due) << "second " << second;
+    }
+  }
 }
 
 }  // namespace

@@ -15,15 +15,15 @@ namespace tarvel {
 namespace {
 
 // Reads Prometheus text exposition format 0.0.4 back and checks what a scraper relies on:
-// every sample's family has its HELP and TYPE lines before it, names carry the prefix,
-// counters end in _total, labels are well-formed, values are numbers. Gives every sample as
-// "name{labels}" -> value; a fault is added to `faults`.
+// every sample's family has its HELP and TYPE lines before it, names carry the prefix (or are
+// the process exporters' own), counters end in _total, labels are well-formed, values are numbers.
+// Gives every sample as "name{labels}" -> value; a fault is added to `faults`.
 std::map<std::string, double> ParseMetrics(const std::string& text,
                                            std::vector<std::string>& faults) {
-  static const std::regex help(R"(# HELP (tarvel80import_[a-z_]+) \S.*)");
-  static const std::regex type(R"(# TYPE (tarvel80import_[a-z_]+) (counter|gauge))");
+  static const std::regex help(R"(# HELP ((tarvel80import|process)_[a-z_]+) \S.*)");
+  static const std::regex type(R"(# TYPE ((tarvel80import|process)_[a-z_]+) (counter|gauge))");
   static const std::regex sample(
-      R"re((tarvel80import_[a-z_]+)(\{port="[0-7]",kind="(tcp_server|tcp_client|serial)"\})? ([0-9.e+]+))re");
+      R"re(((tarvel80import|process)_[a-z_]+)(\{port="[0-7]",kind="(tcp_server|tcp_client|serial)"\}|\{version="[0-9.]+"\})? ([0-9.e+]+))re");
   std::map<std::string, double> samples;
   std::set<std::string> helped;
   std::map<std::string, std::string> types;
@@ -34,12 +34,12 @@ std::map<std::string, double> ParseMetrics(const std::string& text,
       helped.insert(match[1]);
     } else if (std::regex_match(line, match, type)) {
       if (!helped.count(match[1])) faults.push_back("TYPE before HELP: " + line);
-      types[match[1]] = match[2];
+      types[match[1]] = match[3];
       const bool total = std::string(match[1]).ends_with("_total");
-      if ((match[2] == "counter") != total) faults.push_back("counter naming: " + line);
+      if ((match[3] == "counter") != total) faults.push_back("counter naming: " + line);
     } else if (std::regex_match(line, match, sample)) {
       if (!types.count(match[1])) faults.push_back("sample before its TYPE: " + line);
-      if (!samples.emplace(std::string(match[1]) + std::string(match[2]), std::stod(match[4]))
+      if (!samples.emplace(std::string(match[1]) + std::string(match[3]), std::stod(match[5]))
                .second)
         faults.push_back("repeated sample: " + line);
     } else {
@@ -55,6 +55,7 @@ StatusSnapshot Example() {
   snapshot.Version = "1.0.04";
   snapshot.StartedAt = LocalTime{2026, 12, 6, 8, 5, 9, 0};
   snapshot.StartedAtEpochSeconds = 1796544309;
+  snapshot.Now = LocalTime{2026, 12, 6, 23, 59, 30, 0};
   snapshot.TheOstrel.Connected = snapshot.TheOstrel.Listening = true;
   snapshot.TheOstrel.Totals.LinesSent = 5'000'000'123;  // beyond 32 bits
   snapshot.TheOstrel.Totals.ConnectedAt = LocalTime{2026, 12, 6, 9, 0, 0, 0};
@@ -75,7 +76,11 @@ StatusSnapshot Example() {
   serial.Failed = true;
   serial.Totals.FailedAt = LocalTime{2026, 12, 6, 10, 11, 12, 0};
   serial.Totals.SilenceFailures = 3;
-  snapshot.Ports = {server, serial};
+  StatusSnapshot::Port client;
+  client.Number = 6;
+  client.Kind = PortKind::TcpClient;
+  client.NextAttemptSeconds = 100;
+  snapshot.Ports = {server, serial, client};
   snapshot.LogLines = {"26-12-06 08:05:09 started", "line with \xE9"};
   return snapshot;
 }
@@ -89,9 +94,10 @@ TEST(StatusRendering, JsonReadsBackWithEveryValue) {
   const QJsonObject root = document.object();
   const QJsonObject ostrel = root["ostrel"].toObject();
   const QJsonArray ports = root["ports"].toArray();
-  ASSERT_EQ(ports.size(), 2);
+  ASSERT_EQ(ports.size(), 3);
   const QJsonObject server = ports[0].toObject();
   const QJsonObject serial = ports[1].toObject();
+  const QJsonObject client = ports[2].toObject();
   const std::vector<std::pair<QJsonValue, QJsonValue>> rows = {
       {root["started"], "2026-12-06 08:05:09"},
       {ostrel["connectedSince"], "2026-12-06 09:00:00"},
@@ -108,6 +114,10 @@ TEST(StatusRendering, JsonReadsBackWithEveryValue) {
       {serial["silence"], "failed"},
       {serial["failedSince"], "2026-12-06 10:11:12"},
       {root["log"].toArray()[1], QString::fromUtf8("line with \u00E9")},
+      {server["nextAttempt"], QJsonValue::Null},
+      {server["nextAttemptInSeconds"], QJsonValue::Null},
+      {client["nextAttempt"], "2026-12-07 00:01:10"},  // over midnight
+      {client["nextAttemptInSeconds"], 100},
   };
   for (size_t row = 0; row < rows.size(); ++row)
     EXPECT_EQ(rows[row].first, rows[row].second) << "row " << row << " in " << text;
@@ -119,6 +129,8 @@ TEST(StatusRendering, MetricsFollowTheExpositionFormat) {
   const auto samples = ParseMetrics(text, faults);
   EXPECT_TRUE(faults.empty()) << faults.front();
   const std::vector<std::pair<std::string, double>> rows = {
+      {"tarvel80import_build_info{version=\"1.0.04\"}", 1},
+      {"process_start_time_seconds", 1796544309},
       {"tarvel80import_start_time_seconds", 1796544309},
       {"tarvel80import_ostrel_sent_lines_total", 5'000'000'123.0},
       {"tarvel80import_ostrel_connected", 1},
@@ -134,27 +146,38 @@ TEST(StatusRendering, MetricsFollowTheExpositionFormat) {
 }
 
 TEST(StatusRendering, RequestsAreAnsweredByPathMethodAndHealth) {
-  // Method, path, alarm-server listener listening, ms since the last tick, code.
-  const std::tuple<const char*, const char*, bool, int64_t, int> rows[] = {
-      {"GET", "/", true, 0, 200},
-      {"GET", "/status.json", true, 0, 200},
-      {"GET", "/metrics", true, 0, 200},
-      {"GET", "/healthz", true, HealthyTickGapMs, 200},
-      {"GET", "/healthz", true, HealthyTickGapMs + 1, 503},
-      {"GET", "/healthz", false, 0, 503},
-      {"OTHER", "/metrics", true, 0, 405},
-      {"GET", "/metrics/", true, 0, 404},
-      {"OTHER", "/admin", true, 0, 404},
+  // Method, path, alarm-server listener listening, ms since the last tick, code, body sent.
+  const std::tuple<const char*, const char*, bool, int64_t, int, bool> rows[] = {
+      {"GET", "/", true, 0, 200, true},
+      {"GET", "/status.json", true, 0, 200, true},
+      {"GET", "/metrics", true, 0, 200, true},
+      {"GET", "/healthz", true, HealthyTickGapMs, 200, true},
+      {"GET", "/healthz", true, HealthyTickGapMs + 1, 503, true},
+      {"GET", "/healthz", false, 0, 503, true},
+      {"HEAD", "/", true, 0, 200, false},
+      {"HEAD", "/metrics", true, 0, 200, false},
+      {"HEAD", "/healthz", false, 0, 503, false},
+      {"HEAD", "/admin", true, 0, 404, false},
+      {"OTHER", "/metrics", true, 0, 405, true},
+      {"GET", "/metrics/", true, 0, 404, true},
+      {"OTHER", "/admin", true, 0, 404, true},
   };
-  for (const auto& [method, path, listening, msSinceTick, code] : rows) {
+  for (const auto& [method, path, listening, msSinceTick, code, sendsBody] : rows) {
     StatusRequestContext context;
     context.Snapshot = Example;
     context.OstrelListening = listening;
     context.MsSinceTick = msSinceTick;
     const StatusAnswer answer = AnswerStatusRequest(method, path, context);
     EXPECT_EQ(answer.Code, code) << method << " " << path << " " << msSinceTick;
+    EXPECT_EQ(answer.SendBody, sendsBody) << method << " " << path;
     if (std::string(path) == "/healthz") {
       EXPECT_EQ(answer.Body.find('\n'), answer.Body.size() - 1) << "one line: " << answer.Body;
+    }
+    if (std::string(method) == "HEAD") {  // GET's head: its Content-Length is the body's size
+      const StatusAnswer get = AnswerStatusRequest("GET", path, context);
+      EXPECT_EQ(answer.Code, get.Code) << path;
+      EXPECT_EQ(answer.ContentType, get.ContentType) << path;
+      EXPECT_EQ(answer.Body, get.Body) << path;
     }
   }
 }

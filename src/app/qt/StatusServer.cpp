@@ -330,17 +330,26 @@ bool StatusServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
   context.OstrelListening = listener != nullptr && listener->State() == SocketControl::Listening;
   context.OstrelPort = state_.General.OstrelPort;
   context.MsSinceTick = sinceTick_.elapsed();
-  const std::string method = request.method() == QHttpServerRequest::Method::Get ? "GET" : "OTHER";
+  std::string method = "OTHER";
+  if (request.method() == QHttpServerRequest::Method::Get) method = "GET";
+  if (request.method() == QHttpServerRequest::Method::Head) method = "HEAD";
   const StatusAnswer answer =
       AnswerStatusRequest(method, request.url().path().toStdString(), context);
   const auto status = static_cast<QHttpServerResponder::StatusCode>(answer.Code);
   QHttpServerResponder responder = makeResponder(request, socket);
   const QByteArray type = Bytes(answer.ContentType);
+  const QByteArray body = Bytes(answer.Body);
   if (answer.Code == 405) {
-    responder.write(Bytes(answer.Body), {{"Content-Type", type}, {"Allow", "GET"}}, status);
+    responder.write(body, {{"Content-Type", type}, {"Allow", AllowedStatusMethods}}, status);
+  } else if (answer.SendBody) {
+    responder.write(body, {{"Content-Type", type}, {"Cache-Control", "no-store"}}, status);
   } else {
-    responder.write(Bytes(answer.Body), {{"Content-Type", type}, {"Cache-Control", "no-store"}},
-                    status);
+    // The head that write() gives the body, with the body's length and without the body.
+    responder.writeStatusLine(status);
+    responder.writeHeaders({{"Content-Type", type},
+                            {"Cache-Control", "no-store"},
+                            {"Content-Length", QByteArray::number(body.size())}});
+    responder.writeBody(QByteArray());
   }
   return true;
 }
