@@ -12,10 +12,12 @@ namespace tarvel {
 namespace {
 
 std::vector<ConfigFinding> Check(const std::string& ini, const std::string& readProblem = "") {
-  return CheckConfiguration(
-      IniFile::FromText(ini),
-      ConfigCheckInput{"/opt/t/TARVEL80Import.ini", readProblem,
-                       [](const std::string& device) { return device != "/dev/ttyS7"; }});
+  return CheckConfiguration(IniFile::FromText(ini),
+                            ConfigCheckInput{"/opt/t/TARVEL80Import.ini", readProblem,
+                                             [](const std::string& device) -> std::string {
+                                               return device == "/dev/ttyS7" ? "does not exist"
+                                                                             : "";
+                                             }});
 }
 
 const std::string Error = "Configuration error: ";
@@ -73,7 +75,7 @@ TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
       {"[SerialDevices]\nCOM0=/dev/ttyUSB0\n",
        Warning + "[SerialDevices] COM0=/dev/ttyUSB0: unknown key (ignored)", -1},
       {Port(4) + "\nPortType=COM\nComSetting=COM8,9600,N,5,1\n",
-       Warning + Port(4) +
+       Error + Port(4) +
            " ComSetting=COM8,9600,N,5,1: serial device /dev/ttyS7 does not "
            "exist (name another in [SerialDevices] COM8=)",
        4},
