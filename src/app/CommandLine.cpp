@@ -29,6 +29,8 @@ CommandLine CommandLine::Parse(const std::vector<std::string>& arguments) {
       line.Headless = true;
     } else if (argument == "--check") {
       line.Check = true;
+    } else if (argument == "--strict") {
+      line.Strict = true;
     } else if (argument == "--help" || argument == "-h") {
       line.Help = true;
     } else if (argument == "--version") {
@@ -42,19 +44,21 @@ CommandLine CommandLine::Parse(const std::vector<std::string>& arguments) {
       return line;
     }
   }
+  if (line.Strict && !line.Check) line.Error = "--strict goes with --check";
   if (line.Uninstall) line.Install = false;
   return line;
 }
 
 std::string CommandLine::Usage() {
   return "Usage: tarvel80import [--dir DIR] [--headless] [/I | /U]\n"
-         "       tarvel80import --check [--dir DIR]\n"
+         "       tarvel80import --check [--strict] [--dir DIR]\n"
          "  --dir DIR   program folder: TARVEL80Import.ini, LogFiles/, debug.txt\n"
          "              (default: the folder of the executable; it must exist)\n"
          "  --headless  no windows; messages go to standard error\n"
          "  --check     read the configuration as start-up does, print every error and\n"
          "              warning with its place and reason, then end: status 0 without\n"
          "              errors (warnings allowed), 1 with errors\n"
+         "  --strict    with --check: warnings give status 1 too\n"
          "  /I          install as the system service TARVEL80ImportForOstrel, then end\n"
          "  /U          uninstall the service, then end (wins over /I)\n"
          "  --help      this text\n"

@@ -6,13 +6,14 @@
 namespace tarvel {
 
 // The parsed command line: tarvel80import [--dir DIR] [--headless] [/I | /U],
-// tarvel80import --check [--dir DIR], --help, --version.
+// tarvel80import --check [--strict] [--dir DIR], --help, --version.
 struct CommandLine {
   std::string Dir;  // the program folder given with --dir; empty when not given
   bool Headless = false;
   bool Install = false;    // "/I": register the service, then end
   bool Uninstall = false;  // "/U": remove the service registration, then end (wins over /I)
   bool Check = false;      // "--check": report what is wrong with the configuration, then end
+  bool Strict = false;     // "--strict", with --check only: warnings fail the check too
   bool Help = false;
   bool Version = false;
   std::string Error;  // not empty when the command line cannot be used

@@ -1,8 +1,14 @@
 #include "app/ConfigCheckCommand.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
+#include "app/Startup.h"
 #include "config/ConfigCheck.h"
 #include "config/ConfigReader.h"
 #include "config/IniFile.h"
@@ -20,9 +26,16 @@ std::string ProgramFolderProblem(const std::string& programPath) {
   return "the program folder " + programPath + " does not exist";
 }
 
-bool PathExists(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::exists(path, error);
+std::string SerialDeviceProblem(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0)
+    return errno == ENOENT ? "does not exist"
+                           : std::string("cannot be looked at (") + std::strerror(errno) + ")";
+  if (!S_ISCHR(status.st_mode)) return "is not a character device";
+  // The gateway opens it for reading only.
+  if (::access(path.c_str(), R_OK) != 0)
+    return std::string("cannot be read by this user (") + std::strerror(errno) + ")";
+  return "";
 }
 
 std::vector<ProgramFile> ProgramOwnFiles() {
@@ -49,7 +62,8 @@ std::string KeepFileContentError(const IniFile& ini, const std::string& programP
       .Text();
 }
 
-int RunConfigCheck(const std::string& programPath, std::ostream& out, KeepFileIo& keepIo) {
+int RunConfigCheck(const std::string& programPath, bool strict, std::ostream& out,
+                   KeepFileIo& keepIo, ServiceControl& service) {
   if (const std::string problem = ProgramFolderProblem(programPath); !problem.empty()) {
     out << "Configuration error: " << problem << "\n";
     return 1;
@@ -59,11 +73,15 @@ int RunConfigCheck(const std::string& programPath, std::ostream& out, KeepFileIo
   const IniFile ini = IniFile::Load(iniPath, readProblem);
   int errors = 0;
   int warnings = 0;
-  for (const ConfigFinding& finding : CheckConfiguration(
-           ini,
-           ConfigCheckInput{iniPath, readProblem, PathExists, programPath, ProgramOwnFiles()})) {
+  for (const ConfigFinding& finding :
+       CheckConfiguration(ini, ConfigCheckInput{iniPath, readProblem, SerialDeviceProblem,
+                                                programPath, ProgramOwnFiles()})) {
     out << finding.Text << "\n";
     ++(finding.IsError ? errors : warnings);
+  }
+  if (const std::optional<ConfigError> error = ReadStoredServiceFlag(service).Error) {
+    out << error->Text() << "\n";
+    ++errors;
   }
   if (const std::string error = KeepFileContentError(ini, programPath, keepIo); !error.empty()) {
     out << error << "\n";
@@ -71,7 +89,7 @@ int RunConfigCheck(const std::string& programPath, std::ostream& out, KeepFileIo
   }
   out << iniPath << ": " << errors << (errors == 1 ? " error, " : " errors, ") << warnings
       << (warnings == 1 ? " warning" : " warnings") << "\n";
-  return errors == 0 ? 0 : 1;
+  return errors == 0 && (!strict || warnings == 0) ? 0 : 1;
 }
 
 }  // namespace tarvel

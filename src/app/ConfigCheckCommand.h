@@ -6,6 +6,7 @@
 
 #include "config/KeepFilePath.h"
 #include "platform/KeepFileIo.h"
+#include "platform/ServiceControl.h"
 
 namespace tarvel {
 
@@ -13,17 +14,19 @@ namespace tarvel {
 // it is a folder.
 std::string ProgramFolderProblem(const std::string& programPath);
 
-// Whether a path names something that exists (a serial device, for the check).
-bool PathExists(const std::string& path);
+// Why the serial device at a path cannot be opened for reading ("does not exist", "is not a
+// character device", "cannot be read by this user (Permission denied)"); empty when it can.
+std::string SerialDeviceProblem(const std::string& path);
 
 // The files and folders in the program folder that the program itself writes or reads
 // (configuration, log folder, running-copy lock, service settings): no setting may name them.
 std::vector<ProgramFile> ProgramOwnFiles();
 
-// tarvel80import --check: reads the configuration of the program folder as start-up does and
-// writes every finding to out, one line each, then a summary line. Gives the exit status: 0
-// without errors (warnings allowed), 1 with errors. keepIo reads the keep file, which must be a
-// keep file if it is there.
-int RunConfigCheck(const std::string& programPath, std::ostream& out, KeepFileIo& keepIo);
+// tarvel80import --check: reads the configuration of the program folder and the stored service
+// flag as start-up does and writes every finding to out, one line each, then a summary line.
+// Gives the exit status: 0 without errors (warnings allowed unless strict), 1 with errors (or,
+// strict, with warnings). keepIo reads the keep file, which must be a keep file if it is there.
+int RunConfigCheck(const std::string& programPath, bool strict, std::ostream& out,
+                   KeepFileIo& keepIo, ServiceControl& service);
 
 }  // namespace tarvel

@@ -47,7 +47,7 @@ StartupOutcome Startup::FormLoad(const std::string& programFolder, bool install,
   std::string readProblem;
   const IniFile ini = IniFile::Load(iniPath, readProblem);
   const std::vector<ConfigFinding> findings =
-      CheckConfiguration(ini, ConfigCheckInput{iniPath, readProblem, context_.DeviceExists,
+      CheckConfiguration(ini, ConfigCheckInput{iniPath, readProblem, context_.SerialDeviceProblem,
                                                state.ProgramPath, ProgramOwnFiles()});
   if (!readProblem.empty()) {
     const std::string text = findings.front().Text;
@@ -77,7 +77,7 @@ StartupOutcome Startup::FormLoad(const std::string& programFolder, bool install,
   }
   context_.Ports.ShowOstrelConnectionState();
   context_.MainWindow.SetExitCaption("&Exit\tAlt+F4");
-  Announce(RunningText());
+  Announce(RunningText(false), RunningText(true));
 
   if (state.RunAsService) {
     context_.Service.SetControlsAccepted(ControlsAcceptedStopAndShutdown);
@@ -90,17 +90,23 @@ StartupOutcome Startup::FormLoad(const std::string& programFolder, bool install,
   return StartupOutcome::Run();
 }
 
+StoredServiceFlag ReadStoredServiceFlag(ServiceControl& service) {
+  const std::string stored = service.GetSetting(Startup::ServiceSection, Startup::ServiceKey, "0");
+  if (const std::optional<bool> value = RunAsServiceValue(stored)) return {*value, std::nullopt};
+  return {false, ConfigError{Startup::ServiceSection, Startup::ServiceKey, stored}};
+}
+
 std::optional<StartupOutcome> Startup::ReadRunAsService() {
-  const std::string stored = context_.Service.GetSetting(ServiceSection, ServiceKey, "0");
-  if (!ScanNumber(stored).HasDigits) {
+  const StoredServiceFlag flag = ReadStoredServiceFlag(context_.Service);
+  if (flag.Error) {
     // Which mode applies is exactly what cannot be read: report both ways.
-    const std::string text = ConfigError{ServiceSection, ServiceKey, stored}.Text();
+    const std::string text = flag.Error->Text();
     context_.Service.LogEvent(ServiceControl::EventError, EventStartupFailed, text);
     context_.Messages.Show(text, MessageBox::Critical);
     context_.Log.WriteLog(text, LogFile::Importance::Essential);
     return StartupOutcome::Exit(StartupOutcome::ExitFailure);
   }
-  context_.State.RunAsService = NumericValue(stored) != 0;
+  context_.State.RunAsService = flag.RunAsService;
   return std::nullopt;
 }
 
@@ -136,6 +142,7 @@ void Startup::OpenOstrelListener() {
   listener.SetLocalPort(ostrelPort);
   listener.SetLocalAddress(context_.State.General.OstrelBindAddress);
   const SocketError error = listener.Listen();
+  ostrelListenError_ = error.Number > 0 ? error.Description : "";
   if (error.Number > 0) {
     context_.Log.WriteLog("Could not set Ostrel port (" + std::to_string(ostrelPort) +
                           ") to listen mode, err: " + error.Description);
@@ -244,12 +251,12 @@ StartupOutcome Startup::FailBadPort(int16_t port, const std::string& reason) {
   return Fail(logText, "Bad configuration for port " + PortText(port) + ": " + reason, logText);
 }
 
-void Startup::Announce(const std::string& text) {
+void Startup::Announce(const std::string& text, const std::string& terminalText) {
   context_.Log.WriteLog(text);
-  context_.Messages.Show(text, MessageBox::Note);
+  context_.Messages.Show(terminalText.empty() ? text : terminalText, MessageBox::Note);
 }
 
-std::string Startup::RunningText() const {
+std::string Startup::RunningText(bool withReason) const {
   const ProgramState& state = context_.State;
   const SocketControl& listener = *context_.TheControls.WinsockOstrelConnect;
   const std::string& address = state.General.OstrelBindAddress;
@@ -259,7 +266,9 @@ std::string Startup::RunningText() const {
                                                                     : address;
   text += listener.State() == SocketControl::Listening
               ? "listener on " + host + ":" + std::to_string(listener.LocalPort())
-              : "NOT listening (port " + std::to_string(state.General.OstrelPort) + ")";
+              : "NOT listening (port " + std::to_string(state.General.OstrelPort) +
+                    (withReason && !ostrelListenError_.empty() ? ": " + ostrelListenError_ : "") +
+                    ")";
   int counts[4] = {};
   for (const PortEntry& entry : state.Ports) ++counts[static_cast<int>(entry.Kind)];
   text += "; input ports: " + std::to_string(counts[1]) + " TCPS, " + std::to_string(counts[2]) +

@@ -44,9 +44,17 @@ struct StartupContext {
   ServiceControl& Service;
   ProcessControl& Process;
   MessageBox& Messages;
-  // Whether a serial device exists, for the configuration check; none: not checked.
-  std::function<bool(const std::string& device)> DeviceExists = nullptr;
+  // Why a serial device cannot be opened, for the configuration check; none: not checked.
+  std::function<std::string(const std::string& device)> SerialDeviceProblem = nullptr;
 };
+
+// The service flag as the service control's settings store keeps it, or the error that ends
+// start-up (and that --check reports) when the stored text is not a number.
+struct StoredServiceFlag {
+  bool RunAsService = false;
+  std::optional<ConfigError> Error;
+};
+StoredServiceFlag ReadStoredServiceFlag(ServiceControl& service);
 
 // What the caller does once start-up has returned: run the event loop, or end the process
 // with the exit status. Nothing inside start-up ends the process itself.
@@ -97,11 +105,14 @@ class Startup {
                       const std::string& logText);
   StartupOutcome FailConfiguration(const ConfigError& error);
   StartupOutcome FailBadPort(int16_t port, const std::string& reason);
-  // Writes the line to the log and to standard error.
-  void Announce(const std::string& text);
-  std::string RunningText() const;
+  // Writes the line to the log and to standard error; the terminal may be told more (a reason
+  // that the log has on a line of its own).
+  void Announce(const std::string& text, const std::string& terminalText = "");
+  // The line that tells where the gateway runs; with the listener's failure reason, if any.
+  std::string RunningText(bool withReason) const;
 
   StartupContext context_;
+  std::string ostrelListenError_;  // why the alarm-server listener failed; empty when it did not
 };
 
 }  // namespace tarvel

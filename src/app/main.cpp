@@ -144,7 +144,7 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
     QtEventQueue::HandlerScope scope;
     Startup startup(StartupContext{state, log, controls.Wired(), views.ConnectionList,
                                    views.MainWindow, ports, service, process, messages,
-                                   PathExists});
+                                   SerialDeviceProblem});
     outcome = startup.FormLoad(programPath, line.Install, line.Uninstall);
   }
   if (!outcome.KeepRunning) process.EndProcess(outcome.ExitStatus);
@@ -234,7 +234,7 @@ int main(int argc, char** argv) {
   LinuxServiceControl service(programPath, executable);
   if (line.Check) {
     PosixKeepFileIo keepIo;
-    return RunConfigCheck(programPath, std::cout, keepIo);
+    return RunConfigCheck(programPath, line.Strict, std::cout, keepIo, service);
   }
   if (const std::string problem = ProgramFolderProblem(programPath); !problem.empty()) {
     std::fprintf(stderr, "tarvel80import: %s\n", problem.c_str());

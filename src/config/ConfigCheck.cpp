@@ -57,6 +57,12 @@ class Checker {
          std::string(isError ? "Configuration error: " : "Configuration warning: ") + place + ": " +
              reason});
   }
+  // An error about one key of a port section; the key's reading is then not worth a warning.
+  void AddError(int port, const std::string& section, const std::string& key,
+                const std::string& reason) {
+    faultyKeys_.insert(key);
+    Add(true, port, Place(section, key), reason);
+  }
   std::string Place(const std::string& section, std::string_view key) const {
     return "[" + section + "] " + std::string(key) + "=" + ini_.ReadIniValue(section, key, "");
   }
@@ -71,8 +77,10 @@ class Checker {
 
   void CheckGeneral() {
     std::vector<ConfigError> errors;
-    ReadGeneralSettings(ini_, general_, &errors);
+    std::vector<ConfigWarning> warnings;
+    ReadGeneralSettings(ini_, general_, &errors, &warnings);
     for (const ConfigError& error : errors) findings_.push_back({true, -1, error.Text()});
+    for (const ConfigWarning& warning : warnings) findings_.push_back({false, -1, warning.Text()});
     if (!input_.ProgramPath.empty()) {
       const std::string clash =
           KeepFileClash(general_.KeepFile, input_.ProgramPath, input_.OwnFiles);
@@ -91,8 +99,10 @@ class Checker {
     PortEntry entry;
     std::string portType;
     std::vector<ConfigError> errors;
-    ReadPortSettings(ini_, port, entry, portType, &errors);
+    std::vector<ConfigWarning> warnings;
+    ReadPortSettings(ini_, port, entry, portType, &errors, &warnings);
     for (const ConfigError& error : errors) findings_.push_back({true, port, error.Text()});
+    faultyKeys_.clear();
 
     if (portType == "TCPS") {
       CheckTcpServer(port, section, entry);
@@ -106,19 +116,23 @@ class Checker {
     } else if (HasKeys(section)) {
       Add(false, port, "[" + section + "]", "settings but no PortType; the port is not used");
     }
+    // How a number was read matters no more once the port's use of it is an error.
+    for (const ConfigWarning& warning : warnings) {
+      if (!faultyKeys_.contains(warning.Key)) findings_.push_back({false, port, warning.Text()});
+    }
   }
 
   void CheckTcpServer(int port, const std::string& section, const PortEntry& entry) {
     const std::optional<int32_t> listenPort =
         PortNumberValue(ini_.ReadIniValue(section, "ListenPort", ""));
     if (!listenPort) {
-      Add(true, port, Place(section, "ListenPort"), PortNumberProblem);
+      AddError(port, section, "ListenPort", PortNumberProblem);
       return;
     }
     for (const Listener& other : listeners_) {
       if (other.Port == *listenPort && (other.Address.empty() || entry.ListenAddress.empty() ||
                                         other.Address == entry.ListenAddress)) {
-        Add(true, port, Place(section, "ListenPort"), "TCP port already used by " + other.Owner);
+        AddError(port, section, "ListenPort", "TCP port already used by " + other.Owner);
         return;
       }
     }
@@ -130,11 +144,11 @@ class Checker {
     const std::string_view remotePort = GetFieldView(entry.RemoteAddress, 1, ":");
     if (TrimBlanks(host).empty() || !PortNumberValue(remotePort) ||
         !GetFieldView(entry.RemoteAddress, 2, ":").empty()) {
-      Add(true, port, Place(section, "RemoteAddress"),
-          "not host:port (expected a host name or address, \":\" and a port from 1 to 65535)");
+      AddError(port, section, "RemoteAddress",
+               "not host:port (expected a host name or address, \":\" and a port from 1 to 65535)");
     }
     if (entry.ListenPort >= 1) {
-      Add(true, port, Place(section, "ListenPort"), "must be 0 or missing for a TCPC port");
+      AddError(port, section, "ListenPort", "must be 0 or missing for a TCPC port");
     }
     if (general_.ReconnectInterval < 1) {
       Add(false, port, Place(section, "PortType"),
@@ -144,15 +158,16 @@ class Checker {
 
   void CheckSerial(int port, const std::string& section, const PortEntry& entry) {
     if (const std::string problem = ComSettingProblem(entry.ComSetting); !problem.empty()) {
-      Add(true, port, Place(section, "ComSetting"), problem);
+      AddError(port, section, "ComSetting", problem);
       return;
     }
     const int16_t comPort = *ComPortNumber(GetFieldView(entry.ComSetting, 0, ","));
     const std::string device = SerialDeviceName(ini_, comPort);
-    if (input_.DeviceExists && !input_.DeviceExists(device)) {
-      Add(false, port, Place(section, "ComSetting"),
-          "serial device " + device + " does not exist (name another in [" + SerialDevicesSection +
-              "] COM" + std::to_string(comPort) + "=)");
+    if (!input_.SerialDeviceProblem) return;
+    if (const std::string problem = input_.SerialDeviceProblem(device); !problem.empty()) {
+      AddError(port, section, "ComSetting",
+               "serial device " + device + " " + problem + " (name another in [" +
+                   SerialDevicesSection + "] COM" + std::to_string(comPort) + "=)");
     }
   }
 
@@ -211,6 +226,7 @@ class Checker {
   const ConfigCheckInput& input_;
   GeneralSettings general_;
   std::vector<Listener> listeners_;
+  std::set<std::string> faultyKeys_;  // of the port being checked
   std::vector<ConfigFinding> findings_;
 };
 

@@ -26,8 +26,9 @@ struct ConfigFinding {
 struct ConfigCheckInput {
   std::string IniPath;      // where the file was looked for, for the findings about it
   std::string ReadProblem;  // why an existing file could not be read; empty when it was
-  // Whether a serial device (a path such as /dev/ttyS0) exists.
-  std::function<bool(const std::string& device)> DeviceExists;
+  // Why a serial device (a path such as /dev/ttyS0) cannot be opened, e.g. "does not exist";
+  // empty when it can. None: devices are not checked.
+  std::function<std::string(const std::string& device)> SerialDeviceProblem;
   // The program folder (ending in "/") and its own files, which [General] KeepFile must not
   // name; no folder: KeepFile is not compared.
   std::string ProgramPath = "";
@@ -53,12 +54,14 @@ std::string ComSettingProblem(std::string_view setting);
 
 // Reads the configuration as start-up does and gives every finding, errors and warnings, in
 // the order: the file, [General], ports 0 to 7, then unknown sections and keys.
-// Errors: a file that exists but cannot be read; a value out of range or malformed (as the
-// readers report it); a KeepFile that is one of the program's own files; a TCPS port without a port
-// number 1 to 65535; a TCPC port without host:port or with a ListenPort; a bad ComSetting; two
-// listeners on one TCP port. Warnings: no file; an unknown section or key, a key outside any
-// section or given twice; a serial device that does not exist; an unknown PortType; a port section
-// with settings but no PortType; a TCPC port left unused because ReconnectInterval is below 1.
+// Errors, each of which stops start-up: a file that exists but cannot be read; a value out of
+// range or malformed (as the readers report it); a KeepFile that is one of the program's own
+// files; a TCPS port without a port number 1 to 65535; a TCPC port without host:port or with a
+// ListenPort; a bad ComSetting; a serial device that cannot be opened; two listeners on one TCP
+// port. Warnings: no file; a number read other than it is written (as the readers report it); an
+// unknown section or key, a key outside any section or given twice; an unknown PortType; a port
+// section with settings but no PortType; a TCPC port left unused because ReconnectInterval is
+// below 1.
 std::vector<ConfigFinding> CheckConfiguration(const IniFile& ini, const ConfigCheckInput& input);
 
 }  // namespace tarvel

@@ -1,6 +1,7 @@
 #include "config/ConfigReader.h"
 
 #include <cmath>
+#include <limits>
 #include <utility>
 
 #include "config/NumericValue.h"
@@ -9,27 +10,40 @@
 namespace tarvel {
 namespace {
 
-// Reads the keys of one section with their conversions; the first Long value out of range is
-// kept as the section's error, and its field keeps the value it had.
+bool OnlySkippedCharacters(std::string_view text) {
+  return text.find_first_not_of(" \t\n") == std::string_view::npos;
+}
+
+// Why a number is read other than it is written; empty when it is written as read. An empty
+// value is no number written, and reads as 0 without a word.
+std::string MisreadReason(std::string_view text) {
+  const NumberScan scan = ScanNumber(text);
+  if (!scan.HasDigits) return text.empty() ? "" : "not a number";
+  if (!OnlySkippedCharacters(text.substr(scan.Length))) return "text after the number is ignored";
+  return "";
+}
+
+// Reads the keys of one section with their conversions. Every faulty value is an error (the
+// first one is the section's error), and its field keeps the value it had; a number read other
+// than it is written is a warning.
 class SectionReader {
  public:
-  SectionReader(const IniFile& ini, std::string section, std::vector<ConfigError>* allErrors)
-      : ini_(ini), section_(std::move(section)), allErrors_(allErrors) {}
+  SectionReader(const IniFile& ini, std::string section, std::vector<ConfigError>* allErrors,
+                std::vector<ConfigWarning>* warnings)
+      : ini_(ini), section_(std::move(section)), allErrors_(allErrors), warnings_(warnings) {}
 
   std::string Text(std::string_view key, std::string_view defaultText) const {
     return ini_.ReadIniValue(section_, key, defaultText);
   }
-  bool Flag(std::string_view key, std::string_view defaultText) const {
-    return FlagValue(Text(key, defaultText));
+  bool Flag(std::string_view key, std::string_view defaultText) {
+    const std::string text = Text(key, defaultText);
+    const bool value = FlagValue(text);
+    NoteReading(key, text, value ? "on" : "off");
+    return value;
   }
   void Long(std::string_view key, std::string_view defaultText, int32_t& field) {
-    const std::string text = Text(key, defaultText);
-    const std::optional<int32_t> value = LongValue(text);
-    if (value) {
-      field = *value;
-    } else {
-      Fail(key, text, "");
-    }
+    Number(key, defaultText, std::numeric_limits<int32_t>::min(),
+           std::numeric_limits<int32_t>::max(), "", field);
   }
   // A TCP port number (see PortNumberValue).
   void PortNumber(std::string_view key, std::string_view defaultText, int32_t& field) {
@@ -40,15 +54,9 @@ class SectionReader {
       Fail(key, text, PortNumberProblem);
     }
   }
-  // A Long that must not be negative.
+  // A Long that must not be negative: a count, an interval or a timeout.
   void Count(std::string_view key, std::string_view defaultText, int32_t& field) {
-    const std::string text = Text(key, defaultText);
-    const std::optional<int32_t> value = LongValue(text);
-    if (value && *value >= 0) {
-      field = *value;
-    } else {
-      Fail(key, text, value ? "must be 0 or more" : "");
-    }
+    Number(key, defaultText, 0, std::numeric_limits<int32_t>::max(), "must be 0 or more", field);
   }
   // A list of addresses and CIDR ranges; empty: any host.
   void Hosts(std::string_view key, HostAllowList& field) {
@@ -71,14 +79,8 @@ class SectionReader {
   // A Long that must lie within low to high.
   void LongWithin(std::string_view key, std::string_view defaultText, int32_t low, int32_t high,
                   int32_t& field) {
-    int32_t value = field;
-    Long(key, defaultText, value);
-    if (value < low || value > high) {
-      Fail(key, std::to_string(value),
-           "not from " + std::to_string(low) + " to " + std::to_string(high));
-    } else {
-      field = value;
-    }
+    Number(key, defaultText, low, high,
+           "not from " + std::to_string(low) + " to " + std::to_string(high), field);
   }
   const std::optional<ConfigError>& Error() const { return error_; }
 
@@ -89,16 +91,32 @@ class SectionReader {
     if (!error_) error_ = error;
     if (allErrors_ != nullptr) allErrors_->push_back(error);
   }
+  // A Long from low to high (outside says why another is wrong); beyond the 32-bit range it is
+  // out of range. The field keeps its value when this one is wrong.
+  void Number(std::string_view key, std::string_view defaultText, int32_t low, int32_t high,
+              const std::string& outside, int32_t& field) {
+    const std::string text = Text(key, defaultText);
+    const std::optional<int32_t> value = LongValue(text);
+    if (!value || *value < low || *value > high) {
+      Fail(key, text, value ? outside : "");
+      return;
+    }
+    field = *value;
+    NoteReading(key, text, std::to_string(*value));
+  }
+  void NoteReading(std::string_view key, const std::string& text, const std::string& reading) {
+    if (warnings_ == nullptr) return;
+    if (const std::string reason = MisreadReason(text); !reason.empty())
+      warnings_->push_back(
+          {section_, std::string(key), text, "read as " + reading + " (" + reason + ")"});
+  }
 
   const IniFile& ini_;
   std::string section_;
   std::vector<ConfigError>* allErrors_;
+  std::vector<ConfigWarning>* warnings_;
   std::optional<ConfigError> error_;
 };
-
-bool OnlySkippedCharacters(std::string_view text) {
-  return text.find_first_not_of(" \t\n") == std::string_view::npos;
-}
 
 }  // namespace
 
@@ -106,6 +124,10 @@ std::string ConfigError::Text() const {
   if (!Problem.empty())
     return "Configuration error: [" + Section + "] " + Key + ": " + Problem + " \"" + Value + "\"";
   return "Configuration value out of range: [" + Section + "] " + Key + "=" + Value;
+}
+
+std::string ConfigWarning::Text() const {
+  return "Configuration warning: [" + Section + "] " + Key + "=" + Value + ": " + Reading;
 }
 
 std::optional<int32_t> PortNumberValue(std::string_view text) {
@@ -117,19 +139,20 @@ std::optional<int32_t> PortNumberValue(std::string_view text) {
 }
 
 std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettings& settings,
-                                               std::vector<ConfigError>* allErrors) {
-  SectionReader reader(ini, "General", allErrors);
-  reader.Long("ReconnectInterval", "120", settings.ReconnectInterval);
+                                               std::vector<ConfigError>* allErrors,
+                                               std::vector<ConfigWarning>* warnings) {
+  SectionReader reader(ini, "General", allErrors, warnings);
+  reader.Count("ReconnectInterval", "120", settings.ReconnectInterval);
   settings.WatchDogTagName = reader.Text("WatchDogTagName", "");
-  reader.Long("WatchDogInterval", "30", settings.WatchDogInterval);
+  reader.Count("WatchDogInterval", "30", settings.WatchDogInterval);
   reader.PortNumber("OstrelPort", "14000", settings.OstrelPort);
   settings.BufferIfOstrelNotConnected = reader.Flag("BufferIfOstrelNotConnected", "1");
   reader.Hosts("OstrelAllowedHosts", settings.OstrelAllowedHosts);
   reader.Address("OstrelBindAddress", settings.OstrelBindAddress);
   reader.Count("LogRetentionDays", "0", settings.LogRetentionDays);
-  // StatusPort: missing or 0 means no status server; anything else must be a port number.
-  if (LongValue(reader.Text("StatusPort", "0")) != std::optional<int32_t>(0)) {
-    reader.PortNumber("StatusPort", "0", settings.StatusPort);
+  if (const std::string statusPort = reader.Text("StatusPort", "");
+      !statusPort.empty() && statusPort != "0") {
+    reader.PortNumber("StatusPort", "", settings.StatusPort);
   }
   reader.Address("StatusBindAddress", settings.StatusBindAddress);
   if (settings.StatusBindAddress.empty()) settings.StatusBindAddress = "127.0.0.1";
@@ -141,13 +164,14 @@ std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettin
 
 std::optional<ConfigError> ReadPortSettings(const IniFile& ini, int port, PortEntry& entry,
                                             std::string& portType,
-                                            std::vector<ConfigError>* allErrors) {
+                                            std::vector<ConfigError>* allErrors,
+                                            std::vector<ConfigWarning>* warnings) {
   portType.clear();
   if (port < 0 || port >= PortCount) return std::nullopt;
-  SectionReader reader(ini, "TARVEL80_Port_" + std::to_string(port), allErrors);
+  SectionReader reader(ini, "TARVEL80_Port_" + std::to_string(port), allErrors, warnings);
   entry.Description = reader.Text("Description", "");
-  reader.Long("PollFailTimeout", "0", entry.PollFailTimeout);
-  reader.Long("PollFailRemindTime", "0", entry.PollFailRemindTime);
+  reader.Count("PollFailTimeout", "0", entry.PollFailTimeout);
+  reader.Count("PollFailRemindTime", "0", entry.PollFailRemindTime);
   entry.Swedish7BitASCII2ISOLatin1 = reader.Flag("Swedish7BitASCII2ISOLatin1", "0");
   entry.DOSASCII2ISOLatin1 = reader.Flag("DOSASCII2ISOLatin1", "0");
   entry.ForceOldParsing = reader.Flag("ForceOldParsing", "0");

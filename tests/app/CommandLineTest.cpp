@@ -34,10 +34,11 @@ TEST(CommandLine, SwitchesCountOnlyAsWholeArgumentsAndUninstallWins) {
 }
 
 TEST(CommandLine, RejectsWhatItDoesNotKnow) {
-  for (const std::vector<std::string>& arguments :
-       std::vector<std::vector<std::string>>{{"--dir"}, {"--dir", ""}, {"/X"}, {"/UI"}, {"-x"}}) {
+  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+           {"--dir"}, {"--dir", ""}, {"/X"}, {"/UI"}, {"-x"}, {"--strict"}}) {
     EXPECT_NE(CommandLine::Parse(arguments).Error, "") << arguments[0];
   }
+  EXPECT_TRUE(CommandLine::Parse({"--strict", "--check"}).Strict);
   EXPECT_TRUE(CommandLine::Parse({"--help"}).Help);
   EXPECT_TRUE(CommandLine::Parse({"--version"}).Version);
 }

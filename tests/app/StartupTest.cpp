@@ -174,6 +174,11 @@ TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
                 "NOT listening (port 14001); input ports: 2 TCPS, 1 TCPC, 1 COM; log: "),
             std::string::npos)
       << LogLines().back();
+  // The terminal also gets the reason, which the log has on the line before.
+  EXPECT_EQ(MessageTexts(MessageBox::Note)
+                .back()
+                .find("NOT listening (port 14001: Address in use); input ports: 2 TCPS"),
+            LogLines().back().find("NOT listening (port 14001)"));
   EXPECT_EQ(ostrelConnect_.LocalAddress(), "::1");
   EXPECT_EQ(ports_.WinsockConnect(0).LocalAddress(), "");
   EXPECT_EQ(ports_.WinsockConnect(3).LocalAddress(), "127.0.0.2");

@@ -12,10 +12,12 @@ namespace tarvel {
 namespace {
 
 std::vector<ConfigFinding> Check(const std::string& ini, const std::string& readProblem = "") {
-  return CheckConfiguration(
-      IniFile::FromText(ini),
-      ConfigCheckInput{"/opt/t/TARVEL80Import.ini", readProblem,
-                       [](const std::string& device) { return device != "/dev/ttyS7"; }});
+  return CheckConfiguration(IniFile::FromText(ini),
+                            ConfigCheckInput{"/opt/t/TARVEL80Import.ini", readProblem,
+                                             [](const std::string& device) -> std::string {
+                                               return device == "/dev/ttyS7" ? "does not exist"
+                                                                             : "";
+                                             }});
 }
 
 const std::string Error = "Configuration error: ";
@@ -51,6 +53,16 @@ TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
       {"[General]\nKeepLimit=1073741825\n",
        Error + "[General] KeepLimit: not from 0 to 1073741824 \"1073741825\"", -1},
       {tcps + "ListenPort=70000\n", Error + Port(1) + " ListenPort=70000" + NotAPort, 1},
+      // The port's use of the number is at fault, not its reading: the error alone.
+      {tcps + "ListenPort=4001x\n", Error + Port(1) + " ListenPort=4001x" + NotAPort, 1},
+      {tcpc + "RemoteAddress=h:1\nListenPort=3x\n",
+       Error + Port(2) + " ListenPort=3x: must be 0 or missing for a TCPC port", 2},
+      {Port(3) + "\nPortType=TCPC\nRemoteAddress=h:1\nListenPort=x\n",
+       Warning + Port(3) + " ListenPort=x: read as 0 (not a number)", 3},
+      {Port(5) + "\nPortType=TCPC\nRemoteAddress=h:1\nPollFailRemindTime=-1\n",
+       Error + Port(5) + " PollFailRemindTime: must be 0 or more \"-1\"", 5},
+      {"[General]\nReconnectInterval=-1\n",
+       Error + "[General] ReconnectInterval: must be 0 or more \"-1\"", -1},
       {tcps + "ListenPort=4001\nListenAddress=10.0.0.0/8\n",
        Error + Port(1) + " ListenAddress: not an IPv4 or IPv6 address \"10.0.0.0/8\"", 1},
       {tcps + "ListenPort=14000\n",
@@ -73,7 +85,7 @@ TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
       {"[SerialDevices]\nCOM0=/dev/ttyUSB0\n",
        Warning + "[SerialDevices] COM0=/dev/ttyUSB0: unknown key (ignored)", -1},
       {Port(4) + "\nPortType=COM\nComSetting=COM8,9600,N,5,1\n",
-       Warning + Port(4) +
+       Error + Port(4) +
            " ComSetting=COM8,9600,N,5,1: serial device /dev/ttyS7 does not "
            "exist (name another in [SerialDevices] COM8=)",
        4},

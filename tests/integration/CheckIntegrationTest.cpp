@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 
 #include <filesystem>
 
@@ -51,21 +49,10 @@ TEST(Check, ServiceTellsSystemdItsStateAndSurvivesAHangUp) {
   const int ostrelPort = FreePort();
   folder.Write("TARVEL80Import.service.ini", "[Parameters]\nRunAsService=1\n");
   folder.Write("TARVEL80Import.ini", OstrelPortIni(ostrelPort) + "OstrelPortt=1\n");
-  const std::string socketPath = folder.Path() + "notify";
-  const int notify = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{AF_UNIX, {}};
-  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-  socketPath.copy(address.sun_path, socketPath.size());
-  ASSERT_EQ(bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  timeval timeout{10, 0};
-  setsockopt(notify, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-
-  GatewayProcess service(folder, {"--dir", folder.Path()}, {{"NOTIFY_SOCKET", socketPath}});
-  std::vector<std::string> messages;
-  char buffer[512];
-  for (ssize_t count; messages.size() < 3 && (count = recv(notify, buffer, sizeof buffer, 0)) > 0;)
-    messages.emplace_back(buffer, static_cast<size_t>(count));
-  close(notify);
+  const NotifySocket notify(folder);
+  ASSERT_TRUE(notify.Bound());
+  GatewayProcess service(folder, {"--dir", folder.Path()}, {{"NOTIFY_SOCKET", notify.Path()}});
+  const std::vector<std::string> messages = notify.Receive(3);
   EXPECT_EQ(messages, (std::vector<std::string>{
                           "READY=1", "WATCHDOG=1",
                           "STATUS=Alarm server not connected; input ports connected: 0 of 0; "

@@ -1,6 +1,9 @@
 #pragma once
 
 // The integration tests' view of the one harness that the tools use too.
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include <cstdio>
 
 #include "../../tools/ToolSupport.h"
@@ -32,6 +35,39 @@ inline std::pair<std::string, int> RunShell(const std::string& command) {
   const int status = pipe != nullptr ? pclose(pipe) : -1;
   return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
+
+// Where a gateway run as a service (NOTIFY_SOCKET set to Path()) tells systemd its state.
+class NotifySocket {
+ public:
+  explicit NotifySocket(const ProgramFolder& folder)
+      : path_(folder.Path() + "notify"), fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_un address{AF_UNIX, {}};
+    if (path_.size() >= sizeof address.sun_path) return;
+    path_.copy(address.sun_path, path_.size());
+    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const timeval timeout{10, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  }
+  ~NotifySocket() { close(fd_); }
+  NotifySocket(const NotifySocket&) = delete;
+  NotifySocket& operator=(const NotifySocket&) = delete;
+
+  bool Bound() const { return bound_; }
+  const std::string& Path() const { return path_; }
+  // The next `count` messages, fewer when none comes for ten seconds.
+  std::vector<std::string> Receive(size_t count) const {
+    std::vector<std::string> messages;
+    char buffer[512];
+    for (ssize_t got; messages.size() < count && (got = recv(fd_, buffer, sizeof buffer, 0)) > 0;)
+      messages.emplace_back(buffer, static_cast<size_t>(got));
+    return messages;
+  }
+
+ private:
+  std::string path_;
+  int fd_;
+  bool bound_ = false;
+};
 
 // The gateway executable of this build running as a child process with its standard error
 // kept in the program folder, killed at the end if still running.
