@@ -151,7 +151,8 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
   // The INI file's text and values are freed by now; hand the pages back to the system, so a
   // large file does not stay in the gateway's memory for its whole life.
   ::malloc_trim(0);
-  statusServer.Start();
+  if (const std::string failure = statusServer.Start(); !failure.empty())
+    std::fprintf(stderr, "%s\n", failure.c_str());
 
   // Once a second on the event loop: old log files go (looked for once a day) and, as a
   // service, the status line and the watchdog's sign of life go to systemd.

@@ -122,6 +122,11 @@ TEST_F(InputPortsTest, ClientAndSerialPortsFrameMessagesHoweverTheyAreCut) {
   EXPECT_EQ(folder_.CountMessages("Could not set status port (127.0.0.1:" + Number(taken.Port()) +
                                   ") to listen mode, err: "),
             1u);
+  // The terminal gets the reason as the log does.
+  EXPECT_NE(gateway_->StandardError().find("Could not set status port (127.0.0.1:" +
+                                           Number(taken.Port()) + ") to listen mode, err: "),
+            std::string::npos)
+      << gateway_->StandardError();
 }
 
 // An alarm server that reads slowly while a burst arrives gets every line, in order: the

@@ -275,9 +275,9 @@ StatusServer::~StatusServer() {
   log_.SetObserver(nullptr);
 }
 
-void StatusServer::Start() {
+std::string StatusServer::Start() {
   const GeneralSettings& general = state_.General;
-  if (general.StatusPort == 0) return;
+  if (general.StatusPort == 0) return {};
   const std::string where = general.StatusBindAddress + ":" + std::to_string(general.StatusPort);
   QHostAddress address;
   QString error = QStringLiteral("invalid port");
@@ -294,13 +294,15 @@ void StatusServer::Start() {
       connect(&tickWatch_, &QTimer::timeout, this, [this] { WatchTick(); });
       tickWatch_.start(TickWatchMs);
       log_.WriteLog("Status server listening at " + where);
-      return;
+      return {};
     }
     delete server_;
     server_ = nullptr;
   }
-  log_.WriteLog("Could not set status port (" + where +
-                ") to listen mode, err: " + error.toStdString());
+  const std::string failure =
+      "Could not set status port (" + where + ") to listen mode, err: " + error.toStdString();
+  log_.WriteLog(failure);
+  return failure;
 }
 
 int StatusServer::Port() const {

@@ -41,8 +41,9 @@ class StatusServer : public QAbstractHttpServer {
   ~StatusServer() override;
 
   // Listens on StatusBindAddress:StatusPort when StatusPort is set. A port that cannot listen
-  // is logged, and the gateway goes on without the status server.
-  void Start();
+  // is logged, and the gateway goes on without the status server; the log line is returned
+  // (empty when listening or not asked to), so that the terminal gets the reason too.
+  std::string Start();
   // The port listened on, 0 when not listening.
   int Port() const;
 
