@@ -70,6 +70,13 @@ TEST(BadConfiguration, CheckSaysWhatTheStartDoes) {
          EXPECT_EQ(run.Notify.Receive(2), (std::vector<std::string>{"READY=1", "WATCHDOG=1"}));
          EXPECT_TRUE(std::filesystem::exists(run.Folder.Path() + "LogFiles/20000101.Log"));
        }},
+      {"LogRetentionDays=30\n", "",
+       [](const Started& run) {
+         // Read as written, the same housekeeping deletes the old file.
+         EXPECT_TRUE(
+             run.Folder.WaitForMessage("Deleted 1 log file older than 30 days (LogRetentionDays)"));
+         EXPECT_FALSE(std::filesystem::exists(run.Folder.Path() + "LogFiles/20000101.Log"));
+       }},
       {"WatchDogInterval=-5\n", error + "[General] WatchDogInterval: must be 0 or more \"-5\""},
       {"StatusPort=abc\n", error + "[General] StatusPort" + notAPort + " \"abc\""},
       {"StatusPort=8080x\n", error + "[General] StatusPort" + notAPort + " \"8080x\""},

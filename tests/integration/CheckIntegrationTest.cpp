@@ -112,6 +112,24 @@ TEST(Check, StartsHeadlessWithoutADisplay) {
   }
 }
 
+// Either variable alone names a display, and then the gateway opens its windows: here on a
+// display that is not there, so the window system's start fails instead of a headless run.
+TEST(Check, EitherDisplayVariableMeansWindows) {
+  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    SCOPED_TRACE(variable);
+    ProgramFolder folder;
+    folder.Write("TARVEL80Import.ini", OstrelPortIni());
+    GatewayProcess gateway(folder, {"--dir", folder.Path()},
+                           {{variable, ":97"}, {"QT_QPA_PLATFORM", "xcb"}});
+    const std::optional<int> status = gateway.WaitForExit(10s);
+    ASSERT_TRUE(status.has_value()) << gateway.StandardError();
+    EXPECT_NE(*status, 0);
+    EXPECT_NE(gateway.StandardError().find("platform plugin"), std::string::npos)
+        << gateway.StandardError();
+    EXPECT_EQ(gateway.StandardError().find("Running: "), std::string::npos);
+  }
+}
+
 // The INI file is read once at start-up; a large one must not stay in memory afterwards.
 TEST(HostileFolder, LargeIniFileIsGivenBackAfterStartUp) {
 #if defined(__SANITIZE_ADDRESS__)
