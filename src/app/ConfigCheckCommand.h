@@ -6,6 +6,7 @@
 
 #include "config/KeepFilePath.h"
 #include "platform/KeepFileIo.h"
+#include "state/ProgramLayout.h"
 
 namespace tarvel {
 
@@ -20,10 +21,10 @@ bool PathExists(const std::string& path);
 // (configuration, log folder, running-copy lock, service settings): no setting may name them.
 std::vector<ProgramFile> ProgramOwnFiles();
 
-// tarvel80import --check: reads the configuration of the program folder as start-up does and
+// tarvel80import --check: reads the configuration file as start-up does and
 // writes every finding to out, one line each, then a summary line. Gives the exit status: 0
 // without errors (warnings allowed), 1 with errors. keepIo reads the keep file, which must be a
 // keep file if it is there.
-int RunConfigCheck(const std::string& programPath, std::ostream& out, KeepFileIo& keepIo);
+int RunConfigCheck(const ProgramLayout& layout, std::ostream& out, KeepFileIo& keepIo);
 
 }  // namespace tarvel
