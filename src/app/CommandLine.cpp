@@ -73,7 +73,7 @@ std::string CommandLine::Usage() {
          "                      [/I | /U]\n"
          "       tarvel80import --check [--dir DIR] [--config FILE]\n"
          "  --dir DIR      program folder (it must exist): running-copy lock, keep file,\n"
-         "                 service settings, debug.txt, and TARVEL80Import.ini and LogFiles/\n"
+         "                 service settings, debug.txt; TARVEL80Import.ini and LogFiles/\n"
          "                 unless given below (default: the folder of the executable; when\n"
          "                 installed in a bin or sbin folder, the system layout:\n"
          "                 /var/lib/tarvel80import/ with the configuration\n"
