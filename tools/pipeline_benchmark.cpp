@@ -136,7 +136,7 @@ struct Bench {
 void Run(const char* name, int16_t port, const std::string& prologue, const std::string& reception,
          uint64_t linesPerReception, uint64_t receptions) {
   Bench bench;
-  bench.log.SetProgramPath(bench.state.ProgramPath);
+  bench.log.SetFolder(bench.state.ProgramPath + "LogFiles");
   Gateway gateway(GatewayContext{bench.state, bench.clock, bench.log, bench.trace, bench.controls,
                                  bench.list, bench.statusBar, bench.timer});
   gateway.Attach();

@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace tarvel {
@@ -11,20 +12,41 @@ bool IsSwitch(const std::string& argument, char letter) {
          (argument[1] == letter || argument[1] == letter + ('a' - 'A'));
 }
 
+std::string Absolute(const std::filesystem::path& path, const std::string& currentFolder) {
+  return (path.is_relative() ? currentFolder / path : path).lexically_normal().string();
+}
+
+std::string AsFolder(std::string path) {
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
+
 }  // namespace
 
 CommandLine CommandLine::Parse(const std::vector<std::string>& arguments) {
+  static const struct {
+    std::string Name;
+    std::string CommandLine::*Value;
+    const char* What;
+  } valueOptions[] = {{"--dir", &CommandLine::Dir, "a folder"},
+                      {"--config", &CommandLine::Config, "a file"},
+                      {"--log-dir", &CommandLine::LogDir, "a folder"}};
   CommandLine line;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
-    if (argument == "--dir") {
-      if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
-        line.Error = "--dir needs a folder";
+    const auto option =
+        std::find_if(std::begin(valueOptions), std::end(valueOptions), [&](const auto& candidate) {
+          return argument == candidate.Name || argument.rfind(candidate.Name + "=", 0) == 0;
+        });
+    if (option != std::end(valueOptions)) {
+      std::string value = argument.size() > option->Name.size()
+                              ? argument.substr(option->Name.size() + 1)
+                              : (i + 1 < arguments.size() ? arguments[++i] : "");
+      if (value.empty()) {
+        line.Error = option->Name + " needs " + option->What;
         return line;
       }
-      line.Dir = arguments[++i];
-    } else if (argument.rfind("--dir=", 0) == 0 && argument.size() > 6) {
-      line.Dir = argument.substr(6);
+      line.*(option->Value) = std::move(value);
     } else if (argument == "--headless") {
       line.Headless = true;
     } else if (argument == "--check") {
@@ -50,29 +72,46 @@ CommandLine CommandLine::Parse(const std::vector<std::string>& arguments) {
 }
 
 std::string CommandLine::Usage() {
-  return "Usage: tarvel80import [--dir DIR] [--headless] [/I | /U]\n"
-         "       tarvel80import --check [--strict] [--dir DIR]\n"
-         "  --dir DIR   program folder: TARVEL80Import.ini, LogFiles/, debug.txt\n"
-         "              (default: the folder of the executable; it must exist)\n"
-         "  --headless  no windows; messages go to standard error\n"
-         "  --check     read the configuration as start-up does, print every error and\n"
-         "              warning with its place and reason, then end: status 0 without\n"
-         "              errors (warnings allowed), 1 with errors\n"
-         "  --strict    with --check: warnings give status 1 too\n"
-         "  /I          install as the system service TARVEL80ImportForOstrel, then end\n"
-         "  /U          uninstall the service, then end (wins over /I)\n"
-         "  --help      this text\n"
-         "  --version   print the version\n";
+  return "Usage: tarvel80import [--dir DIR] [--config FILE] [--log-dir DIR] [--headless]\n"
+         "                      [/I | /U]\n"
+         "       tarvel80import --check [--strict] [--dir DIR] [--config FILE]\n"
+         "  --dir DIR      program folder (it must exist): running-copy lock, keep file,\n"
+         "                 service settings, debug.txt; TARVEL80Import.ini and LogFiles/\n"
+         "                 unless given below (default: the folder of the executable; when\n"
+         "                 installed in a bin or sbin folder, the system layout:\n"
+         "                 /var/lib/tarvel80import/ with the configuration\n"
+         "                 /etc/tarvel80import/TARVEL80Import.ini and the logs in\n"
+         "                 /var/log/tarvel80import/)\n"
+         "  --config FILE  the configuration file (default: DIR/TARVEL80Import.ini)\n"
+         "  --log-dir DIR  the folder of the daily log files (default: DIR/LogFiles/)\n"
+         "  --headless     no windows; messages go to standard error\n"
+         "  --check        read the configuration as start-up does, print every error and\n"
+         "                 warning with its place and reason, then end: status 0 without\n"
+         "                 errors (warnings allowed), 1 with errors\n"
+         "  --strict       with --check: warnings give status 1 too\n"
+         "  /I             install as the system service TARVEL80ImportForOstrel, then end\n"
+         "  /U             uninstall the service, then end (wins over /I)\n"
+         "  --help         this text\n"
+         "  --version      print the version\n";
 }
 
-std::string ProgramFolder(const std::string& givenDir, const std::string& executablePath,
-                          const std::string& currentFolder) {
-  namespace fs = std::filesystem;
-  fs::path folder = givenDir.empty() ? fs::path(executablePath).parent_path() : fs::path(givenDir);
-  if (folder.is_relative()) folder = fs::path(currentFolder) / folder;
-  std::string text = folder.lexically_normal().string();
-  if (text.empty() || text.back() != '/') text += '/';
-  return text;
+bool IsInstalled(const std::string& executablePath) {
+  const std::string folder = std::filesystem::path(executablePath).parent_path().filename();
+  return folder == "bin" || folder == "sbin";
+}
+
+ProgramLayout ResolveLayout(const CommandLine& line, const std::string& executablePath,
+                            const std::string& currentFolder) {
+  ProgramLayout layout =
+      line.Dir.empty() && IsInstalled(executablePath)
+          ? ProgramLayout{SystemProgramFolder, SystemConfigFile, SystemLogFolder}
+          : ProgramLayout::InFolder(AsFolder(
+                Absolute(line.Dir.empty() ? std::filesystem::path(executablePath).parent_path()
+                                          : std::filesystem::path(line.Dir),
+                         currentFolder)));
+  if (!line.Config.empty()) layout.ConfigPath = Absolute(line.Config, currentFolder);
+  if (!line.LogDir.empty()) layout.LogPath = AsFolder(Absolute(line.LogDir, currentFolder));
+  return layout;
 }
 
 }  // namespace tarvel

@@ -3,12 +3,17 @@
 #include <string>
 #include <vector>
 
+#include "state/ProgramLayout.h"
+
 namespace tarvel {
 
-// The parsed command line: tarvel80import [--dir DIR] [--headless] [/I | /U],
-// tarvel80import --check [--strict] [--dir DIR], --help, --version.
+// The parsed command line: tarvel80import [--dir DIR] [--config FILE] [--log-dir DIR]
+// [--headless] [/I | /U], tarvel80import --check [--strict] [--dir DIR] [--config FILE],
+// --help, --version. An option's value follows as the next argument or after "=".
 struct CommandLine {
-  std::string Dir;  // the program folder given with --dir; empty when not given
+  std::string Dir;     // the program folder given with --dir; empty when not given
+  std::string Config;  // the INI file given with --config; empty when not given
+  std::string LogDir;  // the log folder given with --log-dir; empty when not given
   bool Headless = false;
   bool Install = false;    // "/I": register the service, then end
   bool Uninstall = false;  // "/U": remove the service registration, then end (wins over /I)
@@ -24,9 +29,19 @@ struct CommandLine {
   static std::string Usage();
 };
 
-// The program folder as an absolute path ending in "/": the folder given, else the folder of
-// the executable. currentFolder resolves a relative folder.
-std::string ProgramFolder(const std::string& givenDir, const std::string& executablePath,
-                          const std::string& currentFolder);
+// The layout of an installed program that is given no --dir.
+inline constexpr const char* SystemProgramFolder = "/var/lib/tarvel80import/";
+inline constexpr const char* SystemConfigFile = "/etc/tarvel80import/TARVEL80Import.ini";
+inline constexpr const char* SystemLogFolder = "/var/log/tarvel80import/";
+
+// Installed: the executable's folder is named bin or sbin (/usr/bin, /usr/local/bin), a folder
+// the program must never write to.
+bool IsInstalled(const std::string& executablePath);
+
+// Where the program keeps its files: what --dir, --config and --log-dir give; without --dir, the
+// system layout when installed, else the executable's folder. currentFolder resolves a relative
+// path.
+ProgramLayout ResolveLayout(const CommandLine& line, const std::string& executablePath,
+                            const std::string& currentFolder);
 
 }  // namespace tarvel

@@ -62,13 +62,14 @@ std::string KeepFileContentError(const IniFile& ini, const std::string& programP
       .Text();
 }
 
-int RunConfigCheck(const std::string& programPath, bool strict, std::ostream& out,
-                   KeepFileIo& keepIo, ServiceControl& service) {
+int RunConfigCheck(const ProgramLayout& layout, bool strict, std::ostream& out, KeepFileIo& keepIo,
+                   ServiceControl& service) {
+  const std::string& programPath = layout.ProgramPath;
   if (const std::string problem = ProgramFolderProblem(programPath); !problem.empty()) {
     out << "Configuration error: " << problem << "\n";
     return 1;
   }
-  const std::string iniPath = programPath + IniFile::FileName;
+  const std::string& iniPath = layout.ConfigPath;
   std::string readProblem;
   const IniFile ini = IniFile::Load(iniPath, readProblem);
   int errors = 0;

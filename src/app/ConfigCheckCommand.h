@@ -7,6 +7,7 @@
 #include "config/KeepFilePath.h"
 #include "platform/KeepFileIo.h"
 #include "platform/ServiceControl.h"
+#include "state/ProgramLayout.h"
 
 namespace tarvel {
 
@@ -22,11 +23,11 @@ std::string SerialDeviceProblem(const std::string& path);
 // (configuration, log folder, running-copy lock, service settings): no setting may name them.
 std::vector<ProgramFile> ProgramOwnFiles();
 
-// tarvel80import --check: reads the configuration of the program folder and the stored service
-// flag as start-up does and writes every finding to out, one line each, then a summary line.
-// Gives the exit status: 0 without errors (warnings allowed unless strict), 1 with errors (or,
-// strict, with warnings). keepIo reads the keep file, which must be a keep file if it is there.
-int RunConfigCheck(const std::string& programPath, bool strict, std::ostream& out,
-                   KeepFileIo& keepIo, ServiceControl& service);
+// tarvel80import --check: reads the configuration file and the stored service flag as start-up
+// does and writes every finding to out, one line each, then a summary line. Gives the exit
+// status: 0 without errors (warnings allowed unless strict), 1 with errors (or, strict, with
+// warnings). keepIo reads the keep file, which must be a keep file if it is there.
+int RunConfigCheck(const ProgramLayout& layout, bool strict, std::ostream& out, KeepFileIo& keepIo,
+                   ServiceControl& service);
 
 }  // namespace tarvel

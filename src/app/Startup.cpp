@@ -22,14 +22,23 @@ std::string PortSection(int16_t port) {
   return "TARVEL80_Port_" + PortText(port);
 }
 
+std::string AsFolder(std::string path) {
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
+
 }  // namespace
 
-StartupOutcome Startup::FormLoad(const std::string& programFolder, bool install, bool uninstall) {
+StartupOutcome Startup::FormLoad(const ProgramLayout& layout, bool install, bool uninstall) {
   ProgramState& state = context_.State;
-  state.ProgramPath = programFolder;
-  if (state.ProgramPath.empty() || state.ProgramPath.back() != '/') state.ProgramPath += '/';
-  context_.Log.SetProgramPath(state.ProgramPath);
-  context_.Process.CreateFolder(state.ProgramPath + "LogFiles/");
+  state.ProgramPath = AsFolder(layout.ProgramPath);
+  state.LogPath = AsFolder(layout.LogPath);
+  context_.Log.SetFolder(state.LogPath);
+  if (const std::string problem = context_.Process.CreateFolder(state.LogPath); !problem.empty()) {
+    context_.Messages.Show("the log folder " + state.LogPath + " is missing and cannot be made (" +
+                               problem + "); the gateway runs without its log",
+                           MessageBox::Note);
+  }
 
   if (auto failed = ReadRunAsService()) return *failed;
 
@@ -43,7 +52,7 @@ StartupOutcome Startup::FormLoad(const std::string& programFolder, bool install,
   if (uninstall) return ChangeServiceRegistration(false);
   if (install) return ChangeServiceRegistration(true);
 
-  const std::string iniPath = state.ProgramPath + IniFile::FileName;
+  const std::string& iniPath = layout.ConfigPath;
   std::string readProblem;
   const IniFile ini = IniFile::Load(iniPath, readProblem);
   const std::vector<ConfigFinding> findings =
@@ -273,7 +282,7 @@ std::string Startup::RunningText(bool withReason) const {
   for (const PortEntry& entry : state.Ports) ++counts[static_cast<int>(entry.Kind)];
   text += "; input ports: " + std::to_string(counts[1]) + " TCPS, " + std::to_string(counts[2]) +
           " TCPC, " + std::to_string(counts[3]) + " COM";
-  text += "; log: " + state.ProgramPath + "LogFiles/";
+  text += "; log: " + state.LogPath;
   text += state.RunAsService ? "; stop: systemctl stop TARVEL80ImportForOstrel"
                              : "; stop: Ctrl+C, SIGTERM or File > Exit";
   return text;

@@ -14,6 +14,7 @@
 #include "platform/MessageBox.h"
 #include "platform/ProcessControl.h"
 #include "platform/ServiceControl.h"
+#include "state/ProgramLayout.h"
 #include "state/ProgramState.h"
 #include "ui/ConnectionListView.h"
 #include "ui/MainWindowView.h"
@@ -86,8 +87,9 @@ class Startup {
 
   explicit Startup(const StartupContext& context) : context_(context) {}
 
-  // programFolder is the program's folder, with or without a trailing "/".
-  StartupOutcome FormLoad(const std::string& programFolder, bool install, bool uninstall);
+  // The layout's folders may come with or without a trailing "/". A log folder that cannot be
+  // made is said on standard error, and the gateway runs on without its log.
+  StartupOutcome FormLoad(const ProgramLayout& layout, bool install, bool uninstall);
 
  private:
   std::optional<StartupOutcome> ReadRunAsService();

@@ -114,15 +114,15 @@ bool StoredServiceMode(ServiceControl& service) {
 
 // Runs start-up and, when it lets the gateway run, the event loop. Never returns while the
 // gateway runs: every stop ends the process through the shutdown.
-int RunGateway(const CommandLine& line, const std::string& programPath, ServiceControl& service,
+int RunGateway(const CommandLine& line, const ProgramLayout& layout, ServiceControl& service,
                MessageBox& messages, const Views& views, const std::function<void()>& showWindow,
                const std::function<void(std::function<void(int)>)>& setCloseHandler) {
   SystemClock clock;
   PosixProcessControl process;
   ProgramState state;
-  state.ProgramPath = programPath;
-  LogFile log(clock, programPath);
-  QtControls controls = MakeQtControls(programPath + IniFile::FileName);
+  state.ProgramPath = layout.ProgramPath;
+  LogFile log(clock, layout.LogPath);
+  QtControls controls = MakeQtControls(layout.ConfigPath);
   QtUpdateTimer timer;
   TrafficTrace trace(clock, views.DebugList, views.Menus);
   PosixKeepFileIo keepIo;
@@ -145,7 +145,7 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
     Startup startup(StartupContext{state, log, controls.Wired(), views.ConnectionList,
                                    views.MainWindow, ports, service, process, messages,
                                    SerialDeviceProblem});
-    outcome = startup.FormLoad(programPath, line.Install, line.Uninstall);
+    outcome = startup.FormLoad(layout, line.Install, line.Uninstall);
   }
   if (!outcome.KeepRunning) process.EndProcess(outcome.ExitStatus);
   // The INI file's text and values are freed by now; hand the pages back to the system, so a
@@ -156,7 +156,7 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
 
   // Once a second on the event loop: old log files go (looked for once a day) and, as a
   // service, the status line and the watchdog's sign of life go to systemd.
-  LogRetention retention(clock, log, state.ProgramPath, state.General.LogRetentionDays);
+  LogRetention retention(clock, log, state.LogPath, state.General.LogRetentionDays);
   ServiceStatus serviceStatus(
       state, controls.Wired(), gateway.Kept(),
       [](const std::string& message) { LinuxServiceControl::NotifyServiceManager(message); });
@@ -179,7 +179,7 @@ int RunGateway(const CommandLine& line, const std::string& programPath, ServiceC
   return 0;
 }
 
-int RunHeadless(int argc, char** argv, const CommandLine& line, const std::string& programPath,
+int RunHeadless(int argc, char** argv, const CommandLine& line, const ProgramLayout& layout,
                 ServiceControl& service) {
   QCoreApplication application(argc, argv);
   StandardErrorMessageBox messages;
@@ -189,19 +189,19 @@ int RunHeadless(int argc, char** argv, const CommandLine& line, const std::strin
   InMemoryMenuChecks menus;
   InMemoryDebugList debugList;
   return RunGateway(
-      line, programPath, service, messages, Views{list, statusBar, window, menus, debugList}, [] {},
+      line, layout, service, messages, Views{list, statusBar, window, menus, debugList}, [] {},
       [](std::function<void(int)>) {});
 }
 
-int RunDesktop(int argc, char** argv, const CommandLine& line, const std::string& programPath,
+int RunDesktop(int argc, char** argv, const CommandLine& line, const ProgramLayout& layout,
                ServiceControl& service) {
   QApplication application(argc, argv);
   QtMessageBox messages;
   SystemClock windowClock;
-  QtMainWindow window(windowClock, programPath);
+  QtMainWindow window(windowClock, layout.ProgramPath);
   return RunGateway(
-      line, programPath, service, messages,
-      Views{window, window, window, window, window.DebugWindow()}, [&] { window.show(); },
+      line, layout, service, messages, Views{window, window, window, window, window.DebugWindow()},
+      [&] { window.show(); },
       [&](std::function<void(int)> handler) { window.SetCloseHandler(std::move(handler)); });
 }
 
@@ -230,18 +230,18 @@ int main(int argc, char** argv) {
 
   const std::string executable = ExecutablePath(argv[0]);
   std::error_code error;
-  const std::string programPath =
-      ProgramFolder(line.Dir, executable, std::filesystem::current_path(error).string());
-  LinuxServiceControl service(programPath, executable);
+  const ProgramLayout layout =
+      ResolveLayout(line, executable, std::filesystem::current_path(error).string());
+  LinuxServiceControl service(layout, executable);
   if (line.Check) {
     PosixKeepFileIo keepIo;
-    return RunConfigCheck(programPath, line.Strict, std::cout, keepIo, service);
+    return RunConfigCheck(layout, line.Strict, std::cout, keepIo, service);
   }
-  if (const std::string problem = ProgramFolderProblem(programPath); !problem.empty()) {
+  if (const std::string problem = ProgramFolderProblem(layout.ProgramPath); !problem.empty()) {
     std::fprintf(stderr, "tarvel80import: %s\n", problem.c_str());
     return 1;
   }
   const bool headless = line.Headless || !DisplayAvailable() || StoredServiceMode(service);
-  return headless ? RunHeadless(argc, argv, line, programPath, service)
-                  : RunDesktop(argc, argv, line, programPath, service);
+  return headless ? RunHeadless(argc, argv, line, layout, service)
+                  : RunDesktop(argc, argv, line, layout, service);
 }

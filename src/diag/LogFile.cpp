@@ -21,11 +21,14 @@ bool IsControl(unsigned char c) {
 
 }  // namespace
 
-LogFile::LogFile(const Clock& clock, std::string programPath, std::uint64_t dailyLimitBytes)
-    : clock_(clock), programPath_(std::move(programPath)), dailyLimitBytes_(dailyLimitBytes) {}
+LogFile::LogFile(const Clock& clock, std::string folder, std::uint64_t dailyLimitBytes)
+    : clock_(clock), dailyLimitBytes_(dailyLimitBytes) {
+  SetFolder(std::move(folder));
+}
 
-void LogFile::SetProgramPath(std::string programPath) {
-  programPath_ = std::move(programPath);
+void LogFile::SetFolder(std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  folder_ = std::move(folder);
 }
 
 std::string LogFile::Stamp(const LocalTime& time) {
@@ -98,13 +101,12 @@ LogFile::Appended LogFile::AppendLine(const std::string& name, const std::string
                                       Importance importance) {
   // O_NOFOLLOW on the folder and the file: a link put at either must not make the gateway
   // write elsewhere. The folder is never created here; without it the line is lost.
-  const std::string folder = programPath_ + "LogFiles";
-  const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const int folderFd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (folderFd < 0) {
     // A link at a folder opened with O_DIRECTORY fails with ENOTDIR, as a plain file there does.
     struct stat link {};
-    if (errno == ENOTDIR && ::lstat(folder.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
-      ReportLink(folder);
+    if (errno == ENOTDIR && ::lstat(folder_.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+      ReportLink(folder_);
     return Appended::Failed;
   }
   // O_NONBLOCK: a pipe put in the log's place must not stall the caller (and is refused below).
@@ -114,7 +116,7 @@ LogFile::Appended LogFile::AppendLine(const std::string& name, const std::string
   const int openError = errno;
   ::close(folderFd);
   if (fd < 0) {
-    if (openError == ELOOP) ReportLink(folder + "/" + name);
+    if (openError == ELOOP) ReportLink(folder_ + "/" + name);
     return Appended::Failed;
   }
   struct stat status {};

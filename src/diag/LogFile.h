@@ -10,7 +10,8 @@
 
 namespace tarvel {
 
-// The daily log: ProgramPath + "LogFiles/" + YYYYMMDD + ".Log", one line per WriteLog call.
+// The daily log: the log folder (ProgramPath + "LogFiles/" unless --log-dir names another) +
+// YYYYMMDD + ".Log", one line per WriteLog call.
 //
 // A day's file is bounded: once it holds DailyLimitBytes, one line says the rest of the day's
 // lines are dropped, and ordinary lines are counted instead of written; the count is written
@@ -27,13 +28,13 @@ class LogFile {
   // the program, a handful a run.
   enum class Importance { Ordinary, Essential };
 
-  LogFile(const Clock& clock, std::string programPath,
-          std::uint64_t dailyLimitBytes = DailyLimitBytes);
+  // folder: where the daily files go, with or without a trailing "/".
+  LogFile(const Clock& clock, std::string folder, std::uint64_t dailyLimitBytes = DailyLimitBytes);
   virtual ~LogFile() = default;
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
-  void SetProgramPath(std::string programPath);
+  void SetFolder(std::string folder);
 
   // Appends "YY-MM-DD HH:NN:SS " + text + CR LF (a text starting with "-" goes unstamped).
   // Control bytes of the text are written visibly (VisibleText), so a line is always one line
@@ -68,7 +69,7 @@ class LogFile {
   void WriteDroppedCount(const LocalTime& now);
 
   const Clock& clock_;
-  std::string programPath_;
+  std::string folder_;  // without a trailing "/"
   std::uint64_t dailyLimitBytes_;
   std::function<void(const std::string&)> observer_;
   std::string reportedPath_;  // the last link reported, so a link is reported once

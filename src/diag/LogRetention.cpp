@@ -42,8 +42,7 @@ void LogRetention::Check() {
   namespace fs = std::filesystem;
   std::error_code error;
   int deleted = 0;
-  for (fs::directory_iterator it(programPath_ + "LogFiles", error), end; !error && it != end;
-       it.increment(error)) {
+  for (fs::directory_iterator it(logPath_, error), end; !error && it != end; it.increment(error)) {
     const std::optional<sys_days> date = LogFileDate(it->path().filename().string());
     if (!date || (todayDate - *date).count() <= retentionDays_) continue;
     std::error_code fileError;

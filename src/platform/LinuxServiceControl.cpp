@@ -150,12 +150,12 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, mode_
 
 }  // namespace
 
-LinuxServiceControl::LinuxServiceControl(std::string programPath, std::string executablePath)
-    : programPath_(std::move(programPath)), executablePath_(std::move(executablePath)) {}
+LinuxServiceControl::LinuxServiceControl(ProgramLayout layout, std::string executablePath)
+    : layout_(std::move(layout)), executablePath_(std::move(executablePath)) {}
 
 std::vector<LinuxServiceControl::Setting> LinuxServiceControl::LoadSettings() const {
   std::vector<Setting> settings;
-  IniFile::Load(programPath_ + SettingsFileName, SettingsMaxBytes)
+  IniFile::Load(layout_.ProgramPath + SettingsFileName, SettingsMaxBytes)
       .ForEachValue(
           [&](const std::string& section, const std::string& key, const std::string& value) {
             settings.push_back({section, key, value});
@@ -165,7 +165,7 @@ std::vector<LinuxServiceControl::Setting> LinuxServiceControl::LoadSettings() co
 
 std::string LinuxServiceControl::GetSetting(const std::string& section, const std::string& key,
                                             const std::string& defaultText) {
-  return IniFile::Load(programPath_ + SettingsFileName, SettingsMaxBytes)
+  return IniFile::Load(layout_.ProgramPath + SettingsFileName, SettingsMaxBytes)
       .ReadIniValue(section, key, defaultText);
 }
 
@@ -193,7 +193,7 @@ bool LinuxServiceControl::SaveSetting(const std::string& section, const std::str
     out += setting.Key + "=" + setting.Value + "\n";
   }
   std::string failure;
-  if (WriteFileAtomically(programPath_ + SettingsFileName, out, 0644, failure)) return true;
+  if (WriteFileAtomically(layout_.ProgramPath + SettingsFileName, out, 0644, failure)) return true;
   lastError_ = "cannot store " + key + ": " + failure;
   return false;
 }
@@ -227,22 +227,31 @@ std::string LinuxServiceControl::UnitText() const {
        << "\n"
        << "[Service]\n"
        << "Type=notify\n"
-       << "ExecStart=" << UnitArgument(executablePath_) << " --dir " << UnitArgument(programPath_)
-       << "\n"
+       << "ExecStart=" << UnitArgument(executablePath_) << " --dir "
+       << UnitArgument(layout_.ProgramPath);
+  // The program folder's own files need no option: the unit then reads as it always has.
+  const ProgramLayout inFolder = ProgramLayout::InFolder(layout_.ProgramPath);
+  if (layout_.ConfigPath != inFolder.ConfigPath)
+    text << " --config " << UnitArgument(layout_.ConfigPath);
+  if (layout_.LogPath != inFolder.LogPath) text << " --log-dir " << UnitArgument(layout_.LogPath);
+  text << "\n"
        << "Restart=on-failure\n"
        << "WatchdogSec=" << WatchdogSeconds << "\n";
   if (!user.empty()) {
     text << "User=" << user << "\n";
     if (::getgrnam(SerialGroup) != nullptr) text << "SupplementaryGroups=" << SerialGroup << "\n";
   }
-  // The program writes only in its folder (log files, lock, debug.txt) and to the system log.
+  // The program writes only in its folder (lock, debug.txt), its log folder and to the system
+  // log.
   // /dev stays open and DeviceAllow= unset, so the serial lines can be opened; the serial lock
   // files go to /run/lock where the system has one.
   text << "NoNewPrivileges=yes\n"
        << "ProtectSystem=strict\n"
        << "ProtectHome=read-only\n"
-       << "ReadWritePaths=" << UnitPathSetting(programPath_) << "\n"
-       << "ReadWritePaths=-/run/lock\n"
+       << "ReadWritePaths=" << UnitPathSetting(layout_.ProgramPath) << "\n";
+  if (layout_.LogPath.rfind(layout_.ProgramPath, 0) != 0)
+    text << "ReadWritePaths=" << UnitPathSetting(layout_.LogPath) << "\n";
+  text << "ReadWritePaths=-/run/lock\n"
        << "PrivateTmp=yes\n"
        << "ProtectKernelTunables=yes\n"
        << "ProtectKernelModules=yes\n"
@@ -264,10 +273,11 @@ bool LinuxServiceControl::HandOverTo(const std::string& user) const {
   if (account == nullptr) return false;
   const uid_t uid = account->pw_uid;
   const gid_t gid = account->pw_gid;
-  const std::string logFolder = programPath_ + "LogFiles";
-  bool handedOver = ChangeOwner(logFolder, uid, gid) &&
-                    ChangeOwner(programPath_ + PosixProcessControl::LockFileName, uid, gid) &&
-                    ChangeOwner(programPath_ + "debug.txt", uid, gid);
+  const std::string logFolder = layout_.LogPath.substr(0, layout_.LogPath.size() - 1);
+  bool handedOver =
+      ChangeOwner(logFolder, uid, gid) &&
+      ChangeOwner(layout_.ProgramPath + PosixProcessControl::LockFileName, uid, gid) &&
+      ChangeOwner(layout_.ProgramPath + "debug.txt", uid, gid);
   if (DIR* folder = ::opendir(logFolder.c_str())) {
     while (const dirent* entry = ::readdir(folder)) {
       const std::string name = entry->d_name;
@@ -343,7 +353,9 @@ bool LinuxServiceControl::Fail(const std::string& reason) {
 bool LinuxServiceControl::Install() {
   lastError_.clear();
   for (const auto& [what, path] :
-       {std::pair<std::string, std::string>{"the program folder's path", programPath_},
+       {std::pair<std::string, std::string>{"the program folder's path", layout_.ProgramPath},
+        {"the configuration's path", layout_.ConfigPath},
+        {"the log folder's path", layout_.LogPath},
         {"the program's path", executablePath_}}) {
     if (std::string reason = UnitUnsafeReason(what, path); !reason.empty()) return Fail(reason);
   }

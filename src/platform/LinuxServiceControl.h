@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/ServiceControl.h"
+#include "state/ProgramLayout.h"
 
 namespace tarvel {
 
@@ -12,8 +13,9 @@ namespace tarvel {
 // - Registration: a unit file "TARVEL80ImportForOstrel.service" in /etc/systemd/system (or in
 //   $TARVEL80IMPORT_UNIT_DIR), enabled with systemctl where systemd runs. $TARVEL80IMPORT_SYSTEMCTL
 //   names another program to run in place of systemctl (tests), and then it is always run.
-// - The unit confines the service (read-only system and home, private /tmp, no privilege gain)
-//   and leaves it write access to the program folder only. $TARVEL80IMPORT_SERVICE_USER at
+// - The unit runs the program on the same layout (program folder, configuration, log folder),
+//   confines it (read-only system and home, private /tmp, no privilege gain) and leaves it
+//   write access to the program folder and the log folder only. $TARVEL80IMPORT_SERVICE_USER at
 //   install time names an existing account to run as (with the group dialout for serial
 //   lines); the files the program made in its folder as root are then handed over to it.
 // - Settings store: "TARVEL80Import.service.ini" in the program folder, replaced atomically.
@@ -33,8 +35,8 @@ class LinuxServiceControl : public ServiceControl {
   // The store holds one short setting; anything longer is not ours and is read no further.
   static constexpr size_t SettingsMaxBytes = 64 * 1024;
 
-  // programPath ends in "/"; executablePath is the absolute path of this program.
-  LinuxServiceControl(std::string programPath, std::string executablePath);
+  // executablePath is the absolute path of this program.
+  LinuxServiceControl(ProgramLayout layout, std::string executablePath);
 
   std::string GetSetting(const std::string& section, const std::string& key,
                          const std::string& defaultText) override;
@@ -87,7 +89,7 @@ class LinuxServiceControl : public ServiceControl {
   // Keeps the reason for LastError(); always false.
   bool Fail(const std::string& reason);
 
-  std::string programPath_;
+  ProgramLayout layout_;
   std::string executablePath_;
   bool interactive_ = true;
   int controlsAccepted_ = 0;

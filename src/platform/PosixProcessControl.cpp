@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace tarvel {
 
@@ -35,8 +36,12 @@ bool PosixProcessControl::TakeRunningCopyLock(const std::string& programPath,
   return true;
 }
 
-void PosixProcessControl::CreateFolder(const std::string& path) {
-  ::mkdir(path.c_str(), 0755);
+std::string PosixProcessControl::CreateFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0755) == 0) return "";
+  const int error = errno;
+  struct stat status {};
+  if (error == EEXIST && ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return "";
+  return std::strerror(error);
 }
 
 void PosixProcessControl::EndProcess(int exitStatus) {

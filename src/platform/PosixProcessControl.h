@@ -14,7 +14,7 @@ class PosixProcessControl : public ProcessControl {
   // A symbolic link at the lock's name is refused: through it another copy could lock a
   // different file and run beside this one.
   bool TakeRunningCopyLock(const std::string& programPath, std::string& refusal) override;
-  void CreateFolder(const std::string& path) override;
+  std::string CreateFolder(const std::string& path) override;
   // Flushes the standard streams and ends the process with _exit: no destructor, no atexit
   // handler and no event handler runs afterwards.
   [[noreturn]] void EndProcess(int exitStatus) override;

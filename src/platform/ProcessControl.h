@@ -12,8 +12,9 @@ class ProcessControl {
   // (refusal stays empty) or when the lock cannot be trusted (refusal says why, and the program
   // must not run). The lock is held for the life of the process.
   virtual bool TakeRunningCopyLock(const std::string& programPath, std::string& refusal) = 0;
-  // Creates a folder; failure (for example because it exists) is ignored.
-  virtual void CreateFolder(const std::string& path) = 0;
+  // Creates a folder unless there is one; the system's reason when there is none afterwards,
+  // else empty.
+  virtual std::string CreateFolder(const std::string& path) = 0;
   // Ends the process at once with the exit status: nothing more of the logic runs.
   virtual void EndProcess(int exitStatus) = 0;
 };

@@ -43,12 +43,75 @@ TEST(CommandLine, RejectsWhatItDoesNotKnow) {
   EXPECT_TRUE(CommandLine::Parse({"--version"}).Version);
 }
 
-TEST(CommandLine, ProgramFolderIsAbsoluteAndEndsInASlash) {
-  EXPECT_EQ(ProgramFolder("", "/opt/tarvel/tarvel80import", "/home"), "/opt/tarvel/");
-  EXPECT_EQ(ProgramFolder("/srv/gw", "/opt/tarvel/tarvel80import", "/home"), "/srv/gw/");
-  EXPECT_EQ(ProgramFolder("/srv/gw/", "/x/y", "/home"), "/srv/gw/");
-  EXPECT_EQ(ProgramFolder("examples", "/x/y", "/home/me"), "/home/me/examples/");
-  EXPECT_EQ(ProgramFolder("./a/../b", "/x/y", "/home/me"), "/home/me/b/");
+TEST(CommandLine, ValueOptionsTakeTheNextArgumentOrTheTextAfterTheEqualsSign) {
+  const CommandLine line = CommandLine::Parse(
+      {"--config", "/etc/x.ini", "--log-dir=logs", "--dir=/srv/gw", "--config=--dir"});
+  EXPECT_EQ(line.Error, "");
+  EXPECT_EQ(line.Config, "--dir");  // the last one given wins; a value is never an option
+  EXPECT_EQ(line.LogDir, "logs");
+  EXPECT_EQ(line.Dir, "/srv/gw");
+  for (const char* option : {"--config", "--log-dir", "--config=", "--log-dir="})
+    EXPECT_NE(CommandLine::Parse({option}).Error, "") << option;
+}
+
+// Installed (in a folder named bin or sbin) and given no --dir, the program never uses its own
+// folder; a build tree or --dir keeps everything in the program folder. Given paths always win.
+TEST(CommandLine, LayoutFollowsTheOptionsThenWhereTheProgramIs) {
+  const struct Row {
+    std::vector<std::string> arguments;
+    std::string executable;
+    std::string programPath, configPath, logPath;
+  } rows[] = {
+      {{},
+       "/usr/bin/tarvel80import",
+       "/var/lib/tarvel80import/",
+       "/etc/tarvel80import/TARVEL80Import.ini",
+       "/var/log/tarvel80import/"},
+      {{},
+       "/usr/local/sbin/tarvel80import",
+       "/var/lib/tarvel80import/",
+       "/etc/tarvel80import/TARVEL80Import.ini",
+       "/var/log/tarvel80import/"},
+      {{"--config", "north.ini"},
+       "/opt/t/bin/tarvel80import",
+       "/var/lib/tarvel80import/",
+       "/home/me/north.ini",
+       "/var/log/tarvel80import/"},
+      {{"--dir", "/srv/gw"},
+       "/usr/bin/tarvel80import",
+       "/srv/gw/",
+       "/srv/gw/TARVEL80Import.ini",
+       "/srv/gw/LogFiles/"},
+      {{},
+       "/home/me/build/tarvel80import",
+       "/home/me/build/",
+       "/home/me/build/TARVEL80Import.ini",
+       "/home/me/build/LogFiles/"},
+      {{},
+       "/home/me/binaries/tarvel80import",
+       "/home/me/binaries/",
+       "/home/me/binaries/TARVEL80Import.ini",
+       "/home/me/binaries/LogFiles/"},
+      {{"--dir", "./a/../b/", "--log-dir", "/var/log/x"},
+       "/x/y",
+       "/home/me/b/",
+       "/home/me/b/TARVEL80Import.ini",
+       "/var/log/x/"},
+      {{"--dir=examples", "--config=/etc/a.ini", "--log-dir=logs/"},
+       "/usr/bin/tarvel80import",
+       "/home/me/examples/",
+       "/etc/a.ini",
+       "/home/me/logs/"},
+  };
+  for (const Row& row : rows) {
+    std::string shown = row.executable;
+    for (const auto& argument : row.arguments) shown += " " + argument;
+    const ProgramLayout layout =
+        ResolveLayout(CommandLine::Parse(row.arguments), row.executable, "/home/me");
+    EXPECT_EQ(layout.ProgramPath, row.programPath) << shown;
+    EXPECT_EQ(layout.ConfigPath, row.configPath) << shown;
+    EXPECT_EQ(layout.LogPath, row.logPath) << shown;
+  }
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ class GatewayFixture : public ::testing::Test {
   GatewayFixture() {
     std::filesystem::create_directories(folder_.Path() + "LogFiles");
     state.ProgramPath = folder_.Path();
-    log = std::make_unique<LogFile>(clock, state.ProgramPath);
+    log = std::make_unique<LogFile>(clock, state.ProgramPath + "LogFiles");
     for (int port = 0; port < PortCount; ++port) {
       listeners[port] = &ports.WinsockConnect(port);
       dataSockets[port] = &ports.WinsockData(port);

@@ -32,7 +32,7 @@ TEST(Shutdown, WritesOneLineAndEndsTheProcessOnceButAServiceOutlivesAHangUp) {
   TempFolder folder;
   std::filesystem::create_directory(folder.Path() + "LogFiles");
   FakeClock clock;
-  LogFile log(clock, folder.Path());
+  LogFile log(clock, folder.Path() + "LogFiles");
   FakeProcessControl process;
   Shutdown shutdown(log, process);
 

@@ -62,7 +62,7 @@ class StartupTest : public ::testing::Test {
   StartupOutcome Run(bool install = false, bool uninstall = false) {
     Startup startup(StartupContext{state_, log_, controls_, list_, window_, gateway_, service_,
                                    process_, messages_});
-    return startup.FormLoad(folder_, install, uninstall);
+    return startup.FormLoad(ProgramLayout::InFolder(folder_), install, uninstall);
   }
   // The log's lines without CR LF and time stamps, from line `first` on (2: after the start
   // lines).
@@ -98,9 +98,7 @@ class StartupTest : public ::testing::Test {
 };
 
 TEST_F(StartupTest, WithoutIniFileListensOn14000AndOpensNoPort) {
-  folder_.pop_back();  // the program folder gets its slash
   EXPECT_TRUE(Run().KeepRunning);
-  folder_ += '/';
   EXPECT_EQ(state_.ProgramPath, folder_);
   EXPECT_EQ(process_.Folders(), Lines{folder_ + "LogFiles/"});
   EXPECT_EQ(process_.LockPath(), folder_);
@@ -118,6 +116,30 @@ TEST_F(StartupTest, WithoutIniFileListensOn14000AndOpensNoPort) {
   EXPECT_FALSE(window_.Hidden());
   EXPECT_TRUE(MessageTexts().empty());
   EXPECT_TRUE(service_.Calls().empty());  // the "started" entry is the service's alone
+}
+
+// As installed: the configuration and the log folder are not in the program folder, whose own
+// INI file is not read. A log folder that cannot be made is said, and the start goes on.
+TEST_F(StartupTest, ReadsTheConfigurationAndLogsWhereTheLayoutSays) {
+  Reset("[General]\nOstrelPort=14001\n");
+  std::ofstream(folder_ + "north.ini") << "[General]\nOstrelPort=14002\n";
+  std::filesystem::create_directory(folder_ + "state");
+  process_.FailFolders("Permission denied");
+  Startup startup(StartupContext{state_, log_, controls_, list_, window_, gateway_, service_,
+                                 process_, messages_});
+  EXPECT_TRUE(
+      startup
+          .FormLoad({folder_ + "state", folder_ + "north.ini", folder_ + "LogFiles"}, false, false)
+          .KeepRunning);
+  EXPECT_EQ(ostrelConnect_.LocalPort(), 14002);
+  EXPECT_EQ(process_.LockPath(), folder_ + "state/");
+  EXPECT_EQ(process_.Folders(), Lines{folder_ + "LogFiles/"});
+  EXPECT_EQ(MessageTexts(MessageBox::Note).front(),
+            "the log folder " + folder_ +
+                "LogFiles/ is missing and cannot be made (Permission denied); the gateway runs "
+                "without its log");
+  EXPECT_TRUE(LogLines().back().ends_with("; log: " + folder_ +
+                                          "LogFiles/; stop: Ctrl+C, SIGTERM or File > Exit"));
 }
 
 // The ports before a failing one are set up, the ones after it are not. Each listener gets its

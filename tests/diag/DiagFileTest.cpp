@@ -55,7 +55,7 @@ TEST_F(DiagFileTest, StampsEachLineUnlessItStartsWithAHyphen) {
        "17-06-07 14:14:05 \xC4\\x00\xFF\\x1B[2J\\x7F\\x09\r\n"},
   };
   clock_.Set(2017, 6, 7, 14, 14, 5);
-  LogFile log(clock_, folder_.Path());
+  LogFile log(clock_, folder_.Path() + "LogFiles");
   std::string expected = "kept\r\n";
   folder_.WriteFile("LogFiles/20170607.Log", expected);
   for (const Row& row : rows) {
@@ -68,7 +68,7 @@ TEST_F(DiagFileTest, StampsEachLineUnlessItStartsWithAHyphen) {
 // File name and stamp come from one reading, even when the clock passes midnight between two.
 TEST_F(DiagFileTest, MidnightStartsTheNextDaysFileByOneClockReading) {
   const SteppingClock stepping;
-  LogFile log(stepping, folder_.Path());
+  LogFile log(stepping, folder_.Path() + "LogFiles");
   log.WriteLog("before");
   log.WriteLog("after");
   EXPECT_EQ(folder_.ReadFile("LogFiles/20171231.Log"), "17-12-31 23:59:59 before\r\n");
@@ -81,7 +81,7 @@ TEST_F(DiagFileTest, LinkAtTheLogOrDebugFileIsNotFollowed) {
   std::filesystem::create_symlink(folder_.Path() + "target",
                                   folder_.Path() + "LogFiles/20170607.Log");
   std::filesystem::create_symlink(folder_.Path() + "target", folder_.Path() + "debug.txt");
-  LogFile log(clock_, folder_.Path());
+  LogFile log(clock_, folder_.Path() + "LogFiles");
   testing::internal::CaptureStderr();
   log.WriteLog("through the link");
   log.WriteLog("once said is enough");
@@ -96,7 +96,7 @@ TEST_F(DiagFileTest, LinkAtTheLogOrDebugFileIsNotFollowed) {
 // A full disk (here: the file size limit) cuts a line short; the next line still starts a line
 // of its own.
 TEST_F(DiagFileTest, LineCutShortIsEndedBeforeTheNextLine) {
-  LogFile log(clock_, folder_.Path());
+  LogFile log(clock_, folder_.Path() + "LogFiles");
   log.WriteLog("first");
   const std::string name = "LogFiles/20170607.Log";
   const auto full = static_cast<rlim_t>(folder_.ReadFile(name).size() + 30);
@@ -124,7 +124,7 @@ TEST_F(DiagFileTest, CutLineOfAnEarlierRunIsEndedBeforeTheFirstNewLine) {
   } rows[] = {{"", ""}, {"cut", "\r\n"}, {"cut\r", "\n"}, {"whole\r\n", ""}, {"\n", ""}};
   for (const Row& row : rows) {
     folder_.WriteFile("LogFiles/20170607.Log", row.before);
-    LogFile log(clock_, folder_.Path());
+    LogFile log(clock_, folder_.Path() + "LogFiles");
     log.WriteLog("started");
     EXPECT_EQ(folder_.ReadFile("LogFiles/20170607.Log"),
               row.before + row.ending + "17-06-07 12:34:56 started\r\n")
@@ -138,7 +138,7 @@ TEST_F(DiagFileTest, LinkAtTheLogFolderIsNotFollowed) {
   std::filesystem::create_directory(folder_.Path() + "elsewhere");
   std::filesystem::create_directory_symlink(folder_.Path() + "elsewhere",
                                             folder_.Path() + "LogFiles");
-  LogFile log(clock_, folder_.Path());
+  LogFile log(clock_, folder_.Path() + "LogFiles");
   testing::internal::CaptureStderr();
   log.WriteLog("through the link");
   log.WriteLog("through the link again");
@@ -153,7 +153,7 @@ TEST_F(DiagFileTest, LinkAtTheLogFolderIsNotFollowed) {
 // file before the next essential line and when the next day starts.
 TEST_F(DiagFileTest, DailyLimitDropsOrdinaryLinesAndCountsThem) {
   const std::string stamp = "17-06-07 12:34:";
-  LogFile log(clock_, folder_.Path(), 100);  // three lines of 26 bytes fit
+  LogFile log(clock_, folder_.Path() + "LogFiles", 100);  // three lines of 26 bytes fit
   for (int second = 1; second <= 5; ++second) {
     clock_.Set(2017, 6, 7, 12, 34, second);
     log.WriteLog("line " + std::to_string(second));
@@ -208,10 +208,9 @@ TEST_F(DiagFileTest, LogRetentionDeletesOnlyDailyLogFilesOlderThanTheLimitOncePe
     if (row.kind == 'd') std::filesystem::create_directory(logs + row.name);
     if (row.kind == 'l') std::filesystem::create_symlink(logs + "notes.txt", logs + row.name);
   }
-  LogFile log(clock_, folder_.Path());
-  const std::string path = folder_.Path();
+  LogFile log(clock_, folder_.Path() + "LogFiles");
   int32_t days = 0;
-  LogRetention retention(clock_, log, path, days);
+  LogRetention retention(clock_, log, logs, days);
 
   retention.Check();  // 0: every file stays
   EXPECT_TRUE(folder_.Exists("LogFiles/20170101.Log"));

@@ -16,12 +16,16 @@ class FakeProcessControl : public ProcessControl {
     refusal = refusal_;
     return !anotherCopyRunning_ && refusal_.empty();
   }
-  void CreateFolder(const std::string& path) override { folders_.push_back(path); }
+  std::string CreateFolder(const std::string& path) override {
+    folders_.push_back(path);
+    return folderFailure_;
+  }
   void EndProcess(int exitStatus) override { endStatuses_.push_back(exitStatus); }
 
   // Test controls.
   void AnotherCopyRunning() { anotherCopyRunning_ = true; }
   void RefuseLock(const std::string& reason) { refusal_ = reason; }
+  void FailFolders(const std::string& reason) { folderFailure_ = reason; }
   const std::string& LockPath() const { return lockPath_; }
   const std::vector<std::string>& Folders() const { return folders_; }
   const std::vector<int>& EndStatuses() const { return endStatuses_; }
@@ -30,6 +34,7 @@ class FakeProcessControl : public ProcessControl {
   bool anotherCopyRunning_ = false;
   std::string refusal_;
   std::string lockPath_;
+  std::string folderFailure_;
   std::vector<std::string> folders_;
   std::vector<int> endStatuses_;
 };

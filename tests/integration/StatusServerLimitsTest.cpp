@@ -34,7 +34,7 @@ class KeptLog : public LogFile {
  public:
   explicit KeptLog(const Clock& clock) : LogFile(clock, "") {
     std::filesystem::create_directory(folder_.Path() + "LogFiles");
-    SetProgramPath(folder_.Path());
+    SetFolder(folder_.Path() + "LogFiles");
   }
   size_t Count(const std::string& text) const {
     const std::string all = All();

@@ -22,7 +22,7 @@ TEST(FolderSafetyTest, LinkAtTheSettingsTemporaryOrLockIsNotFollowed) {
   std::filesystem::create_symlink(target, temporary);
   std::filesystem::create_symlink(folder.Path() + "new-lock",
                                   folder.Path() + PosixProcessControl::LockFileName);
-  LinuxServiceControl service(folder.Path(), "/x");
+  LinuxServiceControl service(ProgramLayout::InFolder(folder.Path()), "/x");
   EXPECT_FALSE(service.SaveSetting("Parameters", "RunAsService", "1"));
   EXPECT_EQ(service.LastError().rfind("cannot store RunAsService: ", 0), 0u) << service.LastError();
   PosixProcessControl process;

@@ -38,7 +38,7 @@ class LinuxServiceControlTest : public ::testing::Test {
 };
 
 TEST_F(LinuxServiceControlTest, InstallWritesAndEnablesTheUnitAndUninstallRemovesIt) {
-  LinuxServiceControl service(programPath_, "/usr/bin/tarvel80import");
+  LinuxServiceControl service(ProgramLayout::InFolder(programPath_), "/usr/bin/tarvel80import");
   ASSERT_TRUE(service.Install());
   EXPECT_EQ(tools::ReadWholeFile(UnitFile()), service.UnitText());
   ASSERT_TRUE(service.Uninstall());
@@ -69,13 +69,14 @@ TEST_F(LinuxServiceControlTest, InstallFailuresSayWhy) {
   for (const auto& [folder, systemctl, user, reason] : rows) {
     setenv("TARVEL80IMPORT_SYSTEMCTL", systemctl.c_str(), 1);
     setenv(LinuxServiceControl::ServiceUserVariable, user.c_str(), 1);
-    LinuxServiceControl service(root_.Path() + folder + "/", "/usr/bin/tarvel80import");
+    LinuxServiceControl service(ProgramLayout::InFolder(root_.Path() + folder + "/"),
+                                "/usr/bin/tarvel80import");
     EXPECT_FALSE(service.Install()) << reason;
     EXPECT_EQ(service.LastError().substr(0, reason.size()), reason);
     EXPECT_FALSE(std::filesystem::exists(UnitFile())) << reason;
   }
   setenv("TARVEL80IMPORT_UNIT_DIR", (root_.Path() + "missing/folder").c_str(), 1);
-  EXPECT_FALSE(LinuxServiceControl(programPath_, "/x").Install());
+  EXPECT_FALSE(LinuxServiceControl(ProgramLayout::InFolder(programPath_), "/x").Install());
 }
 
 // /I that fails at its last step (enabling, or storing the service flag afterwards) leaves the
@@ -102,7 +103,7 @@ TEST_F(LinuxServiceControlTest, FailedInstallPutsTheEarlierRegistrationBack) {
     if (row.earlier) root_.Write("units/TARVEL80ImportForOstrel.service", "earlier");
     root_.Write("systemctl", "#!/bin/sh\necho \"$@\" >> '" + root_.Path() + "calls'\n" +
                                  (row.enableFails ? "[ \"$1\" != enable ]\n" : ""));
-    LinuxServiceControl service(programPath_, "/usr/bin/tarvel80import");
+    LinuxServiceControl service(ProgramLayout::InFolder(programPath_), "/usr/bin/tarvel80import");
     ASSERT_EQ(service.Install(), !row.enableFails);
     if (row.keep) service.FinishInstall(*row.keep);
     const std::string unit = std::filesystem::exists(UnitFile())
@@ -124,20 +125,26 @@ TEST_F(LinuxServiceControlTest, FailedInstallPutsTheEarlierRegistrationBack) {
 // systemd's own check of the whole unit is the hostile-folder test's.
 TEST_F(LinuxServiceControlTest, UnitQuotesTheFolderAndRunsAsTheNamedUser) {
   const std::string quoted = "\"" + programPath_ + "\"";
-  const std::tuple<std::string, std::string, std::vector<std::string>> rows[] = {
-      {programPath_,
+  const std::tuple<ProgramLayout, std::string, std::vector<std::string>> rows[] = {
+      {ProgramLayout::InFolder(programPath_),
        "",
        {"ExecStart=\"/opt/tarvel 80/tarvel80import\" --dir " + quoted + "\n",
         "ReadWritePaths=" + quoted + "\n"}},
-      {"/srv/a%b$c/",
+      {ProgramLayout::InFolder("/srv/a%b$c/"),
        "tarvel",
        {"ExecStart=\"/opt/tarvel 80/tarvel80import\" --dir /srv/a%%b$$c/\n",
         "ReadWritePaths=/srv/a%%b$c/\n", "User=tarvel\n"}},
+      // The service keeps the layout it was installed from; it writes in both folders.
+      {{"/var/lib/t/", "/etc/t/north.ini", "/var/log/t/"},
+       "",
+       {"ExecStart=\"/opt/tarvel 80/tarvel80import\" --dir /var/lib/t/ --config /etc/t/north.ini "
+        "--log-dir /var/log/t/\n",
+        "ReadWritePaths=/var/lib/t/\nReadWritePaths=/var/log/t/\n"}},
   };
-  for (const auto& [folder, user, lines] : rows) {
+  for (const auto& [layout, user, lines] : rows) {
     setenv("TARVEL80IMPORT_SERVICE_USER", user.c_str(), 1);
     const std::string unit =
-        LinuxServiceControl(folder, "/opt/tarvel 80/tarvel80import").UnitText();
+        LinuxServiceControl(layout, "/opt/tarvel 80/tarvel80import").UnitText();
     for (const std::string& line : lines)
       EXPECT_NE(unit.find(line), std::string::npos) << line << unit;
     EXPECT_EQ(unit.find("\nUser=") != std::string::npos, !user.empty()) << unit;
@@ -160,7 +167,8 @@ TEST_F(LinuxServiceControlTest, InstallHandsTheProgramsFilesToTheServiceUser) {
   std::filesystem::create_symlink(root_.Path() + "secret", programPath_ + "LogFiles/link");
   setenv("TARVEL80IMPORT_SERVICE_USER", "nobody", 1);
 
-  ASSERT_TRUE(LinuxServiceControl(programPath_, "/usr/bin/tarvel80import").Install());
+  ASSERT_TRUE(LinuxServiceControl(ProgramLayout::InFolder(programPath_), "/usr/bin/tarvel80import")
+                  .Install());
 
   auto owner = [](const std::string& path) {
     struct stat info {};
@@ -177,13 +185,13 @@ TEST_F(LinuxServiceControlTest, InstallHandsTheProgramsFilesToTheServiceUser) {
 
 TEST_F(LinuxServiceControlTest, SettingsStoreKeepsItsValuesAcrossInstances) {
   {
-    LinuxServiceControl service(programPath_, "/x");
+    LinuxServiceControl service(ProgramLayout::InFolder(programPath_), "/x");
     EXPECT_EQ(service.GetSetting("Parameters", "RunAsService", "0"), "0");
     service.SaveSetting("Parameters", "RunAsService", "1");
     service.SaveSetting("Other", "Key", "v");
     service.SaveSetting("parameters", "runasservice", "1");
   }
-  LinuxServiceControl later(programPath_, "/x");
+  LinuxServiceControl later(ProgramLayout::InFolder(programPath_), "/x");
   EXPECT_EQ(later.GetSetting("PARAMETERS", "RunAsService", "0"), "1");
   EXPECT_EQ(later.GetSetting("Other", "Key", ""), "v");
   EXPECT_EQ(tools::ReadWholeFile(programPath_ + "TARVEL80Import.service.ini"),
@@ -193,7 +201,8 @@ TEST_F(LinuxServiceControlTest, SettingsStoreKeepsItsValuesAcrossInstances) {
   // their place is the INI reader's test; the settings go through that reader.)
   root_.Write("my gateway/TARVEL80Import.service.ini",
               "[Parameters]\n" + std::string(1 << 20, ';') + "\nRunAsService=1\n");
-  EXPECT_EQ(LinuxServiceControl(programPath_, "/x").GetSetting("Parameters", "RunAsService", "0"),
+  EXPECT_EQ(LinuxServiceControl(ProgramLayout::InFolder(programPath_), "/x")
+                .GetSetting("Parameters", "RunAsService", "0"),
             "0");
 }
 

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+#include "config/IniFile.h"
+
+namespace tarvel {
+
+// Where the program keeps its files. Folders are absolute and end in "/".
+struct ProgramLayout {
+  static constexpr const char* LogFolderName = "LogFiles/";
+
+  std::string ProgramPath;  // the lock, the keep file, the service settings, debug.txt
+  std::string ConfigPath;   // the INI file
+  std::string LogPath;      // the daily log files
+
+  // Everything in the program folder, as a program that is not installed keeps it.
+  static ProgramLayout InFolder(const std::string& programPath) {
+    return {programPath, programPath + IniFile::FileName, programPath + LogFolderName};
+  }
+};
+
+}  // namespace tarvel
