@@ -75,5 +75,30 @@ TEST_F(StatusSnapshotTest, NextAttemptIsTheTicksReconnectSchedule) {
   }
 }
 
+// A port shows failed once its silence reaches PollFailTimeout, the shortest one included; 0
+// turns the supervision off.
+TEST_F(StatusSnapshotTest, SilenceFailsAtTheTimeoutAndNeverWithoutOne) {
+  const int32_t timeouts[] = {1, 2, 0};
+  for (int port = 0; port < 3; ++port)
+    UsePort(port, PortKind::TcpServer, "Door").PollFailTimeout = timeouts[port];
+  const struct Row {
+    int second;
+    std::vector<bool> failed;  // of the ports with the timeouts above
+  } rows[] = {{0, {false, false, false}},
+              {1, {true, false, false}},
+              {2, {true, true, false}},
+              {5, {true, true, false}}};
+  int now = 0;
+  for (const Row& row : rows) {
+    timer.Ticks(10 * (row.second - now));
+    now = row.second;
+    const StatusSnapshot snapshot =
+        TakeStatusSnapshot(state, controls, gateway->Kept(), StatusStart{}, clock.Now(), {});
+    std::vector<bool> failed;
+    for (const StatusSnapshot::Port& port : snapshot.Ports) failed.push_back(port.Failed);
+    EXPECT_EQ(failed, row.failed) << "after " << row.second << " s";
+  }
+}
+
 }  // namespace
 }  // namespace tarvel
