@@ -11,6 +11,12 @@ run_suite() {
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DTARVEL_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
   (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 300)
+  # ctest shows no output of a skipped test: tell why each was skipped.
+  awk '/^\[ RUN      \] / { test = $4 }
+       reason { print "skipped: " test ": " $0; reason = 0 }
+       / Skipped$/ { reason = 1 }
+       /^SKIP: / { print "skipped: package: " substr($0, 7) }' \
+    "$dir/Testing/Temporary/LastTest.log"
 }
 
 echo "== plain build =="
