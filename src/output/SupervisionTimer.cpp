@@ -21,10 +21,6 @@ SupervisionTimer::SupervisionTimer(ProgramState& state, const Controls& controls
       ostrel_(ostrel),
       log_(log) {}
 
-void SupervisionTimer::Attach() {
-  timer_.SetHandler([this] { TimerUpdateTimer(); });
-}
-
 void SupervisionTimer::TimerUpdateTimer() {
   timer_.SetEnabled(false);
   ++state_.Statistics.Ticks;
