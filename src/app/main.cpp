@@ -33,6 +33,7 @@
 #include "config/ConfigCheck.h"
 #include "config/IniFile.h"
 #include "config/NumericValue.h"
+#include "diag/FaultLog.h"
 #include "diag/LogFile.h"
 #include "diag/LogRetention.h"
 #include "diag/TrafficTrace.h"
@@ -122,6 +123,10 @@ int RunGateway(const CommandLine& line, const ProgramLayout& layout, ServiceCont
   ProgramState state;
   state.ProgramPath = layout.ProgramPath;
   LogFile log(clock, layout.LogPath);
+  // A fault that leaves an event handler is logged where it is caught, in the event queue.
+  FaultLog faults(clock, log);
+  QtEventQueue::SetFaultReport(
+      [&faults](const std::string& where, const std::string& what) { faults.Write(where, what); });
   QtControls controls = MakeQtControls(layout.ConfigPath);
   QtUpdateTimer timer;
   TrafficTrace trace(clock, views.DebugList, views.Menus);
@@ -135,8 +140,8 @@ int RunGateway(const CommandLine& line, const ProgramLayout& layout, ServiceCont
   // From here on a stop signal is handled on the event loop, also one that comes during
   // start-up (it waits until start-up has returned, or a message box runs the loop).
   SignalNotifier signalNotifier([&](int signalNumber) {
-    QtEventQueue::HandlerScope scope;
-    shutdown.HandleSignal(signalNumber, state.RunAsService);
+    QtEventQueue::RunHandler("stop signal",
+                             [&] { shutdown.HandleSignal(signalNumber, state.RunAsService); });
   });
 
   StartupOutcome outcome;
@@ -162,20 +167,22 @@ int RunGateway(const CommandLine& line, const ProgramLayout& layout, ServiceCont
       [](const std::string& message) { LinuxServiceControl::NotifyServiceManager(message); });
   QTimer housekeeping;
   QObject::connect(&housekeeping, &QTimer::timeout, [&] {
-    QtEventQueue::HandlerScope scope;
-    retention.Check();
-    if (state.RunAsService) serviceStatus.Beat();
+    QtEventQueue::RunHandler("housekeeping", [&] {
+      retention.Check();
+      if (state.RunAsService) serviceStatus.Beat();
+    });
   });
   housekeeping.start(1000);
 
   setCloseHandler([&](int reason) {
-    QtEventQueue::HandlerScope scope;
-    shutdown.Stop(static_cast<CloseReason>(reason));
+    QtEventQueue::RunHandler("window close",
+                             [&] { shutdown.Stop(static_cast<CloseReason>(reason)); });
   });
   if (!state.RunAsService) showWindow();
   QCoreApplication::exec();
   // The loop ends only if something quit it from outside the stop road; stop the same way.
   shutdown.Stop(CloseReason::ProgramClose);
+  QtEventQueue::SetFaultReport(nullptr);
   return 0;
 }
 

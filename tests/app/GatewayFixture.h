@@ -24,22 +24,6 @@
 
 namespace tarvel {
 
-// A connection list that can be told to fail, to show that a fault inside a handler stays there.
-class FaultyConnectionList : public InMemoryConnectionList {
- public:
-  void SetSubItem(int row, int subItem, const std::string& text) override {
-    if (failNext_) {
-      failNext_ = false;
-      throw std::runtime_error("list view failed");
-    }
-    InMemoryConnectionList::SetSubItem(row, subItem, text);
-  }
-  void FailNextUpdate() { failNext_ = true; }
-
- private:
-  bool failNext_ = false;
-};
-
 // A clock that can be told to fail once, to reach the fault handling inside line parsing.
 class FaultyClock : public FakeClock {
  public:
@@ -120,7 +104,7 @@ class GatewayFixture : public ::testing::Test {
   InMemoryDebugList debugList;
   InMemoryMenuChecks menus;
   TrafficTrace trace{clock, debugList, menus};
-  FaultyConnectionList connectionList;
+  InMemoryConnectionList connectionList;
   InMemoryStatusBar statusBar;
   FakeUpdateTimer timer;
   PortControls<FakeSocketControl, FakeSerialControl> ports{
