@@ -23,6 +23,7 @@
 #include "app/CommandLine.h"
 #include "app/ConfigCheckCommand.h"
 #include "app/Gateway.h"
+#include "app/GatewayAssembly.h"
 #include "app/ServiceStatus.h"
 #include "app/Shutdown.h"
 #include "app/Startup.h"
@@ -36,7 +37,6 @@
 #include "diag/FaultLog.h"
 #include "diag/LogFile.h"
 #include "diag/LogRetention.h"
-#include "diag/TrafficTrace.h"
 #include "platform/LinuxServiceControl.h"
 #include "platform/PortControls.h"
 #include "platform/PosixKeepFileIo.h"
@@ -120,20 +120,19 @@ int RunGateway(const CommandLine& line, const ProgramLayout& layout, ServiceCont
                const std::function<void(std::function<void(int)>)>& setCloseHandler) {
   SystemClock clock;
   PosixProcessControl process;
-  ProgramState state;
-  state.ProgramPath = layout.ProgramPath;
-  LogFile log(clock, layout.LogPath);
+  QtControls controls = MakeQtControls(layout.ConfigPath);
+  QtUpdateTimer timer;
+  PosixKeepFileIo keepIo;
+  GatewayAssembly assembly(GatewaySurroundings{clock, controls.Wired(), views.ConnectionList,
+                                               views.StatusBar, views.DebugList, views.Menus, timer,
+                                               layout.ProgramPath, layout.LogPath, &keepIo});
+  ProgramState& state = assembly.State;
+  LogFile& log = assembly.Log;
+  Gateway& gateway = assembly.TheGateway;
   // A fault that leaves an event handler is logged where it is caught, in the event queue.
   FaultLog faults(clock, log);
   QtEventQueue::SetFaultReport(
       [&faults](const std::string& where, const std::string& what) { faults.Write(where, what); });
-  QtControls controls = MakeQtControls(layout.ConfigPath);
-  QtUpdateTimer timer;
-  TrafficTrace trace(clock, views.DebugList, views.Menus);
-  PosixKeepFileIo keepIo;
-  Gateway gateway(GatewayContext{state, clock, log, trace, controls.Wired(), views.ConnectionList,
-                                 views.StatusBar, timer, &keepIo});
-  gateway.Attach();
   GatewayPorts ports(gateway);
   StatusServer statusServer(state, controls.Wired(), gateway.Kept(), clock, log);
   Shutdown shutdown(log, process, [&] { gateway.LeaveForNextStart(); });
