@@ -11,9 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "app/Gateway.h"
-#include "diag/LogFile.h"
-#include "diag/TrafficTrace.h"
+#include "app/GatewayAssembly.h"
 #include "platform/PortControls.h"
 #include "platform/SystemClock.h"
 #include "ui/InMemoryViews.h"
@@ -100,7 +98,6 @@ struct Bench {
       : folder(std::filesystem::temp_directory_path() /
                ("pipeline_benchmark_" + std::to_string(getpid()))) {
     std::filesystem::create_directories(folder / "LogFiles");
-    state.ProgramPath = folder.string() + "/";
     for (int port = 0; port < 2; ++port) {
       state.Ports[port].Kind = PortKind::TcpServer;
       state.Ports[port].Description = "Bench " + std::to_string(port);
@@ -118,28 +115,25 @@ struct Bench {
 
   std::filesystem::path folder;
   SystemClock clock;
-  ProgramState state;
-  LogFile log{clock, ""};
   InMemoryDebugList debugList;
   InMemoryMenuChecks menus;  // "&Debug" unchecked: the trace is off
-  TrafficTrace trace{clock, debugList, menus};
   LastTextList list;
   LastTextStatusBar statusBar;
   IdleTimer timer;
   PortControls<CountingSocket, UnusedSerial> ports{
       [] { return std::make_unique<CountingSocket>(); },
       [] { return std::make_unique<UnusedSerial>(); }};
-  const Controls& controls = ports.Wired();
   CountingSocket& ostrel = ports.WinsockOstrelData();
+  GatewayAssembly assembly{GatewaySurroundings{clock, ports.Wired(), list, statusBar, debugList,
+                                               menus, timer, folder.string() + "/",
+                                               folder.string() + "/LogFiles"}};
+  ProgramState& state = assembly.State;
 };
 
 void Run(const char* name, int16_t port, const std::string& prologue, const std::string& reception,
          uint64_t linesPerReception, uint64_t receptions) {
   Bench bench;
-  bench.log.SetFolder(bench.state.ProgramPath + "LogFiles");
-  Gateway gateway(GatewayContext{bench.state, bench.clock, bench.log, bench.trace, bench.controls,
-                                 bench.list, bench.statusBar, bench.timer});
-  gateway.Attach();
+  Gateway& gateway = bench.assembly.TheGateway;
   if (!prologue.empty()) gateway.ProcessReceivedData(port, prologue);
   for (uint64_t i = 0; i < receptions / 20; ++i) gateway.ProcessReceivedData(port, reception);
   const uint64_t sendsBefore = bench.ostrel.Sends();

@@ -44,7 +44,6 @@ void Gateway::Attach() {
   parts_->Ostrel.Attach();
   parts_->Tcp.Attach();
   parts_->Serial.Attach();
-  parts_->Timer.Attach();
   parts_->TheTimer.SetHandler([this] { TimerUpdateTimer(); });
 }
 

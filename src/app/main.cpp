@@ -23,6 +23,7 @@
 #include "app/CommandLine.h"
 #include "app/ConfigCheckCommand.h"
 #include "app/Gateway.h"
+#include "app/GatewayAssembly.h"
 #include "app/ServiceStatus.h"
 #include "app/Shutdown.h"
 #include "app/Startup.h"
@@ -33,9 +34,9 @@
 #include "config/ConfigCheck.h"
 #include "config/IniFile.h"
 #include "config/NumericValue.h"
+#include "diag/FaultLog.h"
 #include "diag/LogFile.h"
 #include "diag/LogRetention.h"
-#include "diag/TrafficTrace.h"
 #include "platform/LinuxServiceControl.h"
 #include "platform/PortControls.h"
 #include "platform/PosixKeepFileIo.h"
@@ -119,24 +120,27 @@ int RunGateway(const CommandLine& line, const ProgramLayout& layout, ServiceCont
                const std::function<void(std::function<void(int)>)>& setCloseHandler) {
   SystemClock clock;
   PosixProcessControl process;
-  ProgramState state;
-  state.ProgramPath = layout.ProgramPath;
-  LogFile log(clock, layout.LogPath);
   QtControls controls = MakeQtControls(layout.ConfigPath);
   QtUpdateTimer timer;
-  TrafficTrace trace(clock, views.DebugList, views.Menus);
   PosixKeepFileIo keepIo;
-  Gateway gateway(GatewayContext{state, clock, log, trace, controls.Wired(), views.ConnectionList,
-                                 views.StatusBar, timer, &keepIo});
-  gateway.Attach();
+  GatewayAssembly assembly(GatewaySurroundings{clock, controls.Wired(), views.ConnectionList,
+                                               views.StatusBar, views.DebugList, views.Menus, timer,
+                                               layout.ProgramPath, layout.LogPath, &keepIo});
+  ProgramState& state = assembly.State;
+  LogFile& log = assembly.Log;
+  Gateway& gateway = assembly.TheGateway;
+  // A fault that leaves an event handler is logged where it is caught, in the event queue.
+  FaultLog faults(clock, log);
+  QtEventQueue::SetFaultReport(
+      [&faults](const std::string& where, const std::string& what) { faults.Write(where, what); });
   GatewayPorts ports(gateway);
   StatusServer statusServer(state, controls.Wired(), gateway.Kept(), clock, log);
   Shutdown shutdown(log, process, [&] { gateway.LeaveForNextStart(); });
   // From here on a stop signal is handled on the event loop, also one that comes during
   // start-up (it waits until start-up has returned, or a message box runs the loop).
   SignalNotifier signalNotifier([&](int signalNumber) {
-    QtEventQueue::HandlerScope scope;
-    shutdown.HandleSignal(signalNumber, state.RunAsService);
+    QtEventQueue::RunHandler("stop signal",
+                             [&] { shutdown.HandleSignal(signalNumber, state.RunAsService); });
   });
 
   StartupOutcome outcome;
@@ -162,20 +166,22 @@ int RunGateway(const CommandLine& line, const ProgramLayout& layout, ServiceCont
       [](const std::string& message) { LinuxServiceControl::NotifyServiceManager(message); });
   QTimer housekeeping;
   QObject::connect(&housekeeping, &QTimer::timeout, [&] {
-    QtEventQueue::HandlerScope scope;
-    retention.Check();
-    if (state.RunAsService) serviceStatus.Beat();
+    QtEventQueue::RunHandler("housekeeping", [&] {
+      retention.Check();
+      if (state.RunAsService) serviceStatus.Beat();
+    });
   });
   housekeeping.start(1000);
 
   setCloseHandler([&](int reason) {
-    QtEventQueue::HandlerScope scope;
-    shutdown.Stop(static_cast<CloseReason>(reason));
+    QtEventQueue::RunHandler("window close",
+                             [&] { shutdown.Stop(static_cast<CloseReason>(reason)); });
   });
   if (!state.RunAsService) showWindow();
   QCoreApplication::exec();
   // The loop ends only if something quit it from outside the stop road; stop the same way.
   shutdown.Stop(CloseReason::ProgramClose);
+  QtEventQueue::SetFaultReport(nullptr);
   return 0;
 }
 

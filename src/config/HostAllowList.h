@@ -26,8 +26,6 @@ class HostAllowList {
   // Whether the text is one IPv4 or IPv6 address in digits (no range, no zone index).
   static bool IsAddress(std::string_view text);
 
-  bool AllowsEveryHost() const { return ranges_.empty(); }
-
   // Whether a peer, given by its address in digits as the socket layer reports it (a zone
   // index "%..." is ignored), may connect. An unreadable address is refused unless the list
   // is empty.

@@ -41,7 +41,7 @@ std::optional<std::string> RefusalLogLimiter::AdmitInto(Entry& entry, bool fresh
   }
   std::string line = text;
   if (!fresh && entry.HeldBack > 0)
-    line += " (" + std::to_string(entry.HeldBack) + " more refused since the last report)";
+    line += " (" + std::to_string(entry.HeldBack) + " more " + counted_ + " since the last report)";
   entry = Entry{now, 0};
   return line;
 }

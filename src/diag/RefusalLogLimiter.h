@@ -5,14 +5,15 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/Clock.h"
 
 namespace tarvel {
 
-// Keeps a flood of refused connections from flooding the log: at most
-// one line per key (a peer address) per minute. The next line written for a key tells how
-// many were held back since the last one.
+// Keeps a flood of refused connections (or of other lines of one kind, see `counted`) from
+// flooding the log: at most one line per key (a peer address) per minute. The next line written
+// for a key tells how many were held back since the last one.
 //
 // Memory is bounded: at most `capacity` keys are tracked. When the table is full, keys whose
 // last line is a minute old or older are dropped (with their held-back counts); if that frees
@@ -23,8 +24,10 @@ class RefusalLogLimiter {
   static constexpr int64_t IntervalSeconds = 60;
   static constexpr size_t DefaultCapacity = 1024;
 
-  explicit RefusalLogLimiter(const Clock& clock, size_t capacity = DefaultCapacity)
-      : clock_(clock), capacity_(capacity) {}
+  // counted: the word for what was held back in " (N more <counted> since the last report)".
+  explicit RefusalLogLimiter(const Clock& clock, size_t capacity = DefaultCapacity,
+                             std::string counted = "refused")
+      : clock_(clock), capacity_(capacity), counted_(std::move(counted)) {}
 
   // The line to write for this key: the text, with " (N more refused since the last report)"
   // when lines were held back; nothing when the line is to be held back.
@@ -40,12 +43,12 @@ class RefusalLogLimiter {
 
   int64_t SecondsNow() const;
   bool Expired(const Entry& entry, int64_t now) const;
-  Entry* Find(const std::string& key, int64_t now);
   std::optional<std::string> AdmitInto(Entry& entry, bool fresh, int64_t now,
                                        const std::string& text);
 
   const Clock& clock_;
   size_t capacity_;
+  std::string counted_;
   std::unordered_map<std::string, Entry> entries_;
   Entry overflow_;
   bool overflowUsed_ = false;

@@ -33,9 +33,6 @@ class LineFramer {
   // Forgets the unfinished text, and the skipping of an over-long line: a new peer starts afresh.
   void Clear();
 
-  // The unfinished text kept (trimmed, without CR and FF).
-  std::string_view Unfinished() const { return unfinished_; }
-
  private:
   void AppendUnfinished(std::string_view text, Receiver& receiver);
 

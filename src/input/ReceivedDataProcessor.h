@@ -38,12 +38,6 @@ class ReceivedDataProcessor {
   // peer starts afresh.
   void ClearReceiveBuffer(int16_t port);
 
-  // 1 once the port has sent a header line of the multi-line format (and ForceOldParsing is
-  // off); it stays 1.
-  int16_t NewParsingDetected(int16_t port) const { return ports_[port].NewParsingDetected; }
-  // The port's unfinished text (trimmed, without CR and FF).
-  std::string_view Unfinished(int16_t port) const { return ports_[port].Framer.Unfinished(); }
-
  private:
   // One port's reception: its framing and parsing mode, and the lines it hands on.
   struct PortReception : LineFramer::Receiver {

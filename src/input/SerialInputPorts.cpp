@@ -1,6 +1,5 @@
 #include "input/SerialInputPorts.h"
 
-#include <exception>
 #include <optional>
 
 #include "config/ConfigCheck.h"
@@ -39,45 +38,34 @@ bool SerialInputPorts::OpenSerialPort(int16_t port, std::string* reason) {
       *reason = std::string(what) + ": " + error.Description;
     return error.Failed();
   };
-  try {
-    const std::string_view portName = field(0);
-    const std::optional<int16_t> commPort = ComPortNumber(portName);
-    failed |= !commPort || fails(serial->SetCommPort(*commPort), portName);
-    // Fields 1 to 4 as they stand, from after the first "," to before the fifth: the control
-    // takes them as one text and splits it itself.
-    const std::size_t start = setting.find(',');
-    std::size_t end = start;
-    for (int comma = 2; comma <= 5 && end != std::string_view::npos; ++comma) {
-      end = setting.find(',', end + 1);
-    }
-    const std::string_view lineSettings =
-        start == std::string_view::npos
-            ? std::string_view{}
-            : setting.substr(start + 1, end == std::string_view::npos ? std::string_view::npos
-                                                                      : end - start - 1);
-    failed |= fails(serial->SetSettings(std::string(lineSettings)), lineSettings);
-    const std::optional<int32_t> handshaking = LongValue(field(5));
-    failed |= !handshaking || fails(serial->SetHandshaking(*handshaking), field(5));
-    failed |= fails(serial->SetPortOpen(true), portName);
-    return !failed && serial->PortOpen();
-  } catch (const std::exception&) {
-    return false;
+  const std::string_view portName = field(0);
+  const std::optional<int16_t> commPort = ComPortNumber(portName);
+  failed |= !commPort || fails(serial->SetCommPort(*commPort), portName);
+  // Fields 1 to 4 as they stand, from after the first "," to before the fifth: the control
+  // takes them as one text and splits it itself.
+  const std::size_t start = setting.find(',');
+  std::size_t end = start;
+  for (int comma = 2; comma <= 5 && end != std::string_view::npos; ++comma) {
+    end = setting.find(',', end + 1);
   }
+  const std::string_view lineSettings =
+      start == std::string_view::npos
+          ? std::string_view{}
+          : setting.substr(start + 1, end == std::string_view::npos ? std::string_view::npos
+                                                                    : end - start - 1);
+  failed |= fails(serial->SetSettings(std::string(lineSettings)), lineSettings);
+  const std::optional<int32_t> handshaking = LongValue(field(5));
+  failed |= !handshaking || fails(serial->SetHandshaking(*handshaking), field(5));
+  failed |= fails(serial->SetPortOpen(true), portName);
+  return !failed && serial->PortOpen();
 }
 
 void SerialInputPorts::MSCommOnComm(int16_t port, std::string_view bytes) {
-  try {
-    processor_.ProcessReceivedData(port, bytes);
-  } catch (const std::exception&) {
-    // What was already taken stays taken; the next reception is handled normally.
-  }
+  processor_.ProcessReceivedData(port, bytes);
 }
 
 void SerialInputPorts::DeviceLost(int16_t port, const std::string& description) {
-  try {
-    log_.WriteLog("Connection (" + std::to_string(port) + ") failed (" + description + ")");
-  } catch (const std::exception&) {
-  }
+  log_.WriteLog("Connection (" + std::to_string(port) + ") failed (" + description + ")");
 }
 
 }  // namespace tarvel

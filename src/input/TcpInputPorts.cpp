@@ -1,7 +1,5 @@
 #include "input/TcpInputPorts.h"
 
-#include <exception>
-
 #include "diag/PeerText.h"
 
 namespace tarvel {
@@ -47,77 +45,60 @@ void TcpInputPorts::ConnectionRequest(int16_t port, int32_t requestId) {
   SocketControl* listener = controls_.WinsockConnect[port];
   SocketControl* data = controls_.WinsockData[port];
   if (listener == nullptr || data == nullptr) return;
-  try {
-    const std::string address = listener->RemoteHostIP();
-    const std::string peer = PeerText(address, listener->RemotePort());
-    if (!state_.Ports[port].AllowedHosts.Allows(address) ||
-        data->State() == SocketControl::Connected) {
-      const std::string key = std::to_string(port) + " " + address;
-      ++state_.Statistics.Ports[port].RefusedConnections;
-      if (auto line = refusals_.Admit(key, Prefix(port) + "refused from " + peer))
-        log_.WriteLog(*line);
-      return;
-    }
-    data->Close();
-    processor_.ClearReceiveBuffer(port);
-    const SocketError accepted = data->Accept(requestId);
-    if (accepted.Failed()) {
-      connectionLog_.WriteLog(
-          port, Prefix(port) + "failed (" + accepted.Description + ") accepting " + peer);
-    } else {
-      connectionLog_.WriteLog(port, Prefix(port) + "accepted from " + peer);
-    }
-    display_.ShowTCPConnectionState(port);
-  } catch (const std::exception&) {
-    // The port goes on listening; the next request is handled normally.
+  const std::string address = listener->RemoteHostIP();
+  const std::string peer = PeerText(address, listener->RemotePort());
+  if (!state_.Ports[port].AllowedHosts.Allows(address) ||
+      data->State() == SocketControl::Connected) {
+    const std::string key = std::to_string(port) + " " + address;
+    ++state_.Statistics.Ports[port].RefusedConnections;
+    if (auto line = refusals_.Admit(key, Prefix(port) + "refused from " + peer))
+      log_.WriteLog(*line);
+    return;
   }
+  data->Close();
+  processor_.ClearReceiveBuffer(port);
+  const SocketError accepted = data->Accept(requestId);
+  if (accepted.Failed()) {
+    connectionLog_.WriteLog(
+        port, Prefix(port) + "failed (" + accepted.Description + ") accepting " + peer);
+  } else {
+    connectionLog_.WriteLog(port, Prefix(port) + "accepted from " + peer);
+  }
+  display_.ShowTCPConnectionState(port);
 }
 
 void TcpInputPorts::Connect(int16_t port) {
   SocketControl* data = controls_.WinsockData[port];
-  try {
-    // A new connection starts a new stream, as an accepted one does on a server port: the
-    // unfinished line of a broken connection joined to the first line of this one would make
-    // one false event of two.
-    processor_.ClearReceiveBuffer(port);
-    display_.ShowTCPConnectionState(port);
-    connectionLog_.WriteLog(port, Prefix(port) + "was established to " + data->RemoteHost() + ":" +
-                                      std::to_string(data->RemotePort()));
-  } catch (const std::exception&) {
-  }
+  // A new connection starts a new stream, as an accepted one does on a server port: the
+  // unfinished line of a broken connection joined to the first line of this one would make
+  // one false event of two.
+  processor_.ClearReceiveBuffer(port);
+  display_.ShowTCPConnectionState(port);
+  connectionLog_.WriteLog(port, Prefix(port) + "was established to " + data->RemoteHost() + ":" +
+                                    std::to_string(data->RemotePort()));
 }
 
 void TcpInputPorts::DataArrival(int16_t port, std::string_view bytes) {
-  try {
-    processor_.ProcessReceivedData(port, bytes);
-  } catch (const std::exception&) {
-    // What was already taken stays taken; the next arrival is handled normally.
-  }
+  processor_.ProcessReceivedData(port, bytes);
 }
 
 void TcpInputPorts::Close(int16_t port) {
-  try {
-    display_.ShowTCPConnectionState(port);
-    controls_.WinsockData[port]->Close();
-    connectionLog_.WriteLog(port, Prefix(port) + "was closed");
-  } catch (const std::exception&) {
-  }
+  display_.ShowTCPConnectionState(port);
+  controls_.WinsockData[port]->Close();
+  connectionLog_.WriteLog(port, Prefix(port) + "was closed");
 }
 
 void TcpInputPorts::Error(int16_t port, const std::string& description) {
-  try {
-    display_.ShowTCPConnectionState(port);
-    SocketControl* data = controls_.WinsockData[port];
-    data->Close();
-    // Where it failed: the peer a client port connects to, or a server port's TCP port.
-    const PortEntry& entry = state_.Ports[port];
-    const std::string where =
-        entry.Kind == PortKind::TcpClient
-            ? " connecting to " + data->RemoteHost() + ":" + std::to_string(data->RemotePort())
-            : " on IP port " + std::to_string(entry.ListenPort);
-    connectionLog_.WriteLog(port, Prefix(port) + "failed (" + description + ")" + where);
-  } catch (const std::exception&) {
-  }
+  display_.ShowTCPConnectionState(port);
+  SocketControl* data = controls_.WinsockData[port];
+  data->Close();
+  // Where it failed: the peer a client port connects to, or a server port's TCP port.
+  const PortEntry& entry = state_.Ports[port];
+  const std::string where =
+      entry.Kind == PortKind::TcpClient
+          ? " connecting to " + data->RemoteHost() + ":" + std::to_string(data->RemotePort())
+          : " on IP port " + std::to_string(entry.ListenPort);
+  connectionLog_.WriteLog(port, Prefix(port) + "failed (" + description + ")" + where);
 }
 
 }  // namespace tarvel

@@ -1,7 +1,6 @@
 #include "output/OstrelConnection.h"
 
 #include <algorithm>
-#include <exception>
 
 #include "config/ConfigReader.h"
 #include "config/KeepFilePath.h"
@@ -52,24 +51,16 @@ void OstrelConnection::SendToOstrel(std::string_view text) {
 
 void OstrelConnection::Send(std::string_view text, bool kept) {
   if (!IsConnected()) return;
-  try {
-    trace_.TraceTraffic(TrafficTrace::OstrelPort, text, TrafficTrace::Sent);
-  } catch (const std::exception&) {
-    // The debug trace never keeps a line from the alarm server.
+  trace_.TraceTraffic(TrafficTrace::OstrelPort, text, TrafficTrace::Sent);
+  controls_.WinsockOstrelData->SendData(text);
+  if (!unconfirmed_.empty() && unconfirmed_.back().Kept == kept) {
+    unconfirmed_.back().Bytes += text.size();
+  } else {
+    unconfirmed_.push_back({text.size(), kept});
   }
-  try {
-    controls_.WinsockOstrelData->SendData(text);
-    if (!unconfirmed_.empty() && unconfirmed_.back().Kept == kept) {
-      unconfirmed_.back().Bytes += text.size();
-    } else {
-      unconfirmed_.push_back({text.size(), kept});
-    }
-    unconfirmedBytes_ += text.size();
-    if (!inputHeld_ && controls_.WinsockOstrelData->BytesToWrite() > SocketControl::SendHighWater)
-      HoldInput(true);
-  } catch (const std::exception&) {
-    // Not kept or retried: the loss shows as the connection's later Close or Error.
-  }
+  unconfirmedBytes_ += text.size();
+  if (!inputHeld_ && controls_.WinsockOstrelData->BytesToWrite() > SocketControl::SendHighWater)
+    HoldInput(true);
   AddToByteCounter(state_.OstrelTxBytes, static_cast<int64_t>(text.size()));
   state_.Statistics.OstrelSent(text);
   countersChanged_ = true;
@@ -215,50 +206,40 @@ void OstrelConnection::ConnectionRequest(int32_t requestId) {
   SocketControl* listener = controls_.WinsockOstrelConnect;
   SocketControl* data = controls_.WinsockOstrelData;
   if (listener == nullptr || data == nullptr) return;
-  try {
-    const std::string address = listener->RemoteHostIP();
-    if (!state_.General.OstrelAllowedHosts.Allows(address)) {
-      // Not accepted, so the socket layer closes the request; a connected alarm server stays.
-      ++state_.Statistics.Ostrel.RefusedConnections;
-      const std::string text =
-          "Refused Ostrel connection from " + PeerText(address, listener->RemotePort());
-      if (auto line = refusals_.Admit(address, text)) log_.WriteLog(*line);
-      return;
-    }
-    // A connected alarm server is dropped for the new one, without a log line of its own.
-    EndConnection();
-    const SocketError accepted = data->Accept(requestId);
-    if (accepted.Failed()) {
-      log_.WriteLog("Ostrel connection failed (" + accepted.Description + ")");
-    } else {
-      state_.Statistics.OstrelAccepted();
-      log_.WriteLog("Accepted Ostrel connection from " +
-                    PeerText(listener->RemoteHostIP(), listener->RemotePort()));
-    }
-    display_.ShowOstrelConnectionState();
-  } catch (const std::exception&) {
-    // The gateway goes on listening; the next request is handled normally.
+  const std::string address = listener->RemoteHostIP();
+  if (!state_.General.OstrelAllowedHosts.Allows(address)) {
+    // Not accepted, so the socket layer closes the request; a connected alarm server stays.
+    ++state_.Statistics.Ostrel.RefusedConnections;
+    const std::string text =
+        "Refused Ostrel connection from " + PeerText(address, listener->RemotePort());
+    if (auto line = refusals_.Admit(address, text)) log_.WriteLog(*line);
+    return;
   }
+  // A connected alarm server is dropped for the new one, without a log line of its own.
+  EndConnection();
+  const SocketError accepted = data->Accept(requestId);
+  if (accepted.Failed()) {
+    log_.WriteLog("Ostrel connection failed (" + accepted.Description + ")");
+  } else {
+    state_.Statistics.OstrelAccepted();
+    log_.WriteLog("Accepted Ostrel connection from " +
+                  PeerText(listener->RemoteHostIP(), listener->RemotePort()));
+  }
+  display_.ShowOstrelConnectionState();
 }
 
 void OstrelConnection::Close() {
   if (controls_.WinsockOstrelData == nullptr) return;
-  try {
-    EndConnection();
-    display_.ShowOstrelConnectionState();
-    log_.WriteLog("Ostrel connection was closed");
-  } catch (const std::exception&) {
-  }
+  EndConnection();
+  display_.ShowOstrelConnectionState();
+  log_.WriteLog("Ostrel connection was closed");
 }
 
 void OstrelConnection::Error(const std::string& description) {
   if (controls_.WinsockOstrelData == nullptr) return;
-  try {
-    EndConnection();
-    display_.ShowOstrelConnectionState();
-    log_.WriteLog("Ostrel connection failed (" + description + ")");
-  } catch (const std::exception&) {
-  }
+  EndConnection();
+  display_.ShowOstrelConnectionState();
+  log_.WriteLog("Ostrel connection failed (" + description + ")");
 }
 
 void OstrelConnection::DataArrival(std::string_view bytes) {

@@ -85,8 +85,6 @@ class OstrelConnection {
   // supervision tick calls it, so a burst formats the text once per tick, not once a line).
   void ShowByteCounters();
 
-  bool InputHeld() const { return inputHeld_; }
-
  private:
   void HoldInput(bool hold);
   void EndConnection();

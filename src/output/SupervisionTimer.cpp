@@ -21,27 +21,24 @@ SupervisionTimer::SupervisionTimer(ProgramState& state, const Controls& controls
       ostrel_(ostrel),
       log_(log) {}
 
-void SupervisionTimer::Attach() {
-  timer_.SetHandler([this] { TimerUpdateTimer(); });
-}
-
 void SupervisionTimer::TimerUpdateTimer() {
   timer_.SetEnabled(false);
+  // On again however the tick ends: a fault, caught by the event queue's fence, ends this tick
+  // only.
+  struct EnableAgain {
+    UpdateTimer& Timer;
+    ~EnableAgain() { Timer.SetEnabled(true); }
+  } enableAgain{timer_};
   ++state_.Statistics.Ticks;
-  try {
-    const int32_t interval = timer_.Interval();
-    for (int16_t port = 0; port < PortCount; ++port) reporter_.AgePendingEvent(port, interval);
-    TickMilliseconds_ += interval;
-    if (TickMilliseconds_ >= MillisecondsPerStep) {
-      TickMilliseconds_ = 0;  // the excess over a second is dropped
-      PerSecondStep();
-    }
-    ostrel_.FlushKeptLines();
-    ostrel_.ShowByteCounters();
-  } catch (const std::exception&) {
-    // A fault ends this tick only; the next one runs as usual.
+  const int32_t interval = timer_.Interval();
+  for (int16_t port = 0; port < PortCount; ++port) reporter_.AgePendingEvent(port, interval);
+  TickMilliseconds_ += interval;
+  if (TickMilliseconds_ >= MillisecondsPerStep) {
+    TickMilliseconds_ = 0;  // the excess over a second is dropped
+    PerSecondStep();
   }
-  timer_.SetEnabled(true);
+  ostrel_.FlushKeptLines();
+  ostrel_.ShowByteCounters();
 }
 
 void SupervisionTimer::PerSecondStep() {

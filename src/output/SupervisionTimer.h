@@ -29,13 +29,8 @@ class SupervisionTimer {
   SupervisionTimer(ProgramState& state, const Controls& controls, UpdateTimer& timer,
                    EventReporter& reporter, OstrelConnection& ostrel, LogFile* log = nullptr);
 
-  // Sets the timer's handler.
-  void Attach();
-
   // One tick. The timer is off while it runs, so ticks never overlap.
   void TimerUpdateTimer();
-
-  int32_t TickMilliseconds() const { return TickMilliseconds_; }
 
  private:
   void PerSecondStep();

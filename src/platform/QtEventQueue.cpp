@@ -5,6 +5,7 @@
 #include <QtGlobal>
 #include <deque>
 #include <exception>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -14,10 +15,12 @@ namespace {
 
 struct QueuedEvent {
   QPointer<QObject> Context;
+  const char* Where;
   std::function<void()> Run;
 };
 
 // One thread only: the event loop's.
+QtEventQueue::FaultReport faultReport;
 std::deque<QueuedEvent> queue;
 std::vector<QueuedEvent> afterHandler;
 int handlerDepth = 0;
@@ -25,33 +28,47 @@ bool deliveryScheduled = false;
 
 }  // namespace
 
-void QtEventQueue::Post(QObject* context, std::function<void()> event) {
-  queue.push_back({context, std::move(event)});
+void QtEventQueue::SetFaultReport(FaultReport report) {
+  faultReport = std::move(report);
+}
+
+void QtEventQueue::Post(QObject* context, const char* where, std::function<void()> event) {
+  queue.push_back({context, where, std::move(event)});
   Schedule();
 }
 
-void QtEventQueue::AfterHandler(QObject* context, std::function<void()> work) {
+void QtEventQueue::AfterHandler(QObject* context, const char* where, std::function<void()> work) {
   if (handlerDepth == 0) {
     work();
     return;
   }
-  afterHandler.push_back({context, std::move(work)});
+  afterHandler.push_back({context, where, std::move(work)});
 }
 
 bool QtEventQueue::Idle() {
   return handlerDepth == 0 && queue.empty();
 }
 
-// The logic contains its own faults; this is the last guard, because an exception unwinding
-// through the event loop would end the process.
-void QtEventQueue::ReportFault(std::exception_ptr fault) {
+// The one place an exception no handler expected ends: unwinding through the event loop, it
+// would end the process.
+void QtEventQueue::ReportFault(const char* where, std::exception_ptr fault) {
+  std::string what;
   try {
     std::rethrow_exception(fault);
   } catch (const std::exception& error) {
-    qWarning("Event handler fault: %s", error.what());
+    what = error.what();
   } catch (...) {
-    qWarning("Event handler fault");
+    what = "an exception of unknown type";
   }
+  if (faultReport) {
+    try {
+      faultReport(where, what);
+      return;
+    } catch (const std::exception& error) {
+      what += std::string(" (not logged: ") + error.what() + ")";
+    }
+  }
+  qWarning("Event handler fault in %s: %s", where, what.c_str());
 }
 
 size_t QtEventQueue::Waiting() {
@@ -72,7 +89,7 @@ void QtEventQueue::DeliverOne() {
     QueuedEvent event = std::move(queue.front());
     queue.pop_front();
     if (event.Context.isNull()) continue;
-    Run(event.Run);
+    Run(event.Where, event.Run);
     break;
   }
   Schedule();
@@ -92,7 +109,7 @@ QtEventQueue::HandlerScope::~HandlerScope() {
       try {
         item.Run();
       } catch (...) {
-        ReportFault(std::current_exception());
+        ReportFault(item.Where, std::current_exception());
       }
     }
     work.clear();

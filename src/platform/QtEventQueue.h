@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
+#include <string>
 #include <utility>
 
 class QObject;
@@ -15,29 +16,45 @@ namespace tarvel {
 // calls (posting only queues it) nor inside another handler: while a handler runs, a nested
 // event loop (a modal message box) delivers nothing from this queue; the waiting events follow
 // in order once the handler has ended.
+//
+// The queue is also the fence of every handler: an exception that leaves one ends that handler
+// only. It is reported with `where`, the kind of handler (a socket's "DataArrival", the timer's
+// tick), and the next event is delivered as usual.
 class QtEventQueue {
  public:
+  // Takes a handler's fault: `where` as given with the event, `what` the exception's text.
+  // Unset, the fault goes to standard error.
+  using FaultReport = std::function<void(const std::string& where, const std::string& what)>;
+  static void SetFaultReport(FaultReport report);
+
   // Queues `event`; it is skipped if `context` has been destroyed by the time it is due.
-  static void Post(QObject* context, std::function<void()> event);
+  static void Post(QObject* context, const char* where, std::function<void()> event);
   // For a Qt signal that comes straight from the event loop (a socket's read notification):
   // runs `event` now when no handler runs and nothing waits, which saves a pass of the loop;
   // else queues it as Post does. Never for a signal an operation of the logic can raise.
   template <typename Event>
-  static void RunOrPost(QObject* context, Event&& event) {
+  static void RunOrPost(QObject* context, const char* where, Event&& event) {
     if (Idle()) {
-      Run(event);
+      Run(where, event);
     } else {
-      Post(context, std::forward<Event>(event));
+      Post(context, where, std::forward<Event>(event));
     }
+  }
+  // For a handler that reaches the logic by another road (a signal, a window's close, a timer
+  // of the executable's own): runs it at once, as a handler, behind the fence.
+  template <typename Handler>
+  static void RunHandler(const char* where, Handler&& handler) {
+    Run(where, handler);
   }
 
   // Runs `work` once the handler now running has ended, before the loop goes on; at once when
   // no handler runs. For Qt-side work a handler may ask for many times (handing a socket its
   // output), done once for all. Skipped if `context` has been destroyed by then.
-  static void AfterHandler(QObject* context, std::function<void()> work);
+  static void AfterHandler(QObject* context, const char* where, std::function<void()> work);
 
   // Marks a handler that reaches the logic by another road (the load handler, a menu click):
-  // while one exists, queued events wait. Scopes nest.
+  // while one exists, queued events wait. Scopes nest. No fence: what leaves it goes on to the
+  // caller.
   class HandlerScope {
    public:
     HandlerScope();
@@ -52,15 +69,15 @@ class QtEventQueue {
  private:
   static bool Idle();
   template <typename Event>
-  static void Run(Event& event) {
+  static void Run(const char* where, Event& event) {
     HandlerScope scope;
     try {
       event();
     } catch (...) {
-      ReportFault(std::current_exception());
+      ReportFault(where, std::current_exception());
     }
   }
-  static void ReportFault(std::exception_ptr fault);
+  static void ReportFault(const char* where, std::exception_ptr fault);
   static void Schedule();
   static void DeliverOne();
 };

@@ -198,9 +198,9 @@ void QtSerialControl::ReadAndDeliver(bool fromLoop) {
     ReadAndDeliver(false);  // Qt raises no new notification for what its buffer holds
   };
   if (fromLoop) {
-    QtEventQueue::RunOrPost(context_.get(), std::move(deliver));
+    QtEventQueue::RunOrPost(context_.get(), "serial OnComm", std::move(deliver));
   } else {
-    QtEventQueue::Post(context_.get(), std::move(deliver));
+    QtEventQueue::Post(context_.get(), "serial OnComm", std::move(deliver));
   }
 }
 
@@ -217,7 +217,7 @@ void QtSerialControl::OnError(int error) {
   // pass of the event loop closes it, so a failing descriptor cannot keep the loop busy.
   QMetaObject::invokeMethod(
       context_.get(), [this] { port_->close(); }, Qt::QueuedConnection);
-  QtEventQueue::Post(context_.get(), [this, description] {
+  QtEventQueue::Post(context_.get(), "serial DeviceLost", [this, description] {
     port_->close();
     if (handlers_.DeviceLost) handlers_.DeviceLost(description);
   });

@@ -183,7 +183,7 @@ void QtSocketControl::OnNewConnection() {
   while (server_ != nullptr && server_->hasPendingConnections()) {
     QTcpSocket* socket = server_->nextPendingConnection();
     PendingRequest request{socket, AddressText(socket->peerAddress()), socket->peerPort()};
-    PostEvent([this, request] {
+    PostEvent("socket ConnectionRequest", [this, request] {
       if (request.Socket.isNull()) return;
       remoteHostIP_ = request.Address;
       remotePort_ = request.Port;
@@ -238,7 +238,7 @@ void QtSocketControl::OnConnected() {
   state_ = Connected;
   remoteHostIP_ = AddressText(socket_->peerAddress());
   EnableKeepAlive(socket_);
-  PostEvent([this] {
+  PostEvent("socket Connect", [this] {
     if (handlers_.Connect) handlers_.Connect();
   });
 }
@@ -300,11 +300,12 @@ void QtSocketControl::ReadAndDeliver(bool fromLoop) {
   }
   arrivalPending_ = true;
   if (fromLoop) {
-    QtEventQueue::RunOrPost(context_.get(), [this, bytes = std::move(bytes)]() mutable {
-      DeliverArrival(std::move(bytes));
-    });
+    QtEventQueue::RunOrPost(
+        context_.get(), "socket DataArrival",
+        [this, bytes = std::move(bytes)]() mutable { DeliverArrival(std::move(bytes)); });
   } else {
-    PostEvent([this, bytes = std::move(bytes)]() mutable { DeliverArrival(std::move(bytes)); });
+    PostEvent("socket DataArrival",
+              [this, bytes = std::move(bytes)]() mutable { DeliverArrival(std::move(bytes)); });
   }
 }
 
@@ -323,13 +324,13 @@ void QtSocketControl::OnDisconnected() {
   // What the peer sent before closing, held back by a pause or a waiting event, comes first.
   if (socket_ != nullptr && socket_->bytesAvailable() > 0) {
     const QByteArray rest = socket_->readAll();
-    PostEvent([this, rest] {
+    PostEvent("socket DataArrival", [this, rest] {
       if (handlers_.DataArrival) {
         handlers_.DataArrival(std::string_view(rest.constData(), static_cast<size_t>(rest.size())));
       }
     });
   }
-  PostEvent([this] {
+  PostEvent("socket Close", [this] {
     if (handlers_.Close) handlers_.Close();
   });
 }
@@ -343,7 +344,7 @@ void QtSocketControl::OnSocketError(int error) {
 
 void QtSocketControl::FailConnection(const std::string& description) {
   state_ = Error;
-  PostEvent([this, description] {
+  PostEvent("socket Error", [this, description] {
     if (handlers_.Error) handlers_.Error(description);
   });
 }
@@ -362,7 +363,7 @@ void QtSocketControl::SendData(std::string_view data) {
   // hand-over, not one per line.
   if (!pumpQueued_) {
     pumpQueued_ = true;
-    QtEventQueue::AfterHandler(context_.get(), [this] {
+    QtEventQueue::AfterHandler(context_.get(), "socket output", [this] {
       pumpQueued_ = false;
       Pump();
     });
@@ -390,7 +391,7 @@ void QtSocketControl::ReportLinesWritten() {
   }
   if (linesEnd_ == reported_ || linesReportQueued_) return;
   linesReportQueued_ = true;
-  PostEvent([this] {
+  PostEvent("socket LinesWritten", [this] {
     linesReportQueued_ = false;
     const uint64_t bytes = linesEnd_ - reported_;
     reported_ = linesEnd_;
@@ -459,7 +460,7 @@ void QtSocketControl::Pump() {
   // here too.
   if (aboveHighWater_ && BytesToWrite() <= SendLowWater) {
     aboveHighWater_ = false;
-    PostEvent([this] {
+    PostEvent("socket SendQueueLow", [this] {
       if (handlers_.SendQueueLow) handlers_.SendQueueLow();
     });
   }
@@ -488,10 +489,11 @@ std::string QtSocketControl::TakeUnsent() {
   return unsent;
 }
 
-void QtSocketControl::PostEvent(std::function<void()> event) {
-  QtEventQueue::Post(context_.get(), [this, generation = generation_, event = std::move(event)] {
-    if (generation == generation_) event();
-  });
+void QtSocketControl::PostEvent(const char* where, std::function<void()> event) {
+  QtEventQueue::Post(context_.get(), where,
+                     [this, generation = generation_, event = std::move(event)] {
+                       if (generation == generation_) event();
+                     });
 }
 
 }  // namespace tarvel

@@ -83,7 +83,7 @@ class QtSocketControl : public SocketControl {
  private:
   void AdoptSocket(QTcpSocket* socket);
   void DropSocket();
-  void PostEvent(std::function<void()> event);
+  void PostEvent(const char* where, std::function<void()> event);
   void OnNewConnection();
   void ReadAndDeliver(bool fromLoop);
   void DeliverArrival(std::string bytes);

@@ -39,7 +39,7 @@ void QtUpdateTimer::SetEnabled(bool enabled) {
 void QtUpdateTimer::OnTimeout() {
   if (tickQueued_) return;
   tickQueued_ = true;
-  QtEventQueue::Post(timer_.get(), [this, generation = generation_] {
+  QtEventQueue::Post(timer_.get(), "timer tick", [this, generation = generation_] {
     if (generation != generation_) return;
     tickQueued_ = false;
     if (onTimer_) onTimer_();

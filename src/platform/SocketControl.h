@@ -45,13 +45,10 @@ struct SocketHandlers {
 // either a listening socket or a data socket (accepted or outgoing).
 class SocketControl {
  public:
-  // State values; the logic tests only Listening and Connected.
+  // State values; the logic tests only Listening and Connected, the others tell the socket's
+  // own steps apart (and its tests the closing state a Close event leaves).
   static constexpr int16_t Closed = 0;
-  static constexpr int16_t Open = 1;
   static constexpr int16_t Listening = 2;
-  static constexpr int16_t ConnectionPending = 3;
-  static constexpr int16_t ResolvingHost = 4;
-  static constexpr int16_t HostResolved = 5;
   static constexpr int16_t Connecting = 6;
   static constexpr int16_t Connected = 7;
   static constexpr int16_t Closing = 8;

@@ -11,9 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Gateway.h"
-#include "diag/LogFile.h"
-#include "diag/TrafficTrace.h"
+#include "app/GatewayAssembly.h"
 #include "fakes/FakeClock.h"
 #include "fakes/FakeSerialControl.h"
 #include "fakes/FakeSocketControl.h"
@@ -23,22 +21,6 @@
 #include "ui/InMemoryViews.h"
 
 namespace tarvel {
-
-// A connection list that can be told to fail, to show that a fault inside a handler stays there.
-class FaultyConnectionList : public InMemoryConnectionList {
- public:
-  void SetSubItem(int row, int subItem, const std::string& text) override {
-    if (failNext_) {
-      failNext_ = false;
-      throw std::runtime_error("list view failed");
-    }
-    InMemoryConnectionList::SetSubItem(row, subItem, text);
-  }
-  void FailNextUpdate() { failNext_ = true; }
-
- private:
-  bool failNext_ = false;
-};
 
 // A clock that can be told to fail once, to reach the fault handling inside line parsing.
 class FaultyClock : public FakeClock {
@@ -62,8 +44,6 @@ class GatewayFixture : public ::testing::Test {
  protected:
   GatewayFixture() {
     std::filesystem::create_directories(folder_.Path() + "LogFiles");
-    state.ProgramPath = folder_.Path();
-    log = std::make_unique<LogFile>(clock, state.ProgramPath + "LogFiles");
     for (int port = 0; port < PortCount; ++port) {
       listeners[port] = &ports.WinsockConnect(port);
       dataSockets[port] = &ports.WinsockData(port);
@@ -71,9 +51,6 @@ class GatewayFixture : public ::testing::Test {
     }
     ostrelListener.SetLocalPort(14000);
     ostrelListener.Listen();
-    gateway = std::make_unique<Gateway>(
-        GatewayContext{state, clock, *log, trace, controls, connectionList, statusBar, timer});
-    gateway->Attach();
   }
 
   // Makes port n used, with a row in the connection list.
@@ -87,7 +64,7 @@ class GatewayFixture : public ::testing::Test {
   void ConnectOstrel(const std::string& address = "10.0.0.9", int32_t port = 5000) {
     ostrelListener.RequestConnection(address, port);
   }
-  void Receive(int16_t port, std::string_view data) { gateway->ProcessReceivedData(port, data); }
+  void Receive(int16_t port, std::string_view data) { gateway.ProcessReceivedData(port, data); }
   static HostAllowList Hosts(const std::string& text) {
     std::string badEntry;
     return HostAllowList::Parse(text, badEntry).value();
@@ -114,13 +91,10 @@ class GatewayFixture : public ::testing::Test {
 
   TempFolder folder_;  // first in, last out: removed after the gateway and its log
   FaultyClock clock;
-  ProgramState state;
   FakeNetwork network;
-  std::unique_ptr<LogFile> log;
   InMemoryDebugList debugList;
   InMemoryMenuChecks menus;
-  TrafficTrace trace{clock, debugList, menus};
-  FaultyConnectionList connectionList;
+  InMemoryConnectionList connectionList;
   InMemoryStatusBar statusBar;
   FakeUpdateTimer timer;
   PortControls<FakeSocketControl, FakeSerialControl> ports{
@@ -132,7 +106,12 @@ class GatewayFixture : public ::testing::Test {
   FakeSocketControl& ostrelListener = ports.WinsockOstrelConnect();
   FakeSocketControl& ostrelData = ports.WinsockOstrelData();
   Controls controls = ports.Wired();  // tests may swap a control in
-  std::unique_ptr<Gateway> gateway;
+  GatewayAssembly assembly{GatewaySurroundings{clock, controls, connectionList, statusBar,
+                                               debugList, menus, timer, folder_.Path(),
+                                               folder_.Path() + "LogFiles"}};
+  ProgramState& state = assembly.State;
+  LogFile& log = assembly.Log;
+  Gateway& gateway = assembly.TheGateway;
 };
 
 }  // namespace tarvel

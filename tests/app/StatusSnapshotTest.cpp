@@ -24,7 +24,7 @@ TEST_F(StatusSnapshotTest, PortsShowTheirPeerAndConnectionByKind) {
   ConnectOstrel("10.0.0.9", 5000);
 
   const StatusSnapshot snapshot =
-      TakeStatusSnapshot(state, controls, gateway->Kept(), StatusStart{}, clock.Now(), {});
+      TakeStatusSnapshot(state, controls, gateway.Kept(), StatusStart{}, clock.Now(), {});
   const struct Row {
     int number;
     bool connected;
@@ -57,7 +57,7 @@ TEST_F(StatusSnapshotTest, NextAttemptIsTheTicksReconnectSchedule) {
     if (second == 8) data.FireConnect();
     if (second == 14) data.FireClose();
     const StatusSnapshot snapshot =
-        TakeStatusSnapshot(state, controls, gateway->Kept(), StatusStart{}, clock.Now(), {});
+        TakeStatusSnapshot(state, controls, gateway.Kept(), StatusStart{}, clock.Now(), {});
     const std::optional<int32_t> next = snapshot.Ports.at(0).NextAttemptSeconds;
     EXPECT_EQ(next.has_value(), second < 8 || second >= 14) << "second " << second;
     if (next) predicted.emplace_back(second, second + *next);

@@ -30,7 +30,7 @@ TEST_F(SerialPortTest, OpeningFromTheComSetting) {
     FakeSerialControl serial;
     controls.MSComm[1] = &serial;
     state.Ports[1].ComSetting = row.setting;
-    EXPECT_EQ(gateway->OpenSerialPort(1), row.opens);
+    EXPECT_EQ(gateway.OpenSerialPort(1), row.opens);
     EXPECT_EQ(serial.CommPort(), row.commPort);
     EXPECT_EQ(serial.Settings(), row.settings);
     EXPECT_EQ(serial.Handshaking(), row.handshaking);
@@ -43,8 +43,8 @@ TEST_F(SerialPortTest, OpeningFromTheComSetting) {
 TEST_F(SerialPortTest, OpenPortCountsWhatItReceivesUntilItsDeviceIsLost) {
   UsePort(1, PortKind::Serial, "Serial");
   state.Ports[1].ComSetting = "COM3,9600,N,8,1,0";
-  ASSERT_TRUE(gateway->OpenSerialPort(1));
-  gateway->ShowTCPConnectionState(1);
+  ASSERT_TRUE(gateway.OpenSerialPort(1));
+  gateway.ShowTCPConnectionState(1);
   EXPECT_EQ(RowText(1, ConnectionListView::StatusColumn), "Connected to COM3 (COM3,9600,N,8,1,0)");
   serialPorts[1]->Receive(std::string("\x00\x0D\x7F\x80\xFF", 5));
   EXPECT_EQ(state.Activity[1].RxByteCount, 5);
@@ -54,11 +54,11 @@ TEST_F(SerialPortTest, OpenPortCountsWhatItReceivesUntilItsDeviceIsLost) {
 
   state.Ports[2].ComSetting = "COM3,9600,X,8,1,0";
   serialPorts[2]->FailSettings("Invalid property value");
-  EXPECT_FALSE(gateway->OpenSerialPort(2));
+  EXPECT_FALSE(gateway.OpenSerialPort(2));
   EXPECT_TRUE(serialPorts[2]->PortOpen()) << "the later steps still run";
   serialPorts[3]->FailOpen("Port already open");
   state.Ports[3].ComSetting = "COM4,9600,N,8,1,0";
-  EXPECT_FALSE(gateway->OpenSerialPort(3));
+  EXPECT_FALSE(gateway.OpenSerialPort(3));
 }
 
 }  // namespace

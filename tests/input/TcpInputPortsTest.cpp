@@ -33,7 +33,7 @@ class TcpPortTest : public GatewayFixture {
 };
 
 TEST_F(TcpPortTest, ServerPortAcceptsAPeerAndWaitsAgainAfterItClosesWithAnEmptyBuffer) {
-  gateway->ShowTCPConnectionState(2);
+  gateway.ShowTCPConnectionState(2);
   EXPECT_EQ(RowText(2, ConnectionListView::StatusColumn), "Waiting for connection at port 4001");
   listeners[2]->RequestConnection("10.1.1.1", 3333);
   EXPECT_EQ(RowText(2, ConnectionListView::StatusColumn), "Connected to 10.1.1.1:3333");
@@ -83,7 +83,7 @@ TEST_F(TcpPortTest, HostOutsideTheAllowListIsRefusedAndTheConnectedPeerStays) {
 }
 
 TEST_F(TcpPortTest, ClientPortConnectsAndFails) {
-  gateway->ShowTCPConnectionState(3);
+  gateway.ShowTCPConnectionState(3);
   EXPECT_EQ(RowText(3, ConnectionListView::StatusColumn), "Disconnected from panel.local:4002");
   dataSockets[3]->FireConnect();
   EXPECT_EQ(RowText(3, ConnectionListView::StatusColumn), "Connected to panel.local:4002");
@@ -120,7 +120,7 @@ TEST_F(TcpPortTest, ConnectionChurnIsLimitedPerPortThenCounted) {
   expected.push_back("Connection (3) was established to panel.local:4002");
   for (int second = 1; second <= 3; ++second) {
     clock.Set(2017, 6, 7, 12, 0, second);
-    gateway->TimerUpdateTimer();
+    gateway.TimerUpdateTimer();
   }
   expected.push_back("190 more connection events on port (2) since 17-06-07 12:00:00");
   EXPECT_EQ(PortLogs(), expected);

@@ -28,7 +28,7 @@ std::string Lines(int from, int to) {
 class KeptLinesTest : public GatewayFixture {
  protected:
   std::unique_ptr<KeptLines> Open(uint64_t limit = KeptLines::DefaultLimit) {
-    auto kept = std::make_unique<KeptLines>(*log, &io);
+    auto kept = std::make_unique<KeptLines>(log, &io);
     kept->Open(limit, Path);
     return kept;
   }
@@ -46,7 +46,7 @@ TEST_F(KeptLinesTest, LimitKeepsTheCrossingLineWholeAndDropsLaterOnes) {
       {100, 99, 20, true},       {100, 100, 20, false},     {0, 0, 20, false},
   };
   for (const Row& row : rows) {
-    KeptLines kept(*log, nullptr);
+    KeptLines kept(log, nullptr);
     kept.Open(row.limit, "");
     if (row.before > 0) kept.Keep(std::string(row.before - 1, 'x') + "\n");
     EXPECT_EQ(kept.Keep(Line(1, row.line)), row.kept) << row.limit << " " << row.before;
@@ -57,7 +57,7 @@ TEST_F(KeptLinesTest, LimitKeepsTheCrossingLineWholeAndDropsLaterOnes) {
 }
 
 TEST_F(KeptLinesTest, OutageIsLoggedOnceAndTheHandOverCounted) {
-  KeptLines kept(*log, nullptr);
+  KeptLines kept(log, nullptr);
   kept.Open(50, "");
   for (int n = 0; n < 6; ++n) kept.Keep(Line(n));  // three kept, three dropped
   EXPECT_EQ(kept.Take(45), Line(0) + Line(1));
@@ -190,7 +190,7 @@ TEST_F(KeptLinesTest, AFileThatIsNotAKeepFileIsRefusedAndLeftAlone) {
   for (const std::string& contents : {std::string("[General]\r\nOstrelPort=14000\r\n"),
                                       std::string(100, '\0'), std::string("TARVKEE")}) {
     io.Files[Path] = contents;
-    KeptLines kept(*log, &io);
+    KeptLines kept(log, &io);
     const std::string error = kept.Open(KeptLines::DefaultLimit, Path);
     EXPECT_NE(error.find("not a keep file"), std::string::npos) << error;
     kept.Keep(Line(1));

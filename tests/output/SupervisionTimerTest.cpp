@@ -1,3 +1,4 @@
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,17 @@ TEST_F(SupervisionTest, FailureInTheTenthSecondThenCyclicReminders) {
     EXPECT_EQ(RunSeconds(100), row.lines);
     EXPECT_EQ(LogMessages().size() - logged, row.lines.size());  // each line is logged as sent
   }
+  EXPECT_TRUE(timer.Enabled());
+}
+
+// A fault inside a tick ends that tick only (the event queue's fence takes it): the timer is
+// on again for the next one.
+TEST_F(SupervisionTest, FaultEndsOnlyItsTick) {
+  UsePort(4, PortKind::Serial, "Door");
+  state.Ports[4].PollFailTimeout = 1;
+  timer.Ticks(9);
+  clock.FailNextReading();  // the failure line's stamp
+  EXPECT_THROW(timer.Tick(), std::runtime_error);
   EXPECT_TRUE(timer.Enabled());
 }
 

@@ -4,7 +4,11 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "diag/FaultLog.h"
+#include "diag/LogFile.h"
+#include "fakes/FakeClock.h"
 #include "platform/EventLoopWait.h"
 #include "platform/QtEventQueue.h"
 
@@ -14,7 +18,7 @@ namespace {
 using test::RunEventsFor;
 using test::WaitUntil;
 
-// Events of a destroyed context are skipped, and a handler's fault ends only that handler.
+// Events of a destroyed context are skipped.
 TEST(QtEventQueueTest, EventsRunInOrderOneAtATimeAndNeverInsideAHandler) {
   QObject context;
   auto gone = std::make_unique<QObject>();
@@ -26,16 +30,15 @@ TEST(QtEventQueueTest, EventsRunInOrderOneAtATimeAndNeverInsideAHandler) {
       nested |= depth++ > 0;
       order += name;
       if (name == 'a') {
-        QtEventQueue::Post(&context, [&] { order += 'c'; });  // queued behind b
+        QtEventQueue::Post(&context, "test", [&] { order += 'c'; });  // queued behind b
         RunEventsFor(20);  // a nested loop (a modal box) delivers nothing meanwhile
       }
       --depth;
     };
   };
-  QtEventQueue::Post(&context, event('a'));
-  QtEventQueue::Post(gone.get(), [&] { order += 'x'; });
-  QtEventQueue::Post(&context, [] { throw std::runtime_error("handler fault"); });
-  QtEventQueue::Post(&context, event('b'));
+  QtEventQueue::Post(&context, "test", event('a'));
+  QtEventQueue::Post(gone.get(), "test", [&] { order += 'x'; });
+  QtEventQueue::Post(&context, "test", event('b'));
   gone.reset();
   EXPECT_EQ(order, "") << "posting only queues";
   EXPECT_TRUE(WaitUntil([&] { return QtEventQueue::Waiting() == 0; }));
@@ -50,17 +53,44 @@ TEST(QtEventQueueTest, HandlerScopeHoldsEventsBackUntilItEnds) {
   std::string afterHandler;
   {
     QtEventQueue::HandlerScope scope;
-    QtEventQueue::Post(&context, [&] { ++delivered; });
-    QtEventQueue::AfterHandler(&context, [&] { afterHandler += 'a'; });
+    QtEventQueue::Post(&context, "test", [&] { ++delivered; });
+    QtEventQueue::AfterHandler(&context, "test", [&] { afterHandler += 'a'; });
     { QtEventQueue::HandlerScope nested; }
     RunEventsFor(30);
     EXPECT_EQ(delivered, 0);
     EXPECT_EQ(afterHandler, "") << "work after the handler waits for its outermost scope";
   }
   EXPECT_EQ(afterHandler, "a");
-  QtEventQueue::AfterHandler(&context, [&] { afterHandler += 'b'; });
+  QtEventQueue::AfterHandler(&context, "test", [&] { afterHandler += 'b'; });
   EXPECT_EQ(afterHandler, "ab") << "outside a handler the work is done at once";
   EXPECT_TRUE(WaitUntil([&] { return delivered == 1; }));
+}
+
+// A fault that leaves a handler reaches the fence: the log gets where it happened, at most one
+// line a minute for one place, and the next event is handled as usual.
+TEST(QtEventQueueTest, FaultReachesTheFenceWhichLogsItAndGoesOn) {
+  FakeClock clock;
+  LogFile log(clock, "/nonexistent/");
+  std::vector<std::string> lines;
+  log.SetObserver([&](const std::string& line) { lines.push_back(line.substr(18)); });
+  FaultLog faults(clock, log);
+  QtEventQueue::SetFaultReport(
+      [&](const std::string& where, const std::string& what) { faults.Write(where, what); });
+  QObject context;
+  int handled = 0;
+  const auto fail = [] { throw std::runtime_error("view failed"); };
+  QtEventQueue::Post(&context, "socket DataArrival", fail);
+  QtEventQueue::Post(&context, "socket DataArrival", fail);
+  QtEventQueue::Post(&context, "timer tick", [&] { ++handled; });
+  EXPECT_TRUE(WaitUntil([&] { return handled == 1; }));
+  clock.Set(2017, 6, 7, 12, 35, 56);
+  QtEventQueue::RunHandler("socket DataArrival", [] { throw 42; });
+  QtEventQueue::SetFaultReport(nullptr);
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{
+                "Unexpected fault in socket DataArrival: view failed; the gateway goes on\r\n",
+                "Unexpected fault in socket DataArrival: an exception of unknown type; the "
+                "gateway goes on (1 more faults since the last report)\r\n"}));
 }
 
 }  // namespace

@@ -25,9 +25,7 @@
 #include <string_view>
 
 #include "FuzzCheck.h"
-#include "app/Gateway.h"
-#include "diag/LogFile.h"
-#include "diag/TrafficTrace.h"
+#include "app/GatewayAssembly.h"
 #include "fakes/FakeClock.h"
 #include "fakes/FakeSerialControl.h"
 #include "fakes/FakeSocketControl.h"
@@ -183,38 +181,26 @@ class FramingModel {
   bool skipping_ = false;
 };
 
-// The log as the fuzzer sees it: every line is checked; the folder does not exist, so a line
-// costs one failed open.
-class CheckedLog : public LogFile {
- public:
-  explicit CheckedLog(const Clock& clock) : LogFile(clock, "/nowhere/") {
-    SetObserver([](const std::string& line) { Check(line); });
+// Every log line is checked; the log folder does not exist, so a line costs one failed open.
+UNTRACED void CheckLogLine(const std::string& line) {
+  Require(line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0,
+          "a log line ends with CR LF");
+  for (std::size_t i = 0; i + 2 < line.size(); ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    Require(c >= 32 && c != 127, "a log line holds no control byte");
   }
-
- private:
-  UNTRACED static void Check(const std::string& line) {
-    Require(line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0,
-            "a log line ends with CR LF");
-    for (std::size_t i = 0; i + 2 < line.size(); ++i) {
-      const auto c = static_cast<unsigned char>(line[i]);
-      Require(c >= 32 && c != 127, "a log line holds no control byte");
-    }
-  }
-};
+}
 
 class Pipeline {
  public:
   explicit Pipeline(InputReader& input) {
-    log_ = std::make_unique<CheckedLog>(clock_);
+    assembly_.Log.SetObserver(CheckLogLine);
     for (int16_t port = 0; port < PortCount; ++port) SetUpPort(port, input.Byte());
     const uint8_t general = input.Byte();
     state_.General.BufferIfOstrelNotConnected = (general & 0x01) != 0;
     state_.General.WatchDogInterval = (general >> 2) & 0x03;
     state_.General.WatchDogTagName = WatchDogTag;
     state_.General.ReconnectInterval = 2;
-    gateway_ = std::make_unique<Gateway>(GatewayContext{
-        state_, clock_, *log_, trace_, ports_.Wired(), connectionList_, statusBar_, timer_});
-    gateway_->Attach();
     ostrelListener_.Listen();
     if (general & 0x02) ConnectOstrel();
   }
@@ -314,16 +300,13 @@ class Pipeline {
     if (state_.Ports[port].ForceOldParsing && ostrelData_.State() == SocketControl::Connected) {
       eventsExpected_ += events;
     }
-    gateway_->ProcessReceivedData(port, data);
+    gateway_.ProcessReceivedData(port, data);
   }
 
   FakeClock clock_;
-  ProgramState state_;
   FakeNetwork network_;
-  std::unique_ptr<CheckedLog> log_;
   InMemoryDebugList debugList_;
   InMemoryMenuChecks menus_;
-  TrafficTrace trace_{clock_, debugList_, menus_};
   InMemoryConnectionList connectionList_;
   InMemoryStatusBar statusBar_;
   FakeUpdateTimer timer_;
@@ -332,7 +315,10 @@ class Pipeline {
       [] { return std::make_unique<FakeSerialControl>(); }};
   FakeSocketControl& ostrelListener_ = ports_.WinsockOstrelConnect();
   FakeSocketControl& ostrelData_ = ports_.WinsockOstrelData();
-  std::unique_ptr<Gateway> gateway_;
+  GatewayAssembly assembly_{GatewaySurroundings{clock_, ports_.Wired(), connectionList_, statusBar_,
+                                                debugList_, menus_, timer_, "", "/nowhere/"}};
+  ProgramState& state_ = assembly_.State;
+  Gateway& gateway_ = assembly_.TheGateway;
   std::size_t lineFeedsReceived_ = 0;
   std::size_t eventsSent_ = 0;
   std::array<FramingModel, PortCount> models_;
