@@ -60,8 +60,14 @@ void ReceivedDataProcessor::ProcessReceivedData(int16_t port, std::string_view d
   const uint64_t linesBefore = state_.Statistics.Ports[port].LinesReceived;
   AddToByteCounter(state_.Activity[port].RxByteCount, static_cast<int64_t>(data.size()));
   state_.Statistics.Ports[port].BytesReceived += data.size();
-  trace_.TraceTraffic(port, data, TrafficTrace::Received);
-  ShowRxByteCount(port);
+  try {
+    trace_.TraceTraffic(port, data, TrafficTrace::Received);
+    ShowRxByteCount(port);
+  } catch (const std::exception& fault) {
+    // The debug window and the connection list never keep a line from the alarm server.
+    log_.WriteLog(port, "Unexpected fault in the display of port (" + std::to_string(port) +
+                            "): " + fault.what() + "; the gateway goes on");
+  }
   ports_[port].Framer.Push(data, ports_[port]);
   // One clock reading per reception, not per line: a reading costs as much as framing a line.
   if (state_.Statistics.Ports[port].LinesReceived != linesBefore)

@@ -38,6 +38,22 @@ class FaultyClock : public FakeClock {
   mutable bool failNext_ = false;
 };
 
+// A connection list whose next update fails, as a view may.
+class FaultyConnectionList : public InMemoryConnectionList {
+ public:
+  void SetSubItem(int row, int subItem, const std::string& text) override {
+    if (failNext_) {
+      failNext_ = false;
+      throw std::runtime_error("list view failed");
+    }
+    InMemoryConnectionList::SetSubItem(row, subItem, text);
+  }
+  void FailNextUpdate() { failNext_ = true; }
+
+ private:
+  bool failNext_ = false;
+};
+
 // The whole gateway over fakes: every socket and serial port, the in-memory views, a fake clock
 // and timer, and a temporary program folder whose log file the tests read back.
 class GatewayFixture : public ::testing::Test {
@@ -94,7 +110,7 @@ class GatewayFixture : public ::testing::Test {
   FakeNetwork network;
   InMemoryDebugList debugList;
   InMemoryMenuChecks menus;
-  InMemoryConnectionList connectionList;
+  FaultyConnectionList connectionList;
   InMemoryStatusBar statusBar;
   FakeUpdateTimer timer;
   PortControls<FakeSocketControl, FakeSerialControl> ports{

@@ -93,7 +93,7 @@ TEST_F(StatusSnapshotTest, SilenceFailsAtTheTimeoutAndNeverWithoutOne) {
     timer.Ticks(10 * (row.second - now));
     now = row.second;
     const StatusSnapshot snapshot =
-        TakeStatusSnapshot(state, controls, gateway->Kept(), StatusStart{}, clock.Now(), {});
+        TakeStatusSnapshot(state, controls, gateway.Kept(), StatusStart{}, clock.Now(), {});
     std::vector<bool> failed;
     for (const StatusSnapshot::Port& port : snapshot.Ports) failed.push_back(port.Failed);
     EXPECT_EQ(failed, row.failed) << "after " << row.second << " s";

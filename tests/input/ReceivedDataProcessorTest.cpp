@@ -169,13 +169,24 @@ TEST_F(ReceivedDataTest, UnfinishedTextIsCappedAndItsTailSkipped) {
   EXPECT_EQ(LogMessages()[1] + "\n", Restored.substr(Restored.find("TARVEL80")));
 }
 
-// A fault inside a line's handling drops no more than the line it hit.
+// A fault inside the handler, in a view or in the clock, drops no more than the line it hit; a
+// view's fault costs no line at all.
 TEST_F(ReceivedDataTest, FaultInOneLineDropsOnlyThatLine) {
+  UsePort(1, PortKind::Serial, "Serial");
+  gateway.OpenSerialPort(1);
+  connectionList.FailNextUpdate();
+  serialPorts[1]->Receive(Message("ALARM") + "\n" + Message("ALARM").substr(0, 20));
+  serialPorts[1]->Receive(Message("ALARM").substr(20) + "\n");
+  EXPECT_EQ(Sent(), AlarmLine + AlarmLine);
   // A year out of range makes the date fall back to today, which reads the clock.
   clock.FailNextReading();
   Receive(0, Message("ALARM", "07-06-1E99") + "\n" + Message("ALARM") + "\n");
   EXPECT_EQ(Sent(), AlarmLine);
-  EXPECT_EQ(LogMessages(), std::vector<std::string>{"Line dropped on port (0), clock failed"});
+  EXPECT_EQ(
+      LogMessages(),
+      (std::vector<std::string>{
+          "Unexpected fault in the display of port (1): list view failed; the gateway goes on",
+          "Line dropped on port (0), clock failed"}));
 }
 
 }  // namespace
