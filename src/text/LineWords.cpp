@@ -19,12 +19,4 @@ bool SameWordIgnoringCase(std::string_view word, std::string_view upperWord) {
   return true;
 }
 
-bool IsHeaderLine(std::string_view line) {
-  std::size_t position = 0;
-  const std::string_view first = NextWord(line, position);
-  if (!SameWordIgnoringCase(first, "ACK") && !SameWordIgnoringCase(first, "NACK")) return false;
-  const std::string_view second = NextWord(line, position);
-  return SameWordIgnoringCase(second, "NORMAL") || SameWordIgnoringCase(second, "ALARM");
-}
-
 }  // namespace tarvel

@@ -14,7 +14,4 @@ std::string_view NextWord(std::string_view line, std::size_t& position);
 // True when the word, upper-cased (UpperCaseChar), equals `upperWord`.
 bool SameWordIgnoringCase(std::string_view word, std::string_view upperWord);
 
-// A header line of the multi-line format: ACK or NACK, then NORMAL or ALARM, in any case.
-bool IsHeaderLine(std::string_view line);
-
 }  // namespace tarvel
