@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <string>
 
 #include "event/AlarmServerLine.h"
 

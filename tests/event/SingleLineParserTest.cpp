@@ -5,16 +5,10 @@
 #include "event/AlarmServerLine.h"
 #include "event/SingleLineParser.h"
 #include "fakes/FakeClock.h"
+#include "support/SingleLineMessage.h"
 
 namespace tarvel {
 namespace {
-
-// "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open": the tag padded to 18.
-std::string Message(const std::string& type, const std::string& date = "07-06-2017",
-                    const std::string& tag = "ZONE-12-DOOR",
-                    const std::string& text = "Door forced open") {
-  return type + " " + date + " 10:20:30 " + tag + std::string(18 - tag.size(), ' ') + text;
-}
 
 // A parsed line shows as the event line it becomes; a rejected one as its outcome and rest.
 TEST(SingleLineParser, LinesAndWhatTheyBecome) {

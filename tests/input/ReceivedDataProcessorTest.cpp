@@ -3,16 +3,10 @@
 
 #include "app/GatewayFixture.h"
 #include "input/LineFramer.h"
+#include "support/SingleLineMessage.h"
 
 namespace tarvel {
 namespace {
-
-// "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open": the tag padded to 18.
-std::string Message(const std::string& type, const std::string& date = "07-06-2017",
-                    const std::string& tag = "ZONE-12-DOOR",
-                    const std::string& text = "Door forced open") {
-  return type + " " + date + " 10:20:30 " + tag + std::string(18 - tag.size(), ' ') + text;
-}
 
 const std::string AlarmLine = "1|2017-06-07|10:20:30|ZONE-12-DOOR||||Door forced open\n";
 const std::string Restored =
