@@ -72,18 +72,23 @@ CommandLine CommandLine::Parse(const std::vector<std::string>& arguments) {
 }
 
 std::string CommandLine::Usage() {
+  const std::string logs = ProgramLayout::LogFolderName;
   return "Usage: tarvel80import [--dir DIR] [--config FILE] [--log-dir DIR] [--headless]\n"
          "                      [/I | /U]\n"
          "       tarvel80import --check [--strict] [--dir DIR] [--config FILE]\n"
          "  --dir DIR      program folder (it must exist): running-copy lock, keep file,\n"
-         "                 service settings, debug.txt; TARVEL80Import.ini and LogFiles/\n"
+         "                 service settings, debug.txt; TARVEL80Import.ini and " +
+         logs +
+         "\n"
          "                 unless given below (default: the folder of the executable; when\n"
          "                 installed in a bin or sbin folder, the system layout:\n"
          "                 /var/lib/tarvel80import/ with the configuration\n"
          "                 /etc/tarvel80import/TARVEL80Import.ini and the logs in\n"
          "                 /var/log/tarvel80import/)\n"
          "  --config FILE  the configuration file (default: DIR/TARVEL80Import.ini)\n"
-         "  --log-dir DIR  the folder of the daily log files (default: DIR/LogFiles/)\n"
+         "  --log-dir DIR  the folder of the daily log files (default: DIR/" +
+         logs +
+         ")\n"
          "  --headless     no windows; messages go to standard error\n"
          "  --check        read the configuration as start-up does, print every error and\n"
          "                 warning with its place and reason, then end: status 0 without\n"

@@ -40,7 +40,7 @@ std::string SerialDeviceProblem(const std::string& path) {
 
 std::vector<ProgramFile> ProgramOwnFiles() {
   return {{IniFile::FileName, "the configuration file"},
-          {"LogFiles/", "the log folder"},
+          {ProgramLayout::LogFolderName, "the log folder"},
           {PosixProcessControl::LockFileName, "the running-copy lock"},
           {LinuxServiceControl::SettingsFileName, "the service settings file"}};
 }

@@ -18,10 +18,6 @@ std::string PortText(int16_t port) {
   return std::to_string(port);
 }
 
-std::string PortSection(int16_t port) {
-  return "TARVEL80_Port_" + PortText(port);
-}
-
 std::string AsFolder(std::string path) {
   if (path.empty() || path.back() != '/') path += '/';
   return path;

@@ -13,10 +13,6 @@ namespace {
 
 constexpr const char* SerialDevicesSection = "SerialDevices";
 
-std::string PortSection(int port) {
-  return "TARVEL80_Port_" + std::to_string(port);
-}
-
 bool SameName(std::string_view a, std::string_view b) {
   return KeywordValue(a) == KeywordValue(b);
 }

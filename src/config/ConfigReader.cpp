@@ -162,13 +162,17 @@ std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettin
   return reader.Error();
 }
 
+std::string PortSection(int port) {
+  return PortSectionPrefix + std::to_string(port);
+}
+
 std::optional<ConfigError> ReadPortSettings(const IniFile& ini, int port, PortEntry& entry,
                                             std::string& portType,
                                             std::vector<ConfigError>* allErrors,
                                             std::vector<ConfigWarning>* warnings) {
   portType.clear();
   if (port < 0 || port >= PortCount) return std::nullopt;
-  SectionReader reader(ini, "TARVEL80_Port_" + std::to_string(port), allErrors, warnings);
+  SectionReader reader(ini, PortSection(port), allErrors, warnings);
   entry.Description = reader.Text("Description", "");
   reader.Count("PollFailTimeout", "0", entry.PollFailTimeout);
   reader.Count("PollFailRemindTime", "0", entry.PollFailRemindTime);

@@ -56,7 +56,11 @@ std::optional<ConfigError> ReadGeneralSettings(const IniFile& ini, GeneralSettin
                                                std::vector<ConfigError>* allErrors = nullptr,
                                                std::vector<ConfigWarning>* warnings = nullptr);
 
-// Reads the section "TARVEL80_Port_" + port into the entry's configuration fields, in the
+// The INI sections of the input ports: the prefix and the port number 0..7.
+inline constexpr const char* PortSectionPrefix = "TARVEL80_Port_";
+std::string PortSection(int port);
+
+// Reads the section PortSection(port) into the entry's configuration fields, in the
 // documented key order followed by AllowedHosts and ListenAddress, and gives the port's
 // PortType as a keyword (trimmed, upper case).
 // A port number outside 0 to 7 reads nothing and leaves portType empty.

@@ -10,8 +10,8 @@
 
 namespace tarvel {
 
-// The daily log: the log folder (ProgramPath + "LogFiles/" unless --log-dir names another) +
-// YYYYMMDD + ".Log", one line per WriteLog call.
+// The daily log: the log folder (ProgramPath + ProgramLayout::LogFolderName unless --log-dir
+// names another) + YYYYMMDD + ".Log", one line per WriteLog call.
 //
 // A day's file is bounded: once it holds DailyLimitBytes, one line says the rest of the day's
 // lines are dropped, and ordinary lines are counted instead of written; the count is written

@@ -1,43 +1,17 @@
 #include "input/ReceivedDataProcessor.h"
 
-#include <algorithm>
 #include <cstring>
 #include <exception>
 
+#include "event/AlarmServerLine.h"
+#include "event/MultiLineAssembler.h"
+#include "event/SingleLineParser.h"
 #include "state/ByteCounter.h"
 #include "text/CharsetConversion.h"
-#include "text/DateTime.h"
 #include "text/DecimalText.h"
-#include "text/LineWords.h"
 #include "text/TextFields.h"
 
 namespace tarvel {
-namespace {
-
-constexpr int SingleLineDateLayout = 5;  // DD?MM?YYYY
-constexpr int SingleLineTimeLayout = 1;  // HH?MM?SS
-constexpr int64_t SecondsPerDay = 86400;
-
-// Where the tag starts in a single-line message (after the event type): a 10-character date,
-// a blank and an 8-character time come first.
-constexpr std::size_t RestStart = 19;
-constexpr std::size_t TagLength = 18;
-
-std::string_view Rest(std::string_view text, std::size_t from) {
-  return from < text.size() ? text.substr(from) : std::string_view();
-}
-
-// The date with the time of day of a span from midnight, which may exceed a day or be negative.
-DateTime WithTimeOfDay(DateTime date, int64_t seconds) {
-  seconds %= SecondsPerDay;
-  if (seconds < 0) seconds += SecondsPerDay;
-  date.Hour = static_cast<int>(seconds / 3600);
-  date.Minute = static_cast<int>(seconds / 60 % 60);
-  date.Second = static_cast<int>(seconds % 60);
-  return date;
-}
-
-}  // namespace
 
 ReceivedDataProcessor::ReceivedDataProcessor(ProgramState& state, const Clock& clock, LogFile& log,
                                              TrafficTrace& trace,
@@ -144,44 +118,27 @@ void ReceivedDataProcessor::TreatLine(int16_t port, std::string_view rawLine) {
   if (parsing.NewParsingDetected == 1) {
     reporter_.ReportEvent(port, CleanText(line_), header);
   } else {
-    ParseSingleLine(port, line_);
+    ForwardSingleLine(port, line_);
   }
   LineCompleted(port);
 }
 
-// "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open": the event type, then the
-// date and time words, then from the 20th character on an 18-character tag and the text.
-void ReceivedDataProcessor::ParseSingleLine(int16_t port, std::string_view line) {
-  std::size_t position = 0;
-  const std::string_view eventType = NextWord(line, position);
-  const std::size_t firstBlank = line.find(' ');
-  const std::string_view fields = firstBlank == std::string_view::npos
-                                      ? std::string_view()
-                                      : TrimBlanks(line.substr(firstBlank));
-  const std::string_view rest = TrimBlanks(Rest(fields, RestStart));
-  const std::string_view tag = TrimBlanks(rest.substr(0, TagLength));
-  const std::string_view text = TrimBlanks(Rest(rest, TagLength));
-  if (tag.empty() || text.empty()) {
-    ++state_.Statistics.Ports[port].LinesRejected;
-    log_.WriteLog(port, "Invalid event type: " + RejectedLineLog::Echo(rest));
-    return;
+void ReceivedDataProcessor::ForwardSingleLine(int16_t port, std::string_view line) {
+  const SingleLineParse parse = ParseSingleLine(line, clock_, event_);
+  switch (parse.Result) {
+    case SingleLineParse::Outcome::Parsed:
+      ++state_.Statistics.Ports[port].EventsForwarded;
+      reporter_.SendEventLine(event_);
+      return;
+    case SingleLineParse::Outcome::TagOrTextMissing:
+      ++state_.Statistics.Ports[port].LinesRejected;
+      log_.WriteLog(port, "Invalid event type: " + RejectedLineLog::Echo(parse.Rest));
+      return;
+    case SingleLineParse::Outcome::UnknownStateWord:
+      ++state_.Statistics.Ports[port].LinesRejected;
+      log_.WriteLog(port, "Unknown event type: " + RejectedLineLog::Echo(parse.Rest));
+      return;
   }
-  int16_t stateCode;
-  if (SameWordIgnoringCase(eventType, "NORMAL")) {
-    stateCode = 0;
-  } else if (SameWordIgnoringCase(eventType, "ALARM") || SameWordIgnoringCase(eventType, "DELAY")) {
-    stateCode = 1;
-  } else if (SameWordIgnoringCase(eventType, "ACKNOW")) {
-    stateCode = 2;
-  } else {
-    ++state_.Statistics.Ports[port].LinesRejected;
-    log_.WriteLog(port, "Unknown event type: " + RejectedLineLog::Echo(rest));
-    return;
-  }
-  const DateTime date = DateParse(SingleLineDateLayout, GetFieldView(fields, 0, " "), 1, clock_);
-  const int64_t time = TimeParse(SingleLineTimeLayout, GetFieldView(fields, 1, " "), 1, clock_);
-  ++state_.Statistics.Ports[port].EventsForwarded;
-  reporter_.SendEventLine(stateCode, WithTimeOfDay(date, time), tag, text);
 }
 
 // Every line-feed-ended line: a port reported failed is restored, and its silence count
@@ -192,10 +149,9 @@ void ReceivedDataProcessor::LineCompleted(int16_t port) {
   ++state_.Statistics.Ports[port].LinesReceived;
   if (entry.PollFailTimeout > 0 && activity.SilenceSeconds >= entry.PollFailTimeout) {
     state_.Statistics.SilenceRestored(port);
-    const std::string text = "TARVEL80 Connection '" + entry.Description + "' (" +
-                             std::to_string(port) + ") has been restored";
-    log_.Log().WriteLog(text);
-    reporter_.SendEventLine(0, "", "", entry.Description, text);
+    const Event restored = PortRestoredEvent(entry.Description, port);
+    log_.Log().WriteLog(restored.Text);
+    reporter_.SendEventLine(restored);
   }
   activity.SilenceSeconds = 0;
   activity.ReminderSeconds = 0;

@@ -9,6 +9,7 @@
 #include "diag/LogFile.h"
 #include "diag/RejectedLineLog.h"
 #include "diag/TrafficTrace.h"
+#include "event/Event.h"
 #include "input/LineFramer.h"
 #include "output/EventReporter.h"
 #include "platform/Clock.h"
@@ -47,12 +48,14 @@ class ReceivedDataProcessor {
     ReceivedDataProcessor* Processor = nullptr;
     int16_t Port = 0;
     LineFramer Framer;
+    // 1 once the port has sent a header line of the multi-line format (and ForceOldParsing is
+    // off); it stays 1.
     int16_t NewParsingDetected = 0;
   };
 
   void ShowRxByteCount(int16_t port);
   void TreatLine(int16_t port, std::string_view rawLine);
-  void ParseSingleLine(int16_t port, std::string_view line);
+  void ForwardSingleLine(int16_t port, std::string_view line);
   void LineCompleted(int16_t port);
 
   ProgramState& state_;
@@ -63,6 +66,7 @@ class ReceivedDataProcessor {
   EventReporter& reporter_;
   std::array<PortReception, PortCount> ports_;
   std::string line_;    // the line being treated, reused from line to line
+  Event event_;         // the single-line message being parsed, reused
   std::string rxText_;  // the Rx bytes column text, reused
 };
 

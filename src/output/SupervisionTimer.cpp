@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <exception>
-#include <string>
+
+#include "event/AlarmServerLine.h"
 
 namespace tarvel {
 
@@ -73,31 +74,27 @@ void SupervisionTimer::SuperviseSilence(int16_t port) {
   const PortEntry& entry = state_.Ports[port];
   if (entry.Kind == PortKind::NotUsed || entry.PollFailTimeout <= 0) return;
   PortActivity& activity = state_.Activity[port];
-  const std::string name =
-      "TARVEL80 Connection '" + entry.Description + "' (" + std::to_string(port) + ")";
   if (activity.SilenceSeconds >= entry.PollFailTimeout) {
     if (entry.PollFailRemindTime <= 0) return;
     if (++activity.ReminderSeconds < entry.PollFailRemindTime) return;
-    const std::string text =
-        name + " is still bad (cyclic " + std::to_string(entry.PollFailRemindTime) + " s reminder)";
-    if (log_ != nullptr) log_->WriteLog(text);
-    reporter_.SendEventLine(1, "", "", entry.Description, text);
+    SendPortEvent(PortStillBadEvent(entry.Description, port, entry.PollFailRemindTime));
     activity.ReminderSeconds = 0;
   } else if (++activity.SilenceSeconds >= entry.PollFailTimeout) {
     state_.Statistics.SilenceFailed(port);
-    const std::string text =
-        name + " have failed (no events within " + std::to_string(entry.PollFailTimeout) + " s)";
-    if (log_ != nullptr) log_->WriteLog(text);
-    reporter_.SendEventLine(1, "", "", entry.Description, text);
+    SendPortEvent(PortFailedEvent(entry.Description, port, entry.PollFailTimeout));
   }
+}
+
+void SupervisionTimer::SendPortEvent(const Event& event) {
+  if (log_ != nullptr) log_->WriteLog(event.Text);
+  reporter_.SendEventLine(event);
 }
 
 void SupervisionTimer::SendWatchDog() {
   const GeneralSettings& general = state_.General;
   if (general.WatchDogInterval <= 0) return;
   if (++state_.WatchDogSeconds < general.WatchDogInterval) return;
-  if (!general.WatchDogTagName.empty())
-    ostrel_.SendToOstrel("1|||" + general.WatchDogTagName + "\n");
+  if (!general.WatchDogTagName.empty()) ostrel_.SendToOstrel(WatchdogLine(general.WatchDogTagName));
   state_.WatchDogSeconds = 0;
 }
 

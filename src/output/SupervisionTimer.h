@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "diag/LogFile.h"
+#include "event/Event.h"
 #include "output/EventReporter.h"
 #include "output/OstrelConnection.h"
 #include "platform/Controls.h"
@@ -36,6 +37,8 @@ class SupervisionTimer {
   void PerSecondStep();
   void Reconnect(int16_t port);
   void SuperviseSilence(int16_t port);
+  // A failure or reminder line, also written to the log when there is one.
+  void SendPortEvent(const Event& event);
   void SendWatchDog();
 
   ProgramState& state_;

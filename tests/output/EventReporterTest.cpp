@@ -15,41 +15,7 @@ class EventReportTest : public GatewayFixture {
   }
 };
 
-// A collected event goes out on the eleventh tick; text lines without a header are dropped then.
-TEST_F(EventReportTest, CollectedEventIsSentOnTheEleventhTick) {
-  struct Row {
-    const char* name;
-    std::string received;
-    std::string sent;
-  };
-  const Row rows[] = {
-      {"stamp in the header", "NACK ALARM 12-JAN-17 10:20:30 Fire detector\nHall 2\n",
-       "1|2017-01-12|10:20:30|NACK ALARM Fire detector||||Hall 2\n"},
-      {"stamp in a text line wins",
-       "NACK NORMAL 12-JAN-17 10:20:30 Fire detector\nHall 2 13-FEB-18 11:22:33 east\n",
-       "0|2018-02-13|11:22:33|NACK NORMAL Fire detector||||Hall 2 east\n"},
-      {"no stamp: the flush time", "ACK NORMAL Zone 4\n",
-       "0|2017-06-07|12:34:56|ACK NORMAL Zone 4||||\n"},
-      {"three text lines kept", "ACK ALARM Zone 4\nline 1\n\nline 2\nline 3\nline 4\nline 5\n",
-       "1|2017-06-07|12:34:56|ACK ALARM Zone 4||||line 1 line 2 line 3\n"},
-      {"text lines without a header are dropped", "late text\nALARM 07-06-2017 10:20:30 ZONE\n",
-       ""},
-      {"a second word makes an event", "text ALARM at index 0\n",
-       "1|2017-06-07|12:34:56|text ALARM at index 0||||\n"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    clock.Set(2017, 6, 7, 12, 34, 0);
-    Receive(2, row.received);
-    timer.Ticks(10);  // 1000 ms is not yet more than a second
-    EXPECT_EQ(Sent(), "");
-    clock.Set(2017, 6, 7, 12, 34, 56);
-    timer.Tick();
-    EXPECT_EQ(Sent(), row.sent);
-  }
-}
-
-// The next header sends a port's pending event at its arrival time; other ports keep theirs.
+// Each port collects its own multi-line events, sent at the next header or the eleventh tick.
 TEST_F(EventReportTest, NextHeaderSendsThePendingEventAtItsArrivalTime) {
   Receive(5, "ACK ALARM Zone 5\n");
   Receive(2, "ACK ALARM Zone 2\n");
