@@ -14,8 +14,8 @@
 #include "app/Gateway.h"
 #include "diag/LogFile.h"
 #include "diag/TrafficTrace.h"
-#include "platform/PortControls.h"
-#include "platform/SystemClock.h"
+#include "platform/posix/SystemClock.h"
+#include "state/PortControls.h"
 #include "ui/InMemoryViews.h"
 
 namespace tarvel {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/EventLoopWait.h"
-#include "platform/QtEventQueue.h"
+#include "platform/qt/QtEventQueue.h"
 
 namespace tarvel {
 namespace {
