@@ -135,9 +135,9 @@ int RunGateway(const CommandLine& line, const ProgramLayout& layout, ServiceCont
   Shutdown shutdown(log, process, [&] { gateway.LeaveForNextStart(); });
   // From here on a stop signal is handled on the event loop, also one that comes during
   // start-up (it waits until start-up has returned, or a message box runs the loop).
-  SignalNotifier signalNotifier([&](int signalNumber) {
+  SignalNotifier signalNotifier([&](StopSignal signal) {
     QtEventQueue::HandlerScope scope;
-    shutdown.HandleSignal(signalNumber, state.RunAsService);
+    shutdown.HandleSignal(signal, state.RunAsService);
   });
 
   StartupOutcome outcome;

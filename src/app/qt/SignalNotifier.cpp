@@ -50,7 +50,14 @@ SignalNotifier::~SignalNotifier() {
 void SignalNotifier::ReadSignals() {
   unsigned char byte = 0;
   while (::read(readFd_, &byte, 1) == 1) {
-    if (onSignal_) onSignal_(byte);
+    if (!onSignal_) continue;
+    if (byte == SIGTERM) {
+      onSignal_(StopSignal::Terminate);
+    } else if (byte == SIGHUP) {
+      onSignal_(StopSignal::HangUp);
+    } else {
+      onSignal_(StopSignal::Interrupt);
+    }
   }
 }
 
