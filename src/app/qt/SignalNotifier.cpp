@@ -24,7 +24,8 @@ void WriteSignal(int signalNumber) {
 
 }  // namespace
 
-SignalNotifier::SignalNotifier(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal)) {
+SignalNotifier::SignalNotifier(std::function<void(StopSignal)> onSignal)
+    : onSignal_(std::move(onSignal)) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
   readFd_ = fds[0];
