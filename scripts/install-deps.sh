@@ -6,7 +6,8 @@
 # lock that another apt (unattended upgrades) may hold.
 set -euo pipefail
 packages=(cmake g++ make qt6-base-dev qt6-serialport-dev qt6-httpserver-dev qt6-websockets-dev libgtest-dev libgmock-dev socat clang-format
-          dpkg-dev man-db pkg-config libsystemd-dev zlib1g-dev lintian systemd adduser chromium)
+          dpkg-dev man-db pkg-config libsystemd-dev zlib1g-dev lintian systemd adduser chromium
+          g++-mingw-w64-x86-64-posix libz-mingw-w64-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "app/GatewayAssembly.h"
-#include "platform/PortControls.h"
-#include "platform/SystemClock.h"
+#include "platform/posix/SystemClock.h"
+#include "state/PortControls.h"
 #include "ui/InMemoryViews.h"
 
 namespace tarvel {

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <string>
 
-#include "config/NumericValue.h"
 #include "platform/Clock.h"
 #include "text/CharsetConversion.h"
 #include "text/DateTime.h"
+#include "text/NumericValue.h"
 #include "text/TextFields.h"
 
 namespace {

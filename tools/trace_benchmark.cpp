@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "diag/TrafficTrace.h"
-#include "platform/SystemClock.h"
-#include "ui/QtMainWindow.h"
+#include "platform/posix/SystemClock.h"
+#include "ui/qt/QtMainWindow.h"
 
 namespace {
 

@@ -101,7 +101,8 @@ std::string CommandLine::Usage() {
 }
 
 bool IsInstalled(const std::string& executablePath) {
-  const std::string folder = std::filesystem::path(executablePath).parent_path().filename();
+  const std::string folder =
+      std::filesystem::path(executablePath).parent_path().filename().string();
   return folder == "bin" || folder == "sbin";
 }
 

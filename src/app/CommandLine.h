@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "state/ProgramLayout.h"
+#include "platform/ProgramLayout.h"
 
 namespace tarvel {
 

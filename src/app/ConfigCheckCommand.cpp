@@ -1,22 +1,15 @@
 #include "app/ConfigCheckCommand.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "app/Startup.h"
 #include "config/ConfigCheck.h"
 #include "config/ConfigReader.h"
-#include "config/IniFile.h"
 #include "config/KeepFilePath.h"
 #include "output/KeepFileFormat.h"
 #include "output/KeptLines.h"
-#include "platform/LinuxServiceControl.h"
-#include "platform/PosixProcessControl.h"
+#include "text/IniFile.h"
 
 namespace tarvel {
 
@@ -26,23 +19,11 @@ std::string ProgramFolderProblem(const std::string& programPath) {
   return "the program folder " + programPath + " does not exist";
 }
 
-std::string SerialDeviceProblem(const std::string& path) {
-  struct stat status {};
-  if (::stat(path.c_str(), &status) != 0)
-    return errno == ENOENT ? "does not exist"
-                           : std::string("cannot be looked at (") + std::strerror(errno) + ")";
-  if (!S_ISCHR(status.st_mode)) return "is not a character device";
-  // The gateway opens it for reading only.
-  if (::access(path.c_str(), R_OK) != 0)
-    return std::string("cannot be read by this user (") + std::strerror(errno) + ")";
-  return "";
-}
-
 std::vector<ProgramFile> ProgramOwnFiles() {
-  return {{IniFile::FileName, "the configuration file"},
+  return {{ProgramLayout::ConfigFileName, "the configuration file"},
           {ProgramLayout::LogFolderName, "the log folder"},
-          {PosixProcessControl::LockFileName, "the running-copy lock"},
-          {LinuxServiceControl::SettingsFileName, "the service settings file"}};
+          {ProgramLayout::LockFileName, "the running-copy lock"},
+          {ProgramLayout::ServiceSettingsFileName, "the service settings file"}};
 }
 
 // A file at the keep path that is not a keep file ends start-up, so the check reports it too.
@@ -62,8 +43,10 @@ std::string KeepFileContentError(const IniFile& ini, const std::string& programP
       .Text();
 }
 
-int RunConfigCheck(const ProgramLayout& layout, bool strict, std::ostream& out, KeepFileIo& keepIo,
-                   ServiceControl& service) {
+int RunConfigCheck(
+    const ProgramLayout& layout, bool strict, std::ostream& out, KeepFileIo& keepIo,
+    ServiceControl& service,
+    const std::function<std::string(const std::string& device)>& serialDeviceProblem) {
   const std::string& programPath = layout.ProgramPath;
   if (const std::string problem = ProgramFolderProblem(programPath); !problem.empty()) {
     out << "Configuration error: " << problem << "\n";
@@ -75,7 +58,7 @@ int RunConfigCheck(const ProgramLayout& layout, bool strict, std::ostream& out, 
   int errors = 0;
   int warnings = 0;
   for (const ConfigFinding& finding :
-       CheckConfiguration(ini, ConfigCheckInput{iniPath, readProblem, SerialDeviceProblem,
+       CheckConfiguration(ini, ConfigCheckInput{iniPath, readProblem, serialDeviceProblem,
                                                 programPath, ProgramOwnFiles()})) {
     out << finding.Text << "\n";
     ++(finding.IsError ? errors : warnings);

@@ -6,7 +6,7 @@
 #include "diag/LogFile.h"
 #include "diag/TrafficTrace.h"
 #include "platform/Clock.h"
-#include "platform/Controls.h"
+#include "state/Controls.h"
 #include "platform/KeepFileIo.h"
 #include "platform/UpdateTimer.h"
 #include "state/ProgramState.h"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "output/KeptLines.h"
-#include "platform/Controls.h"
+#include "state/Controls.h"
 #include "state/ProgramState.h"
 
 namespace tarvel {

@@ -1,29 +1,29 @@
 #include "app/Shutdown.h"
 
-#include <csignal>
 #include <string>
 
 namespace tarvel {
 
-CloseReason CloseReasonForSignal(int signalNumber, bool runAsService) {
-  switch (signalNumber) {
-    case SIGTERM:
+CloseReason CloseReasonForSignal(StopSignal signal, bool runAsService) {
+  switch (signal) {
+    case StopSignal::Terminate:
       return runAsService ? CloseReason::ProgramClose : CloseReason::TaskManager;
-    case SIGHUP:
+    case StopSignal::HangUp:
       return CloseReason::SessionEnd;
-    default:
-      return CloseReason::UserClose;
+    case StopSignal::Interrupt:
+      break;
   }
+  return CloseReason::UserClose;
 }
 
-void Shutdown::HandleSignal(int signalNumber, bool runAsService) {
-  if (signalNumber == SIGHUP && runAsService) {
+void Shutdown::HandleSignal(StopSignal signal, bool runAsService) {
+  if (signal == StopSignal::HangUp && runAsService) {
     log_.WriteLog(
         "Received SIGHUP: the service goes on; a changed TARVEL80Import.ini takes effect only "
         "after a restart (systemctl restart TARVEL80ImportForOstrel)");
     return;
   }
-  Stop(CloseReasonForSignal(signalNumber, runAsService));
+  Stop(CloseReasonForSignal(signal, runAsService));
 }
 
 void Shutdown::Stop(CloseReason reason) {

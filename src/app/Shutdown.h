@@ -6,6 +6,7 @@
 
 #include "diag/LogFile.h"
 #include "platform/ProcessControl.h"
+#include "platform/StopSignal.h"
 
 namespace tarvel {
 
@@ -18,7 +19,7 @@ enum class CloseReason : int16_t {
 };
 
 // The reason a signal stands for: a service's SIGTERM is the service manager's stop request.
-CloseReason CloseReasonForSignal(int signalNumber, bool runAsService);
+CloseReason CloseReasonForSignal(StopSignal signal, bool runAsService);
 
 // The one way the system stops: one log line, the kept lines left for the next start
 // (beforeEnd), then the process ends at once. Nothing else is flushed, sent or closed one by
@@ -31,7 +32,7 @@ class Shutdown {
   // A stop signal delivered on the event loop: stops with the signal's reason, except SIGHUP
   // as a service, which is only logged (the service manager would not restart a service that
   // ended with status 0, and the INI file is read at start only).
-  void HandleSignal(int signalNumber, bool runAsService);
+  void HandleSignal(StopSignal signal, bool runAsService);
 
   // Writes "TARVEL80 Server is stopping, reason " + code and ends the process with status 0.
   // A second request while the first is under way writes nothing.

@@ -4,7 +4,7 @@
 
 #include "app/ConfigCheckCommand.h"
 #include "app/Version.h"
-#include "config/NumericValue.h"
+#include "text/NumericValue.h"
 #include "text/TextFields.h"
 
 namespace tarvel {

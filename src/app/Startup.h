@@ -8,14 +8,14 @@
 
 #include "config/ConfigCheck.h"
 #include "config/ConfigReader.h"
-#include "config/IniFile.h"
 #include "diag/LogFile.h"
-#include "platform/Controls.h"
 #include "platform/MessageBox.h"
 #include "platform/ProcessControl.h"
+#include "platform/ProgramLayout.h"
 #include "platform/ServiceControl.h"
-#include "state/ProgramLayout.h"
+#include "state/Controls.h"
 #include "state/ProgramState.h"
+#include "text/IniFile.h"
 #include "ui/ConnectionListView.h"
 #include "ui/MainWindowView.h"
 

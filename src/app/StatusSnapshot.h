@@ -7,7 +7,7 @@
 
 #include "output/KeptLines.h"
 #include "platform/Clock.h"
-#include "platform/Controls.h"
+#include "state/Controls.h"
 #include "state/GatewayStatistics.h"
 #include "state/ProgramState.h"
 

@@ -32,23 +32,24 @@
 #include "app/qt/SignalNotifier.h"
 #include "app/qt/StatusServer.h"
 #include "config/ConfigCheck.h"
-#include "config/IniFile.h"
-#include "config/NumericValue.h"
 #include "diag/FaultLog.h"
 #include "diag/LogFile.h"
 #include "diag/LogRetention.h"
-#include "platform/LinuxServiceControl.h"
-#include "platform/PortControls.h"
-#include "platform/PosixKeepFileIo.h"
-#include "platform/PosixProcessControl.h"
-#include "platform/QtEventQueue.h"
-#include "platform/QtSerialControl.h"
-#include "platform/QtSocketControl.h"
-#include "platform/QtUpdateTimer.h"
-#include "platform/StandardErrorMessageBox.h"
-#include "platform/SystemClock.h"
+#include "platform/posix/LinuxServiceControl.h"
+#include "platform/posix/PosixKeepFileIo.h"
+#include "platform/posix/PosixProcessControl.h"
+#include "platform/posix/SerialDeviceProblem.h"
+#include "platform/posix/StandardErrorMessageBox.h"
+#include "platform/posix/SystemClock.h"
+#include "platform/qt/QtEventQueue.h"
+#include "platform/qt/QtSerialControl.h"
+#include "platform/qt/QtSocketControl.h"
+#include "platform/qt/QtUpdateTimer.h"
+#include "state/PortControls.h"
+#include "text/IniFile.h"
+#include "text/NumericValue.h"
 #include "ui/InMemoryViews.h"
-#include "ui/QtMainWindow.h"
+#include "ui/qt/QtMainWindow.h"
 
 namespace tarvel {
 namespace {
@@ -88,7 +89,7 @@ QtControls MakeQtControls(const std::string& iniPath) {
       ConfiguredSerialDevices(IniFile::Load(iniPath)));
   std::function<std::string(int)> resolver = [devices](int commPort) {
     const auto found = devices->find(commPort);
-    return found != devices->end() ? found->second : DefaultSerialDeviceName(commPort);
+    return found != devices->end() ? found->second : DefaultSerialDevice(commPort);
   };
   return QtControls([] { return std::make_unique<QtSocketControl>(); },
                     [&] { return std::make_unique<QtSerialControl>(resolver); });
@@ -138,9 +139,9 @@ int RunGateway(const CommandLine& line, const ProgramLayout& layout, ServiceCont
   Shutdown shutdown(log, process, [&] { gateway.LeaveForNextStart(); });
   // From here on a stop signal is handled on the event loop, also one that comes during
   // start-up (it waits until start-up has returned, or a message box runs the loop).
-  SignalNotifier signalNotifier([&](int signalNumber) {
+  SignalNotifier signalNotifier([&](StopSignal signal) {
     QtEventQueue::RunHandler("stop signal",
-                             [&] { shutdown.HandleSignal(signalNumber, state.RunAsService); });
+                             [&] { shutdown.HandleSignal(signal, state.RunAsService); });
   });
 
   StartupOutcome outcome;
@@ -241,7 +242,7 @@ int main(int argc, char** argv) {
   LinuxServiceControl service(layout, executable);
   if (line.Check) {
     PosixKeepFileIo keepIo;
-    return RunConfigCheck(layout, line.Strict, std::cout, keepIo, service);
+    return RunConfigCheck(layout, line.Strict, std::cout, keepIo, service, SerialDeviceProblem);
   }
   if (const std::string problem = ProgramFolderProblem(layout.ProgramPath); !problem.empty()) {
     std::fprintf(stderr, "tarvel80import: %s\n", problem.c_str());

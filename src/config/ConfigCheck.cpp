@@ -4,8 +4,7 @@
 #include <utility>
 
 #include "config/ConfigReader.h"
-#include "config/NumericValue.h"
-#include "state/ProgramState.h"
+#include "text/NumericValue.h"
 #include "text/TextFields.h"
 
 namespace tarvel {

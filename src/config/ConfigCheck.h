@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "config/IniFile.h"
 #include "config/KeepFilePath.h"
+#include "text/IniFile.h"
 
 namespace tarvel {
 
@@ -35,7 +35,8 @@ struct ConfigCheckInput {
   std::vector<ProgramFile> OwnFiles = {};
 };
 
-// The default device of COM n when [SerialDevices] names none: /dev/ttyS(n-1).
+// The default device of COM n when [SerialDevices] names none: /dev/ttyS(n-1), so COM1 is the
+// first on-board port, as on the machines the COM numbers come from.
 std::string DefaultSerialDevice(int commPort);
 // The device that COM n opens: [SerialDevices] COM<n>, else the default.
 std::string SerialDeviceName(const IniFile& ini, int commPort);

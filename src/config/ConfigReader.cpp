@@ -4,8 +4,7 @@
 #include <limits>
 #include <utility>
 
-#include "config/NumericValue.h"
-#include "state/ProgramState.h"
+#include "text/NumericValue.h"
 
 namespace tarvel {
 namespace {

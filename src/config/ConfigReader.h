@@ -5,9 +5,9 @@
 #include <string_view>
 #include <vector>
 
-#include "config/IniFile.h"
-#include "state/GeneralSettings.h"
-#include "state/PortEntry.h"
+#include "config/GeneralSettings.h"
+#include "config/PortEntry.h"
+#include "text/IniFile.h"
 
 namespace tarvel {
 

@@ -1,9 +1,9 @@
 #include "config/HostAllowList.h"
 
-#include <arpa/inet.h>
-
+#include <algorithm>
 #include <cstring>
 
+#include "text/AddressText.h"
 #include "text/TextFields.h"
 
 namespace tarvel {
@@ -11,7 +11,7 @@ namespace tarvel {
 namespace {
 
 constexpr int MappedPrefixBits = 96;
-constexpr size_t LongestAddressText = 64;  // INET6_ADDRSTRLEN is 46
+constexpr size_t LongestAddressText = 64;  // the longest IPv6 address text is 45
 
 std::string_view TrimBlanksAndTabs(std::string_view text) {
   return TrimBlanks(text, " \t");
@@ -21,16 +21,15 @@ std::string_view TrimBlanksAndTabs(std::string_view text) {
 
 std::optional<HostAllowList::Bytes> HostAllowList::ParseAddress(std::string_view text) {
   if (text.empty() || text.size() >= LongestAddressText) return std::nullopt;
-  char terminated[LongestAddressText] = {};
-  text.copy(terminated, text.size());
-  Bytes bytes{};
-  if (text.find(':') != std::string_view::npos) {
-    if (inet_pton(AF_INET6, terminated, bytes.data()) != 1) return std::nullopt;
-    return bytes;
-  }
+  // The address ends at a NUL byte, as it did when the C library read it.
+  const std::string_view digits = text.substr(0, text.find('\0'));
+  if (text.find(':') != std::string_view::npos) return ParseIpv6Address(digits);
+  const std::optional<std::array<uint8_t, 4>> ipv4 = ParseIpv4Address(digits);
+  if (!ipv4) return std::nullopt;
   // Held as ::ffff:a.b.c.d.
+  Bytes bytes{};
   bytes[10] = bytes[11] = 0xFF;
-  if (inet_pton(AF_INET, terminated, bytes.data() + 12) != 1) return std::nullopt;
+  std::copy(ipv4->begin(), ipv4->end(), bytes.begin() + 12);
   return bytes;
 }
 

@@ -1,11 +1,6 @@
 #include "diag/DebugSave.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
-
-#include "platform/WriteAll.h"
 
 #include "text/DateTime.h"
 
@@ -28,7 +23,7 @@ std::string RowNumber(int index) {
 
 }  // namespace
 
-DebugSave::DebugSave(const Clock& clock) : clock_(clock) {}
+DebugSave::DebugSave(const Clock& clock, FileAccess& files) : clock_(clock), files_(files) {}
 
 std::string DebugSave::DebugInfoBlock(const DebugListView& list, const LocalTime& now) {
   std::string block = "DEBUG INFO";
@@ -45,12 +40,7 @@ std::string DebugSave::DebugInfoBlock(const DebugListView& list, const LocalTime
 bool DebugSave::SaveDebugInfo(const std::string& programPath, const DebugListView& list) const {
   // Built in full before the file is opened, so that the file stays open only for one write.
   const std::string block = DebugInfoBlock(list, clock_.Now());
-  // A link at the file's name is never written through, and a pipe there never blocks.
-  const int fd = ::open((programPath + FileName).c_str(),
-                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  const bool written = WriteAll(fd, block) == block.size();
-  return ::close(fd) == 0 && written;
+  return files_.AppendToFile(programPath + FileName, block);
 }
 
 }  // namespace tarvel

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/Clock.h"
+#include "platform/FileAccess.h"
 #include "ui/DebugListView.h"
 
 namespace tarvel {
@@ -13,7 +14,7 @@ class DebugSave {
  public:
   static constexpr const char* FileName = "debug.txt";
 
-  explicit DebugSave(const Clock& clock);
+  explicit DebugSave(const Clock& clock, FileAccess& files = SystemFiles());
 
   // Appends one block with the list's rows, oldest first. Returns false when the file could not
   // be opened or written completely, so that the window can tell the operator. The list is never
@@ -26,6 +27,7 @@ class DebugSave {
 
  private:
   const Clock& clock_;
+  FileAccess& files_;
 };
 
 }  // namespace tarvel

@@ -1,15 +1,10 @@
 #include "diag/LogFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <string_view>
 #include <utility>
 
-#include "platform/WriteAll.h"
 #include "text/DateTime.h"
 
 namespace tarvel {
@@ -21,8 +16,9 @@ bool IsControl(unsigned char c) {
 
 }  // namespace
 
-LogFile::LogFile(const Clock& clock, std::string folder, std::uint64_t dailyLimitBytes)
-    : clock_(clock), dailyLimitBytes_(dailyLimitBytes) {
+LogFile::LogFile(const Clock& clock, std::string folder, std::uint64_t dailyLimitBytes,
+                 FileAccess& files)
+    : clock_(clock), files_(files), dailyLimitBytes_(dailyLimitBytes) {
   SetFolder(std::move(folder));
 }
 
@@ -99,51 +95,38 @@ void LogFile::ReportLink(const std::string& path) {
 
 LogFile::Appended LogFile::AppendLine(const std::string& name, const std::string& line,
                                       Importance importance) {
-  // O_NOFOLLOW on the folder and the file: a link put at either must not make the gateway
-  // write elsewhere. The folder is never created here; without it the line is lost.
-  const int folderFd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (folderFd < 0) {
-    // A link at a folder opened with O_DIRECTORY fails with ENOTDIR, as a plain file there does.
-    struct stat link {};
-    if (errno == ENOTDIR && ::lstat(folder_.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+  const FileAccess::Appended appended = files_.AppendInFolder(
+      folder_, name, [&](uint64_t size, std::string_view lastBytes) -> std::optional<std::string> {
+        std::string_view ending;
+        if (!lastBytes.empty()) {
+          char tail[2] = {'\r', '\n'};
+          lastBytes.copy(tail + 2 - lastBytes.size(), lastBytes.size());
+          if (tail[1] == '\r') {
+            ending = "\n";
+          } else if (tail[0] != '\r' || tail[1] != '\n') {
+            ending = "\r\n";
+          }
+        }
+        if (importance == Importance::Ordinary &&
+            size + ending.size() + line.size() > dailyLimitBytes_)
+          return std::nullopt;
+        return std::string(ending) + line;
+      });
+  switch (appended) {
+    case FileAccess::Appended::Whole:
+      return Appended::Whole;
+    case FileAccess::Appended::Declined:
+      return Appended::Dropped;
+    case FileAccess::Appended::FolderIsLink:
       ReportLink(folder_);
-    return Appended::Failed;
+      break;
+    case FileAccess::Appended::FileIsLink:
+      ReportLink(folder_ + "/" + name);
+      break;
+    case FileAccess::Appended::Failed:
+      break;
   }
-  // O_NONBLOCK: a pipe put in the log's place must not stall the caller (and is refused below).
-  // O_RDWR: the file's last bytes are read to end a cut line.
-  const int fd = ::openat(folderFd, name.c_str(),
-                          O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0644);
-  const int openError = errno;
-  ::close(folderFd);
-  if (fd < 0) {
-    if (openError == ELOOP) ReportLink(folder_ + "/" + name);
-    return Appended::Failed;
-  }
-  struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    ::close(fd);
-    return Appended::Failed;
-  }
-  const auto size = static_cast<std::uint64_t>(status.st_size);
-  std::string_view ending;
-  char tail[2] = {'\r', '\n'};
-  const off_t tailSize = size >= 2 ? 2 : static_cast<off_t>(size);
-  if (tailSize > 0 && ::pread(fd, tail + 2 - tailSize, static_cast<size_t>(tailSize),
-                              status.st_size - tailSize) == tailSize) {
-    if (tail[1] == '\r') {
-      ending = "\n";
-    } else if (tail[0] != '\r' || tail[1] != '\n') {
-      ending = "\r\n";
-    }
-  }
-  if (importance == Importance::Ordinary && size + ending.size() + line.size() > dailyLimitBytes_) {
-    ::close(fd);
-    return Appended::Dropped;
-  }
-  const std::string text = std::string(ending) + line;
-  const size_t written = WriteAll(fd, text);
-  ::close(fd);
-  return written == text.size() ? Appended::Whole : Appended::Failed;
+  return Appended::Failed;
 }
 
 }  // namespace tarvel

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/Clock.h"
+#include "platform/FileAccess.h"
 
 namespace tarvel {
 
@@ -29,7 +30,8 @@ class LogFile {
   enum class Importance { Ordinary, Essential };
 
   // folder: where the daily files go, with or without a trailing "/".
-  LogFile(const Clock& clock, std::string folder, std::uint64_t dailyLimitBytes = DailyLimitBytes);
+  LogFile(const Clock& clock, std::string folder, std::uint64_t dailyLimitBytes = DailyLimitBytes,
+          FileAccess& files = SystemFiles());
   virtual ~LogFile() = default;
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
@@ -59,16 +61,18 @@ class LogFile {
 
   void WriteLine(const std::string& name, const LocalTime& now, const std::string& text,
                  Importance importance);
-  // Appends one whole line to the file `name` in the log folder. Follows no symbolic link,
-  // neither at the folder nor at the file: a link loses the line and is reported once on
-  // standard error. A file that does not end with CR LF (a line cut short by a full disk, in
-  // this run or an earlier one) gets one first, so every line starts with a stamp or "-".
-  // An ordinary line that would take the file past the limit is not written.
+  // Appends one whole line to the file `name` in the log folder, which is never created here
+  // (without it the line is lost). Follows no symbolic link, neither at the folder nor at the
+  // file: a link loses the line and is reported once on standard error. A file that does not end
+  // with CR LF (a line cut short by a full disk, in this run or an earlier one) gets one first, so
+  // every line starts with a stamp or "-". An ordinary line that would take the file past the limit
+  // is not written.
   Appended AppendLine(const std::string& name, const std::string& line, Importance importance);
   void ReportLink(const std::string& path);
   void WriteDroppedCount(const LocalTime& now);
 
   const Clock& clock_;
+  FileAccess& files_;
   std::string folder_;  // without a trailing "/"
   std::uint64_t dailyLimitBytes_;
   std::function<void(const std::string&)> observer_;

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "config/ConfigCheck.h"
-#include "config/NumericValue.h"
+#include "text/NumericValue.h"
 #include "text/TextFields.h"
 
 namespace tarvel {

@@ -6,7 +6,7 @@
 
 #include "diag/LogFile.h"
 #include "input/ReceivedDataProcessor.h"
-#include "platform/Controls.h"
+#include "state/Controls.h"
 #include "state/ProgramState.h"
 
 namespace tarvel {

@@ -10,7 +10,7 @@
 #include "input/ReceivedDataProcessor.h"
 #include "output/ConnectionDisplay.h"
 #include "platform/Clock.h"
-#include "platform/Controls.h"
+#include "state/Controls.h"
 #include "state/ProgramState.h"
 
 namespace tarvel {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/Controls.h"
+#include "state/Controls.h"
 #include "state/ProgramState.h"
 #include "ui/ConnectionListView.h"
 #include "ui/StatusBarView.h"

@@ -11,8 +11,8 @@
 #include "output/ConnectionDisplay.h"
 #include "output/KeptLines.h"
 #include "platform/Clock.h"
-#include "platform/Controls.h"
 #include "platform/KeepFileIo.h"
+#include "state/Controls.h"
 #include "state/ProgramState.h"
 #include "ui/StatusBarView.h"
 

@@ -7,8 +7,8 @@
 #include "event/Event.h"
 #include "output/EventReporter.h"
 #include "output/OstrelConnection.h"
-#include "platform/Controls.h"
 #include "platform/UpdateTimer.h"
+#include "state/Controls.h"
 #include "state/ProgramState.h"
 
 namespace tarvel {

@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <string>
 
+#include "config/GeneralSettings.h"
+#include "config/PortEntry.h"
 #include "state/GatewayStatistics.h"
-#include "state/GeneralSettings.h"
-#include "state/PortEntry.h"
+#include "state/PortActivity.h"
 
 namespace tarvel {
 
-constexpr int PortCount = 8;
 using PortTable = std::array<PortEntry, PortCount>;
 
 // All state that more than one part of the gateway shares, for the life of the process.

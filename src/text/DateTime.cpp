@@ -6,7 +6,7 @@
 #include <limits>
 #include <optional>
 
-#include "config/NumericValue.h"
+#include "text/NumericValue.h"
 #include "text/TextFields.h"
 
 namespace tarvel {

@@ -16,7 +16,7 @@
 #include "fakes/FakeSerialControl.h"
 #include "fakes/FakeSocketControl.h"
 #include "fakes/FakeUpdateTimer.h"
-#include "platform/PortControls.h"
+#include "state/PortControls.h"
 #include "support/TempFolder.h"
 #include "ui/InMemoryViews.h"
 

@@ -7,7 +7,7 @@
 #include "fakes/FakeClock.h"
 #include "fakes/FakeSerialControl.h"
 #include "fakes/FakeSocketControl.h"
-#include "platform/PortControls.h"
+#include "state/PortControls.h"
 
 namespace tarvel {
 namespace {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 
 #include "app/Shutdown.h"
@@ -13,17 +12,20 @@ namespace {
 
 TEST(Shutdown, SignalsMapToCloseReasons) {
   struct Row {
-    int signalNumber;
+    StopSignal signal;
     bool service;
     CloseReason expected;
   } rows[] = {
-      {SIGTERM, true, CloseReason::ProgramClose}, {SIGTERM, false, CloseReason::TaskManager},
-      {SIGHUP, false, CloseReason::SessionEnd},   {SIGHUP, true, CloseReason::SessionEnd},
-      {SIGINT, false, CloseReason::UserClose},    {SIGINT, true, CloseReason::UserClose},
+      {StopSignal::Terminate, true, CloseReason::ProgramClose},
+      {StopSignal::Terminate, false, CloseReason::TaskManager},
+      {StopSignal::HangUp, false, CloseReason::SessionEnd},
+      {StopSignal::HangUp, true, CloseReason::SessionEnd},
+      {StopSignal::Interrupt, false, CloseReason::UserClose},
+      {StopSignal::Interrupt, true, CloseReason::UserClose},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(CloseReasonForSignal(row.signalNumber, row.service), row.expected)
-        << "signal " << row.signalNumber << (row.service ? " service" : " desktop");
+    EXPECT_EQ(CloseReasonForSignal(row.signal, row.service), row.expected)
+        << "signal " << static_cast<int>(row.signal) << (row.service ? " service" : " desktop");
   }
 }
 
@@ -36,9 +38,9 @@ TEST(Shutdown, WritesOneLineAndEndsTheProcessOnceButAServiceOutlivesAHangUp) {
   FakeProcessControl process;
   Shutdown shutdown(log, process);
 
-  shutdown.HandleSignal(SIGHUP, true);
+  shutdown.HandleSignal(StopSignal::HangUp, true);
   EXPECT_TRUE(process.EndStatuses().empty());
-  shutdown.HandleSignal(SIGTERM, true);
+  shutdown.HandleSignal(StopSignal::Terminate, true);
   shutdown.Stop(CloseReason::UserClose);  // a second request while stopping
 
   EXPECT_EQ(folder.ReadFile("LogFiles/20170607.Log"),

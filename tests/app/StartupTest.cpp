@@ -13,7 +13,7 @@
 #include "fakes/FakeSerialControl.h"
 #include "fakes/FakeServiceControl.h"
 #include "fakes/FakeSocketControl.h"
-#include "platform/PortControls.h"
+#include "state/PortControls.h"
 #include "support/TempFolder.h"
 #include "ui/InMemoryViews.h"
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/LinuxServiceControl.h"
-#include "platform/PosixProcessControl.h"
+#include "platform/posix/LinuxServiceControl.h"
+#include "platform/posix/PosixProcessControl.h"
 #include "support/TempFolder.h"
 
 namespace tarvel {

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <optional>
 
-#include "platform/LinuxServiceControl.h"
+#include "platform/posix/LinuxServiceControl.h"
 #include "support/TempFolder.h"
 
 namespace tarvel {

@@ -10,7 +10,7 @@
 #include "diag/LogFile.h"
 #include "fakes/FakeClock.h"
 #include "platform/EventLoopWait.h"
-#include "platform/QtEventQueue.h"
+#include "platform/qt/QtEventQueue.h"
 
 namespace tarvel {
 namespace {

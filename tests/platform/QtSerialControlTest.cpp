@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/EventLoopWait.h"
-#include "platform/QtSerialControl.h"
+#include "platform/qt/QtSerialControl.h"
 #include "support/AllByteValues.h"
 
 namespace tarvel {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/EventLoopWait.h"
-#include "platform/QtSocketControl.h"
+#include "platform/qt/QtSocketControl.h"
 #include "support/AllByteValues.h"
 
 namespace tarvel {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/EventLoopWait.h"
-#include "platform/QtUpdateTimer.h"
+#include "platform/qt/QtUpdateTimer.h"
 
 namespace tarvel {
 namespace {

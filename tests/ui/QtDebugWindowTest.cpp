@@ -10,7 +10,7 @@
 #include "fakes/FakeClock.h"
 #include "support/TempFolder.h"
 #include "ui/InMemoryViews.h"
-#include "ui/QtDebugWindow.h"
+#include "ui/qt/QtDebugWindow.h"
 
 namespace tarvel {
 namespace {

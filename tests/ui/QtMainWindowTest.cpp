@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fakes/FakeClock.h"
-#include "ui/QtMainWindow.h"
+#include "ui/qt/QtMainWindow.h"
 
 namespace tarvel {
 namespace {

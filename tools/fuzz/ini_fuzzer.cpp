@@ -10,9 +10,9 @@
 
 #include "FuzzCheck.h"
 #include "config/ConfigReader.h"
-#include "config/IniFile.h"
-#include "config/NumericValue.h"
 #include "state/ProgramState.h"
+#include "text/IniFile.h"
+#include "text/NumericValue.h"
 
 namespace tarvel {
 namespace {

@@ -32,7 +32,7 @@
 #include "fakes/FakeUpdateTimer.h"
 #include "input/ReceivedDataProcessor.h"
 #include "output/EventReporter.h"
-#include "platform/PortControls.h"
+#include "state/PortControls.h"
 #include "ui/InMemoryViews.h"
 
 // The harness's own checks are left out of the coverage the fuzzer steers by: traced, every byte

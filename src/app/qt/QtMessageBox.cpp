@@ -3,7 +3,7 @@
 #include <QMessageBox>
 #include <QString>
 
-#include "platform/StandardErrorMessageBox.h"
+#include "platform/posix/StandardErrorMessageBox.h"
 
 namespace tarvel {
 

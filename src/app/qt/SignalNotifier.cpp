@@ -24,7 +24,8 @@ void WriteSignal(int signalNumber) {
 
 }  // namespace
 
-SignalNotifier::SignalNotifier(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal)) {
+SignalNotifier::SignalNotifier(std::function<void(StopSignal)> onSignal)
+    : onSignal_(std::move(onSignal)) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
   readFd_ = fds[0];
@@ -50,7 +51,14 @@ SignalNotifier::~SignalNotifier() {
 void SignalNotifier::ReadSignals() {
   unsigned char byte = 0;
   while (::read(readFd_, &byte, 1) == 1) {
-    if (onSignal_) onSignal_(byte);
+    if (!onSignal_) continue;
+    if (byte == SIGTERM) {
+      onSignal_(StopSignal::Terminate);
+    } else if (byte == SIGHUP) {
+      onSignal_(StopSignal::HangUp);
+    } else {
+      onSignal_(StopSignal::Interrupt);
+    }
   }
 }
 

@@ -3,6 +3,8 @@
 #include <functional>
 #include <memory>
 
+#include "platform/StopSignal.h"
+
 class QSocketNotifier;
 
 namespace tarvel {
@@ -12,7 +14,7 @@ namespace tarvel {
 // the stop runs like any other event. One instance per process.
 class SignalNotifier {
  public:
-  explicit SignalNotifier(std::function<void(int signalNumber)> onSignal);
+  explicit SignalNotifier(std::function<void(StopSignal signal)> onSignal);
   ~SignalNotifier();
   SignalNotifier(const SignalNotifier&) = delete;
   SignalNotifier& operator=(const SignalNotifier&) = delete;
@@ -20,7 +22,7 @@ class SignalNotifier {
  private:
   void ReadSignals();
 
-  std::function<void(int)> onSignal_;
+  std::function<void(StopSignal)> onSignal_;
   int readFd_ = -1;
   std::unique_ptr<QSocketNotifier> notifier_;
 };

@@ -10,7 +10,7 @@
 #include "diag/RecentLogLines.h"
 #include "diag/RefusalLogLimiter.h"
 #include "platform/Clock.h"
-#include "platform/Controls.h"
+#include "state/Controls.h"
 #include "state/ProgramState.h"
 
 class QTcpSocket;

@@ -1,4 +1,4 @@
-#include "ui/QtMainWindow.h"
+#include "ui/qt/QtMainWindow.h"
 
 #include <QAction>
 #include <QCloseEvent>

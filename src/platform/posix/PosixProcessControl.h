@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ProcessControl.h"
+#include "platform/ProgramLayout.h"
 
 namespace tarvel {
 
@@ -9,7 +10,7 @@ namespace tarvel {
 // two folders run side by side, and a copy that dies releases the lock with its process.
 class PosixProcessControl : public ProcessControl {
  public:
-  static constexpr const char* LockFileName = "TARVEL80Import.lock";
+  static constexpr const char* LockFileName = ProgramLayout::LockFileName;
 
   // A symbolic link at the lock's name is refused: through it another copy could lock a
   // different file and run beside this one.

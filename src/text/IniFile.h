@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/FileAccess.h"
+
 namespace tarvel {
 
 // A Windows-style INI file, read once as 8-bit bytes. A missing or unreadable file reads as
@@ -24,17 +26,17 @@ namespace tarvel {
 // - a value is cut to 2047 characters, and only the first MaxFileBytes of the file are read.
 class IniFile {
  public:
-  static constexpr const char* FileName = "TARVEL80Import.ini";
   static constexpr size_t MaxValueLength = 2047;
   static constexpr size_t MaxFileBytes = 16 * 1024 * 1024;
 
   // Reads the file only when it is a regular file (a pipe or device under the name reads as
   // missing), and at most maxBytes of it.
-  static IniFile Load(const std::string& path, size_t maxBytes = MaxFileBytes);
+  static IniFile Load(const std::string& path, size_t maxBytes = MaxFileBytes,
+                      FileAccess& files = SystemFiles());
   // As Load; problem tells why a file that exists could not be read ("Permission denied",
   // "not a regular file"), and stays empty for a file read or missing (see Exists).
-  static IniFile Load(const std::string& path, std::string& problem,
-                      size_t maxBytes = MaxFileBytes);
+  static IniFile Load(const std::string& path, std::string& problem, size_t maxBytes = MaxFileBytes,
+                      FileAccess& files = SystemFiles());
   static IniFile FromText(std::string_view text);
 
   // One key line as the file has it (names trimmed, not upper-cased), in file order; the

@@ -1,4 +1,4 @@
-#include "platform/LinuxServiceControl.h"
+#include "platform/posix/LinuxServiceControl.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -23,9 +23,9 @@
 #include <sstream>
 #include <utility>
 
-#include "config/IniFile.h"
-#include "platform/PosixProcessControl.h"
-#include "platform/WriteAll.h"
+#include "platform/posix/PosixProcessControl.h"
+#include "platform/posix/WriteAll.h"
+#include "text/IniFile.h"
 
 extern char** environ;
 

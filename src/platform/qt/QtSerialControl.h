@@ -12,10 +12,6 @@ class QSerialPort;
 
 namespace tarvel {
 
-// The device opened for COM n when nothing else is configured: /dev/ttyS(n-1), so COM1 is the
-// first on-board port, as on the machines the COM numbers come from.
-std::string DefaultSerialDeviceName(int commPort);
-
 // The serial control over QSerialPort, on the event loop's thread. The port is opened
 // read-only: the gateway never sends on it.
 //
@@ -40,8 +36,7 @@ class QtSerialControl : public SerialControl {
   static constexpr int64_t ReadBufferBytes = 64 * 1024;
 
   // deviceName maps a COM port number to the device to open.
-  explicit QtSerialControl(
-      std::function<std::string(int commPort)> deviceName = DefaultSerialDeviceName);
+  explicit QtSerialControl(std::function<std::string(int commPort)> deviceName);
   ~QtSerialControl() override;
   QtSerialControl(const QtSerialControl&) = delete;
   QtSerialControl& operator=(const QtSerialControl&) = delete;

@@ -1,4 +1,4 @@
-#include "config/NumericValue.h"
+#include "text/NumericValue.h"
 
 #include <algorithm>
 #include <charconv>

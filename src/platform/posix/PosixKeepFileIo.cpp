@@ -1,4 +1,4 @@
-#include "platform/PosixKeepFileIo.h"
+#include "platform/posix/PosixKeepFileIo.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

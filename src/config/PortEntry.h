@@ -7,6 +7,9 @@
 
 namespace tarvel {
 
+// The ports [Port1] to [Port8], numbered 0 to 7 in the program.
+constexpr int PortCount = 8;
+
 // What a port is used as; set at start-up only.
 enum class PortKind : int16_t { NotUsed = 0, TcpServer = 1, TcpClient = 2, Serial = 3 };
 
@@ -30,17 +33,6 @@ struct PortEntry {
   // The port's row in the connection list, or NoRow for a port that is not used.
   static constexpr int NoRow = -1;
   int ConnectionListItem = NoRow;
-};
-
-// A port's run-time counters, all in one place: the reception counts bytes and resets the
-// silence, the supervision tick counts the silence, the reminders and the reconnect countdown.
-struct PortActivity {
-  int32_t RxByteCount = 0;  // see AddToByteCounter
-  int32_t SilenceSeconds = 0;
-  int32_t ReminderSeconds = 0;
-  // Seconds until a TCP client port that is not connected tries again; 0 at start, so the
-  // first attempt comes in the first second.
-  int32_t ReconnectCountdown = 0;
 };
 
 }  // namespace tarvel

@@ -1,11 +1,6 @@
-#include "config/IniFile.h"
+#include "text/IniFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <utility>
 
 #include "text/TextFields.h"
 
@@ -32,49 +27,19 @@ std::string ValueText(std::string_view raw) {
   return std::string(value.substr(0, IniFile::MaxValueLength));
 }
 
-// The file's bytes, at most maxBytes; empty when it is missing, not a regular file or
-// cannot be read, and then problem says why (empty for a missing file). Opened without
-// blocking, so a pipe or device under the name cannot stall the start.
-std::string ReadFileBytes(const std::string& path, size_t maxBytes, std::string& problem,
-                          bool& exists) {
-  std::string bytes;
-  problem.clear();
-  exists = true;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    exists = errno != ENOENT;
-    if (exists) problem = std::strerror(errno);
-    return bytes;
-  }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    problem = "not a regular file";
-  } else {
-    char chunk[65536];
-    while (bytes.size() < maxBytes) {
-      const ssize_t count = ::read(fd, chunk, sizeof chunk);
-      if (count < 0 && errno == EINTR) continue;
-      if (count < 0) problem = std::strerror(errno);
-      if (count <= 0) break;
-      bytes.append(chunk, static_cast<size_t>(count));
-    }
-    if (bytes.size() > maxBytes) bytes.resize(maxBytes);
-  }
-  ::close(fd);
-  return bytes;
-}
-
 }  // namespace
 
-IniFile IniFile::Load(const std::string& path, size_t maxBytes) {
+IniFile IniFile::Load(const std::string& path, size_t maxBytes, FileAccess& files) {
   std::string problem;
-  return Load(path, problem, maxBytes);
+  return Load(path, problem, maxBytes, files);
 }
 
-IniFile IniFile::Load(const std::string& path, std::string& problem, size_t maxBytes) {
-  bool exists = true;
-  IniFile ini = FromText(ReadFileBytes(path, maxBytes, problem, exists));
-  ini.exists_ = exists;
+IniFile IniFile::Load(const std::string& path, std::string& problem, size_t maxBytes,
+                      FileAccess& files) {
+  FileAccess::ReadOutcome read = files.ReadRegularFile(path, maxBytes);
+  IniFile ini = FromText(read.Bytes);
+  ini.exists_ = read.Exists;
+  problem = std::move(read.Problem);
   return ini;
 }
 

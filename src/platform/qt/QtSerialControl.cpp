@@ -1,4 +1,4 @@
-#include "platform/QtSerialControl.h"
+#include "platform/qt/QtSerialControl.h"
 
 #include <QObject>
 #include <QSerialPort>
@@ -7,8 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "config/ConfigCheck.h"
-#include "platform/QtEventQueue.h"
+#include "platform/qt/QtEventQueue.h"
 #include "text/TextFields.h"
 
 namespace tarvel {
@@ -76,10 +75,6 @@ bool ParseStopBits(const std::string& text, QSerialPort::StopBits& stopBits) {
 }
 
 }  // namespace
-
-std::string DefaultSerialDeviceName(int commPort) {
-  return DefaultSerialDevice(commPort);
-}
 
 struct QtSerialControl::LineSettings {
   qint32 BaudRate = 9600;

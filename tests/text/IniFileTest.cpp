@@ -3,8 +3,9 @@
 
 #include <string>
 
-#include "config/IniFile.h"
+#include "platform/ProgramLayout.h"
 #include "support/TempFolder.h"
+#include "text/IniFile.h"
 
 namespace tarvel {
 namespace {
@@ -48,13 +49,13 @@ TEST(IniFile, LoadsFromDiskAndGivesDefaultsForWhatCannotBeRead) {
   TempFolder folder;
   const std::string fifo = folder.Path() + "fifo.ini";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  folder.WriteFile(IniFile::FileName, "[General]\r\nOstrelPort=15000\r\n");
+  folder.WriteFile(ProgramLayout::ConfigFileName, "[General]\r\nOstrelPort=15000\r\n");
   // A pipe without a writer must not stall the start either. A missing file is no problem.
   const struct Row {
     std::string path;
     const char* value;
     const char* problem;
-  } rows[] = {{folder.Path() + IniFile::FileName, "15000", ""},
+  } rows[] = {{folder.Path() + ProgramLayout::ConfigFileName, "15000", ""},
               {folder.Path() + "missing.ini", "14000", ""},
               {folder.Path(), "14000", "not a regular file"},
               {fifo, "14000", "not a regular file"},

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "config/NumericValue.h"
+#include "text/NumericValue.h"
 
 namespace tarvel {
 namespace {

@@ -3,7 +3,7 @@
 #include <array>
 #include <memory>
 
-#include "platform/Controls.h"
+#include "state/Controls.h"
 
 namespace tarvel {
 

@@ -1,4 +1,4 @@
-#include "platform/QtSocketControl.h"
+#include "platform/qt/QtSocketControl.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -16,7 +16,7 @@
 #include <map>
 #include <utility>
 
-#include "platform/QtEventQueue.h"
+#include "platform/qt/QtEventQueue.h"
 
 namespace tarvel {
 

@@ -2,13 +2,14 @@
 
 #include <string>
 
-#include "config/IniFile.h"
-
 namespace tarvel {
 
 // Where the program keeps its files. Folders are absolute and end in "/".
 struct ProgramLayout {
+  static constexpr const char* ConfigFileName = "TARVEL80Import.ini";
   static constexpr const char* LogFolderName = "LogFiles/";
+  static constexpr const char* LockFileName = "TARVEL80Import.lock";  // the running-copy lock
+  static constexpr const char* ServiceSettingsFileName = "TARVEL80Import.service.ini";
 
   std::string ProgramPath;  // the lock, the keep file, the service settings, debug.txt
   std::string ConfigPath;   // the INI file
@@ -16,7 +17,7 @@ struct ProgramLayout {
 
   // Everything in the program folder, as a program that is not installed keeps it.
   static ProgramLayout InFolder(const std::string& programPath) {
-    return {programPath, programPath + IniFile::FileName, programPath + LogFolderName};
+    return {programPath, programPath + ConfigFileName, programPath + LogFolderName};
   }
 };
 

@@ -1,4 +1,4 @@
-#include "platform/StandardErrorMessageBox.h"
+#include "platform/posix/StandardErrorMessageBox.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "platform/PosixProcessControl.h"
+#include "platform/posix/PosixProcessControl.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

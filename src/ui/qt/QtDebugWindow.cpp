@@ -1,4 +1,4 @@
-#include "ui/QtDebugWindow.h"
+#include "ui/qt/QtDebugWindow.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -9,8 +9,8 @@
 #include "ui/ConnectionListView.h"
 #include "ui/MainWindowView.h"
 #include "ui/MenuChecks.h"
-#include "ui/QtDebugWindow.h"
 #include "ui/StatusBarView.h"
+#include "ui/qt/QtDebugWindow.h"
 
 class QAction;
 class QLabel;

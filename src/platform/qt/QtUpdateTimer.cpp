@@ -1,9 +1,9 @@
-#include "platform/QtUpdateTimer.h"
+#include "platform/qt/QtUpdateTimer.h"
 
 #include <QTimer>
 #include <utility>
 
-#include "platform/QtEventQueue.h"
+#include "platform/qt/QtEventQueue.h"
 
 namespace tarvel {
 

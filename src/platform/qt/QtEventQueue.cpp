@@ -1,4 +1,4 @@
-#include "platform/QtEventQueue.h"
+#include "platform/qt/QtEventQueue.h"
 
 #include <QCoreApplication>
 #include <QPointer>

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ProgramLayout.h"
 #include "platform/ServiceControl.h"
-#include "state/ProgramLayout.h"
 
 namespace tarvel {
 
@@ -26,7 +26,7 @@ class LinuxServiceControl : public ServiceControl {
  public:
   static constexpr const char* ServiceName = "TARVEL80ImportForOstrel";
   static constexpr const char* ServiceDisplayName = "TARVEL80 Import for Ostrel";
-  static constexpr const char* SettingsFileName = "TARVEL80Import.service.ini";
+  static constexpr const char* SettingsFileName = ProgramLayout::ServiceSettingsFileName;
   static constexpr const char* DefaultUnitFolder = "/etc/systemd/system";
   static constexpr const char* ServiceUserVariable = "TARVEL80IMPORT_SERVICE_USER";
   static constexpr const char* SerialGroup = "dialout";
