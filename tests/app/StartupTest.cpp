@@ -142,12 +142,13 @@ TEST_F(StartupTest, ReadsTheConfigurationAndLogsWhereTheLayoutSays) {
                                           "LogFiles/; stop: Ctrl+C, SIGTERM or File > Exit"));
 }
 
-// The ports before a failing one are set up, the ones after it are not. Each listener gets its
+// The ports before a failing one are set up (port 1 too: the lowest port number is one like any
+// other), the ones after it are not. Each listener gets its
 // bind address; an alarm-server listener that fails is logged and the start goes on.
 TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
   const std::string before =
       "[General]\nOstrelPort=14001\nOstrelBindAddress=::1\n"
-      "[TARVEL80_Port_0]\nDescription=Front door\nPortType=TCPS\nListenPort=10000\n"
+      "[TARVEL80_Port_0]\nDescription=Front door\nPortType=TCPS\nListenPort=1\n"
       "[TARVEL80_Port_1]\nPortType=TCPC\nRemoteAddress=h:10001\n"
       "[TARVEL80_Port_2]\nPortType=COM\nComSetting=COM2,9600,N,8,1,0\n";
   const std::string after = "[TARVEL80_Port_4]\nPortType=TCPS\nListenPort=10004\n";
@@ -181,8 +182,8 @@ TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
     EXPECT_EQ(outcome.ExitStatus, 1);
     EXPECT_EQ(LogLines(2),
               (Lines{"Could not set Ostrel port (14001) to listen mode, err: Address in use",
-                     "Set (0) in listen mode for IP port 10000",
-                     "Created socked client for IP h:10001", "Opened (2) port COM2", row.logText}));
+                     "Set (0) in listen mode for IP port 1", "Created socked client for IP h:10001",
+                     "Opened (2) port COM2", row.logText}));
     EXPECT_EQ(MessageTexts(), Lines{row.messageText.empty() ? row.logText : row.messageText});
     EXPECT_EQ(gateway_.Shown, "012");
     EXPECT_EQ(list_.Rows().size(), 3u);

@@ -13,6 +13,7 @@ class FakeKeepFileIo : public KeepFileIo {
  public:
   std::map<std::string, std::string> Files;
   uint64_t Capacity = UINT64_MAX;  // bytes all files together may hold
+  std::string SyncError;           // what a sync reports, as a failing disk's fdatasync does
 
   std::string Read(const std::string& path, uint64_t maxBytes, std::string& contents,
                    bool& found) override {
@@ -61,7 +62,7 @@ class FakeKeepFileIo : public KeepFileIo {
     Files[open_].resize(size);
     return {};
   }
-  std::string Sync() override { return open_.empty() ? "not open" : ""; }
+  std::string Sync() override { return open_.empty() ? "not open" : SyncError; }
   void Close() override { open_.clear(); }
 
  private:

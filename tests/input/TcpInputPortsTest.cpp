@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,24 @@ TEST_F(TcpPortTest, ConnectionChurnIsLimitedPerPortThenCounted) {
   }
   expected.push_back("190 more connection events on port (2) since 17-06-07 12:00:00");
   EXPECT_EQ(PortLogs(), expected);
+}
+
+// A storm that goes on for seconds: 10 lines a second, and no more than 60 in the minute.
+TEST_F(TcpPortTest, ConnectionChurnWritesAtMostSixtyLinesAMinute) {
+  for (int second = 0; second < 8; ++second) {
+    clock.Set(2017, 6, 7, 12, 0, second);
+    for (int i = 0; i < 10; ++i) {
+      listeners[2]->RequestConnection("10.1.1.1", 3333);
+      dataSockets[2]->FireClose();
+    }
+  }
+  const std::vector<std::string> logs = PortLogs();
+  EXPECT_EQ(std::count_if(logs.begin(), logs.end(),
+                          [](const std::string& line) {
+                            return line.starts_with("Connection (2) accepted") ||
+                                   line == "Connection (2) was closed";
+                          }),
+            60);
 }
 
 }  // namespace

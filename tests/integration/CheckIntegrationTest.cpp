@@ -25,7 +25,14 @@ TEST(Check, ReportsEveryFindingAndExitsWithOneOnErrors) {
             "; the keep file needs a name of its own \"LogFiles/..//TARVEL80Import.ini\"\n" + ini +
             ": 1 error, 0 warnings\n",
         1}},
+      {"[General]\nKeepFile=notes.txt\n",
+       {"Configuration error: [General] KeepFile: the file there is not a keep file (it does not "
+        "start with the keep header) and is not written over \"notes.txt\"\n" +
+            ini + ": 1 error, 0 warnings\n",
+        1}},
+      {"[General]\nKeepFile=kept.txt\n", {ini + ": 0 errors, 0 warnings\n", 0}},
   };
+  folder.Write("notes.txt", "Call the fire brigade first\n");
   const std::string check = std::string(GATEWAY_EXECUTABLE) + " --check --dir " + folder.Path();
   for (const auto& [text, expected] : rows) {
     folder.Write("TARVEL80Import.ini", text);

@@ -200,16 +200,23 @@ TEST_F(KeptLinesTest, AFileThatIsNotAKeepFileIsRefusedAndLeftAlone) {
   }
 }
 
+// Also with a torn tail: a kill while a record's first bytes were written.
 TEST_F(KeptLinesTest, AFileOfTheFirstVersionIsReadAndWrittenAnew) {
-  std::string file = keepfile::Header(1);
-  uint64_t stream = 0;
-  keepfile::AppendRecords(file, Lines(0, 3), stream, 1);
-  keepfile::AppendRecords(file, Lines(3, 6), stream, 1);
-  file.replace(keepfile::SlotOffset(2), keepfile::SlotSize, keepfile::HeadSlot(Line(0).size(), 2));
-  io.Files[Path] = file;
-  auto kept = Open();
-  EXPECT_EQ(keepfile::Parse(io.Files[Path]).Version, keepfile::Version);
-  EXPECT_EQ(kept->Take(UINT64_MAX), Lines(1, 6));
+  for (const size_t torn : {0, 1, 3, 7}) {
+    SCOPED_TRACE(torn);
+    io = FakeKeepFileIo();
+    std::string file = keepfile::Header(1);
+    uint64_t stream = 0;
+    keepfile::AppendRecords(file, Lines(0, 3), stream, 1);
+    keepfile::AppendRecords(file, Lines(3, 6), stream, 1);
+    file.replace(keepfile::SlotOffset(2), keepfile::SlotSize,
+                 keepfile::HeadSlot(Line(0).size(), 2));
+    file.append(torn, '\x40');
+    io.Files[Path] = file;
+    auto kept = Open();
+    EXPECT_EQ(keepfile::Parse(io.Files[Path]).Version, keepfile::Version);
+    EXPECT_EQ(kept->Take(UINT64_MAX), Lines(1, 6));
+  }
 }
 
 // A full disk: the lines a killed gateway left are read, sent and marked sent in place, so the
@@ -247,6 +254,25 @@ TEST_F(KeptLinesTest, UnwritableFileIsLoggedOnceAndKeepingGoesOnInMemory) {
                             [](auto& m) { return m.find("cannot be written") != m.npos; }),
               1);
   }
+}
+
+// A disk that fails to make the file durable: said once, and keeping goes on in memory.
+TEST_F(KeptLinesTest, FailedSyncIsLoggedOnceAndKeepingGoesOnInMemory) {
+  auto kept = Open();
+  const size_t logged = LogMessages().size();
+  kept->Keep(Line(0));
+  io.SyncError = "Input/output error";
+  kept->Sync();
+  for (int n = 1; n < 5; ++n) kept->Keep(Line(n));
+  kept->Sync();
+  EXPECT_EQ(kept->Take(1000), Lines(0, 5));
+  const auto messages = LogMessages();
+  const auto failures = [&](const std::string& text) {
+    return std::count_if(messages.begin() + static_cast<long>(logged), messages.end(),
+                         [&](auto& m) { return m.find(text) != m.npos; });
+  };
+  EXPECT_EQ(failures("cannot be written"), 1);
+  EXPECT_EQ(failures("cannot be written (Input/output error)"), 1);
 }
 
 }  // namespace
