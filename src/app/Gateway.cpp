@@ -2,10 +2,11 @@
 
 #include <utility>
 
+#include "app/MainWindowStatus.h"
+#include "app/StatusSnapshot.h"
 #include "input/ReceivedDataProcessor.h"
 #include "input/SerialInputPorts.h"
 #include "input/TcpInputPorts.h"
-#include "output/ConnectionDisplay.h"
 #include "output/EventReporter.h"
 #include "output/OstrelConnection.h"
 #include "output/SupervisionTimer.h"
@@ -15,18 +16,28 @@ namespace tarvel {
 // The pieces of the gateway, built in the order in which they need each other.
 struct Gateway::Parts {
   explicit Parts(const GatewayContext& context)
-      : Display(context.State, context.TheControls, context.ConnectionList, context.StatusBar),
-        Ostrel(context.State, context.TheClock, context.TheControls, context.Log, context.Trace,
-               context.StatusBar, Display, context.KeepIo),
+      : State(context.State),
+        TheControls(context.TheControls),
+        Windows(context.ConnectionList, context.StatusBar),
+        Ostrel(
+            context.State, context.TheClock, context.TheControls, context.Log, context.Trace,
+            [this] { ShowStatus(); }, context.KeepIo),
         Reporter(context.State, context.TheClock, Ostrel),
-        Processor(context.State, context.TheClock, context.Log, context.Trace,
-                  context.ConnectionList, Reporter),
-        Tcp(context.State, context.TheClock, context.TheControls, context.Log, Display, Processor),
+        Processor(context.State, context.TheClock, context.Log, context.Trace, Reporter),
+        Tcp(
+            context.State, context.TheClock, context.TheControls, context.Log,
+            [this] { ShowStatus(); }, Processor),
         Serial(context.State, context.TheControls, context.Log, Processor),
         Timer(context.State, context.TheControls, context.Timer, Reporter, Ostrel, &context.Log),
         TheTimer(context.Timer) {}
 
-  ConnectionDisplay Display;
+  void ShowStatus() {
+    Windows.Show(TakeStatusSnapshot(State, TheControls, std::as_const(Ostrel).Kept()));
+  }
+
+  const ProgramState& State;
+  const Controls& TheControls;
+  MainWindowStatus Windows;
   OstrelConnection Ostrel;
   EventReporter Reporter;
   ReceivedDataProcessor Processor;
@@ -51,10 +62,6 @@ bool Gateway::OpenSerialPort(int16_t port, std::string* reason) {
   return parts_->Serial.OpenSerialPort(port, reason);
 }
 
-void Gateway::ShowTCPConnectionState(int16_t port) {
-  parts_->Display.ShowTCPConnectionState(port);
-}
-
 const KeptLines& Gateway::Kept() const {
   // The const view: the non-const one opens the keep file, which waits until start-up has
   // read the settings.
@@ -69,8 +76,8 @@ void Gateway::LeaveForNextStart() {
   parts_->Ostrel.LeaveForNextStart();
 }
 
-void Gateway::ShowOstrelConnectionState() {
-  parts_->Display.ShowOstrelConnectionState();
+void Gateway::ShowStatus() {
+  parts_->ShowStatus();
 }
 
 void Gateway::ProcessReceivedData(int16_t port, std::string_view data) {
@@ -81,6 +88,7 @@ void Gateway::TimerUpdateTimer() {
   parts_->Timer.TimerUpdateTimer();
   parts_->Processor.WriteHeldBackCounts();
   parts_->Tcp.WriteHeldBackCounts();
+  parts_->ShowStatus();
 }
 
 }  // namespace tarvel

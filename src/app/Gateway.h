@@ -49,10 +49,9 @@ class Gateway {
   // step's reason in reason when given.
   bool OpenSerialPort(int16_t port, std::string* reason = nullptr);
 
-  // Refreshes port n's row in the connection list (nothing for a port not used).
-  void ShowTCPConnectionState(int16_t port);
-  // Refreshes the alarm-server state in the status bar.
-  void ShowOstrelConnectionState();
+  // Shows the status model in the main window's connection list and status bar; the tick and
+  // every connection change call it too.
+  void ShowStatus();
   // The alarm-server connection's kept lines, for status texts.
   const KeptLines& Kept() const;
   // Takes up the kept lines at start-up; the error text when the keep file must not be used.

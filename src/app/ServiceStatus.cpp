@@ -1,6 +1,5 @@
 #include "app/ServiceStatus.h"
 
-#include <algorithm>
 #include <utility>
 
 namespace tarvel {
@@ -10,26 +9,19 @@ ServiceStatus::ServiceStatus(const ProgramState& state, const Controls& controls
     : state_(state), controls_(controls), kept_(kept), notify_(std::move(notify)) {}
 
 std::string ServiceStatus::StatusText() const {
-  const SocketControl* ostrel = controls_.WinsockOstrelData;
-  const bool ostrelConnected = ostrel != nullptr && ostrel->State() == SocketControl::Connected;
-  int used = 0;
+  return RenderServiceStatus(TakeStatusSnapshot(state_, controls_, kept_));
+}
+
+std::string RenderServiceStatus(const StatusSnapshot& status) {
   int connected = 0;
-  for (int port = 0; port < PortCount; ++port) {
-    const PortKind kind = state_.Ports[port].Kind;
-    if (kind == PortKind::NotUsed) continue;
-    ++used;
-    if (kind == PortKind::Serial) {
-      const SerialControl* serial = controls_.MSComm[port];
-      connected += serial != nullptr && serial->PortOpen() ? 1 : 0;
-    } else {
-      const SocketControl* data = controls_.WinsockData[port];
-      connected += data != nullptr && data->State() == SocketControl::Connected ? 1 : 0;
-    }
+  for (const StatusSnapshot::Port& port : status.Ports) {
+    connected += (port.Kind == PortKind::Serial ? port.DeviceOpen : port.Connected) ? 1 : 0;
   }
-  const uint64_t kept = kept_.Lines();
-  return std::string(ostrelConnected ? "Alarm server connected" : "Alarm server not connected") +
-         "; input ports connected: " + std::to_string(connected) + " of " + std::to_string(used) +
-         "; lines kept: " + std::to_string(kept);
+  return std::string(status.TheOstrel.Connected ? "Alarm server connected"
+                                                : "Alarm server not connected") +
+         "; input ports connected: " + std::to_string(connected) + " of " +
+         std::to_string(status.Ports.size()) +
+         "; lines kept: " + std::to_string(status.TheOstrel.KeptLines);
 }
 
 void ServiceStatus::Beat() {

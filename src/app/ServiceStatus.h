@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "app/StatusSnapshot.h"
 #include "output/KeptLines.h"
 #include "state/Controls.h"
 #include "state/ProgramState.h"
@@ -20,7 +21,7 @@ class ServiceStatus {
   ServiceStatus(const ProgramState& state, const Controls& controls, const KeptLines& kept,
                 Notify notify);
 
-  // "Alarm server connected; input ports connected: 2 of 3; lines kept: 0".
+  // The status line of the gateway as it stands (RenderServiceStatus).
   std::string StatusText() const;
   // Call about once a second from the event loop: sends WATCHDOG=1, and STATUS= when the text
   // has changed since the last one sent.
@@ -33,5 +34,9 @@ class ServiceStatus {
   Notify notify_;
   std::string sent_;
 };
+
+// "Alarm server connected; input ports connected: 2 of 3; lines kept: 0". A serial port counts
+// as connected while its device is open.
+std::string RenderServiceStatus(const StatusSnapshot& status);
 
 }  // namespace tarvel

@@ -78,9 +78,8 @@ StartupOutcome Startup::FormLoad(const ProgramLayout& layout, bool install, bool
 
   for (int16_t port = 0; port < PortCount; ++port) {
     if (auto failed = SetUpPort(port, ini, findings)) return *failed;
-    context_.Ports.ShowTCPConnectionState(port);
   }
-  context_.Ports.ShowOstrelConnectionState();
+  context_.Ports.ShowStatus();
   context_.MainWindow.SetExitCaption("&Exit\tAlt+F4");
   Announce(RunningText(false), RunningText(true));
 

@@ -28,8 +28,8 @@ class StartupGateway {
   // Opens port n from its ComSetting; false when it did not open, with the reason (device and
   // system message) in reason. Logs nothing.
   virtual bool OpenSerialPort(int16_t port, std::string& reason) = 0;
-  virtual void ShowTCPConnectionState(int16_t port) = 0;
-  virtual void ShowOstrelConnectionState() = 0;
+  // Shows the ports and the alarm-server listener in the main window, once they are set up.
+  virtual void ShowStatus() = 0;
   // Takes up the kept lines (KeepLimit, KeepFile); the error text when the keep file must not
   // be used (it is not a keep file), which ends start-up.
   virtual std::string OpenKeptLines() = 0;

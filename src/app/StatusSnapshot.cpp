@@ -1,26 +1,18 @@
 #include "app/StatusSnapshot.h"
 
-#include <algorithm>
-
 #include "app/Version.h"
-#include "output/ConnectionDisplay.h"
 #include "output/SupervisionTimer.h"
+#include "state/ByteCounter.h"
 
 namespace tarvel {
 namespace {
 
-// Catches the texts ConnectionDisplay writes, so the page shows exactly what the main window
-// would.
-class TextCatcher : public ConnectionListView, public StatusBarView {
- public:
-  int AddRow(const std::string&) override { return 0; }
-  void SetSubItem(int, int, const std::string& text) override { Text = text; }
-  void SetPanelText(int, const std::string& text) override { Text = text; }
-  std::string Text;
-};
-
 bool IsConnected(const SocketControl* socket) {
   return socket != nullptr && socket->State() == SocketControl::Connected;
+}
+
+std::string AddressText(const std::string& host, int32_t port) {
+  return host + ":" + std::to_string(port);
 }
 
 }  // namespace
@@ -39,31 +31,55 @@ const char* PortKindName(PortKind kind) {
   return "not_used";
 }
 
+std::string PortStatusText(PortKind kind, bool connected, const std::string& peer,
+                           int32_t listenPort, int32_t commPort) {
+  switch (kind) {
+    case PortKind::TcpServer:
+      return connected ? "Connected to " + peer
+                       : "Waiting for connection at port " + std::to_string(listenPort);
+    case PortKind::TcpClient:
+      return (connected ? "Connected to " : "Disconnected from ") + peer;
+    case PortKind::Serial:
+      return "Connected to COM" + std::to_string(commPort) + " (" + peer + ")";
+    case PortKind::NotUsed:
+      break;
+  }
+  return "";
+}
+
+std::string OstrelStateText(bool listening, bool connected, const std::string& peer,
+                            int32_t listenerPort) {
+  const std::string port = std::to_string(listenerPort);
+  if (!listening) return "Warning! Ostrel connections at port " + port + " is disabled!";
+  if (connected) return "Connected to Ostrel " + peer;
+  return "Waiting for Ostrel connection at port " + port;
+}
+
+std::string OstrelCountersText(int32_t txBytes, int32_t rxBytes) {
+  return "Ostrel TxBytes:" + std::to_string(txBytes) + ", RxBytes:" + std::to_string(rxBytes);
+}
+
 StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& controls,
-                                  const KeptLines& kept, const StatusStart& start,
-                                  const LocalTime& now, std::vector<std::string> logLines) {
+                                  const KeptLines& kept) {
   StatusSnapshot snapshot;
   snapshot.Version = ProgramVersion;
-  snapshot.StartedAt = start.At;
-  snapshot.StartedAtEpochSeconds = start.EpochSeconds;
-  snapshot.Now = now;
   snapshot.Ticks = state.Statistics.Ticks;
-  snapshot.LogLines = std::move(logLines);
-
-  TextCatcher catcher;
-  ConnectionDisplay display(state, controls, catcher, catcher);
 
   StatusSnapshot::Ostrel& ostrel = snapshot.TheOstrel;
-  display.ShowOstrelConnectionState();
-  ostrel.State = catcher.Text;
   const SocketControl* listener = controls.WinsockOstrelConnect;
   const SocketControl* data = controls.WinsockOstrelData;
   ostrel.Listening = listener != nullptr && listener->State() == SocketControl::Listening;
   ostrel.Port = state.General.OstrelPort;
   ostrel.Connected = IsConnected(data);
-  if (ostrel.Connected)
-    ostrel.Peer = data->RemoteHostIP() + ":" + std::to_string(data->RemotePort());
+  if (ostrel.Connected) ostrel.Peer = AddressText(data->RemoteHostIP(), data->RemotePort());
+  ostrel.State = OstrelStateText(ostrel.Listening, ostrel.Connected, ostrel.Peer,
+                                 listener != nullptr ? listener->LocalPort() : 0);
   ostrel.Totals = state.Statistics.Ostrel;
+  const GatewayStatistics::OstrelTotals& totals = ostrel.Totals;
+  if (totals.BytesSent > 0 || totals.BytesReceived > 0) {
+    ostrel.Counters = OstrelCountersText(ShownByteCount(totals.BytesSent, totals.TxShownFrom),
+                                         ShownByteCount(totals.BytesReceived, totals.RxShownFrom));
+  }
   ostrel.Keeping = state.General.BufferIfOstrelNotConnected;
   ostrel.KeptLines = kept.Lines();
   ostrel.KeptBytes = kept.Bytes();
@@ -74,32 +90,43 @@ StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& con
     if (entry.Kind == PortKind::NotUsed) continue;
     StatusSnapshot::Port port;
     port.Number = n;
+    port.Row = entry.ConnectionListItem;
     port.Description = entry.Description;
     port.Kind = entry.Kind;
-    catcher.Text.clear();
-    display.ShowTCPConnectionState(n);
-    port.Status = catcher.Text;
     const SocketControl* socket = controls.WinsockData[n];
     switch (entry.Kind) {
-      case PortKind::TcpServer:
+      case PortKind::TcpServer: {
         port.Connected = IsConnected(socket);
-        if (port.Connected)
-          port.Peer = socket->RemoteHostIP() + ":" + std::to_string(socket->RemotePort());
+        if (port.Connected) port.Peer = AddressText(socket->RemoteHostIP(), socket->RemotePort());
+        const SocketControl* portListener = controls.WinsockConnect[n];
+        port.Status = PortStatusText(entry.Kind, port.Connected, port.Peer,
+                                     portListener != nullptr ? portListener->LocalPort() : 0, 0);
         break;
+      }
       case PortKind::TcpClient:
         port.Connected = IsConnected(socket);
         if (socket == nullptr) break;
-        port.Peer = socket->RemoteHost() + ":" + std::to_string(socket->RemotePort());
+        port.Peer = AddressText(socket->RemoteHost(), socket->RemotePort());
+        port.Status = PortStatusText(entry.Kind, port.Connected, port.Peer, 0, 0);
         if (!port.Connected) port.NextAttemptSeconds = StepsUntilReconnect(state.Activity[n]);
         break;
-      case PortKind::Serial:
+      case PortKind::Serial: {
+        const SerialControl* serial = controls.MSComm[n];
         port.Connected = true;  // a serial port in use was opened at start-up
+        port.DeviceOpen = serial != nullptr && serial->PortOpen();
         port.Peer = entry.ComSetting;
+        port.Status = PortStatusText(entry.Kind, port.Connected, port.Peer, 0,
+                                     serial != nullptr ? serial->CommPort() : 0);
         break;
+      }
       case PortKind::NotUsed:
         break;
     }
     port.Totals = state.Statistics.Ports[n];
+    if (port.Totals.BytesReceived > 0) {
+      port.RxBytes =
+          std::to_string(ShownByteCount(port.Totals.BytesReceived, port.Totals.RxShownFrom));
+    }
     port.PollFailTimeout = entry.PollFailTimeout;
     port.Failed =
         entry.PollFailTimeout > 0 && state.Activity[n].SilenceSeconds >= entry.PollFailTimeout;
@@ -109,6 +136,17 @@ StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& con
   snapshot.TheWatchDog.TagName = state.General.WatchDogTagName;
   snapshot.TheWatchDog.IntervalSeconds = state.General.WatchDogInterval;
   snapshot.TheWatchDog.SecondsSinceLast = state.WatchDogSeconds;
+  return snapshot;
+}
+
+StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& controls,
+                                  const KeptLines& kept, const StatusStart& start,
+                                  const LocalTime& now, std::vector<std::string> logLines) {
+  StatusSnapshot snapshot = TakeStatusSnapshot(state, controls, kept);
+  snapshot.StartedAt = start.At;
+  snapshot.StartedAtEpochSeconds = start.EpochSeconds;
+  snapshot.Now = now;
+  snapshot.LogLines = std::move(logLines);
   return snapshot;
 }
 

@@ -13,10 +13,13 @@
 
 namespace tarvel {
 
-// What the status page, its JSON and the metrics show, read at one moment.
+// The status model: what the main window's connection list and status bar, the status page,
+// its JSON, the metrics and the service's STATUS= line show, read at one moment. A plain value
+// that each of them renders; the texts they share are made once, here.
 struct StatusSnapshot {
   struct Ostrel {
-    std::string State;  // the status bar's connection text
+    std::string State;     // the status bar's connection panel
+    std::string Counters;  // the status bar's counter panel; empty until a byte went either way
     bool Listening = false;
     bool Connected = false;
     int32_t Port = 0;
@@ -29,11 +32,14 @@ struct StatusSnapshot {
   };
   struct Port {
     int Number = 0;
+    int Row = PortEntry::NoRow;  // its row in the connection list
     std::string Description;
     PortKind Kind = PortKind::NotUsed;
-    std::string Status;  // the connection list's Status text
-    bool Connected = false;
-    std::string Peer;  // address:port of the peer or of the configured remote
+    std::string Status;       // the connection list's Status text
+    std::string RxBytes;      // the connection list's "Rx bytes" text; empty until the first byte
+    bool Connected = false;   // a serial port counts as connected: it was opened at start-up
+    bool DeviceOpen = false;  // a serial port: its device is open now
+    std::string Peer;         // address:port of the peer or of the configured remote
     GatewayStatistics::PortTotals Totals;
     int32_t PollFailTimeout = 0;
     bool Failed = false;  // in the failed condition of the silence supervision
@@ -64,10 +70,26 @@ struct StatusStart {
   int64_t EpochSeconds = 0;
 };
 
-// Reads the state, the statistics and the controls' present state; changes nothing.
+// Reads the state, the statistics and the controls' present state; changes nothing. The
+// supervision tick takes one for the windows.
+StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& controls,
+                                  const KeptLines& kept);
+// The same with what only the status page shows: the start, the time and the recent log lines.
 StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& controls,
                                   const KeptLines& kept, const StatusStart& start,
                                   const LocalTime& now, std::vector<std::string> logLines);
+
+// The texts of the model, numbers in decimal. peer is as in StatusSnapshot::Port and
+// StatusSnapshot::Ostrel.
+// The connection list's Status text: listenPort is a server port's, commPort a serial port's.
+std::string PortStatusText(PortKind kind, bool connected, const std::string& peer,
+                           int32_t listenPort, int32_t commPort);
+// The status bar's connection panel: listenerPort is where the alarm-server listener was set
+// to listen.
+std::string OstrelStateText(bool listening, bool connected, const std::string& peer,
+                            int32_t listenerPort);
+// The status bar's counter panel, of the counts the windows show (ShownByteCount).
+std::string OstrelCountersText(int32_t txBytes, int32_t rxBytes);
 
 const char* PortKindName(PortKind kind);
 

@@ -72,8 +72,7 @@ class GatewayPorts : public StartupGateway {
   bool OpenSerialPort(int16_t port, std::string& reason) override {
     return gateway_.OpenSerialPort(port, &reason);
   }
-  void ShowTCPConnectionState(int16_t port) override { gateway_.ShowTCPConnectionState(port); }
-  void ShowOstrelConnectionState() override { gateway_.ShowOstrelConnectionState(); }
+  void ShowStatus() override { gateway_.ShowStatus(); }
   std::string OpenKeptLines() override { return gateway_.OpenKeptLines(); }
 
  private:

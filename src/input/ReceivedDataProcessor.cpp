@@ -6,23 +6,14 @@
 #include "event/AlarmServerLine.h"
 #include "event/MultiLineAssembler.h"
 #include "event/SingleLineParser.h"
-#include "state/ByteCounter.h"
 #include "text/CharsetConversion.h"
-#include "text/DecimalText.h"
 #include "text/TextFields.h"
 
 namespace tarvel {
 
 ReceivedDataProcessor::ReceivedDataProcessor(ProgramState& state, const Clock& clock, LogFile& log,
-                                             TrafficTrace& trace,
-                                             ConnectionListView& connectionList,
-                                             EventReporter& reporter)
-    : state_(state),
-      clock_(clock),
-      log_(clock, log),
-      trace_(trace),
-      connectionList_(connectionList),
-      reporter_(reporter) {
+                                             TrafficTrace& trace, EventReporter& reporter)
+    : state_(state), clock_(clock), log_(clock, log), trace_(trace), reporter_(reporter) {
   for (int16_t port = 0; port < PortCount; ++port) {
     ports_[port].Processor = this;
     ports_[port].Port = port;
@@ -32,13 +23,11 @@ ReceivedDataProcessor::ReceivedDataProcessor(ProgramState& state, const Clock& c
 void ReceivedDataProcessor::ProcessReceivedData(int16_t port, std::string_view data) {
   if (port < 0 || port >= PortCount) return;
   const uint64_t linesBefore = state_.Statistics.Ports[port].LinesReceived;
-  AddToByteCounter(state_.Activity[port].RxByteCount, static_cast<int64_t>(data.size()));
-  state_.Statistics.Ports[port].BytesReceived += data.size();
+  state_.Statistics.PortReceived(port, data.size());
   try {
     trace_.TraceTraffic(port, data, TrafficTrace::Received);
-    ShowRxByteCount(port);
   } catch (const std::exception& fault) {
-    // The debug window and the connection list never keep a line from the alarm server.
+    // The debug window never keeps a line from the alarm server.
     log_.WriteLog(port, "Unexpected fault in the display of port (" + std::to_string(port) +
                             "): " + fault.what() + "; the gateway goes on");
   }
@@ -76,14 +65,6 @@ void ReceivedDataProcessor::PortReception::UnfinishedTooLong() {
 
 void ReceivedDataProcessor::PortReception::SkippedLineEnded() {
   Processor->LineCompleted(Port);
-}
-
-void ReceivedDataProcessor::ShowRxByteCount(int16_t port) {
-  const PortEntry& entry = state_.Ports[port];
-  if (entry.ConnectionListItem == PortEntry::NoRow) return;
-  rxText_.clear();
-  AppendDecimal(rxText_, state_.Activity[port].RxByteCount);
-  connectionList_.SetSubItem(entry.ConnectionListItem, ConnectionListView::RxBytesColumn, rxText_);
 }
 
 void ReceivedDataProcessor::TreatLine(int16_t port, std::string_view rawLine) {

@@ -14,7 +14,6 @@
 #include "output/EventReporter.h"
 #include "platform/Clock.h"
 #include "state/ProgramState.h"
-#include "ui/ConnectionListView.h"
 
 namespace tarvel {
 
@@ -27,7 +26,7 @@ class ReceivedDataProcessor {
   static constexpr std::size_t MaxLineLength = LineFramer::MaxLineLength;
 
   ReceivedDataProcessor(ProgramState& state, const Clock& clock, LogFile& log, TrafficTrace& trace,
-                        ConnectionListView& connectionList, EventReporter& reporter);
+                        EventReporter& reporter);
 
   // One reception on port 0..7, exactly as received.
   void ProcessReceivedData(int16_t port, std::string_view data);
@@ -53,7 +52,6 @@ class ReceivedDataProcessor {
     int16_t NewParsingDetected = 0;
   };
 
-  void ShowRxByteCount(int16_t port);
   void TreatLine(int16_t port, std::string_view rawLine);
   void ForwardSingleLine(int16_t port, std::string_view line);
   void LineCompleted(int16_t port);
@@ -62,12 +60,10 @@ class ReceivedDataProcessor {
   const Clock& clock_;
   RejectedLineLog log_;  // every log line written here is about a rejected line
   TrafficTrace& trace_;
-  ConnectionListView& connectionList_;
   EventReporter& reporter_;
   std::array<PortReception, PortCount> ports_;
-  std::string line_;    // the line being treated, reused from line to line
-  Event event_;         // the single-line message being parsed, reused
-  std::string rxText_;  // the Rx bytes column text, reused
+  std::string line_;  // the line being treated, reused from line to line
+  Event event_;       // the single-line message being parsed, reused
 };
 
 }  // namespace tarvel

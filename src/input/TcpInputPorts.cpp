@@ -1,16 +1,19 @@
 #include "input/TcpInputPorts.h"
 
+#include <utility>
+
 #include "diag/PeerText.h"
 
 namespace tarvel {
 
 TcpInputPorts::TcpInputPorts(const ProgramState& state, const Clock& clock,
-                             const Controls& controls, LogFile& log, ConnectionDisplay& display,
+                             const Controls& controls, LogFile& log,
+                             std::function<void()> connectionChanged,
                              ReceivedDataProcessor& processor)
     : state_(state),
       controls_(controls),
       log_(log),
-      display_(display),
+      connectionChanged_(std::move(connectionChanged)),
       processor_(processor),
       refusals_(clock),
       connectionLog_(clock, log, RejectedLineLog::ConnectionEvents) {}
@@ -64,7 +67,7 @@ void TcpInputPorts::ConnectionRequest(int16_t port, int32_t requestId) {
   } else {
     connectionLog_.WriteLog(port, Prefix(port) + "accepted from " + peer);
   }
-  display_.ShowTCPConnectionState(port);
+  connectionChanged_();
 }
 
 void TcpInputPorts::Connect(int16_t port) {
@@ -73,7 +76,7 @@ void TcpInputPorts::Connect(int16_t port) {
   // unfinished line of a broken connection joined to the first line of this one would make
   // one false event of two.
   processor_.ClearReceiveBuffer(port);
-  display_.ShowTCPConnectionState(port);
+  connectionChanged_();
   connectionLog_.WriteLog(port, Prefix(port) + "was established to " + data->RemoteHost() + ":" +
                                     std::to_string(data->RemotePort()));
 }
@@ -83,13 +86,13 @@ void TcpInputPorts::DataArrival(int16_t port, std::string_view bytes) {
 }
 
 void TcpInputPorts::Close(int16_t port) {
-  display_.ShowTCPConnectionState(port);
+  connectionChanged_();
   controls_.WinsockData[port]->Close();
   connectionLog_.WriteLog(port, Prefix(port) + "was closed");
 }
 
 void TcpInputPorts::Error(int16_t port, const std::string& description) {
-  display_.ShowTCPConnectionState(port);
+  connectionChanged_();
   SocketControl* data = controls_.WinsockData[port];
   data->Close();
   // Where it failed: the peer a client port connects to, or a server port's TCP port.

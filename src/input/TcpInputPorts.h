@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -8,7 +9,6 @@
 #include "diag/RefusalLogLimiter.h"
 #include "diag/RejectedLineLog.h"
 #include "input/ReceivedDataProcessor.h"
-#include "output/ConnectionDisplay.h"
 #include "platform/Clock.h"
 #include "state/Controls.h"
 #include "state/ProgramState.h"
@@ -18,11 +18,13 @@ namespace tarvel {
 // The socket events of the TCP input ports: WinsockConnect(n) listens for a server port's
 // peer, WinsockData(n) carries the connection of a server or client port. At most one peer
 // per port, and only from a host in the port's AllowedHosts; nothing is ever sent to the
-// equipment.
+// equipment. connectionChanged is called whenever a port's connection may have changed (not
+// on a refusal), so that the windows show it at once.
 class TcpInputPorts {
  public:
   TcpInputPorts(const ProgramState& state, const Clock& clock, const Controls& controls,
-                LogFile& log, ConnectionDisplay& display, ReceivedDataProcessor& processor);
+                LogFile& log, std::function<void()> connectionChanged,
+                ReceivedDataProcessor& processor);
 
   // Sets the handlers of both sockets of every port.
   void Attach();
@@ -42,7 +44,7 @@ class TcpInputPorts {
   const ProgramState& state_;
   const Controls& controls_;
   LogFile& log_;
-  ConnectionDisplay& display_;
+  std::function<void()> connectionChanged_;
   ReceivedDataProcessor& processor_;
   RefusalLogLimiter refusals_;     // keyed by port number and peer address
   RejectedLineLog connectionLog_;  // accepted, established, closed and failed, per port

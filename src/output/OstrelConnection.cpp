@@ -1,25 +1,22 @@
 #include "output/OstrelConnection.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "config/ConfigReader.h"
 #include "config/KeepFilePath.h"
 #include "diag/PeerText.h"
-#include "state/ByteCounter.h"
-#include "text/DecimalText.h"
 
 namespace tarvel {
 
 OstrelConnection::OstrelConnection(ProgramState& state, const Clock& clock,
                                    const Controls& controls, LogFile& log, TrafficTrace& trace,
-                                   StatusBarView& statusBar, ConnectionDisplay& display,
-                                   KeepFileIo* keepIo)
+                                   std::function<void()> connectionChanged, KeepFileIo* keepIo)
     : state_(state),
       controls_(controls),
       log_(log),
       trace_(trace),
-      statusBar_(statusBar),
-      display_(display),
+      connectionChanged_(std::move(connectionChanged)),
       refusals_(clock),
       kept_(log, keepIo) {}
 
@@ -61,9 +58,7 @@ void OstrelConnection::Send(std::string_view text, bool kept) {
   unconfirmedBytes_ += text.size();
   if (!inputHeld_ && controls_.WinsockOstrelData->BytesToWrite() > SocketControl::SendHighWater)
     HoldInput(true);
-  AddToByteCounter(state_.OstrelTxBytes, static_cast<int64_t>(text.size()));
   state_.Statistics.OstrelSent(text);
-  countersChanged_ = true;
 }
 
 void OstrelConnection::SendQueueLow() {
@@ -225,38 +220,26 @@ void OstrelConnection::ConnectionRequest(int32_t requestId) {
     log_.WriteLog("Accepted Ostrel connection from " +
                   PeerText(listener->RemoteHostIP(), listener->RemotePort()));
   }
-  display_.ShowOstrelConnectionState();
+  connectionChanged_();
 }
 
 void OstrelConnection::Close() {
   if (controls_.WinsockOstrelData == nullptr) return;
   EndConnection();
-  display_.ShowOstrelConnectionState();
+  connectionChanged_();
   log_.WriteLog("Ostrel connection was closed");
 }
 
 void OstrelConnection::Error(const std::string& description) {
   if (controls_.WinsockOstrelData == nullptr) return;
   EndConnection();
-  display_.ShowOstrelConnectionState();
+  connectionChanged_();
   log_.WriteLog("Ostrel connection failed (" + description + ")");
 }
 
 void OstrelConnection::DataArrival(std::string_view bytes) {
   // The alarm server's replies mean nothing to the gateway: counted and dropped.
-  AddToByteCounter(state_.OstrelRxBytes, static_cast<int64_t>(bytes.size()));
-  state_.Statistics.Ostrel.BytesReceived += bytes.size();
-  countersChanged_ = true;
-}
-
-void OstrelConnection::ShowByteCounters() {
-  if (!countersChanged_) return;
-  countersChanged_ = false;
-  counterText_.assign("Ostrel TxBytes:");
-  AppendDecimal(counterText_, state_.OstrelTxBytes);
-  counterText_.append(", RxBytes:");
-  AppendDecimal(counterText_, state_.OstrelRxBytes);
-  statusBar_.SetPanelText(StatusBarView::CounterPanel, counterText_);
+  state_.Statistics.OstrelReceived(bytes.size());
 }
 
 }  // namespace tarvel

@@ -2,25 +2,26 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "diag/LogFile.h"
 #include "diag/RefusalLogLimiter.h"
 #include "diag/TrafficTrace.h"
-#include "output/ConnectionDisplay.h"
 #include "output/KeptLines.h"
 #include "platform/Clock.h"
 #include "platform/KeepFileIo.h"
 #include "state/Controls.h"
 #include "state/ProgramState.h"
-#include "ui/StatusBarView.h"
 
 namespace tarvel {
 
 // The alarm server's connection: the gateway listens, the alarm server connects, and a newer
 // connection replaces an older one. Everything sent to the alarm server goes out here.
 // A host outside OstrelAllowedHosts is refused and leaves the current connection alone.
+// connectionChanged is called whenever the connection may have changed, so that the windows
+// show it at once.
 // It owns the lines kept while no alarm server is connected, and decides to send or keep.
 //
 // Push-back: while more than SendHighWater bytes wait unsent, the TCP input ports are paused
@@ -41,7 +42,7 @@ class OstrelConnection {
 
   // keepIo: the keep file's I/O; null keeps in memory only, whatever KeepFile says.
   OstrelConnection(ProgramState& state, const Clock& clock, const Controls& controls, LogFile& log,
-                   TrafficTrace& trace, StatusBarView& statusBar, ConnectionDisplay& display,
+                   TrafficTrace& trace, std::function<void()> connectionChanged,
                    KeepFileIo* keepIo = nullptr);
 
   // Sets the handlers of the listening and the data socket.
@@ -81,10 +82,6 @@ class OstrelConnection {
   // start.
   void LeaveForNextStart();
 
-  // Writes the byte counters into the status bar if they changed since the last call (the
-  // supervision tick calls it, so a burst formats the text once per tick, not once a line).
-  void ShowByteCounters();
-
  private:
   void HoldInput(bool hold);
   void EndConnection();
@@ -105,10 +102,7 @@ class OstrelConnection {
   const Controls& controls_;
   LogFile& log_;
   TrafficTrace& trace_;
-  StatusBarView& statusBar_;
-  ConnectionDisplay& display_;
-  std::string counterText_;  // reused for every status text
-  bool countersChanged_ = false;
+  std::function<void()> connectionChanged_;
   bool inputHeld_ = false;
   RefusalLogLimiter refusals_;
   KeptLines kept_;

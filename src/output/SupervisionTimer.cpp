@@ -39,7 +39,6 @@ void SupervisionTimer::TimerUpdateTimer() {
     PerSecondStep();
   }
   ostrel_.FlushKeptLines();
-  ostrel_.ShowByteCounters();
 }
 
 void SupervisionTimer::PerSecondStep() {

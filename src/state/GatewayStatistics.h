@@ -8,16 +8,18 @@
 #include <string_view>
 
 #include "platform/Clock.h"
+#include "state/ByteCounter.h"
 
 namespace tarvel {
 
-// Totals for the status page and the metrics: 64-bit, counted from start-up, never wrapped or
-// reset (unlike the 16-bit counters of the windows). They only describe the gateway; nothing
-// reads them to decide anything. Times come from the clock set with SetClock; without one
-// (tests that do not care) they stay unknown.
+// Totals for the status model: 64-bit, counted from start-up, never wrapped or reset. The
+// windows' 16-bit byte counts are made from them (ShownByteCount). They only describe the
+// gateway; nothing reads them to decide anything. Times come from the clock set with SetClock;
+// without one (tests that do not care) they stay unknown.
 struct GatewayStatistics {
   struct PortTotals {
     uint64_t BytesReceived = 0;
+    uint64_t RxShownFrom = 0;      // BytesReceived where the "Rx bytes" column last restarted
     uint64_t LinesReceived = 0;    // line-feed-ended lines, rejected ones included
     uint64_t EventsForwarded = 0;  // event lines handed to the alarm-server output
     uint64_t LinesRejected = 0;    // lines dropped as unreadable, logged
@@ -31,8 +33,10 @@ struct GatewayStatistics {
 
   struct OstrelTotals {
     uint64_t BytesSent = 0;
+    uint64_t TxShownFrom = 0;  // BytesSent where the status bar's TxBytes last restarted
     uint64_t LinesSent = 0;
     uint64_t BytesReceived = 0;
+    uint64_t RxShownFrom = 0;  // BytesReceived where the status bar's RxBytes last restarted
     uint64_t Connections = 0;  // accepted alarm-server connections
     uint64_t RefusedConnections = 0;
     uint64_t LinesDroppedAtLimit = 0;  // kept text was full
@@ -55,8 +59,18 @@ struct GatewayStatistics {
     ++Ostrel.Connections;
     Ostrel.ConnectedAt = Now();
   }
+  void PortReceived(int port, uint64_t bytes) {
+    PortTotals& totals = Ports[port];
+    totals.BytesReceived += bytes;
+    totals.RxShownFrom = ShownCountStart(totals.RxShownFrom, totals.BytesReceived);
+  }
+  void OstrelReceived(uint64_t bytes) {
+    Ostrel.BytesReceived += bytes;
+    Ostrel.RxShownFrom = ShownCountStart(Ostrel.RxShownFrom, Ostrel.BytesReceived);
+  }
   void OstrelSent(std::string_view text) {
     Ostrel.BytesSent += text.size();
+    Ostrel.TxShownFrom = ShownCountStart(Ostrel.TxShownFrom, Ostrel.BytesSent);
     // Mostly one line ending the text: memchr finds it at once, where a count reads every byte.
     const char* end = text.data() + text.size();
     for (const char* at = text.data(); at != end; ++at) {

@@ -54,6 +54,22 @@ class FaultyConnectionList : public InMemoryConnectionList {
   bool failNext_ = false;
 };
 
+// A debug window list whose next added row fails, as a view may.
+class FaultyDebugList : public InMemoryDebugList {
+ public:
+  void AddItem(const std::string& text) override {
+    if (failNext_) {
+      failNext_ = false;
+      throw std::runtime_error("debug list failed");
+    }
+    InMemoryDebugList::AddItem(text);
+  }
+  void FailNextAdd() { failNext_ = true; }
+
+ private:
+  bool failNext_ = false;
+};
+
 // The whole gateway over fakes: every socket and serial port, the in-memory views, a fake clock
 // and timer, and a temporary program folder whose log file the tests read back.
 class GatewayFixture : public ::testing::Test {
@@ -108,7 +124,7 @@ class GatewayFixture : public ::testing::Test {
   TempFolder folder_;  // first in, last out: removed after the gateway and its log
   FaultyClock clock;
   FakeNetwork network;
-  InMemoryDebugList debugList;
+  FaultyDebugList debugList;
   InMemoryMenuChecks menus;
   FaultyConnectionList connectionList;
   InMemoryStatusBar statusBar;

@@ -100,5 +100,24 @@ TEST_F(StatusSnapshotTest, SilenceFailsAtTheTimeoutAndNeverWithoutOne) {
   }
 }
 
+// The windows' counts are empty until the first byte, then show what a 16-bit count that
+// restarts at 0 above 65535 would: an addition past the limit carries nothing over.
+TEST_F(StatusSnapshotTest, WindowCountsShowFromTheFirstByte) {
+  UsePort(0, PortKind::TcpServer, "Door");
+  state.General.WatchDogTagName = "WD";
+  state.General.WatchDogInterval = 1;
+  StatusSnapshot status = TakeStatusSnapshot(state, controls, gateway.Kept());
+  EXPECT_EQ(status.Ports.at(0).RxBytes, "");
+  EXPECT_EQ(status.TheOstrel.Counters, "");
+  Receive(0, std::string(65530, 'x'));
+  Receive(0, "0123456789");
+  ConnectOstrel();
+  timer.Ticks(10);  // one watchdog line of 7 bytes
+  ostrelData.Receive(std::string(65535, 'a'));
+  status = TakeStatusSnapshot(state, controls, gateway.Kept());
+  EXPECT_EQ(status.Ports.at(0).RxBytes, "0");
+  EXPECT_EQ(status.TheOstrel.Counters, "Ostrel TxBytes:7, RxBytes:65535");
+}
+
 }  // namespace
 }  // namespace tarvel

@@ -154,23 +154,32 @@ TEST_F(ReceivedDataTest, UnfinishedTextIsCappedAndItsTailSkipped) {
   EXPECT_EQ(LogMessages()[1] + "\n", Restored.substr(Restored.find("TARVEL80")));
 }
 
-// A fault inside the handler, in a view or in the clock, drops no more than the line it hit; a
-// view's fault costs no line at all.
+// A fault inside the handler, in the trace, in the window or in the clock, drops no more than
+// the line it hit; a fault of the trace or of the window's drawing costs no line at all.
 TEST_F(ReceivedDataTest, FaultInOneLineDropsOnlyThatLine) {
   UsePort(1, PortKind::Serial, "Serial");
   gateway.OpenSerialPort(1);
-  connectionList.FailNextUpdate();
+  menus.SetDebugChecked(true);
+  debugList.FailNextAdd();
   serialPorts[1]->Receive(Message("ALARM") + "\n" + Message("ALARM").substr(0, 20));
+  connectionList.FailNextUpdate();
+  EXPECT_THROW(timer.Tick(), std::runtime_error);  // the event queue's fence takes it
   serialPorts[1]->Receive(Message("ALARM").substr(20) + "\n");
   EXPECT_EQ(Sent(), AlarmLine + AlarmLine);
-  // A year out of range makes the date fall back to today, which reads the clock.
+  timer.Tick();
+  EXPECT_EQ(RowText(1, ConnectionListView::RxBytesColumn),
+            std::to_string(2 * Message("ALARM").size() + 2))
+      << "the next tick draws what the failed one did not";
+  // A year out of range makes the date fall back to today, which reads the clock (as the
+  // trace does, so it is off).
+  menus.SetDebugChecked(false);
   clock.FailNextReading();
   Receive(0, Message("ALARM", "07-06-1E99") + "\n" + Message("ALARM") + "\n");
   EXPECT_EQ(Sent(), AlarmLine);
   EXPECT_EQ(
       LogMessages(),
       (std::vector<std::string>{
-          "Unexpected fault in the display of port (1): list view failed; the gateway goes on",
+          "Unexpected fault in the display of port (1): debug list failed; the gateway goes on",
           "Line dropped on port (0), clock failed"}));
 }
 
