@@ -31,7 +31,7 @@ struct GatewayContext {
   KeepFileIo* KeepIo = nullptr;  // the keep file's I/O; null: kept lines in memory only
 };
 
-// The running gateway: the input ports, the event pipeline, the alarm-server connection and
+// The running gateway: the input ports, the event pipeline, the alarm-server link and
 // the supervision tick, wired to the controls' events. Start-up configures the ports and
 // calls into it; afterwards only events drive it.
 class Gateway {
