@@ -1,14 +1,12 @@
 #include "app/Gateway.h"
 
-#include <utility>
-
 #include "app/MainWindowStatus.h"
 #include "app/StatusSnapshot.h"
 #include "input/ReceivedDataProcessor.h"
 #include "input/SerialInputPorts.h"
 #include "input/TcpInputPorts.h"
+#include "output/AlarmServerLink.h"
 #include "output/EventReporter.h"
-#include "output/OstrelConnection.h"
 #include "output/SupervisionTimer.h"
 
 namespace tarvel {
@@ -19,26 +17,31 @@ struct Gateway::Parts {
       : State(context.State),
         TheControls(context.TheControls),
         Windows(context.ConnectionList, context.StatusBar),
-        Ostrel(
+        Link(
             context.State, context.TheClock, context.TheControls, context.Log, context.Trace,
-            [this] { ShowStatus(); }, context.KeepIo),
-        Reporter(context.State, context.TheClock, Ostrel),
+            [this] { ShowStatus(); }, [this](bool hold) { HoldInput(hold); }, context.KeepIo),
+        Reporter(context.State, context.TheClock, Link),
         Processor(context.State, context.TheClock, context.Log, context.Trace, Reporter),
         Tcp(
             context.State, context.TheClock, context.TheControls, context.Log,
             [this] { ShowStatus(); }, Processor),
         Serial(context.State, context.TheControls, context.Log, Processor),
-        Timer(context.State, context.TheControls, context.Timer, Reporter, Ostrel, &context.Log),
+        Timer(context.State, context.TheControls, context.Timer, Reporter, Link, &context.Log),
         TheTimer(context.Timer) {}
 
-  void ShowStatus() {
-    Windows.Show(TakeStatusSnapshot(State, TheControls, std::as_const(Ostrel).Kept()));
+  void ShowStatus() { Windows.Show(TakeStatusSnapshot(State, TheControls, Link)); }
+
+  // The alarm server's push-back: every TCP input port stops or starts reading.
+  void HoldInput(bool hold) {
+    for (SocketControl* data : TheControls.WinsockData) {
+      if (data != nullptr) data->SetReceivePaused(hold);
+    }
   }
 
   const ProgramState& State;
   const Controls& TheControls;
   MainWindowStatus Windows;
-  OstrelConnection Ostrel;
+  AlarmServerLink Link;
   EventReporter Reporter;
   ReceivedDataProcessor Processor;
   TcpInputPorts Tcp;
@@ -52,7 +55,7 @@ Gateway::Gateway(const GatewayContext& context) : parts_(std::make_unique<Parts>
 Gateway::~Gateway() = default;
 
 void Gateway::Attach() {
-  parts_->Ostrel.Attach();
+  parts_->Link.Attach();
   parts_->Tcp.Attach();
   parts_->Serial.Attach();
   parts_->TheTimer.SetHandler([this] { TimerUpdateTimer(); });
@@ -62,18 +65,16 @@ bool Gateway::OpenSerialPort(int16_t port, std::string* reason) {
   return parts_->Serial.OpenSerialPort(port, reason);
 }
 
-const KeptLines& Gateway::Kept() const {
-  // The const view: the non-const one opens the keep file, which waits until start-up has
-  // read the settings.
-  return std::as_const(parts_->Ostrel).Kept();
+const AlarmServerLink& Gateway::Link() const {
+  return parts_->Link;
 }
 
 std::string Gateway::OpenKeptLines() {
-  return parts_->Ostrel.OpenKeptLines();
+  return parts_->Link.OpenKeptLines();
 }
 
 void Gateway::LeaveForNextStart() {
-  parts_->Ostrel.LeaveForNextStart();
+  parts_->Link.LeaveForNextStart();
 }
 
 void Gateway::ShowStatus() {

@@ -7,7 +7,7 @@
 
 #include "diag/LogFile.h"
 #include "diag/TrafficTrace.h"
-#include "output/KeptLines.h"
+#include "output/AlarmServerLink.h"
 #include "platform/Clock.h"
 #include "platform/KeepFileIo.h"
 #include "platform/UpdateTimer.h"
@@ -31,7 +31,7 @@ struct GatewayContext {
   KeepFileIo* KeepIo = nullptr;  // the keep file's I/O; null: kept lines in memory only
 };
 
-// The running gateway: the input ports, the event pipeline, the alarm-server connection and
+// The running gateway: the input ports, the event pipeline, the alarm-server link and
 // the supervision tick, wired to the controls' events. Start-up configures the ports and
 // calls into it; afterwards only events drive it.
 class Gateway {
@@ -52,8 +52,8 @@ class Gateway {
   // Shows the status model in the main window's connection list and status bar; the tick and
   // every connection change call it too.
   void ShowStatus();
-  // The alarm-server connection's kept lines, for status texts.
-  const KeptLines& Kept() const;
+  // The link to the alarm server, for the status model.
+  const AlarmServerLink& Link() const;
   // Takes up the kept lines at start-up; the error text when the keep file must not be used.
   std::string OpenKeptLines();
   // Before the process ends on a stop: unsent lines back to the kept lines, the file synced.

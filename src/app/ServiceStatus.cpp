@@ -5,11 +5,11 @@
 namespace tarvel {
 
 ServiceStatus::ServiceStatus(const ProgramState& state, const Controls& controls,
-                             const KeptLines& kept, Notify notify)
-    : state_(state), controls_(controls), kept_(kept), notify_(std::move(notify)) {}
+                             const AlarmServerLink& link, Notify notify)
+    : state_(state), controls_(controls), link_(link), notify_(std::move(notify)) {}
 
 std::string ServiceStatus::StatusText() const {
-  return RenderServiceStatus(TakeStatusSnapshot(state_, controls_, kept_));
+  return RenderServiceStatus(TakeStatusSnapshot(state_, controls_, link_));
 }
 
 std::string RenderServiceStatus(const StatusSnapshot& status) {

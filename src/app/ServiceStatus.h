@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/StatusSnapshot.h"
-#include "output/KeptLines.h"
+#include "output/AlarmServerLink.h"
 #include "state/Controls.h"
 #include "state/ProgramState.h"
 
@@ -18,7 +18,7 @@ class ServiceStatus {
   // Sends one state message to the service manager.
   using Notify = std::function<void(const std::string& message)>;
 
-  ServiceStatus(const ProgramState& state, const Controls& controls, const KeptLines& kept,
+  ServiceStatus(const ProgramState& state, const Controls& controls, const AlarmServerLink& link,
                 Notify notify);
 
   // The status line of the gateway as it stands (RenderServiceStatus).
@@ -30,7 +30,7 @@ class ServiceStatus {
  private:
   const ProgramState& state_;
   const Controls& controls_;
-  const KeptLines& kept_;
+  const AlarmServerLink& link_;
   Notify notify_;
   std::string sent_;
 };

@@ -60,20 +60,18 @@ std::string OstrelCountersText(int32_t txBytes, int32_t rxBytes) {
 }
 
 StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& controls,
-                                  const KeptLines& kept) {
+                                  const AlarmServerLink& link) {
   StatusSnapshot snapshot;
   snapshot.Version = ProgramVersion;
   snapshot.Ticks = state.Statistics.Ticks;
 
   StatusSnapshot::Ostrel& ostrel = snapshot.TheOstrel;
-  const SocketControl* listener = controls.WinsockOstrelConnect;
-  const SocketControl* data = controls.WinsockOstrelData;
-  ostrel.Listening = listener != nullptr && listener->State() == SocketControl::Listening;
+  ostrel.Listening = link.Listening();
   ostrel.Port = state.General.OstrelPort;
-  ostrel.Connected = IsConnected(data);
-  if (ostrel.Connected) ostrel.Peer = AddressText(data->RemoteHostIP(), data->RemotePort());
-  ostrel.State = OstrelStateText(ostrel.Listening, ostrel.Connected, ostrel.Peer,
-                                 listener != nullptr ? listener->LocalPort() : 0);
+  ostrel.Connected = link.IsConnected();
+  ostrel.Peer = link.Peer();
+  ostrel.State =
+      OstrelStateText(ostrel.Listening, ostrel.Connected, ostrel.Peer, link.ListenerPort());
   ostrel.Totals = state.Statistics.Ostrel;
   const GatewayStatistics::OstrelTotals& totals = ostrel.Totals;
   if (totals.BytesSent > 0 || totals.BytesReceived > 0) {
@@ -81,6 +79,7 @@ StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& con
                                          ShownByteCount(totals.BytesReceived, totals.RxShownFrom));
   }
   ostrel.Keeping = state.General.BufferIfOstrelNotConnected;
+  const KeptLines& kept = link.Kept();
   ostrel.KeptLines = kept.Lines();
   ostrel.KeptBytes = kept.Bytes();
   ostrel.KeptLimitBytes = kept.Limit();
@@ -135,14 +134,14 @@ StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& con
 
   snapshot.TheWatchDog.TagName = state.General.WatchDogTagName;
   snapshot.TheWatchDog.IntervalSeconds = state.General.WatchDogInterval;
-  snapshot.TheWatchDog.SecondsSinceLast = state.WatchDogSeconds;
+  snapshot.TheWatchDog.SecondsSinceLast = link.WatchDogSeconds();
   return snapshot;
 }
 
 StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& controls,
-                                  const KeptLines& kept, const StatusStart& start,
+                                  const AlarmServerLink& link, const StatusStart& start,
                                   const LocalTime& now, std::vector<std::string> logLines) {
-  StatusSnapshot snapshot = TakeStatusSnapshot(state, controls, kept);
+  StatusSnapshot snapshot = TakeStatusSnapshot(state, controls, link);
   snapshot.StartedAt = start.At;
   snapshot.StartedAtEpochSeconds = start.EpochSeconds;
   snapshot.Now = now;

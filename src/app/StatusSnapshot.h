@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "output/KeptLines.h"
+#include "output/AlarmServerLink.h"
 #include "platform/Clock.h"
 #include "state/Controls.h"
 #include "state/GatewayStatistics.h"
@@ -73,10 +73,10 @@ struct StatusStart {
 // Reads the state, the statistics and the controls' present state; changes nothing. The
 // supervision tick takes one for the windows.
 StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& controls,
-                                  const KeptLines& kept);
+                                  const AlarmServerLink& link);
 // The same with what only the status page shows: the start, the time and the recent log lines.
 StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& controls,
-                                  const KeptLines& kept, const StatusStart& start,
+                                  const AlarmServerLink& link, const StatusStart& start,
                                   const LocalTime& now, std::vector<std::string> logLines);
 
 // The texts of the model, numbers in decimal. peer is as in StatusSnapshot::Port and

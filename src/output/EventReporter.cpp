@@ -4,8 +4,8 @@
 
 namespace tarvel {
 
-EventReporter::EventReporter(ProgramState& state, const Clock& clock, OstrelConnection& ostrel)
-    : state_(state), clock_(clock), ostrel_(ostrel) {}
+EventReporter::EventReporter(ProgramState& state, const Clock& clock, EventSink& sink)
+    : state_(state), clock_(clock), sink_(sink) {}
 
 void EventReporter::ReportEvent(int16_t port, std::string_view cleanedLine, bool isHeader) {
   if (port < 0 || port >= PortCount) return;
@@ -34,7 +34,7 @@ void EventReporter::Forward(int16_t port, MultiLineAssembler::Completed complete
 void EventReporter::SendEventLine(const Event& event) {
   eventLine_.clear();
   AppendEventLine(eventLine_, event);
-  ostrel_.SendOrKeep(eventLine_);
+  sink_.Forward(eventLine_);
 }
 
 }  // namespace tarvel

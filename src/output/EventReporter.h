@@ -7,17 +7,18 @@
 
 #include "event/Event.h"
 #include "event/MultiLineAssembler.h"
-#include "output/OstrelConnection.h"
+#include "output/EventSink.h"
 #include "platform/Clock.h"
 #include "state/ProgramState.h"
 
 namespace tarvel {
 
-// Hands events to the alarm-server connection as event lines, and collects each port's
-// multi-line events (MultiLineAssembler) until they are complete.
+// Makes events into alarm-server lines and hands them to the event sink (the alarm-server
+// link), and collects each port's multi-line events (MultiLineAssembler) until they are
+// complete.
 class EventReporter {
  public:
-  EventReporter(ProgramState& state, const Clock& clock, OstrelConnection& ostrel);
+  EventReporter(ProgramState& state, const Clock& clock, EventSink& sink);
 
   // A cleaned input line (CleanText) of a port in the multi-line format; isHeader tells
   // whether it is a header line (IsHeaderLine).
@@ -25,7 +26,7 @@ class EventReporter {
   // Ages the port's collection by the timer's interval; sent once older than a second.
   void AgePendingEvent(int16_t port, int32_t elapsedMs);
 
-  // Builds the event line and hands it to the alarm-server connection, which sends or keeps.
+  // Builds the event line and hands it to the sink, which sends or keeps it.
   void SendEventLine(const Event& event);
 
  private:
@@ -33,7 +34,7 @@ class EventReporter {
 
   ProgramState& state_;
   const Clock& clock_;
-  OstrelConnection& ostrel_;
+  EventSink& sink_;
   std::array<MultiLineAssembler, PortCount> collecting_;
   std::string eventLine_;  // reused for every event line
 };

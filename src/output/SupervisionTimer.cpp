@@ -14,12 +14,12 @@ int32_t StepsUntilReconnect(const PortActivity& activity) {
 
 SupervisionTimer::SupervisionTimer(ProgramState& state, const Controls& controls,
                                    UpdateTimer& timer, EventReporter& reporter,
-                                   OstrelConnection& ostrel, LogFile* log)
+                                   AlarmServerLink& link, LogFile* log)
     : state_(state),
       controls_(controls),
       timer_(timer),
       reporter_(reporter),
-      ostrel_(ostrel),
+      link_(link),
       log_(log) {}
 
 void SupervisionTimer::TimerUpdateTimer() {
@@ -34,11 +34,12 @@ void SupervisionTimer::TimerUpdateTimer() {
   const int32_t interval = timer_.Interval();
   for (int16_t port = 0; port < PortCount; ++port) reporter_.AgePendingEvent(port, interval);
   TickMilliseconds_ += interval;
-  if (TickMilliseconds_ >= MillisecondsPerStep) {
+  const bool secondEnded = TickMilliseconds_ >= MillisecondsPerStep;
+  if (secondEnded) {
     TickMilliseconds_ = 0;  // the excess over a second is dropped
     PerSecondStep();
   }
-  ostrel_.FlushKeptLines();
+  link_.Tick(secondEnded);
 }
 
 void SupervisionTimer::PerSecondStep() {
@@ -46,7 +47,6 @@ void SupervisionTimer::PerSecondStep() {
     Reconnect(port);
     SuperviseSilence(port);
   }
-  SendWatchDog();
 }
 
 // An attempt still pending when the countdown runs out is closed and started again.
@@ -87,14 +87,6 @@ void SupervisionTimer::SuperviseSilence(int16_t port) {
 void SupervisionTimer::SendPortEvent(const Event& event) {
   if (log_ != nullptr) log_->WriteLog(event.Text);
   reporter_.SendEventLine(event);
-}
-
-void SupervisionTimer::SendWatchDog() {
-  const GeneralSettings& general = state_.General;
-  if (general.WatchDogInterval <= 0) return;
-  if (++state_.WatchDogSeconds < general.WatchDogInterval) return;
-  if (!general.WatchDogTagName.empty()) ostrel_.SendToOstrel(WatchdogLine(general.WatchDogTagName));
-  state_.WatchDogSeconds = 0;
 }
 
 }  // namespace tarvel

@@ -5,8 +5,8 @@
 
 #include "diag/LogFile.h"
 #include "event/Event.h"
+#include "output/AlarmServerLink.h"
 #include "output/EventReporter.h"
-#include "output/OstrelConnection.h"
 #include "platform/UpdateTimer.h"
 #include "state/Controls.h"
 #include "state/ProgramState.h"
@@ -14,8 +14,8 @@
 namespace tarvel {
 
 // The 100 ms supervision tick: ages the collected multi-line events, and once per second (ten
-// ticks) reconnects TCP client ports, supervises every used port for silence and sends the
-// watchdog line; every tick hands kept lines to a connected alarm server. Time is counted in
+// ticks) reconnects TCP client ports and supervises every used port for silence; then it ticks
+// the alarm-server link (the watchdog line, the kept lines). Time is counted in
 // ticks, so late ticks stretch every period alike.
 // Per-second steps until a TCP client port that is not connected makes its next connection
 // attempt, the step that makes it counted: 1 is the next step. The reconnect follows this
@@ -28,7 +28,7 @@ class SupervisionTimer {
 
   // log, when given, also gets each failure and reminder line.
   SupervisionTimer(ProgramState& state, const Controls& controls, UpdateTimer& timer,
-                   EventReporter& reporter, OstrelConnection& ostrel, LogFile* log = nullptr);
+                   EventReporter& reporter, AlarmServerLink& link, LogFile* log = nullptr);
 
   // One tick. The timer is off while it runs, so ticks never overlap.
   void TimerUpdateTimer();
@@ -39,13 +39,12 @@ class SupervisionTimer {
   void SuperviseSilence(int16_t port);
   // A failure or reminder line, also written to the log when there is one.
   void SendPortEvent(const Event& event);
-  void SendWatchDog();
 
   ProgramState& state_;
   const Controls& controls_;
   UpdateTimer& timer_;
   EventReporter& reporter_;
-  OstrelConnection& ostrel_;
+  AlarmServerLink& link_;
   LogFile* log_;
   int32_t TickMilliseconds_ = 0;  // timer intervals not yet taken as a whole second
 };

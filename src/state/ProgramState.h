@@ -21,8 +21,7 @@ struct ProgramState {
   GeneralSettings General;
   PortTable Ports;                               // configuration: read only after start-up
   std::array<PortActivity, PortCount> Activity;  // run-time counters of each port
-  int32_t WatchDogSeconds = 0;
-  mutable GatewayStatistics Statistics;  // counted also where the state is read only
+  mutable GatewayStatistics Statistics;          // counted also where the state is read only
 };
 
 }  // namespace tarvel

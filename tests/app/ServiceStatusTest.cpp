@@ -1,39 +1,31 @@
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
+#include "app/GatewayFixture.h"
 #include "app/ServiceStatus.h"
-#include "fakes/FakeClock.h"
-#include "fakes/FakeSerialControl.h"
-#include "fakes/FakeSocketControl.h"
-#include "state/PortControls.h"
 
 namespace tarvel {
 namespace {
 
-TEST(ServiceStatus, TellsAlarmServerInputPortsAndKeptLinesWhenTheyChange) {
-  ProgramState state;
-  PortControls<FakeSocketControl, FakeSerialControl> ports{
-      [] { return std::make_unique<FakeSocketControl>(); },
-      [] { return std::make_unique<FakeSerialControl>(); }};
-  state.Ports[0].Kind = PortKind::TcpServer;
-  state.Ports[2].Kind = PortKind::TcpClient;
-  state.Ports[5].Kind = PortKind::Serial;
+using ServiceStatusTest = GatewayFixture;
+
+TEST_F(ServiceStatusTest, TellsAlarmServerInputPortsAndKeptLinesWhenTheyChange) {
+  UsePort(0, PortKind::TcpServer);
+  UsePort(2, PortKind::TcpClient);
+  UsePort(5, PortKind::Serial);
+  state.General.BufferIfOstrelNotConnected = true;
   std::vector<std::string> sent;
-  FakeClock clock;
-  LogFile log(clock, "/nonexistent/");
-  KeptLines kept(log, nullptr);
-  ServiceStatus status(state, ports.Wired(), kept,
+  ServiceStatus status(state, controls, gateway.Link(),
                        [&](const std::string& message) { sent.push_back(message); });
 
-  kept.Append("0|a\n0|b\n");
+  const std::string alarm = "ALARM 07-06-2017 10:20:30 ZONE-1            a\n";
+  Receive(5, alarm + alarm);  // kept: no alarm server
   status.Beat();
   status.Beat();  // nothing changed: only the sign of life
-  ports.WinsockData(2).SetState(SocketControl::Connected);
-  ports.MSComm(5).SetPortOpen(true);
-  ports.WinsockOstrelData().SetState(SocketControl::Connected);
-  kept.Take(1024);
+  dataSockets[2]->SetState(SocketControl::Connected);
+  serialPorts[5]->SetPortOpen(true);
+  ConnectOstrel();
+  timer.Tick();  // the kept lines go out
   status.Beat();
 
   EXPECT_EQ(sent,

@@ -17,9 +17,10 @@
 #include "app/qt/StatusServer.h"
 #include "fakes/FakeClock.h"
 #include "fakes/FakeSocketControl.h"
-#include "output/KeptLines.h"
+#include "output/AlarmServerLink.h"
 #include "platform/EventLoopWait.h"
 #include "support/TempFolder.h"
+#include "ui/InMemoryViews.h"
 
 namespace tarvel {
 namespace {
@@ -139,11 +140,14 @@ int FreePort() {
 // A status server on a free loopback port, with the given head deadline and allow-list.
 struct StatusFixture {
   explicit StatusFixture(int headDeadlineMs, const std::string& allowedHosts = "")
-      : log(clock), kept(log, nullptr) {
+      : log(clock),
+        trace(clock, debugList, menus),
+        link(
+            state, clock, controls, log, trace, [] {}, [](bool) {}) {
     std::string badEntry;
     state.General.StatusAllowedHosts = *HostAllowList::Parse(allowedHosts, badEntry);
     state.General.StatusPort = FreePort();
-    server = std::make_unique<StatusServer>(state, controls, kept, clock, log, headDeadlineMs);
+    server = std::make_unique<StatusServer>(state, controls, link, clock, log, headDeadlineMs);
     server->Start();
   }
   int Port() const { return server->Port(); }
@@ -152,7 +156,10 @@ struct StatusFixture {
   KeptLog log;
   ProgramState state;
   Controls controls;
-  KeptLines kept;
+  InMemoryDebugList debugList;
+  InMemoryMenuChecks menus;
+  TrafficTrace trace;
+  AlarmServerLink link;
   std::unique_ptr<StatusServer> server;
 };
 

@@ -1,7 +1,7 @@
 #include <string>
 
 #include "app/GatewayFixture.h"
-#include "output/OstrelConnection.h"
+#include "output/AlarmServerLink.h"
 
 namespace tarvel {
 namespace {
@@ -43,7 +43,7 @@ TEST_F(EventReportTest, KeptLinesGoOutInOrderAheadOfNewerOnesAtTheAlarmServersPa
   ostrelData.FireClose();
   state.General.KeepLimit = 1 << 30;
   std::string kept;
-  for (int n = 0; kept.size() < 3 * OstrelConnection::KeptPieceBytes; ++n) {
+  for (int n = 0; kept.size() < 3 * AlarmServerLink::KeptPieceBytes; ++n) {
     kept += send("T" + std::to_string(n), std::string(8000, 't'));
   }
   timer.Ticks(3);
@@ -53,7 +53,7 @@ TEST_F(EventReportTest, KeptLinesGoOutInOrderAheadOfNewerOnesAtTheAlarmServersPa
   timer.Tick();
   std::string sent = Sent();
   EXPECT_GT(sent.size(), 0u);
-  EXPECT_LE(sent.size(), OstrelConnection::KeptPieceBytes);  // one piece, then it is behind
+  EXPECT_LE(sent.size(), AlarmServerLink::KeptPieceBytes);  // one piece, then it is behind
   timer.Ticks(5);
   EXPECT_EQ(Sent(), "");
   ostrelData.FireSendQueueLow();

@@ -68,23 +68,6 @@ TEST_F(SupervisionTest, FaultEndsOnlyItsTick) {
   EXPECT_TRUE(timer.Enabled());
 }
 
-TEST_F(SupervisionTest, WatchDog) {
-  struct Row {
-    std::string tag;
-    int32_t interval;
-    size_t lines;
-  };
-  for (const Row& row : {Row{"", 30, 0}, Row{"WD", 30, 2}, Row{"WD", 0, 0}, Row{"WD", 1, 60}}) {
-    SCOPED_TRACE(row.tag + std::to_string(row.interval));
-    state.General.WatchDogTagName = row.tag;
-    state.General.WatchDogInterval = row.interval;
-    state.WatchDogSeconds = 0;
-    const auto lines = RunSeconds(60);
-    EXPECT_EQ(lines.size(), row.lines);
-    for (const auto& [second, line] : lines) EXPECT_EQ(line, "1|||WD\n");
-  }
-}
-
 // Attempts every ReconnectInterval seconds, none while connected, and again once the peer closes.
 TEST_F(SupervisionTest, ClientPortReconnectSchedule) {
   state.General.ReconnectInterval = 5;

@@ -256,11 +256,11 @@ class GuardedTcpServer : public QTcpServer {
 };
 
 StatusServer::StatusServer(const ProgramState& state, const Controls& controls,
-                           const KeptLines& kept, const Clock& clock, LogFile& log,
+                           const AlarmServerLink& link, const Clock& clock, LogFile& log,
                            int headDeadlineMs)
     : state_(state),
       controls_(controls),
-      kept_(kept),
+      link_(link),
       clock_(clock),
       log_(log),
       headDeadlineMs_(headDeadlineMs),
@@ -326,7 +326,7 @@ bool StatusServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
   WatchTick();
   StatusRequestContext context;
   context.Snapshot = [this] {
-    return TakeStatusSnapshot(state_, controls_, kept_, start_, clock_.Now(), recentLog_.Lines());
+    return TakeStatusSnapshot(state_, controls_, link_, start_, clock_.Now(), recentLog_.Lines());
   };
   const SocketControl* listener = controls_.WinsockOstrelConnect;
   context.OstrelListening = listener != nullptr && listener->State() == SocketControl::Listening;

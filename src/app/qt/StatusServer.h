@@ -36,7 +36,7 @@ class StatusServer : public QAbstractHttpServer {
   // can hold a connection for.
   static constexpr int DefaultHeadDeadlineMs = 5000;
 
-  StatusServer(const ProgramState& state, const Controls& controls, const KeptLines& kept,
+  StatusServer(const ProgramState& state, const Controls& controls, const AlarmServerLink& link,
                const Clock& clock, LogFile& log, int headDeadlineMs = DefaultHeadDeadlineMs);
   ~StatusServer() override;
 
@@ -59,7 +59,7 @@ class StatusServer : public QAbstractHttpServer {
 
   const ProgramState& state_;
   const Controls& controls_;
-  const KeptLines& kept_;
+  const AlarmServerLink& link_;
   const Clock& clock_;
   LogFile& log_;
   const int headDeadlineMs_;

@@ -1,26 +1,31 @@
-#include "output/OstrelConnection.h"
+#include "output/AlarmServerLink.h"
 
 #include <algorithm>
+#include <exception>
 #include <utility>
 
 #include "config/ConfigReader.h"
 #include "config/KeepFilePath.h"
 #include "diag/PeerText.h"
+#include "event/AlarmServerLine.h"
 
 namespace tarvel {
 
-OstrelConnection::OstrelConnection(ProgramState& state, const Clock& clock,
-                                   const Controls& controls, LogFile& log, TrafficTrace& trace,
-                                   std::function<void()> connectionChanged, KeepFileIo* keepIo)
+AlarmServerLink::AlarmServerLink(ProgramState& state, const Clock& clock, const Controls& controls,
+                                 LogFile& log, TrafficTrace& trace,
+                                 std::function<void()> connectionChanged,
+                                 std::function<void(bool hold)> holdInput, KeepFileIo* keepIo)
     : state_(state),
       controls_(controls),
       log_(log),
       trace_(trace),
       connectionChanged_(std::move(connectionChanged)),
+      holdInput_(std::move(holdInput)),
       refusals_(clock),
+      traceFaults_(clock, 1, "faults"),
       kept_(log, keepIo) {}
 
-void OstrelConnection::Attach() {
+void AlarmServerLink::Attach() {
   if (controls_.WinsockOstrelConnect != nullptr) {
     SocketHandlers listener;
     listener.ConnectionRequest = [this](int32_t requestId) { ConnectionRequest(requestId); };
@@ -37,18 +42,44 @@ void OstrelConnection::Attach() {
   }
 }
 
-bool OstrelConnection::IsConnected() const {
+bool AlarmServerLink::Listening() const {
+  return controls_.WinsockOstrelConnect != nullptr &&
+         controls_.WinsockOstrelConnect->State() == SocketControl::Listening;
+}
+
+int32_t AlarmServerLink::ListenerPort() const {
+  return controls_.WinsockOstrelConnect != nullptr ? controls_.WinsockOstrelConnect->LocalPort()
+                                                   : 0;
+}
+
+bool AlarmServerLink::IsConnected() const {
   return controls_.WinsockOstrelData != nullptr &&
          controls_.WinsockOstrelData->State() == SocketControl::Connected;
 }
 
-void OstrelConnection::SendToOstrel(std::string_view text) {
-  Send(text, false);
+std::string AlarmServerLink::Peer() const {
+  if (!IsConnected()) return "";
+  const SocketControl& data = *controls_.WinsockOstrelData;
+  return data.RemoteHostIP() + ":" + std::to_string(data.RemotePort());
 }
 
-void OstrelConnection::Send(std::string_view text, bool kept) {
+void AlarmServerLink::Tick(bool secondEnded) {
+  if (secondEnded) SendWatchDog();
+  OpenedKept().Sync();
+  SendKeptLines();
+}
+
+void AlarmServerLink::SendWatchDog() {
+  const GeneralSettings& general = state_.General;
+  if (general.WatchDogInterval <= 0) return;
+  if (++watchDogSeconds_ < general.WatchDogInterval) return;
+  if (!general.WatchDogTagName.empty()) Send(WatchdogLine(general.WatchDogTagName), false);
+  watchDogSeconds_ = 0;
+}
+
+void AlarmServerLink::Send(std::string_view text, bool kept) {
   if (!IsConnected()) return;
-  trace_.TraceTraffic(TrafficTrace::OstrelPort, text, TrafficTrace::Sent);
+  Trace(text);
   controls_.WinsockOstrelData->SendData(text);
   if (!unconfirmed_.empty() && unconfirmed_.back().Kept == kept) {
     unconfirmed_.back().Bytes += text.size();
@@ -61,12 +92,24 @@ void OstrelConnection::Send(std::string_view text, bool kept) {
   state_.Statistics.OstrelSent(text);
 }
 
-void OstrelConnection::SendQueueLow() {
+// The debug window never costs a line to the alarm server.
+void AlarmServerLink::Trace(std::string_view text) {
+  try {
+    trace_.TraceTraffic(TrafficTrace::OstrelPort, text, TrafficTrace::Sent);
+  } catch (const std::exception& fault) {
+    const std::string line =
+        "Unexpected fault in the display of the Ostrel connection: " + std::string(fault.what()) +
+        "; the gateway goes on";
+    if (auto admitted = traceFaults_.Admit("trace", line)) log_.WriteLog(*admitted);
+  }
+}
+
+void AlarmServerLink::SendQueueLow() {
   HoldInput(false);
   SendKeptLines();
 }
 
-void OstrelConnection::LinesWritten(uint64_t bytes) {
+void AlarmServerLink::LinesWritten(uint64_t bytes) {
   uint64_t kept = 0;
   bytes = std::min(bytes, unconfirmedBytes_);
   unconfirmedBytes_ -= bytes;
@@ -81,16 +124,14 @@ void OstrelConnection::LinesWritten(uint64_t bytes) {
   if (kept > 0) kept_.Delivered(kept);
 }
 
-void OstrelConnection::HoldInput(bool hold) {
+void AlarmServerLink::HoldInput(bool hold) {
   inputHeld_ = hold;
-  for (SocketControl* data : controls_.WinsockData) {
-    if (data != nullptr) data->SetReceivePaused(hold);
-  }
+  holdInput_(hold);
 }
 
 // Before the data socket is closed: what it had not sent goes back to the kept lines, and the
 // input ports read again.
-void OstrelConnection::EndConnection() {
+void AlarmServerLink::EndConnection() {
   SocketControl* data = controls_.WinsockOstrelData;
   const std::string unsent = data->TakeUnsent();
   data->Close();
@@ -118,7 +159,7 @@ void OstrelConnection::EndConnection() {
 }
 
 // The one place where lines not sent go back to the kept lines, behind those handed out again.
-void OstrelConnection::PutBackUnsentLines(const std::string& others, uint64_t keptLines) {
+void AlarmServerLink::PutBackUnsentLines(const std::string& others, uint64_t keptLines) {
   auto lines = static_cast<uint64_t>(std::count(others.begin(), others.end(), '\n'));
   if (lines + keptLines == 0) return;  // everything handed out was taken
   if (lines > 0 && !state_.General.BufferIfOstrelNotConnected) {
@@ -127,15 +168,15 @@ void OstrelConnection::PutBackUnsentLines(const std::string& others, uint64_t ke
     lines = 0;
   }
   // In front of lines kept since the connection went (they are newer).
-  Kept().Rewind(lines > 0 ? std::string_view(others) : std::string_view());
+  OpenedKept().Rewind(lines > 0 ? std::string_view(others) : std::string_view());
   if (lines + keptLines > 0) {
     log_.WriteLog("Ostrel connection: " + std::to_string(lines + keptLines) +
                   " lines not sent, kept for the next alarm server");
   }
 }
 
-void OstrelConnection::LeaveForNextStart() {
-  KeptLines& kept = Kept();
+void AlarmServerLink::LeaveForNextStart() {
+  KeptLines& kept = OpenedKept();
   if (IsConnected()) EndConnection();
   kept.Sync();
   if (kept.Empty()) return;
@@ -146,7 +187,7 @@ void OstrelConnection::LeaveForNextStart() {
                     : counts + " kept in memory are lost with the stop");
 }
 
-KeptLines& OstrelConnection::Kept() {
+KeptLines& AlarmServerLink::OpenedKept() {
   if (!keptOpened_) {
     const std::string refusal = OpenKeptLines();
     if (!refusal.empty()) log_.WriteLog(refusal + ": kept event lines are held in memory");
@@ -154,7 +195,7 @@ KeptLines& OstrelConnection::Kept() {
   return kept_;
 }
 
-std::string OstrelConnection::OpenKeptLines() {
+std::string AlarmServerLink::OpenKeptLines() {
   keptOpened_ = true;
   const std::string& name = state_.General.KeepFile;
   const std::string problem =
@@ -163,11 +204,11 @@ std::string OstrelConnection::OpenKeptLines() {
   return problem.empty() ? "" : ConfigError{"General", "KeepFile", name, problem}.Text();
 }
 
-void OstrelConnection::SendOrKeep(const std::string& line) {
-  KeptLines& kept = Kept();
+void AlarmServerLink::Forward(std::string_view line) {
+  KeptLines& kept = OpenedKept();
   if (IsConnected()) {
     if (kept.Empty()) {
-      SendToOstrel(line);
+      Send(line, false);
     } else {
       // Kept lines go out first: sent ahead of them, a port's NORMAL would reach the alarm
       // server before the ALARM it ends, and the point would be left in alarm.
@@ -181,13 +222,7 @@ void OstrelConnection::SendOrKeep(const std::string& line) {
   }
 }
 
-void OstrelConnection::FlushKeptLines() {
-  KeptLines& kept = Kept();
-  kept.Sync();
-  SendKeptLines();
-}
-
-void OstrelConnection::SendKeptLines() {
+void AlarmServerLink::SendKeptLines() {
   while (IsConnected() && !inputHeld_ && !kept_.Empty()) {
     // Marked sent once the operating system has taken it (LinesWritten); a connection that
     // ends first hands it out again.
@@ -197,7 +232,7 @@ void OstrelConnection::SendKeptLines() {
   }
 }
 
-void OstrelConnection::ConnectionRequest(int32_t requestId) {
+void AlarmServerLink::ConnectionRequest(int32_t requestId) {
   SocketControl* listener = controls_.WinsockOstrelConnect;
   SocketControl* data = controls_.WinsockOstrelData;
   if (listener == nullptr || data == nullptr) return;
@@ -223,21 +258,21 @@ void OstrelConnection::ConnectionRequest(int32_t requestId) {
   connectionChanged_();
 }
 
-void OstrelConnection::Close() {
+void AlarmServerLink::Close() {
   if (controls_.WinsockOstrelData == nullptr) return;
   EndConnection();
   connectionChanged_();
   log_.WriteLog("Ostrel connection was closed");
 }
 
-void OstrelConnection::Error(const std::string& description) {
+void AlarmServerLink::Error(const std::string& description) {
   if (controls_.WinsockOstrelData == nullptr) return;
   EndConnection();
   connectionChanged_();
   log_.WriteLog("Ostrel connection failed (" + description + ")");
 }
 
-void OstrelConnection::DataArrival(std::string_view bytes) {
+void AlarmServerLink::DataArrival(std::string_view bytes) {
   // The alarm server's replies mean nothing to the gateway: counted and dropped.
   state_.Statistics.OstrelReceived(bytes.size());
 }

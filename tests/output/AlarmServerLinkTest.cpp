@@ -6,16 +6,16 @@
 namespace tarvel {
 namespace {
 
-class OstrelTest : public GatewayFixture {
+class AlarmServerLinkTest : public GatewayFixture {
  protected:
-  OstrelTest() {
+  AlarmServerLinkTest() {
     UsePort(0, PortKind::Serial, "Panel");
     state.General.WatchDogTagName = "WD";
     state.General.WatchDogInterval = 1;
   }
 };
 
-TEST_F(OstrelTest, HostOutsideTheAllowListIsRefusedAndTheServerKeepsItsConnection) {
+TEST_F(AlarmServerLinkTest, HostOutsideTheAllowListIsRefusedAndTheServerKeepsItsConnection) {
   state.General.OstrelAllowedHosts = Hosts("10.0.0.0/24, 2001:db8::1");
   ConnectOstrel("10.0.0.1", 5001);
   for (int n = 0; n < 50; ++n) ConnectOstrel("10.0.1.1", 6000 + n);  // logged once: the limiter
@@ -40,7 +40,7 @@ TEST_F(OstrelTest, HostOutsideTheAllowListIsRefusedAndTheServerKeepsItsConnectio
 
 // A close or an error, and an acceptance that fails in the words of a socket error, leave the
 // listener waiting; a listener that is not listening shows the warning.
-TEST_F(OstrelTest, CloseFailedAcceptAndAListenerNotListeningAreShown) {
+TEST_F(AlarmServerLinkTest, CloseFailedAcceptAndAListenerNotListeningAreShown) {
   for (const bool closed : {true, false}) {
     ConnectOstrel();
     ASSERT_EQ(statusBar.PanelText(StatusBarView::ConnectionPanel),
@@ -66,7 +66,7 @@ TEST_F(OstrelTest, CloseFailedAcceptAndAListenerNotListeningAreShown) {
 }
 
 // Only text that goes out is counted and traced; the counts show on the tick.
-TEST_F(OstrelTest, CountersAndStatusText) {
+TEST_F(AlarmServerLinkTest, CountersAndStatusText) {
   menus.SetDebugChecked(true);
   timer.Ticks(30);
   EXPECT_EQ(state.Statistics.Ostrel.BytesSent, 0u);
@@ -86,7 +86,7 @@ TEST_F(OstrelTest, CountersAndStatusText) {
 }
 
 // Lines are counted by their line feeds, also when kept lines go out as one piece.
-TEST_F(OstrelTest, TotalsCountSentLinesNotBytes) {
+TEST_F(AlarmServerLinkTest, TotalsCountSentLinesNotBytes) {
   state.General.BufferIfOstrelNotConnected = true;
   const std::string event = "1|2017-06-07|10:20:30|ZONE-12-DOOR||||Door forced open\n";
   for (int n = 0; n < 3; ++n)  // kept while no alarm server is connected
@@ -103,7 +103,7 @@ TEST_F(OstrelTest, TotalsCountSentLinesNotBytes) {
 
 // A backlog above the high-water mark pauses every TCP input port until the queue runs low; a
 // connection that ends with lines unsent puts them in front of the lines kept since.
-TEST_F(OstrelTest, BacklogPausesInputAndUnsentLinesGoBackInFront) {
+TEST_F(AlarmServerLinkTest, BacklogPausesInputAndUnsentLinesGoBackInFront) {
   ConnectOstrel();
   ostrelData.SetBacklog(SocketControl::SendHighWater + 1);
   timer.Ticks(10);
@@ -144,7 +144,7 @@ TEST_F(OstrelTest, BacklogPausesInputAndUnsentLinesGoBackInFront) {
 // A connection that ends with lines unsent: what the system took is not sent again; the kept
 // lines it had not taken go first, then the connection's other lines, then the lines kept while
 // the connection was going (they are newer).
-TEST_F(OstrelTest, UnsentLinesGoOutAgainAheadOfLinesKeptWhileTheConnectionWent) {
+TEST_F(AlarmServerLinkTest, UnsentLinesGoOutAgainAheadOfLinesKeptWhileTheConnectionWent) {
   const auto message = [](const std::string& tag) {
     return "ALARM 07-06-2017 10:20:30 " + tag + std::string(18 - tag.size(), ' ') + "x\n";
   };
@@ -165,6 +165,58 @@ TEST_F(OstrelTest, UnsentLinesGoOutAgainAheadOfLinesKeptWhileTheConnectionWent) 
   ConnectOstrel();
   timer.Tick();
   EXPECT_EQ(Sent(), line("K2") + line("K3") + line("L1") + line("N1"));
+}
+
+// The watchdog line every WatchDogInterval seconds, on the tick that ends the second; none
+// without a tag or an interval.
+TEST_F(AlarmServerLinkTest, WatchDog) {
+  struct Row {
+    std::string tag;
+    int32_t interval;
+    int every;  // seconds between lines; 0: none
+  };
+  ConnectOstrel();
+  for (const Row& row : {Row{"", 30, 0}, Row{"WD", 30, 30}, Row{"WD", 0, 0}, Row{"WD", 1, 1}}) {
+    SCOPED_TRACE(row.tag + std::to_string(row.interval));
+    state.General.WatchDogTagName = row.tag;
+    state.General.WatchDogInterval = row.interval;
+    for (int second = 1; second <= 60; ++second) {
+      timer.Ticks(9);
+      ASSERT_EQ(Sent(), "");
+      timer.Tick();
+      const bool due = row.every > 0 && second % row.every == 0;
+      ASSERT_EQ(Sent(), due ? "1|||WD\n" : "") << "second " << second;
+    }
+  }
+}
+
+// The debug window never costs a line to the alarm server: a fault in its trace is logged, at
+// most once a minute, and the line goes out all the same.
+TEST_F(AlarmServerLinkTest, AFaultInTheTraceCostsNoLine) {
+  const std::string fault =
+      "Unexpected fault in the display of the Ostrel connection: debug list failed; the gateway "
+      "goes on";
+  state.General.BufferIfOstrelNotConnected = true;
+  menus.SetDebugChecked(true);
+  ConnectOstrel();
+  debugList.FailNextAdd();
+  timer.Ticks(10);
+  EXPECT_EQ(Sent(), "1|||WD\n");
+  EXPECT_EQ(LogMessages().back(), fault);
+  debugList.FailNextAdd();
+  timer.Ticks(10);
+  EXPECT_EQ(Sent(), "1|||WD\n");
+  EXPECT_EQ(LogMessages().back(), fault) << "the second within the minute is only counted";
+  EXPECT_EQ(LogMessages().size(), 2u);
+
+  ostrelData.FireClose();  // a kept line goes out the other way, in a piece of kept lines
+  Receive(0, "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open\n");
+  ConnectOstrel();
+  clock.Set(2017, 6, 7, 12, 36, 0);
+  debugList.FailNextAdd();
+  timer.Tick();
+  EXPECT_EQ(Sent(), "1|2017-06-07|10:20:30|ZONE-12-DOOR||||Door forced open\n");
+  EXPECT_EQ(LogMessages().back(), fault + " (1 more faults since the last report)");
 }
 
 }  // namespace
