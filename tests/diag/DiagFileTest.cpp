@@ -1,7 +1,10 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <string>
@@ -91,6 +94,21 @@ TEST_F(DiagFileTest, LinkAtTheLogOrDebugFileIsNotFollowed) {
   InMemoryDebugList list;
   EXPECT_FALSE(DebugSave(clock_).SaveDebugInfo(folder_.Path(), list));
   EXPECT_EQ(folder_.ReadFile("target"), "kept\n");
+}
+
+// A pipe under the day's log name is no log file: it gets no line, even with a reader waiting.
+// The open itself takes a pipe (read-write, without blocking); only the check after it refuses.
+TEST_F(DiagFileTest, PipeAtTheLogFileGetsNoLine) {
+  const std::string pipe = folder_.Path() + "LogFiles/20170607.Log";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  LogFile log(clock_, folder_.Path() + "LogFiles");
+  log.WriteLog("into the pipe");
+  char received[256];
+  const ssize_t count = ::read(reader, received, sizeof received);
+  ::close(reader);
+  EXPECT_LE(count, 0) << std::string(received, static_cast<size_t>(std::max<ssize_t>(count, 0)));
 }
 
 // A full disk (here: the file size limit) cuts a line short; the next line still starts a line

@@ -8,6 +8,7 @@
 
 #include <QHostAddress>
 #include <QTcpServer>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -54,20 +55,39 @@ class KeptLog : public LogFile {
   TempFolder folder_;
 };
 
+// The socket address of `address`, IPv4 or IPv6, at `port`.
+socklen_t SocketAddress(const QHostAddress& address, int port, sockaddr_storage& out) {
+  out = {};
+  if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+    auto& in6 = reinterpret_cast<sockaddr_in6&>(out);
+    in6.sin6_family = AF_INET6;
+    in6.sin6_port = htons(static_cast<uint16_t>(port));
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    std::memcpy(&in6.sin6_addr, bytes.c, sizeof in6.sin6_addr);
+    return sizeof in6;
+  }
+  auto& in = reinterpret_cast<sockaddr_in&>(out);
+  in.sin_family = AF_INET;
+  in.sin_port = htons(static_cast<uint16_t>(port));
+  in.sin_addr.s_addr = htonl(address.toIPv4Address());
+  return sizeof in;
+}
+
 // A client socket read without blocking, while the test runs the event loop.
 class Peer {
  public:
-  // Connects to 127.0.0.1:port from `source`; the kernel completes the handshake on its own.
-  Peer(int port, const std::string& source) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    from.sin_addr.s_addr = htonl(QHostAddress(QString::fromStdString(source)).toIPv4Address());
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
-                 ::connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+  // Connects from `source` to the loopback address of its family (127.0.0.1 or ::1) at port;
+  // the kernel completes the handshake on its own.
+  Peer(int port, const std::string& source) {
+    const QHostAddress from(QString::fromStdString(source));
+    const bool ipv6 = from.protocol() == QAbstractSocket::IPv6Protocol;
+    fd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+    sockaddr_storage local{}, remote{};
+    const socklen_t localSize = SocketAddress(from, 0, local);
+    const socklen_t remoteSize =
+        SocketAddress(ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost, port, remote);
+    connected_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&local), localSize) == 0 &&
+                 ::connect(fd_, reinterpret_cast<sockaddr*>(&remote), remoteSize) == 0;
   }
   ~Peer() {
     if (fd_ >= 0) ::close(fd_);
@@ -77,10 +97,11 @@ class Peer {
 
   bool Connected() const { return connected_; }
   int LocalPort() const {
-    sockaddr_in local{};
+    sockaddr_storage local{};
     socklen_t size = sizeof local;
     ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &size);
-    return ntohs(local.sin_port);
+    return local.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6&>(local).sin6_port)
+                                       : ntohs(reinterpret_cast<sockaddr_in&>(local).sin_port);
   }
   void Send(const std::string& text) const {
     [[maybe_unused]] const ssize_t sent = ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL);
@@ -132,21 +153,23 @@ class Peer {
   std::string received_;
 };
 
-int FreePort() {
+int FreePort(const QHostAddress& address) {
   QTcpServer probe;
-  return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
+  return probe.listen(address) ? probe.serverPort() : 0;
 }
 
 // A status server on a free loopback port, with the given head deadline and allow-list.
 struct StatusFixture {
-  explicit StatusFixture(int headDeadlineMs, const std::string& allowedHosts = "")
+  explicit StatusFixture(int headDeadlineMs, const std::string& allowedHosts = "",
+                         const std::string& bindAddress = "127.0.0.1")
       : log(clock),
         trace(clock, debugList, menus),
         link(
             state, clock, controls, log, trace, [] {}, [](bool) {}) {
     std::string badEntry;
     state.General.StatusAllowedHosts = *HostAllowList::Parse(allowedHosts, badEntry);
-    state.General.StatusPort = FreePort();
+    state.General.StatusBindAddress = bindAddress;
+    state.General.StatusPort = FreePort(QHostAddress(QString::fromStdString(bindAddress)));
     server = std::make_unique<StatusServer>(state, controls, link, clock, log, headDeadlineMs);
     server->Start();
   }
@@ -240,6 +263,20 @@ TEST(StatusServerLimits, RefusedHostsHoldNoSlotAndAreNamedByAddress) {
             1u)
       << status.log.All();
   EXPECT_EQ(status.log.Count("Refused status connection from 127.0.0.3:"), 1u);
+}
+
+// An IPv6 peer is named by its own port too: its socket address is laid out apart from IPv4's.
+TEST(StatusServerLimits, RefusedIPv6PeerIsNamedByAddressAndPort) {
+  if (FreePort(QHostAddress::LocalHostIPv6) == 0) GTEST_SKIP() << "no IPv6 loopback (::1)";
+  StatusFixture status(StatusServer::DefaultHeadDeadlineMs, "127.0.0.2", "::1");
+  ASSERT_NE(status.Port(), 0) << status.log.All();
+  Peer refused(status.Port(), "::1");
+  ASSERT_TRUE(refused.Connected());
+  const std::string line =
+      "Refused status connection from ::1:" + std::to_string(refused.LocalPort()) + "\r\n";
+  EXPECT_TRUE(WaitUntil([&] { return refused.Closed(); }, CloseWaitMs));
+  EXPECT_EQ(refused.Answer().find("HTTP/1.1 403 Forbidden\r\n"), 0u);
+  EXPECT_EQ(status.log.Count(line), 1u) << status.log.All();
 }
 
 // The tick is watched on the server's own timer, not only when a request comes: a tick that ran

@@ -55,10 +55,12 @@ TEST(DateTime, PlusSecondsCarriesTheTimeOfDayIntoTheDate) {
       {2979, "2017-12-31 23:59:59"},
       {2980, "2018-01-01 00:00:00"},
       {2980 + 5025, "2018-01-01 01:23:45"},
+      {2980 + 7201, "2018-01-01 02:00:01"},  // the hour whole, not cut at 3601 s
       {2980 + 59 * 86400 + 86399, "2018-03-01 23:59:59"},
       {-83420, "2017-12-31 00:00:00"},
       {-83421, "2017-12-30 23:59:59"},
       {-83420 - 86400 * 365 - 3 * 3600 - 17 * 60 - 9, "2016-12-30 20:42:51"},
+      {2980 + 2915365 * int64_t{86400}, "10000-01-01 00:00:00"},  // a year wider than 4 digits
   };
   for (const Row& row : rows)
     EXPECT_EQ(Format(evening.PlusSeconds(row.seconds)), row.expected) << row.seconds << " s";
