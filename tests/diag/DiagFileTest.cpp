@@ -78,22 +78,28 @@ TEST_F(DiagFileTest, MidnightStartsTheNextDaysFileByOneClockReading) {
   EXPECT_EQ(folder_.ReadFile("LogFiles/20180101.Log"), "18-01-01 00:00:00 after\r\n");
 }
 
-// A link put where the program writes in its folder is never written through.
-TEST_F(DiagFileTest, LinkAtTheLogOrDebugFileIsNotFollowed) {
-  folder_.WriteFile("target", "kept\n");
-  std::filesystem::create_symlink(folder_.Path() + "target",
-                                  folder_.Path() + "LogFiles/20170607.Log");
+// A link put where the program writes in its folder, or at the log folder, is never written
+// through, and that is said once.
+TEST_F(DiagFileTest, LinkAtTheLogFolderTheLogOrDebugFileIsNotFollowed) {
+  std::filesystem::create_directory(folder_.Path() + "elsewhere");
   std::filesystem::create_symlink(folder_.Path() + "target", folder_.Path() + "debug.txt");
-  LogFile log(clock_, folder_.Path() + "LogFiles");
-  testing::internal::CaptureStderr();
-  log.WriteLog("through the link");
-  log.WriteLog("once said is enough");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "tarvel80import: " + folder_.Path() +
-                "LogFiles/20170607.Log is a symbolic link; log lines are not written\n");
-  InMemoryDebugList list;
-  EXPECT_FALSE(DebugSave(clock_).SaveDebugInfo(folder_.Path(), list));
-  EXPECT_EQ(folder_.ReadFile("target"), "kept\n");
+  for (const std::string link : {"LogFiles/20170607.Log", "LogFiles"}) {
+    std::filesystem::remove_all(folder_.Path() + link);
+    std::filesystem::create_symlink(folder_.Path() + (link == "LogFiles" ? "elsewhere" : "target"),
+                                    folder_.Path() + link);
+    folder_.WriteFile("target", "kept\n");
+    LogFile log(clock_, folder_.Path() + "LogFiles");
+    testing::internal::CaptureStderr();
+    log.WriteLog("through the link");
+    log.WriteLog("once said is enough");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "tarvel80import: " + folder_.Path() + link +
+                  " is a symbolic link; log lines are not written\n");
+    InMemoryDebugList list;
+    EXPECT_FALSE(DebugSave(clock_).SaveDebugInfo(folder_.Path(), list));
+    EXPECT_EQ(folder_.ReadFile("target"), "kept\n");
+    EXPECT_TRUE(std::filesystem::is_empty(folder_.Path() + "elsewhere"));
+  }
 }
 
 // A pipe under the day's log name is no log file: it gets no line, even with a reader waiting.
@@ -148,23 +154,6 @@ TEST_F(DiagFileTest, CutLineOfAnEarlierRunIsEndedBeforeTheFirstNewLine) {
               row.before + row.ending + "17-06-07 12:34:56 started\r\n")
         << "before: " << testing::PrintToString(row.before);
   }
-}
-
-// A link at the log folder is not followed either.
-TEST_F(DiagFileTest, LinkAtTheLogFolderIsNotFollowed) {
-  std::filesystem::remove(folder_.Path() + "LogFiles");
-  std::filesystem::create_directory(folder_.Path() + "elsewhere");
-  std::filesystem::create_directory_symlink(folder_.Path() + "elsewhere",
-                                            folder_.Path() + "LogFiles");
-  LogFile log(clock_, folder_.Path() + "LogFiles");
-  testing::internal::CaptureStderr();
-  log.WriteLog("through the link");
-  log.WriteLog("through the link again");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "tarvel80import: " + folder_.Path() +
-                "LogFiles is a symbolic link; log lines are not written\n")
-      << "said once";
-  EXPECT_TRUE(std::filesystem::is_empty(folder_.Path() + "elsewhere"));
 }
 
 // Past the day's limit ordinary lines are counted, not written; the count goes into that day's
