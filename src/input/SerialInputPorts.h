@@ -1,21 +1,19 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "diag/LogFile.h"
-#include "input/ReceivedDataProcessor.h"
-#include "state/Controls.h"
-#include "state/ProgramState.h"
+#include "input/InputPort.h"
 
 namespace tarvel {
 
 // Serial input ports: opened once at start-up from their ComSetting, then only receiving.
 class SerialInputPorts {
  public:
-  SerialInputPorts(const ProgramState& state, const Controls& controls, LogFile& log,
-                   ReceivedDataProcessor& processor);
+  SerialInputPorts(std::span<InputPort> ports, LogFile& log);
 
   // Sets the handlers of every serial port.
   void Attach();
@@ -25,16 +23,14 @@ class SerialInputPorts {
   // the port is not open afterwards.
   bool OpenSerialPort(int16_t port, std::string* reason = nullptr);
 
-  // Received bytes go to ProcessReceivedData.
+  // Received bytes go to the port.
   void MSCommOnComm(int16_t port, std::string_view bytes);
   // The device went away for good: logged once, the port stays silent from then on.
   void DeviceLost(int16_t port, const std::string& description);
 
  private:
-  const ProgramState& state_;
-  const Controls& controls_;
+  std::span<InputPort> ports_;
   LogFile& log_;
-  ReceivedDataProcessor& processor_;
 };
 
 }  // namespace tarvel
