@@ -12,12 +12,12 @@ SerialInputPorts::SerialInputPorts(std::span<InputPort> ports, LogFile& log)
     : ports_(ports), log_(log) {}
 
 void SerialInputPorts::Attach() {
-  for (const InputPort& input : ports_) {
+  for (InputPort& input : ports_) {
     const int16_t port = input.Number();
     SerialControl* serial = input.Transport().Serial;
     if (serial == nullptr) continue;
     SerialHandlers handlers;
-    handlers.OnComm = [this, port](std::string_view bytes) { MSCommOnComm(port, bytes); };
+    handlers.OnComm = [&input](std::string_view bytes) { input.Receive(bytes); };
     handlers.DeviceLost = [this, port](const std::string& description) {
       DeviceLost(port, description);
     };
@@ -58,10 +58,6 @@ bool SerialInputPorts::OpenSerialPort(int16_t port, std::string* reason) {
   failed |= !handshaking || fails(serial->SetHandshaking(*handshaking), field(5));
   failed |= fails(serial->SetPortOpen(true), portName);
   return !failed && serial->PortOpen();
-}
-
-void SerialInputPorts::MSCommOnComm(int16_t port, std::string_view bytes) {
-  ports_[port].Receive(bytes);
 }
 
 void SerialInputPorts::DeviceLost(int16_t port, const std::string& description) {

@@ -15,7 +15,7 @@ class SerialInputPorts {
  public:
   SerialInputPorts(std::span<InputPort> ports, LogFile& log);
 
-  // Sets the handlers of every serial port.
+  // Sets the handlers of every serial port; received bytes go straight to the port.
   void Attach();
 
   // Sets CommPort, Settings and Handshaking from "COMn,baud,parity,databits,stopbits,
@@ -23,8 +23,6 @@ class SerialInputPorts {
   // the port is not open afterwards.
   bool OpenSerialPort(int16_t port, std::string* reason = nullptr);
 
-  // Received bytes go to the port.
-  void MSCommOnComm(int16_t port, std::string_view bytes);
   // The device went away for good: logged once, the port stays silent from then on.
   void DeviceLost(int16_t port, const std::string& description);
 

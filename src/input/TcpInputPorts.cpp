@@ -17,7 +17,7 @@ TcpInputPorts::TcpInputPorts(GatewayStatistics& statistics, const Clock& clock,
       connectionLog_(clock, log, RejectedLineLog::ConnectionEvents) {}
 
 void TcpInputPorts::Attach() {
-  for (const InputPort& input : ports_) {
+  for (InputPort& input : ports_) {
     const int16_t port = input.Number();
     if (SocketControl* listener = input.Transport().Listener) {
       SocketHandlers handlers;
@@ -27,7 +27,7 @@ void TcpInputPorts::Attach() {
     if (SocketControl* data = input.Transport().Data) {
       SocketHandlers handlers;
       handlers.Connect = [this, port] { Connect(port); };
-      handlers.DataArrival = [this, port](std::string_view bytes) { DataArrival(port, bytes); };
+      handlers.DataArrival = [&input](std::string_view bytes) { input.Receive(bytes); };
       handlers.Close = [this, port] { Close(port); };
       handlers.Error = [this, port](const std::string& description) { Error(port, description); };
       data->SetHandlers(std::move(handlers));
@@ -78,10 +78,6 @@ void TcpInputPorts::Connect(int16_t port) {
   connectionChanged_();
   connectionLog_.WriteLog(port, Prefix(port) + "was established to " + data->RemoteHost() + ":" +
                                     std::to_string(data->RemotePort()));
-}
-
-void TcpInputPorts::DataArrival(int16_t port, std::string_view bytes) {
-  ports_[port].Receive(bytes);
 }
 
 void TcpInputPorts::Close(int16_t port) {

@@ -26,12 +26,11 @@ class TcpInputPorts {
   TcpInputPorts(GatewayStatistics& statistics, const Clock& clock, std::span<InputPort> ports,
                 LogFile& log, std::function<void()> connectionChanged);
 
-  // Sets the handlers of both sockets of every port.
+  // Sets the handlers of both sockets of every port; received bytes go straight to the port.
   void Attach();
 
   void ConnectionRequest(int16_t port, int32_t requestId);
   void Connect(int16_t port);
-  void DataArrival(int16_t port, std::string_view bytes);
   void Close(int16_t port);
   void Error(int16_t port, const std::string& description);
 
