@@ -1,13 +1,15 @@
 #include "app/Gateway.h"
 
+#include <vector>
+
 #include "app/MainWindowStatus.h"
 #include "app/StatusSnapshot.h"
-#include "input/ReceivedDataProcessor.h"
+#include "app/SupervisionTimer.h"
+#include "diag/RejectedLineLog.h"
+#include "input/InputPort.h"
 #include "input/SerialInputPorts.h"
 #include "input/TcpInputPorts.h"
 #include "output/AlarmServerLink.h"
-#include "output/EventReporter.h"
-#include "output/SupervisionTimer.h"
 
 namespace tarvel {
 
@@ -15,35 +17,47 @@ namespace tarvel {
 struct Gateway::Parts {
   explicit Parts(const GatewayContext& context)
       : State(context.State),
-        TheControls(context.TheControls),
         Windows(context.ConnectionList, context.StatusBar),
         Link(
             context.State, context.TheClock, context.TheControls, context.Log, context.Trace,
             [this] { ShowStatus(); }, [this](bool hold) { HoldInput(hold); }, context.KeepIo),
-        Reporter(context.State, context.TheClock, Link),
-        Processor(context.State, context.TheClock, context.Log, context.Trace, Reporter),
-        Tcp(
-            context.State, context.TheClock, context.TheControls, context.Log,
-            [this] { ShowStatus(); }, Processor),
-        Serial(context.State, context.TheControls, context.Log, Processor),
-        Timer(context.State, context.TheControls, context.Timer, Reporter, Link, &context.Log),
+        Rejected(context.TheClock, context.Log),
+        PortSurroundings{
+            context.TheClock,        context.State.General, Rejected, context.Trace, Link,
+            context.State.Statistics},
+        Ports(MakePorts(context)),
+        Tcp(context.State.Statistics, context.TheClock, Ports, context.Log,
+            [this] { ShowStatus(); }),
+        Serial(Ports, context.Log),
+        Timer(context.State, Ports, context.Timer, Link),
         TheTimer(context.Timer) {}
 
-  void ShowStatus() { Windows.Show(TakeStatusSnapshot(State, TheControls, Link)); }
-
-  // The alarm server's push-back: every TCP input port stops or starts reading.
-  void HoldInput(bool hold) {
-    for (SocketControl* data : TheControls.WinsockData) {
-      if (data != nullptr) data->SetReceivePaused(hold);
+  std::vector<InputPort> MakePorts(const GatewayContext& context) {
+    std::vector<InputPort> ports;
+    ports.reserve(PortCount);
+    for (int16_t n = 0; n < PortCount; ++n) {
+      const Controls& controls = context.TheControls;
+      ports.emplace_back(
+          n, context.State.Ports[n],
+          PortTransport{controls.WinsockConnect[n], controls.WinsockData[n], controls.MSComm[n]},
+          PortSurroundings);
     }
+    return ports;
+  }
+
+  void ShowStatus() { Windows.Show(TakeStatusSnapshot(State, Ports, Link)); }
+
+  // The alarm server's push-back: every input port stops or starts reading.
+  void HoldInput(bool hold) {
+    for (InputPort& port : Ports) port.HoldReceiving(hold);
   }
 
   const ProgramState& State;
-  const Controls& TheControls;
   MainWindowStatus Windows;
   AlarmServerLink Link;
-  EventReporter Reporter;
-  ReceivedDataProcessor Processor;
+  RejectedLineLog Rejected;  // every log line written here is about a rejected line
+  InputPortSurroundings PortSurroundings;
+  std::vector<InputPort> Ports;  // one per configured port, in port order
   TcpInputPorts Tcp;
   SerialInputPorts Serial;
   SupervisionTimer Timer;
@@ -65,6 +79,10 @@ bool Gateway::OpenSerialPort(int16_t port, std::string* reason) {
   return parts_->Serial.OpenSerialPort(port, reason);
 }
 
+std::span<const InputPort> Gateway::Ports() const {
+  return parts_->Ports;
+}
+
 const AlarmServerLink& Gateway::Link() const {
   return parts_->Link;
 }
@@ -82,12 +100,13 @@ void Gateway::ShowStatus() {
 }
 
 void Gateway::ProcessReceivedData(int16_t port, std::string_view data) {
-  parts_->Processor.ProcessReceivedData(port, data);
+  if (port < 0 || port >= PortCount) return;
+  parts_->Ports[port].Receive(data);
 }
 
 void Gateway::TimerUpdateTimer() {
   parts_->Timer.TimerUpdateTimer();
-  parts_->Processor.WriteHeldBackCounts();
+  parts_->Rejected.WriteHeldBackCounts();
   parts_->Tcp.WriteHeldBackCounts();
   parts_->ShowStatus();
 }

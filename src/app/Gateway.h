@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "diag/LogFile.h"
 #include "diag/TrafficTrace.h"
+#include "input/InputPort.h"
 #include "output/AlarmServerLink.h"
 #include "platform/Clock.h"
 #include "platform/KeepFileIo.h"
@@ -52,6 +54,8 @@ class Gateway {
   // Shows the status model in the main window's connection list and status bar; the tick and
   // every connection change call it too.
   void ShowStatus();
+  // The input ports, in port order, for the status model.
+  std::span<const InputPort> Ports() const;
   // The link to the alarm server, for the status model.
   const AlarmServerLink& Link() const;
   // Takes up the kept lines at start-up; the error text when the keep file must not be used.

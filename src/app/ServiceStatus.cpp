@@ -4,12 +4,12 @@
 
 namespace tarvel {
 
-ServiceStatus::ServiceStatus(const ProgramState& state, const Controls& controls,
+ServiceStatus::ServiceStatus(const ProgramState& state, std::span<const InputPort> ports,
                              const AlarmServerLink& link, Notify notify)
-    : state_(state), controls_(controls), link_(link), notify_(std::move(notify)) {}
+    : state_(state), ports_(ports), link_(link), notify_(std::move(notify)) {}
 
 std::string ServiceStatus::StatusText() const {
-  return RenderServiceStatus(TakeStatusSnapshot(state_, controls_, link_));
+  return RenderServiceStatus(TakeStatusSnapshot(state_, ports_, link_));
 }
 
 std::string RenderServiceStatus(const StatusSnapshot& status) {

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <functional>
+#include <span>
 #include <string>
 
 #include "app/StatusSnapshot.h"
 #include "output/AlarmServerLink.h"
-#include "state/Controls.h"
 #include "state/ProgramState.h"
 
 namespace tarvel {
@@ -18,8 +18,8 @@ class ServiceStatus {
   // Sends one state message to the service manager.
   using Notify = std::function<void(const std::string& message)>;
 
-  ServiceStatus(const ProgramState& state, const Controls& controls, const AlarmServerLink& link,
-                Notify notify);
+  ServiceStatus(const ProgramState& state, std::span<const InputPort> ports,
+                const AlarmServerLink& link, Notify notify);
 
   // The status line of the gateway as it stands (RenderServiceStatus).
   std::string StatusText() const;
@@ -29,7 +29,7 @@ class ServiceStatus {
 
  private:
   const ProgramState& state_;
-  const Controls& controls_;
+  std::span<const InputPort> ports_;
   const AlarmServerLink& link_;
   Notify notify_;
   std::string sent_;

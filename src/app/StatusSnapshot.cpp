@@ -1,7 +1,6 @@
 #include "app/StatusSnapshot.h"
 
 #include "app/Version.h"
-#include "output/SupervisionTimer.h"
 #include "state/ByteCounter.h"
 
 namespace tarvel {
@@ -59,7 +58,7 @@ std::string OstrelCountersText(int32_t txBytes, int32_t rxBytes) {
   return "Ostrel TxBytes:" + std::to_string(txBytes) + ", RxBytes:" + std::to_string(rxBytes);
 }
 
-StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& controls,
+StatusSnapshot TakeStatusSnapshot(const ProgramState& state, std::span<const InputPort> ports,
                                   const AlarmServerLink& link) {
   StatusSnapshot snapshot;
   snapshot.Version = ProgramVersion;
@@ -84,20 +83,21 @@ StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& con
   ostrel.KeptBytes = kept.Bytes();
   ostrel.KeptLimitBytes = kept.Limit();
 
-  for (int16_t n = 0; n < PortCount; ++n) {
-    const PortEntry& entry = state.Ports[n];
+  for (const InputPort& input : ports) {
+    const PortEntry& entry = input.Settings();
     if (entry.Kind == PortKind::NotUsed) continue;
+    const int16_t n = input.Number();
     StatusSnapshot::Port port;
     port.Number = n;
     port.Row = entry.ConnectionListItem;
     port.Description = entry.Description;
     port.Kind = entry.Kind;
-    const SocketControl* socket = controls.WinsockData[n];
+    const SocketControl* socket = input.Transport().Data;
     switch (entry.Kind) {
       case PortKind::TcpServer: {
         port.Connected = IsConnected(socket);
         if (port.Connected) port.Peer = AddressText(socket->RemoteHostIP(), socket->RemotePort());
-        const SocketControl* portListener = controls.WinsockConnect[n];
+        const SocketControl* portListener = input.Transport().Listener;
         port.Status = PortStatusText(entry.Kind, port.Connected, port.Peer,
                                      portListener != nullptr ? portListener->LocalPort() : 0, 0);
         break;
@@ -107,10 +107,10 @@ StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& con
         if (socket == nullptr) break;
         port.Peer = AddressText(socket->RemoteHost(), socket->RemotePort());
         port.Status = PortStatusText(entry.Kind, port.Connected, port.Peer, 0, 0);
-        if (!port.Connected) port.NextAttemptSeconds = StepsUntilReconnect(state.Activity[n]);
+        if (!port.Connected) port.NextAttemptSeconds = input.StepsUntilReconnect();
         break;
       case PortKind::Serial: {
-        const SerialControl* serial = controls.MSComm[n];
+        const SerialControl* serial = input.Transport().Serial;
         port.Connected = true;  // a serial port in use was opened at start-up
         port.DeviceOpen = serial != nullptr && serial->PortOpen();
         port.Peer = entry.ComSetting;
@@ -127,8 +127,7 @@ StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& con
           std::to_string(ShownByteCount(port.Totals.BytesReceived, port.Totals.RxShownFrom));
     }
     port.PollFailTimeout = entry.PollFailTimeout;
-    port.Failed =
-        entry.PollFailTimeout > 0 && state.Activity[n].SilenceSeconds >= entry.PollFailTimeout;
+    port.Failed = input.Failed();
     snapshot.Ports.push_back(std::move(port));
   }
 
@@ -138,10 +137,10 @@ StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& con
   return snapshot;
 }
 
-StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& controls,
+StatusSnapshot TakeStatusSnapshot(const ProgramState& state, std::span<const InputPort> ports,
                                   const AlarmServerLink& link, const StatusStart& start,
                                   const LocalTime& now, std::vector<std::string> logLines) {
-  StatusSnapshot snapshot = TakeStatusSnapshot(state, controls, link);
+  StatusSnapshot snapshot = TakeStatusSnapshot(state, ports, link);
   snapshot.StartedAt = start.At;
   snapshot.StartedAtEpochSeconds = start.EpochSeconds;
   snapshot.Now = now;

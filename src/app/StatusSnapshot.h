@@ -2,12 +2,13 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "input/InputPort.h"
 #include "output/AlarmServerLink.h"
 #include "platform/Clock.h"
-#include "state/Controls.h"
 #include "state/GatewayStatistics.h"
 #include "state/ProgramState.h"
 
@@ -70,12 +71,12 @@ struct StatusStart {
   int64_t EpochSeconds = 0;
 };
 
-// Reads the state, the statistics and the controls' present state; changes nothing. The
-// supervision tick takes one for the windows.
-StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& controls,
+// Reads the state, the statistics, the input ports with their transports' present state and
+// the alarm-server link; changes nothing. The supervision tick takes one for the windows.
+StatusSnapshot TakeStatusSnapshot(const ProgramState& state, std::span<const InputPort> ports,
                                   const AlarmServerLink& link);
 // The same with what only the status page shows: the start, the time and the recent log lines.
-StatusSnapshot TakeStatusSnapshot(const ProgramState& state, const Controls& controls,
+StatusSnapshot TakeStatusSnapshot(const ProgramState& state, std::span<const InputPort> ports,
                                   const AlarmServerLink& link, const StatusStart& start,
                                   const LocalTime& now, std::vector<std::string> logLines);
 

@@ -134,7 +134,7 @@ int RunGateway(const CommandLine& line, const ProgramLayout& layout, ServiceCont
   QtEventQueue::SetFaultReport(
       [&faults](const std::string& where, const std::string& what) { faults.Write(where, what); });
   GatewayPorts ports(gateway);
-  StatusServer statusServer(state, controls.Wired(), gateway.Link(), clock, log);
+  StatusServer statusServer(state, controls.Wired(), gateway.Ports(), gateway.Link(), clock, log);
   Shutdown shutdown(log, process, [&] { gateway.LeaveForNextStart(); });
   // From here on a stop signal is handled on the event loop, also one that comes during
   // start-up (it waits until start-up has returned, or a message box runs the loop).
@@ -162,7 +162,7 @@ int RunGateway(const CommandLine& line, const ProgramLayout& layout, ServiceCont
   // service, the status line and the watchdog's sign of life go to systemd.
   LogRetention retention(clock, log, state.LogPath, state.General.LogRetentionDays);
   ServiceStatus serviceStatus(
-      state, controls.Wired(), gateway.Link(),
+      state, gateway.Ports(), gateway.Link(),
       [](const std::string& message) { LinuxServiceControl::NotifyServiceManager(message); });
   QTimer housekeeping;
   QObject::connect(&housekeeping, &QTimer::timeout, [&] {

@@ -8,16 +8,16 @@
 
 namespace tarvel {
 
-SerialInputPorts::SerialInputPorts(const ProgramState& state, const Controls& controls,
-                                   LogFile& log, ReceivedDataProcessor& processor)
-    : state_(state), controls_(controls), log_(log), processor_(processor) {}
+SerialInputPorts::SerialInputPorts(std::span<InputPort> ports, LogFile& log)
+    : ports_(ports), log_(log) {}
 
 void SerialInputPorts::Attach() {
-  for (int16_t port = 0; port < PortCount; ++port) {
-    SerialControl* serial = controls_.MSComm[port];
+  for (InputPort& input : ports_) {
+    const int16_t port = input.Number();
+    SerialControl* serial = input.Transport().Serial;
     if (serial == nullptr) continue;
     SerialHandlers handlers;
-    handlers.OnComm = [this, port](std::string_view bytes) { MSCommOnComm(port, bytes); };
+    handlers.OnComm = [&input](std::string_view bytes) { input.Receive(bytes); };
     handlers.DeviceLost = [this, port](const std::string& description) {
       DeviceLost(port, description);
     };
@@ -26,10 +26,10 @@ void SerialInputPorts::Attach() {
 }
 
 bool SerialInputPorts::OpenSerialPort(int16_t port, std::string* reason) {
-  if (port < 0 || port >= PortCount) return false;
-  SerialControl* serial = controls_.MSComm[port];
+  if (port < 0 || port >= static_cast<int16_t>(ports_.size())) return false;
+  SerialControl* serial = ports_[port].Transport().Serial;
   if (serial == nullptr) return false;
-  const std::string_view setting = state_.Ports[port].ComSetting;
+  const std::string_view setting = ports_[port].Settings().ComSetting;
   auto field = [&](int index) { return GetFieldView(setting, index, ","); };
   bool failed = false;
   // Keeps the first step's reason for the caller's report.
@@ -58,10 +58,6 @@ bool SerialInputPorts::OpenSerialPort(int16_t port, std::string* reason) {
   failed |= !handshaking || fails(serial->SetHandshaking(*handshaking), field(5));
   failed |= fails(serial->SetPortOpen(true), portName);
   return !failed && serial->PortOpen();
-}
-
-void SerialInputPorts::MSCommOnComm(int16_t port, std::string_view bytes) {
-  processor_.ProcessReceivedData(port, bytes);
 }
 
 void SerialInputPorts::DeviceLost(int16_t port, const std::string& description) {

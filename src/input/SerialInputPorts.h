@@ -1,23 +1,21 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "diag/LogFile.h"
-#include "input/ReceivedDataProcessor.h"
-#include "state/Controls.h"
-#include "state/ProgramState.h"
+#include "input/InputPort.h"
 
 namespace tarvel {
 
 // Serial input ports: opened once at start-up from their ComSetting, then only receiving.
 class SerialInputPorts {
  public:
-  SerialInputPorts(const ProgramState& state, const Controls& controls, LogFile& log,
-                   ReceivedDataProcessor& processor);
+  SerialInputPorts(std::span<InputPort> ports, LogFile& log);
 
-  // Sets the handlers of every serial port.
+  // Sets the handlers of every serial port; received bytes go straight to the port.
   void Attach();
 
   // Sets CommPort, Settings and Handshaking from "COMn,baud,parity,databits,stopbits,
@@ -25,16 +23,12 @@ class SerialInputPorts {
   // the port is not open afterwards.
   bool OpenSerialPort(int16_t port, std::string* reason = nullptr);
 
-  // Received bytes go to ProcessReceivedData.
-  void MSCommOnComm(int16_t port, std::string_view bytes);
   // The device went away for good: logged once, the port stays silent from then on.
   void DeviceLost(int16_t port, const std::string& description);
 
  private:
-  const ProgramState& state_;
-  const Controls& controls_;
+  std::span<InputPort> ports_;
   LogFile& log_;
-  ReceivedDataProcessor& processor_;
 };
 
 }  // namespace tarvel

@@ -6,29 +6,28 @@
 
 namespace tarvel {
 
-TcpInputPorts::TcpInputPorts(const ProgramState& state, const Clock& clock,
-                             const Controls& controls, LogFile& log,
-                             std::function<void()> connectionChanged,
-                             ReceivedDataProcessor& processor)
-    : state_(state),
-      controls_(controls),
+TcpInputPorts::TcpInputPorts(GatewayStatistics& statistics, const Clock& clock,
+                             std::span<InputPort> ports, LogFile& log,
+                             std::function<void()> connectionChanged)
+    : statistics_(statistics),
+      ports_(ports),
       log_(log),
       connectionChanged_(std::move(connectionChanged)),
-      processor_(processor),
       refusals_(clock),
       connectionLog_(clock, log, RejectedLineLog::ConnectionEvents) {}
 
 void TcpInputPorts::Attach() {
-  for (int16_t port = 0; port < PortCount; ++port) {
-    if (SocketControl* listener = controls_.WinsockConnect[port]) {
+  for (InputPort& input : ports_) {
+    const int16_t port = input.Number();
+    if (SocketControl* listener = input.Transport().Listener) {
       SocketHandlers handlers;
       handlers.ConnectionRequest = [this, port](int32_t id) { ConnectionRequest(port, id); };
       listener->SetHandlers(std::move(handlers));
     }
-    if (SocketControl* data = controls_.WinsockData[port]) {
+    if (SocketControl* data = input.Transport().Data) {
       SocketHandlers handlers;
       handlers.Connect = [this, port] { Connect(port); };
-      handlers.DataArrival = [this, port](std::string_view bytes) { DataArrival(port, bytes); };
+      handlers.DataArrival = [&input](std::string_view bytes) { input.Receive(bytes); };
       handlers.Close = [this, port] { Close(port); };
       handlers.Error = [this, port](const std::string& description) { Error(port, description); };
       data->SetHandlers(std::move(handlers));
@@ -45,21 +44,21 @@ std::string TcpInputPorts::Prefix(int16_t port) const {
 // and its unfinished text stay untouched. A flood of refusals logs one line per peer address
 // and minute.
 void TcpInputPorts::ConnectionRequest(int16_t port, int32_t requestId) {
-  SocketControl* listener = controls_.WinsockConnect[port];
-  SocketControl* data = controls_.WinsockData[port];
+  InputPort& input = ports_[port];
+  SocketControl* listener = input.Transport().Listener;
+  SocketControl* data = input.Transport().Data;
   if (listener == nullptr || data == nullptr) return;
   const std::string address = listener->RemoteHostIP();
   const std::string peer = PeerText(address, listener->RemotePort());
-  if (!state_.Ports[port].AllowedHosts.Allows(address) ||
-      data->State() == SocketControl::Connected) {
+  if (!input.Settings().AllowedHosts.Allows(address) || data->State() == SocketControl::Connected) {
     const std::string key = std::to_string(port) + " " + address;
-    ++state_.Statistics.Ports[port].RefusedConnections;
+    ++statistics_.Ports[port].RefusedConnections;
     if (auto line = refusals_.Admit(key, Prefix(port) + "refused from " + peer))
       log_.WriteLog(*line);
     return;
   }
   data->Close();
-  processor_.ClearReceiveBuffer(port);
+  input.StartNewStream();
   const SocketError accepted = data->Accept(requestId);
   if (accepted.Failed()) {
     connectionLog_.WriteLog(
@@ -71,32 +70,28 @@ void TcpInputPorts::ConnectionRequest(int16_t port, int32_t requestId) {
 }
 
 void TcpInputPorts::Connect(int16_t port) {
-  SocketControl* data = controls_.WinsockData[port];
+  SocketControl* data = ports_[port].Transport().Data;
   // A new connection starts a new stream, as an accepted one does on a server port: the
   // unfinished line of a broken connection joined to the first line of this one would make
   // one false event of two.
-  processor_.ClearReceiveBuffer(port);
+  ports_[port].StartNewStream();
   connectionChanged_();
   connectionLog_.WriteLog(port, Prefix(port) + "was established to " + data->RemoteHost() + ":" +
                                     std::to_string(data->RemotePort()));
 }
 
-void TcpInputPorts::DataArrival(int16_t port, std::string_view bytes) {
-  processor_.ProcessReceivedData(port, bytes);
-}
-
 void TcpInputPorts::Close(int16_t port) {
   connectionChanged_();
-  controls_.WinsockData[port]->Close();
+  ports_[port].Transport().Data->Close();
   connectionLog_.WriteLog(port, Prefix(port) + "was closed");
 }
 
 void TcpInputPorts::Error(int16_t port, const std::string& description) {
   connectionChanged_();
-  SocketControl* data = controls_.WinsockData[port];
+  SocketControl* data = ports_[port].Transport().Data;
   data->Close();
   // Where it failed: the peer a client port connects to, or a server port's TCP port.
-  const PortEntry& entry = state_.Ports[port];
+  const PortEntry& entry = ports_[port].Settings();
   const std::string where =
       entry.Kind == PortKind::TcpClient
           ? " connecting to " + data->RemoteHost() + ":" + std::to_string(data->RemotePort())

@@ -7,7 +7,6 @@
 #include "config/GeneralSettings.h"
 #include "config/PortEntry.h"
 #include "state/GatewayStatistics.h"
-#include "state/PortActivity.h"
 
 namespace tarvel {
 
@@ -19,9 +18,8 @@ struct ProgramState {
   std::string LogPath;      // the folder of the daily logs, always ending in "/"
   bool RunAsService = false;
   GeneralSettings General;
-  PortTable Ports;                               // configuration: read only after start-up
-  std::array<PortActivity, PortCount> Activity;  // run-time counters of each port
-  mutable GatewayStatistics Statistics;          // counted also where the state is read only
+  PortTable Ports;                       // configuration: read only after start-up
+  mutable GatewayStatistics Statistics;  // counted also where the state is read only
 };
 
 }  // namespace tarvel

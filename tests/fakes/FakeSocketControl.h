@@ -63,6 +63,7 @@ class FakeSocketControl : public SocketControl {
   }
   SocketError Accept(int32_t requestId) override {
     if (state_ == Connected) return {40020, "Invalid operation at current state"};
+    if (acceptError_.Failed()) return std::exchange(acceptError_, SocketError{});
     FakeNetwork::Peer peer;
     if (network_ == nullptr || !network_->Take(requestId, peer)) return {10022, "Invalid argument"};
     remoteHostIP_ = peer.Address;
@@ -86,6 +87,10 @@ class FakeSocketControl : public SocketControl {
     listenError_ = {number, description};
   }
   void SetState(int16_t state) { state_ = state; }
+  // The next acceptance fails so.
+  void FailNextAccept(int number, const std::string& description) {
+    acceptError_ = {number, description};
+  }
   // A peer asks to connect to this listening socket; the handler runs, then unclaimed
   // requests are dropped. While the handler runs, the listener reports the peer's address.
   void RequestConnection(const std::string& address, int32_t port) {
@@ -136,6 +141,7 @@ class FakeSocketControl : public SocketControl {
   int32_t remotePort_ = 0;
   std::string remoteHostIP_;
   SocketError listenError_;
+  SocketError acceptError_;
   std::string sent_;
   std::string unsent_;
   int64_t backlog_ = 0;

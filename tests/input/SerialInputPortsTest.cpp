@@ -1,3 +1,4 @@
+#include <iterator>
 #include <string>
 
 #include "app/GatewayFixture.h"
@@ -25,16 +26,16 @@ TEST_F(SerialPortTest, OpeningFromTheComSetting) {
       {"COM99999,9600,N,8,1,0", false, 1, "9600,N,8,1", 0},
       {"COM5,9600,N,8,1,99999999999", false, 5, "9600,N,8,1", 0},
   };
-  for (const Row& row : rows) {
+  static_assert(std::size(rows) <= PortCount);  // each row on a port of its own
+  for (int16_t port = 0; port < static_cast<int16_t>(std::size(rows)); ++port) {
+    const Row& row = rows[port];
     SCOPED_TRACE(row.setting);
-    FakeSerialControl serial;
-    controls.MSComm[1] = &serial;
-    state.Ports[1].ComSetting = row.setting;
-    EXPECT_EQ(gateway.OpenSerialPort(1), row.opens);
+    const FakeSerialControl& serial = *serialPorts[port];
+    state.Ports[port].ComSetting = row.setting;
+    EXPECT_EQ(gateway.OpenSerialPort(port), row.opens);
     EXPECT_EQ(serial.CommPort(), row.commPort);
     EXPECT_EQ(serial.Settings(), row.settings);
     EXPECT_EQ(serial.Handshaking(), row.handshaking);
-    controls.MSComm[1] = serialPorts[1];
   }
 }
 

@@ -45,11 +45,8 @@ TEST_F(TcpPortTest, ServerPortAcceptsAPeerAndWaitsAgainAfterItClosesWithAnEmptyB
   dataSockets[2]->FireClose();
   EXPECT_EQ(dataSockets[2]->State(), SocketControl::Closed);
   EXPECT_EQ(RowText(2, ConnectionListView::StatusColumn), "Waiting for connection at port 4001");
-  FakeNetwork otherNetwork;  // an acceptance that fails: the request is not found there
-  FakeSocketControl failing(&otherNetwork);
-  controls.WinsockData[2] = &failing;
+  dataSockets[2]->FailNextAccept(10022, "Invalid argument");
   listeners[2]->RequestConnection("10.1.1.4", 3335);
-  controls.WinsockData[2] = dataSockets[2];
   listeners[2]->RequestConnection("10.1.1.5", 3334);
   dataSockets[2]->Receive(Message);
   EXPECT_EQ(Sent(), Event);

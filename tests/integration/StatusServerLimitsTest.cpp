@@ -170,7 +170,8 @@ struct StatusFixture {
     state.General.StatusAllowedHosts = *HostAllowList::Parse(allowedHosts, badEntry);
     state.General.StatusBindAddress = bindAddress;
     state.General.StatusPort = FreePort(QHostAddress(QString::fromStdString(bindAddress)));
-    server = std::make_unique<StatusServer>(state, controls, link, clock, log, headDeadlineMs);
+    server = std::make_unique<StatusServer>(state, controls, std::span<const InputPort>{}, link,
+                                            clock, log, headDeadlineMs);
     server->Start();
   }
   int Port() const { return server->Port(); }

@@ -30,8 +30,7 @@
 #include "fakes/FakeSerialControl.h"
 #include "fakes/FakeSocketControl.h"
 #include "fakes/FakeUpdateTimer.h"
-#include "input/ReceivedDataProcessor.h"
-#include "output/EventReporter.h"
+#include "input/InputPort.h"
 #include "state/PortControls.h"
 #include "ui/InMemoryViews.h"
 
@@ -129,7 +128,7 @@ UNTRACED bool IsEventType(std::string_view word) {
 // 18-character tag and a text, neither empty.
 UNTRACED bool IsSingleLineEvent(std::string_view rawLine) {
   const std::string_view line = Trimmed(rawLine);
-  if (line.size() > ReceivedDataProcessor::MaxLineLength) return false;
+  if (line.size() > InputPort::MaxLineLength) return false;
   const std::size_t blank = line.find(' ');
   if (blank == std::string_view::npos || !IsEventType(line.substr(0, blank))) return false;
   const std::string_view fields = Trimmed(line.substr(blank));
@@ -156,7 +155,7 @@ class FramingModel {
       buffer_.clear();
       data.remove_prefix(lineFeed + 1);
     }
-    if (buffer_.size() > ReceivedDataProcessor::MaxLineLength) {
+    if (buffer_.size() > InputPort::MaxLineLength) {
       buffer_.clear();
       skipping_ = true;
     }

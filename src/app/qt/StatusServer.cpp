@@ -256,10 +256,11 @@ class GuardedTcpServer : public QTcpServer {
 };
 
 StatusServer::StatusServer(const ProgramState& state, const Controls& controls,
-                           const AlarmServerLink& link, const Clock& clock, LogFile& log,
-                           int headDeadlineMs)
+                           std::span<const InputPort> ports, const AlarmServerLink& link,
+                           const Clock& clock, LogFile& log, int headDeadlineMs)
     : state_(state),
       controls_(controls),
+      ports_(ports),
       link_(link),
       clock_(clock),
       log_(log),
@@ -326,7 +327,7 @@ bool StatusServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
   WatchTick();
   StatusRequestContext context;
   context.Snapshot = [this] {
-    return TakeStatusSnapshot(state_, controls_, link_, start_, clock_.Now(), recentLog_.Lines());
+    return TakeStatusSnapshot(state_, ports_, link_, start_, clock_.Now(), recentLog_.Lines());
   };
   const SocketControl* listener = controls_.WinsockOstrelConnect;
   context.OstrelListening = listener != nullptr && listener->State() == SocketControl::Listening;

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <cstdint>
+#include <span>
 
 #include "app/StatusSnapshot.h"
 #include "diag/LogFile.h"
@@ -36,8 +37,9 @@ class StatusServer : public QAbstractHttpServer {
   // can hold a connection for.
   static constexpr int DefaultHeadDeadlineMs = 5000;
 
-  StatusServer(const ProgramState& state, const Controls& controls, const AlarmServerLink& link,
-               const Clock& clock, LogFile& log, int headDeadlineMs = DefaultHeadDeadlineMs);
+  StatusServer(const ProgramState& state, const Controls& controls,
+               std::span<const InputPort> ports, const AlarmServerLink& link, const Clock& clock,
+               LogFile& log, int headDeadlineMs = DefaultHeadDeadlineMs);
   ~StatusServer() override;
 
   // Listens on StatusBindAddress:StatusPort when StatusPort is set. A port that cannot listen
@@ -59,6 +61,7 @@ class StatusServer : public QAbstractHttpServer {
 
   const ProgramState& state_;
   const Controls& controls_;
+  std::span<const InputPort> ports_;
   const AlarmServerLink& link_;
   const Clock& clock_;
   LogFile& log_;

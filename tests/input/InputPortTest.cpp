@@ -67,28 +67,47 @@ TEST_F(ReceivedDataTest, CharacterConversionBeforeParsing) {
 // Every finished line, also a rejected or empty one, is a sign of life; unfinished text is not.
 TEST_F(ReceivedDataTest, RestoreEventFollowsTheLinesOwnEvent) {
   struct Row {
-    int32_t timeout, silence;
+    int32_t timeout, silentSeconds;
     std::string received, sent;
     bool alive;
   };
   const std::string alarm = Message("ALARM") + "\r\n";
+  state.Statistics.SetClock(clock);
   for (const Row& row :
        {Row{60, 60, alarm, AlarmLine + Restored, true}, Row{60, 59, alarm, AlarmLine, true},
         Row{0, 5, alarm, AlarmLine, true}, Row{10, 10, "\n", Restored, true},
         Row{10, 3, "no line feed", "", false}}) {
-    SCOPED_TRACE(std::to_string(row.silence) + " " + row.received);
-    PortEntry& port = state.Ports[0];
-    port.PollFailTimeout = row.timeout;
-    state.Activity[0].SilenceSeconds = row.silence;
-    state.Activity[0].ReminderSeconds = 7;
-    state.Statistics.SetClock(clock);
+    SCOPED_TRACE(std::to_string(row.silentSeconds) + " " + row.received);
+    state.Ports[0].PollFailTimeout = row.timeout;
+    Receive(0, "\n");  // the silence starts from here
+    timer.Ticks(10 * row.silentSeconds);
+    Sent();
     state.Statistics.Ports[0].RestoredAt.reset();
     Receive(0, row.received);
     EXPECT_EQ(Sent(), row.sent);
     EXPECT_EQ(state.Statistics.Ports[0].RestoredAt.has_value(), row.sent.ends_with(Restored));
-    EXPECT_EQ(state.Activity[0].SilenceSeconds, row.alive ? 0 : row.silence);
-    EXPECT_EQ(state.Activity[0].ReminderSeconds, row.alive ? 0 : 7);
+    // A sign of life starts the silence again: no failure for a whole timeout.
+    timer.Ticks(10 * (row.timeout - 1));
+    if (row.timeout > 0) {
+      EXPECT_EQ(Sent().empty(), row.alive);
+    }
   }
+}
+
+// The restore starts the reminder count again: the next failure's first reminder comes a
+// whole PollFailRemindTime after it.
+TEST_F(ReceivedDataTest, RestoreStartsTheRemindersAgain) {
+  PortEntry& port = state.Ports[0];
+  port.PollFailTimeout = 10;
+  port.PollFailRemindTime = 30;
+  timer.Ticks(10 * 17);  // failed in the tenth second, seven towards the reminder
+  Receive(0, "\n");
+  timer.Ticks(10 * 39);
+  Sent();
+  timer.Ticks(10);
+  EXPECT_EQ(Sent(),
+            "1|||Fire panel||||TARVEL80 Connection 'Fire panel' (0) is still bad (cyclic 30 s "
+            "reminder)\n");
 }
 
 // A header line switches its port, and only its port, to the multi-line format, unless the port
@@ -144,14 +163,17 @@ TEST_F(ReceivedDataTest, UnfinishedTextIsCappedAndItsTailSkipped) {
   EXPECT_EQ(LogMessages(), std::vector<std::string>{"Unfinished line on port (0) exceeds 32767 "
                                                     "characters, dropped"});
   Receive(0, std::string(50000, 'B'));  // still the same line: dropped without another log
-  state.Activity[0].SilenceSeconds = 10;
+  timer.Ticks(10 * 10);
+  EXPECT_EQ(Sent(),
+            "1|||Fire panel||||TARVEL80 Connection 'Fire panel' (0) have failed (no events within "
+            "10 s)\n");
   // The tail would parse as a message of its own; it is dropped, and its line feed counts.
   Receive(0, Message("ALARM").substr(0, 5) + " " + Message("ALARM") + "\n" + Message("ALARM"));
   EXPECT_EQ(Sent(), Restored);
   Receive(0, "\n");
   EXPECT_EQ(Sent(), AlarmLine);
-  ASSERT_EQ(LogMessages().size(), 2u);  // the restore is logged as sent
-  EXPECT_EQ(LogMessages()[1] + "\n", Restored.substr(Restored.find("TARVEL80")));
+  ASSERT_EQ(LogMessages().size(), 3u);  // the failure and the restore are logged as sent
+  EXPECT_EQ(LogMessages()[2] + "\n", Restored.substr(Restored.find("TARVEL80")));
 }
 
 // A fault inside the handler, in the trace, in the window or in the clock, drops no more than

@@ -1,0 +1,117 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "config/GeneralSettings.h"
+#include "config/PortEntry.h"
+#include "diag/RejectedLineLog.h"
+#include "diag/TrafficTrace.h"
+#include "event/Event.h"
+#include "event/MultiLineAssembler.h"
+#include "input/LineFramer.h"
+#include "output/EventSink.h"
+#include "platform/Clock.h"
+#include "platform/SerialControl.h"
+#include "platform/SocketControl.h"
+#include "state/GatewayStatistics.h"
+
+namespace tarvel {
+
+// The transport a port holds: a TCP server port listens on Listener and receives on Data, a
+// TCP client port connects Data, a serial port receives on Serial.
+struct PortTransport {
+  SocketControl* Listener = nullptr;
+  SocketControl* Data = nullptr;
+  SerialControl* Serial = nullptr;
+};
+
+// What every input port shares with the rest of the gateway, owned by the caller.
+struct InputPortSurroundings {
+  const Clock& TheClock;
+  const GeneralSettings& General;  // ReconnectInterval
+  RejectedLineLog& Rejected;       // every log line about a rejected line, and the log itself
+  TrafficTrace& Trace;
+  EventSink& Sink;
+  GatewayStatistics& Statistics;
+};
+
+// One configured input port ([TARVEL80_Port_n]) and everything about it: its settings, its
+// transport, the framing of what it receives, its parse mode (single-line or multi-line) and
+// the multi-line event being collected, its silence and reconnect supervision. Received bytes
+// are counted, traced, cut into lines at line feeds (CR and FF dropped), converted by the
+// port's character settings and parsed; every finished event line goes to the sink. Every
+// complete line is a sign of life for the silence supervision.
+class InputPort : private LineFramer::Receiver {
+ public:
+  static constexpr std::size_t MaxLineLength = LineFramer::MaxLineLength;
+
+  InputPort(int16_t number, const PortEntry& settings, PortTransport transport,
+            const InputPortSurroundings& surroundings);
+
+  int16_t Number() const { return number_; }
+  const PortEntry& Settings() const { return settings_; }
+  const PortTransport& Transport() const { return transport_; }
+
+  // One reception, exactly as received (ProcessReceivedData).
+  void Receive(std::string_view data);
+  // Forgets the unfinished text, including an over-long line being skipped: a new peer starts
+  // afresh.
+  void StartNewStream();
+  // The alarm server's push-back: the data socket stops or starts reading, so TCP flow control
+  // holds the equipment back.
+  void HoldReceiving(bool hold);
+
+  // Every supervision tick: ages the multi-line event being collected by the tick's interval.
+  void Tick(int32_t elapsedMs);
+  // Once a second: a TCP client port that is not connected counts down to its next attempt;
+  // a used port with PollFailTimeout counts its silence and sends the failure and reminders.
+  void PerSecond();
+
+  // In the failed condition of the silence supervision.
+  bool Failed() const;
+  // A TCP client port that is not connected: per-second steps until its next connection
+  // attempt, the step that makes it counted (1 is the next step).
+  int32_t StepsUntilReconnect() const;
+
+ private:
+  void Line(std::string_view rawLine) override;
+  void UnfinishedTooLong() override;
+  void SkippedLineEnded() override;
+
+  void TreatLine(std::string_view rawLine);
+  void ForwardSingleLine(std::string_view line);
+  void ForwardCollected(MultiLineAssembler::Completed completed);
+  void LineCompleted();
+  void Reconnect();
+  void SuperviseSilence();
+  // A failure, reminder or restore line: logged as sent.
+  void SendPortEvent(const Event& event);
+  void SendEvent(const Event& event);
+  GatewayStatistics::PortTotals& Totals() const { return surroundings_.Statistics.Ports[number_]; }
+
+  const int16_t number_;
+  const PortEntry& settings_;
+  const PortTransport transport_;
+  const InputPortSurroundings surroundings_;
+
+  LineFramer framer_;
+  // 1 once the port has sent a header line of the multi-line format (and ForceOldParsing is
+  // off); it stays 1.
+  int16_t newParsingDetected_ = 0;
+  MultiLineAssembler collecting_;
+
+  int32_t silenceSeconds_ = 0;
+  int32_t reminderSeconds_ = 0;
+  // Seconds until a TCP client port that is not connected tries again; 0 at start, so the
+  // first attempt comes in the first second.
+  int32_t reconnectCountdown_ = 0;
+
+  std::string line_;       // the line being treated, reused from line to line
+  Event event_;            // the single-line message being parsed, reused
+  std::string eventLine_;  // the alarm-server line being handed on, reused
+};
+
+}  // namespace tarvel
