@@ -44,9 +44,10 @@ TEST_F(StatusSnapshotTest, PortsShowTheirPeerAndConnectionByKind) {
   EXPECT_EQ(snapshot.TheOstrel.Peer, "10.0.0.9:5000");
 }
 
-// The next attempt that the page shows is the one the tick makes: at every second, before a
-// connection and after it closed, the snapshot names the second in which Connect is next called;
-// while connected it names none.
+// Attempts every ReconnectInterval seconds (each closing first), none while connected, and again
+// once the peer closes. The next attempt that the page shows is the one the tick makes: at every
+// second, before a connection and after it closed, the snapshot names the second in which Connect
+// is next called; while connected it names none.
 TEST_F(StatusSnapshotTest, NextAttemptIsTheTicksReconnectSchedule) {
   state.General.ReconnectInterval = 5;
   UsePort(3, PortKind::TcpClient, "Panel");
@@ -66,6 +67,7 @@ TEST_F(StatusSnapshotTest, NextAttemptIsTheTicksReconnectSchedule) {
     if (data.ConnectCalls() != before) attempts.push_back(second + 1);
   }
   EXPECT_EQ(attempts, (std::vector<int>{1, 6, 19, 24, 29}));
+  EXPECT_EQ(data.CloseCalls(), 6);  // each attempt closes first, and so did the close event
   for (const auto& [second, attempt] : predicted) {
     if (second < 8 && attempt > 8) continue;  // the connection at second 8 came first
     const auto due = std::upper_bound(attempts.begin(), attempts.end(), second);

@@ -69,22 +69,5 @@ TEST_F(SupervisionTest, FaultEndsOnlyItsTick) {
   EXPECT_TRUE(timer.Enabled());
 }
 
-// Attempts every ReconnectInterval seconds, none while connected, and again once the peer closes.
-TEST_F(SupervisionTest, ClientPortReconnectSchedule) {
-  state.General.ReconnectInterval = 5;
-  UsePort(3, PortKind::TcpClient, "Client");
-  FakeSocketControl& data = *dataSockets[3];
-  std::vector<int> attempts;
-  for (int second = 1; second <= 51; ++second) {
-    if (second == 13) data.FireConnect();  // mid-countdown: a connection starts it afresh
-    if (second == 41) data.FireClose();
-    const int before = data.ConnectCalls();
-    timer.Ticks(10);
-    if (data.ConnectCalls() != before) attempts.push_back(second);
-  }
-  EXPECT_EQ(attempts, (std::vector<int>{1, 6, 11, 45, 50}));
-  EXPECT_EQ(data.CloseCalls(), 6);  // each attempt closes first, and so did the close event
-}
-
 }  // namespace
 }  // namespace tarvel

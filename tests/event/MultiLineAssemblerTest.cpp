@@ -76,7 +76,7 @@ TEST(MultiLineAssembler, CompletesOnceOlderThanASecond) {
 }
 
 // With nothing collected the age still starts again once past a second. (The next header
-// completing a collection at its arrival shows in the reporter's test.)
+// completing a collection at its arrival shows in the input port's test.)
 TEST(MultiLineAssembler, IdleAgeStartsAgain) {
   FakeClock clock;
   MultiLineAssembler assembler;

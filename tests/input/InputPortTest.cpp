@@ -128,6 +128,24 @@ TEST_F(ReceivedDataTest, HeaderLineSwitchesThePortToTheMultiLineFormat) {
   EXPECT_EQ(LogMessages(), std::vector<std::string>{"Unknown event type: 20:30 Fire detector"});
 }
 
+// Each port collects its own multi-line events, sent at the next header or the eleventh tick.
+TEST_F(ReceivedDataTest, NextHeaderSendsThePendingEventAtItsArrivalTime) {
+  UsePort(2, PortKind::TcpServer, "Panel 2");
+  UsePort(5, PortKind::TcpServer, "Panel 5");
+  Receive(5, "ACK ALARM Zone 5\n");
+  Receive(2, "ACK ALARM Zone 2\n");
+  timer.Ticks(5);
+  clock.Set(2017, 6, 7, 12, 35, 1);
+  Receive(2, "ACK NORMAL Zone 2\n");
+  EXPECT_EQ(Sent(), "1|2017-06-07|12:35:01|ACK ALARM Zone 2||||\n");
+  timer.Ticks(6);
+  EXPECT_EQ(Sent(), "1|2017-06-07|12:35:01|ACK ALARM Zone 5||||\n");
+  timer.Ticks(4);
+  EXPECT_EQ(Sent(), "");
+  timer.Tick();
+  EXPECT_EQ(Sent(), "0|2017-06-07|12:35:01|ACK NORMAL Zone 2||||\n");
+}
+
 // The same bytes in one reception or cut into several give the same outcome: the limit counts
 // the line after CR and FF removal and trimming, also while it is unfinished.
 TEST_F(ReceivedDataTest, OutcomeDoesNotDependOnHowTheLineWasCut) {

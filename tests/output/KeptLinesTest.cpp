@@ -133,7 +133,8 @@ TEST_F(KeptLinesTest, DamageCostsTheDamagedRecordOnlyAndTheFileIsSetAside) {
     const char* name;
     std::function<void(std::string&)> damage;
     std::string expected;
-    const char* logged;  // part of the damage line
+    const char* logged;            // part of the damage line
+    bool setAsideEarlier = false;  // a file set aside earlier is never written over
   } rows[] = {
       {"a bit flipped in the middle record's payload",
        [&](std::string& f) { f[good.Starts[15] + 30] ^= 0x04; }, good.Without(15), ": 1 records"},
@@ -151,7 +152,7 @@ TEST_F(KeptLinesTest, DamageCostsTheDamagedRecordOnlyAndTheFileIsSetAside) {
        good.Payloads[0] + good.Payloads[1] + good.Payloads[2] + good.Payloads[3] + good.Unsent,
        "all its lines go out again"},
       {"the last record cut short", [&](std::string& f) { f.resize(f.size() - 7); },
-       good.Without(29), ": 1 records"},
+       good.Without(29), ": 1 records", true},
       {"a sent record damaged", [&](std::string& f) { f[good.Starts[2] + 30] ^= 0x04; },
        good.Unsent, ": 1 records"},
   };
@@ -161,29 +162,22 @@ TEST_F(KeptLinesTest, DamageCostsTheDamagedRecordOnlyAndTheFileIsSetAside) {
     std::string damaged = good.Bytes;
     row.damage(damaged);
     io.Files[Path] = damaged;
+    const std::string aside = std::string(Path) + (row.setAsideEarlier ? ".damaged-2" : ".damaged");
+    if (row.setAsideEarlier) io.Files[std::string(Path) + ".damaged"] = "earlier";
     const size_t logged = LogMessages().size();
     auto kept = Open();
     EXPECT_EQ(kept->Take(UINT64_MAX), row.expected);
-    EXPECT_EQ(io.Files[std::string(Path) + ".damaged"], damaged) << "kept aside as it was";
+    EXPECT_EQ(io.Files[aside], damaged) << "kept aside as it was";
     const auto messages = LogMessages();
     const auto line = std::find_if(messages.begin() + static_cast<long>(logged), messages.end(),
                                    [](auto& m) { return m.find(" damaged: ") != m.npos; });
     ASSERT_NE(line, messages.end());
     EXPECT_NE(line->find(row.logged), std::string::npos) << *line;
-    EXPECT_NE(line->find(std::string("kept as ") + Path + ".damaged"), std::string::npos) << *line;
+    EXPECT_NE(line->find("kept as " + aside), std::string::npos) << *line;
+    EXPECT_EQ(io.Files[std::string(Path) + ".damaged"], row.setAsideEarlier ? "earlier" : damaged);
     kept = Open();  // the new file holds what was read, nothing of the damage
     EXPECT_EQ(kept->Take(UINT64_MAX), row.expected);
   }
-}
-
-TEST_F(KeptLinesTest, AFileSetAsideEarlierIsNeverWrittenOver) {
-  KeptFile damaged;
-  damaged.Bytes[damaged.Starts[7] + 30] ^= 0x04;
-  io.Files[Path] = damaged.Bytes;
-  io.Files[std::string(Path) + ".damaged"] = "earlier";
-  Open();
-  EXPECT_EQ(io.Files[std::string(Path) + ".damaged"], "earlier");
-  EXPECT_EQ(io.Files[std::string(Path) + ".damaged-2"], damaged.Bytes);
 }
 
 TEST_F(KeptLinesTest, AFileThatIsNotAKeepFileIsRefusedAndLeftAlone) {
@@ -238,41 +232,38 @@ TEST_F(KeptLinesTest, SentLinesAreRecordedOnAFullDisk) {
   }
 }
 
-// The disk is full at the start, or after three lines.
+// The disk is full at the start or after three lines, or fails to make the file durable: said
+// once, and keeping goes on in memory.
 TEST_F(KeptLinesTest, UnwritableFileIsLoggedOnceAndKeepingGoesOnInMemory) {
-  for (const uint64_t capacity : {uint64_t{10}, keepfile::HeaderSize + 3 * 28}) {
-    SCOPED_TRACE(capacity);
+  const struct Row {
+    uint64_t capacity;
+    const char* syncError;
+    const char* logged;
+  } rows[] = {
+      {10, "", "cannot be written"},
+      {keepfile::HeaderSize + 3 * 28, "", "cannot be written"},
+      {UINT64_MAX, "Input/output error", "cannot be written (Input/output error)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.capacity);
     io = FakeKeepFileIo();
-    io.Capacity = capacity;
+    io.Capacity = row.capacity;
     const size_t logged = LogMessages().size();
     auto kept = Open();
-    for (int n = 0; n < 10; ++n) kept->Keep(Line(n));
+    kept->Keep(Line(0));
+    io.SyncError = row.syncError;
+    kept->Sync();
+    for (int n = 1; n < 10; ++n) kept->Keep(Line(n));
     kept->Sync();
     EXPECT_EQ(kept->Take(1000), Lines(0, 10));
     const auto messages = LogMessages();
-    EXPECT_EQ(std::count_if(messages.begin() + static_cast<long>(logged), messages.end(),
-                            [](auto& m) { return m.find("cannot be written") != m.npos; }),
-              1);
+    const auto count = [&](const std::string& text) {
+      return std::count_if(messages.begin() + static_cast<long>(logged), messages.end(),
+                           [&](auto& m) { return m.find(text) != m.npos; });
+    };
+    EXPECT_EQ(count("cannot be written"), 1);
+    EXPECT_EQ(count(row.logged), 1);
   }
-}
-
-// A disk that fails to make the file durable: said once, and keeping goes on in memory.
-TEST_F(KeptLinesTest, FailedSyncIsLoggedOnceAndKeepingGoesOnInMemory) {
-  auto kept = Open();
-  const size_t logged = LogMessages().size();
-  kept->Keep(Line(0));
-  io.SyncError = "Input/output error";
-  kept->Sync();
-  for (int n = 1; n < 5; ++n) kept->Keep(Line(n));
-  kept->Sync();
-  EXPECT_EQ(kept->Take(1000), Lines(0, 5));
-  const auto messages = LogMessages();
-  const auto failures = [&](const std::string& text) {
-    return std::count_if(messages.begin() + static_cast<long>(logged), messages.end(),
-                         [&](auto& m) { return m.find(text) != m.npos; });
-  };
-  EXPECT_EQ(failures("cannot be written"), 1);
-  EXPECT_EQ(failures("cannot be written (Input/output error)"), 1);
 }
 
 }  // namespace
