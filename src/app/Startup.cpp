@@ -4,8 +4,6 @@
 
 #include "app/ConfigCheckCommand.h"
 #include "app/Version.h"
-#include "text/NumericValue.h"
-#include "text/TextFields.h"
 
 namespace tarvel {
 
@@ -196,15 +194,11 @@ std::optional<StartupOutcome> Startup::SetUpTcpServer(int16_t port) {
 
 std::optional<StartupOutcome> Startup::SetUpTcpClient(int16_t port) {
   const PortEntry& entry = context_.State.Ports[port];
-  if (entry.RemoteAddress.empty() || context_.State.General.ReconnectInterval < 1)
-    return std::nullopt;
+  // The check refuses a TCPC port without host:port before it is set up.
+  if (!entry.Remote || context_.State.General.ReconnectInterval < 1) return std::nullopt;
   SocketControl& socket = *context_.TheControls.WinsockData[port];
-  const std::optional<int32_t> remotePort = LongValue(GetFieldView(entry.RemoteAddress, 1, ":"));
-  if (!remotePort) {
-    return FailConfiguration(ConfigError{PortSection(port), "RemoteAddress", entry.RemoteAddress});
-  }
-  socket.SetRemoteHost(std::string(GetFieldView(entry.RemoteAddress, 0, ":")));
-  socket.SetRemotePort(*remotePort);
+  socket.SetRemoteHost(entry.Remote->Host);
+  socket.SetRemotePort(entry.Remote->Port);
   if (entry.ListenPort >= 1)
     return FailBadPort(port, "ListenPort=" + std::to_string(entry.ListenPort) +
                                  ": must be 0 or missing for a TCPC port");
@@ -215,7 +209,7 @@ std::optional<StartupOutcome> Startup::SetUpTcpClient(int16_t port) {
 }
 
 std::optional<StartupOutcome> Startup::SetUpSerial(int16_t port) {
-  if (context_.State.Ports[port].ComSetting.empty()) return std::nullopt;
+  if (!context_.State.Ports[port].Serial) return std::nullopt;
   std::string reason;
   if (!context_.Ports.OpenSerialPort(port, reason)) {
     return FailBadPort(port, "ComSetting=" + context_.State.Ports[port].ComSetting +

@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,11 +83,10 @@ class GatewayPorts : public StartupGateway {
 // COM ports the ports' ComSettings name are kept, however large the section.
 using QtControls = PortControls<QtSocketControl, QtSerialControl>;
 QtControls MakeQtControls(const std::string& iniPath) {
-  auto devices = std::make_shared<const std::map<int, std::string>>(
-      ConfiguredSerialDevices(IniFile::Load(iniPath)));
+  auto devices =
+      std::make_shared<const SerialDevices>(ConfiguredSerialDevices(IniFile::Load(iniPath)));
   std::function<std::string(int)> resolver = [devices](int commPort) {
-    const auto found = devices->find(commPort);
-    return found != devices->end() ? found->second : DefaultSerialDevice(commPort);
+    return devices->DeviceOf(commPort);
   };
   return QtControls([] { return std::make_unique<QtSocketControl>(); },
                     [&] { return std::make_unique<QtSerialControl>(resolver); });

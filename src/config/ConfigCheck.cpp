@@ -25,17 +25,10 @@ bool IsComKey(std::string_view key) {
   return key[3] != '0';
 }
 
-bool IsDigits(std::string_view text) {
-  if (text.empty()) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
-
 class Checker {
  public:
-  Checker(const IniFile& ini, const ConfigCheckInput& input) : ini_(ini), input_(input) {}
+  Checker(const IniFile& ini, const ConfigCheckInput& input)
+      : ini_(ini), input_(input), devices_(ConfiguredSerialDevices(ini)) {}
 
   std::vector<ConfigFinding> Run() {
     CheckFile();
@@ -135,10 +128,7 @@ class Checker {
   }
 
   void CheckTcpClient(int port, const std::string& section, const PortEntry& entry) {
-    const std::string_view host = GetFieldView(entry.RemoteAddress, 0, ":");
-    const std::string_view remotePort = GetFieldView(entry.RemoteAddress, 1, ":");
-    if (TrimBlanks(host).empty() || !PortNumberValue(remotePort) ||
-        !GetFieldView(entry.RemoteAddress, 2, ":").empty()) {
+    if (!entry.Remote) {
       AddError(port, section, "RemoteAddress",
                "not host:port (expected a host name or address, \":\" and a port from 1 to 65535)");
     }
@@ -152,12 +142,12 @@ class Checker {
   }
 
   void CheckSerial(int port, const std::string& section, const PortEntry& entry) {
-    if (const std::string problem = ComSettingProblem(entry.ComSetting); !problem.empty()) {
-      AddError(port, section, "ComSetting", problem);
+    if (!entry.Serial) {
+      AddError(port, section, "ComSetting", ReadComSetting(entry.ComSetting).Problem);
       return;
     }
-    const int16_t comPort = *ComPortNumber(GetFieldView(entry.ComSetting, 0, ","));
-    const std::string device = SerialDeviceName(ini_, comPort);
+    const int16_t comPort = entry.Serial->ComNumber;
+    const std::string device = devices_.DeviceOf(comPort);
     if (!input_.SerialDeviceProblem) return;
     if (const std::string problem = input_.SerialDeviceProblem(device); !problem.empty()) {
       AddError(port, section, "ComSetting",
@@ -219,6 +209,7 @@ class Checker {
 
   const IniFile& ini_;
   const ConfigCheckInput& input_;
+  const SerialDevices devices_;
   GeneralSettings general_;
   std::vector<Listener> listeners_;
   std::set<std::string> faultyKeys_;  // of the port being checked
@@ -227,64 +218,18 @@ class Checker {
 
 }  // namespace
 
-std::string DefaultSerialDevice(int commPort) {
-  return "/dev/ttyS" + std::to_string(commPort - 1);
-}
-
-std::string SerialDeviceName(const IniFile& ini, int commPort) {
-  return ini.ReadIniValue(SerialDevicesSection, "COM" + std::to_string(commPort),
-                          DefaultSerialDevice(commPort));
-}
-
-std::map<int, std::string> ConfiguredSerialDevices(const IniFile& ini) {
+SerialDevices ConfiguredSerialDevices(const IniFile& ini) {
   std::map<int, std::string> devices;
   for (int port = 0; port < PortCount; ++port) {
     PortEntry entry;
     std::string portType;
     ReadPortSettings(ini, port, entry, portType);
-    const std::optional<int16_t> comPort = ComPortNumber(GetFieldView(entry.ComSetting, 0, ","));
-    if (portType == "COM" && comPort) devices[*comPort] = SerialDeviceName(ini, *comPort);
+    if (portType != "COM" || !entry.Serial) continue;
+    const int comNumber = entry.Serial->ComNumber;
+    devices[comNumber] = ini.ReadIniValue(SerialDevicesSection, "COM" + std::to_string(comNumber),
+                                          SerialDevices().DeviceOf(comNumber));
   }
-  return devices;
-}
-
-std::optional<int16_t> ComPortNumber(std::string_view portName) {
-  const std::string_view name = TrimBlanks(portName);
-  if (name.size() < 4 || !SameName(name.substr(0, 3), "COM") || !IsDigits(name.substr(3)))
-    return std::nullopt;
-  const std::optional<int16_t> number = IntegerValue(name.substr(3));
-  if (!number || *number < 1) return std::nullopt;
-  return number;
-}
-
-std::string ComSettingProblem(std::string_view setting) {
-  if (TrimBlanks(setting).empty()) return "missing (expected e.g. COM1,9600,N,8,1,0)";
-  auto field = [&](int index) { return TrimBlanks(GetFieldView(setting, index, ",")); };
-  auto quoted = [](std::string_view text) { return "\"" + std::string(text) + "\""; };
-  if (!ComPortNumber(field(0)))
-    return "port name " + quoted(field(0)) + " is not COM and a number from 1";
-  if (!IsDigits(field(1)) || field(1).size() > 9 || NumericValue(field(1)) == 0)
-    return "baud rate " + quoted(field(1)) + " is not a whole number";
-  const std::string_view parity = field(2);
-  if (parity.size() != 1 || std::string_view("NEOMSneoms").find(parity[0]) == std::string::npos)
-    return "parity " + quoted(parity) + " is not N, E, O, M or S";
-  const std::string_view dataBits = field(3);
-  if (dataBits.size() != 1 || dataBits[0] < '5' || dataBits[0] > '8')
-    return "data bits " + quoted(dataBits) + " are not 5, 6, 7 or 8";
-  const std::string_view stopBits = field(4);
-  if (stopBits != "1" && stopBits != "1.5" && stopBits != "2")
-    return "stop bits " + quoted(stopBits) + " are not 1, 1.5 or 2";
-  // Missing, the handshaking is 0.
-  const std::string_view handshaking = field(5);
-  if (!handshaking.empty() &&
-      (handshaking.size() != 1 || handshaking[0] < '0' || handshaking[0] > '3'))
-    return "handshaking " + quoted(handshaking) + " is not 0, 1, 2 or 3";
-  size_t commas = 0;
-  for (size_t at = 0; at < setting.size(); ++at) {
-    if (setting[at] == ',' && ++commas == 6)
-      return quoted(setting.substr(at)) + " follows the handshaking (expected nothing more)";
-  }
-  return "";
+  return SerialDevices(std::move(devices));
 }
 
 std::vector<ConfigFinding> CheckConfiguration(const IniFile& ini, const ConfigCheckInput& input) {

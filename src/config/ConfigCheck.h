@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/KeepFilePath.h"
+#include "config/SerialSetting.h"
 #include "text/IniFile.h"
 
 namespace tarvel {
@@ -35,23 +36,10 @@ struct ConfigCheckInput {
   std::vector<ProgramFile> OwnFiles = {};
 };
 
-// The default device of COM n when [SerialDevices] names none: /dev/ttyS(n-1), so COM1 is the
-// first on-board port, as on the machines the COM numbers come from.
-std::string DefaultSerialDevice(int commPort);
-// The device that COM n opens: [SerialDevices] COM<n>, else the default.
-std::string SerialDeviceName(const IniFile& ini, int commPort);
-
-// The devices of the COM ports that the COM-type ports' ComSettings name, by COM number: all a
-// running gateway needs of [SerialDevices], however many keys the section holds.
-std::map<int, std::string> ConfiguredSerialDevices(const IniFile& ini);
-
-// The COM number of a ComSetting's port name: "COM" in any letter case and the number in
-// digits only, 1 to 32767, blanks around the name allowed; nothing for any other name.
-std::optional<int16_t> ComPortNumber(std::string_view portName);
-
-// Why a ComSetting ("COMn,baud,parity,databits,stopbits[,handshaking]") cannot be used;
-// empty when it can. Every field is checked whole, and nothing may follow the last one.
-std::string ComSettingProblem(std::string_view setting);
+// The devices of the COM ports that the COM-type ports' ComSettings name: [SerialDevices]
+// COM<n>, else the default. All a running gateway needs of [SerialDevices], however many keys
+// the section holds.
+SerialDevices ConfiguredSerialDevices(const IniFile& ini);
 
 // Reads the configuration as start-up does and gives every finding, errors and warnings, in
 // the order: the file, [General], ports 0 to 7, then unknown sections and keys.

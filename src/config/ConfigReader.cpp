@@ -179,8 +179,10 @@ std::optional<ConfigError> ReadPortSettings(const IniFile& ini, int port, PortEn
   entry.DOSASCII2ISOLatin1 = reader.Flag("DOSASCII2ISOLatin1", "0");
   entry.ForceOldParsing = reader.Flag("ForceOldParsing", "0");
   entry.RemoteAddress = reader.Text("RemoteAddress", "");
+  entry.Remote = ReadRemoteAddress(entry.RemoteAddress);
   reader.Long("ListenPort", "0", entry.ListenPort);
   entry.ComSetting = reader.Text("ComSetting", "");
+  entry.Serial = ReadComSetting(entry.ComSetting).Setting;
   portType = KeywordValue(reader.Text("PortType", ""));
   reader.Hosts("AllowedHosts", entry.AllowedHosts);
   reader.Address("ListenAddress", entry.ListenAddress);

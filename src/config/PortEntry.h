@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "config/HostAllowList.h"
+#include "config/HostAndPort.h"
+#include "config/SerialSetting.h"
 
 namespace tarvel {
 
@@ -23,11 +26,13 @@ struct PortEntry {
   bool Swedish7BitASCII2ISOLatin1 = false;
   bool DOSASCII2ISOLatin1 = false;
   bool ForceOldParsing = false;
-  std::string RemoteAddress;   // host ":" port, for a TCP client port
-  int32_t ListenPort = 0;      // for a TCP server port
-  std::string ComSetting;      // "COMn,baud,parity,databits,stopbits,handshaking"
-  HostAllowList AllowedHosts;  // for a TCP server port: who may connect; empty: any host
-  std::string ListenAddress;   // for a TCP server port: the local address; empty: all
+  std::string RemoteAddress;          // host ":" port, for a TCP client port, as written
+  std::optional<HostAndPort> Remote;  // RemoteAddress read; none when it is not host:port
+  int32_t ListenPort = 0;             // for a TCP server port
+  std::string ComSetting;  // "COMn,baud,parity,databits,stopbits,handshaking", as written
+  std::optional<SerialSetting> Serial;  // ComSetting read; none when it cannot be used
+  HostAllowList AllowedHosts;           // for a TCP server port: who may connect; empty: any host
+  std::string ListenAddress;            // for a TCP server port: the local address; empty: all
   PortKind Kind = PortKind::NotUsed;
 
   // The port's row in the connection list, or NoRow for a port that is not used.

@@ -18,9 +18,9 @@ class SerialInputPorts {
   // Sets the handlers of every serial port; received bytes go straight to the port.
   void Attach();
 
-  // Sets CommPort, Settings and Handshaking from "COMn,baud,parity,databits,stopbits,
-  // handshaking" and opens the port. Every step is tried; false when any of them failed or
-  // the port is not open afterwards.
+  // Sets CommPort, Settings and Handshaking from the port's serial setting and opens the port.
+  // Every step is tried; false when any of them failed, the port is not open afterwards or it
+  // has no usable setting.
   bool OpenSerialPort(int16_t port, std::string* reason = nullptr);
 
   // The device went away for good: logged once, the port stays silent from then on.

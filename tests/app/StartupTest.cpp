@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <tuple>
@@ -22,14 +21,14 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Opens a fake serial port the way the gateway does: COM number from the 4th character on.
+// Opens a fake serial port the way the gateway does: on the COM number of its setting.
 class FakeStartupGateway : public StartupGateway {
  public:
   FakeStartupGateway(ProgramState& state, Controls& controls)
       : state_(state), controls_(controls) {}
   bool OpenSerialPort(int16_t port, std::string& reason) override {
     SerialControl& serial = *controls_.MSComm[port];
-    serial.SetCommPort(static_cast<int16_t>(std::atoi(state_.Ports[port].ComSetting.c_str() + 3)));
+    serial.SetCommPort(state_.Ports[port].Serial->ComNumber);
     reason = serial.SetPortOpen(true).Description;
     return serial.PortOpen();
   }

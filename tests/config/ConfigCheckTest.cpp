@@ -124,10 +124,10 @@ TEST(ConfigCheck, ComSettingNamesTheFaultyField) {
       {"COM1,9600,N,8,1,0,\x1B[2J", "\",\x1B[2J\" follows the handshaking (expected nothing more)"},
       {"COM1,9600,N,8,1,,", "\",\" follows the handshaking (expected nothing more)"}};
   for (const auto& [setting, problem] : rows) {
-    EXPECT_EQ(ComSettingProblem(setting), problem) << setting;
+    EXPECT_EQ(ReadComSetting(setting).Problem, problem) << setting;
   }
   for (const char* good : {"com3,9600,N,8,1", " COM12 ,9600,N,8,1,3", "COM1,9600,N,8,1,"})
-    EXPECT_EQ(ComSettingProblem(good), "") << good;
+    EXPECT_EQ(ReadComSetting(good).Problem, "") << good;
 }
 
 // Only the COM ports that COM-type ports name get a device: the section's own, else the default.
@@ -138,7 +138,7 @@ TEST(ConfigCheck, ConfiguredSerialDevicesAreOnlyTheNamedPorts) {
       "\nPortType=com\nComSetting=com12,9600,N,8,1\n" + Port(3) +
       "\nPortType=COM\nComSetting=XYZ5,9600,N,8,1\n"
       "[SerialDevices]\nCOM3=/dev/ttyUSB0\nCOM4=/dev/ttyUSB1\nCOM5=/dev/ttyUSB2\nCOM6=/dev/x\n");
-  EXPECT_EQ(ConfiguredSerialDevices(ini),
+  EXPECT_EQ(ConfiguredSerialDevices(ini).Named(),
             (std::map<int, std::string>{{3, "/dev/ttyUSB0"}, {12, "/dev/ttyS11"}}));
 }
 
@@ -175,6 +175,15 @@ TEST(ConfigCheck, EveryKeyTheProgramReadsIsKnownAndRead) {
   EXPECT_EQ(portType, "TCPS");
   EXPECT_TRUE(entry.AllowedHosts.Allows("192.168.7.7"));
   EXPECT_FALSE(entry.AllowedHosts.Allows("10.20.30.40"));
+  EXPECT_FALSE(ReadPortSettings(ini, 1, entry, portType));
+  ASSERT_TRUE(entry.Remote);
+  EXPECT_EQ(entry.Remote->Host, "panel.local");
+  EXPECT_EQ(entry.Remote->Port, 4002);
+  EXPECT_FALSE(ReadPortSettings(ini, 7, entry, portType));
+  ASSERT_TRUE(entry.Serial);
+  EXPECT_EQ(entry.Serial->ComNumber, 12);
+  EXPECT_EQ(entry.Serial->LineSettings(), "19200,e,5,1.5");
+  EXPECT_EQ(entry.Serial->Handshaking, 3);
 
   // Start-up stops at the section's first error (the check lists them all).
   const std::optional<ConfigError> first = ReadGeneralSettings(
