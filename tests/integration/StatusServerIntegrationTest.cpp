@@ -45,9 +45,7 @@ Reply Get(int port, const std::string& path, const std::string& source = "") {
 struct StatusGateway {
   StatusGateway(const std::string& general, const std::string& portKeys,
                 const std::string& moreSections)
-      : ostrelPort(FreePort()),
-        equipmentPort(FreePort()),
-        statusPort(FreePort()) {
+      : ostrelPort(FreePort()), equipmentPort(FreePort()), statusPort(FreePort()) {
     folder.Write("TARVEL80Import.ini",
                  OstrelPortIni(ostrelPort) + "StatusPort=" + std::to_string(statusPort) + "\n" +
                      general + "[TARVEL80_Port_0]\nDescription=Front panel\nPortType=TCPS\n" +
