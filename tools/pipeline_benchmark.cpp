@@ -60,7 +60,7 @@ class UnusedSerial : public SerialControl {
   void SetHandlers(SerialHandlers) override {}
   int16_t CommPort() const override { return 1; }
   SerialError SetCommPort(int16_t) override { return {}; }
-  SerialError SetSettings(const std::string&) override { return {}; }
+  SerialError SetSettings(const SerialLineSettings&) override { return {}; }
   SerialError SetHandshaking(int32_t) override { return {}; }
   SerialError SetPortOpen(bool) override { return {}; }
   bool PortOpen() const override { return false; }

@@ -27,11 +27,37 @@ ComSettingReading Refused(std::string problem) {
   return {std::nullopt, std::move(problem)};
 }
 
-}  // namespace
-
-std::string SerialSetting::LineSettings() const {
-  return std::to_string(BaudRate) + "," + Parity + "," + std::to_string(DataBits) + "," + StopBits;
+std::optional<SerialParity> ParityOf(std::string_view letter) {
+  if (letter.size() != 1) return std::nullopt;
+  switch (letter[0]) {
+    case 'N':
+    case 'n':
+      return SerialParity::None;
+    case 'E':
+    case 'e':
+      return SerialParity::Even;
+    case 'O':
+    case 'o':
+      return SerialParity::Odd;
+    case 'M':
+    case 'm':
+      return SerialParity::Mark;
+    case 'S':
+    case 's':
+      return SerialParity::Space;
+    default:
+      return std::nullopt;
+  }
 }
+
+std::optional<SerialStopBits> StopBitsOf(std::string_view text) {
+  if (text == "1") return SerialStopBits::One;
+  if (text == "1.5") return SerialStopBits::OneAndHalf;
+  if (text == "2") return SerialStopBits::Two;
+  return std::nullopt;
+}
+
+}  // namespace
 
 ComSettingReading ReadComSetting(std::string_view text) {
   if (TrimBlanks(text).empty()) return Refused("missing (expected e.g. COM1,9600,N,8,1,0)");
@@ -46,19 +72,21 @@ ComSettingReading ReadComSetting(std::string_view text) {
   const std::string_view baudRate = field(1);
   if (!IsDigits(baudRate) || baudRate.size() > 9 || NumericValue(baudRate) == 0)
     return Refused("baud rate " + quoted(baudRate) + " is not a whole number");
-  setting.BaudRate = static_cast<int32_t>(NumericValue(baudRate));
+  setting.Line.BaudRate = static_cast<int32_t>(NumericValue(baudRate));
   const std::string_view parity = field(2);
-  if (parity.size() != 1 || std::string_view("NEOMSneoms").find(parity[0]) == std::string::npos)
-    return Refused("parity " + quoted(parity) + " is not N, E, O, M or S");
-  setting.Parity = parity[0];
+  const std::optional<SerialParity> parityValue = ParityOf(parity);
+  if (!parityValue) return Refused("parity " + quoted(parity) + " is not N, E, O, M or S");
+  setting.Line.Parity = *parityValue;
   const std::string_view dataBits = field(3);
   if (dataBits.size() != 1 || dataBits[0] < '5' || dataBits[0] > '8')
     return Refused("data bits " + quoted(dataBits) + " are not 5, 6, 7 or 8");
-  setting.DataBits = static_cast<int16_t>(dataBits[0] - '0');
+  setting.Line.DataBits = static_cast<SerialDataBits>(dataBits[0] - '0');
   const std::string_view stopBits = field(4);
-  if (stopBits != "1" && stopBits != "1.5" && stopBits != "2")
-    return Refused("stop bits " + quoted(stopBits) + " are not 1, 1.5 or 2");
-  setting.StopBits = stopBits;
+  const std::optional<SerialStopBits> stopBitsValue = StopBitsOf(stopBits);
+  if (!stopBitsValue) return Refused("stop bits " + quoted(stopBits) + " are not 1, 1.5 or 2");
+  setting.Line.StopBits = *stopBitsValue;
+  setting.LineText = std::to_string(setting.Line.BaudRate) + "," + std::string(parity) + "," +
+                     std::string(dataBits) + "," + std::string(stopBits);
   const std::string_view handshaking = field(5);
   if (!handshaking.empty() &&
       (handshaking.size() != 1 || handshaking[0] < '0' || handshaking[0] > '3'))

@@ -6,20 +6,19 @@
 #include <string>
 #include <string_view>
 
+#include "platform/SerialControl.h"
+
 namespace tarvel {
 
 // A serial port's ComSetting "COMn,baud,parity,databits,stopbits[,handshaking]", read once.
 struct SerialSetting {
   std::string PortName;   // the first field as written, e.g. "COM3", for messages
   int16_t ComNumber = 1;  // the n of COMn, 1 to 32767
-  int32_t BaudRate = 9600;
-  char Parity = 'N';           // N, E, O, M or S, in the letter case written
-  int16_t DataBits = 8;        // 5 to 8
-  std::string StopBits = "1";  // "1", "1.5" or "2"
-  int16_t Handshaking = 0;     // 0 to 3; missing: 0
-
-  // "baud,parity,databits,stopbits", the text the serial control takes.
-  std::string LineSettings() const;
+  SerialLineSettings Line;
+  // "baud,parity,databits,stopbits" with the baud rate's leading zeros and the blanks dropped
+  // and the parity letter in the case written, e.g. "9600,o,5,1.5", for messages.
+  std::string LineText;
+  int16_t Handshaking = 0;  // 0 to 3; missing: 0
 };
 
 // A ComSetting read: the setting, or why it cannot be used.

@@ -35,8 +35,7 @@ bool SerialInputPorts::OpenSerialPort(int16_t port, std::string* reason) {
     return error.Failed();
   };
   bool failed = fails(serial->SetCommPort(setting->ComNumber), setting->PortName);
-  const std::string lineSettings = setting->LineSettings();
-  failed |= fails(serial->SetSettings(lineSettings), lineSettings);
+  failed |= fails(serial->SetSettings(setting->Line), setting->LineText);
   failed |=
       fails(serial->SetHandshaking(setting->Handshaking), std::to_string(setting->Handshaking));
   failed |= fails(serial->SetPortOpen(true), setting->PortName);

@@ -24,6 +24,19 @@ struct SerialHandlers {
   std::function<void(const std::string& description)> DeviceLost;
 };
 
+enum class SerialParity { None, Even, Odd, Mark, Space };
+enum class SerialDataBits { Five = 5, Six = 6, Seven = 7, Eight = 8 };
+enum class SerialStopBits { One, OneAndHalf, Two };
+
+// How the line is framed: what the setting's "baud,parity,databits,stopbits" says.
+struct SerialLineSettings {
+  int32_t BaudRate = 9600;  // positive
+  SerialParity Parity = SerialParity::None;
+  SerialDataBits DataBits = SerialDataBits::Eight;
+  SerialStopBits StopBits = SerialStopBits::One;
+  bool operator==(const SerialLineSettings&) const = default;
+};
+
 // One serial port, modelled on the usual communications control: COM n is opened as the
 // device configured for it (see the Qt implementation for the naming rule).
 class SerialControl {
@@ -34,9 +47,9 @@ class SerialControl {
 
   virtual int16_t CommPort() const = 0;
   virtual SerialError SetCommPort(int16_t port) = 0;
-  // "baud,parity,databits,stopbits", for example "9600,N,8,1": parity N, E, O, M or S, data
-  // bits 5 to 8, stop bits 1, 1.5 or 2. An unacceptable text gives an error.
-  virtual SerialError SetSettings(const std::string& settings) = 0;
+  // Stored while closed and applied when opening; on an open port a device that cannot take
+  // them gives an error.
+  virtual SerialError SetSettings(const SerialLineSettings& settings) = 0;
   // 0 none, 1 XON/XOFF, 2 RTS/CTS, 3 both; another value gives an error.
   virtual SerialError SetHandshaking(int32_t handshaking) = 0;
   // Opens (true) or closes (false) the device. A device that does not exist, is busy or

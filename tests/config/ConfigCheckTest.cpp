@@ -182,7 +182,9 @@ TEST(ConfigCheck, EveryKeyTheProgramReadsIsKnownAndRead) {
   EXPECT_FALSE(ReadPortSettings(ini, 7, entry, portType));
   ASSERT_TRUE(entry.Serial);
   EXPECT_EQ(entry.Serial->ComNumber, 12);
-  EXPECT_EQ(entry.Serial->LineSettings(), "19200,e,5,1.5");
+  EXPECT_EQ(entry.Serial->Line, (SerialLineSettings{19200, SerialParity::Even, SerialDataBits::Five,
+                                                    SerialStopBits::OneAndHalf}));
+  EXPECT_EQ(entry.Serial->LineText, "19200,e,5,1.5");
   EXPECT_EQ(entry.Serial->Handshaking, 3);
 
   // Start-up stops at the section's first error (the check lists them all).

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,7 +18,7 @@ class FakeSerialControl : public SerialControl {
     commPort_ = port;
     return {};
   }
-  SerialError SetSettings(const std::string& settings) override {
+  SerialError SetSettings(const SerialLineSettings& settings) override {
     settings_ = settings;
     return settingsError_;
   }
@@ -35,7 +36,8 @@ class FakeSerialControl : public SerialControl {
   // Test controls.
   void FailSettings(const std::string& description) { settingsError_ = {380, description}; }
   void FailOpen(const std::string& description) { openError_ = {8002, description}; }
-  const std::string& Settings() const { return settings_; }
+  // Nothing until SetSettings is called.
+  const std::optional<SerialLineSettings>& Settings() const { return settings_; }
   int32_t Handshaking() const { return handshaking_; }
   void Receive(std::string_view bytes) {
     if (handlers_.OnComm) handlers_.OnComm(bytes);
@@ -48,7 +50,7 @@ class FakeSerialControl : public SerialControl {
  private:
   SerialHandlers handlers_;
   int16_t commPort_ = 1;
-  std::string settings_;
+  std::optional<SerialLineSettings> settings_;
   int32_t handshaking_ = 0;
   bool open_ = false;
   SerialError settingsError_;

@@ -1,4 +1,5 @@
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "app/GatewayFixture.h"
@@ -20,19 +21,22 @@ TEST_F(SerialPortTest, OpeningFromTheComSetting) {
     const char* setting;
     bool opens;
     int16_t commPort;
-    const char* settings;
+    std::optional<SerialLineSettings> settings;
     int32_t handshaking;
   };
+  using enum SerialParity;
+  using enum SerialDataBits;
+  using enum SerialStopBits;
   // A setting the check refuses reaches no control: the control keeps its defaults.
   const Row rows[] = {
-      {"COM3,9600,N,8,1,0", true, 3, "9600,N,8,1", 0},
-      {"COM12,19200,E,7,2", true, 12, "19200,E,7,2", 0},
-      {"com7,9600,N,8,1,2", true, 7, "9600,N,8,1", 2},
-      {" COM5 , 09600 ,o, 5 ,1.5, 3", true, 5, "9600,o,5,1.5", 3},
-      {"XYZ7,9600,N,8,1,2", false, 1, "", 0},
-      {"COM4,9600,N,8,1,1.5", false, 1, "", 0},
-      {"COM99999,9600,N,8,1,0", false, 1, "", 0},
-      {"COM5,9600,N,8,1,99999999999", false, 1, "", 0},
+      {"COM3,9600,N,8,1,0", true, 3, SerialLineSettings{9600, None, Eight, One}, 0},
+      {"COM12,19200,S,7,2", true, 12, SerialLineSettings{19200, Space, Seven, Two}, 0},
+      {"com7,300,m,6,1,2", true, 7, SerialLineSettings{300, Mark, Six, One}, 2},
+      {" COM5 , 09600 ,o, 5 ,1.5, 3", true, 5, SerialLineSettings{9600, Odd, Five, OneAndHalf}, 3},
+      {"XYZ7,9600,N,8,1,2", false, 1, std::nullopt, 0},
+      {"COM4,9600,N,8,1,1.5", false, 1, std::nullopt, 0},
+      {"COM99999,9600,N,8,1,0", false, 1, std::nullopt, 0},
+      {"COM5,9600,N,8,1,99999999999", false, 1, std::nullopt, 0},
   };
   static_assert(std::size(rows) <= PortCount);  // each row on a port of its own
   for (int16_t port = 0; port < static_cast<int16_t>(std::size(rows)); ++port) {

@@ -69,13 +69,13 @@ struct Probe {
 
 // The terminal is not raw until the control makes it so: every byte value arrives unchanged,
 // and a hang-up is one loss after everything before it, with the event loop idle afterwards.
-// While one control holds the device, another cannot open it. What the settings text accepts,
-// a pseudo-terminal takes too (each way a text can be wrong is the configuration check's).
+// While one control holds the device, another cannot open it. Every parity, data bits and stop
+// bits value opens a pseudo-terminal.
 TEST(QtSerialControlTest, EveryByteValueArrivesUnchangedAndAHangUpIsLostOnce) {
   PseudoTerminal terminal;
   Probe probe(terminal);
   ASSERT_FALSE(probe.Port.SetCommPort(3).Failed());
-  ASSERT_FALSE(probe.Port.SetSettings("9600,N,8,1").Failed());
+  ASSERT_FALSE(probe.Port.SetSettings({}).Failed());
   ASSERT_FALSE(probe.Port.SetPortOpen(true).Failed());
   EXPECT_EQ(probe.resolvedPort, 3);
   EXPECT_TRUE(probe.Port.SetCommPort(4).Failed()) << "the port is open";
@@ -100,10 +100,18 @@ TEST(QtSerialControlTest, EveryByteValueArrivesUnchangedAndAHangUpIsLostOnce) {
   EXPECT_EQ(probe.losses, 1);
 
   PseudoTerminal another;
-  for (const char* settings : {"19200,e,7,2", "1200, O ,5,1.5", "4800,M,8,1", "115200,s,6,1"}) {
+  using enum SerialParity;
+  using enum SerialDataBits;
+  using enum SerialStopBits;
+  const SerialLineSettings lines[] = {{19200, Even, Seven, Two},
+                                      {1200, Odd, Five, OneAndHalf},
+                                      {4800, Mark, Eight, One},
+                                      {115200, Space, Six, One}};
+  for (const SerialLineSettings& line : lines) {
+    SCOPED_TRACE(line.BaudRate);
     Probe opened(another);
-    EXPECT_FALSE(opened.Port.SetSettings(settings).Failed()) << settings;
-    EXPECT_FALSE(opened.Port.SetPortOpen(true).Failed()) << settings;
+    EXPECT_FALSE(opened.Port.SetSettings(line).Failed());
+    EXPECT_FALSE(opened.Port.SetPortOpen(true).Failed());
   }
 }
 

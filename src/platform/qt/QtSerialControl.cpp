@@ -3,12 +3,9 @@
 #include <QObject>
 #include <QSerialPort>
 #include <algorithm>
-#include <climits>
 #include <utility>
-#include <vector>
 
 #include "platform/qt/QtEventQueue.h"
-#include "text/TextFields.h"
 
 namespace tarvel {
 
@@ -19,68 +16,38 @@ constexpr const char* InvalidValueText = "Invalid property value";
 constexpr int PortOpenNumber = 8005;
 constexpr const char* PortOpenText = "Port already open";
 
-bool ParseBaudRate(const std::string& text, qint32& baudRate) {
-  if (text.empty() || text.size() > 9) return false;
-  if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return false;
+QSerialPort::Parity QtParity(SerialParity parity) {
+  switch (parity) {
+    case SerialParity::Even:
+      return QSerialPort::EvenParity;
+    case SerialParity::Odd:
+      return QSerialPort::OddParity;
+    case SerialParity::Mark:
+      return QSerialPort::MarkParity;
+    case SerialParity::Space:
+      return QSerialPort::SpaceParity;
+    case SerialParity::None:
+      break;
   }
-  baudRate = std::stoi(text);
-  return baudRate > 0;
+  return QSerialPort::NoParity;
 }
 
-bool ParseParity(const std::string& text, QSerialPort::Parity& parity) {
-  if (text.size() != 1) return false;
-  switch (text[0]) {
-    case 'N':
-    case 'n':
-      parity = QSerialPort::NoParity;
-      return true;
-    case 'E':
-    case 'e':
-      parity = QSerialPort::EvenParity;
-      return true;
-    case 'O':
-    case 'o':
-      parity = QSerialPort::OddParity;
-      return true;
-    case 'M':
-    case 'm':
-      parity = QSerialPort::MarkParity;
-      return true;
-    case 'S':
-    case 's':
-      parity = QSerialPort::SpaceParity;
-      return true;
-    default:
-      return false;
+QSerialPort::StopBits QtStopBits(SerialStopBits stopBits) {
+  switch (stopBits) {
+    case SerialStopBits::OneAndHalf:
+      return QSerialPort::OneAndHalfStop;
+    case SerialStopBits::Two:
+      return QSerialPort::TwoStop;
+    case SerialStopBits::One:
+      break;
   }
-}
-
-bool ParseDataBits(const std::string& text, QSerialPort::DataBits& dataBits) {
-  if (text.size() != 1 || text[0] < '5' || text[0] > '8') return false;
-  dataBits = static_cast<QSerialPort::DataBits>(text[0] - '0');
-  return true;
-}
-
-bool ParseStopBits(const std::string& text, QSerialPort::StopBits& stopBits) {
-  if (text == "1")
-    stopBits = QSerialPort::OneStop;
-  else if (text == "1.5")
-    stopBits = QSerialPort::OneAndHalfStop;
-  else if (text == "2")
-    stopBits = QSerialPort::TwoStop;
-  else
-    return false;
-  return true;
+  return QSerialPort::OneStop;
 }
 
 }  // namespace
 
 struct QtSerialControl::LineSettings {
-  qint32 BaudRate = 9600;
-  QSerialPort::Parity Parity = QSerialPort::NoParity;
-  QSerialPort::DataBits DataBits = QSerialPort::Data8;
-  QSerialPort::StopBits StopBits = QSerialPort::OneStop;
+  SerialLineSettings Line;
   QSerialPort::FlowControl FlowControl = QSerialPort::NoFlowControl;
 };
 
@@ -117,16 +84,8 @@ SerialError QtSerialControl::SetCommPort(int16_t port) {
   return {};
 }
 
-SerialError QtSerialControl::SetSettings(const std::string& settings) {
-  std::vector<std::string> fields;
-  for (int i = 0; i < 4; ++i) fields.emplace_back(TrimBlanks(GetFieldView(settings, i, ",")));
-  LineSettings parsed = *settings_;
-  if (std::count(settings.begin(), settings.end(), ',') != 3 ||
-      !ParseBaudRate(fields[0], parsed.BaudRate) || !ParseParity(fields[1], parsed.Parity) ||
-      !ParseDataBits(fields[2], parsed.DataBits) || !ParseStopBits(fields[3], parsed.StopBits)) {
-    return {InvalidValueNumber, InvalidValueText};
-  }
-  *settings_ = parsed;
+SerialError QtSerialControl::SetSettings(const SerialLineSettings& settings) {
+  settings_->Line = settings;
   return ApplySettings();
 }
 
@@ -141,10 +100,11 @@ SerialError QtSerialControl::SetHandshaking(int32_t handshaking) {
 
 // On a closed port Qt only stores the values and applies them when opening.
 SerialError QtSerialControl::ApplySettings() {
-  const LineSettings& s = *settings_;
-  if (port_->setBaudRate(s.BaudRate) && port_->setParity(s.Parity) &&
-      port_->setDataBits(s.DataBits) && port_->setStopBits(s.StopBits) &&
-      port_->setFlowControl(s.FlowControl)) {
+  const SerialLineSettings& line = settings_->Line;
+  if (port_->setBaudRate(line.BaudRate) && port_->setParity(QtParity(line.Parity)) &&
+      port_->setDataBits(static_cast<QSerialPort::DataBits>(line.DataBits)) &&
+      port_->setStopBits(QtStopBits(line.StopBits)) &&
+      port_->setFlowControl(settings_->FlowControl)) {
     return {};
   }
   return DeviceError();

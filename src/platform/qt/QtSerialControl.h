@@ -15,13 +15,11 @@ namespace tarvel {
 // The serial control over QSerialPort, on the event loop's thread. The port is opened
 // read-only: the gateway never sends on it.
 //
-// Settings: "baud,parity,databits,stopbits" with blanks around the fields ignored; any
-// positive baud rate (the device may refuse an unusual one when opening), parity N, E, O, M or
-// S in either case, data bits 5 to 8, stop bits 1, 1.5 or 2. Linux line settings know no 1.5
-// stop bits: the line then runs with 1, which receives frames sent with 1.5 all the same (the
-// extra half bit reads as idle line). Handshaking 1 is XON/XOFF (the line then swallows the
-// XON and XOFF bytes, 0x11 and 0x13); 2 and 3 are RTS/CTS, since the device offers one kind at a
-// time and the hardware lines are the one that matters for a receiver.
+// Settings: any positive baud rate (the device may refuse an unusual one when opening). Linux
+// line settings know no 1.5 stop bits: the line then runs with 1, which receives frames sent
+// with 1.5 all the same (the extra half bit reads as idle line). Handshaking 1 is XON/XOFF (the
+// line then swallows the XON and XOFF bytes, 0x11 and 0x13); 2 and 3 are RTS/CTS, since the device
+// offers one kind at a time and the hardware lines are the one that matters for a receiver.
 //
 // Receiving: each read notification takes at most ReadBufferBytes and hands them with OnComm,
 // run at once when no handler runs; while that event waits, the bytes stay in Qt's buffer.
@@ -44,7 +42,7 @@ class QtSerialControl : public SerialControl {
   void SetHandlers(SerialHandlers handlers) override;
   int16_t CommPort() const override;
   SerialError SetCommPort(int16_t port) override;
-  SerialError SetSettings(const std::string& settings) override;
+  SerialError SetSettings(const SerialLineSettings& settings) override;
   SerialError SetHandshaking(int32_t handshaking) override;
   SerialError SetPortOpen(bool open) override;
   bool PortOpen() const override;
