@@ -16,11 +16,6 @@ std::string Absolute(const std::filesystem::path& path, const std::string& curre
   return (path.is_relative() ? currentFolder / path : path).lexically_normal().string();
 }
 
-std::string AsFolder(std::string path) {
-  if (path.empty() || path.back() != '/') path += '/';
-  return path;
-}
-
 }  // namespace
 
 CommandLine CommandLine::Parse(const std::vector<std::string>& arguments) {
@@ -111,12 +106,13 @@ ProgramLayout ResolveLayout(const CommandLine& line, const std::string& executab
   ProgramLayout layout =
       line.Dir.empty() && IsInstalled(executablePath)
           ? ProgramLayout{SystemProgramFolder, SystemConfigFile, SystemLogFolder}
-          : ProgramLayout::InFolder(AsFolder(
+          : ProgramLayout::InFolder(ProgramLayout::AsFolder(
                 Absolute(line.Dir.empty() ? std::filesystem::path(executablePath).parent_path()
                                           : std::filesystem::path(line.Dir),
                          currentFolder)));
   if (!line.Config.empty()) layout.ConfigPath = Absolute(line.Config, currentFolder);
-  if (!line.LogDir.empty()) layout.LogPath = AsFolder(Absolute(line.LogDir, currentFolder));
+  if (!line.LogDir.empty())
+    layout.LogPath = ProgramLayout::AsFolder(Absolute(line.LogDir, currentFolder));
   return layout;
 }
 

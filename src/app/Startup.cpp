@@ -16,17 +16,12 @@ std::string PortText(int16_t port) {
   return std::to_string(port);
 }
 
-std::string AsFolder(std::string path) {
-  if (path.empty() || path.back() != '/') path += '/';
-  return path;
-}
-
 }  // namespace
 
 StartupOutcome Startup::FormLoad(const ProgramLayout& layout, bool install, bool uninstall) {
   ProgramState& state = context_.State;
-  state.ProgramPath = AsFolder(layout.ProgramPath);
-  state.LogPath = AsFolder(layout.LogPath);
+  state.ProgramPath = ProgramLayout::AsFolder(layout.ProgramPath);
+  state.LogPath = ProgramLayout::AsFolder(layout.LogPath);
   context_.Log.SetFolder(state.LogPath);
   if (const std::string problem = context_.Process.CreateFolder(state.LogPath); !problem.empty()) {
     context_.Messages.Show("the log folder " + state.LogPath + " is missing and cannot be made (" +

@@ -29,21 +29,16 @@ ComSettingReading Refused(std::string problem) {
 
 std::optional<SerialParity> ParityOf(std::string_view letter) {
   if (letter.size() != 1) return std::nullopt;
-  switch (letter[0]) {
+  switch (UpperCaseChar(letter[0])) {
     case 'N':
-    case 'n':
       return SerialParity::None;
     case 'E':
-    case 'e':
       return SerialParity::Even;
     case 'O':
-    case 'o':
       return SerialParity::Odd;
     case 'M':
-    case 'm':
       return SerialParity::Mark;
     case 'S':
-    case 's':
       return SerialParity::Space;
     default:
       return std::nullopt;

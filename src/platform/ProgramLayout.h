@@ -15,6 +15,12 @@ struct ProgramLayout {
   std::string ConfigPath;   // the INI file
   std::string LogPath;      // the daily log files
 
+  // A folder's path as the layout keeps it: ending in "/".
+  static std::string AsFolder(std::string path) {
+    if (path.empty() || path.back() != '/') path += '/';
+    return path;
+  }
+
   // Everything in the program folder, as a program that is not installed keeps it.
   static ProgramLayout InFolder(const std::string& programPath) {
     return {programPath, programPath + ConfigFileName, programPath + LogFolderName};
