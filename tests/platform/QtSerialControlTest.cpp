@@ -16,7 +16,8 @@ using test::RunEventsFor;
 using test::WaitUntil;
 
 // A pseudo-terminal pair: the slave's path is the serial device, bytes written to the master
-// arrive on it, and closing the master hangs the line up.
+// arrive on it, and closing the master hangs the line up. Unlike the integration tests' terminal
+// it is left as openpty makes it, not raw.
 class PseudoTerminal {
  public:
   PseudoTerminal() {
@@ -27,7 +28,7 @@ class PseudoTerminal {
     HangUp();
     if (slave_ >= 0) close(slave_);
   }
-  const std::string& Path() const { return path_; }
+  std::string Path() const { return path_; }
   void Write(const std::string& bytes) {
     ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   }
@@ -42,62 +43,49 @@ class PseudoTerminal {
   std::string path_;
 };
 
-// A serial control on the pseudo-terminal for every COM number, and what its handlers saw.
-struct Probe {
-  explicit Probe(const PseudoTerminal& terminal)
-      : Port([this, &terminal](int commPort) {
-          resolvedPort = commPort;
-          return terminal.Path();
-        }) {
-    SerialHandlers handlers;
-    handlers.OnComm = [this](std::string_view bytes) { Received += bytes; };
-    handlers.DeviceLost = [this](const std::string& description) {
-      ++losses;
-      lossDescription = description;
-      receivedBeforeLoss = Received;
-    };
-    Port.SetHandlers(handlers);
-  }
-
-  QtSerialControl Port;
-  int resolvedPort = 0;
-  std::string Received;
-  int losses = 0;
-  std::string lossDescription;
-  std::string receivedBeforeLoss;
-};
-
-// The terminal is not raw until the control makes it so: every byte value arrives unchanged,
-// and a hang-up is one loss after everything before it, with the event loop idle afterwards.
-// While one control holds the device, another cannot open it. Every parity, data bits and stop
-// bits value opens a pseudo-terminal.
+// The control makes the terminal raw: every byte value arrives unchanged, and a hang-up is one
+// loss after everything before it, with the event loop idle afterwards. While one control holds
+// the device, another cannot open it. Every parity, data bits and stop bits value opens a
+// pseudo-terminal.
 TEST(QtSerialControlTest, EveryByteValueArrivesUnchangedAndAHangUpIsLostOnce) {
   PseudoTerminal terminal;
-  Probe probe(terminal);
-  ASSERT_FALSE(probe.Port.SetCommPort(3).Failed());
-  ASSERT_FALSE(probe.Port.SetSettings({}).Failed());
-  ASSERT_FALSE(probe.Port.SetPortOpen(true).Failed());
-  EXPECT_EQ(probe.resolvedPort, 3);
-  EXPECT_TRUE(probe.Port.SetCommPort(4).Failed()) << "the port is open";
-  QtSerialControl other([&terminal](int) { return terminal.Path(); });
+  int resolvedPort = 0, losses = 0;
+  std::string received, receivedBeforeLoss, lossDescription;
+  QtSerialControl port([&](int commPort) {
+    resolvedPort = commPort;
+    return terminal.Path();
+  });
+  port.SetHandlers({.OnComm = [&](std::string_view bytes) { received += bytes; },
+                    .DeviceLost =
+                        [&](const std::string& description) {
+                          ++losses;
+                          lossDescription = description;
+                          receivedBeforeLoss = received;
+                        }});
+  ASSERT_FALSE(port.SetCommPort(3).Failed());
+  ASSERT_FALSE(port.SetSettings({}).Failed());
+  ASSERT_FALSE(port.SetPortOpen(true).Failed());
+  EXPECT_EQ(resolvedPort, 3);
+  EXPECT_TRUE(port.SetCommPort(4).Failed()) << "the port is open";
+  QtSerialControl other([&](int) { return terminal.Path(); });
   const SerialError busy = other.SetPortOpen(true);
   EXPECT_TRUE(busy.Failed());
   EXPECT_FALSE(busy.Description.empty());
   EXPECT_FALSE(other.PortOpen());
   const std::string all = AllByteValues();
   terminal.Write(all + all);
-  ASSERT_TRUE(WaitUntil([&] { return probe.Received.size() >= 512; }));
+  ASSERT_TRUE(WaitUntil([&] { return received.size() >= 512; }));
   terminal.HangUp();
-  ASSERT_TRUE(WaitUntil([&] { return probe.losses == 1; }));
-  EXPECT_EQ(probe.receivedBeforeLoss, all + all);
-  EXPECT_FALSE(probe.lossDescription.empty());
-  EXPECT_FALSE(probe.Port.PortOpen());
+  ASSERT_TRUE(WaitUntil([&] { return losses == 1; }));
+  EXPECT_EQ(receivedBeforeLoss, all + all);
+  EXPECT_FALSE(lossDescription.empty());
+  EXPECT_FALSE(port.PortOpen());
 
   const std::clock_t cpuBefore = std::clock();  // the process's processor time
   RunEventsFor(300);
   EXPECT_LT(static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC, 0.15)
       << "the event loop spins after the loss";
-  EXPECT_EQ(probe.losses, 1);
+  EXPECT_EQ(losses, 1);
 
   PseudoTerminal another;
   using enum SerialParity;
@@ -109,9 +97,9 @@ TEST(QtSerialControlTest, EveryByteValueArrivesUnchangedAndAHangUpIsLostOnce) {
                                       {115200, Space, Six, One}};
   for (const SerialLineSettings& line : lines) {
     SCOPED_TRACE(line.BaudRate);
-    Probe opened(another);
-    EXPECT_FALSE(opened.Port.SetSettings(line).Failed());
-    EXPECT_FALSE(opened.Port.SetPortOpen(true).Failed());
+    QtSerialControl opened([&](int) { return another.Path(); });
+    EXPECT_FALSE(opened.SetSettings(line).Failed());
+    EXPECT_FALSE(opened.SetPortOpen(true).Failed());
   }
 }
 
