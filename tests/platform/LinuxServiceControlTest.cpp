@@ -32,22 +32,13 @@ class LinuxServiceControlTest : public ::testing::Test {
       unsetenv(name);
   }
   std::string UnitFile() const { return root_.Path() + "units/TARVEL80ImportForOstrel.service"; }
+  LinuxServiceControl Service() const {
+    return LinuxServiceControl(ProgramLayout::InFolder(programPath_), "/usr/bin/tarvel80import");
+  }
 
   TempFolder root_;
   std::string programPath_ = root_.Path() + "my gateway/";
 };
-
-TEST_F(LinuxServiceControlTest, InstallWritesAndEnablesTheUnitAndUninstallRemovesIt) {
-  LinuxServiceControl service(ProgramLayout::InFolder(programPath_), "/usr/bin/tarvel80import");
-  ASSERT_TRUE(service.Install());
-  EXPECT_EQ(tools::ReadWholeFile(UnitFile()), service.UnitText());
-  ASSERT_TRUE(service.Uninstall());
-  EXPECT_FALSE(std::filesystem::exists(UnitFile()));
-  EXPECT_EQ(root_.ReadFile("calls"), "daemon-reload\nenable " + UnitFile() +
-                                         "\ndisable TARVEL80ImportForOstrel.service\n"
-                                         "daemon-reload\n");
-  EXPECT_FALSE(service.Uninstall()) << "nothing left to uninstall";
-}
 
 // Each way /I can fail gives its reason after "failed to install as service" and leaves no unit:
 // the service manager, the account, and a folder name that could steer the unit.
@@ -76,12 +67,12 @@ TEST_F(LinuxServiceControlTest, InstallFailuresSayWhy) {
     EXPECT_FALSE(std::filesystem::exists(UnitFile())) << reason;
   }
   setenv("TARVEL80IMPORT_UNIT_DIR", (root_.Path() + "missing/folder").c_str(), 1);
-  EXPECT_FALSE(LinuxServiceControl(ProgramLayout::InFolder(programPath_), "/x").Install());
+  EXPECT_FALSE(Service().Install());
 }
 
 // /I that fails at its last step (enabling, or storing the service flag afterwards) leaves the
 // registration as it found it: an earlier unit back in place and still enabled, else no unit and
-// nothing enabled. Only a kept installation drops the earlier unit.
+// nothing enabled. Only a kept installation drops the earlier unit; /U removes it once.
 TEST_F(LinuxServiceControlTest, FailedInstallPutsTheEarlierRegistrationBack) {
   const std::string enable = "daemon-reload\nenable " + UnitFile() + "\n";
   const std::string disable = "disable TARVEL80ImportForOstrel.service\n";
@@ -103,7 +94,7 @@ TEST_F(LinuxServiceControlTest, FailedInstallPutsTheEarlierRegistrationBack) {
     if (row.earlier) root_.Write("units/TARVEL80ImportForOstrel.service", "earlier");
     root_.Write("systemctl", "#!/bin/sh\necho \"$@\" >> '" + root_.Path() + "calls'\n" +
                                  (row.enableFails ? "[ \"$1\" != enable ]\n" : ""));
-    LinuxServiceControl service(ProgramLayout::InFolder(programPath_), "/usr/bin/tarvel80import");
+    LinuxServiceControl service = Service();
     ASSERT_EQ(service.Install(), !row.enableFails);
     if (row.keep) service.FinishInstall(*row.keep);
     const std::string unit = std::filesystem::exists(UnitFile())
@@ -118,6 +109,11 @@ TEST_F(LinuxServiceControlTest, FailedInstallPutsTheEarlierRegistrationBack) {
       EXPECT_EQ(service.LastError(), root_.Path() + "systemctl enable failed (exit status 1)");
     }
   }
+  LinuxServiceControl service = Service();
+  ASSERT_TRUE(service.Uninstall());
+  EXPECT_FALSE(std::filesystem::exists(UnitFile()));
+  EXPECT_EQ(root_.ReadFile("calls"), enable + disable + "daemon-reload\n");
+  EXPECT_FALSE(service.Uninstall()) << "nothing left to uninstall";
 }
 
 // How the program and folder are written where systemd would expand specifiers, variables or
@@ -167,8 +163,7 @@ TEST_F(LinuxServiceControlTest, InstallHandsTheProgramsFilesToTheServiceUser) {
   std::filesystem::create_symlink(root_.Path() + "secret", programPath_ + "LogFiles/link");
   setenv("TARVEL80IMPORT_SERVICE_USER", "nobody", 1);
 
-  ASSERT_TRUE(LinuxServiceControl(ProgramLayout::InFolder(programPath_), "/usr/bin/tarvel80import")
-                  .Install());
+  ASSERT_TRUE(Service().Install());
 
   auto owner = [](const std::string& path) {
     struct stat info {};
@@ -185,13 +180,13 @@ TEST_F(LinuxServiceControlTest, InstallHandsTheProgramsFilesToTheServiceUser) {
 
 TEST_F(LinuxServiceControlTest, SettingsStoreKeepsItsValuesAcrossInstances) {
   {
-    LinuxServiceControl service(ProgramLayout::InFolder(programPath_), "/x");
+    LinuxServiceControl service = Service();
     EXPECT_EQ(service.GetSetting("Parameters", "RunAsService", "0"), "0");
     service.SaveSetting("Parameters", "RunAsService", "1");
     service.SaveSetting("Other", "Key", "v");
     service.SaveSetting("parameters", "runasservice", "1");
   }
-  LinuxServiceControl later(ProgramLayout::InFolder(programPath_), "/x");
+  LinuxServiceControl later = Service();
   EXPECT_EQ(later.GetSetting("PARAMETERS", "RunAsService", "0"), "1");
   EXPECT_EQ(later.GetSetting("Other", "Key", ""), "v");
   EXPECT_EQ(tools::ReadWholeFile(programPath_ + "TARVEL80Import.service.ini"),
@@ -201,9 +196,7 @@ TEST_F(LinuxServiceControlTest, SettingsStoreKeepsItsValuesAcrossInstances) {
   // their place is the INI reader's test; the settings go through that reader.)
   root_.Write("my gateway/TARVEL80Import.service.ini",
               "[Parameters]\n" + std::string(1 << 20, ';') + "\nRunAsService=1\n");
-  EXPECT_EQ(LinuxServiceControl(ProgramLayout::InFolder(programPath_), "/x")
-                .GetSetting("Parameters", "RunAsService", "0"),
-            "0");
+  EXPECT_EQ(Service().GetSetting("Parameters", "RunAsService", "0"), "0");
 }
 
 }  // namespace
