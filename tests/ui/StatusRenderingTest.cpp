@@ -100,6 +100,7 @@ TEST(StatusRendering, JsonReadsBackWithEveryValue) {
   const QJsonObject client = ports[2].toObject();
   const std::vector<std::pair<QJsonValue, QJsonValue>> rows = {
       {root["started"], "2026-12-06 08:05:09"},
+      {root["now"], "2026-12-06 23:59:30"},
       {ostrel["connectedSince"], "2026-12-06 09:00:00"},
       {ostrel["linesSent"], 5'000'000'123.0},
       {ostrel["keptLimitBytes"], 32768},
