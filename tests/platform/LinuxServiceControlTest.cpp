@@ -178,6 +178,7 @@ TEST_F(LinuxServiceControlTest, InstallHandsTheProgramsFilesToTheServiceUser) {
       << "the configuration stays the admin's";
 }
 
+// Kept across instances, read only up to their bound, and never written through a link.
 TEST_F(LinuxServiceControlTest, SettingsStoreKeepsItsValuesAcrossInstances) {
   {
     LinuxServiceControl service = Service();
@@ -197,6 +198,15 @@ TEST_F(LinuxServiceControlTest, SettingsStoreKeepsItsValuesAcrossInstances) {
   root_.Write("my gateway/TARVEL80Import.service.ini",
               "[Parameters]\n" + std::string(1 << 20, ';') + "\nRunAsService=1\n");
   EXPECT_EQ(Service().GetSetting("Parameters", "RunAsService", "0"), "0");
+  // A link put at the temporary file's name is not written through.
+  root_.Write("target", "kept\n");
+  const std::string temporary = programPath_ + LinuxServiceControl::SettingsFileName + ".tmp";
+  std::filesystem::create_symlink(root_.Path() + "target", temporary);
+  LinuxServiceControl linked = Service();
+  EXPECT_FALSE(linked.SaveSetting("Parameters", "RunAsService", "1"));
+  EXPECT_EQ(linked.LastError().rfind("cannot store RunAsService: ", 0), 0u) << linked.LastError();
+  EXPECT_EQ(root_.ReadFile("target"), "kept\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(temporary));
 }
 
 }  // namespace

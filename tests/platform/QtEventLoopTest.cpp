@@ -1,5 +1,8 @@
+// The event loop's own pieces: the queue that delivers every event, and the update timer.
+
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <memory>
 #include <stdexcept>
@@ -11,6 +14,7 @@
 #include "fakes/FakeClock.h"
 #include "platform/EventLoopWait.h"
 #include "platform/qt/QtEventQueue.h"
+#include "platform/qt/QtUpdateTimer.h"
 
 namespace tarvel {
 namespace {
@@ -91,6 +95,35 @@ TEST(QtEventQueueTest, FaultReachesTheFenceWhichLogsItAndGoesOn) {
                 "Unexpected fault in socket DataArrival: view failed; the gateway goes on\r\n",
                 "Unexpected fault in socket DataArrival: an exception of unknown type; the "
                 "gateway goes on (1 more faults since the last report)\r\n"}));
+}
+
+TEST(QtUpdateTimerTest,
+     TicksFromTheStartNeverOverlapFollowOneIntervalAfterTheLastAndStopWhenDisabled) {
+  QtUpdateTimer timer;
+  QElapsedTimer clock;
+  clock.start();
+  std::vector<qint64> starts;
+  std::vector<qint64> ends;
+  int depth = 0;
+  bool overlapped = false;
+  timer.SetHandler([&] {
+    overlapped |= depth++ > 0;
+    timer.SetEnabled(false);
+    starts.push_back(clock.elapsed());
+    RunEventsFor(starts.size() == 1 ? 150 : 0);  // a slow tick, longer than the interval
+    ends.push_back(clock.elapsed());
+    timer.SetEnabled(true);
+    --depth;
+  });
+  ASSERT_TRUE(WaitUntil([&] { return starts.size() >= 3; }, 2000)) << "enabled from the start";
+  EXPECT_FALSE(overlapped);
+  for (size_t tick = 1; tick < starts.size(); ++tick) {
+    EXPECT_GE(starts[tick] - ends[tick - 1], 95) << "tick " << tick;
+  }
+  timer.SetEnabled(false);
+  const size_t ticks = starts.size();
+  RunEventsFor(250);
+  EXPECT_EQ(starts.size(), ticks) << "a disabled timer does not tick";
 }
 
 }  // namespace
