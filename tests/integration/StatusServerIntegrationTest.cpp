@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <tuple>
 
 #include "integration/GatewayProcess.h"
 
@@ -29,16 +28,13 @@ std::string Get(int port, const std::string& path, const std::string& source = "
   return Ask(port, "GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", source);
 }
 
-int Code(const std::string& answer) {
-  return answer.starts_with("HTTP/1.1 ") ? std::atoi(answer.c_str() + 9) : 0;
-}
-
 // The status page as headless Chromium lays it out at 1200 x 900 and at 400 x 800, in frames of
 // one local document whose script measures them once their port tables are filled (a window
 // cannot be made narrower than 500 px, a frame can; web security is off so that the script may
 // read the gateway's frames). For each frame: "view WIDTH: fits|scrolls, fonts alike|differ" (a
 // horizontal scrollbar; the port table's font against the log's), then "row " and each port row's
-// cell texts joined by " | ". Every process of the browser ends before this returns.
+// cell texts joined by " | "; the page's DOM if the probe failed. Every process of the browser
+// ends before this returns.
 std::string ShowPage(const ProgramFolder& folder, int statusPort) {
   std::string document = R"(<!DOCTYPE html><html><body>
 <iframe style="border:0;width:1200px;height:900px"></iframe>
@@ -49,22 +45,18 @@ fetch(base).then(r=>r.text()).then(page=>{
   for(const f of document.querySelectorAll("iframe"))f.srcdoc=page.replace("<head>","<head><base href='"+base+"'>");
   probe();
 });
-let tries=0;
-function probe(){
+function probe(tries=100){
   const frames=Array.from(document.querySelectorAll("iframe"));
   const filled=f=>{const d=f.contentDocument,b=d&&d.getElementById("ports");return b&&b.rows.length>0;};
-  if(!frames.every(filled)&&++tries<100){setTimeout(probe,100);return;}
+  if(!frames.every(filled)&&tries>0)return setTimeout(()=>probe(tries-1),100);
   let lines="";
   for(const f of frames){
-    try{
-      const d=f.contentDocument,e=d.documentElement,font=s=>d.defaultView.getComputedStyle(d.querySelector(s)).fontSize;
-      const right=Math.max(e.scrollWidth,...Array.from(d.body.querySelectorAll("*"),x=>Math.ceil(x.getBoundingClientRect().right)));
-      lines+="view "+f.offsetWidth+": "+(right<=e.clientWidth?"fits":"scrolls")+", fonts "+(font("#ports td")==font("#log")?"alike":"differ")+"\n";
-      for(const r of d.getElementById("ports").rows)lines+="row "+Array.from(r.cells,c=>c.textContent).join(" | ")+"\n";
-    }catch(error){lines+="error "+error+"\n";}
+    const d=f.contentDocument,e=d.documentElement,font=s=>d.defaultView.getComputedStyle(d.querySelector(s)).fontSize;
+    const right=Math.max(e.scrollWidth,...Array.from(d.body.querySelectorAll("*"),x=>Math.ceil(x.getBoundingClientRect().right)));
+    lines+="view "+f.offsetWidth+": "+(right<=e.clientWidth?"fits":"scrolls")+", fonts "+(font("#ports td")==font("#log")?"alike":"differ")+"\n";
+    for(const r of d.getElementById("ports").rows)lines+="row "+Array.from(r.cells,c=>c.textContent).join(" | ")+"\n";
   }
-  const out=document.createElement("pre");out.id="probe";out.textContent=lines;
-  document.body.appendChild(out);
+  document.body.insertAdjacentHTML("beforeend","<pre id=probe></pre>");document.getElementById("probe").textContent=lines;
 }
 </script></body></html>)";
   document.replace(document.find("PORT"), 4, std::to_string(statusPort));
@@ -83,19 +75,10 @@ function probe(){
     EXPECT_EQ(status, 0) << ReadWholeFile(dump);
   }
   const std::string text = ReadWholeFile(dump);
-  const size_t begin = text.find("<pre id=\"probe\">");
+  const size_t begin = text.find("<pre id=\"probe\">");  // as the browser writes it back
   return begin == std::string::npos
              ? text
              : text.substr(begin + 16, text.find("</pre>", begin) - begin - 16);
-}
-
-// A client that the gateway refuses: the kernel makes the connection, the gateway closes it at
-// once with nothing sent.
-void ExpectClosedAtOnce(int port, const std::string& source) {
-  Client refused("127.0.0.1", port, source);
-  ASSERT_TRUE(refused.Connected());
-  EXPECT_TRUE(refused.WaitForClose()) << "from " << source;
-  EXPECT_EQ(refused.ReadUntil("\n", 0ms), "");
 }
 
 // What only real sockets and the real process show: peer addresses as the listeners see them
@@ -123,8 +106,12 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
       << gateway.StandardError();
   Client alarmServer("127.0.0.1", ostrelPort, "127.0.0.2");
   ASSERT_TRUE(folder.WaitForMessage("Accepted Ostrel connection from 127.0.0.2:"));
-  for (const int port : {ostrelPort, equipmentPort})
-    for (int n = 0; n < 3; ++n) ExpectClosedAtOnce(port, "127.0.0.3");
+  for (const int port : {ostrelPort, equipmentPort}) {
+    for (int n = 0; n < 3; ++n) {  // the kernel makes the connection, the gateway ends it at once
+      Client refused("127.0.0.1", port, "127.0.0.3");
+      EXPECT_TRUE(refused.Connected() && refused.WaitForClose() && refused.Received().empty());
+    }
+  }
   EXPECT_FALSE(Client("127.0.0.2", equipmentPort, "127.0.0.5", 300ms).Connected());
   Client equipment("127.0.0.1", equipmentPort, "127.0.0.5");
   for (int n = 0; n < 3; ++n) equipment.Send(Message);
@@ -153,20 +140,20 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
   const auto sized = [](size_t size) {
     return "GET / HTTP/1.1\r\nConnection: close\r\nX: " + std::string(size - 42, 'a') + "\r\n\r\n";
   };
-  const std::tuple<std::string, int, std::string> rows[] = {
-      {"GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 200, "no-store"},
-      {"DELETE / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 405, "Allow: GET, HEAD"},
-      {sized(8192), 200, ""},
-      {sized(8193), 413, ""},
-      {"GET / HTTP/1.1\r\nContent-Length: 9000\r\n\r\n" + std::string(9000, 'a'), 413, ""},
+  const std::pair<std::string, std::string> rows[] = {
+      {"GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", "200 [\\s\\S]*no-store"},
+      {"DELETE / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
+       "405 [\\s\\S]*Allow: GET, HEAD"},
+      {sized(8192), "200 "},
+      {sized(8193), "413 "},
+      {"GET / HTTP/1.1\r\nContent-Length: 9000\r\n\r\n" + std::string(9000, 'a'), "413 "},
   };
-  for (const auto& [request, code, head] : rows) {
-    const std::string answer = Ask(statusPort, request);
-    EXPECT_EQ(Code(answer), code) << request.substr(0, 40);
-    EXPECT_NE(answer.find(head), std::string::npos) << answer.substr(0, 200);
+  for (const auto& [request, answer] : rows) {
+    EXPECT_TRUE(std::regex_search(Ask(statusPort, request), std::regex("^HTTP/1.1 " + answer)))
+        << request.substr(0, 40);
   }
   EXPECT_TRUE(gateway.Running());
-  EXPECT_EQ(Code(Get(statusPort, "/healthz", "127.0.0.3")), 403);
+  EXPECT_TRUE(Get(statusPort, "/healthz", "127.0.0.3").starts_with("HTTP/1.1 403 "));
   EXPECT_EQ(folder.CountMessages("Refused status connection from 127.0.0.3:"), 1u);
 
   // HEAD: GET's head, Content-Length included, and no body, so the next answer on the
@@ -186,17 +173,14 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
   // both widths without a horizontal scrollbar, the log as large as the table.
   const bool browser = RunShell("command -v chromium").second == 0;
   if (browser) {
-    const std::string view =
-        ": fits, fonts alike\n"
-        "row 0 \\| Front panel \\| TCP server \\| Connected to "
-        "127\\.0\\.0\\.5:[0-9]+ \\| " +
-        bytes +
-        " \\| 4 \\| 3 \\| 1 \\| .*\n"
-        "row 1 \\| Warehouse panel, loading bay north side \\| TCP client \\| "
-        "Disconnected from 127\\.0\\.0\\.1:" +
-        std::to_string(downPort) +
-        ", next attempt at [0-9]{2}:[0-9]{2}:[0-9]{2} \\(in [0-9]+ "
-        "(min|s)[0-9a-z ]*\\) \\| 0 \\| .*\n";
+    std::string view =
+        ": fits, fonts alike\nrow 0 \\| Front panel \\| TCP server \\| Connected to "
+        "127\\.0\\.0\\.5:"
+        "[0-9]+ \\| BYTES \\| 4 \\| 3 \\| 1 \\| .*\nrow 1 \\| Warehouse panel, loading bay north "
+        "side \\| TCP client \\| Disconnected from 127\\.0\\.0\\.1:DOWN, next attempt at [0-9:]{8} "
+        "\\(in [0-9]+ (min|s)[0-9a-z ]*\\) \\| 0 \\| .*\n";
+    view.replace(view.find("BYTES"), 5, bytes);
+    view.replace(view.find("DOWN"), 4, std::to_string(downPort));
     const std::string probe = ShowPage(folder, statusPort);
     EXPECT_TRUE(std::regex_match(probe, std::regex("view 1200" + view + "view 400" + view)))
         << probe;
