@@ -5,7 +5,6 @@
 
 #include <QHostAddress>
 #include <QTcpServer>
-#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -69,21 +68,16 @@ struct StatusFixture {
       : log(clock, folder.Path() + "LogFiles"),
         trace(clock, debugList, menus),
         link(
-            state, clock, controls, log, trace, [] {}, [](bool) {}) {
+            state, clock, controls, log, trace, [] {}, [](bool) {}),
+        server(state, controls, {}, link, clock, log, headDeadlineMs) {
     std::filesystem::create_directory(folder.Path() + "LogFiles");
     std::string badEntry;
     state.General.StatusAllowedHosts = *HostAllowList::Parse(allowedHosts, badEntry);
     state.General.StatusBindAddress = bindAddress;
     state.General.StatusPort = tools::FreePort();
-    server = std::make_unique<StatusServer>(state, controls, std::span<const InputPort>{}, link,
-                                            clock, log, headDeadlineMs);
-    server->Start();
+    server.Start();
   }
-  int Port() const { return server->Port(); }
-  size_t Logged(const std::string& message) const {
-    const std::vector<std::string> messages = folder.Messages();
-    return std::count(messages.begin(), messages.end(), message);
-  }
+  int Port() const { return server.Port(); }
   std::string Log() const { return testing::PrintToString(folder.Messages()); }
 
   TempFolder folder;
@@ -95,7 +89,7 @@ struct StatusFixture {
   InMemoryMenuChecks menus;
   TrafficTrace trace;
   AlarmServerLink link;
-  std::unique_ptr<StatusServer> server;
+  StatusServer server;
 };
 
 bool IsHealthAnswer(const std::string& answer) {
@@ -166,7 +160,7 @@ TEST(StatusServerLimits, RefusedHostsHoldNoSlotAndAreNamedByAddressAndPort) {
     const std::string line =
         "Refused status connection from " + source + ":" + std::to_string(tools::LocalPort(gone));
     tools::CloseAbruptly(gone);
-    ASSERT_TRUE(WaitUntil([&] { return status.Logged(line) == 1; })) << status.Log();
+    ASSERT_TRUE(WaitUntil([&] { return status.folder.CountMessages(line) == 1; })) << status.Log();
     std::vector<std::unique_ptr<Peer>> refused;
     for (int n = 0; n < 40; ++n) refused.push_back(std::make_unique<Peer>(status.Port(), source));
     for (auto& peer : refused) {
