@@ -11,15 +11,9 @@
 namespace tarvel::integration {
 
 using namespace std::chrono_literals;
+using namespace tools;  // the harness's sockets, clients, waits and files
 using Clock = std::chrono::steady_clock;
-using tools::Client;
-using tools::FreePort;
-using tools::Listener;
-using tools::PseudoTerminal;
-using tools::ReadWholeFile;
-using tools::SendInPieces;
-using tools::WaitUntil;
-using ProgramFolder = tools::TempFolder;
+using ProgramFolder = TempFolder;
 
 inline std::string OstrelPortIni(int port = FreePort()) {
   return "[General]\nOstrelPort=" + std::to_string(port) + "\n";

@@ -1,5 +1,5 @@
-// The gateway as one running program: equipment on TCP server, TCP client and serial ports,
-// an alarm server on the gateway's alarm-server port, and the keep file across a kill.
+// The gateway as one running program between equipment and an alarm server: a serial line, an
+// alarm server that falls behind, and the keep file across kills and stops.
 
 #include <gtest/gtest.h>
 
@@ -11,13 +11,8 @@
 namespace tarvel::integration {
 namespace {
 
-std::string Number(int value) {
-  return std::to_string(value);
-}
-
-std::string ServerPort(int port, int listenPort) {
-  return "[TARVEL80_Port_" + Number(port) + "]\nPortType=TCPS\nListenPort=" + Number(listenPort) +
-         "\n";
+std::string ServerPort(int listenPort) {
+  return "[TARVEL80_Port_0]\nPortType=TCPS\nListenPort=" + std::to_string(listenPort) + "\n";
 }
 
 // A single-line message as the equipment sends it, and the alarm server's line of it.
@@ -30,12 +25,11 @@ std::string EventLine(const std::string& tag, const std::string& text) {
 
 class InputPortsTest : public ::testing::Test {
  protected:
-  // Starts the gateway headless with the given port sections and [General] keys, reconnecting
-  // every second, and waits until every port is set up.
+  // Starts the gateway headless with the given port sections and [General] keys, and waits until
+  // every port is set up.
   void Start(const std::string& sections, const std::string& general = "") {
-    folder_.Write("TARVEL80Import.ini", OstrelPortIni(ostrelPort_) +
-                                            "ReconnectInterval=1\nWatchDogInterval=0\n" + general +
-                                            sections);
+    folder_.Write("TARVEL80Import.ini",
+                  OstrelPortIni(ostrelPort_) + "WatchDogInterval=0\n" + general + sections);
     gateway_ = std::make_unique<GatewayProcess>(
         folder_, std::vector<std::string>{"--headless", "--dir", folder_.Path()});
     ASSERT_TRUE(folder_.WaitForMessage("Running: ", ++starts_)) << gateway_->StandardError();
@@ -63,14 +57,15 @@ TEST_F(InputPortsTest, SerialPortFramesAMessageHoweverItIsCut) {
   PseudoTerminal serialLine;
   Start("[TARVEL80_Port_2]\nPortType=COM\nComSetting=COM1,9600,N,8,1,0\n[SerialDevices]\nCOM1=" +
             serialLine.SlavePath() + "\n",
-        "StatusPort=" + Number(taken.Port()) + "\n");
+        "StatusPort=" + std::to_string(taken.Port()) + "\n");
   const std::string failed =
-      "Could not set status port (127.0.0.1:" + Number(taken.Port()) + ") to listen mode, err: ";
+      "Could not set status port (127.0.0.1:" + std::to_string(taken.Port()) +
+      ") to listen mode, err: ";
   EXPECT_EQ(folder_.CountMessages(failed), 1u);
   EXPECT_NE(gateway_->StandardError().find(failed), std::string::npos) << gateway_->StandardError();
   Client alarmServer(ostrelPort_);
   EXPECT_TRUE(folder_.WaitForMessage("Accepted Ostrel connection from 127.0.0.1:" +
-                                     Number(alarmServer.LocalPort())));
+                                     std::to_string(alarmServer.LocalPort())));
   // In pieces of three bytes: date, time, tag and line end are all cut apart. The text holds
   // every kind of byte a line may carry: NUL, XON, XOFF, DEL, 8-bit.
   const std::string text = std::string("Door forced open \0\x11\x13\x7F\x80\xE4\xFF", 24);
@@ -83,17 +78,17 @@ TEST_F(InputPortsTest, SerialPortFramesAMessageHoweverItIsCut) {
 // larger than the send queue may grow, so it gets through only if the input is paused and resumed.
 TEST_F(InputPortsTest, SlowAlarmServerGetsEveryLineOfABurstInOrder) {
   const int listenPort = FreePort();
-  Start(ServerPort(3, listenPort));
+  Start(ServerPort(listenPort));
   Client alarmServer(ostrelPort_);
   alarmServer.ShrinkReceiveBuffer(64 * 1024);  // the kernel must not take the burst off the gateway
   ASSERT_TRUE(folder_.WaitForMessage("Accepted Ostrel connection"));
   Client equipment(listenPort);
-  ASSERT_TRUE(folder_.WaitForMessage("Connection (3) accepted from 127.0.0.1:" +
-                                     Number(equipment.LocalPort())));
+  ASSERT_TRUE(folder_.WaitForMessage("Connection (0) accepted from 127.0.0.1:" +
+                                     std::to_string(equipment.LocalPort())));
   std::string burst, expected;
   for (int n = 0; n < 600000; ++n) {
-    burst += Message("Z" + Number(n), "Door " + Number(n));
-    expected += EventLine("Z" + Number(n), "Door " + Number(n));
+    burst += Message("Z" + std::to_string(n), "Door " + std::to_string(n));
+    expected += EventLine("Z" + std::to_string(n), "Door " + std::to_string(n));
   }
   ASSERT_GT(expected.size(), 20u << 20);
   std::thread sender([&] { equipment.Send(burst); });  // blocks while held back
@@ -115,22 +110,22 @@ TEST_F(KeepFile, LinesKeptInTheFileOutliveAKillAndGoOutOnceInOrderBeforeNewerOne
   const std::string keys = "KeepFile=kept.dat\nKeepLimit=10000000\n";
   std::string input, expected;
   for (int n = 100000; n < 110000; ++n) {  // tags all of one length
-    input += Message("K" + Number(n), "Kept");
-    expected += EventLine("K" + Number(n), "Kept");
+    input += Message("K" + std::to_string(n), "Kept");
+    expected += EventLine("K" + std::to_string(n), "Kept");
   }
   auto keptBytes = [&] {
     std::error_code missing;
     const auto size = std::filesystem::file_size(folder_.Path() + "kept.dat", missing);
     return missing ? 0 : size;
   };
-  Start(ServerPort(0, inputPort), keys);
+  Start(ServerPort(inputPort), keys);
   Client(inputPort).Send(input);
   // The header and 10000 records.
   ASSERT_TRUE(WaitUntil([&] { return keptBytes() >= 48 + 10000 * 24 + expected.size(); }, 30s));
   gateway_->Signal(SIGKILL);
   ASSERT_EQ(gateway_->WaitForExit(), -1);
 
-  Start(ServerPort(0, inputPort), keys);
+  Start(ServerPort(inputPort), keys);
   const std::string restored = "Keep file " + folder_.Path() + "kept.dat: 10000 event lines";
   ASSERT_TRUE(folder_.WaitForMessage(restored));
   Client(inputPort).Send(Message("NEWER", "Kept"));
@@ -149,7 +144,7 @@ TEST(KeepFileDrain, NothingKeptIsLostWhenTheGatewayIsKilledOrStoppedMidDrain) {
   folder.Write("TARVEL80Import.ini", OstrelPortIni(ostrelPort) +
                                          "WatchDogInterval=0\nKeepFile=kept.dat\n"
                                          "KeepLimit=100000000\n" +
-                                         ServerPort(0, inputPort));
+                                         ServerPort(inputPort));
   const tools::KeepDrainResult result = tools::DrainKeptLinesWithInterruptions(
       folder, ostrelPort, inputPort,
       [&] {
