@@ -5,7 +5,6 @@
 #include <QJsonObject>
 #include <map>
 #include <regex>
-#include <set>
 #include <sstream>
 
 #include "app/StatusRendering.h"
@@ -14,36 +13,31 @@
 namespace tarvel {
 namespace {
 
-// Reads Prometheus text exposition format 0.0.4 back and checks what a scraper relies on:
-// every sample's family has its HELP and TYPE lines before it, names carry the prefix (or are
-// the process exporters' own), counters end in _total, labels are well-formed, values are numbers.
-// Gives every sample as "name{labels}" -> value; a fault is added to `faults`.
+// Reads Prometheus text exposition format 0.0.4 back and checks what a scraper relies on: each
+// family's HELP, then its TYPE (a counter's name ends in _total), then its samples, each once;
+// names with the prefix (or the process exporters' own), well-formed labels, numbers, and a line
+// feed at the end. Gives every sample as "name{labels}" -> value; a fault goes to `faults`.
 std::map<std::string, double> ParseMetrics(const std::string& text,
                                            std::vector<std::string>& faults) {
-  static const std::regex help(R"(# HELP ((tarvel80import|process)_[a-z_]+) \S.*)");
-  static const std::regex type(R"(# TYPE ((tarvel80import|process)_[a-z_]+) (counter|gauge))");
-  static const std::regex sample(
-      R"re(((tarvel80import|process)_[a-z_]+)(\{port="[0-7]",kind="(tcp_server|tcp_client|serial)"\}|\{version="[0-9.]+"\})? ([0-9.e+]+))re");
+  static const std::regex grammar(
+      R"re(# HELP ((?:tarvel80import|process)_[a-z_]+) \S.*|# TYPE ((?:tarvel80import|process)_[a-z_]+) (counter|gauge)|((?:tarvel80import|process)_[a-z_]+)((?:\{port="[0-7]",kind="(?:tcp_server|tcp_client|serial)"\}|\{version="[0-9.]+"\})?) ([0-9.e+]+))re");
   std::map<std::string, double> samples;
-  std::set<std::string> helped;
-  std::map<std::string, std::string> types;
+  std::string helped, typed;  // the families of the last HELP and the last TYPE
   std::istringstream lines(text);
   std::smatch match;
   for (std::string line; std::getline(lines, line);) {
-    if (std::regex_match(line, match, help)) {
-      helped.insert(match[1]);
-    } else if (std::regex_match(line, match, type)) {
-      if (!helped.count(match[1])) faults.push_back("TYPE before HELP: " + line);
-      types[match[1]] = match[3];
-      const bool total = std::string(match[1]).ends_with("_total");
-      if ((match[3] == "counter") != total) faults.push_back("counter naming: " + line);
-    } else if (std::regex_match(line, match, sample)) {
-      if (!types.count(match[1])) faults.push_back("sample before its TYPE: " + line);
-      if (!samples.emplace(std::string(match[1]) + std::string(match[3]), std::stod(match[5]))
-               .second)
-        faults.push_back("repeated sample: " + line);
-    } else {
+    if (!std::regex_match(line, match, grammar)) {
       faults.push_back("unreadable line: " + line);
+    } else if (match[1].matched) {
+      helped = match[1];
+    } else if (match[2].matched) {
+      if (match[2] != helped) faults.push_back("TYPE without its HELP: " + line);
+      if ((match[3] == "counter") != match[2].str().ends_with("_total"))
+        faults.push_back("counter naming: " + line);
+      typed = match[2];
+    } else if (match[4] != typed ||
+               !samples.emplace(match[4].str() + match[5].str(), std::stod(match[6])).second) {
+      faults.push_back("sample out of its family's place, or repeated: " + line);
     }
   }
   if (text.empty() || text.back() != '\n') faults.push_back("text not ended by a line feed");
