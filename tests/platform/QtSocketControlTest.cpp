@@ -40,12 +40,13 @@ struct Probe {
       OnClose();
     };
     handlers.Error = [this](const std::string& text) { Errors.push_back(text); };
+    handlers.SendQueueLow = [this] { ++QueueLows; };
     handlers.LinesWritten = [this](uint64_t bytes) { LinesWritten += bytes; };
     Socket.SetHandlers(handlers);
   }
 
   QtSocketControl Socket;
-  int Requests = 0, Connects = 0, Closes = 0;
+  int Requests = 0, Connects = 0, Closes = 0, QueueLows = 0;
   uint64_t LinesWritten = 0;
   std::vector<std::string> Errors;
   std::string Received;
@@ -143,23 +144,28 @@ TEST_F(QtSocketControlTest, ConnectionCarriesEveryByteValueAndItsCloseIsReported
 }
 
 // Lines handed over one by one within one pass of the event loop (one reception's events), more
-// than the limit: a peer reading on another thread gets them all. A peer that stops reading is
-// dropped at the limit, far below what was offered, or after the stall time; then, or when the
-// logic ends a live connection, the unsent output comes back from the start of the first line not
-// sent whole, and with what was reported taken adds up to what was offered. Reading again, the
-// peer gets to the end of the connection.
+// than the limit: a peer reading on another thread gets them all. A peer that falls behind leaves
+// more than the high-water mark unsent, and once it reads again SendQueueLow comes, once. A peer
+// that stops reading is dropped at the limit, far below what was offered, or after the stall time;
+// then, or when the logic ends a live connection, the unsent output comes back from the start of
+// the first line not sent whole, and with what was reported taken adds up to what was offered.
+// Reading again, the peer gets to the end of the connection.
 TEST_F(QtSocketControlTest, OutputDropsOnlyAPeerThatStopsReading) {
-  const std::tuple<const char*, int64_t, int, bool, size_t, std::string> rows[] = {
-      {"reading peer", 512 * 1024, QtSocketControl::DefaultStallMs, true, 20000, ""},
-      {"queue over its limit", 512 * 1024, QtSocketControl::DefaultStallMs, false, 640000,
+  enum PeerKind { Reads, FallsBehind, StopsReading };
+  const std::tuple<const char*, int64_t, int, PeerKind, size_t, std::string> rows[] = {
+      {"reading peer", 512 * 1024, QtSocketControl::DefaultStallMs, Reads, 20000, ""},
+      {"peer that falls behind", QtSocketControl::DefaultSendQueueLimit,
+       QtSocketControl::DefaultStallMs, FallsBehind, 60000, ""},
+      {"queue over its limit", 512 * 1024, QtSocketControl::DefaultStallMs, StopsReading, 640000,
        "Send queue full"},
-      {"stalled peer", QtSocketControl::DefaultSendQueueLimit, 1000, false, 150000,
+      {"stalled peer", QtSocketControl::DefaultSendQueueLimit, 1000, StopsReading, 150000,
        "Peer took nothing for 1 s ("},
       {"handed back, then closed", QtSocketControl::DefaultSendQueueLimit,
-       QtSocketControl::DefaultStallMs, false, 60000, ""},
+       QtSocketControl::DefaultStallMs, StopsReading, 60000, ""},
   };
-  for (const auto& [name, limit, stallMs, reading, lines, error] : rows) {
+  for (const auto& [name, limit, stallMs, kind, lines, error] : rows) {
     SCOPED_TRACE(name);
+    const bool reads = kind != StopsReading;
     Probe sender(limit, stallMs);
     ListenAndAcceptOn(sender);
     const int peer = ConnectRawPeer();
@@ -172,7 +178,7 @@ TEST_F(QtSocketControlTest, OutputDropsOnlyAPeerThatStopsReading) {
       ended = true;
     };
     std::thread reader;
-    if (reading) reader = std::thread(read);
+    if (kind == Reads) reader = std::thread(read);
     std::string offered;
     for (size_t n = 0; n < lines && sender.Socket.State() == SocketControl::Connected; ++n) {
       std::string line = std::to_string(n);
@@ -180,9 +186,14 @@ TEST_F(QtSocketControlTest, OutputDropsOnlyAPeerThatStopsReading) {
       offered += line + "\n";
       sender.Socket.SendData(line + "\n");
     }
-    if (!reading) {
+    if (kind == FallsBehind) {
+      RunEventsFor(300);  // the kernel's buffers fill, Qt holds the rest
+      EXPECT_GT(sender.Socket.BytesToWrite(), SocketControl::SendHighWater);
+      EXPECT_EQ(sender.QueueLows, 0);
+      reader = std::thread(read);
+    } else if (kind == StopsReading) {
       if (error.empty()) {
-        RunEventsFor(300);  // the kernel's buffers fill, Qt holds a block
+        RunEventsFor(300);
       } else {
         ASSERT_TRUE(WaitUntil([&] { return !sender.Errors.empty(); }, 20000));
         EXPECT_EQ(sender.Errors[0].rfind(error, 0), 0u) << sender.Errors[0];
@@ -198,14 +209,15 @@ TEST_F(QtSocketControlTest, OutputDropsOnlyAPeerThatStopsReading) {
           << "what was not reported taken is handed back";
       reader = std::thread(read);
     }
-    EXPECT_TRUE(WaitUntil([&] { return reading ? got == offered.size() : ended.load(); }));
-    if (reading) {
+    EXPECT_TRUE(WaitUntil([&] { return reads ? got == offered.size() : ended.load(); }));
+    if (reads) {
       EXPECT_TRUE(WaitUntil([&] { return sender.LinesWritten == offered.size(); }))
           << sender.LinesWritten << " of " << offered.size() << " reported taken";
+      EXPECT_EQ(sender.QueueLows, kind == FallsBehind ? 1 : 0);
     }
     RunEventsFor(20);
     EXPECT_EQ(sender.Errors.size(), error.empty() ? 0u : 1u);
-    EXPECT_EQ(sender.Socket.State() == SocketControl::Connected, reading);
+    EXPECT_EQ(sender.Socket.State() == SocketControl::Connected, reads);
     EXPECT_EQ(sender.Closes, 0);
     shutdown(peer, SHUT_RDWR);
     reader.join();
