@@ -264,34 +264,5 @@ TEST(HostileFolder, LinkAtTheLockStopsTheStart) {
   EXPECT_FALSE(std::filesystem::exists(folder.Path() + "elsewhere.lock"));
 }
 
-// /I through the real program: an odd but sound folder name gets a unit for the real program that
-// systemd reads as meant. The unit's settings, the account and every refusal are the service
-// control's test, and the refusal's report start-up's.
-TEST(HostileFolder, InstallWritesAUnitSystemdReadsForAnOddFolderName) {
-  ProgramFolder folder;
-  const std::string units = folder.Path() + "units/";
-  const std::string dir = folder.Path() + "l\xC3\xA5t \"q\" 'a' %n $HOME \\b/";
-  std::filesystem::create_directories(units);
-  std::filesystem::create_directories(dir);
-  GatewayProcess install(
-      folder, {"--headless", "--dir", dir, "/I"},
-      {{"TARVEL80IMPORT_UNIT_DIR", units}, {"TARVEL80IMPORT_SYSTEMCTL", "true"}});
-  EXPECT_EQ(install.WaitForExit(), 0) << install.StandardError();
-  const std::string unitPath = units + "TARVEL80ImportForOstrel.service";
-  EXPECT_NE(
-      ReadWholeFile(unitPath).find("\nExecStart=" + std::string(GATEWAY_EXECUTABLE) + " --dir "),
-      std::string::npos);
-
-  // systemd's own check, where systemd-analyze works here: a plain unit for the same program
-  // must pass first, so that a failure can only come from the unit's settings.
-  folder.Write("plain.service", "[Service]\nExecStart=" + std::string(GATEWAY_EXECUTABLE) + "\n");
-  const auto plain = RunShell("systemd-analyze verify '" + folder.Path() + "plain.service'");
-  if (plain.second != 0) GTEST_SKIP() << "systemd-analyze does not work here: " << plain.first;
-  const auto verified = RunShell("systemd-analyze verify '" + unitPath + "'");
-  EXPECT_EQ(verified.second, 0) << verified.first;
-  for (const char* complaint : {"not UTF-8", "Unknown", "Failed", "ignoring", "Invalid", "rror"})
-    EXPECT_EQ(verified.first.find(complaint), std::string::npos) << verified.first;
-}
-
 }  // namespace
 }  // namespace tarvel::integration

@@ -117,8 +117,7 @@ TEST_F(LinuxServiceControlTest, FailedInstallPutsTheEarlierRegistrationBack) {
 }
 
 // How the program and folder are written where systemd would expand specifiers, variables or
-// spaces, and the account the service runs as; the confining lines themselves are constants, and
-// systemd's own check of the whole unit is the hostile-folder test's.
+// spaces, and the account the service runs as; the confining lines themselves are constants.
 TEST_F(LinuxServiceControlTest, UnitQuotesTheFolderAndRunsAsTheNamedUser) {
   const std::string quoted = "\"" + programPath_ + "\"";
   const std::tuple<ProgramLayout, std::string, std::vector<std::string>> rows[] = {
@@ -147,6 +146,28 @@ TEST_F(LinuxServiceControlTest, UnitQuotesTheFolderAndRunsAsTheNamedUser) {
     EXPECT_EQ(unit.find("SupplementaryGroups=dialout\n") != std::string::npos,
               !user.empty() && getgrnam("dialout") != nullptr);
   }
+}
+
+// An odd but sound folder name gets a unit that systemd reads as meant, where systemd-analyze works
+// here: a plain unit for the same program must pass first, so that a failure can only come from
+// the unit's settings.
+TEST_F(LinuxServiceControlTest, SystemdReadsTheUnitOfAnOddFolderName) {
+  const auto verify = [&](const std::string& unit) {
+    const std::string command =
+        "systemd-analyze verify '" + unit + "' >'" + root_.Path() + "out' 2>&1";
+    const int status = std::system(command.c_str());
+    return std::pair(root_.ReadFile("out"), status);
+  };
+  root_.Write("plain.service", "[Service]\nExecStart=/bin/true\n");
+  const auto plain = verify(root_.Path() + "plain.service");
+  if (plain.second != 0) GTEST_SKIP() << "systemd-analyze does not work here: " << plain.first;
+  const std::string folder = root_.Path() + "l\xC3\xA5t \"q\" 'a' %n $HOME \\b/";
+  std::filesystem::create_directories(folder);
+  ASSERT_TRUE(LinuxServiceControl(ProgramLayout::InFolder(folder), "/bin/true").Install());
+  const auto verified = verify(UnitFile());
+  EXPECT_EQ(verified.second, 0) << verified.first;
+  for (const char* complaint : {"not UTF-8", "Unknown", "Failed", "ignoring", "Invalid", "rror"})
+    EXPECT_EQ(verified.first.find(complaint), std::string::npos) << verified.first;
 }
 
 // /I runs as root and has made the log folder and the lock; the service account gets them,
