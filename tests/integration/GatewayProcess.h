@@ -33,12 +33,10 @@ inline std::pair<std::string, int> RunShell(const std::string& command) {
 // Where a gateway run as a service (NOTIFY_SOCKET set to Path()) tells systemd its state.
 class NotifySocket {
  public:
-  explicit NotifySocket(const ProgramFolder& folder)
-      : path_(folder.Path() + "notify"), fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+  explicit NotifySocket(const ProgramFolder& folder) : path_(folder.Path() + "notify") {
     sockaddr_un address{AF_UNIX, {}};
-    if (path_.size() >= sizeof address.sun_path) return;
-    path_.copy(address.sun_path, path_.size());
-    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    path_.copy(address.sun_path, sizeof address.sun_path - 1);  // a temporary folder's is short
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
     const timeval timeout{10, 0};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   }
@@ -46,7 +44,6 @@ class NotifySocket {
   NotifySocket(const NotifySocket&) = delete;
   NotifySocket& operator=(const NotifySocket&) = delete;
 
-  bool Bound() const { return bound_; }
   const std::string& Path() const { return path_; }
   // The next `count` messages, fewer when none comes for ten seconds.
   std::vector<std::string> Receive(size_t count) const {
@@ -59,8 +56,7 @@ class NotifySocket {
 
  private:
   std::string path_;
-  int fd_;
-  bool bound_ = false;
+  int fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 };
 
 // The gateway executable of this build running as a child process with its standard error
