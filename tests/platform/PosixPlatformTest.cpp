@@ -1,7 +1,10 @@
+// The POSIX platform's own files: the service registration and settings, and the running-copy lock.
+
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,6 +13,7 @@
 #include <optional>
 
 #include "platform/posix/LinuxServiceControl.h"
+#include "platform/posix/PosixProcessControl.h"
 #include "support/TempFolder.h"
 
 namespace tarvel {
@@ -228,6 +232,29 @@ TEST_F(LinuxServiceControlTest, SettingsStoreKeepsItsValuesAcrossInstances) {
   EXPECT_EQ(linked.LastError().rfind("cannot store RunAsService: ", 0), 0u) << linked.LastError();
   EXPECT_EQ(root_.ReadFile("target"), "kept\n");
   EXPECT_TRUE(std::filesystem::is_symlink(temporary));
+}
+
+// Whether a separate process can take the lock of a folder (flock locks belong to the open
+// file, so a second open in this process would conflict just the same; a child shows it plainly).
+bool ChildCanTakeLock(const std::string& folder) {
+  const pid_t child = fork();
+  std::string refusal;
+  if (child == 0) _exit(PosixProcessControl().TakeRunningCopyLock(folder, refusal) ? 0 : 1);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(PosixProcessControl, OneRunningCopyPerProgramFolder) {
+  TempFolder root;
+  std::filesystem::create_directories(root.Path() + "a");
+  std::filesystem::create_directories(root.Path() + "b");
+  EXPECT_TRUE(ChildCanTakeLock(root.Path() + "a/"));  // released when the child ended
+  PosixProcessControl process;
+  std::string refusal;
+  ASSERT_TRUE(process.TakeRunningCopyLock(root.Path() + "a/", refusal));
+  EXPECT_FALSE(ChildCanTakeLock(root.Path() + "a/"));
+  EXPECT_TRUE(ChildCanTakeLock(root.Path() + "b/"));
 }
 
 }  // namespace
