@@ -89,9 +89,8 @@ TEST(StatusRendering, JsonReadsBackWithEveryValue) {
   const QJsonObject ostrel = root["ostrel"].toObject();
   const QJsonArray ports = root["ports"].toArray();
   ASSERT_EQ(ports.size(), 3);
-  const QJsonObject server = ports[0].toObject();
-  const QJsonObject serial = ports[1].toObject();
-  const QJsonObject client = ports[2].toObject();
+  const QJsonObject server = ports[0].toObject(), serial = ports[1].toObject(),
+                    client = ports[2].toObject();
   const std::vector<std::pair<QJsonValue, QJsonValue>> rows = {
       {root["started"], "2026-12-06 08:05:09"},
       {root["now"], "2026-12-06 23:59:30"},
@@ -134,10 +133,8 @@ TEST(StatusRendering, MetricsFollowTheExpositionFormat) {
       {"tarvel80import_silence_failures_total{port=\"5\",kind=\"serial\"}", 3},
       {"tarvel80import_port_connected{port=\"5\",kind=\"serial\"}", 0},
   };
-  for (const auto& [name, value] : rows) {
-    ASSERT_TRUE(samples.count(name)) << name;
-    EXPECT_EQ(samples.at(name), value) << name;
-  }
+  for (const auto& [name, value] : rows)
+    EXPECT_EQ(samples.count(name) ? samples.at(name) : -1, value) << name;
 }
 
 TEST(StatusRendering, RequestsAreAnsweredByPathMethodAndHealth) {
@@ -158,10 +155,7 @@ TEST(StatusRendering, RequestsAreAnsweredByPathMethodAndHealth) {
       {"OTHER", "/admin", true, 0, 404, true},
   };
   for (const auto& [method, path, listening, msSinceTick, code, sendsBody] : rows) {
-    StatusRequestContext context;
-    context.Snapshot = Example;
-    context.OstrelListening = listening;
-    context.MsSinceTick = msSinceTick;
+    const StatusRequestContext context{Example, listening, 0, msSinceTick};
     const StatusAnswer answer = AnswerStatusRequest(method, path, context);
     EXPECT_EQ(answer.Code, code) << method << " " << path << " " << msSinceTick;
     EXPECT_EQ(answer.SendBody, sendsBody) << method << " " << path;
@@ -170,9 +164,9 @@ TEST(StatusRendering, RequestsAreAnsweredByPathMethodAndHealth) {
     }
     if (std::string(method) == "HEAD") {  // GET's head: its Content-Length is the body's size
       const StatusAnswer get = AnswerStatusRequest("GET", path, context);
-      EXPECT_EQ(answer.Code, get.Code) << path;
-      EXPECT_EQ(answer.ContentType, get.ContentType) << path;
-      EXPECT_EQ(answer.Body, get.Body) << path;
+      EXPECT_EQ(std::tie(answer.Code, answer.ContentType, answer.Body),
+                std::tie(get.Code, get.ContentType, get.Body))
+          << path;
     }
   }
 }
