@@ -27,11 +27,14 @@ std::string EventLine(const std::string& tag, const std::string& text) {
 
 class InputPortsTest : public ::testing::Test {
  protected:
+  void Configure(const std::string& sections, const std::string& general = "") {
+    folder_.Write("TARVEL80Import.ini",
+                  OstrelPortIni(ostrelPort_) + "WatchDogInterval=0\n" + general + sections);
+  }
   // Starts the gateway headless with the given port sections and [General] keys, and waits until
   // every port is set up.
   void Start(const std::string& sections, const std::string& general = "") {
-    folder_.Write("TARVEL80Import.ini",
-                  OstrelPortIni(ostrelPort_) + "WatchDogInterval=0\n" + general + sections);
+    Configure(sections, general);
     gateway_ = std::make_unique<GatewayProcess>(
         folder_, std::vector<std::string>{"--headless", "--dir", folder_.Path()});
     ASSERT_TRUE(folder_.WaitForMessage("Running: ", ++starts_)) << gateway_->StandardError();
@@ -85,10 +88,9 @@ TEST_F(KeepFile, LinesKeptInTheFileOutliveAKillAndGoOutOnceInOrderBeforeNewerOne
     input += Message("K" + std::to_string(n), "Kept");
     expected += EventLine("K" + std::to_string(n), "Kept");
   }
+  const std::string kept = folder_.Path() + "kept.dat";
   auto keptBytes = [&] {
-    std::error_code missing;
-    const auto size = std::filesystem::file_size(folder_.Path() + "kept.dat", missing);
-    return missing ? 0 : size;
+    return std::filesystem::exists(kept) ? std::filesystem::file_size(kept) : 0;
   };
   Start(ServerPort(inputPort), keys);
   Client(inputPort).Send(input);
@@ -110,19 +112,16 @@ TEST_F(KeepFile, LinesKeptInTheFileOutliveAKillAndGoOutOnceInOrderBeforeNewerOne
 
 // A backlog larger than the socket buffers (10 MB), drained by a slow alarm server through a stop
 // and a kill: what the system had not taken when the gateway ended goes out after the restart.
-TEST(KeepFileDrain, NothingKeptIsLostWhenTheGatewayIsKilledOrStoppedMidDrain) {
-  ProgramFolder folder;
-  const int ostrelPort = FreePort(), inputPort = FreePort();
-  folder.Write("TARVEL80Import.ini", OstrelPortIni(ostrelPort) +
-                                         "WatchDogInterval=0\nKeepFile=kept.dat\n"
-                                         "KeepLimit=100000000\n" +
-                                         ServerPort(inputPort));
+using KeepFileDrain = InputPortsTest;
+TEST_F(KeepFileDrain, NothingKeptIsLostWhenTheGatewayIsKilledOrStoppedMidDrain) {
+  const int inputPort = FreePort();
+  Configure(ServerPort(inputPort), "KeepFile=kept.dat\nKeepLimit=100000000\n");
   const tools::KeepDrainResult result = tools::DrainKeptLinesWithInterruptions(
-      folder, ostrelPort, inputPort,
+      folder_, ostrelPort_, inputPort,
       [&] {
         return std::make_unique<tools::ChildProcess>(
-            std::vector<std::string>{GATEWAY_EXECUTABLE, "--headless", "--dir", folder.Path()},
-            folder.Path() + "stderr.txt");
+            std::vector<std::string>{GATEWAY_EXECUTABLE, "--headless", "--dir", folder_.Path()},
+            folder_.Path() + "stderr.txt");
       },
       {.Lines = 100000, .Signals = {SIGTERM, SIGKILL}, .BytesPerSecond = 400000, .RoundMs = 1000});
   ASSERT_TRUE(result.Ok) << result.Problem;

@@ -27,11 +27,10 @@ TEST(QtEventQueueTest, EventsRunInOrderOneAtATimeAndNeverInsideAHandler) {
   QObject context;
   auto gone = std::make_unique<QObject>();
   std::string order;
-  int depth = 0;
-  bool nested = false;
+  int depth = 0, nested = 0;
   const auto event = [&](char name) {
     return [&, name] {
-      nested |= depth++ > 0;
+      nested += depth++ > 0;
       order += name;
       if (name == 'a') {
         QtEventQueue::Post(&context, "test", [&] { order += 'c'; });  // queued behind b
@@ -48,7 +47,7 @@ TEST(QtEventQueueTest, EventsRunInOrderOneAtATimeAndNeverInsideAHandler) {
   EXPECT_TRUE(WaitUntil([&] { return QtEventQueue::Waiting() == 0; }));
   RunEventsFor(10);
   EXPECT_EQ(order, "abc");
-  EXPECT_FALSE(nested);
+  EXPECT_EQ(nested, 0);
 }
 
 TEST(QtEventQueueTest, HandlerScopeHoldsEventsBackUntilItEnds) {
@@ -102,12 +101,10 @@ TEST(QtUpdateTimerTest,
   QtUpdateTimer timer;
   QElapsedTimer clock;
   clock.start();
-  std::vector<qint64> starts;
-  std::vector<qint64> ends;
-  int depth = 0;
-  bool overlapped = false;
+  std::vector<qint64> starts, ends;
+  int depth = 0, overlaps = 0;
   timer.SetHandler([&] {
-    overlapped |= depth++ > 0;
+    overlaps += depth++ > 0;
     timer.SetEnabled(false);
     starts.push_back(clock.elapsed());
     RunEventsFor(starts.size() == 1 ? 150 : 0);  // a slow tick, longer than the interval
@@ -116,10 +113,9 @@ TEST(QtUpdateTimerTest,
     --depth;
   });
   ASSERT_TRUE(WaitUntil([&] { return starts.size() >= 3; }, 2000)) << "enabled from the start";
-  EXPECT_FALSE(overlapped);
-  for (size_t tick = 1; tick < starts.size(); ++tick) {
+  EXPECT_EQ(overlaps, 0);
+  for (size_t tick = 1; tick < starts.size(); ++tick)
     EXPECT_GE(starts[tick] - ends[tick - 1], 95) << "tick " << tick;
-  }
   timer.SetEnabled(false);
   const size_t ticks = starts.size();
   RunEventsFor(250);

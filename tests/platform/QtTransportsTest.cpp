@@ -11,6 +11,7 @@
 #include <ctime>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "../../tools/ToolSupport.h"
@@ -282,32 +283,16 @@ TEST_F(QtSocketControlTest, ListenerKeepsAcceptingAfterRunningOutOfDescriptors) 
   close(client);
 }
 
-// A pseudo-terminal pair: the slave's path is the serial device, bytes written to the master
-// arrive on it, and closing the master hangs the line up. Unlike the integration tests' terminal
-// it is left as openpty makes it, not raw.
-class PseudoTerminal {
- public:
-  PseudoTerminal() {
-    char name[256] = {};
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) == 0) path_ = name;
-  }
+// A pseudo-terminal left as openpty makes it, not raw: the slave is the serial device, bytes
+// written to the master arrive on it, and closing the master hangs the line up.
+struct PseudoTerminal {
+  PseudoTerminal() { openpty(&Master, &Slave, Name, nullptr, nullptr); }
   ~PseudoTerminal() {
-    HangUp();
-    if (slave_ >= 0) close(slave_);
+    close(Master);
+    close(Slave);
   }
-  std::string Path() const { return path_; }
-  void Write(const std::string& bytes) {
-    ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  void HangUp() {
-    if (master_ >= 0) close(master_);
-    master_ = -1;
-  }
-
- private:
-  int master_ = -1;
-  int slave_ = -1;
-  std::string path_;
+  int Master = -1, Slave = -1;
+  char Name[256] = {};
 };
 
 // The control makes the terminal raw: every byte value arrives unchanged, and a hang-up is one
@@ -320,7 +305,7 @@ TEST(QtSerialControlTest, EveryByteValueArrivesUnchangedAndAHangUpIsLostOnce) {
   std::string received, receivedBeforeLoss, lossDescription;
   QtSerialControl port([&](int commPort) {
     resolvedPort = commPort;
-    return terminal.Path();
+    return std::string(terminal.Name);
   });
   port.SetHandlers({.OnComm = [&](std::string_view bytes) { received += bytes; },
                     .DeviceLost =
@@ -334,15 +319,15 @@ TEST(QtSerialControlTest, EveryByteValueArrivesUnchangedAndAHangUpIsLostOnce) {
   ASSERT_FALSE(port.SetPortOpen(true).Failed());
   EXPECT_EQ(resolvedPort, 3);
   EXPECT_TRUE(port.SetCommPort(4).Failed()) << "the port is open";
-  QtSerialControl other([&](int) { return terminal.Path(); });
+  QtSerialControl other([&](int) { return std::string(terminal.Name); });
   const SerialError busy = other.SetPortOpen(true);
   EXPECT_TRUE(busy.Failed());
   EXPECT_FALSE(busy.Description.empty());
   EXPECT_FALSE(other.PortOpen());
   const std::string all = AllByteValues();
-  terminal.Write(all + all);
+  ASSERT_EQ(write(terminal.Master, (all + all).data(), 512), 512);
   ASSERT_TRUE(WaitUntil([&] { return received.size() >= 512; }));
-  terminal.HangUp();
+  close(std::exchange(terminal.Master, -1));
   ASSERT_TRUE(WaitUntil([&] { return losses == 1; }));
   EXPECT_EQ(receivedBeforeLoss, all + all);
   EXPECT_FALSE(lossDescription.empty());
@@ -364,7 +349,7 @@ TEST(QtSerialControlTest, EveryByteValueArrivesUnchangedAndAHangUpIsLostOnce) {
                                       {115200, Space, Six, One}};
   for (const SerialLineSettings& line : lines) {
     SCOPED_TRACE(line.BaudRate);
-    QtSerialControl opened([&](int) { return another.Path(); });
+    QtSerialControl opened([&](int) { return std::string(another.Name); });
     EXPECT_FALSE(opened.SetSettings(line).Failed());
     EXPECT_FALSE(opened.SetPortOpen(true).Failed());
   }
