@@ -13,37 +13,6 @@
 namespace tarvel {
 namespace {
 
-// Reads Prometheus text exposition format 0.0.4 back and checks what a scraper relies on: each
-// family's HELP, then its TYPE (a counter's name ends in _total), then its samples, each once;
-// names with the prefix (or the process exporters' own), well-formed labels, numbers, and a line
-// feed at the end. Gives every sample as "name{labels}" -> value; a fault goes to `faults`.
-std::map<std::string, double> ParseMetrics(const std::string& text,
-                                           std::vector<std::string>& faults) {
-  static const std::regex grammar(
-      R"re(# HELP ((?:tarvel80import|process)_[a-z_]+) \S.*|# TYPE ((?:tarvel80import|process)_[a-z_]+) (counter|gauge)|((?:tarvel80import|process)_[a-z_]+)((?:\{port="[0-7]",kind="(?:tcp_server|tcp_client|serial)"\}|\{version="[0-9.]+"\})?) ([0-9.e+]+))re");
-  std::map<std::string, double> samples;
-  std::string helped, typed;  // the families of the last HELP and the last TYPE
-  std::istringstream lines(text);
-  std::smatch match;
-  for (std::string line; std::getline(lines, line);) {
-    if (!std::regex_match(line, match, grammar)) {
-      faults.push_back("unreadable line: " + line);
-    } else if (match[1].matched) {
-      helped = match[1];
-    } else if (match[2].matched) {
-      if (match[2] != helped) faults.push_back("TYPE without its HELP: " + line);
-      if ((match[3] == "counter") != match[2].str().ends_with("_total"))
-        faults.push_back("counter naming: " + line);
-      typed = match[2];
-    } else if (match[4] != typed ||
-               !samples.emplace(match[4].str() + match[5].str(), std::stod(match[6])).second) {
-      faults.push_back("sample out of its family's place, or repeated: " + line);
-    }
-  }
-  if (text.empty() || text.back() != '\n') faults.push_back("text not ended by a line feed");
-  return samples;
-}
-
 StatusSnapshot Example() {
   StatusSnapshot snapshot;
   snapshot.Version = "1.0.04";
@@ -117,11 +86,34 @@ TEST(StatusRendering, JsonReadsBackWithEveryValue) {
     EXPECT_EQ(rows[row].first, rows[row].second) << "row " << row << " in " << text;
 }
 
+// Reads the metrics back as Prometheus text exposition format 0.0.4 and checks what a scraper
+// relies on: each family's HELP, then its TYPE (a counter's name ends in _total), then its
+// samples, each once; names with the prefix (or the process exporters' own), well-formed labels,
+// numbers, and a line feed at the end.
 TEST(StatusRendering, MetricsFollowTheExpositionFormat) {
-  std::vector<std::string> faults;
+  static const std::regex grammar(
+      R"re(# HELP ((?:tarvel80import|process)_[a-z_]+) \S.*|# TYPE ((?:tarvel80import|process)_[a-z_]+) (counter|gauge)|((?:tarvel80import|process)_[a-z_]+)((?:\{port="[0-7]",kind="(?:tcp_server|tcp_client|serial)"\}|\{version="[0-9.]+"\})?) ([0-9.e+]+))re");
   const std::string text = RenderMetrics(Example());
-  const auto samples = ParseMetrics(text, faults);
-  EXPECT_TRUE(faults.empty()) << faults.front();
+  EXPECT_TRUE(text.ends_with("\n"));
+  std::map<std::string, double> samples;  // "name{labels}" -> value
+  std::string helped, typed;              // the families of the last HELP and the last TYPE
+  std::istringstream lines(text);
+  std::smatch match;
+  for (std::string line; std::getline(lines, line);) {
+    if (!std::regex_match(line, match, grammar)) {
+      ADD_FAILURE() << "unreadable line: " << line;
+    } else if (match[1].matched) {
+      helped = match[1];
+    } else if (match[2].matched) {
+      EXPECT_EQ(match[2], helped) << "TYPE without its HELP: " << line;
+      EXPECT_EQ(match[3] == "counter", match[2].str().ends_with("_total")) << line;
+      typed = match[2];
+    } else {
+      EXPECT_EQ(match[4], typed) << "sample out of its family's place: " << line;
+      EXPECT_TRUE(samples.emplace(match[4].str() + match[5].str(), std::stod(match[6])).second)
+          << "repeated: " << line;
+    }
+  }
   const std::vector<std::pair<std::string, double>> rows = {
       {"tarvel80import_build_info{version=\"1.0.04\"}", 1},
       {"process_start_time_seconds", 1796544309},
