@@ -175,9 +175,8 @@ TEST(Check, ProgramFolderIsTheExecutablesFolderWhereverItIsStartedFrom) {
   EXPECT_EQ(status, 0);
 }
 
-// Without a display (no variable, or an empty one) the gateway runs headless even when not told
-// to: its notes go to standard error. Either variable alone names a display, and then it opens its
-// windows: here on a display that is not there, so the window system's start fails instead.
+// Without a display (no variable, or an empty one) the gateway runs headless, its notes on standard
+// error. Either variable alone names a display: here one that is not there, so the windows fail.
 TEST(Check, RunsHeadlessWithoutADisplayAndOpensWindowsWithEither) {
   using Environment = std::map<std::string, std::string>;
   const std::pair<Environment, bool> rows[] = {
@@ -209,9 +208,8 @@ TEST(Check, RunsHeadlessWithoutADisplayAndOpensWindowsWithEither) {
   }
 }
 
-// The INI file is read once at start-up; a large one must not stay in memory afterwards, nor of a
-// large [SerialDevices] section more than the configured ports' devices: COM7's, opened, out of a
-// million keys of others.
+// A large INI file does not stay in memory after start-up, nor of a large [SerialDevices] section
+// more than the configured ports' devices: COM7's, opened, out of a million others.
 TEST(HostileFolder, LargeIniFileIsGivenBackAfterStartUp) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer keeps freed memory in quarantine";

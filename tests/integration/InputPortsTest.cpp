@@ -1,7 +1,5 @@
 // The gateway as one running program between equipment and an alarm server: a serial line, and
-// the keep file across kills and stops. (Holding the equipment back while the alarm server falls
-// behind is the alarm-server link's test over the socket control's, which shows the real socket's
-// backlog and its SendQueueLow.)
+// the keep file across kills and stops.
 
 #include <gtest/gtest.h>
 
@@ -53,10 +51,8 @@ class InputPortsTest : public ::testing::Test {
   size_t starts_ = 0;
 };
 
-// Conversion, framing and the multi-line format are the unit tests', and the TCP ports the
-// walkthrough's; here a real serial line carries a message cut into pieces to the real
-// alarm-server connection. A status port that cannot listen is logged, with its reason on the
-// terminal too, and the gateway goes on.
+// A real serial line carries a message cut into pieces to the alarm server (the TCP ports are the
+// walkthrough's). A status port that cannot listen is logged and told, and the gateway goes on.
 TEST_F(InputPortsTest, SerialPortFramesAMessageHoweverItIsCut) {
   Listener taken;
   PseudoTerminal serialLine;

@@ -28,13 +28,10 @@ std::string Get(int port, const std::string& path, const std::string& source = "
   return Ask(port, "GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", source);
 }
 
-// The status page as headless Chromium lays it out at 1200 x 900 and at 400 x 800, in frames of
-// one local document whose script measures them once their port tables are filled (a window
-// cannot be made narrower than 500 px, a frame can; web security is off so that the script may
-// read the gateway's frames). For each frame: "view WIDTH: fits|scrolls, fonts alike|differ" (a
-// horizontal scrollbar; the port table's font against the log's), then "row " and each port row's
-// cell texts joined by " | "; the page's DOM if the probe failed. Every process of the browser
-// ends before this returns.
+// The page as headless Chromium lays it out 1200 and 400 px wide (frames: a window is 500 px at
+// least), once the port tables are filled: per frame "view WIDTH: fits|scrolls, fonts alike|differ"
+// (a horizontal scrollbar; the table's font against the log's), then "row " and each port row's
+// cells joined by " | ". Every process of the browser ends before this returns.
 std::string ShowPage(const ProgramFolder& folder, int statusPort) {
   std::string document = R"(<!DOCTYPE html><html><body>
 <iframe style="border:0;width:1200px;height:900px"></iframe>
@@ -81,11 +78,9 @@ function probe(tries=100){
              : text.substr(begin + 16, text.find("</pre>", begin) - begin - 16);
 }
 
-// What only real sockets and the real process show: peer addresses as the listeners see them
-// (an IPv4 client on the dual-stack alarm-server listener and on one bound to an IPv4 address,
-// matched by either spelling of an entry), the counters scraped while lines flow, HEAD on a
-// kept-alive connection, the 8 KiB cut-off, and the page in a browser beside a TCP client port
-// that waits for its next attempt. Texts, values and the answer to each path are the rendering's.
+// What only real sockets and the real process show: peer addresses as the listeners see them (an
+// IPv4 client on the dual-stack listener and on one bound to IPv4, matched by either spelling), the
+// counters while lines flow, HEAD, the 8 KiB cut-off, and the page in a browser.
 TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
   ProgramFolder folder;
   const int ostrelPort = FreePort(), equipmentPort = FreePort(), statusPort = FreePort();
@@ -156,8 +151,7 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
   EXPECT_TRUE(Get(statusPort, "/healthz", "127.0.0.3").starts_with("HTTP/1.1 403 "));
   EXPECT_EQ(folder.CountMessages("Refused status connection from 127.0.0.3:"), 1u);
 
-  // HEAD: GET's head, Content-Length included, and no body, so the next answer on the
-  // connection follows the head at once.
+  // HEAD: GET's head, Content-Length included, and no body: the next answer follows at once.
   const std::string get = Get(statusPort, "/");
   Client client("127.0.0.1", statusPort);
   client.Send(
@@ -169,8 +163,7 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
   EXPECT_NE(head.find("\r\nContent-Length: "), std::string::npos);
   EXPECT_EQ(both.substr(head.size(), 16), "HTTP/1.1 200 OK\r") << both;
 
-  // The page in a real browser: its script fills the port table from /status.json, which fits
-  // both widths without a horizontal scrollbar, the log as large as the table.
+  // The page's script fills the port table from /status.json; both widths fit.
   const bool browser = RunShell("command -v chromium").second == 0;
   if (browser) {
     std::string view =
@@ -186,8 +179,7 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
         << probe;
   }
 
-  // On the desktop SIGINT writes one stop line (headless, SIGTERM is the walkthrough's and SIGHUP
-  // the service test's; each signal's reason is the unit test's).
+  // On the desktop SIGINT writes one stop line (each signal's reason is the unit test's).
   gateway.Signal(SIGINT);
   EXPECT_EQ(gateway.WaitForExit(), 0);
   EXPECT_EQ(folder.CountMessages("TARVEL80 Server is stopping"), 1u);

@@ -114,8 +114,8 @@ TEST(StatusServerLimits, HeadMustArriveWithinTheDeadlineWhileKeptAliveScrapersSt
         return idle.Closed() && slow.Closed();
       },
       CloseWaitMs))
-      << "idle closed: " << idle.Closed() << ", slow closed: " << slow.Closed() << " after " << sent
-      << " bytes";
+      << "idle closed: " << idle.Closed() << ", after " << sent
+      << " bytes slow closed: " << slow.Closed();
   EXPECT_FALSE(scraper.Closed());
   EXPECT_NE(scraper.Ask("/metrics").find("HTTP/1.1 200 "), std::string::npos);
 }
@@ -137,16 +137,14 @@ TEST(StatusServerLimits, TheLastSlotIsKeptForHealth) {
   EXPECT_EQ(answered, 31);
   EXPECT_EQ(busy, 1);  // the connection taken into the last slot, then closed
   Peer health(status.Port(), "127.0.0.1");
-  const std::string answer = health.Ask("/healthz");
-  EXPECT_TRUE(IsHealthAnswer(answer)) << answer;
+  EXPECT_TRUE(IsHealthAnswer(health.Ask("/healthz")));
   EXPECT_TRUE(IsHealthAnswer(health.Ask("/healthz?again")));
   EXPECT_NE(health.Ask("/metrics").find("HTTP/1.1 503 "), std::string::npos);
 }
 
-// Connections from a host outside the allow-list get 403 and are closed at once, holding no
-// slot. The refusal line (one a minute for an address) names the peer's address and port, also
-// for a peer that has reset its connection before the server took it, and for IPv6, whose socket
-// address is laid out apart from IPv4's.
+// Hosts outside the allow-list get 403 and are closed at once, holding no slot. The refusal line
+// (one a minute for an address) names address and port, also of a peer that reset its connection
+// before the server took it, and of IPv6, whose socket address is laid out apart.
 TEST(StatusServerLimits, RefusedHostsHoldNoSlotAndAreNamedByAddressAndPort) {
   for (const std::string source : {"127.0.0.3", "::1"}) {
     SCOPED_TRACE(source);

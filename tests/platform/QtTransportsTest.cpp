@@ -94,10 +94,9 @@ class QtSocketControlTest : public ::testing::Test {
   Probe data;
 };
 
-// A client on "localhost": refused, it raises one error, and neither a connect nor a close. Then
-// it and the data socket that takes its connection over keep the connection alive and carry every
-// byte value; the close is reported once, and closing inside that handler does not enter it again;
-// both connect again afterwards.
+// A client on "localhost": refused, it raises one error and nothing else. Then it and the data
+// socket that takes its connection keep it alive and carry every byte value; the close is reported
+// once, and closing inside that handler does not enter it again; both connect again.
 TEST_F(QtSocketControlTest, ConnectionCarriesEveryByteValueAndItsCloseIsReportedOnce) {
   Probe client;
   client.Socket.SetRemoteHost("localhost");
@@ -149,13 +148,11 @@ TEST_F(QtSocketControlTest, ConnectionCarriesEveryByteValueAndItsCloseIsReported
   EXPECT_TRUE(data.Errors.empty());
 }
 
-// Lines handed over one by one within one pass of the event loop (one reception's events), more
-// than the limit: a peer reading on another thread gets them all. A peer that falls behind leaves
-// more than the high-water mark unsent, and once it reads again SendQueueLow comes, once. A peer
-// that stops reading is dropped at the limit, far below what was offered, or after the stall time;
-// then, or when the logic ends a live connection, the unsent output comes back from the start of
-// the first line not sent whole, and with what was reported taken adds up to what was offered.
-// Reading again, the peer gets to the end of the connection.
+// Lines handed over within one pass of the event loop, more than the limit: a reading peer gets
+// them all; one that falls behind leaves more than the high-water mark unsent, then SendQueueLow
+// comes once. One that stops reading is dropped at the limit or after the stall time; then, or
+// when the logic ends a live connection, the unsent output comes back from the first line not sent
+// whole, adding up with what was reported taken to what was offered.
 TEST_F(QtSocketControlTest, OutputDropsOnlyAPeerThatStopsReading) {
   enum PeerKind { Reads, FallsBehind, StopsReading };
   const std::tuple<const char*, int64_t, int, PeerKind, size_t, std::string> rows[] = {
@@ -295,10 +292,9 @@ struct PseudoTerminal {
   char Name[256] = {};
 };
 
-// The control makes the terminal raw: every byte value arrives unchanged, and a hang-up is one
-// loss after everything before it, with the event loop idle afterwards. While one control holds
-// the device, another cannot open it. Every parity, data bits and stop bits value opens a
-// pseudo-terminal.
+// The control makes the terminal raw: every byte value arrives unchanged; a hang-up is one loss
+// after everything before it, the event loop idle afterwards. A held device cannot be opened
+// again. Every parity, data bits and stop bits value opens.
 TEST(QtSerialControlTest, EveryByteValueArrivesUnchangedAndAHangUpIsLostOnce) {
   PseudoTerminal terminal;
   int resolvedPort = 0, losses = 0;
