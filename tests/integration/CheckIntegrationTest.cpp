@@ -1,6 +1,5 @@
-// The executable as its users start it: --check, bad configuration files (what the check calls an
-// error ends the start with status 1 and the same reason; what it calls a warning starts, and the
-// gateway runs with the value read as the warning says), the display, and hostile folders.
+// The executable as its users start it: --check, bad configuration files, the display, and
+// hostile folders.
 
 #include <gtest/gtest.h>
 
@@ -60,8 +59,9 @@ struct Row {
   std::function<void(const ProgramFolder&, const NotifySocket&)> Proof = nullptr;
 };
 
-// The starts that go on run as a service, which tells systemd its state, outlives a hang-up and
-// stops on SIGTERM.
+// An error ends the start with status 1 and the check's reason; with a warning the gateway runs
+// with the value read as the warning says, as a service: it tells systemd its state, outlives a
+// hang-up and stops on SIGTERM.
 TEST(BadConfiguration, CheckSaysWhatTheStartDoes) {
   const int equipmentPort = FreePort();
   const std::string hall = "[TARVEL80_Port_0]\nDescription=Hall\nPortType=TCPS\nListenPort=" +
@@ -160,8 +160,7 @@ TEST(BadConfiguration, CheckSaysWhatTheStartDoes) {
   }
 }
 
-// Without --dir the program folder is the executable's own, also when it was found through
-// PATH and started from another folder.
+// Without --dir the program folder is the executable's, also when found through PATH.
 TEST(Check, ProgramFolderIsTheExecutablesFolderWhereverItIsStartedFrom) {
   ProgramFolder elsewhere;
   elsewhere.Write("TARVEL80Import.ini", "[General]\nOstrelPort=fourteen\n");
@@ -175,8 +174,8 @@ TEST(Check, ProgramFolderIsTheExecutablesFolderWhereverItIsStartedFrom) {
   EXPECT_EQ(status, 0);
 }
 
-// Without a display (no variable, or an empty one) the gateway runs headless, its notes on standard
-// error. Either variable alone names a display: here one that is not there, so the windows fail.
+// Without a display (no variable, or an empty one) the gateway runs headless, notes on standard
+// error; either variable alone names one: here one that is not there, so the windows fail.
 TEST(Check, RunsHeadlessWithoutADisplayAndOpensWindowsWithEither) {
   using Environment = std::map<std::string, std::string>;
   const std::pair<Environment, bool> rows[] = {
@@ -231,8 +230,7 @@ TEST(HostileFolder, LargeIniFileIsGivenBackAfterStartUp) {
     ASSERT_TRUE(WaitUntil([&] { return folder.CountMessages("Running: ") == 1; }, 60000ms))
         << gateway.StandardError();
     EXPECT_EQ(folder.CountMessages("Opened (3) port COM7"), serial ? 1u : 0u);
-    // Normally about 20 MB; each copy of the file's values kept would add 10 MB, the serial
-    // section's keys over 100 MB.
+    // Normally about 20 MB; a copy of the values kept adds 10 MB, the serial keys over 100 MB.
     int64_t resident = -1;
     EXPECT_TRUE(WaitUntil(
         [&] { return (resident = tools::ProcStatusKb(gateway.Pid(), "VmRSS")) < 60'000; }, 10000ms))
@@ -240,8 +238,7 @@ TEST(HostileFolder, LargeIniFileIsGivenBackAfterStartUp) {
   }
 }
 
-// A link at the lock's name would let a second copy lock another file and run beside the first:
-// the start stops and says why, in the log and on standard error.
+// A link at the lock's name (a second copy could lock another file) stops the start, saying why.
 TEST(HostileFolder, LinkAtTheLockStopsTheStart) {
   ProgramFolder folder;
   folder.Write("TARVEL80Import.ini", OstrelPortIni());

@@ -59,8 +59,7 @@ class NotifySocket {
   int fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 };
 
-// The gateway executable of this build running as a child process with its standard error
-// kept in the program folder, killed at the end if still running.
+// This build's gateway as a child process, its standard error kept in the program folder.
 class GatewayProcess : public tools::ChildProcess {
  public:
   GatewayProcess(const ProgramFolder& folder, std::vector<std::string> arguments,

@@ -9,8 +9,7 @@
 namespace tarvel::integration {
 namespace {
 
-// The live process with `text` on its command line, 0 when there is none (an ended process, or
-// a zombie left to a parent that does not reap, has an empty one).
+// The live process with `text` on its command line, or 0 (an ended process or zombie has none).
 pid_t ProcessWith(const std::string& text) {
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     if (ReadWholeFile(entry.path() / "cmdline").find(text) != std::string::npos)

@@ -29,8 +29,7 @@ class InputPortsTest : public ::testing::Test {
     folder_.Write("TARVEL80Import.ini",
                   OstrelPortIni(ostrelPort_) + "WatchDogInterval=0\n" + general + sections);
   }
-  // Starts the gateway headless with the given port sections and [General] keys, and waits until
-  // every port is set up.
+  // Starts the gateway headless and waits until every port is set up.
   void Start(const std::string& sections, const std::string& general = "") {
     Configure(sections, general);
     gateway_ = std::make_unique<GatewayProcess>(
@@ -67,8 +66,7 @@ TEST_F(InputPortsTest, SerialPortFramesAMessageHoweverItIsCut) {
   Client alarmServer(ostrelPort_);
   EXPECT_TRUE(folder_.WaitForMessage("Accepted Ostrel connection from 127.0.0.1:" +
                                      std::to_string(alarmServer.LocalPort())));
-  // In pieces of three bytes: date, time, tag and line end are all cut apart. The text holds
-  // every kind of byte a line may carry: NUL, XON, XOFF, DEL, 8-bit.
+  // Date, time, tag and line end all cut apart; NUL, XON, XOFF, DEL and 8-bit bytes in the text.
   const std::string text = std::string("Door forced open \0\x11\x13\x7F\x80\xE4\xFF", 24);
   SendInPieces(serialLine, Message("ZONE-COM", text), 3);
   EXPECT_EQ(alarmServer.ReadUntil(EventLine("ZONE-COM", text)), EventLine("ZONE-COM", text));
@@ -106,8 +104,7 @@ TEST_F(KeepFile, LinesKeptInTheFileOutliveAKillAndGoOutOnceInOrderBeforeNewerOne
   EXPECT_TRUE(WaitUntil([&] { return keptBytes() == 48; })) << "the sent lines leave the file";
 }
 
-// A backlog larger than the socket buffers (10 MB), drained by a slow alarm server through a stop
-// and a kill: what the system had not taken when the gateway ended goes out after the restart.
+// 10 MB kept, drained by a slow alarm server through a stop and a kill: nothing is lost.
 using KeepFileDrain = InputPortsTest;
 TEST_F(KeepFileDrain, NothingKeptIsLostWhenTheGatewayIsKilledOrStoppedMidDrain) {
   const int inputPort = FreePort();
@@ -122,8 +119,7 @@ TEST_F(KeepFileDrain, NothingKeptIsLostWhenTheGatewayIsKilledOrStoppedMidDrain) 
       {.Lines = 100000, .Signals = {SIGTERM, SIGKILL}, .BytesPerSecond = 400000, .RoundMs = 1000});
   ASSERT_TRUE(result.Ok) << result.Problem;
   EXPECT_EQ(result.Lost, 0u);
-  // A line goes out twice only when a kill falls between the system taking it and its mark in
-  // the file: one pass of the event loop.
+  // Twice only when a kill falls between the system taking a line and its mark in the file.
   EXPECT_LE(result.Doubled, 2000u);
   EXPECT_EQ(result.LeftAtStops, 1u) << "the stop says what it left for the next start";
 }

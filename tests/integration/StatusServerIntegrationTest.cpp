@@ -11,8 +11,7 @@ namespace {
 
 const std::string Message = "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open\r\n";
 
-// One request on a connection of its own, from `source`: the answer, read to the end of its body
-// (the server may keep the connection open) or until the server closes.
+// One request on a connection of its own, from `source`: the answer, to the end of its body.
 std::string Ask(int port, const std::string& request, const std::string& source = "") {
   Client client("127.0.0.1", port, source);
   client.Send(request);

@@ -1,5 +1,4 @@
-// The status server's limits on real loopback sockets, in this process: the head deadline
-// (short here), the slot kept for /healthz, refused hosts, and the refusal line.
+// The status server's limits on real loopback sockets, in this process (a short head deadline).
 
 #include <gtest/gtest.h>
 
@@ -28,8 +27,7 @@ using test::WaitUntil;
 
 constexpr int CloseWaitMs = 10000;  // a generous bound for a close that is due much earlier
 
-// A client of the server in this process: every read is short, so that the test can run the
-// event loop that serves it.
+// A client whose every read is short, so that the test can run the event loop that serves it.
 class Peer : public tools::Client {
  public:
   // From `source` to the loopback address of its family.
@@ -60,8 +58,7 @@ class Peer : public tools::Client {
   size_t taken_ = 0;
 };
 
-// A status server on a free loopback port, with the given head deadline and allow-list, logging
-// into a folder of its own.
+// A status server on a free loopback port, logging into a folder of its own.
 struct StatusFixture {
   explicit StatusFixture(int headDeadlineMs, const std::string& allowedHosts = "",
                          const std::string& bindAddress = "127.0.0.1")
@@ -120,8 +117,7 @@ TEST(StatusServerLimits, HeadMustArriveWithinTheDeadlineWhileKeptAliveScrapersSt
   EXPECT_NE(scraper.Ask("/metrics").find("HTTP/1.1 200 "), std::string::npos);
 }
 
-// Of the 32 connections, 31 take any request and the last only GET /healthz: kept-alive
-// scrapers on every slot cannot keep health checks out.
+// Of the 32 connections the last takes only GET /healthz: scrapers cannot keep health checks out.
 TEST(StatusServerLimits, TheLastSlotIsKeptForHealth) {
   StatusFixture status(StatusServer::DefaultHeadDeadlineMs);
   ASSERT_NE(status.Port(), 0) << status.Log();
@@ -172,8 +168,7 @@ TEST(StatusServerLimits, RefusedHostsHoldNoSlotAndAreNamedByAddressAndPort) {
   }
 }
 
-// The tick is watched on the server's own timer, not only when a request comes: a tick that ran
-// and then stopped shows as unhealthy at the next health check, however long ago it stopped.
+// The tick is watched on the server's own timer: one that stopped is unhealthy at the next check.
 TEST(StatusServerLimits, ATickThatStoppedIsUnhealthyAtTheNextHealthCheck) {
   StatusFixture status(StatusServer::DefaultHeadDeadlineMs);
   FakeSocketControl listener;

@@ -13,8 +13,7 @@ inline void RunEventsFor(int milliseconds) {
   loop.exec();
 }
 
-// Runs the event loop in short slices, never sleeping blindly, until done() holds or the time
-// is up; returns done().
+// Runs the event loop in short slices until done() holds or the time is up; returns done().
 template <typename Done>
 bool WaitUntil(Done done, int timeoutMs = 3000) {
   QElapsedTimer clock;

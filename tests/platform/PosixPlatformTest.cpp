@@ -44,8 +44,7 @@ class LinuxServiceControlTest : public ::testing::Test {
   std::string programPath_ = root_.Path() + "my gateway/";
 };
 
-// Each way /I can fail gives its reason after "failed to install as service" and leaves no unit:
-// the service manager, the account, and a folder name that could steer the unit.
+// Each way /I can fail (systemctl, the account, a folder name that could steer the unit) says why.
 TEST_F(LinuxServiceControlTest, InstallFailuresSayWhy) {
   const std::string control = "the program folder's path holds a control character (byte ";
   const std::string notUtf8 = "the program folder's path is not valid UTF-8 (byte ";
@@ -120,8 +119,7 @@ TEST_F(LinuxServiceControlTest, FailedInstallPutsTheEarlierRegistrationBack) {
   EXPECT_FALSE(service.Uninstall()) << "nothing left to uninstall";
 }
 
-// How the program and folder are written where systemd would expand specifiers, variables or
-// spaces, and the account the service runs as; the confining lines themselves are constants.
+// Program and folder written so systemd expands no specifier, variable or space; the account.
 TEST_F(LinuxServiceControlTest, UnitQuotesTheFolderAndRunsAsTheNamedUser) {
   const std::string quoted = "\"" + programPath_ + "\"";
   const std::tuple<ProgramLayout, std::string, std::vector<std::string>> rows[] = {
@@ -152,9 +150,7 @@ TEST_F(LinuxServiceControlTest, UnitQuotesTheFolderAndRunsAsTheNamedUser) {
   }
 }
 
-// An odd but sound folder name gets a unit that systemd reads as meant, where systemd-analyze works
-// here: a plain unit for the same program must pass first, so that a failure can only come from
-// the unit's settings.
+// An odd but sound folder name gets a unit that systemd-analyze passes (where a plain one passes).
 TEST_F(LinuxServiceControlTest, SystemdReadsTheUnitOfAnOddFolderName) {
   const auto verify = [&](const std::string& unit) {
     const std::string command =
@@ -174,8 +170,7 @@ TEST_F(LinuxServiceControlTest, SystemdReadsTheUnitOfAnOddFolderName) {
     EXPECT_EQ(verified.first.find(complaint), std::string::npos) << verified.first;
 }
 
-// /I runs as root and has made the log folder and the lock; the service account gets them,
-// but never the target of a link planted in the log folder.
+// /I as root hands the log folder and lock to the account, never the target of a planted link.
 TEST_F(LinuxServiceControlTest, InstallHandsTheProgramsFilesToTheServiceUser) {
   if (geteuid() != 0) GTEST_SKIP() << "changing owners needs root";
   const passwd* nobody = getpwnam("nobody");
@@ -218,8 +213,7 @@ TEST_F(LinuxServiceControlTest, SettingsStoreKeepsItsValuesAcrossInstances) {
   EXPECT_EQ(tools::ReadWholeFile(programPath_ + "TARVEL80Import.service.ini"),
             "[Other]\nKey=v\n[Parameters]\nRunAsService=1\n");
   EXPECT_FALSE(std::filesystem::exists(programPath_ + "TARVEL80Import.service.ini.tmp"));
-  // Read only up to their bound: a value past it is not seen. (Anything but a regular file in
-  // their place is the INI reader's test; the settings go through that reader.)
+  // Read only up to their bound: a value past it is not seen.
   root_.Write("my gateway/TARVEL80Import.service.ini",
               "[Parameters]\n" + std::string(1 << 20, ';') + "\nRunAsService=1\n");
   EXPECT_EQ(Service().GetSetting("Parameters", "RunAsService", "0"), "0");
@@ -234,8 +228,7 @@ TEST_F(LinuxServiceControlTest, SettingsStoreKeepsItsValuesAcrossInstances) {
   EXPECT_TRUE(std::filesystem::is_symlink(temporary));
 }
 
-// Whether a separate process can take the lock of a folder (flock locks belong to the open
-// file, so a second open in this process would conflict just the same; a child shows it plainly).
+// Whether another process can take the folder's lock (flock locks belong to the open file).
 bool ChildCanTakeLock(const std::string& folder) {
   const pid_t child = fork();
   std::string refusal;

@@ -69,8 +69,7 @@ TEST(QtEventQueueTest, HandlerScopeHoldsEventsBackUntilItEnds) {
   EXPECT_TRUE(WaitUntil([&] { return delivered == 1; }));
 }
 
-// A fault that leaves a handler reaches the fence: the log gets where it happened, at most one
-// line a minute for one place, and the next event is handled as usual.
+// A fault leaving a handler is logged by the fence, one line a minute a place, and all goes on.
 TEST(QtEventQueueTest, FaultReachesTheFenceWhichLogsItAndGoesOn) {
   FakeClock clock;
   LogFile log(clock, "/nonexistent/");

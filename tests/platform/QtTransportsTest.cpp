@@ -228,8 +228,7 @@ TEST_F(QtSocketControlTest, OutputDropsOnlyAPeerThatStopsReading) {
   }
 }
 
-// A paused socket reads nothing, so the kernel holds the peer back; resumed, everything arrives
-// in order. Closed by its own handler, the socket reports nothing more of that connection.
+// Paused, the kernel holds the peer back; resumed, all arrives in order; closed, nothing more.
 TEST_F(QtSocketControlTest, ResumedInputArrivesInOrderAndNothingArrivesAfterClose) {
   ListenAndAcceptOn(data);
   QTcpSocket peer;
@@ -258,8 +257,7 @@ TEST_F(QtSocketControlTest, ResumedInputArrivesInOrderAndNothingArrivesAfterClos
 
 TEST_F(QtSocketControlTest, ListenerKeepsAcceptingAfterRunningOutOfDescriptors) {
   ListenAndAcceptOn(data);
-  // The sanitizer's first check of a type opens descriptors; its checks of the calls made while
-  // none are to be had must already have run.
+  // The sanitizer opens descriptors at its first check of a type: that must have run by now.
   RunEventsFor(1);
   const int client = ConnectRawPeer();  // waits in the kernel until the event loop runs
   struct RestoredLimit {
@@ -280,8 +278,7 @@ TEST_F(QtSocketControlTest, ListenerKeepsAcceptingAfterRunningOutOfDescriptors) 
   close(client);
 }
 
-// A pseudo-terminal left as openpty makes it, not raw: the slave is the serial device, bytes
-// written to the master arrive on it, and closing the master hangs the line up.
+// A pseudo-terminal, not raw: the slave is the device; closing the master hangs the line up.
 struct PseudoTerminal {
   PseudoTerminal() { openpty(&Master, &Slave, Name, nullptr, nullptr); }
   ~PseudoTerminal() {

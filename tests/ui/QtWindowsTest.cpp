@@ -89,8 +89,8 @@ TEST_F(QtWindowsTest, ExitMenuAndCloseBoxCallTheHandlerAndStayOpenUntilHidden) {
   EXPECT_FALSE(window_.isVisible());
 }
 
-// With "show last" the trace selects the newest row; the selection waits for the event loop,
-// which then scrolls to it, unless the row has gone meanwhile. Rows keep their ISO 8859-1 text.
+// "Show last" selects and scrolls to the newest row once the event loop runs, unless it has gone;
+// rows keep their ISO 8859-1 text.
 TEST_F(QtWindowsTest, ShowLastScrollsToTheNewestRowAndRowsKeepLatin1Text) {
   debug_.AddItem("a");
   debug_.SetListIndex(0);
