@@ -28,7 +28,7 @@ class QtWindowsTest : public ::testing::Test {
   QtDebugWindow debug_{clock_, programPath_};
 };
 
-TEST_F(QtWindowsTest, ConnectionListRowsAndStatusPanels) {
+TEST_F(QtWindowsTest, MainWindowShowsRowsPanelsAndCaptionAndStaysOpenUntilHidden) {
   QTreeWidget* list = window_.ConnectionList();
   EXPECT_EQ(window_.AddRow("Port 0 J\xC4N"), 0);
   EXPECT_EQ(window_.AddRow("Serial"), 1);
@@ -45,6 +45,20 @@ TEST_F(QtWindowsTest, ConnectionListRowsAndStatusPanels) {
   window_.SetPanelText(StatusBarView::CounterPanel, "Ostrel TxBytes:12, RxBytes:0");
   EXPECT_EQ(window_.Panel(1)->text(), "Waiting");
   EXPECT_EQ(window_.Panel(2)->text(), "Ostrel TxBytes:12, RxBytes:0");
+
+  std::vector<int> reasons;
+  window_.SetCloseHandler([&](int reason) { reasons.push_back(reason); });
+  window_.SetCaption("TARVEL80 \xC4");
+  EXPECT_EQ(window_.windowTitle(), QString::fromUtf8("TARVEL80 \u00C4"));
+  window_.show();
+  window_.ExitAction()->trigger();
+  EXPECT_TRUE(window_.isVisible());
+  EXPECT_FALSE(window_.close()) << "the close box does not close by itself";
+  EXPECT_TRUE(window_.isVisible());
+  EXPECT_EQ(reasons,
+            (std::vector<int>{QtMainWindow::ExitMenuReason, QtMainWindow::CloseBoxReason}));
+  window_.Hide();
+  EXPECT_FALSE(window_.isVisible());
 }
 
 TEST_F(QtWindowsTest, DebugMenuOpensAndClosesTheDebugWindowAfresh) {
@@ -71,22 +85,6 @@ TEST_F(QtWindowsTest, DebugMenuOpensAndClosesTheDebugWindowAfresh) {
   debug.close();  // the close box
   EXPECT_FALSE(window_.DebugChecked());
   EXPECT_EQ(debug.ListCount(), 0);
-}
-
-TEST_F(QtWindowsTest, ExitMenuAndCloseBoxCallTheHandlerAndStayOpenUntilHidden) {
-  std::vector<int> reasons;
-  window_.SetCloseHandler([&](int reason) { reasons.push_back(reason); });
-  window_.SetCaption("TARVEL80 \xC4");
-  EXPECT_EQ(window_.windowTitle(), QString::fromUtf8("TARVEL80 \u00C4"));
-  window_.show();
-  window_.ExitAction()->trigger();
-  EXPECT_TRUE(window_.isVisible());
-  EXPECT_FALSE(window_.close()) << "the close box does not close by itself";
-  EXPECT_TRUE(window_.isVisible());
-  EXPECT_EQ(reasons,
-            (std::vector<int>{QtMainWindow::ExitMenuReason, QtMainWindow::CloseBoxReason}));
-  window_.Hide();
-  EXPECT_FALSE(window_.isVisible());
 }
 
 // "Show last" selects and scrolls to the newest row once the event loop runs, unless it has gone;
