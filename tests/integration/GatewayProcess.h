@@ -10,9 +10,7 @@
 
 namespace tarvel::integration {
 
-using namespace std::chrono_literals;
-using namespace tools;  // the harness's sockets, clients, waits and files
-using Clock = std::chrono::steady_clock;
+using namespace tools;  // the harness's sockets, clients, waits, files and time literals
 using ProgramFolder = TempFolder;
 
 inline std::string OstrelPortIni(int port = FreePort()) {

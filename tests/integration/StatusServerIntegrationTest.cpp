@@ -116,15 +116,13 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
   EXPECT_EQ(folder.CountMessages("Connection (0) accepted from 127.0.0.5:"), 1u);
 
   const std::string bytes = std::to_string(3 * Message.size() + 13);
+  const std::string counts = "\"bytesReceived\":" + bytes +
+                             ",\"linesReceived\":4,\"eventsForwarded\":3,\"linesRejected\":1,";
   std::string json;
   EXPECT_TRUE(WaitUntil([&] {
-    json = Get(statusPort, "/status.json");
-    return json.find("\"linesReceived\":4,") != std::string::npos;
+    return (json = Get(statusPort, "/status.json")).find(counts) != std::string::npos;
   })) << json;
-  for (const std::string& field :
-       {"\"bytesReceived\":" + bytes + ",", std::string("\"eventsForwarded\":3,"),
-        std::string("\"linesRejected\":1,"), std::string("\"listening\":true,")})
-    EXPECT_NE(json.find(field), std::string::npos) << field << " in " << json;
+  EXPECT_NE(json.find("\"listening\":true,"), std::string::npos) << json;
   EXPECT_TRUE(WaitUntil([&] {  // the event loop ticks, as scraped
     return std::regex_search(Get(statusPort, "/metrics"),
                              std::regex("\ntarvel80import_supervision_ticks_total [1-9]"));

@@ -36,8 +36,9 @@ class LinuxServiceControlTest : public ::testing::Test {
       unsetenv(name);
   }
   std::string UnitFile() const { return root_.Path() + "units/TARVEL80ImportForOstrel.service"; }
-  LinuxServiceControl Service() const {
-    return LinuxServiceControl(ProgramLayout::InFolder(programPath_), "/usr/bin/tarvel80import");
+  LinuxServiceControl Service(const std::string& folder = "") const {
+    return LinuxServiceControl(ProgramLayout::InFolder(folder.empty() ? programPath_ : folder),
+                               "/usr/bin/tarvel80import");
   }
 
   TempFolder root_;
@@ -63,8 +64,7 @@ TEST_F(LinuxServiceControlTest, InstallFailuresSayWhy) {
   for (const auto& [folder, systemctl, user, reason] : rows) {
     setenv("TARVEL80IMPORT_SYSTEMCTL", systemctl.c_str(), 1);
     setenv(LinuxServiceControl::ServiceUserVariable, user.c_str(), 1);
-    LinuxServiceControl service(ProgramLayout::InFolder(root_.Path() + folder + "/"),
-                                "/usr/bin/tarvel80import");
+    LinuxServiceControl service = Service(root_.Path() + folder + "/");
     EXPECT_FALSE(service.Install()) << reason;
     EXPECT_EQ(service.LastError().substr(0, reason.size()), reason);
     EXPECT_FALSE(std::filesystem::exists(UnitFile())) << reason;
