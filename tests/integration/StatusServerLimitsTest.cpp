@@ -118,7 +118,7 @@ TEST(StatusServerLimits, HeadMustArriveWithinTheDeadlineWhileKeptAliveScrapersSt
 }
 
 // Of the 32 connections the last takes only GET /healthz: scrapers cannot keep health checks out.
-TEST(StatusServerLimits, TheLastSlotIsKeptForHealth) {
+TEST(StatusServerLimits, TheLastSlotIsKeptForHealthWhichWatchesTheTick) {
   StatusFixture status(StatusServer::DefaultHeadDeadlineMs);
   ASSERT_NE(status.Port(), 0) << status.Log();
   std::vector<std::unique_ptr<Peer>> scrapers;
@@ -136,6 +136,16 @@ TEST(StatusServerLimits, TheLastSlotIsKeptForHealth) {
   EXPECT_TRUE(IsHealthAnswer(health.Ask("/healthz")));
   EXPECT_TRUE(IsHealthAnswer(health.Ask("/healthz?again")));
   EXPECT_NE(health.Ask("/metrics").find("HTTP/1.1 503 "), std::string::npos);
+
+  // The tick is watched on the server's own timer: one that stopped is unhealthy at the next check.
+  FakeSocketControl listener;
+  listener.SetState(SocketControl::Listening);
+  status.controls.WinsockOstrelConnect = &listener;
+  ++status.state.Statistics.Ticks;  // one tick, then none
+  RunEventsFor(static_cast<int>(HealthyTickGapMs) + 800);
+  const std::string answer = Peer(status.Port(), "127.0.0.1").Ask("/healthz");
+  EXPECT_NE(answer.find("unhealthy: the supervision tick has not run for 5 s"), std::string::npos)
+      << answer;
 }
 
 // Hosts outside the allow-list get 403 and are closed at once, holding no slot. The refusal line
@@ -166,19 +176,6 @@ TEST(StatusServerLimits, RefusedHostsHoldNoSlotAndAreNamedByAddressAndPort) {
       EXPECT_TRUE(IsHealthAnswer(Peer(status.Port(), "127.0.0.2").Ask("/healthz")));
     }
   }
-}
-
-// The tick is watched on the server's own timer: one that stopped is unhealthy at the next check.
-TEST(StatusServerLimits, ATickThatStoppedIsUnhealthyAtTheNextHealthCheck) {
-  StatusFixture status(StatusServer::DefaultHeadDeadlineMs);
-  FakeSocketControl listener;
-  listener.SetState(SocketControl::Listening);
-  status.controls.WinsockOstrelConnect = &listener;
-  ++status.state.Statistics.Ticks;  // one tick, then none
-  RunEventsFor(static_cast<int>(HealthyTickGapMs) + 800);
-  const std::string answer = Peer(status.Port(), "127.0.0.1").Ask("/healthz");
-  EXPECT_NE(answer.find("unhealthy: the supervision tick has not run for 5 s"), std::string::npos)
-      << answer;
 }
 
 }  // namespace

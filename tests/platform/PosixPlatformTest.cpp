@@ -207,9 +207,8 @@ TEST_F(LinuxServiceControlTest, SettingsStoreKeepsItsValuesAcrossInstances) {
     service.SaveSetting("Other", "Key", "v");
     service.SaveSetting("parameters", "runasservice", "1");
   }
-  LinuxServiceControl later = Service();
-  EXPECT_EQ(later.GetSetting("PARAMETERS", "RunAsService", "0"), "1");
-  EXPECT_EQ(later.GetSetting("Other", "Key", ""), "v");
+  EXPECT_EQ(Service().GetSetting("PARAMETERS", "RunAsService", "0"), "1");
+  EXPECT_EQ(Service().GetSetting("Other", "Key", ""), "v");
   EXPECT_EQ(tools::ReadWholeFile(programPath_ + "TARVEL80Import.service.ini"),
             "[Other]\nKey=v\n[Parameters]\nRunAsService=1\n");
   EXPECT_FALSE(std::filesystem::exists(programPath_ + "TARVEL80Import.service.ini.tmp"));
