@@ -62,17 +62,13 @@ class GatewayProcess : public tools::ChildProcess {
  public:
   GatewayProcess(const ProgramFolder& folder, std::vector<std::string> arguments,
                  const std::map<std::string, std::string>& environment = {})
-      : ChildProcess(Words(std::move(arguments)),
+      : ChildProcess((arguments.insert(arguments.begin(), GATEWAY_EXECUTABLE), arguments),  // argv
                      folder.Path() + "stderr-" + std::to_string(++count_) + ".txt", environment,
                      false) {}
   ~GatewayProcess() { Stop(SIGKILL); }
   std::string StandardError() const { return Output(); }
 
  private:
-  static std::vector<std::string> Words(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), GATEWAY_EXECUTABLE);
-    return arguments;
-  }
   static inline int count_ = 0;
 };
 

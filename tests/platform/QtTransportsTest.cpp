@@ -266,8 +266,7 @@ TEST_F(QtSocketControlTest, ListenerKeepsAcceptingAfterRunningOutOfDescriptors) 
   // The limit bounds descriptor numbers: at the lowest free number, none is to be had.
   const int lowestFree = dup(0);
   close(lowestFree);
-  rlimit tight = restored.Original;
-  tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+  const rlimit tight{static_cast<rlim_t>(lowestFree), restored.Original.rlim_max};
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
   RunEventsFor(100);  // the listener fails to take the connection
   EXPECT_EQ(listener.Requests, 0);
