@@ -58,18 +58,16 @@ function probe(tries=100){
   document.replace(document.find("PORT"), 4, std::to_string(statusPort));
   folder.Write("page.html", document);
   const std::string dump = folder.Path() + "dom.html";
-  {
-    tools::ChildProcess browser(
-        {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-         "--no-first-run", "--disable-background-networking", "--disable-component-update",
-         "--disable-sync", "--disable-web-security", "--user-data-dir=" + folder.Path() + "browser",
-         "--window-size=1700,1000", "--virtual-time-budget=15000", "--dump-dom",
-         "file://" + folder.Path() + "page.html"},
-        dump);
-    const std::optional<int> status = browser.WaitForExit(120s);
-    kill(-browser.Pid(), SIGKILL);  // anything of the browser's still in its process group
-    EXPECT_EQ(status, 0) << ReadWholeFile(dump);
-  }
+  tools::ChildProcess browser(
+      {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+       "--no-first-run", "--disable-background-networking", "--disable-component-update",
+       "--disable-sync", "--disable-web-security", "--user-data-dir=" + folder.Path() + "browser",
+       "--window-size=1700,1000", "--virtual-time-budget=15000", "--dump-dom",
+       "file://" + folder.Path() + "page.html"},
+      dump);
+  const std::optional<int> status = browser.WaitForExit(120s);
+  kill(-browser.Pid(), SIGKILL);  // anything of the browser's still in its process group
+  EXPECT_EQ(status, 0) << ReadWholeFile(dump);
   const std::string text = ReadWholeFile(dump);
   const size_t begin = text.find("<pre id=\"probe\">");  // as the browser writes it back
   return begin == std::string::npos

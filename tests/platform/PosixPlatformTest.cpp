@@ -122,23 +122,21 @@ TEST_F(LinuxServiceControlTest, FailedInstallPutsTheEarlierRegistrationBack) {
 // Program and folder written so systemd expands no specifier, variable or space; the account.
 TEST_F(LinuxServiceControlTest, UnitQuotesTheFolderAndRunsAsTheNamedUser) {
   const std::string quoted = "\"" + programPath_ + "\"";
-  const std::tuple<ProgramLayout, std::string, std::vector<std::string>> rows[] = {
-      {ProgramLayout::InFolder(programPath_),
-       "",
-       {"ExecStart=\"/opt/tarvel 80/tarvel80import\" --dir " + quoted + "\n",
-        "ReadWritePaths=" + quoted + "\n"}},
-      {ProgramLayout::InFolder("/srv/a%b$c/"),
-       "tarvel",
-       {"ExecStart=\"/opt/tarvel 80/tarvel80import\" --dir /srv/a%%b$$c/\n",
-        "ReadWritePaths=/srv/a%%b$c/\n", "User=tarvel\n"}},
+  const std::string exec = "ExecStart=\"/opt/tarvel 80/tarvel80import\" --dir ";
+  const std::tuple<std::string, ProgramLayout, std::vector<std::string>> rows[] = {
+      {"",
+       ProgramLayout::InFolder(programPath_),
+       {exec + quoted + "\n", "ReadWritePaths=" + quoted + "\n"}},
+      {"tarvel",
+       ProgramLayout::InFolder("/srv/a%b$c/"),
+       {exec + "/srv/a%%b$$c/\n", "ReadWritePaths=/srv/a%%b$c/\n", "User=tarvel\n"}},
       // The service keeps the layout it was installed from; it writes in both folders.
-      {{"/var/lib/t/", "/etc/t/north.ini", "/var/log/t/"},
-       "",
-       {"ExecStart=\"/opt/tarvel 80/tarvel80import\" --dir /var/lib/t/ --config /etc/t/north.ini "
-        "--log-dir /var/log/t/\n",
+      {"",
+       {"/var/lib/t/", "/etc/t/north.ini", "/var/log/t/"},
+       {exec + "/var/lib/t/ --config /etc/t/north.ini --log-dir /var/log/t/\n",
         "ReadWritePaths=/var/lib/t/\nReadWritePaths=/var/log/t/\n"}},
   };
-  for (const auto& [layout, user, lines] : rows) {
+  for (const auto& [user, layout, lines] : rows) {
     setenv("TARVEL80IMPORT_SERVICE_USER", user.c_str(), 1);
     const std::string unit =
         LinuxServiceControl(layout, "/opt/tarvel 80/tarvel80import").UnitText();
