@@ -91,7 +91,6 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
                    "\n[TARVEL80_Port_1]\nDescription=Warehouse panel, loading bay north side\n"
                    "PortType=TCPC\nRemoteAddress=127.0.0.1:" +
                    std::to_string(downPort) + "\n");
-  // On the desktop, its windows drawn offscreen.
   GatewayProcess gateway(folder, {"--dir", folder.Path()},
                          {{"DISPLAY", ":0"}, {"QT_QPA_PLATFORM", "offscreen"}});
   ASSERT_TRUE(folder.WaitForMessage("Status server listening at 127.0.0.1:"))
