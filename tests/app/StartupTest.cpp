@@ -284,67 +284,43 @@ TEST_F(StartupTest, InstallAndUninstallReportAndStoreOnlyOnSuccess) {
   }
 }
 
-// A value out of range ends the start, named in the log and a message; read before the start
-// lines, it comes before them.
-TEST_F(StartupTest, ConfigurationValuesOutOfRangeEndStartUp) {
-  const std::tuple<std::string, std::string, Lines, bool> rows[] = {
-      {"yes", "", {"Parameters", "RunAsService", "yes"}, false},
-      {"0", "[General]\nOstrelPort=99999999999\n", {"General", "OstrelPort", "99999999999"}, false},
-      {"0",
-       "[TARVEL80_Port_2]\nPortType=TCPC\nRemoteAddress=h:4294967296\n",
-       {"TARVEL80_Port_2", "RemoteAddress", "h:4294967296"},
-       true},
+// A bad value of the service flag or of [General], or a KeepFile over one of the program's own
+// files (kept lines would destroy it), ends the start with a line in the log and a message, before
+// anything opens. A flag that cannot say which mode applies goes to the event log too.
+TEST_F(StartupTest, BadConfigurationEndsStartUp) {
+  const std::string keepFile = "Configuration error: [General] KeepFile: ";
+  const auto ownName = [](const std::string& name) {
+    return "; the keep file needs a name of its own \"" + name + "\"";
   };
-  for (const auto& [stored, ini, named, startLines] : rows) {
-    SCOPED_TRACE(named.back());
-    Reset(ini, stored);
-    const StartupOutcome outcome = Run();
-    EXPECT_FALSE(outcome.KeepRunning);
-    EXPECT_EQ(outcome.ExitStatus, 1);
-    const Lines lines = LogLines();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.size() > 1, startLines);
-    const auto place = [](const std::string& text) { return text.substr(text.find('[')); };
-    ASSERT_EQ(MessageTexts().size(), 1u);
-    EXPECT_EQ(place(MessageTexts()[0]), place(lines.back()));
-    for (const std::string& name : named) EXPECT_NE(lines.back().find(name), std::string::npos);
-  }
-}
-
-// Kept lines written over the configuration, the log, the lock or the service settings would
-// destroy them: such a KeepFile ends the start like a bad value, before anything opens.
-TEST_F(StartupTest, KeepFileNamingOneOfTheProgramsFilesEndsStartUp) {
   const std::pair<std::string, std::string> rows[] = {
-      {"TARVEL80Import.ini", "is the configuration file " + folder_ + "TARVEL80Import.ini"},
-      {folder_ + "LogFiles/../TARVEL80Import.lock",
-       "is the running-copy lock " + folder_ + "TARVEL80Import.lock"},
-      {"LogFiles/kept", "is in the log folder " + folder_ + "LogFiles/"},
-      {".//TARVEL80Import.service.ini",
-       "is the service settings file " + folder_ + "TARVEL80Import.service.ini"},
+      {"", "Configuration value out of range: [Parameters] RunAsService=yes"},
+      {"OstrelPort=99999999999",
+       "Configuration error: [General] OstrelPort: not a port number (expected a whole number "
+       "from 1 to 65535) \"99999999999\""},
+      {"KeepFile=TARVEL80Import.ini", keepFile + "is the configuration file " + folder_ +
+                                          "TARVEL80Import.ini" + ownName("TARVEL80Import.ini")},
+      {"KeepFile=" + folder_ + "LogFiles/../TARVEL80Import.lock",
+       keepFile + "is the running-copy lock " + folder_ + "TARVEL80Import.lock" +
+           ownName(folder_ + "LogFiles/../TARVEL80Import.lock")},
+      {"KeepFile=LogFiles/kept",
+       keepFile + "is in the log folder " + folder_ + "LogFiles/" + ownName("LogFiles/kept")},
+      {"KeepFile=.//TARVEL80Import.service.ini", keepFile + "is the service settings file " +
+                                                     folder_ + "TARVEL80Import.service.ini" +
+                                                     ownName(".//TARVEL80Import.service.ini")},
   };
-  for (const auto& [keepFile, reason] : rows) {
-    SCOPED_TRACE(keepFile);
-    Reset("[General]\nKeepFile=" + keepFile + "\n");
+  for (const auto& [general, logged] : rows) {
+    SCOPED_TRACE(general);
+    Reset("[General]\n" + general + "\n", general.empty() ? "yes" : "0");
     const StartupOutcome outcome = Run();
     EXPECT_FALSE(outcome.KeepRunning);
     EXPECT_EQ(outcome.ExitStatus, 1);
-    const std::string text = "Configuration error: [General] KeepFile: " + reason +
-                             "; the keep file needs a name of its own \"" + keepFile + "\"";
-    EXPECT_EQ(LogLines(), Lines{text});
-    EXPECT_EQ(MessageTexts(), Lines{text});
+    EXPECT_EQ(LogLines(), Lines{logged});
+    EXPECT_EQ(MessageTexts(), Lines{logged});
+    EXPECT_EQ(service_.Calls(), general.empty() ? Lines{"LogEvent 1 109 " + logged} : Lines{});
     EXPECT_EQ(ostrelConnect_.State(), SocketControl::Closed);
   }
   Reset("[General]\nKeepFile=kept.txt\n");
   EXPECT_TRUE(Run().KeepRunning);
-}
-
-TEST_F(StartupTest, StoredServiceFlagIsANumber) {
-  for (const auto& [stored, service] : {std::pair{" 0", false}, std::pair{"0.0", false},
-                                        std::pair{"0.4", true}, std::pair{"&H1", true}}) {
-    Reset("", stored);
-    EXPECT_TRUE(Run().KeepRunning) << stored;
-    EXPECT_EQ(state_.RunAsService, service) << stored;
-  }
 }
 
 }  // namespace

@@ -13,10 +13,12 @@ class SupervisionTest : public GatewayFixture {
     state.General.WatchDogInterval = 0;
     ConnectOstrel();
   }
-  // Runs whole seconds and notes in which second each line went out.
-  std::vector<std::pair<int, std::string>> RunSeconds(int seconds) {
+  // Runs whole seconds, port 4 receiving a line at the start of second aliveAt, and notes in
+  // which second each line went out.
+  std::vector<std::pair<int, std::string>> RunSeconds(int seconds, int aliveAt) {
     std::vector<std::pair<int, std::string>> lines;
     for (int second = 1; second <= seconds; ++second) {
+      if (second == aliveAt) Receive(4, "\n");
       timer.Ticks(10);
       std::string sent = Sent();
       for (size_t end; (end = sent.find('\n')) != std::string::npos; sent.erase(0, end + 1))
@@ -30,17 +32,25 @@ const std::string Failure =
     "1|||Door||||TARVEL80 Connection 'Door' (4) have failed (no events within 10 s)\n";
 const std::string Reminder =
     "1|||Door||||TARVEL80 Connection 'Door' (4) is still bad (cyclic 30 s reminder)\n";
+const std::string Restored = "0|||Door||||TARVEL80 Connection 'Door' (4) has been restored\n";
 
-TEST_F(SupervisionTest, FailureInTheTenthSecondThenCyclicReminders) {
+TEST_F(SupervisionTest, FailureInTheTenthSecondThenCyclicRemindersUntilARestore) {
   using Lines = std::vector<std::pair<int, std::string>>;
   struct Row {
     PortKind kind;
     int32_t remindTime;
+    int aliveAt;
     Lines lines;
   } rows[] = {
-      {PortKind::Serial, 30, {{10, Failure}, {40, Reminder}, {70, Reminder}, {100, Reminder}}},
-      {PortKind::TcpServer, 0, {{10, Failure}}},  // no reminders when switched off
-      {PortKind::NotUsed, 30, {}},
+      {PortKind::Serial, 30, 0, {{10, Failure}, {40, Reminder}, {70, Reminder}, {100, Reminder}}},
+      {PortKind::TcpServer, 0, 0, {{10, Failure}}},  // no reminders when switched off
+      {PortKind::NotUsed, 30, 0, {}},
+      // The restore starts the reminder count again: a whole PollFailRemindTime after the next
+      // failure.
+      {PortKind::Serial,
+       30,
+       18,
+       {{10, Failure}, {18, Restored}, {27, Failure}, {57, Reminder}, {87, Reminder}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(static_cast<int>(row.kind));
@@ -52,8 +62,9 @@ TEST_F(SupervisionTest, FailureInTheTenthSecondThenCyclicReminders) {
     port.PollFailTimeout = 10;
     port.PollFailRemindTime = row.remindTime;
     const size_t logged = LogMessages().size();
-    EXPECT_EQ(RunSeconds(100), row.lines);
-    EXPECT_EQ(LogMessages().size() - logged, row.lines.size());  // each line is logged as sent
+    EXPECT_EQ(RunSeconds(100, row.aliveAt), row.lines);
+    // Each line is logged as sent; the empty line is logged as rejected.
+    EXPECT_EQ(LogMessages().size() - logged, row.lines.size() + (row.aliveAt > 0 ? 1 : 0));
   }
   EXPECT_TRUE(timer.Enabled());
 }
@@ -64,7 +75,7 @@ TEST_F(SupervisionTest, FaultEndsOnlyItsTick) {
   UsePort(4, PortKind::Serial, "Door");
   state.Ports[4].PollFailTimeout = 1;
   timer.Ticks(9);
-  clock.FailNextReading();  // the failure line's stamp
+  clock.FailNext();  // the failure line's stamp
   EXPECT_THROW(timer.Tick(), std::runtime_error);
   EXPECT_TRUE(timer.Enabled());
 }
