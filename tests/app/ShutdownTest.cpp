@@ -31,7 +31,7 @@ TEST(Shutdown, WritesOneLineAndEndsTheProcessOnceButAServiceOutlivesAHangUp) {
   Shutdown shutdown(log, process);
 
   shutdown.HandleSignal(StopSignal::HangUp, true);
-  EXPECT_TRUE(process.EndStatuses().empty());
+  EXPECT_TRUE(process.EndStatuses.empty());
   shutdown.HandleSignal(StopSignal::Terminate, true);
   shutdown.Stop(CloseReason::UserClose);  // a second request while stopping
 
@@ -40,7 +40,7 @@ TEST(Shutdown, WritesOneLineAndEndsTheProcessOnceButAServiceOutlivesAHangUp) {
             "TARVEL80Import.ini takes effect only after a restart (systemctl restart "
             "TARVEL80ImportForOstrel)\r\n"
             "17-06-07 12:34:56 TARVEL80 Server is stopping, reason 1\r\n");
-  EXPECT_EQ(process.EndStatuses(), std::vector<int>{0});
+  EXPECT_EQ(process.EndStatuses, std::vector<int>{0});
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ class StartupTest : public ::testing::Test {
     list_ = InMemoryConnectionList{};
     messages_ = FakeMessageBox{};
     service_ = FakeServiceControl{};
-    service_.Store("Parameters", "RunAsService", runAsService);
+    service_.Settings["Parameters/RunAsService"] = runAsService;
     std::filesystem::remove(folder_ + "LogFiles/20170607.Log");
     std::ofstream(folder_ + "TARVEL80Import.ini", std::ios::binary) << ini;
   }
@@ -71,7 +71,7 @@ class StartupTest : public ::testing::Test {
   }
   Lines MessageTexts(int style = MessageBox::Critical) const {
     Lines texts;
-    for (const auto& message : messages_.Messages())
+    for (const auto& message : messages_.Messages)
       if (message.Style == style) texts.push_back(message.Text);
     return texts;
   }
@@ -98,8 +98,8 @@ class StartupTest : public ::testing::Test {
 TEST_F(StartupTest, WithoutIniFileListensOn14000AndOpensNoPort) {
   EXPECT_TRUE(Run().KeepRunning);
   EXPECT_EQ(state_.ProgramPath, folder_);
-  EXPECT_EQ(process_.Folders(), Lines{folder_ + "LogFiles/"});
-  EXPECT_EQ(process_.LockPath(), folder_);
+  EXPECT_EQ(process_.Folders, Lines{folder_ + "LogFiles/"});
+  EXPECT_EQ(process_.LockPath, folder_);
   EXPECT_EQ(LogLines(),
             (Lines{std::string(80, '-'), "TARVEL80 Import for Ostrel is starting, version 1.0.04",
                    "Configuration warning: " + folder_ +
@@ -113,7 +113,7 @@ TEST_F(StartupTest, WithoutIniFileListensOn14000AndOpensNoPort) {
   EXPECT_EQ(window_.ExitCaption(), "&Exit\tAlt+F4");
   EXPECT_FALSE(window_.Hidden());
   EXPECT_TRUE(MessageTexts().empty());
-  EXPECT_TRUE(service_.Calls().empty());  // the "started" entry is the service's alone
+  EXPECT_TRUE(service_.Calls.empty());  // the "started" entry is the service's alone
 }
 
 // As installed: the configuration and the log folder are not in the program folder, whose own
@@ -122,7 +122,7 @@ TEST_F(StartupTest, ReadsTheConfigurationAndLogsWhereTheLayoutSays) {
   Reset("[General]\nOstrelPort=14001\n");
   std::ofstream(folder_ + "north.ini") << "[General]\nOstrelPort=14002\n";
   std::filesystem::create_directory(folder_ + "state");
-  process_.FailFolders("Permission denied");
+  process_.FolderFailure = "Permission denied";
   Startup startup(StartupContext{state_, log_, controls_, list_, window_, gateway_, service_,
                                  process_, messages_});
   EXPECT_TRUE(
@@ -130,8 +130,8 @@ TEST_F(StartupTest, ReadsTheConfigurationAndLogsWhereTheLayoutSays) {
           .FormLoad({folder_ + "state", folder_ + "north.ini", folder_ + "LogFiles"}, false, false)
           .KeepRunning);
   EXPECT_EQ(ostrelConnect_.LocalPort(), 14002);
-  EXPECT_EQ(process_.LockPath(), folder_ + "state/");
-  EXPECT_EQ(process_.Folders(), Lines{folder_ + "LogFiles/"});
+  EXPECT_EQ(process_.LockPath, folder_ + "state/");
+  EXPECT_EQ(process_.Folders, Lines{folder_ + "LogFiles/"});
   EXPECT_EQ(MessageTexts(MessageBox::Note).front(),
             "the log folder " + folder_ +
                 "LogFiles/ is missing and cannot be made (Permission denied); the gateway runs "
@@ -200,9 +200,9 @@ TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
                 .back()
                 .find("NOT listening (port 14001: Address in use); input ports: 2 TCPS"),
             LogLines().back().find("NOT listening (port 14001)"));
-  EXPECT_EQ(ostrelConnect_.LocalAddress(), "::1");
-  EXPECT_EQ(ports_.WinsockConnect(0).LocalAddress(), "");
-  EXPECT_EQ(ports_.WinsockConnect(3).LocalAddress(), "127.0.0.2");
+  EXPECT_EQ(ostrelConnect_.LocalAddress, "::1");
+  EXPECT_EQ(ports_.WinsockConnect(0).LocalAddress, "");
+  EXPECT_EQ(ports_.WinsockConnect(3).LocalAddress, "127.0.0.2");
 }
 
 // A TCPC port is not used while ReconnectInterval is below 1: the check's warning says so.
@@ -211,9 +211,9 @@ TEST_F(StartupTest, ServiceModeReportsToTheEventLogNotToMessageBoxes) {
         "1");
   EXPECT_TRUE(Run().KeepRunning);
   EXPECT_TRUE(state_.RunAsService);
-  EXPECT_EQ(service_.Calls(), (Lines{"SetControlsAccepted 5", "StartService",
-                                     "LogEvent 4 110 TARVEL80 Import for Ostrel Alarm Server "
-                                     "started"}));
+  EXPECT_EQ(service_.Calls, (Lines{"SetControlsAccepted 5", "StartService",
+                                   "LogEvent 4 110 TARVEL80 Import for Ostrel Alarm Server "
+                                   "started"}));
   EXPECT_TRUE(window_.Hidden());
   EXPECT_EQ(window_.Caption(), "TARVEL80 Import for Ostrel Alarm Server - Version 1.0.04");
   EXPECT_EQ(LogLines().size(), 4u);  // the "started" text goes only to the event log
@@ -224,10 +224,10 @@ TEST_F(StartupTest, ServiceModeReportsToTheEventLogNotToMessageBoxes) {
 
   Reset("[TARVEL80_Port_5]\nPortType=TCPC\nRemoteAddress=h:1\nListenPort=1\n", "1");
   EXPECT_FALSE(Run().KeepRunning);
-  EXPECT_TRUE(messages_.Messages().empty());
+  EXPECT_TRUE(messages_.Messages.empty());
   ASSERT_EQ(LogLines(2).size(), 1u);
   EXPECT_TRUE(LogLines(2)[0].starts_with("Bad server/client configuration for port 5: "));
-  EXPECT_EQ(service_.Calls(), Lines{"LogEvent 1 109 " + LogLines(2)[0]});
+  EXPECT_EQ(service_.Calls, Lines{"LogEvent 1 109 " + LogLines(2)[0]});
 }
 
 TEST_F(StartupTest, SecondCopyIsRefusedBeforeAnythingElse) {
@@ -237,12 +237,12 @@ TEST_F(StartupTest, SecondCopyIsRefusedBeforeAnythingElse) {
         std::tuple{"0", true, refused}}) {
     SCOPED_TRACE(std::string("RunAsService=") + stored + (uninstall ? " /U" : ""));
     Reset("", stored);
-    process_.AnotherCopyRunning();
+    process_.AnotherCopyRunning = true;
     const StartupOutcome outcome = Run(false, uninstall);
     EXPECT_FALSE(outcome.KeepRunning);
     EXPECT_NE(outcome.ExitStatus, 0);
     EXPECT_EQ(MessageTexts(), texts);
-    EXPECT_TRUE(service_.Calls().empty());  // nothing uninstalled, nothing logged
+    EXPECT_TRUE(service_.Calls.empty());  // nothing uninstalled, nothing logged
     EXPECT_TRUE(LogLines().empty());
   }
 }
@@ -264,8 +264,8 @@ TEST_F(StartupTest, InstallAndUninstallReportAndStoreOnlyOnSuccess) {
     SCOPED_TRACE(row.message);
     Reset("");
     service_ = FakeServiceControl{};
-    if (!row.registers) service_.Fail();
-    if (!row.saves) service_.FailSaving();
+    if (!row.registers) service_.Succeeds = false;
+    if (!row.saves) service_.Saves = false;
     Lines calls = row.install ? install : uninstall;
     if (row.registers)
       calls.push_back(std::string("SaveSetting Parameters/RunAsService=") +
@@ -276,8 +276,8 @@ TEST_F(StartupTest, InstallAndUninstallReportAndStoreOnlyOnSuccess) {
     const StartupOutcome outcome = Run(row.install, !row.install);
     EXPECT_FALSE(outcome.KeepRunning);
     EXPECT_EQ(outcome.ExitStatus, row.registers && row.saves ? 0 : 1);
-    EXPECT_EQ(service_.Calls(), calls);
-    EXPECT_EQ(service_.Stored("Parameters", "RunAsService"), row.stored);
+    EXPECT_EQ(service_.Calls, calls);
+    EXPECT_EQ(service_.GetSetting("Parameters", "RunAsService", "(none)"), row.stored);
     EXPECT_EQ(MessageTexts(MessageBox::Plain), Lines{"TARVEL80 Import for Ostrel " + row.message});
     EXPECT_TRUE(LogLines().empty());
     EXPECT_EQ(ostrelConnect_.State(), SocketControl::Closed);
@@ -316,7 +316,7 @@ TEST_F(StartupTest, BadConfigurationEndsStartUp) {
     EXPECT_EQ(outcome.ExitStatus, 1);
     EXPECT_EQ(LogLines(), Lines{logged});
     EXPECT_EQ(MessageTexts(), Lines{logged});
-    EXPECT_EQ(service_.Calls(), general.empty() ? Lines{"LogEvent 1 109 " + logged} : Lines{});
+    EXPECT_EQ(service_.Calls, general.empty() ? Lines{"LogEvent 1 109 " + logged} : Lines{});
     EXPECT_EQ(ostrelConnect_.State(), SocketControl::Closed);
   }
   Reset("[General]\nKeepFile=kept.txt\n");

@@ -67,12 +67,12 @@ TEST_F(StatusSnapshotTest, NextAttemptIsTheTicksReconnectSchedule) {
     const std::optional<int32_t> next = Snapshot().Ports.at(0).NextAttemptSeconds;
     EXPECT_EQ(next.has_value(), second < 8 || second >= 14) << "second " << second;
     if (next) predicted.emplace_back(second, second + *next);
-    const int before = data.ConnectCalls();
+    const int before = data.ConnectCalls;
     timer.Ticks(10);
-    if (data.ConnectCalls() != before) attempts.push_back(second + 1);
+    if (data.ConnectCalls != before) attempts.push_back(second + 1);
   }
   EXPECT_EQ(attempts, (std::vector<int>{1, 6, 19, 24, 29}));
-  EXPECT_EQ(data.CloseCalls(), 6);  // each attempt closes first, and so did the close event
+  EXPECT_EQ(data.CloseCalls, 6);  // each attempt closes first, and so did the close event
   for (const auto& [second, attempt] : predicted) {
     if (second < 8 && attempt > 8) continue;  // the connection at second 8 came first
     const auto due = std::upper_bound(attempts.begin(), attempts.end(), second);

@@ -110,7 +110,7 @@ TEST_F(AlarmServerLinkTest, KeptLinesGoOutInOrderAheadOfNewerOnesAtTheAlarmServe
   timer.Ticks(3);
   ConnectOstrel();
   EXPECT_EQ(Sent(), "");
-  ostrelData.SetBacklog(SocketControl::SendHighWater + 1);
+  ostrelData.Backlog = SocketControl::SendHighWater + 1;
   timer.Tick();
   std::string sent = Sent();
   EXPECT_GT(sent.size(), 0u);
@@ -133,23 +133,23 @@ TEST_F(AlarmServerLinkTest, KeptLinesGoOutInOrderAheadOfNewerOnesAtTheAlarmServe
 // connection that ends with lines unsent puts them in front of the lines kept since.
 TEST_F(AlarmServerLinkTest, BacklogPausesInputAndUnsentLinesGoBackInFront) {
   ConnectOstrel();
-  ostrelData.SetBacklog(SocketControl::SendHighWater + 1);
+  ostrelData.Backlog = SocketControl::SendHighWater + 1;
   timer.Ticks(10);
-  for (FakeSocketControl* data : dataSockets) EXPECT_TRUE(data->Paused());
+  for (FakeSocketControl* data : dataSockets) EXPECT_TRUE(data->Paused);
   ostrelData.FireSendQueueLow();
-  for (FakeSocketControl* data : dataSockets) EXPECT_FALSE(data->Paused());
+  for (FakeSocketControl* data : dataSockets) EXPECT_FALSE(data->Paused);
   for (const bool keep : {true, false}) {
     SCOPED_TRACE(keep);
     state.General.BufferIfOstrelNotConnected = keep;
     ConnectOstrel();
-    ostrelData.SetBacklog(SocketControl::SendHighWater + 1);
+    ostrelData.Backlog = SocketControl::SendHighWater + 1;
     timer.Ticks(10);
     Sent();
     Receive(0, Alarm("A") + Alarm("B"));
     const std::string unsent = Sent();
-    ostrelData.LeaveUnsent(unsent);
+    ostrelData.Unsent = unsent;
     ostrelData.FireError("Peer took nothing for 60 s");
-    EXPECT_FALSE(dataSockets[3]->Paused());
+    EXPECT_FALSE(dataSockets[3]->Paused);
     EXPECT_EQ(ostrelData.State(), SocketControl::Closed);
     const std::vector<std::string> logs = LogMessages();
     EXPECT_EQ(logs.at(logs.size() - 2),
@@ -176,7 +176,7 @@ TEST_F(AlarmServerLinkTest, UnsentLinesGoOutAgainAheadOfLinesKeptWhileTheConnect
   ASSERT_EQ(Sent(), Line("L1"));
   ostrelData.SetState(SocketControl::Closing);  // the peer went; its Close event is on its way
   Receive(0, Alarm("N1"));
-  ostrelData.LeaveUnsent(Line("K2") + Line("K3") + Line("L1"));
+  ostrelData.Unsent = Line("K2") + Line("K3") + Line("L1");
   ostrelData.FireClose();
   ConnectOstrel();
   timer.Tick();
