@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -89,20 +87,8 @@ class GatewayFixture : public ::testing::Test {
   }
   std::string Sent() { return ostrelData.TakeSent(); }
 
-  // The messages of today's log file, without their time stamps.
-  std::vector<std::string> LogMessages() const {
-    const LocalTime now = clock.Now();
-    char name[32];
-    std::snprintf(name, sizeof name, "%04d%02d%02d.Log", now.Year, now.Month, now.Day);
-    std::ifstream file(folder_.Path() + "LogFiles/" + name, std::ios::binary);
-    std::vector<std::string> messages;
-    std::string line;
-    while (std::getline(file, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      messages.push_back(line.size() >= 18 ? line.substr(18) : line);
-    }
-    return messages;
-  }
+  // The log's messages, without their time stamps.
+  std::vector<std::string> LogMessages() const { return folder_.Messages(); }
   const std::string& RowText(int16_t port, int subItem) const {
     return connectionList.Rows().at(state.Ports[port].ConnectionListItem).SubItems[subItem];
   }

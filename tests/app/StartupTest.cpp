@@ -33,9 +33,8 @@ class FakeStartupGateway : public StartupGateway {
     return serial.PortOpen();
   }
   void ShowStatus() override { ++Shown; }
-  std::string OpenKeptLines() override { return KeepRefusal; }
+  std::string OpenKeptLines() override { return {}; }
   int Shown = 0;
-  std::string KeepRefusal;
 
  private:
   ProgramState& state_;
@@ -58,9 +57,9 @@ class StartupTest : public ::testing::Test {
     std::ofstream(folder_ + "TARVEL80Import.ini", std::ios::binary) << ini;
   }
   StartupOutcome Run(bool install = false, bool uninstall = false) {
-    Startup startup(StartupContext{state_, log_, controls_, list_, window_, gateway_, service_,
-                                   process_, messages_});
-    return startup.FormLoad(ProgramLayout::InFolder(folder_), install, uninstall);
+    return Startup(StartupContext{state_, log_, controls_, list_, window_, gateway_, service_,
+                                  process_, messages_})
+        .FormLoad(layout_, install, uninstall);
   }
   // The log's lines without CR LF and time stamps, from line `first` on (2: after the start
   // lines).
@@ -78,6 +77,7 @@ class StartupTest : public ::testing::Test {
 
   TempFolder temp_;
   std::string folder_ = temp_.Path();
+  ProgramLayout layout_ = ProgramLayout::InFolder(folder_);
   FakeClock clock_;
   LogFile log_{clock_, ""};
   ProgramState state_;
@@ -97,8 +97,6 @@ class StartupTest : public ::testing::Test {
 
 TEST_F(StartupTest, WithoutIniFileListensOn14000AndOpensNoPort) {
   EXPECT_TRUE(Run().KeepRunning);
-  EXPECT_EQ(state_.ProgramPath, folder_);
-  EXPECT_EQ(process_.Folders, Lines{folder_ + "LogFiles/"});
   EXPECT_EQ(process_.LockPath, folder_);
   EXPECT_EQ(LogLines(),
             (Lines{std::string(80, '-'), "TARVEL80 Import for Ostrel is starting, version 1.0.04",
@@ -123,12 +121,8 @@ TEST_F(StartupTest, ReadsTheConfigurationAndLogsWhereTheLayoutSays) {
   std::ofstream(folder_ + "north.ini") << "[General]\nOstrelPort=14002\n";
   std::filesystem::create_directory(folder_ + "state");
   process_.FolderFailure = "Permission denied";
-  Startup startup(StartupContext{state_, log_, controls_, list_, window_, gateway_, service_,
-                                 process_, messages_});
-  EXPECT_TRUE(
-      startup
-          .FormLoad({folder_ + "state", folder_ + "north.ini", folder_ + "LogFiles"}, false, false)
-          .KeepRunning);
+  layout_ = {folder_ + "state", folder_ + "north.ini", folder_ + "LogFiles"};
+  EXPECT_TRUE(Run().KeepRunning);
   EXPECT_EQ(ostrelConnect_.LocalPort(), 14002);
   EXPECT_EQ(process_.LockPath, folder_ + "state/");
   EXPECT_EQ(process_.Folders, Lines{folder_ + "LogFiles/"});
