@@ -45,60 +45,47 @@ TEST(CommandLine, ParsesWhatItKnowsAndRefusesTheRest) {
       {{"--version"}, "V"},
   };
   for (const auto& [arguments, parsed] : rows) EXPECT_EQ(Parsed(arguments), parsed) << parsed;
-  for (const Arguments& arguments : {Arguments{"--dir"},
-                                     {"--dir", ""},
-                                     {"/X"},
-                                     {"/UI"},
-                                     {"-x"},
-                                     {"--strict"},
-                                     {"--config"},
-                                     {"--log-dir"},
-                                     {"--config="},
-                                     {"--log-dir="}})
-    EXPECT_EQ(Parsed(arguments), "error") << arguments[0];
+  const Arguments refused[] = {// clang-format off
+      {"--dir"}, {"--dir", ""}, {"/X"}, {"/UI"}, {"-x"}, {"--strict"}, {"--config"}, {"--log-dir"},
+      {"--config="}, {"--log-dir="}};
+  // clang-format on
+  for (const Arguments& arguments : refused) EXPECT_EQ(Parsed(arguments), "error") << arguments[0];
 }
 
 // Installed (in a folder named bin or sbin) and given no --dir, the program never uses its own
 // folder; a build tree or --dir keeps everything in the program folder. Given paths always win.
 TEST(CommandLine, LayoutFollowsTheOptionsThenWhereTheProgramIs) {
-  const std::string lib = "/var/lib/tarvel80import/",
-                    etc = "/etc/tarvel80import/TARVEL80Import.ini",
-                    log = "/var/log/tarvel80import/", build = "/home/me/build/";
+  // The program folder, the configuration and the log folder, in one text.
+  const auto layout = [](const std::string& program, const std::string& config,
+                         const std::string& log) { return program + " " + config + " " + log; };
+  const auto inFolder = [&](const std::string& folder) {
+    return layout(folder, folder + "TARVEL80Import.ini", folder + "LogFiles/");
+  };
+  const std::string system =
+      layout("/var/lib/tarvel80import/", "/etc/tarvel80import/TARVEL80Import.ini",
+             "/var/log/tarvel80import/");
   const struct Row {
     Arguments arguments;
-    std::string executable, programPath, configPath, logPath;
+    std::string executable, expected;
   } rows[] = {
-      {{}, "/usr/bin/tarvel80import", lib, etc, log},
-      {{}, "/usr/local/sbin/tarvel80import", lib, etc, log},
-      {{"--config", "north.ini"}, "/opt/t/bin/tarvel80import", lib, "/home/me/north.ini", log},
-      {{"--dir", "/srv/gw"},
-       "/usr/bin/x",
-       "/srv/gw/",
-       "/srv/gw/TARVEL80Import.ini",
-       "/srv/gw/LogFiles/"},
-      {{}, build + "tarvel80import", build, build + "TARVEL80Import.ini", build + "LogFiles/"},
-      {{},
-       "/home/me/binaries/x",
-       "/home/me/binaries/",
-       "/home/me/binaries/TARVEL80Import.ini",
-       "/home/me/binaries/LogFiles/"},
-      {{"--dir", "./a/../b/", "--log-dir", "/var/log/x"},
-       "/x/y",
-       "/home/me/b/",
-       "/home/me/b/TARVEL80Import.ini",
-       "/var/log/x/"},
-      {{"--dir=examples", "--config=/etc/a.ini", "--log-dir=logs/"},
-       "/usr/bin/x",
-       "/home/me/examples/",
-       "/etc/a.ini",
-       "/home/me/logs/"},
+      // clang-format off
+      {{}, "/usr/bin/tarvel80import", system},
+      {{}, "/usr/local/sbin/tarvel80import", system},
+      {{"--config", "north.ini"}, "/opt/t/bin/x",
+       layout("/var/lib/tarvel80import/", "/home/me/north.ini", "/var/log/tarvel80import/")},
+      {{"--dir", "/srv/gw"}, "/usr/bin/x", inFolder("/srv/gw/")},
+      {{}, "/home/me/build/x", inFolder("/home/me/build/")},
+      {{}, "/home/me/binaries/x", inFolder("/home/me/binaries/")},
+      {{"--dir", "./a/../b/", "--log-dir", "/var/log/x"}, "/x/y",
+       layout("/home/me/b/", "/home/me/b/TARVEL80Import.ini", "/var/log/x/")},
+      {{"--dir=examples", "--config=/etc/a.ini", "--log-dir=logs/"}, "/usr/bin/x",
+       layout("/home/me/examples/", "/etc/a.ini", "/home/me/logs/")},
+      // clang-format on
   };
   for (const Row& row : rows) {
-    const ProgramLayout layout =
+    const ProgramLayout got =
         ResolveLayout(CommandLine::Parse(row.arguments), row.executable, "/home/me");
-    EXPECT_EQ(layout.ProgramPath + " " + layout.ConfigPath + " " + layout.LogPath,
-              row.programPath + " " + row.configPath + " " + row.logPath)
-        << row.executable;
+    EXPECT_EQ(layout(got.ProgramPath, got.ConfigPath, got.LogPath), row.expected) << row.executable;
   }
 }
 
