@@ -157,9 +157,9 @@ TEST(ConfigCheck, EveryKeyTheProgramReadsIsKnownAndRead) {
   const std::string good =
       "[General]\nReconnectInterval=1\nWatchDogTagName=WD\nWatchDogInterval=3 0\n"
       "OstrelPort=14000\nBufferIfOstrelNotConnected=1\nOstrelAllowedHosts = 10.0.0.0/8 , ::1\n"
-      "OstrelBindAddress=127.0.0.1\nLogRetentionDays=&H1E\nKeepLimit=1e3\nKeepFile=kept.txt\n"
+      "OstrelBindAddress=127.0.0.1\nLogRetentionDays=&H1E\nKeepLimit=0\nKeepFile=kept.txt\n"
       "StatusPort=8080\nStatusBindAddress=\nStatusAllowedHosts=127.0.0.1\n"
-      "[tarvel80_port_0]\nDescription=Hall\nPollFailTimeout=10\nPollFailRemindTime=60.5\n"
+      "[tarvel80_port_0]\nDescription=Hall\nPollFailTimeout=1e1\nPollFailRemindTime=60.5\n"
       "Swedish7BitASCII2ISOLatin1=1\nDOSASCII2ISOLatin1=0.4\nForceOldParsing=0\nPortType= tcps \n"
       "ListenPort=4001\nAllowedHosts=192.168.7.7\nListenAddress=::\n"
       "[TARVEL80_Port_1]\nPortType=tcpc\nRemoteAddress=panel.local:4002\nListenPort=0\n"
