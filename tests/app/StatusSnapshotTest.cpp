@@ -1,6 +1,4 @@
 #include <algorithm>
-#include <string>
-#include <vector>
 
 #include "app/GatewayFixture.h"
 #include "app/StatusSnapshot.h"

@@ -1,7 +1,3 @@
-#include <stdexcept>
-#include <string>
-#include <vector>
-
 #include "app/GatewayFixture.h"
 
 namespace tarvel {

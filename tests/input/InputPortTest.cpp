@@ -1,6 +1,3 @@
-#include <string>
-#include <vector>
-
 #include "app/GatewayFixture.h"
 #include "input/LineFramer.h"
 #include "support/SingleLineMessage.h"

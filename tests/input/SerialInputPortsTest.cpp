@@ -1,6 +1,5 @@
 #include <iterator>
 #include <optional>
-#include <string>
 
 #include "app/GatewayFixture.h"
 

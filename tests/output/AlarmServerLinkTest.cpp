@@ -1,6 +1,3 @@
-#include <string>
-#include <vector>
-
 #include "app/GatewayFixture.h"
 #include "output/AlarmServerLink.h"
 #include "support/SingleLineMessage.h"

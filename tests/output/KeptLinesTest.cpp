@@ -1,7 +1,5 @@
 #include <algorithm>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "app/GatewayFixture.h"
 #include "fakes/FakeKeepFileIo.h"
