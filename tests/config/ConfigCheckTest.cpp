@@ -114,7 +114,6 @@ TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
   }
 }
 
-// A serial setting's finding names the field at fault.
 TEST(ConfigCheck, ComSettingNamesTheFaultyField) {
   const std::pair<const char*, const char*> rows[] = {
       {"ttyS1,9600,N,8,1", "port name \"ttyS1\" is not COM and a number from 1"},

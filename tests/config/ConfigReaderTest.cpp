@@ -20,7 +20,6 @@ TEST(ConfigReader, RunAsServiceTakesOnlyANumber) {
   for (const Row& row : rows) EXPECT_EQ(RunAsServiceValue(row.text), row.expected) << row.text;
 }
 
-// A TCP port is a whole number from 1 to 65535 and nothing else but blanks.
 TEST(ConfigReader, PortNumberIsAWholeNumberFrom1To65535) {
   const struct Row {
     const char* text;
@@ -33,7 +32,7 @@ TEST(ConfigReader, PortNumberIsAWholeNumberFrom1To65535) {
   for (const Row& row : rows) EXPECT_EQ(PortNumberValue(row.text), row.expected) << row.text;
 }
 
-// Missing, empty or 0: no status server; any other value must be a port number.
+// Missing, empty or 0: no status server.
 TEST(ConfigReader, StatusPortIsOffOrAPortNumber) {
   const std::pair<std::string, std::optional<int32_t>> rows[] = {{"", 0},
                                                                  {"StatusPort=\n", 0},

@@ -19,7 +19,6 @@
 namespace tarvel {
 namespace {
 
-// A program folder with its LogFiles folder, and a clock at 2017-06-07 12:34:56.
 class DiagFileTest : public testing::Test {
  protected:
   DiagFileTest() { std::filesystem::create_directory(logs_); }
@@ -56,7 +55,6 @@ TEST_F(DiagFileTest, StampsEachLineAndEndsACutLineBeforeIt) {
   }
 }
 
-// File name and stamp come from one reading, even when the clock passes midnight between two.
 TEST_F(DiagFileTest, MidnightStartsTheNextDaysFileByOneClockReading) {
   struct SteppingClock : Clock {  // a second before midnight once, midnight after
     LocalTime Now() const override {
@@ -172,7 +170,7 @@ TEST_F(DiagFileTest, DebugSaveAppendsOneBlockPerSaveWithNumberedRows) {
   EXPECT_EQ(list.ListCount(), 2) << "saving leaves the list alone";
 }
 
-// Keeps today's file and those of the last N days; looks once a day; leaves every other name.
+// Keeps today's file and those of the last N days; leaves every other name.
 TEST_F(DiagFileTest, LogRetentionDeletesOnlyDailyLogFilesOlderThanTheLimitOncePerDay) {
   const struct Row {
     const char* name;
