@@ -5,112 +5,87 @@
 namespace tarvel {
 namespace {
 
-TEST(CommandLine, SwitchesCountOnlyAsWholeArgumentsAndUninstallWins) {
-  struct Row {
-    std::vector<std::string> arguments;
-    bool install, uninstall, headless;
-    std::string dir;
-  } rows[] = {{{}, false, false, false, ""},
-              {{"/I"}, true, false, false, ""},
-              {{"/i"}, true, false, false, ""},
-              {{"/u"}, false, true, false, ""},
-              {{"/I", "/U"}, false, true, false, ""},
-              {{"/U", "/i"}, false, true, false, ""},
-              // A folder under /usr or /opt/Inst must not be read as a switch.
-              {{"--dir", "/usr/local/tarvel"}, false, false, false, "/usr/local/tarvel"},
-              {{"--dir", "/I"}, false, false, false, "/I"},
-              {{"--dir=/opt/x", "--headless"}, false, false, true, "/opt/x"},
-              {{"--headless", "--dir", "/u", "/I"}, true, false, true, "/u"}};
-  for (const Row& row : rows) {
-    std::string shown;
-    for (const auto& argument : row.arguments) shown += argument + " ";
-    const CommandLine line = CommandLine::Parse(row.arguments);
-    EXPECT_EQ(line.Error, "") << shown;
-    EXPECT_EQ(line.Install, row.install) << shown;
-    EXPECT_EQ(line.Uninstall, row.uninstall) << shown;
-    EXPECT_EQ(line.Headless, row.headless) << shown;
-    EXPECT_EQ(line.Dir, row.dir) << shown;
-  }
+using Arguments = std::vector<std::string>;
+
+// The switches set, as letters (Install, Uninstall, Headless, Check, Strict, ? for help,
+// Version), then the values given.
+std::string Parsed(const Arguments& arguments) {
+  const CommandLine line = CommandLine::Parse(arguments);
+  if (!line.Error.empty()) return "error";
+  std::string text;
+  const bool flags[] = {line.Install, line.Uninstall, line.Headless, line.Check,
+                        line.Strict,  line.Help,      line.Version};
+  for (size_t i = 0; i < std::size(flags); ++i)
+    if (flags[i]) text += "IUHCS?V"[i];
+  for (const auto& [name, value] :
+       {std::pair{" dir=", line.Dir}, {" config=", line.Config}, {" log=", line.LogDir}})
+    if (!value.empty()) text += name + value;
+  return text;
 }
 
-TEST(CommandLine, RejectsWhatItDoesNotKnow) {
-  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-           {"--dir"}, {"--dir", ""}, {"/X"}, {"/UI"}, {"-x"}, {"--strict"}}) {
-    EXPECT_NE(CommandLine::Parse(arguments).Error, "") << arguments[0];
-  }
-  EXPECT_TRUE(CommandLine::Parse({"--strict", "--check"}).Strict);
-  EXPECT_TRUE(CommandLine::Parse({"--help"}).Help);
-  EXPECT_TRUE(CommandLine::Parse({"--version"}).Version);
-}
-
-TEST(CommandLine, ValueOptionsTakeTheNextArgumentOrTheTextAfterTheEqualsSign) {
-  const CommandLine line = CommandLine::Parse(
-      {"--config", "/etc/x.ini", "--log-dir=logs", "--dir=/srv/gw", "--config=--dir"});
-  EXPECT_EQ(line.Error, "");
-  EXPECT_EQ(line.Config, "--dir");  // the last one given wins; a value is never an option
-  EXPECT_EQ(line.LogDir, "logs");
-  EXPECT_EQ(line.Dir, "/srv/gw");
-  for (const char* option : {"--config", "--log-dir", "--config=", "--log-dir="})
-    EXPECT_NE(CommandLine::Parse({option}).Error, "") << option;
+// Switches count only as whole arguments and /U wins; a value is never an option, and the last
+// one given wins.
+TEST(CommandLine, ParsesWhatItKnowsAndRefusesTheRest) {
+  const std::pair<Arguments, std::string> rows[] = {
+      {{}, ""},
+      {{"/I"}, "I"},
+      {{"/i"}, "I"},
+      {{"/u"}, "U"},
+      {{"/I", "/U"}, "U"},
+      {{"/U", "/i"}, "U"},
+      // A folder under /usr or /opt/Inst must not be read as a switch.
+      {{"--dir", "/usr/local/tarvel"}, " dir=/usr/local/tarvel"},
+      {{"--dir", "/I"}, " dir=/I"},
+      {{"--dir=/opt/x", "--headless"}, "H dir=/opt/x"},
+      {{"--headless", "--dir", "/u", "/I"}, "IH dir=/u"},
+      {{"--config", "/etc/x.ini", "--log-dir=logs", "--dir=/srv/gw", "--config=--dir"},
+       " dir=/srv/gw config=--dir log=logs"},
+      {{"--strict", "--check"}, "CS"},
+      {{"--help"}, "?"},
+      {{"--version"}, "V"},
+  };
+  for (const auto& [arguments, parsed] : rows) EXPECT_EQ(Parsed(arguments), parsed) << parsed;
+  const Arguments refused[] = {// clang-format off
+      {"--dir"}, {"--dir", ""}, {"/X"}, {"/UI"}, {"-x"}, {"--strict"}, {"--config"}, {"--log-dir"},
+      {"--config="}, {"--log-dir="}};
+  // clang-format on
+  for (const Arguments& arguments : refused) EXPECT_EQ(Parsed(arguments), "error") << arguments[0];
 }
 
 // Installed (in a folder named bin or sbin) and given no --dir, the program never uses its own
 // folder; a build tree or --dir keeps everything in the program folder. Given paths always win.
 TEST(CommandLine, LayoutFollowsTheOptionsThenWhereTheProgramIs) {
+  // The program folder, the configuration and the log folder, in one text.
+  const auto layout = [](const std::string& program, const std::string& config,
+                         const std::string& log) { return program + " " + config + " " + log; };
+  const auto inFolder = [&](const std::string& folder) {
+    return layout(folder, folder + "TARVEL80Import.ini", folder + "LogFiles/");
+  };
+  const std::string system =
+      layout("/var/lib/tarvel80import/", "/etc/tarvel80import/TARVEL80Import.ini",
+             "/var/log/tarvel80import/");
   const struct Row {
-    std::vector<std::string> arguments;
-    std::string executable;
-    std::string programPath, configPath, logPath;
+    Arguments arguments;
+    std::string executable, expected;
   } rows[] = {
-      {{},
-       "/usr/bin/tarvel80import",
-       "/var/lib/tarvel80import/",
-       "/etc/tarvel80import/TARVEL80Import.ini",
-       "/var/log/tarvel80import/"},
-      {{},
-       "/usr/local/sbin/tarvel80import",
-       "/var/lib/tarvel80import/",
-       "/etc/tarvel80import/TARVEL80Import.ini",
-       "/var/log/tarvel80import/"},
-      {{"--config", "north.ini"},
-       "/opt/t/bin/tarvel80import",
-       "/var/lib/tarvel80import/",
-       "/home/me/north.ini",
-       "/var/log/tarvel80import/"},
-      {{"--dir", "/srv/gw"},
-       "/usr/bin/tarvel80import",
-       "/srv/gw/",
-       "/srv/gw/TARVEL80Import.ini",
-       "/srv/gw/LogFiles/"},
-      {{},
-       "/home/me/build/tarvel80import",
-       "/home/me/build/",
-       "/home/me/build/TARVEL80Import.ini",
-       "/home/me/build/LogFiles/"},
-      {{},
-       "/home/me/binaries/tarvel80import",
-       "/home/me/binaries/",
-       "/home/me/binaries/TARVEL80Import.ini",
-       "/home/me/binaries/LogFiles/"},
-      {{"--dir", "./a/../b/", "--log-dir", "/var/log/x"},
-       "/x/y",
-       "/home/me/b/",
-       "/home/me/b/TARVEL80Import.ini",
-       "/var/log/x/"},
-      {{"--dir=examples", "--config=/etc/a.ini", "--log-dir=logs/"},
-       "/usr/bin/tarvel80import",
-       "/home/me/examples/",
-       "/etc/a.ini",
-       "/home/me/logs/"},
+      // clang-format off
+      {{}, "/usr/bin/tarvel80import", system},
+      {{}, "/usr/local/sbin/tarvel80import", system},
+      {{"--config", "north.ini"}, "/opt/t/bin/x",
+       layout("/var/lib/tarvel80import/", "/home/me/north.ini", "/var/log/tarvel80import/")},
+      {{"--dir", "/srv/gw"}, "/usr/bin/x", inFolder("/srv/gw/")},
+      {{}, "/home/me/build/x", inFolder("/home/me/build/")},
+      {{}, "/home/me/binaries/x", inFolder("/home/me/binaries/")},
+      {{"--dir", "./a/../b/", "--log-dir", "/var/log/x"}, "/x/y",
+       layout("/home/me/b/", "/home/me/b/TARVEL80Import.ini", "/var/log/x/")},
+      {{"--dir=examples", "--config=/etc/a.ini", "--log-dir=logs/"}, "/usr/bin/x",
+       layout("/home/me/examples/", "/etc/a.ini", "/home/me/logs/")},
+      // clang-format on
   };
   for (const Row& row : rows) {
-    std::string shown = row.executable;
-    for (const auto& argument : row.arguments) shown += " " + argument;
-    const ProgramLayout layout =
+    const ProgramLayout got =
         ResolveLayout(CommandLine::Parse(row.arguments), row.executable, "/home/me");
-    EXPECT_EQ(layout.ProgramPath, row.programPath) << shown;
-    EXPECT_EQ(layout.ConfigPath, row.configPath) << shown;
-    EXPECT_EQ(layout.LogPath, row.logPath) << shown;
+    EXPECT_EQ(layout(got.ProgramPath, got.ConfigPath, got.LogPath), row.expected) << row.executable;
   }
 }
 

@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/GatewayAssembly.h"
@@ -22,52 +21,37 @@
 
 namespace tarvel {
 
-// A clock that can be told to fail once, to reach the fault handling inside line parsing.
-class FaultyClock : public FakeClock {
+// A clock or view whose next use throws, as a failing one may: the fault fence's cases.
+template <typename Base>
+class FailingNext : public Base {
  public:
-  LocalTime Now() const override {
-    if (failNext_) {
-      failNext_ = false;
-      throw std::runtime_error("clock failed");
-    }
-    return FakeClock::Now();
+  void FailNext() { failNext_ = true; }
+
+ protected:
+  void ThrowIfFailing(const char* what) const {
+    if (std::exchange(failNext_, false)) throw std::runtime_error(what);
   }
-  void FailNextReading() { failNext_ = true; }
 
  private:
   mutable bool failNext_ = false;
 };
-
-// A connection list whose next update fails, as a view may.
-class FaultyConnectionList : public InMemoryConnectionList {
- public:
+struct FaultyClock : FailingNext<FakeClock> {
+  LocalTime Now() const override {
+    ThrowIfFailing("clock failed");
+    return FakeClock::Now();
+  }
+};
+struct FaultyConnectionList : FailingNext<InMemoryConnectionList> {
   void SetSubItem(int row, int subItem, const std::string& text) override {
-    if (failNext_) {
-      failNext_ = false;
-      throw std::runtime_error("list view failed");
-    }
+    ThrowIfFailing("list view failed");
     InMemoryConnectionList::SetSubItem(row, subItem, text);
   }
-  void FailNextUpdate() { failNext_ = true; }
-
- private:
-  bool failNext_ = false;
 };
-
-// A debug window list whose next added row fails, as a view may.
-class FaultyDebugList : public InMemoryDebugList {
- public:
+struct FaultyDebugList : FailingNext<InMemoryDebugList> {
   void AddItem(const std::string& text) override {
-    if (failNext_) {
-      failNext_ = false;
-      throw std::runtime_error("debug list failed");
-    }
+    ThrowIfFailing("debug list failed");
     InMemoryDebugList::AddItem(text);
   }
-  void FailNextAdd() { failNext_ = true; }
-
- private:
-  bool failNext_ = false;
 };
 
 // The whole gateway over fakes: every socket and serial port, the in-memory views, a fake clock
@@ -103,20 +87,8 @@ class GatewayFixture : public ::testing::Test {
   }
   std::string Sent() { return ostrelData.TakeSent(); }
 
-  // The messages of today's log file, without their time stamps.
-  std::vector<std::string> LogMessages() const {
-    const LocalTime now = clock.Now();
-    char name[32];
-    std::snprintf(name, sizeof name, "%04d%02d%02d.Log", now.Year, now.Month, now.Day);
-    std::ifstream file(folder_.Path() + "LogFiles/" + name, std::ios::binary);
-    std::vector<std::string> messages;
-    std::string line;
-    while (std::getline(file, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      messages.push_back(line.size() >= 18 ? line.substr(18) : line);
-    }
-    return messages;
-  }
+  // The log's messages, without their time stamps.
+  std::vector<std::string> LogMessages() const { return folder_.Messages(); }
   const std::string& RowText(int16_t port, int subItem) const {
     return connectionList.Rows().at(state.Ports[port].ConnectionListItem).SubItems[subItem];
   }

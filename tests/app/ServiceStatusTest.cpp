@@ -1,6 +1,3 @@
-#include <string>
-#include <vector>
-
 #include "app/GatewayFixture.h"
 #include "app/ServiceStatus.h"
 

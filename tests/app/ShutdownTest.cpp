@@ -10,22 +10,14 @@
 namespace tarvel {
 namespace {
 
+// The reason goes into the stopping line: SIGTERM is the service manager's stop for a service,
+// someone else's for a desktop run.
 TEST(Shutdown, SignalsMapToCloseReasons) {
-  struct Row {
-    StopSignal signal;
-    bool service;
-    CloseReason expected;
-  } rows[] = {
-      {StopSignal::Terminate, true, CloseReason::ProgramClose},
-      {StopSignal::Terminate, false, CloseReason::TaskManager},
-      {StopSignal::HangUp, false, CloseReason::SessionEnd},
-      {StopSignal::HangUp, true, CloseReason::SessionEnd},
-      {StopSignal::Interrupt, false, CloseReason::UserClose},
-      {StopSignal::Interrupt, true, CloseReason::UserClose},
-  };
-  for (const Row& row : rows) {
-    EXPECT_EQ(CloseReasonForSignal(row.signal, row.service), row.expected)
-        << "signal " << static_cast<int>(row.signal) << (row.service ? " service" : " desktop");
+  for (const bool service : {false, true}) {
+    EXPECT_EQ(CloseReasonForSignal(StopSignal::Terminate, service),
+              service ? CloseReason::ProgramClose : CloseReason::TaskManager);
+    EXPECT_EQ(CloseReasonForSignal(StopSignal::HangUp, service), CloseReason::SessionEnd);
+    EXPECT_EQ(CloseReasonForSignal(StopSignal::Interrupt, service), CloseReason::UserClose);
   }
 }
 
@@ -39,7 +31,7 @@ TEST(Shutdown, WritesOneLineAndEndsTheProcessOnceButAServiceOutlivesAHangUp) {
   Shutdown shutdown(log, process);
 
   shutdown.HandleSignal(StopSignal::HangUp, true);
-  EXPECT_TRUE(process.EndStatuses().empty());
+  EXPECT_TRUE(process.EndStatuses.empty());
   shutdown.HandleSignal(StopSignal::Terminate, true);
   shutdown.Stop(CloseReason::UserClose);  // a second request while stopping
 
@@ -48,7 +40,7 @@ TEST(Shutdown, WritesOneLineAndEndsTheProcessOnceButAServiceOutlivesAHangUp) {
             "TARVEL80Import.ini takes effect only after a restart (systemctl restart "
             "TARVEL80ImportForOstrel)\r\n"
             "17-06-07 12:34:56 TARVEL80 Server is stopping, reason 1\r\n");
-  EXPECT_EQ(process.EndStatuses(), std::vector<int>{0});
+  EXPECT_EQ(process.EndStatuses, std::vector<int>{0});
 }
 
 }  // namespace

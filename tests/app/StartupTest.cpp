@@ -33,9 +33,8 @@ class FakeStartupGateway : public StartupGateway {
     return serial.PortOpen();
   }
   void ShowStatus() override { ++Shown; }
-  std::string OpenKeptLines() override { return KeepRefusal; }
+  std::string OpenKeptLines() override { return {}; }
   int Shown = 0;
-  std::string KeepRefusal;
 
  private:
   ProgramState& state_;
@@ -53,14 +52,14 @@ class StartupTest : public ::testing::Test {
     list_ = InMemoryConnectionList{};
     messages_ = FakeMessageBox{};
     service_ = FakeServiceControl{};
-    service_.Store("Parameters", "RunAsService", runAsService);
+    service_.Settings["Parameters/RunAsService"] = runAsService;
     std::filesystem::remove(folder_ + "LogFiles/20170607.Log");
     std::ofstream(folder_ + "TARVEL80Import.ini", std::ios::binary) << ini;
   }
   StartupOutcome Run(bool install = false, bool uninstall = false) {
-    Startup startup(StartupContext{state_, log_, controls_, list_, window_, gateway_, service_,
-                                   process_, messages_});
-    return startup.FormLoad(ProgramLayout::InFolder(folder_), install, uninstall);
+    return Startup(StartupContext{state_, log_, controls_, list_, window_, gateway_, service_,
+                                  process_, messages_})
+        .FormLoad(layout_, install, uninstall);
   }
   // The log's lines without CR LF and time stamps, from line `first` on (2: after the start
   // lines).
@@ -71,13 +70,14 @@ class StartupTest : public ::testing::Test {
   }
   Lines MessageTexts(int style = MessageBox::Critical) const {
     Lines texts;
-    for (const auto& message : messages_.Messages())
+    for (const auto& message : messages_.Messages)
       if (message.Style == style) texts.push_back(message.Text);
     return texts;
   }
 
   TempFolder temp_;
   std::string folder_ = temp_.Path();
+  ProgramLayout layout_ = ProgramLayout::InFolder(folder_);
   FakeClock clock_;
   LogFile log_{clock_, ""};
   ProgramState state_;
@@ -97,9 +97,7 @@ class StartupTest : public ::testing::Test {
 
 TEST_F(StartupTest, WithoutIniFileListensOn14000AndOpensNoPort) {
   EXPECT_TRUE(Run().KeepRunning);
-  EXPECT_EQ(state_.ProgramPath, folder_);
-  EXPECT_EQ(process_.Folders(), Lines{folder_ + "LogFiles/"});
-  EXPECT_EQ(process_.LockPath(), folder_);
+  EXPECT_EQ(process_.LockPath, folder_);
   EXPECT_EQ(LogLines(),
             (Lines{std::string(80, '-'), "TARVEL80 Import for Ostrel is starting, version 1.0.04",
                    "Configuration warning: " + folder_ +
@@ -113,7 +111,7 @@ TEST_F(StartupTest, WithoutIniFileListensOn14000AndOpensNoPort) {
   EXPECT_EQ(window_.ExitCaption(), "&Exit\tAlt+F4");
   EXPECT_FALSE(window_.Hidden());
   EXPECT_TRUE(MessageTexts().empty());
-  EXPECT_TRUE(service_.Calls().empty());  // the "started" entry is the service's alone
+  EXPECT_TRUE(service_.Calls.empty());  // the "started" entry is the service's alone
 }
 
 // As installed: the configuration and the log folder are not in the program folder, whose own
@@ -122,16 +120,12 @@ TEST_F(StartupTest, ReadsTheConfigurationAndLogsWhereTheLayoutSays) {
   Reset("[General]\nOstrelPort=14001\n");
   std::ofstream(folder_ + "north.ini") << "[General]\nOstrelPort=14002\n";
   std::filesystem::create_directory(folder_ + "state");
-  process_.FailFolders("Permission denied");
-  Startup startup(StartupContext{state_, log_, controls_, list_, window_, gateway_, service_,
-                                 process_, messages_});
-  EXPECT_TRUE(
-      startup
-          .FormLoad({folder_ + "state", folder_ + "north.ini", folder_ + "LogFiles"}, false, false)
-          .KeepRunning);
+  process_.FolderFailure = "Permission denied";
+  layout_ = {folder_ + "state", folder_ + "north.ini", folder_ + "LogFiles"};
+  EXPECT_TRUE(Run().KeepRunning);
   EXPECT_EQ(ostrelConnect_.LocalPort(), 14002);
-  EXPECT_EQ(process_.LockPath(), folder_ + "state/");
-  EXPECT_EQ(process_.Folders(), Lines{folder_ + "LogFiles/"});
+  EXPECT_EQ(process_.LockPath, folder_ + "state/");
+  EXPECT_EQ(process_.Folders, Lines{folder_ + "LogFiles/"});
   EXPECT_EQ(MessageTexts(MessageBox::Note).front(),
             "the log folder " + folder_ +
                 "LogFiles/ is missing and cannot be made (Permission denied); the gateway runs "
@@ -200,9 +194,9 @@ TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
                 .back()
                 .find("NOT listening (port 14001: Address in use); input ports: 2 TCPS"),
             LogLines().back().find("NOT listening (port 14001)"));
-  EXPECT_EQ(ostrelConnect_.LocalAddress(), "::1");
-  EXPECT_EQ(ports_.WinsockConnect(0).LocalAddress(), "");
-  EXPECT_EQ(ports_.WinsockConnect(3).LocalAddress(), "127.0.0.2");
+  EXPECT_EQ(ostrelConnect_.LocalAddress, "::1");
+  EXPECT_EQ(ports_.WinsockConnect(0).LocalAddress, "");
+  EXPECT_EQ(ports_.WinsockConnect(3).LocalAddress, "127.0.0.2");
 }
 
 // A TCPC port is not used while ReconnectInterval is below 1: the check's warning says so.
@@ -211,9 +205,9 @@ TEST_F(StartupTest, ServiceModeReportsToTheEventLogNotToMessageBoxes) {
         "1");
   EXPECT_TRUE(Run().KeepRunning);
   EXPECT_TRUE(state_.RunAsService);
-  EXPECT_EQ(service_.Calls(), (Lines{"SetControlsAccepted 5", "StartService",
-                                     "LogEvent 4 110 TARVEL80 Import for Ostrel Alarm Server "
-                                     "started"}));
+  EXPECT_EQ(service_.Calls, (Lines{"SetControlsAccepted 5", "StartService",
+                                   "LogEvent 4 110 TARVEL80 Import for Ostrel Alarm Server "
+                                   "started"}));
   EXPECT_TRUE(window_.Hidden());
   EXPECT_EQ(window_.Caption(), "TARVEL80 Import for Ostrel Alarm Server - Version 1.0.04");
   EXPECT_EQ(LogLines().size(), 4u);  // the "started" text goes only to the event log
@@ -224,10 +218,10 @@ TEST_F(StartupTest, ServiceModeReportsToTheEventLogNotToMessageBoxes) {
 
   Reset("[TARVEL80_Port_5]\nPortType=TCPC\nRemoteAddress=h:1\nListenPort=1\n", "1");
   EXPECT_FALSE(Run().KeepRunning);
-  EXPECT_TRUE(messages_.Messages().empty());
+  EXPECT_TRUE(messages_.Messages.empty());
   ASSERT_EQ(LogLines(2).size(), 1u);
   EXPECT_TRUE(LogLines(2)[0].starts_with("Bad server/client configuration for port 5: "));
-  EXPECT_EQ(service_.Calls(), Lines{"LogEvent 1 109 " + LogLines(2)[0]});
+  EXPECT_EQ(service_.Calls, Lines{"LogEvent 1 109 " + LogLines(2)[0]});
 }
 
 TEST_F(StartupTest, SecondCopyIsRefusedBeforeAnythingElse) {
@@ -237,12 +231,12 @@ TEST_F(StartupTest, SecondCopyIsRefusedBeforeAnythingElse) {
         std::tuple{"0", true, refused}}) {
     SCOPED_TRACE(std::string("RunAsService=") + stored + (uninstall ? " /U" : ""));
     Reset("", stored);
-    process_.AnotherCopyRunning();
+    process_.AnotherCopyRunning = true;
     const StartupOutcome outcome = Run(false, uninstall);
     EXPECT_FALSE(outcome.KeepRunning);
     EXPECT_NE(outcome.ExitStatus, 0);
     EXPECT_EQ(MessageTexts(), texts);
-    EXPECT_TRUE(service_.Calls().empty());  // nothing uninstalled, nothing logged
+    EXPECT_TRUE(service_.Calls.empty());  // nothing uninstalled, nothing logged
     EXPECT_TRUE(LogLines().empty());
   }
 }
@@ -264,8 +258,8 @@ TEST_F(StartupTest, InstallAndUninstallReportAndStoreOnlyOnSuccess) {
     SCOPED_TRACE(row.message);
     Reset("");
     service_ = FakeServiceControl{};
-    if (!row.registers) service_.Fail();
-    if (!row.saves) service_.FailSaving();
+    if (!row.registers) service_.Succeeds = false;
+    if (!row.saves) service_.Saves = false;
     Lines calls = row.install ? install : uninstall;
     if (row.registers)
       calls.push_back(std::string("SaveSetting Parameters/RunAsService=") +
@@ -276,75 +270,51 @@ TEST_F(StartupTest, InstallAndUninstallReportAndStoreOnlyOnSuccess) {
     const StartupOutcome outcome = Run(row.install, !row.install);
     EXPECT_FALSE(outcome.KeepRunning);
     EXPECT_EQ(outcome.ExitStatus, row.registers && row.saves ? 0 : 1);
-    EXPECT_EQ(service_.Calls(), calls);
-    EXPECT_EQ(service_.Stored("Parameters", "RunAsService"), row.stored);
+    EXPECT_EQ(service_.Calls, calls);
+    EXPECT_EQ(service_.GetSetting("Parameters", "RunAsService", "(none)"), row.stored);
     EXPECT_EQ(MessageTexts(MessageBox::Plain), Lines{"TARVEL80 Import for Ostrel " + row.message});
     EXPECT_TRUE(LogLines().empty());
     EXPECT_EQ(ostrelConnect_.State(), SocketControl::Closed);
   }
 }
 
-// A value out of range ends the start, named in the log and a message; read before the start
-// lines, it comes before them.
-TEST_F(StartupTest, ConfigurationValuesOutOfRangeEndStartUp) {
-  const std::tuple<std::string, std::string, Lines, bool> rows[] = {
-      {"yes", "", {"Parameters", "RunAsService", "yes"}, false},
-      {"0", "[General]\nOstrelPort=99999999999\n", {"General", "OstrelPort", "99999999999"}, false},
-      {"0",
-       "[TARVEL80_Port_2]\nPortType=TCPC\nRemoteAddress=h:4294967296\n",
-       {"TARVEL80_Port_2", "RemoteAddress", "h:4294967296"},
-       true},
+// A bad value of the service flag or of [General], or a KeepFile over one of the program's own
+// files (kept lines would destroy it), ends the start with a line in the log and a message, before
+// anything opens. A flag that cannot say which mode applies goes to the event log too.
+TEST_F(StartupTest, BadConfigurationEndsStartUp) {
+  const std::string keepFile = "Configuration error: [General] KeepFile: ";
+  const auto ownName = [](const std::string& name) {
+    return "; the keep file needs a name of its own \"" + name + "\"";
   };
-  for (const auto& [stored, ini, named, startLines] : rows) {
-    SCOPED_TRACE(named.back());
-    Reset(ini, stored);
-    const StartupOutcome outcome = Run();
-    EXPECT_FALSE(outcome.KeepRunning);
-    EXPECT_EQ(outcome.ExitStatus, 1);
-    const Lines lines = LogLines();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.size() > 1, startLines);
-    const auto place = [](const std::string& text) { return text.substr(text.find('[')); };
-    ASSERT_EQ(MessageTexts().size(), 1u);
-    EXPECT_EQ(place(MessageTexts()[0]), place(lines.back()));
-    for (const std::string& name : named) EXPECT_NE(lines.back().find(name), std::string::npos);
-  }
-}
-
-// Kept lines written over the configuration, the log, the lock or the service settings would
-// destroy them: such a KeepFile ends the start like a bad value, before anything opens.
-TEST_F(StartupTest, KeepFileNamingOneOfTheProgramsFilesEndsStartUp) {
   const std::pair<std::string, std::string> rows[] = {
-      {"TARVEL80Import.ini", "is the configuration file " + folder_ + "TARVEL80Import.ini"},
-      {folder_ + "LogFiles/../TARVEL80Import.lock",
-       "is the running-copy lock " + folder_ + "TARVEL80Import.lock"},
-      {"LogFiles/kept", "is in the log folder " + folder_ + "LogFiles/"},
-      {".//TARVEL80Import.service.ini",
-       "is the service settings file " + folder_ + "TARVEL80Import.service.ini"},
+      {"", "Configuration value out of range: [Parameters] RunAsService=yes"},
+      {"OstrelPort=99999999999",
+       "Configuration error: [General] OstrelPort: not a port number (expected a whole number "
+       "from 1 to 65535) \"99999999999\""},
+      {"KeepFile=TARVEL80Import.ini", keepFile + "is the configuration file " + folder_ +
+                                          "TARVEL80Import.ini" + ownName("TARVEL80Import.ini")},
+      {"KeepFile=" + folder_ + "LogFiles/../TARVEL80Import.lock",
+       keepFile + "is the running-copy lock " + folder_ + "TARVEL80Import.lock" +
+           ownName(folder_ + "LogFiles/../TARVEL80Import.lock")},
+      {"KeepFile=LogFiles/kept",
+       keepFile + "is in the log folder " + folder_ + "LogFiles/" + ownName("LogFiles/kept")},
+      {"KeepFile=.//TARVEL80Import.service.ini", keepFile + "is the service settings file " +
+                                                     folder_ + "TARVEL80Import.service.ini" +
+                                                     ownName(".//TARVEL80Import.service.ini")},
   };
-  for (const auto& [keepFile, reason] : rows) {
-    SCOPED_TRACE(keepFile);
-    Reset("[General]\nKeepFile=" + keepFile + "\n");
+  for (const auto& [general, logged] : rows) {
+    SCOPED_TRACE(general);
+    Reset("[General]\n" + general + "\n", general.empty() ? "yes" : "0");
     const StartupOutcome outcome = Run();
     EXPECT_FALSE(outcome.KeepRunning);
     EXPECT_EQ(outcome.ExitStatus, 1);
-    const std::string text = "Configuration error: [General] KeepFile: " + reason +
-                             "; the keep file needs a name of its own \"" + keepFile + "\"";
-    EXPECT_EQ(LogLines(), Lines{text});
-    EXPECT_EQ(MessageTexts(), Lines{text});
+    EXPECT_EQ(LogLines(), Lines{logged});
+    EXPECT_EQ(MessageTexts(), Lines{logged});
+    EXPECT_EQ(service_.Calls, general.empty() ? Lines{"LogEvent 1 109 " + logged} : Lines{});
     EXPECT_EQ(ostrelConnect_.State(), SocketControl::Closed);
   }
   Reset("[General]\nKeepFile=kept.txt\n");
   EXPECT_TRUE(Run().KeepRunning);
-}
-
-TEST_F(StartupTest, StoredServiceFlagIsANumber) {
-  for (const auto& [stored, service] : {std::pair{" 0", false}, std::pair{"0.0", false},
-                                        std::pair{"0.4", true}, std::pair{"&H1", true}}) {
-    Reset("", stored);
-    EXPECT_TRUE(Run().KeepRunning) << stored;
-    EXPECT_EQ(state_.RunAsService, service) << stored;
-  }
 }
 
 }  // namespace

@@ -1,7 +1,3 @@
-#include <stdexcept>
-#include <string>
-#include <vector>
-
 #include "app/GatewayFixture.h"
 
 namespace tarvel {
@@ -13,34 +9,33 @@ class SupervisionTest : public GatewayFixture {
     state.General.WatchDogInterval = 0;
     ConnectOstrel();
   }
-  // Runs whole seconds and notes in which second each line went out.
-  std::vector<std::pair<int, std::string>> RunSeconds(int seconds) {
-    std::vector<std::pair<int, std::string>> lines;
-    for (int second = 1; second <= seconds; ++second) {
-      timer.Ticks(10);
-      std::string sent = Sent();
-      for (size_t end; (end = sent.find('\n')) != std::string::npos; sent.erase(0, end + 1))
-        lines.emplace_back(second, sent.substr(0, end + 1));
-    }
-    return lines;
-  }
 };
 
 const std::string Failure =
     "1|||Door||||TARVEL80 Connection 'Door' (4) have failed (no events within 10 s)\n";
 const std::string Reminder =
     "1|||Door||||TARVEL80 Connection 'Door' (4) is still bad (cyclic 30 s reminder)\n";
+const std::string Restored = "0|||Door||||TARVEL80 Connection 'Door' (4) has been restored\n";
 
-TEST_F(SupervisionTest, FailureInTheTenthSecondThenCyclicReminders) {
+TEST_F(SupervisionTest, FailureInTheTenthSecondRemindersUntilARestoreAndAFaultEndsOnlyItsTick) {
   using Lines = std::vector<std::pair<int, std::string>>;
+  using enum PortKind;
   struct Row {
     PortKind kind;
-    int32_t remindTime;
+    int32_t timeout, remindTime;
+    int aliveAt;
     Lines lines;
   } rows[] = {
-      {PortKind::Serial, 30, {{10, Failure}, {40, Reminder}, {70, Reminder}, {100, Reminder}}},
-      {PortKind::TcpServer, 0, {{10, Failure}}},  // no reminders when switched off
-      {PortKind::NotUsed, 30, {}},
+      // clang-format off
+      {Serial, 10, 30, 0, {{10, Failure}, {40, Reminder}, {70, Reminder}, {100, Reminder}}},
+      {TcpServer, 10, 0, 0, {{10, Failure}}},  // no reminders when switched off
+      {TcpServer, 0, 30, 0, {}},               // no supervision when switched off
+      {NotUsed, 10, 30, 0, {}},
+      // The restore starts the reminder count again: a whole PollFailRemindTime after the next
+      // failure.
+      {Serial, 10, 30, 18,
+       {{10, Failure}, {18, Restored}, {27, Failure}, {57, Reminder}, {87, Reminder}}},
+      // clang-format on
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(static_cast<int>(row.kind));
@@ -48,23 +43,26 @@ TEST_F(SupervisionTest, FailureInTheTenthSecondThenCyclicReminders) {
     Sent();
     PortEntry& port = state.Ports[4];
     port = PortEntry{};
-    if (row.kind != PortKind::NotUsed) UsePort(4, row.kind, "Door");
-    port.PollFailTimeout = 10;
+    if (row.kind != NotUsed) UsePort(4, row.kind, "Door");
+    port.PollFailTimeout = row.timeout;
     port.PollFailRemindTime = row.remindTime;
     const size_t logged = LogMessages().size();
-    EXPECT_EQ(RunSeconds(100), row.lines);
-    EXPECT_EQ(LogMessages().size() - logged, row.lines.size());  // each line is logged as sent
+    Lines lines;  // in which second each line went out
+    for (int second = 1; second <= 100; ++second) {
+      if (second == row.aliveAt) Receive(4, "\n");
+      timer.Ticks(10);
+      if (const std::string sent = Sent(); !sent.empty()) lines.emplace_back(second, sent);
+    }
+    EXPECT_EQ(lines, row.lines);
+    // Each line is logged as sent; the empty line is logged as rejected.
+    EXPECT_EQ(LogMessages().size() - logged, row.lines.size() + (row.aliveAt > 0 ? 1 : 0));
   }
-  EXPECT_TRUE(timer.Enabled());
-}
-
-// A fault inside a tick ends that tick only (the event queue's fence takes it): the timer is
-// on again for the next one.
-TEST_F(SupervisionTest, FaultEndsOnlyItsTick) {
-  UsePort(4, PortKind::Serial, "Door");
+  // A fault inside a tick ends that tick only (the event queue's fence takes it): the timer is
+  // on again for the next one.
+  Receive(4, "\n");
   state.Ports[4].PollFailTimeout = 1;
   timer.Ticks(9);
-  clock.FailNextReading();  // the failure line's stamp
+  clock.FailNext();  // the failure line's stamp
   EXPECT_THROW(timer.Tick(), std::runtime_error);
   EXPECT_TRUE(timer.Enabled());
 }

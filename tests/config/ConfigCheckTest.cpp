@@ -61,6 +61,14 @@ TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
        Warning + Port(3) + " ListenPort=x: read as 0 (not a number)", 3},
       {Port(5) + "\nPortType=TCPC\nRemoteAddress=h:1\nPollFailRemindTime=-1\n",
        Error + Port(5) + " PollFailRemindTime: must be 0 or more \"-1\"", 5},
+      // A number written otherwise than read is read as ever, and named with its reading.
+      {"[General]\nKeepLimit=10k\n",
+       Warning + "[General] KeepLimit=10k: read as 10 (text after the number is ignored)", -1},
+      {"[General]\nKeepLimit=1E\n",
+       Warning + "[General] KeepLimit=1E: read as 1 (text after the number is ignored)", -1},
+      {"[General]\nKeepLimit=-\n", Warning + "[General] KeepLimit=-: read as 0 (not a number)", -1},
+      {"[General]\nBufferIfOstrelNotConnected=yes\n",
+       Warning + "[General] BufferIfOstrelNotConnected=yes: read as off (not a number)", -1},
       {"[General]\nReconnectInterval=-1\n",
        Error + "[General] ReconnectInterval: must be 0 or more \"-1\"", -1},
       {tcps + "ListenPort=4001\nListenAddress=10.0.0.0/8\n",
@@ -106,7 +114,6 @@ TEST(ConfigCheck, EveryFindingOfABadFileWithPlaceAndReason) {
   }
 }
 
-// A serial setting's finding names the field at fault.
 TEST(ConfigCheck, ComSettingNamesTheFaultyField) {
   const std::pair<const char*, const char*> rows[] = {
       {"ttyS1,9600,N,8,1", "port name \"ttyS1\" is not COM and a number from 1"},
@@ -142,15 +149,16 @@ TEST(ConfigCheck, ConfiguredSerialDevicesAreOnlyTheNamedPorts) {
             (std::map<int, std::string>{{3, "/dev/ttyUSB0"}, {12, "/dev/ttyS11"}}));
 }
 
-// A full configuration, names in any case: no finding, and every key read as written (the
-// start-up tests read the ports' description, addresses and serial setting).
+// A full configuration, names in any case and numbers in every form the reader takes: no
+// finding, and every key read as written (the start-up tests read the ports' description,
+// addresses and serial setting).
 TEST(ConfigCheck, EveryKeyTheProgramReadsIsKnownAndRead) {
   const std::string good =
-      "[General]\nReconnectInterval=1\nWatchDogTagName=WD\nWatchDogInterval=30\n"
+      "[General]\nReconnectInterval=1\nWatchDogTagName=WD\nWatchDogInterval=3 0\n"
       "OstrelPort=14000\nBufferIfOstrelNotConnected=1\nOstrelAllowedHosts = 10.0.0.0/8 , ::1\n"
-      "OstrelBindAddress=127.0.0.1\nLogRetentionDays=30\nKeepLimit=0\nKeepFile=kept.txt\n"
+      "OstrelBindAddress=127.0.0.1\nLogRetentionDays=&H1E\nKeepLimit=0\nKeepFile=kept.txt\n"
       "StatusPort=8080\nStatusBindAddress=\nStatusAllowedHosts=127.0.0.1\n"
-      "[tarvel80_port_0]\nDescription=Hall\nPollFailTimeout=10\nPollFailRemindTime=60.5\n"
+      "[tarvel80_port_0]\nDescription=Hall\nPollFailTimeout=1e1\nPollFailRemindTime=60.5\n"
       "Swedish7BitASCII2ISOLatin1=1\nDOSASCII2ISOLatin1=0.4\nForceOldParsing=0\nPortType= tcps \n"
       "ListenPort=4001\nAllowedHosts=192.168.7.7\nListenAddress=::\n"
       "[TARVEL80_Port_1]\nPortType=tcpc\nRemoteAddress=panel.local:4002\nListenPort=0\n"

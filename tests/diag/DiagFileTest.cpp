@@ -19,59 +19,51 @@
 namespace tarvel {
 namespace {
 
-// A clock that reads a second before midnight once and midnight after, to show how often it is
-// read.
-class SteppingClock : public Clock {
- public:
-  LocalTime Now() const override {
-    return reads_++ == 0 ? LocalTime{2017, 12, 31, 23, 59, 59, 0}
-                         : LocalTime{2018, 1, 1, 0, 0, 0, 0};
-  }
-
- private:
-  mutable int reads_ = 0;
-};
-
-// A program folder with its LogFiles folder, and a clock at 2017-06-07 12:34:56.
 class DiagFileTest : public testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(folder_.Path().empty());
-    std::filesystem::create_directory(folder_.Path() + "LogFiles");
-  }
+  DiagFileTest() { std::filesystem::create_directory(logs_); }
+  std::string Today() const { return folder_.ReadFile("LogFiles/20170607.Log"); }
+
   TempFolder folder_;
+  const std::string logs_ = folder_.Path() + "LogFiles/";
   FakeClock clock_;
 };
 
-TEST_F(DiagFileTest, StampsEachLineUnlessItStartsWithAHyphen) {
+// Each line is stamped unless it starts with a hyphen, its control bytes shown; a line cut short
+// by an earlier run (the disk was full when it stopped) is ended before this run's first line.
+TEST_F(DiagFileTest, StampsEachLineAndEndsACutLineBeforeIt) {
+  const std::string stamp = "17-06-07 12:34:56 ";
   const struct Row {
-    std::string text;
-    std::string line;
+    std::string before, text, added;
   } rows[] = {
-      {"Program started", "17-06-07 14:14:05 Program started\r\n"},
-      {"-x", "-x\r\n"},
-      {" -x", "17-06-07 14:14:05  -x\r\n"},
-      {"", "17-06-07 14:14:05 \r\n"},
-      {"a\r\nb", "17-06-07 14:14:05 a\\x0D\\x0Ab\r\n"},
-      {"\x1F \x7E", "17-06-07 14:14:05 \\x1F \x7E\r\n"},
-      {std::string("\xC4\0\xFF\x1B[2J\x7F\t", 9),
-       "17-06-07 14:14:05 \xC4\\x00\xFF\\x1B[2J\\x7F\\x09\r\n"},
+      {"kept\r\n", "Program started", stamp + "Program started\r\n"},
+      {"", "-x", "-x\r\n"},
+      {"", " -x", stamp + " -x\r\n"},
+      {"", "", stamp + "\r\n"},
+      {"", "a\r\nb", stamp + "a\\x0D\\x0Ab\r\n"},
+      {"", "\x1F \x7E", stamp + "\\x1F \x7E\r\n"},
+      {"", std::string("\xC4\0\xFF\x1B[2J\x7F\t", 9),
+       stamp + "\xC4\\x00\xFF\\x1B[2J\\x7F\\x09\r\n"},
+      {"cut", "x", "\r\n" + stamp + "x\r\n"},
+      {"cut\r", "x", "\n" + stamp + "x\r\n"},
+      {"\n", "x", stamp + "x\r\n"},
   };
-  clock_.Set(2017, 6, 7, 14, 14, 5);
-  LogFile log(clock_, folder_.Path() + "LogFiles");
-  std::string expected = "kept\r\n";
-  folder_.WriteFile("LogFiles/20170607.Log", expected);
   for (const Row& row : rows) {
-    log.WriteLog(row.text);
-    expected += row.line;
-    EXPECT_EQ(folder_.ReadFile("LogFiles/20170607.Log"), expected) << "text: " << row.text;
+    folder_.Write("LogFiles/20170607.Log", row.before);
+    LogFile(clock_, logs_).WriteLog(row.text);
+    EXPECT_EQ(Today(), row.before + row.added) << testing::PrintToString(row.before + row.text);
   }
 }
 
-// File name and stamp come from one reading, even when the clock passes midnight between two.
 TEST_F(DiagFileTest, MidnightStartsTheNextDaysFileByOneClockReading) {
-  const SteppingClock stepping;
-  LogFile log(stepping, folder_.Path() + "LogFiles");
+  struct SteppingClock : Clock {  // a second before midnight once, midnight after
+    LocalTime Now() const override {
+      return reads++ == 0 ? LocalTime{2017, 12, 31, 23, 59, 59, 0}
+                          : LocalTime{2018, 1, 1, 0, 0, 0, 0};
+    }
+    mutable int reads = 0;
+  } stepping;
+  LogFile log(stepping, logs_);
   log.WriteLog("before");
   log.WriteLog("after");
   EXPECT_EQ(folder_.ReadFile("LogFiles/20171231.Log"), "17-12-31 23:59:59 before\r\n");
@@ -87,8 +79,8 @@ TEST_F(DiagFileTest, LinkAtTheLogFolderTheLogOrDebugFileIsNotFollowed) {
     std::filesystem::remove_all(folder_.Path() + link);
     std::filesystem::create_symlink(folder_.Path() + (link == "LogFiles" ? "elsewhere" : "target"),
                                     folder_.Path() + link);
-    folder_.WriteFile("target", "kept\n");
-    LogFile log(clock_, folder_.Path() + "LogFiles");
+    folder_.Write("target", "kept\n");
+    LogFile log(clock_, logs_);
     testing::internal::CaptureStderr();
     log.WriteLog("through the link");
     log.WriteLog("once said is enough");
@@ -105,12 +97,11 @@ TEST_F(DiagFileTest, LinkAtTheLogFolderTheLogOrDebugFileIsNotFollowed) {
 // A pipe under the day's log name is no log file: it gets no line, even with a reader waiting.
 // The open itself takes a pipe (read-write, without blocking); only the check after it refuses.
 TEST_F(DiagFileTest, PipeAtTheLogFileGetsNoLine) {
-  const std::string pipe = folder_.Path() + "LogFiles/20170607.Log";
+  const std::string pipe = logs_ + "20170607.Log";
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   ASSERT_GE(reader, 0);
-  LogFile log(clock_, folder_.Path() + "LogFiles");
-  log.WriteLog("into the pipe");
+  LogFile(clock_, logs_).WriteLog("into the pipe");
   char received[256];
   const ssize_t count = ::read(reader, received, sizeof received);
   ::close(reader);
@@ -120,10 +111,9 @@ TEST_F(DiagFileTest, PipeAtTheLogFileGetsNoLine) {
 // A full disk (here: the file size limit) cuts a line short; the next line still starts a line
 // of its own.
 TEST_F(DiagFileTest, LineCutShortIsEndedBeforeTheNextLine) {
-  LogFile log(clock_, folder_.Path() + "LogFiles");
+  LogFile log(clock_, logs_);
   log.WriteLog("first");
-  const std::string name = "LogFiles/20170607.Log";
-  const auto full = static_cast<rlim_t>(folder_.ReadFile(name).size() + 30);
+  const auto full = static_cast<rlim_t>(Today().size() + 30);
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
   auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -134,33 +124,16 @@ TEST_F(DiagFileTest, LineCutShortIsEndedBeforeTheNextLine) {
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, oldHandler);
   log.WriteLog("after");
-  const std::string text = folder_.ReadFile(name);
-  EXPECT_EQ(text.substr(text.size() - 27), "\r\n17-06-07 12:34:56 after\r\n") << text;
+  const std::string text = Today();
   EXPECT_EQ(text.substr(0, 25), "17-06-07 12:34:56 first\r\n") << text;
-  EXPECT_EQ(text.size(), full + 2 + 25) << "the cut line is ended, then the next written";
-}
-
-// A cut line of an earlier run (the disk was full when it stopped) is ended before this run's
-// first line.
-TEST_F(DiagFileTest, CutLineOfAnEarlierRunIsEndedBeforeTheFirstNewLine) {
-  const struct Row {
-    std::string before, ending;
-  } rows[] = {{"", ""}, {"cut", "\r\n"}, {"cut\r", "\n"}, {"whole\r\n", ""}, {"\n", ""}};
-  for (const Row& row : rows) {
-    folder_.WriteFile("LogFiles/20170607.Log", row.before);
-    LogFile log(clock_, folder_.Path() + "LogFiles");
-    log.WriteLog("started");
-    EXPECT_EQ(folder_.ReadFile("LogFiles/20170607.Log"),
-              row.before + row.ending + "17-06-07 12:34:56 started\r\n")
-        << "before: " << testing::PrintToString(row.before);
-  }
+  EXPECT_EQ(text.substr(full), "\r\n17-06-07 12:34:56 after\r\n") << text;
 }
 
 // Past the day's limit ordinary lines are counted, not written; the count goes into that day's
 // file before the next essential line and when the next day starts.
 TEST_F(DiagFileTest, DailyLimitDropsOrdinaryLinesAndCountsThem) {
   const std::string stamp = "17-06-07 12:34:";
-  LogFile log(clock_, folder_.Path() + "LogFiles", 100);  // three lines of 26 bytes fit
+  LogFile log(clock_, logs_, 100);  // three lines of 26 bytes fit
   for (int second = 1; second <= 5; ++second) {
     clock_.Set(2017, 6, 7, 12, 34, second);
     log.WriteLog("line " + std::to_string(second));
@@ -169,7 +142,7 @@ TEST_F(DiagFileTest, DailyLimitDropsOrdinaryLinesAndCountsThem) {
   log.WriteLog("line 6");
   clock_.Set(2017, 6, 8, 0, 0, 0);
   log.WriteLog("next day");
-  EXPECT_EQ(folder_.ReadFile("LogFiles/20170607.Log"),
+  EXPECT_EQ(Today(),
             stamp + "01 line 1\r\n" + stamp + "02 line 2\r\n" + stamp + "03 line 3\r\n" + stamp +
                 "04 Log file reached 100 bytes: the rest of the day's lines are dropped\r\n" +
                 stamp + "05 2 log lines dropped since 17-06-07 12:34:04\r\n" + stamp +
@@ -178,12 +151,11 @@ TEST_F(DiagFileTest, DailyLimitDropsOrdinaryLinesAndCountsThem) {
   EXPECT_EQ(folder_.ReadFile("LogFiles/20170608.Log"), "17-06-08 00:00:00 next day\r\n");
 }
 
-std::string Block(const std::string& stamp, const std::string& rows) {
-  return "DEBUG INFO\r\nSaved from TARVEL80 Import for Ostrel Alarm Server Debug " + stamp +
-         "\r\n" + std::string(100, '-') + "\r\n" + rows + std::string(80, '-') + "\r\n";
-}
-
 TEST_F(DiagFileTest, DebugSaveAppendsOneBlockPerSaveWithNumberedRows) {
+  const auto block = [](const std::string& stamp, const std::string& rows) {
+    return "DEBUG INFO\r\nSaved from TARVEL80 Import for Ostrel Alarm Server Debug " + stamp +
+           "\r\n" + std::string(100, '-') + "\r\n" + rows + std::string(80, '-') + "\r\n";
+  };
   clock_.Set(2017, 6, 7, 8, 9, 10);
   InMemoryDebugList list;
   DebugSave save(clock_);
@@ -193,12 +165,12 @@ TEST_F(DiagFileTest, DebugSaveAppendsOneBlockPerSaveWithNumberedRows) {
   clock_.Set(2017, 12, 31, 23, 59, 59);
   ASSERT_TRUE(save.SaveDebugInfo(folder_.Path(), list));
   EXPECT_EQ(folder_.ReadFile("debug.txt"),
-            Block("2017-06-07 08:09:10", "") +
-                Block("2017-12-31 23:59:59", "000 first\r\n001 J\xC4N<13>\r\n"));
+            block("2017-06-07 08:09:10", "") +
+                block("2017-12-31 23:59:59", "000 first\r\n001 J\xC4N<13>\r\n"));
   EXPECT_EQ(list.ListCount(), 2) << "saving leaves the list alone";
 }
 
-// Keeps today's file and those of the last N days; looks once a day; leaves every other name.
+// Keeps today's file and those of the last N days; leaves every other name.
 TEST_F(DiagFileTest, LogRetentionDeletesOnlyDailyLogFilesOlderThanTheLimitOncePerDay) {
   const struct Row {
     const char* name;
@@ -209,15 +181,14 @@ TEST_F(DiagFileTest, LogRetentionDeletesOnlyDailyLogFilesOlderThanTheLimitOncePe
               {"20170101.log", true, 'f'},  {"2017010.Log", true, 'f'},
               {"20171301.Log", true, 'f'},  {"notes.txt", true, 'f'},
               {"20170102.Log", true, 'd'},  {"20170103.Log", true, 'l'}};
-  const std::string logs = folder_.Path() + "LogFiles/";
   for (const Row& row : rows) {
-    if (row.kind == 'f') folder_.WriteFile(std::string("LogFiles/") + row.name, "x");
-    if (row.kind == 'd') std::filesystem::create_directory(logs + row.name);
-    if (row.kind == 'l') std::filesystem::create_symlink(logs + "notes.txt", logs + row.name);
+    if (row.kind == 'f') folder_.Write(std::string("LogFiles/") + row.name, "x");
+    if (row.kind == 'd') std::filesystem::create_directory(logs_ + row.name);
+    if (row.kind == 'l') std::filesystem::create_symlink(logs_ + "notes.txt", logs_ + row.name);
   }
-  LogFile log(clock_, folder_.Path() + "LogFiles");
+  LogFile log(clock_, logs_);
   int32_t days = 0;
-  LogRetention retention(clock_, log, logs, days);
+  LogRetention retention(clock_, log, logs_, days);
 
   retention.Check();  // 0: every file stays
   EXPECT_TRUE(folder_.Exists("LogFiles/20170101.Log"));
@@ -225,15 +196,14 @@ TEST_F(DiagFileTest, LogRetentionDeletesOnlyDailyLogFilesOlderThanTheLimitOncePe
   days = 31;
   retention.Check();
   for (const Row& row : rows) {
-    EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(logs + row.name)), row.stays)
+    EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(logs_ + row.name)), row.stays)
         << row.name;
   }
-  EXPECT_NE(folder_.ReadFile("LogFiles/20170607.Log")
-                .find("Deleted 2 log files older than 31 days (LogRetentionDays)"),
+  EXPECT_NE(Today().find("Deleted 2 log files older than 31 days (LogRetentionDays)"),
             std::string::npos);
 
   // The same day again looks no more; the next day the file of 2017-05-07 is one day too old.
-  folder_.WriteFile("LogFiles/20170201.Log", "x");
+  folder_.Write("LogFiles/20170201.Log", "x");
   clock_.Set(2017, 6, 7, 23, 59, 59);
   retention.Check();
   EXPECT_TRUE(folder_.Exists("LogFiles/20170201.Log"));

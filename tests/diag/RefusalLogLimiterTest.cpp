@@ -13,9 +13,8 @@ class RefusalLogLimiterTest : public ::testing::Test {
   // The clock `seconds` after 2017-06-07 23:59:00 (so tests cross midnight).
   void At(int seconds) {
     const int total = 23 * 3600 + 59 * 60 + seconds;
-    const int day = 7 + total / 86400;
     const int rest = total % 86400;
-    clock.Set(2017, 6, day, rest / 3600, rest / 60 % 60, rest % 60);
+    clock.Set(2017, 6, 7 + total / 86400, rest / 3600, rest / 60 % 60, rest % 60);
   }
   std::string Admit(const std::string& address) {
     return limiter.Admit(address, "Refused from " + address).value_or("(held back)");
@@ -26,12 +25,10 @@ class RefusalLogLimiterTest : public ::testing::Test {
 };
 
 TEST_F(RefusalLogLimiterTest, OneLinePerAddressPerMinuteAndTheCountInTheNext) {
-  struct Step {
-    int Second;
-    const char* Address;
-    const char* Expected;
-  };
-  const Step steps[] = {
+  const struct Step {
+    int second;
+    const char *address, *expected;
+  } steps[] = {
       {0, "10.0.0.1", "Refused from 10.0.0.1"},
       {0, "10.0.0.1", "(held back)"},
       {1, "10.0.0.2", "Refused from 10.0.0.2"},
@@ -46,26 +43,24 @@ TEST_F(RefusalLogLimiterTest, OneLinePerAddressPerMinuteAndTheCountInTheNext) {
       {40, "10.0.0.1", "(held back)"},
   };
   for (const Step& step : steps) {
-    At(step.Second);
-    EXPECT_EQ(Admit(step.Address), step.Expected) << "second " << step.Second;
+    At(step.second);
+    EXPECT_EQ(Admit(step.address), step.expected) << "second " << step.second;
   }
 }
 
 TEST_F(RefusalLogLimiterTest, TableStaysBoundedAndAFullTableSharesOneSlot) {
   At(0);
-  for (int n = 1; n <= 4; ++n)
-    EXPECT_EQ(Admit("10.0.0." + std::to_string(n)), "Refused from 10.0.0." + std::to_string(n));
+  for (const char* address : {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"})
+    EXPECT_EQ(Admit(address), std::string("Refused from ") + address);
   // Full of recent keys: newcomers share the overflow slot, one line a minute between them.
   EXPECT_EQ(Admit("10.0.1.1"), "Refused from 10.0.1.1");
   EXPECT_EQ(Admit("10.0.1.2"), "(held back)");
   EXPECT_EQ(limiter.TrackedKeys(), 4u);
   At(30);
   EXPECT_EQ(Admit("10.0.0.4"), "(held back)") << "a tracked key keeps its own slot";
-  // A minute on, the old keys make room.
-  At(60);
+  At(60);  // a minute on, the old keys make room
   EXPECT_EQ(Admit("10.0.1.2"), "Refused from 10.0.1.2");
   EXPECT_EQ(limiter.TrackedKeys(), 1u);
-
   // A flood from many addresses never grows the table past its capacity.
   for (int n = 0; n < 10000; ++n) limiter.Admit("2001:db8::" + std::to_string(n), "x");
   EXPECT_LE(limiter.TrackedKeys(), 4u);

@@ -10,7 +10,6 @@
 namespace tarvel {
 namespace {
 
-// A parsed line shows as the event line it becomes; a rejected one as its outcome and rest.
 TEST(SingleLineParser, LinesAndWhatTheyBecome) {
   using Outcome = SingleLineParse::Outcome;
   const std::string line = "ZONE-12-DOOR||||Door forced open\n";

@@ -11,7 +11,6 @@ class FakeClock : public Clock {
   void Set(int year, int month, int day, int hour, int minute, int second) {
     now_ = LocalTime{year, month, day, hour, minute, second, 0};
   }
-  void Set(const LocalTime& now) { now_ = now; }
 
  private:
   LocalTime now_{2017, 6, 7, 12, 34, 56, 0};

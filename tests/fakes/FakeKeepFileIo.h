@@ -17,11 +17,9 @@ class FakeKeepFileIo : public KeepFileIo {
 
   std::string Read(const std::string& path, uint64_t maxBytes, std::string& contents,
                    bool& found) override {
-    const auto file = Files.find(path);
-    found = file != Files.end();
-    contents = found ? file->second : std::string();
-    if (contents.size() > maxBytes) return "too large";
-    return {};
+    found = Files.contains(path);
+    contents = found ? Files[path] : std::string();
+    return contents.size() > maxBytes ? "too large" : "";
   }
   std::string Replace(const std::string& path, std::string_view contents) override {
     // The temporary file needs room beside the old one until the rename.
@@ -31,17 +29,15 @@ class FakeKeepFileIo : public KeepFileIo {
     return {};
   }
   std::string OpenExisting(const std::string& path, uint64_t size) override {
-    const auto file = Files.find(path);
-    if (file == Files.end()) return "No such file or directory";
-    if (file->second.size() != size) return "changed while it was read";
+    if (!Files.contains(path)) return "No such file or directory";
+    if (Files[path].size() != size) return "changed while it was read";
     open_ = path;
     return {};
   }
   std::string SetAside(const std::string& path, const std::string& newPath) override {
-    if (Files.count(newPath) != 0) return "File exists";
-    const auto file = Files.find(path);
-    if (file == Files.end()) return "No such file or directory";
-    Files[newPath] = std::move(file->second);
+    if (Files.contains(newPath)) return "File exists";
+    if (!Files.contains(path)) return "No such file or directory";
+    Files[newPath] = std::move(Files[path]);
     Files.erase(path);
     if (open_ == path) open_.clear();
     return {};

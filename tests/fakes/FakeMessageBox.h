@@ -8,17 +8,13 @@
 namespace tarvel {
 
 // Records every message instead of showing it.
-class FakeMessageBox : public MessageBox {
- public:
+struct FakeMessageBox : MessageBox {
   struct Message {
     std::string Text;
     int Style;
   };
-  void Show(const std::string& text, int style) override { messages_.push_back({text, style}); }
-  const std::vector<Message>& Messages() const { return messages_; }
-
- private:
-  std::vector<Message> messages_;
+  void Show(const std::string& text, int style) override { Messages.push_back({text, style}); }
+  std::vector<Message> Messages;
 };
 
 }  // namespace tarvel

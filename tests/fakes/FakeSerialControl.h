@@ -19,11 +19,11 @@ class FakeSerialControl : public SerialControl {
     return {};
   }
   SerialError SetSettings(const SerialLineSettings& settings) override {
-    settings_ = settings;
+    Settings = settings;
     return settingsError_;
   }
   SerialError SetHandshaking(int32_t handshaking) override {
-    handshaking_ = handshaking;
+    Handshaking = handshaking;
     return {};
   }
   SerialError SetPortOpen(bool open) override {
@@ -33,12 +33,11 @@ class FakeSerialControl : public SerialControl {
   }
   bool PortOpen() const override { return open_; }
 
-  // Test controls.
+  // Test controls and records.
+  std::optional<SerialLineSettings> Settings;  // nothing until SetSettings is called
+  int32_t Handshaking = 0;
   void FailSettings(const std::string& description) { settingsError_ = {380, description}; }
   void FailOpen(const std::string& description) { openError_ = {8002, description}; }
-  // Nothing until SetSettings is called.
-  const std::optional<SerialLineSettings>& Settings() const { return settings_; }
-  int32_t Handshaking() const { return handshaking_; }
   void Receive(std::string_view bytes) {
     if (handlers_.OnComm) handlers_.OnComm(bytes);
   }
@@ -50,8 +49,6 @@ class FakeSerialControl : public SerialControl {
  private:
   SerialHandlers handlers_;
   int16_t commPort_ = 1;
-  std::optional<SerialLineSettings> settings_;
-  int32_t handshaking_ = 0;
   bool open_ = false;
   SerialError settingsError_;
   SerialError openError_;

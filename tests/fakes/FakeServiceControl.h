@@ -2,7 +2,6 @@
 
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/ServiceControl.h"
@@ -14,58 +13,43 @@ class FakeServiceControl : public ServiceControl {
  public:
   std::string GetSetting(const std::string& section, const std::string& key,
                          const std::string& defaultText) override {
-    auto found = settings_.find(section + "/" + key);
-    return found == settings_.end() ? defaultText : found->second;
+    auto found = Settings.find(section + "/" + key);
+    return found == Settings.end() ? defaultText : found->second;
   }
   bool SaveSetting(const std::string& section, const std::string& key,
                    const std::string& text) override {
-    calls_.push_back("SaveSetting " + section + "/" + key + "=" + text);
-    if (!saves_) return false;
-    settings_[section + "/" + key] = text;
-    return true;
+    Calls.push_back("SaveSetting " + section + "/" + key + "=" + text);
+    if (Saves) Settings[section + "/" + key] = text;
+    return Saves;
   }
-  std::string LastError() const override { return saves_ ? "" : "read-only folder"; }
-  bool Install() override {
-    calls_.push_back("Install");
-    return succeeds_;
-  }
+  std::string LastError() const override { return Saves ? "" : "read-only folder"; }
+  bool Install() override { return Record("Install", Succeeds); }
   void FinishInstall(bool keep) override {
-    calls_.push_back(std::string("FinishInstall ") + (keep ? "keep" : "undo"));
+    Record(keep ? "FinishInstall keep" : "FinishInstall undo");
   }
-  bool Uninstall() override {
-    calls_.push_back("Uninstall");
-    return succeeds_;
-  }
+  bool Uninstall() override { return Record("Uninstall", Succeeds); }
   std::string DisplayName() const override { return "TARVEL80 Import for Ostrel"; }
   void SetInteractive(bool interactive) override {
-    calls_.push_back(std::string("SetInteractive ") + (interactive ? "true" : "false"));
+    Record(interactive ? "SetInteractive true" : "SetInteractive false");
   }
   void SetControlsAccepted(int controls) override {
-    calls_.push_back("SetControlsAccepted " + std::to_string(controls));
+    Record("SetControlsAccepted " + std::to_string(controls));
   }
-  void StartService() override { calls_.push_back("StartService"); }
+  void StartService() override { Record("StartService"); }
   void LogEvent(int type, int eventNumber, const std::string& text) override {
-    calls_.push_back("LogEvent " + std::to_string(type) + " " + std::to_string(eventNumber) + " " +
-                     text);
+    Record("LogEvent " + std::to_string(type) + " " + std::to_string(eventNumber) + " " + text);
   }
 
-  // Test controls.
-  void Store(const std::string& section, const std::string& key, const std::string& text) {
-    settings_[section + "/" + key] = text;
-  }
-  std::string Stored(const std::string& section, const std::string& key) const {
-    auto found = settings_.find(section + "/" + key);
-    return found == settings_.end() ? "(none)" : found->second;
-  }
-  void Fail() { succeeds_ = false; }
-  void FailSaving() { saves_ = false; }
-  const std::vector<std::string>& Calls() const { return calls_; }
+  std::map<std::string, std::string> Settings;  // by "section/key"
+  bool Succeeds = true;                         // of Install and Uninstall
+  bool Saves = true;
+  std::vector<std::string> Calls;
 
  private:
-  std::map<std::string, std::string> settings_;
-  bool succeeds_ = true;
-  bool saves_ = true;
-  std::vector<std::string> calls_;
+  bool Record(const std::string& call, bool result = true) {
+    Calls.push_back(call);
+    return result;
+  }
 };
 
 }  // namespace tarvel

@@ -1,6 +1,5 @@
 #include <iterator>
 #include <optional>
-#include <string>
 
 #include "app/GatewayFixture.h"
 
@@ -46,8 +45,8 @@ TEST_F(SerialPortTest, OpeningFromTheComSetting) {
     SetComSetting(port, row.setting);
     EXPECT_EQ(gateway.OpenSerialPort(port), row.opens);
     EXPECT_EQ(serial.CommPort(), row.commPort);
-    EXPECT_EQ(serial.Settings(), row.settings);
-    EXPECT_EQ(serial.Handshaking(), row.handshaking);
+    EXPECT_EQ(serial.Settings, row.settings);
+    EXPECT_EQ(serial.Handshaking, row.handshaking);
   }
 }
 

@@ -1,8 +1,6 @@
-#include <string>
-#include <vector>
-
 #include "app/GatewayFixture.h"
 #include "output/AlarmServerLink.h"
+#include "support/SingleLineMessage.h"
 
 namespace tarvel {
 namespace {
@@ -14,22 +12,32 @@ class AlarmServerLinkTest : public GatewayFixture {
     state.General.WatchDogTagName = "WD";
     state.General.WatchDogInterval = 1;
   }
+  std::string ConnectionPanel() const {
+    return statusBar.PanelText(StatusBarView::ConnectionPanel);
+  }
+  std::string CounterPanel() const { return statusBar.PanelText(StatusBarView::CounterPanel); }
 };
+
+// An alarm message on an input port, and the event line it becomes.
+std::string Alarm(const std::string& tag = "ZONE-12-DOOR",
+                  const std::string& text = "Door forced open") {
+  return Message("ALARM", "07-06-2017", tag, text) + "\n";
+}
+std::string Line(const std::string& tag = "ZONE-12-DOOR",
+                 const std::string& text = "Door forced open") {
+  return "1|2017-06-07|10:20:30|" + tag + "||||" + text + "\n";
+}
 
 TEST_F(AlarmServerLinkTest, HostOutsideTheAllowListIsRefusedAndTheServerKeepsItsConnection) {
   state.General.OstrelAllowedHosts = Hosts("10.0.0.0/24, 2001:db8::1");
   ConnectOstrel("10.0.0.1", 5001);
   for (int n = 0; n < 50; ++n) ConnectOstrel("10.0.1.1", 6000 + n);  // logged once: the limiter
-  EXPECT_EQ(ostrelData.RemoteHostIP(), "10.0.0.1");
-  EXPECT_EQ(statusBar.PanelText(StatusBarView::ConnectionPanel),
-            "Connected to Ostrel 10.0.0.1:5001");
+  EXPECT_EQ(ConnectionPanel(), "Connected to Ostrel 10.0.0.1:5001");
   timer.Ticks(10);
   EXPECT_EQ(Sent(), "1|||WD\n") << "the connected alarm server still gets its lines";
 
   ConnectOstrel("2001:db8::1", 5003);  // an allowed second alarm server replaces the first
-  EXPECT_EQ(ostrelData.RemoteHostIP(), "2001:db8::1");
-  EXPECT_EQ(statusBar.PanelText(StatusBarView::ConnectionPanel),
-            "Connected to Ostrel 2001:db8::1:5003");
+  EXPECT_EQ(ConnectionPanel(), "Connected to Ostrel 2001:db8::1:5003");
   EXPECT_EQ(state.Statistics.Ostrel.RefusedConnections, 50u)
       << "each refusal counts, logged or not";
   EXPECT_EQ(state.Statistics.Ostrel.Connections, 2u);
@@ -44,13 +52,10 @@ TEST_F(AlarmServerLinkTest, HostOutsideTheAllowListIsRefusedAndTheServerKeepsIts
 TEST_F(AlarmServerLinkTest, CloseFailedAcceptAndAListenerNotListeningAreShown) {
   for (const bool closed : {true, false}) {
     ConnectOstrel();
-    ASSERT_EQ(statusBar.PanelText(StatusBarView::ConnectionPanel),
-              "Connected to Ostrel 10.0.0.9:5000");
+    ASSERT_EQ(ConnectionPanel(), "Connected to Ostrel 10.0.0.9:5000");
     closed ? ostrelData.FireClose() : ostrelData.FireError("Connection reset by peer");
     EXPECT_EQ(ostrelData.State(), SocketControl::Closed);
-    EXPECT_EQ(statusBar.PanelText(StatusBarView::ConnectionPanel),
-              "Waiting for Ostrel connection at port 14000")
-        << (closed ? "close" : "error");
+    EXPECT_EQ(ConnectionPanel(), "Waiting for Ostrel connection at port 14000");
     EXPECT_EQ(LogMessages().back(), closed ? "Ostrel connection was closed"
                                            : "Ostrel connection failed (Connection reset by peer)");
   }
@@ -62,44 +67,29 @@ TEST_F(AlarmServerLinkTest, CloseFailedAcceptAndAListenerNotListeningAreShown) {
   controls.WinsockOstrelData = &ostrelData;
   ostrelListener.Close();
   ConnectOstrel();
-  EXPECT_EQ(statusBar.PanelText(StatusBarView::ConnectionPanel),
-            "Warning! Ostrel connections at port 14000 is disabled!");
+  EXPECT_EQ(ConnectionPanel(), "Warning! Ostrel connections at port 14000 is disabled!");
 }
 
-// Only text that goes out is counted and traced; the counts show on the tick.
-TEST_F(AlarmServerLinkTest, CountersAndStatusText) {
+// Only text that goes out is counted and traced, lines by their line feeds also when kept lines
+// go out as one piece; the counts show on the tick.
+TEST_F(AlarmServerLinkTest, CountersTraceAndStatusText) {
+  state.General.BufferIfOstrelNotConnected = true;
+  Receive(0, Alarm() + Alarm() + Alarm());  // kept while no alarm server is connected
   menus.SetDebugChecked(true);
   timer.Ticks(30);
-  EXPECT_EQ(state.Statistics.Ostrel.BytesSent, 0u);
   EXPECT_EQ(debugList.ListCount(), 0);
-  EXPECT_EQ(statusBar.PanelText(StatusBarView::CounterPanel), "");
+  EXPECT_EQ(CounterPanel(), "");
   ConnectOstrel();
-  timer.Ticks(10);  // the 7-character watchdog line
-  EXPECT_EQ(Sent(), "1|||WD\n");
-  ASSERT_EQ(debugList.ListCount(), 1);
-  EXPECT_TRUE(debugList.Item(0).ends_with(" Tx -> Ostrel: 1|||WD<10>")) << debugList.Item(0);
-  EXPECT_EQ(statusBar.PanelText(StatusBarView::CounterPanel), "Ostrel TxBytes:7, RxBytes:0")
-      << "what went out is shown";
-  ostrelData.Receive("ack\r\n");
-  EXPECT_EQ(statusBar.PanelText(StatusBarView::CounterPanel), "Ostrel TxBytes:7, RxBytes:0");
-  timer.Ticks(1);  // the text is made once per tick
-  EXPECT_EQ(statusBar.PanelText(StatusBarView::CounterPanel), "Ostrel TxBytes:7, RxBytes:5");
-}
-
-// Lines are counted by their line feeds, also when kept lines go out as one piece.
-TEST_F(AlarmServerLinkTest, TotalsCountSentLinesNotBytes) {
-  state.General.BufferIfOstrelNotConnected = true;
-  const std::string event = "1|2017-06-07|10:20:30|ZONE-12-DOOR||||Door forced open\n";
-  for (int n = 0; n < 3; ++n)  // kept while no alarm server is connected
-    Receive(0, "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open\n");
-  ConnectOstrel();
-  timer.Tick();
-  EXPECT_EQ(Sent(), event + event + event);
-  EXPECT_EQ(state.Statistics.Ostrel.LinesSent, 3u);
-  EXPECT_EQ(state.Statistics.Ostrel.BytesSent, 3 * event.size());
   timer.Ticks(10);
-  EXPECT_EQ(Sent(), "1|||WD\n");
+  EXPECT_EQ(Sent(), Line() + Line() + Line() + "1|||WD\n");
   EXPECT_EQ(state.Statistics.Ostrel.LinesSent, 4u);
+  const std::string last = debugList.Item(debugList.ListCount() - 1);
+  EXPECT_TRUE(last.ends_with(" Tx -> Ostrel: 1|||WD<10>")) << last;
+  EXPECT_EQ(CounterPanel(), "Ostrel TxBytes:172, RxBytes:0");
+  ostrelData.Receive("ack\r\n");
+  EXPECT_EQ(CounterPanel(), "Ostrel TxBytes:172, RxBytes:0");
+  timer.Ticks(1);  // the text is made once per tick
+  EXPECT_EQ(CounterPanel(), "Ostrel TxBytes:172, RxBytes:5");
 }
 
 // Kept lines go out at the first tick after the connection, or ahead of the first newer line.
@@ -107,22 +97,17 @@ TEST_F(AlarmServerLinkTest, TotalsCountSentLinesNotBytes) {
 // held) the rest waits, and goes on once the queue runs low, never dropped for an overflow.
 TEST_F(AlarmServerLinkTest, KeptLinesGoOutInOrderAheadOfNewerOnesAtTheAlarmServersPace) {
   state.General.WatchDogInterval = 0;
-  ConnectOstrel();
-  const auto send = [this](const std::string& tag, const std::string& text) {
-    Receive(0,
-            "ALARM 07-06-2017 10:20:30 " + tag + std::string(18 - tag.size(), ' ') + text + "\n");
-    return "1|2017-06-07|10:20:30|" + tag + "||||" + text + "\n";  // the line it becomes
-  };
-  ostrelData.FireClose();
   state.General.KeepLimit = 1 << 30;
   std::string kept;
   for (int n = 0; kept.size() < 3 * AlarmServerLink::KeptPieceBytes; ++n) {
-    kept += send("T" + std::to_string(n), std::string(8000, 't'));
+    const std::string tag = "T" + std::to_string(n), text(8000, 't');
+    Receive(0, Alarm(tag, text));
+    kept += Line(tag, text);
   }
   timer.Ticks(3);
   ConnectOstrel();
   EXPECT_EQ(Sent(), "");
-  ostrelData.SetBacklog(SocketControl::SendHighWater + 1);
+  ostrelData.Backlog = SocketControl::SendHighWater + 1;
   timer.Tick();
   std::string sent = Sent();
   EXPECT_GT(sent.size(), 0u);
@@ -133,10 +118,10 @@ TEST_F(AlarmServerLinkTest, KeptLinesGoOutInOrderAheadOfNewerOnesAtTheAlarmServe
   EXPECT_EQ(sent + Sent(), kept);
 
   ostrelData.FireClose();
-  const std::string keptLine = send("KEPT", "Text");
+  Receive(0, Alarm("KEPT"));
   ConnectOstrel();
-  const std::string newer = send("NEW", "Text");
-  EXPECT_EQ(Sent(), keptLine + newer);
+  Receive(0, Alarm("NEW"));
+  EXPECT_EQ(Sent(), Line("KEPT") + Line("NEW"));
   timer.Tick();
   EXPECT_EQ(Sent(), "");
 }
@@ -145,39 +130,33 @@ TEST_F(AlarmServerLinkTest, KeptLinesGoOutInOrderAheadOfNewerOnesAtTheAlarmServe
 // connection that ends with lines unsent puts them in front of the lines kept since.
 TEST_F(AlarmServerLinkTest, BacklogPausesInputAndUnsentLinesGoBackInFront) {
   ConnectOstrel();
-  ostrelData.SetBacklog(SocketControl::SendHighWater + 1);
+  ostrelData.Backlog = SocketControl::SendHighWater + 1;
   timer.Ticks(10);
-  for (FakeSocketControl* data : dataSockets) EXPECT_TRUE(data->Paused());
+  for (FakeSocketControl* data : dataSockets) EXPECT_TRUE(data->Paused);
   ostrelData.FireSendQueueLow();
-  for (FakeSocketControl* data : dataSockets) EXPECT_FALSE(data->Paused());
-  struct Row {
-    bool keep;
-    const char* log;
-  };
-  const std::string later = "1|2017-06-07|10:20:30|ZONE-12-DOOR||||Door forced open\n";
-  for (const Row& row : {Row{true, "2 lines not sent, kept for the next alarm server"},
-                         Row{false, "2 lines not sent, dropped"}}) {
-    SCOPED_TRACE(row.log);
-    state.General.BufferIfOstrelNotConnected = row.keep;
+  for (FakeSocketControl* data : dataSockets) EXPECT_FALSE(data->Paused);
+  for (const bool keep : {true, false}) {
+    SCOPED_TRACE(keep);
+    state.General.BufferIfOstrelNotConnected = keep;
     ConnectOstrel();
-    ostrelData.SetBacklog(SocketControl::SendHighWater + 1);
+    ostrelData.Backlog = SocketControl::SendHighWater + 1;
     timer.Ticks(10);
     Sent();
-    Receive(0,
-            "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      a\nALARM 07-06-2017 10:20:31 ZONE-12-DOOR "
-            "     b\n");
+    Receive(0, Alarm("A") + Alarm("B"));
     const std::string unsent = Sent();
-    ostrelData.LeaveUnsent(unsent);
+    ostrelData.Unsent = unsent;
     ostrelData.FireError("Peer took nothing for 60 s");
-    EXPECT_FALSE(dataSockets[3]->Paused());
+    EXPECT_FALSE(dataSockets[3]->Paused);
     EXPECT_EQ(ostrelData.State(), SocketControl::Closed);
     const std::vector<std::string> logs = LogMessages();
-    EXPECT_EQ(logs.at(logs.size() - 2), std::string("Ostrel connection: ") + row.log);
+    EXPECT_EQ(logs.at(logs.size() - 2),
+              keep ? "Ostrel connection: 2 lines not sent, kept for the next alarm server"
+                   : "Ostrel connection: 2 lines not sent, dropped");
     EXPECT_EQ(logs.back(), "Ostrel connection failed (Peer took nothing for 60 s)");
-    Receive(0, "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open\n");
+    Receive(0, Alarm());
     ConnectOstrel();
     timer.Tick();
-    EXPECT_EQ(Sent(), row.keep ? unsent + later : "");
+    EXPECT_EQ(Sent(), keep ? unsent + Line() : "");
   }
 }
 
@@ -185,26 +164,20 @@ TEST_F(AlarmServerLinkTest, BacklogPausesInputAndUnsentLinesGoBackInFront) {
 // lines it had not taken go first, then the connection's other lines, then the lines kept while
 // the connection was going (they are newer).
 TEST_F(AlarmServerLinkTest, UnsentLinesGoOutAgainAheadOfLinesKeptWhileTheConnectionWent) {
-  const auto message = [](const std::string& tag) {
-    return "ALARM 07-06-2017 10:20:30 " + tag + std::string(18 - tag.size(), ' ') + "x\n";
-  };
-  const auto line = [](const std::string& tag) {
-    return "1|2017-06-07|10:20:30|" + tag + "||||x\n";
-  };
-  Receive(0, message("K1") + message("K2") + message("K3"));  // kept: no alarm server
+  Receive(0, Alarm("K1") + Alarm("K2") + Alarm("K3"));  // kept: no alarm server
   ConnectOstrel();
   timer.Tick();
-  ASSERT_EQ(Sent(), line("K1") + line("K2") + line("K3"));
-  ostrelData.FireLinesWritten(line("K1").size());
-  Receive(0, message("L1"));  // nothing kept waits: sent at once
-  ASSERT_EQ(Sent(), line("L1"));
+  ASSERT_EQ(Sent(), Line("K1") + Line("K2") + Line("K3"));
+  ostrelData.FireLinesWritten(Line("K1").size());
+  Receive(0, Alarm("L1"));  // nothing kept waits: sent at once
+  ASSERT_EQ(Sent(), Line("L1"));
   ostrelData.SetState(SocketControl::Closing);  // the peer went; its Close event is on its way
-  Receive(0, message("N1"));
-  ostrelData.LeaveUnsent(line("K2") + line("K3") + line("L1"));
+  Receive(0, Alarm("N1"));
+  ostrelData.Unsent = Line("K2") + Line("K3") + Line("L1");
   ostrelData.FireClose();
   ConnectOstrel();
   timer.Tick();
-  EXPECT_EQ(Sent(), line("K2") + line("K3") + line("L1") + line("N1"));
+  EXPECT_EQ(Sent(), Line("K2") + Line("K3") + Line("L1") + Line("N1"));
 }
 
 // The watchdog line every WatchDogInterval seconds, on the tick that ends the second; none
@@ -231,7 +204,7 @@ TEST_F(AlarmServerLinkTest, WatchDog) {
 }
 
 // The debug window never costs a line to the alarm server: a fault in its trace is logged, at
-// most once a minute, and the line goes out all the same.
+// most once a minute, and the line goes out all the same, also in a piece of kept lines.
 TEST_F(AlarmServerLinkTest, AFaultInTheTraceCostsNoLine) {
   const std::string fault =
       "Unexpected fault in the display of the Ostrel connection: debug list failed; the gateway "
@@ -239,23 +212,20 @@ TEST_F(AlarmServerLinkTest, AFaultInTheTraceCostsNoLine) {
   state.General.BufferIfOstrelNotConnected = true;
   menus.SetDebugChecked(true);
   ConnectOstrel();
-  debugList.FailNextAdd();
-  timer.Ticks(10);
-  EXPECT_EQ(Sent(), "1|||WD\n");
-  EXPECT_EQ(LogMessages().back(), fault);
-  debugList.FailNextAdd();
-  timer.Ticks(10);
-  EXPECT_EQ(Sent(), "1|||WD\n");
-  EXPECT_EQ(LogMessages().back(), fault) << "the second within the minute is only counted";
-  EXPECT_EQ(LogMessages().size(), 2u);
-
-  ostrelData.FireClose();  // a kept line goes out the other way, in a piece of kept lines
-  Receive(0, "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open\n");
+  for (int n = 0; n < 2; ++n) {  // the second within the minute is only counted
+    debugList.FailNext();
+    timer.Ticks(10);
+    EXPECT_EQ(Sent(), "1|||WD\n");
+    EXPECT_EQ(LogMessages(),
+              (std::vector<std::string>{"Accepted Ostrel connection from 10.0.0.9:5000", fault}));
+  }
+  ostrelData.FireClose();
+  Receive(0, Alarm());
   ConnectOstrel();
   clock.Set(2017, 6, 7, 12, 36, 0);
-  debugList.FailNextAdd();
+  debugList.FailNext();
   timer.Tick();
-  EXPECT_EQ(Sent(), "1|2017-06-07|10:20:30|ZONE-12-DOOR||||Door forced open\n");
+  EXPECT_EQ(Sent(), Line());
   EXPECT_EQ(LogMessages().back(), fault + " (1 more faults since the last report)");
 }
 

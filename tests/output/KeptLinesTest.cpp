@@ -1,7 +1,5 @@
 #include <algorithm>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "app/GatewayFixture.h"
 #include "fakes/FakeKeepFileIo.h"
@@ -102,33 +100,24 @@ TEST_F(KeptLinesTest, RestartReadsWhatWasNotTakenByTheSystemAndNothingTwice) {
 struct KeptFile {
   std::string Bytes = keepfile::Header();
   std::vector<size_t> Starts;  // of each record
-  std::string Unsent;          // what a reader must hand out, all intact
-  std::vector<std::string> Payloads;
+  std::string All;             // every record's lines
   KeptFile() {
     uint64_t stream = 0;
     for (int r = 0; r < 30; ++r) {
       Starts.push_back(Bytes.size());
-      Payloads.push_back(Lines(2 * r, 2 * r + 2));
-      keepfile::AppendRecords(Bytes, Payloads.back(), stream);
-      if (r >= 4) Unsent += Payloads.back();
+      keepfile::AppendRecords(Bytes, Lines(2 * r, 2 * r + 2), stream);
     }
-    uint64_t sent = 0;
-    for (int r = 0; r < 4; ++r) sent += Payloads[static_cast<size_t>(r)].size();
-    Bytes.replace(keepfile::SlotOffset(2), keepfile::SlotSize, keepfile::HeadSlot(sent, 2));
+    All = Lines(0, 60);
+    Bytes.replace(keepfile::SlotOffset(2), keepfile::SlotSize,
+                  keepfile::HeadSlot(Sent().size(), 2));
   }
-  std::string Without(int record) const {
-    std::string text;
-    for (size_t r = 4; r < Payloads.size(); ++r)
-      if (static_cast<int>(r) != record) text += Payloads[r];
-    return text;
-  }
+  static std::string Sent() { return Lines(0, 8); }
+  // What a reader must hand out, all intact, when record r is lost.
+  static std::string Without(int r) { return Lines(8, 2 * r) + Lines(2 * r + 2, 60); }
 };
 
 TEST_F(KeptLinesTest, DamageCostsTheDamagedRecordOnlyAndTheFileIsSetAside) {
   const KeptFile good;
-  const auto lengthOf4GiB = [](std::string& f, size_t at) {
-    f.replace(at + 4, 4, "\xff\xff\xff\xff");
-  };
   const struct Row {
     const char* name;
     std::function<void(std::string&)> damage;
@@ -139,22 +128,21 @@ TEST_F(KeptLinesTest, DamageCostsTheDamagedRecordOnlyAndTheFileIsSetAside) {
       {"a bit flipped in the middle record's payload",
        [&](std::string& f) { f[good.Starts[15] + 30] ^= 0x04; }, good.Without(15), ": 1 records"},
       {"a length of 4 GiB in the middle record",
-       [&](std::string& f) { lengthOf4GiB(f, good.Starts[15]); }, good.Without(15), ": 1 records"},
-      {"the magic damaged", [&](std::string& f) { f[0] = 'X'; },
-       // the head is part of the damaged header: every line goes out again
-       good.Payloads[0] + good.Payloads[1] + good.Payloads[2] + good.Payloads[3] + good.Unsent,
+       [&](std::string& f) { f.replace(good.Starts[15] + 4, 4, "\xff\xff\xff\xff"); },
+       good.Without(15), ": 1 records"},
+      // A damaged header holds the head: every line goes out again.
+      {"the magic damaged", [&](std::string& f) { f[0] = 'X'; }, good.All,
        "all its lines go out again"},
       {"both head slots damaged",
        [&](std::string& f) {
          f[keepfile::SlotOffset(0)] ^= 1;
          f[keepfile::SlotOffset(1)] ^= 1;
        },
-       good.Payloads[0] + good.Payloads[1] + good.Payloads[2] + good.Payloads[3] + good.Unsent,
-       "all its lines go out again"},
+       good.All, "all its lines go out again"},
       {"the last record cut short", [&](std::string& f) { f.resize(f.size() - 7); },
        good.Without(29), ": 1 records", true},
       {"a sent record damaged", [&](std::string& f) { f[good.Starts[2] + 30] ^= 0x04; },
-       good.Unsent, ": 1 records"},
+       Lines(8, 60), ": 1 records"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

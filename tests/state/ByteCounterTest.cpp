@@ -16,35 +16,29 @@ TEST(ByteCounter, ShownCountRestartsAtZeroWhenAnAdditionPassesTheLimit) {
   const struct Row {
     std::vector<uint64_t> additions;
     std::vector<int32_t> shown;
-  } rows[] = {
-      {{0}, {0}},
-      {{65535}, {65535}},
-      {{65528, 7}, {65528, 65535}},
-      {{65535, 1, 5}, {65535, 0, 5}},
-      {{65529, 7, 3}, {65529, 0, 3}},
-      {{65530, 10}, {65530, 0}},  // not 4: the excess is dropped
-      {{65000, 600, 100}, {65000, 0, 100}},
-      {{65536}, {0}},
-      {{200000, 65535, 1}, {0, 65535, 0}},
-      {{30000, 30000, 5535, 0, 1}, {30000, 60000, 65535, 65535, 0}},
-  };
+  } rows[] = {// clang-format off
+      {{0}, {0}}, {{65535}, {65535}}, {{65528, 7}, {65528, 65535}}, {{65535, 1, 5}, {65535, 0, 5}},
+      {{65529, 7, 3}, {65529, 0, 3}}, {{65530, 10}, {65530, 0}} /* not 4: the excess is dropped */,
+      {{65000, 600, 100}, {65000, 0, 100}}, {{65536}, {0}}, {{200000, 65535, 1}, {0, 65535, 0}},
+      {{30000, 30000, 5535, 0, 1}, {30000, 60000, 65535, 65535, 0}}};
+  // clang-format on
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.additions.front());
     GatewayStatistics statistics;
     std::vector<int32_t> port, sent, received;
     for (const uint64_t length : row.additions) {
       statistics.PortReceived(3, length);
       statistics.OstrelSent(std::string(length, 'x'));
       statistics.OstrelReceived(length);
-      const auto& ports = statistics.Ports[3];
-      const auto& ostrel = statistics.Ostrel;
-      port.push_back(ShownByteCount(ports.BytesReceived, ports.RxShownFrom));
-      sent.push_back(ShownByteCount(ostrel.BytesSent, ostrel.TxShownFrom));
-      received.push_back(ShownByteCount(ostrel.BytesReceived, ostrel.RxShownFrom));
+      const auto& totals = statistics.Ostrel;
+      port.push_back(
+          ShownByteCount(statistics.Ports[3].BytesReceived, statistics.Ports[3].RxShownFrom));
+      sent.push_back(ShownByteCount(totals.BytesSent, totals.TxShownFrom));
+      received.push_back(ShownByteCount(totals.BytesReceived, totals.RxShownFrom));
     }
-    const std::string name = "row starting " + std::to_string(row.additions.front());
-    EXPECT_EQ(port, row.shown) << name;
-    EXPECT_EQ(sent, row.shown) << name;
-    EXPECT_EQ(received, row.shown) << name;
+    EXPECT_EQ(port, row.shown);
+    EXPECT_EQ(sent, row.shown);
+    EXPECT_EQ(received, row.shown);
   }
 }
 

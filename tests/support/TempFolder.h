@@ -1,7 +1,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 #include "../../tools/ToolSupport.h"
 
@@ -12,9 +11,6 @@ namespace tarvel {
 class TempFolder : public tools::TempFolder {
  public:
   TempFolder() : tools::TempFolder("tarvel") {}
-  void WriteFile(const std::string& name, std::string_view bytes) const {
-    Write(name, std::string(bytes));
-  }
   std::string ReadFile(const std::string& name) const {
     return tools::ReadWholeFile(Path() + name);
   }

@@ -49,7 +49,7 @@ TEST(IniFile, LoadsFromDiskAndGivesDefaultsForWhatCannotBeRead) {
   TempFolder folder;
   const std::string fifo = folder.Path() + "fifo.ini";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  folder.WriteFile(ProgramLayout::ConfigFileName, "[General]\r\nOstrelPort=15000\r\n");
+  folder.Write(ProgramLayout::ConfigFileName, "[General]\r\nOstrelPort=15000\r\n");
   // A pipe without a writer must not stall the start either. A missing file is no problem.
   const struct Row {
     std::string path;
