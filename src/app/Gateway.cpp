@@ -22,14 +22,11 @@ struct Gateway::Parts {
             context.State, context.TheClock, context.TheControls, context.Log, context.Trace,
             [this] { ShowStatus(); }, [this](bool hold) { HoldInput(hold); }, context.KeepIo),
         Rejected(context.TheClock, context.Log),
-        PortSurroundings{
-            context.TheClock,        context.State.General, Rejected, context.Trace, Link,
-            context.State.Statistics},
+        PortSurroundings{context.TheClock, context.State.General, Rejected, context.Trace, Link},
         Ports(MakePorts(context)),
-        Tcp(context.State.Statistics, context.TheClock, Ports, context.Log,
-            [this] { ShowStatus(); }),
+        Tcp(context.TheClock, Ports, context.Log, [this] { ShowStatus(); }),
         Serial(Ports, context.Log),
-        Timer(context.State, Ports, context.Timer, Link),
+        Timer(Ports, context.Timer, Link),
         TheTimer(context.Timer) {}
 
   std::vector<InputPort> MakePorts(const GatewayContext& context) {
@@ -45,7 +42,8 @@ struct Gateway::Parts {
     return ports;
   }
 
-  void ShowStatus() { Windows.Show(TakeStatusSnapshot(State, Ports, Link)); }
+  StatusSources Sources() const { return {State, Ports, Link, Timer.Ticks()}; }
+  void ShowStatus() { Windows.Show(TakeStatusSnapshot(Sources())); }
 
   // The alarm server's push-back: every input port stops or starts reading.
   void HoldInput(bool hold) {
@@ -79,12 +77,8 @@ bool Gateway::OpenSerialPort(int16_t port, std::string* reason) {
   return parts_->Serial.OpenSerialPort(port, reason);
 }
 
-std::span<const InputPort> Gateway::Ports() const {
-  return parts_->Ports;
-}
-
-const AlarmServerLink& Gateway::Link() const {
-  return parts_->Link;
+StatusSources Gateway::Sources() const {
+  return parts_->Sources();
 }
 
 std::string Gateway::OpenKeptLines() {

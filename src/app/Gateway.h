@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/StatusSnapshot.h"
 #include "diag/LogFile.h"
 #include "diag/TrafficTrace.h"
 #include "input/InputPort.h"
@@ -54,10 +55,9 @@ class Gateway {
   // Shows the status model in the main window's connection list and status bar; the tick and
   // every connection change call it too.
   void ShowStatus();
-  // The input ports, in port order, for the status model.
-  std::span<const InputPort> Ports() const;
-  // The link to the alarm server, for the status model.
-  const AlarmServerLink& Link() const;
+  // What the status model reads: the input ports in port order, the alarm-server link, the
+  // supervision ticks.
+  StatusSources Sources() const;
   // Takes up the kept lines at start-up; the error text when the keep file must not be used.
   std::string OpenKeptLines();
   // Before the process ends on a stop: unsent lines back to the kept lines, the file synced.

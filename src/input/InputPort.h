@@ -16,7 +16,7 @@
 #include "platform/Clock.h"
 #include "platform/SerialControl.h"
 #include "platform/SocketControl.h"
-#include "state/GatewayStatistics.h"
+#include "state/Totals.h"
 
 namespace tarvel {
 
@@ -35,7 +35,6 @@ struct InputPortSurroundings {
   RejectedLineLog& Rejected;       // every log line about a rejected line, and the log itself
   TrafficTrace& Trace;
   EventSink& Sink;
-  GatewayStatistics& Statistics;
 };
 
 // One configured input port ([TARVEL80_Port_n]) and everything about it: its settings, its
@@ -54,6 +53,7 @@ class InputPort : private LineFramer::Receiver {
   int16_t Number() const { return number_; }
   const PortEntry& Settings() const { return settings_; }
   const PortTransport& Transport() const { return transport_; }
+  const PortTotals& Totals() const { return totals_; }
 
   // One reception, exactly as received (ProcessReceivedData).
   void Receive(std::string_view data);
@@ -63,6 +63,8 @@ class InputPort : private LineFramer::Receiver {
   // The alarm server's push-back: the data socket stops or starts reading, so TCP flow control
   // holds the equipment back.
   void HoldReceiving(bool hold);
+  // A connection request the port turned away.
+  void CountRefusedConnection() { ++totals_.RefusedConnections; }
 
   // Every supervision tick: ages the multi-line event being collected by the tick's interval.
   void Tick(int32_t elapsedMs);
@@ -90,13 +92,13 @@ class InputPort : private LineFramer::Receiver {
   // A failure, reminder or restore line: logged as sent.
   void SendPortEvent(const Event& event);
   void SendEvent(const Event& event);
-  GatewayStatistics::PortTotals& Totals() const { return surroundings_.Statistics.Ports[number_]; }
 
   const int16_t number_;
   const PortEntry& settings_;
   const PortTransport transport_;
   const InputPortSurroundings surroundings_;
 
+  PortTotals totals_;
   LineFramer framer_;
   // 1 once the port has sent a header line of the multi-line format (and ForceOldParsing is
   // off); it stays 1.

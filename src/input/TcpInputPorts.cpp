@@ -6,11 +6,9 @@
 
 namespace tarvel {
 
-TcpInputPorts::TcpInputPorts(GatewayStatistics& statistics, const Clock& clock,
-                             std::span<InputPort> ports, LogFile& log,
+TcpInputPorts::TcpInputPorts(const Clock& clock, std::span<InputPort> ports, LogFile& log,
                              std::function<void()> connectionChanged)
-    : statistics_(statistics),
-      ports_(ports),
+    : ports_(ports),
       log_(log),
       connectionChanged_(std::move(connectionChanged)),
       refusals_(clock),
@@ -52,7 +50,7 @@ void TcpInputPorts::ConnectionRequest(int16_t port, int32_t requestId) {
   const std::string peer = PeerText(address, listener->RemotePort());
   if (!input.Settings().AllowedHosts.Allows(address) || data->State() == SocketControl::Connected) {
     const std::string key = std::to_string(port) + " " + address;
-    ++statistics_.Ports[port].RefusedConnections;
+    input.CountRefusedConnection();
     if (auto line = refusals_.Admit(key, Prefix(port) + "refused from " + peer))
       log_.WriteLog(*line);
     return;

@@ -11,7 +11,6 @@
 #include "diag/RejectedLineLog.h"
 #include "input/InputPort.h"
 #include "platform/Clock.h"
-#include "state/GatewayStatistics.h"
 
 namespace tarvel {
 
@@ -23,8 +22,8 @@ namespace tarvel {
 // on a refusal), so that the windows show it at once.
 class TcpInputPorts {
  public:
-  TcpInputPorts(GatewayStatistics& statistics, const Clock& clock, std::span<InputPort> ports,
-                LogFile& log, std::function<void()> connectionChanged);
+  TcpInputPorts(const Clock& clock, std::span<InputPort> ports, LogFile& log,
+                std::function<void()> connectionChanged);
 
   // Sets the handlers of both sockets of every port; received bytes go straight to the port.
   void Attach();
@@ -40,7 +39,6 @@ class TcpInputPorts {
  private:
   std::string Prefix(int16_t port) const;
 
-  GatewayStatistics& statistics_;
   std::span<InputPort> ports_;
   LogFile& log_;
   std::function<void()> connectionChanged_;

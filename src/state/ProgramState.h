@@ -6,7 +6,6 @@
 
 #include "config/GeneralSettings.h"
 #include "config/PortEntry.h"
-#include "state/GatewayStatistics.h"
 
 namespace tarvel {
 
@@ -18,8 +17,7 @@ struct ProgramState {
   std::string LogPath;      // the folder of the daily logs, always ending in "/"
   bool RunAsService = false;
   GeneralSettings General;
-  PortTable Ports;                       // configuration: read only after start-up
-  mutable GatewayStatistics Statistics;  // counted also where the state is read only
+  PortTable Ports;  // configuration: read only after start-up
 };
 
 }  // namespace tarvel

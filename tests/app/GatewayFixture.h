@@ -102,6 +102,8 @@ class GatewayFixture : public ::testing::Test {
     return HostAllowList::Parse(text, badEntry).value();
   }
   std::string Sent() { return ostrelData.TakeSent(); }
+  const PortTotals& TotalsOf(int16_t port) const { return gateway.Sources().Ports[port].Totals(); }
+  const OstrelTotals& LinkTotals() const { return gateway.Sources().Link.Totals(); }
 
   // The messages of today's log file, without their time stamps.
   std::vector<std::string> LogMessages() const {

@@ -24,7 +24,7 @@ TEST_F(StatusSnapshotTest, PortsShowTheirPeerAndConnectionByKind) {
   ConnectOstrel("10.0.0.9", 5000);
 
   const StatusSnapshot snapshot =
-      TakeStatusSnapshot(state, gateway.Ports(), gateway.Link(), StatusStart{}, clock.Now(), {});
+      TakeStatusSnapshot(gateway.Sources(), StatusStart{}, clock.Now(), {});
   const struct Row {
     int number;
     bool connected;
@@ -58,7 +58,7 @@ TEST_F(StatusSnapshotTest, NextAttemptIsTheTicksReconnectSchedule) {
     if (second == 8) data.FireConnect();
     if (second == 14) data.FireClose();
     const StatusSnapshot snapshot =
-        TakeStatusSnapshot(state, gateway.Ports(), gateway.Link(), StatusStart{}, clock.Now(), {});
+        TakeStatusSnapshot(gateway.Sources(), StatusStart{}, clock.Now(), {});
     const std::optional<int32_t> next = snapshot.Ports.at(0).NextAttemptSeconds;
     EXPECT_EQ(next.has_value(), second < 8 || second >= 14) << "second " << second;
     if (next) predicted.emplace_back(second, second + *next);
@@ -95,7 +95,7 @@ TEST_F(StatusSnapshotTest, SilenceFailsAtTheTimeoutAndNeverWithoutOne) {
     timer.Ticks(10 * (row.second - now));
     now = row.second;
     const StatusSnapshot snapshot =
-        TakeStatusSnapshot(state, gateway.Ports(), gateway.Link(), StatusStart{}, clock.Now(), {});
+        TakeStatusSnapshot(gateway.Sources(), StatusStart{}, clock.Now(), {});
     std::vector<bool> failed;
     for (const StatusSnapshot::Port& port : snapshot.Ports) failed.push_back(port.Failed);
     EXPECT_EQ(failed, row.failed) << "after " << row.second << " s";
@@ -108,7 +108,7 @@ TEST_F(StatusSnapshotTest, WindowCountsShowFromTheFirstByte) {
   UsePort(0, PortKind::TcpServer, "Door");
   state.General.WatchDogTagName = "WD";
   state.General.WatchDogInterval = 1;
-  StatusSnapshot status = TakeStatusSnapshot(state, gateway.Ports(), gateway.Link());
+  StatusSnapshot status = TakeStatusSnapshot(gateway.Sources());
   EXPECT_EQ(status.Ports.at(0).RxBytes, "");
   EXPECT_EQ(status.TheOstrel.Counters, "");
   Receive(0, std::string(65530, 'x'));
@@ -116,7 +116,7 @@ TEST_F(StatusSnapshotTest, WindowCountsShowFromTheFirstByte) {
   ConnectOstrel();
   timer.Ticks(10);  // one watchdog line of 7 bytes
   ostrelData.Receive(std::string(65535, 'a'));
-  status = TakeStatusSnapshot(state, gateway.Ports(), gateway.Link());
+  status = TakeStatusSnapshot(gateway.Sources());
   EXPECT_EQ(status.Ports.at(0).RxBytes, "0");
   EXPECT_EQ(status.TheOstrel.Counters, "Ostrel TxBytes:7, RxBytes:65535");
 }

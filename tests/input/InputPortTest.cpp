@@ -72,7 +72,6 @@ TEST_F(ReceivedDataTest, RestoreEventFollowsTheLinesOwnEvent) {
     bool alive;
   };
   const std::string alarm = Message("ALARM") + "\r\n";
-  state.Statistics.SetClock(clock);
   for (const Row& row :
        {Row{60, 60, alarm, AlarmLine + Restored, true}, Row{60, 59, alarm, AlarmLine, true},
         Row{0, 5, alarm, AlarmLine, true}, Row{10, 10, "\n", Restored, true},
@@ -82,10 +81,12 @@ TEST_F(ReceivedDataTest, RestoreEventFollowsTheLinesOwnEvent) {
     Receive(0, "\n");  // the silence starts from here
     timer.Ticks(10 * row.silentSeconds);
     Sent();
-    state.Statistics.Ports[0].RestoredAt.reset();
+    clock.Set(2018, 1, 1, 0, row.silentSeconds % 60, 0);  // a minute of the row's own
     Receive(0, row.received);
     EXPECT_EQ(Sent(), row.sent);
-    EXPECT_EQ(state.Statistics.Ports[0].RestoredAt.has_value(), row.sent.ends_with(Restored));
+    const std::optional<LocalTime>& restoredAt = TotalsOf(0).RestoredAt;
+    EXPECT_EQ(restoredAt && restoredAt->Minute == row.silentSeconds % 60,
+              row.sent.ends_with(Restored));
     // A sign of life starts the silence again: no failure for a whole timeout.
     timer.Ticks(10 * (row.timeout - 1));
     if (row.timeout > 0) {

@@ -170,8 +170,8 @@ struct StatusFixture {
     state.General.StatusAllowedHosts = *HostAllowList::Parse(allowedHosts, badEntry);
     state.General.StatusBindAddress = bindAddress;
     state.General.StatusPort = FreePort(QHostAddress(QString::fromStdString(bindAddress)));
-    server = std::make_unique<StatusServer>(state, controls, std::span<const InputPort>{}, link,
-                                            clock, log, headDeadlineMs);
+    server = std::make_unique<StatusServer>(StatusSources{state, {}, link, ticks}, controls, clock,
+                                            log, headDeadlineMs);
     server->Start();
   }
   int Port() const { return server->Port(); }
@@ -184,6 +184,7 @@ struct StatusFixture {
   InMemoryMenuChecks menus;
   TrafficTrace trace;
   AlarmServerLink link;
+  uint64_t ticks = 0;
   std::unique_ptr<StatusServer> server;
 };
 
@@ -287,7 +288,7 @@ TEST(StatusServerLimits, ATickThatStoppedIsUnhealthyAtTheNextHealthCheck) {
   FakeSocketControl listener;
   listener.SetState(SocketControl::Listening);
   status.controls.WinsockOstrelConnect = &listener;
-  ++status.state.Statistics.Ticks;  // one tick, then none
+  ++status.ticks;  // one tick, then none
   RunEventsFor(static_cast<int>(HealthyTickGapMs) + 800);
   Peer health(status.Port(), "127.0.0.1");
   const std::string answer = health.Ask("/healthz");

@@ -30,9 +30,8 @@ TEST_F(AlarmServerLinkTest, HostOutsideTheAllowListIsRefusedAndTheServerKeepsIts
   EXPECT_EQ(ostrelData.RemoteHostIP(), "2001:db8::1");
   EXPECT_EQ(statusBar.PanelText(StatusBarView::ConnectionPanel),
             "Connected to Ostrel 2001:db8::1:5003");
-  EXPECT_EQ(state.Statistics.Ostrel.RefusedConnections, 50u)
-      << "each refusal counts, logged or not";
-  EXPECT_EQ(state.Statistics.Ostrel.Connections, 2u);
+  EXPECT_EQ(LinkTotals().RefusedConnections, 50u) << "each refusal counts, logged or not";
+  EXPECT_EQ(LinkTotals().Connections, 2u);
   EXPECT_EQ(LogMessages(),
             (std::vector<std::string>{"Accepted Ostrel connection from 10.0.0.1:5001",
                                       "Refused Ostrel connection from 10.0.1.1:6000",
@@ -70,7 +69,7 @@ TEST_F(AlarmServerLinkTest, CloseFailedAcceptAndAListenerNotListeningAreShown) {
 TEST_F(AlarmServerLinkTest, CountersAndStatusText) {
   menus.SetDebugChecked(true);
   timer.Ticks(30);
-  EXPECT_EQ(state.Statistics.Ostrel.BytesSent, 0u);
+  EXPECT_EQ(LinkTotals().BytesSent, 0u);
   EXPECT_EQ(debugList.ListCount(), 0);
   EXPECT_EQ(statusBar.PanelText(StatusBarView::CounterPanel), "");
   ConnectOstrel();
@@ -95,11 +94,11 @@ TEST_F(AlarmServerLinkTest, TotalsCountSentLinesNotBytes) {
   ConnectOstrel();
   timer.Tick();
   EXPECT_EQ(Sent(), event + event + event);
-  EXPECT_EQ(state.Statistics.Ostrel.LinesSent, 3u);
-  EXPECT_EQ(state.Statistics.Ostrel.BytesSent, 3 * event.size());
+  EXPECT_EQ(LinkTotals().LinesSent, 3u);
+  EXPECT_EQ(LinkTotals().BytesSent, 3 * event.size());
   timer.Ticks(10);
   EXPECT_EQ(Sent(), "1|||WD\n");
-  EXPECT_EQ(state.Statistics.Ostrel.LinesSent, 4u);
+  EXPECT_EQ(LinkTotals().LinesSent, 4u);
 }
 
 // Kept lines go out at the first tick after the connection, or ahead of the first newer line.

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "state/ByteCounter.h"
-#include "state/GatewayStatistics.h"
+#include "state/Totals.h"
 
 namespace tarvel {
 namespace {
@@ -29,15 +29,14 @@ TEST(ByteCounter, ShownCountRestartsAtZeroWhenAnAdditionPassesTheLimit) {
       {{30000, 30000, 5535, 0, 1}, {30000, 60000, 65535, 65535, 0}},
   };
   for (const Row& row : rows) {
-    GatewayStatistics statistics;
+    PortTotals input;
+    OstrelTotals ostrel;
     std::vector<int32_t> port, sent, received;
     for (const uint64_t length : row.additions) {
-      statistics.PortReceived(3, length);
-      statistics.OstrelSent(std::string(length, 'x'));
-      statistics.OstrelReceived(length);
-      const auto& ports = statistics.Ports[3];
-      const auto& ostrel = statistics.Ostrel;
-      port.push_back(ShownByteCount(ports.BytesReceived, ports.RxShownFrom));
+      input.Received(length);
+      ostrel.Sent(std::string(length, 'x'));
+      ostrel.Received(length);
+      port.push_back(ShownByteCount(input.BytesReceived, input.RxShownFrom));
       sent.push_back(ShownByteCount(ostrel.BytesSent, ostrel.TxShownFrom));
       received.push_back(ShownByteCount(ostrel.BytesReceived, ostrel.RxShownFrom));
     }
