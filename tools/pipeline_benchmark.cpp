@@ -99,9 +99,9 @@ struct Bench {
                ("pipeline_benchmark_" + std::to_string(getpid()))) {
     std::filesystem::create_directories(folder / "LogFiles");
     for (int port = 0; port < 2; ++port) {
-      state.Ports[port].Kind = PortKind::TcpServer;
-      state.Ports[port].Description = "Bench " + std::to_string(port);
-      state.Ports[port].ConnectionListItem = 0;
+      assembly.TheGateway.PortSettings(port).Kind = PortKind::TcpServer;
+      assembly.TheGateway.PortSettings(port).Description = "Bench " + std::to_string(port);
+      assembly.TheGateway.PortSettings(port).ConnectionListItem = 0;
     }
     for (int port = 0; port < PortCount; ++port) {
       ports.WinsockConnect(port).SetState(SocketControl::Listening);

@@ -35,8 +35,7 @@ struct Gateway::Parts {
     for (int16_t n = 0; n < PortCount; ++n) {
       const Controls& controls = context.TheControls;
       ports.emplace_back(
-          n, context.State.Ports[n],
-          PortTransport{controls.WinsockConnect[n], controls.WinsockData[n], controls.MSComm[n]},
+          n, PortTransport{controls.WinsockConnect[n], controls.WinsockData[n], controls.MSComm[n]},
           PortSurroundings);
     }
     return ports;
@@ -71,6 +70,10 @@ void Gateway::Attach() {
   parts_->Tcp.Attach();
   parts_->Serial.Attach();
   parts_->TheTimer.SetHandler([this] { TimerUpdateTimer(); });
+}
+
+PortEntry& Gateway::PortSettings(int16_t port) {
+  return parts_->Ports.at(static_cast<size_t>(port)).SettingsToFill();
 }
 
 bool Gateway::OpenSerialPort(int16_t port, std::string* reason) {

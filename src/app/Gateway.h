@@ -47,6 +47,9 @@ class Gateway {
   // Sets the handlers of every control and of the timer. Call once, before the event loop.
   void Attach();
 
+  // Port n's settings, which start-up fills in; read only once it has ended.
+  PortEntry& PortSettings(int16_t port);
+
   // Opens port n as a serial port from its ComSetting (CommPort, Settings, Handshaking,
   // PortOpen); false when any step failed or the port did not open, with the first failed
   // step's reason in reason when given.

@@ -68,6 +68,7 @@ struct Views {
 class GatewayPorts : public StartupGateway {
  public:
   explicit GatewayPorts(Gateway& gateway) : gateway_(gateway) {}
+  PortEntry& PortSettings(int16_t port) override { return gateway_.PortSettings(port); }
   bool OpenSerialPort(int16_t port, std::string& reason) override {
     return gateway_.OpenSerialPort(port, &reason);
   }

@@ -11,9 +11,9 @@
 
 namespace tarvel {
 
-InputPort::InputPort(int16_t number, const PortEntry& settings, PortTransport transport,
+InputPort::InputPort(int16_t number, PortTransport transport,
                      const InputPortSurroundings& surroundings)
-    : number_(number), settings_(settings), transport_(transport), surroundings_(surroundings) {}
+    : number_(number), transport_(transport), surroundings_(surroundings) {}
 
 void InputPort::Receive(std::string_view data) {
   const uint64_t linesBefore = totals_.LinesReceived;

@@ -47,11 +47,12 @@ class InputPort : private LineFramer::Receiver {
  public:
   static constexpr std::size_t MaxLineLength = LineFramer::MaxLineLength;
 
-  InputPort(int16_t number, const PortEntry& settings, PortTransport transport,
-            const InputPortSurroundings& surroundings);
+  InputPort(int16_t number, PortTransport transport, const InputPortSurroundings& surroundings);
 
   int16_t Number() const { return number_; }
   const PortEntry& Settings() const { return settings_; }
+  // Start-up fills the settings in; they are read only once it has ended.
+  PortEntry& SettingsToFill() { return settings_; }
   const PortTransport& Transport() const { return transport_; }
   const PortTotals& Totals() const { return totals_; }
 
@@ -94,7 +95,7 @@ class InputPort : private LineFramer::Receiver {
   void SendEvent(const Event& event);
 
   const int16_t number_;
-  const PortEntry& settings_;
+  PortEntry settings_;
   const PortTransport transport_;
   const InputPortSurroundings surroundings_;
 

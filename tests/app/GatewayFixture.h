@@ -87,7 +87,7 @@ class GatewayFixture : public ::testing::Test {
 
   // Makes port n used, with a row in the connection list.
   PortEntry& UsePort(int16_t port, PortKind kind, const std::string& description = "Panel") {
-    PortEntry& entry = state.Ports[port];
+    PortEntry& entry = gateway.PortSettings(port);
     entry.Description = description;
     entry.Kind = kind;
     entry.ConnectionListItem = connectionList.AddRow(description);
@@ -120,7 +120,9 @@ class GatewayFixture : public ::testing::Test {
     return messages;
   }
   const std::string& RowText(int16_t port, int subItem) const {
-    return connectionList.Rows().at(state.Ports[port].ConnectionListItem).SubItems[subItem];
+    return connectionList.Rows()
+        .at(gateway.PortSettings(port).ConnectionListItem)
+        .SubItems[subItem];
   }
 
   TempFolder folder_;  // first in, last out: removed after the gateway and its log

@@ -46,7 +46,7 @@ TEST_F(SupervisionTest, FailureInTheTenthSecondThenCyclicReminders) {
     SCOPED_TRACE(static_cast<int>(row.kind));
     Receive(4, "\n");  // a sign of life ends the last row's failure
     Sent();
-    PortEntry& port = state.Ports[4];
+    PortEntry& port = gateway.PortSettings(4);
     port = PortEntry{};
     if (row.kind != PortKind::NotUsed) UsePort(4, row.kind, "Door");
     port.PollFailTimeout = 10;
@@ -62,7 +62,7 @@ TEST_F(SupervisionTest, FailureInTheTenthSecondThenCyclicReminders) {
 // on again for the next one.
 TEST_F(SupervisionTest, FaultEndsOnlyItsTick) {
   UsePort(4, PortKind::Serial, "Door");
-  state.Ports[4].PollFailTimeout = 1;
+  gateway.PortSettings(4).PollFailTimeout = 1;
   timer.Ticks(9);
   clock.FailNextReading();  // the failure line's stamp
   EXPECT_THROW(timer.Tick(), std::runtime_error);

@@ -57,7 +57,7 @@ TEST_F(ReceivedDataTest, SingleLineMessages) {
 }
 
 TEST_F(ReceivedDataTest, CharacterConversionBeforeParsing) {
-  PortEntry& port = state.Ports[0];
+  PortEntry& port = gateway.PortSettings(0);
   port.Swedish7BitASCII2ISOLatin1 = true;
   port.DOSASCII2ISOLatin1 = true;
   Receive(0, Message("ALARM", "07-06-2017", "D[R-1", "L{s \x94ppen") + "\n");
@@ -77,7 +77,7 @@ TEST_F(ReceivedDataTest, RestoreEventFollowsTheLinesOwnEvent) {
         Row{0, 5, alarm, AlarmLine, true}, Row{10, 10, "\n", Restored, true},
         Row{10, 3, "no line feed", "", false}}) {
     SCOPED_TRACE(std::to_string(row.silentSeconds) + " " + row.received);
-    state.Ports[0].PollFailTimeout = row.timeout;
+    gateway.PortSettings(0).PollFailTimeout = row.timeout;
     Receive(0, "\n");  // the silence starts from here
     timer.Ticks(10 * row.silentSeconds);
     Sent();
@@ -98,7 +98,7 @@ TEST_F(ReceivedDataTest, RestoreEventFollowsTheLinesOwnEvent) {
 // The restore starts the reminder count again: the next failure's first reminder comes a
 // whole PollFailRemindTime after it.
 TEST_F(ReceivedDataTest, RestoreStartsTheRemindersAgain) {
-  PortEntry& port = state.Ports[0];
+  PortEntry& port = gateway.PortSettings(0);
   port.PollFailTimeout = 10;
   port.PollFailRemindTime = 30;
   timer.Ticks(10 * 17);  // failed in the tenth second, seven towards the reminder
@@ -114,7 +114,7 @@ TEST_F(ReceivedDataTest, RestoreStartsTheRemindersAgain) {
 // A header line switches its port, and only its port, to the multi-line format, unless the port
 // keeps the single-line one.
 TEST_F(ReceivedDataTest, HeaderLineSwitchesThePortToTheMultiLineFormat) {
-  state.Ports[1].ForceOldParsing = true;
+  gateway.PortSettings(1).ForceOldParsing = true;
   for (const int16_t port : {0, 1}) {
     Receive(port, "nack alarm 12-JAN-17 10:20:30 Fire detector\r\n");
     Receive(port, Message("ALARM") + "\r\n");  // on port 0 a text line of the pending event
@@ -175,7 +175,7 @@ TEST_F(ReceivedDataTest, OutcomeDoesNotDependOnHowTheLineWasCut) {
 }
 
 TEST_F(ReceivedDataTest, UnfinishedTextIsCappedAndItsTailSkipped) {
-  PortEntry& port = state.Ports[0];
+  PortEntry& port = gateway.PortSettings(0);
   port.PollFailTimeout = 10;
   Receive(0, std::string(20000, 'B'));
   Receive(0, std::string(20000, 'B'));

@@ -58,7 +58,7 @@ TEST_F(TcpPortTest, ServerPortAcceptsAPeerAndWaitsAgainAfterItClosesWithAnEmptyB
 }
 
 TEST_F(TcpPortTest, HostOutsideTheAllowListIsRefusedAndTheConnectedPeerStays) {
-  state.Ports[2].AllowedHosts = Hosts("10.1.1.0/30");
+  gateway.PortSettings(2).AllowedHosts = Hosts("10.1.1.0/30");
   listeners[2]->RequestConnection("10.1.1.9", 3000);
   EXPECT_EQ(dataSockets[2]->State(), SocketControl::Closed);
   EXPECT_EQ(RowText(2, ConnectionListView::StatusColumn), "Waiting for connection at port 4001")
@@ -72,7 +72,7 @@ TEST_F(TcpPortTest, HostOutsideTheAllowListIsRefusedAndTheConnectedPeerStays) {
   dataSockets[2]->Receive(Message.substr(13));
   EXPECT_EQ(Sent(), Event);
   UsePort(4, PortKind::TcpServer, "Other");  // the limiter counts per port and address
-  state.Ports[4].AllowedHosts = Hosts("::1");
+  gateway.PortSettings(4).AllowedHosts = Hosts("::1");
   listeners[4]->RequestConnection("10.1.1.9", 3000);
   EXPECT_EQ(PortLogs(), (std::vector<std::string>{"Connection (2) refused from 10.1.1.9:3000",
                                                   "Connection (2) accepted from 10.1.1.1:3333",
