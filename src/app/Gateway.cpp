@@ -5,10 +5,9 @@
 #include "app/MainWindowStatus.h"
 #include "app/StatusSnapshot.h"
 #include "app/SupervisionTimer.h"
+#include "diag/RefusalLogLimiter.h"
 #include "diag/RejectedLineLog.h"
 #include "input/InputPort.h"
-#include "input/SerialInputPorts.h"
-#include "input/TcpInputPorts.h"
 #include "output/AlarmServerLink.h"
 
 namespace tarvel {
@@ -22,10 +21,12 @@ struct Gateway::Parts {
             context.State, context.TheClock, context.TheControls, context.Log, context.Trace,
             [this] { ShowStatus(); }, [this](bool hold) { HoldInput(hold); }, context.KeepIo),
         Rejected(context.TheClock, context.Log),
-        PortSurroundings{context.TheClock, context.State.General, Rejected, context.Trace, Link},
+        ConnectionLog(context.TheClock, context.Log, RejectedLineLog::ConnectionEvents),
+        Refusals(context.TheClock),
+        PortSurroundings{
+            context.TheClock, context.State.General,   Rejected, context.Trace, Link, ConnectionLog,
+            Refusals,         [this] { ShowStatus(); }},
         Ports(MakePorts(context)),
-        Tcp(context.TheClock, Ports, context.Log, [this] { ShowStatus(); }),
-        Serial(Ports, context.Log),
         Timer(Ports, context.Timer, Link),
         TheTimer(context.Timer) {}
 
@@ -53,10 +54,10 @@ struct Gateway::Parts {
   MainWindowStatus Windows;
   AlarmServerLink Link;
   RejectedLineLog Rejected;  // every log line written here is about a rejected line
+  RejectedLineLog ConnectionLog;
+  RefusalLogLimiter Refusals;  // keyed by port number and peer address
   InputPortSurroundings PortSurroundings;
   std::vector<InputPort> Ports;  // one per configured port, in port order
-  TcpInputPorts Tcp;
-  SerialInputPorts Serial;
   SupervisionTimer Timer;
   UpdateTimer& TheTimer;
 };
@@ -67,8 +68,7 @@ Gateway::~Gateway() = default;
 
 void Gateway::Attach() {
   parts_->Link.Attach();
-  parts_->Tcp.Attach();
-  parts_->Serial.Attach();
+  for (InputPort& port : parts_->Ports) port.Attach();
   parts_->TheTimer.SetHandler([this] { TimerUpdateTimer(); });
 }
 
@@ -77,7 +77,8 @@ PortEntry& Gateway::PortSettings(int16_t port) {
 }
 
 bool Gateway::OpenSerialPort(int16_t port, std::string* reason) {
-  return parts_->Serial.OpenSerialPort(port, reason);
+  if (port < 0 || port >= PortCount) return false;
+  return parts_->Ports[port].OpenSerial(reason);
 }
 
 StatusSources Gateway::Sources() const {
@@ -104,7 +105,7 @@ void Gateway::ProcessReceivedData(int16_t port, std::string_view data) {
 void Gateway::TimerUpdateTimer() {
   parts_->Timer.TimerUpdateTimer();
   parts_->Rejected.WriteHeldBackCounts();
-  parts_->Tcp.WriteHeldBackCounts();
+  parts_->ConnectionLog.WriteHeldBackCounts();
   parts_->ShowStatus();
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "config/GeneralSettings.h"
 #include "config/PortEntry.h"
+#include "diag/RefusalLogLimiter.h"
 #include "diag/RejectedLineLog.h"
 #include "diag/TrafficTrace.h"
 #include "event/Event.h"
@@ -35,14 +37,27 @@ struct InputPortSurroundings {
   RejectedLineLog& Rejected;       // every log line about a rejected line, and the log itself
   TrafficTrace& Trace;
   EventSink& Sink;
+  // Accepted, established, closed and failed connections, limited per port.
+  RejectedLineLog& ConnectionLog;
+  // Refused connections: one log line per port and peer address a minute.
+  RefusalLogLimiter& Refusals;
+  // Called whenever the port's connection may have changed (not on a refusal), so that the
+  // windows show it at once.
+  std::function<void()> ConnectionChanged;
 };
 
 // One configured input port ([TARVEL80_Port_n]) and everything about it: its settings, its
-// transport, the framing of what it receives, its parse mode (single-line or multi-line) and
-// the multi-line event being collected, its silence and reconnect supervision. Received bytes
-// are counted, traced, cut into lines at line feeds (CR and FF dropped), converted by the
-// port's character settings and parsed; every finished event line goes to the sink. Every
-// complete line is a sign of life for the silence supervision.
+// transport and the transport's events, the framing of what it receives, its parse mode
+// (single-line or multi-line) and the multi-line event being collected, its silence and
+// reconnect supervision, its totals. Received bytes are counted, traced, cut into lines at line
+// feeds (CR and FF dropped), converted by the port's character settings and parsed; every
+// finished event line goes to the sink. Every complete line is a sign of life for the silence
+// supervision.
+//
+// A TCP server port listens on its Listener (WinsockConnect(n)) and takes at most one peer on
+// its Data socket (WinsockData(n)), only from a host in its AllowedHosts; a TCP client port
+// connects its Data socket; a serial port is opened once at start-up from its ComSetting.
+// Nothing is ever sent to the equipment.
 class InputPort : private LineFramer::Receiver {
  public:
   static constexpr std::size_t MaxLineLength = LineFramer::MaxLineLength;
@@ -56,6 +71,13 @@ class InputPort : private LineFramer::Receiver {
   const PortTransport& Transport() const { return transport_; }
   const PortTotals& Totals() const { return totals_; }
 
+  // Sets the handlers of the port's transport: received bytes come straight to Receive.
+  void Attach();
+  // Opens a serial port from its setting: CommPort, Settings, Handshaking, PortOpen. Every step
+  // is tried; false when any of them failed, the port is not open afterwards or it has no
+  // usable setting, with the first failed step's reason in reason when given. Logs nothing.
+  bool OpenSerial(std::string* reason);
+
   // One reception, exactly as received (ProcessReceivedData).
   void Receive(std::string_view data);
   // Forgets the unfinished text, including an over-long line being skipped: a new peer starts
@@ -64,8 +86,6 @@ class InputPort : private LineFramer::Receiver {
   // The alarm server's push-back: the data socket stops or starts reading, so TCP flow control
   // holds the equipment back.
   void HoldReceiving(bool hold);
-  // A connection request the port turned away.
-  void CountRefusedConnection() { ++totals_.RefusedConnections; }
 
   // Every supervision tick: ages the multi-line event being collected by the tick's interval.
   void Tick(int32_t elapsedMs);
@@ -80,6 +100,14 @@ class InputPort : private LineFramer::Receiver {
   int32_t StepsUntilReconnect() const;
 
  private:
+  // The transport's events (InputPortTransport.cpp).
+  void ConnectionRequest(int32_t requestId);
+  void Connected();
+  void Closed();
+  void ConnectionFailed(const std::string& description);
+  void DeviceLost(const std::string& description);
+  std::string ConnectionPrefix() const;
+
   void Line(std::string_view rawLine) override;
   void UnfinishedTooLong() override;
   void SkippedLineEnded() override;
