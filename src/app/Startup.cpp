@@ -189,14 +189,11 @@ std::optional<StartupOutcome> Startup::SetUpTcpServer(int16_t port) {
 
 std::optional<StartupOutcome> Startup::SetUpTcpClient(int16_t port) {
   const PortEntry& entry = context_.Ports.PortSettings(port);
-  // The check refuses a TCPC port without host:port before it is set up.
+  // The check refuses a TCPC port without host:port, or with a ListenPort, before it is set up.
   if (!entry.Remote || context_.State.General.ReconnectInterval < 1) return std::nullopt;
   SocketControl& socket = *context_.TheControls.WinsockData[port];
   socket.SetRemoteHost(entry.Remote->Host);
   socket.SetRemotePort(entry.Remote->Port);
-  if (entry.ListenPort >= 1)
-    return FailBadPort(port, "ListenPort=" + std::to_string(entry.ListenPort) +
-                                 ": must be 0 or missing for a TCPC port");
   AddRow(port, PortKind::TcpClient);
   context_.Log.WriteLog("Created socked client for IP " + socket.RemoteHost() + ":" +
                         std::to_string(socket.RemotePort()));
