@@ -23,7 +23,7 @@ namespace tarvel {
 
 // Everything the gateway's event handling needs from outside, owned by the caller.
 struct GatewayContext {
-  ProgramState& State;
+  const ProgramState& State;  // filled in by start-up, read here
   const Clock& TheClock;
   LogFile& Log;
   TrafficTrace& Trace;
