@@ -108,7 +108,8 @@ void InputPort::TreatLine(std::string_view rawLine) {
   if (header) newParsingDetected_ = 1;
   if (settings_.ForceOldParsing) newParsingDetected_ = 0;
   if (newParsingDetected_ == 1) {
-    ForwardCollected(collecting_.Add(CleanText(line_), header, surroundings_.TheClock));
+    CleanTextInto(cleaned_, line_);
+    ForwardCollected(collecting_.Add(cleaned_, header, surroundings_.TheClock));
   } else {
     ForwardSingleLine(line_);
   }

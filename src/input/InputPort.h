@@ -141,6 +141,7 @@ class InputPort : private LineFramer::Receiver {
   int32_t reconnectCountdown_ = 0;
 
   std::string line_;       // the line being treated, reused from line to line
+  std::string cleaned_;    // the same cleaned for the multi-line path, reused
   Event event_;            // the single-line message being parsed, reused
   std::string eventLine_;  // the alarm-server line being handed on, reused
 };
