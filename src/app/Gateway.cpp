@@ -5,10 +5,9 @@
 #include "app/MainWindowStatus.h"
 #include "app/StatusSnapshot.h"
 #include "app/SupervisionTimer.h"
+#include "diag/RefusalLogLimiter.h"
 #include "diag/RejectedLineLog.h"
 #include "input/InputPort.h"
-#include "input/SerialInputPorts.h"
-#include "input/TcpInputPorts.h"
 #include "output/AlarmServerLink.h"
 
 namespace tarvel {
@@ -22,14 +21,13 @@ struct Gateway::Parts {
             context.State, context.TheClock, context.TheControls, context.Log, context.Trace,
             [this] { ShowStatus(); }, [this](bool hold) { HoldInput(hold); }, context.KeepIo),
         Rejected(context.TheClock, context.Log),
+        ConnectionLog(context.TheClock, context.Log, RejectedLineLog::ConnectionEvents),
+        Refusals(context.TheClock),
         PortSurroundings{
-            context.TheClock,        context.State.General, Rejected, context.Trace, Link,
-            context.State.Statistics},
+            context.TheClock, context.State.General,   Rejected, context.Trace, Link, ConnectionLog,
+            Refusals,         [this] { ShowStatus(); }},
         Ports(MakePorts(context)),
-        Tcp(context.State.Statistics, context.TheClock, Ports, context.Log,
-            [this] { ShowStatus(); }),
-        Serial(Ports, context.Log),
-        Timer(context.State, Ports, context.Timer, Link),
+        Timer(Ports, context.Timer, Link),
         TheTimer(context.Timer) {}
 
   std::vector<InputPort> MakePorts(const GatewayContext& context) {
@@ -38,14 +36,14 @@ struct Gateway::Parts {
     for (int16_t n = 0; n < PortCount; ++n) {
       const Controls& controls = context.TheControls;
       ports.emplace_back(
-          n, context.State.Ports[n],
-          PortTransport{controls.WinsockConnect[n], controls.WinsockData[n], controls.MSComm[n]},
+          n, PortTransport{controls.WinsockConnect[n], controls.WinsockData[n], controls.MSComm[n]},
           PortSurroundings);
     }
     return ports;
   }
 
-  void ShowStatus() { Windows.Show(TakeStatusSnapshot(State, Ports, Link)); }
+  StatusSources Sources() const { return {State, Ports, Link, Timer.Ticks()}; }
+  void ShowStatus() { Windows.Show(TakeStatusSnapshot(Sources())); }
 
   // The alarm server's push-back: every input port stops or starts reading.
   void HoldInput(bool hold) {
@@ -56,10 +54,10 @@ struct Gateway::Parts {
   MainWindowStatus Windows;
   AlarmServerLink Link;
   RejectedLineLog Rejected;  // every log line written here is about a rejected line
+  RejectedLineLog ConnectionLog;
+  RefusalLogLimiter Refusals;  // keyed by port number and peer address
   InputPortSurroundings PortSurroundings;
   std::vector<InputPort> Ports;  // one per configured port, in port order
-  TcpInputPorts Tcp;
-  SerialInputPorts Serial;
   SupervisionTimer Timer;
   UpdateTimer& TheTimer;
 };
@@ -70,21 +68,21 @@ Gateway::~Gateway() = default;
 
 void Gateway::Attach() {
   parts_->Link.Attach();
-  parts_->Tcp.Attach();
-  parts_->Serial.Attach();
+  for (InputPort& port : parts_->Ports) port.Attach();
   parts_->TheTimer.SetHandler([this] { TimerUpdateTimer(); });
 }
 
+PortEntry& Gateway::PortSettings(int16_t port) {
+  return parts_->Ports.at(static_cast<size_t>(port)).SettingsToFill();
+}
+
 bool Gateway::OpenSerialPort(int16_t port, std::string* reason) {
-  return parts_->Serial.OpenSerialPort(port, reason);
+  if (port < 0 || port >= PortCount) return false;
+  return parts_->Ports[port].OpenSerial(reason);
 }
 
-std::span<const InputPort> Gateway::Ports() const {
-  return parts_->Ports;
-}
-
-const AlarmServerLink& Gateway::Link() const {
-  return parts_->Link;
+StatusSources Gateway::Sources() const {
+  return parts_->Sources();
 }
 
 std::string Gateway::OpenKeptLines() {
@@ -107,7 +105,7 @@ void Gateway::ProcessReceivedData(int16_t port, std::string_view data) {
 void Gateway::TimerUpdateTimer() {
   parts_->Timer.TimerUpdateTimer();
   parts_->Rejected.WriteHeldBackCounts();
-  parts_->Tcp.WriteHeldBackCounts();
+  parts_->ConnectionLog.WriteHeldBackCounts();
   parts_->ShowStatus();
 }
 

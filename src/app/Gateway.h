@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/StatusSnapshot.h"
 #include "diag/LogFile.h"
 #include "diag/TrafficTrace.h"
 #include "input/InputPort.h"
@@ -22,7 +23,7 @@ namespace tarvel {
 
 // Everything the gateway's event handling needs from outside, owned by the caller.
 struct GatewayContext {
-  ProgramState& State;
+  const ProgramState& State;  // filled in by start-up, read here
   const Clock& TheClock;
   LogFile& Log;
   TrafficTrace& Trace;
@@ -46,6 +47,9 @@ class Gateway {
   // Sets the handlers of every control and of the timer. Call once, before the event loop.
   void Attach();
 
+  // Port n's settings, which start-up fills in; read only once it has ended.
+  PortEntry& PortSettings(int16_t port);
+
   // Opens port n as a serial port from its ComSetting (CommPort, Settings, Handshaking,
   // PortOpen); false when any step failed or the port did not open, with the first failed
   // step's reason in reason when given.
@@ -54,10 +58,9 @@ class Gateway {
   // Shows the status model in the main window's connection list and status bar; the tick and
   // every connection change call it too.
   void ShowStatus();
-  // The input ports, in port order, for the status model.
-  std::span<const InputPort> Ports() const;
-  // The link to the alarm server, for the status model.
-  const AlarmServerLink& Link() const;
+  // What the status model reads: the input ports in port order, the alarm-server link, the
+  // supervision ticks.
+  StatusSources Sources() const;
   // Takes up the kept lines at start-up; the error text when the keep file must not be used.
   std::string OpenKeptLines();
   // Before the process ends on a stop: unsent lines back to the kept lines, the file synced.

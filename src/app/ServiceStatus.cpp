@@ -4,12 +4,11 @@
 
 namespace tarvel {
 
-ServiceStatus::ServiceStatus(const ProgramState& state, std::span<const InputPort> ports,
-                             const AlarmServerLink& link, Notify notify)
-    : state_(state), ports_(ports), link_(link), notify_(std::move(notify)) {}
+ServiceStatus::ServiceStatus(const StatusSources& sources, Notify notify)
+    : sources_(sources), notify_(std::move(notify)) {}
 
 std::string ServiceStatus::StatusText() const {
-  return RenderServiceStatus(TakeStatusSnapshot(state_, ports_, link_));
+  return RenderServiceStatus(TakeStatusSnapshot(sources_));
 }
 
 std::string RenderServiceStatus(const StatusSnapshot& status) {

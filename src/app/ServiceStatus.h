@@ -1,12 +1,9 @@
 #pragma once
 
 #include <functional>
-#include <span>
 #include <string>
 
 #include "app/StatusSnapshot.h"
-#include "output/AlarmServerLink.h"
-#include "state/ProgramState.h"
 
 namespace tarvel {
 
@@ -18,8 +15,7 @@ class ServiceStatus {
   // Sends one state message to the service manager.
   using Notify = std::function<void(const std::string& message)>;
 
-  ServiceStatus(const ProgramState& state, std::span<const InputPort> ports,
-                const AlarmServerLink& link, Notify notify);
+  ServiceStatus(const StatusSources& sources, Notify notify);
 
   // The status line of the gateway as it stands (RenderServiceStatus).
   std::string StatusText() const;
@@ -28,9 +24,7 @@ class ServiceStatus {
   void Beat();
 
  private:
-  const ProgramState& state_;
-  std::span<const InputPort> ports_;
-  const AlarmServerLink& link_;
+  const StatusSources sources_;
   Notify notify_;
   std::string sent_;
 };

@@ -148,7 +148,7 @@ void Startup::OpenOstrelListener() {
 
 std::optional<StartupOutcome> Startup::SetUpPort(int16_t port, const IniFile& ini,
                                                  const std::vector<ConfigFinding>& findings) {
-  PortEntry& entry = context_.State.Ports[port];
+  PortEntry& entry = context_.Ports.PortSettings(port);
   std::string portType;
   if (auto error = ReadPortSettings(ini, port, entry, portType)) return FailConfiguration(*error);
   entry.Kind = PortKind::NotUsed;
@@ -168,7 +168,7 @@ std::optional<StartupOutcome> Startup::SetUpPort(int16_t port, const IniFile& in
 }
 
 std::optional<StartupOutcome> Startup::SetUpTcpServer(int16_t port) {
-  const PortEntry& entry = context_.State.Ports[port];
+  const PortEntry& entry = context_.Ports.PortSettings(port);
   if (entry.ListenPort < 1 || entry.ListenPort > 65535) return std::nullopt;
   SocketControl& listener = *context_.TheControls.WinsockConnect[port];
   listener.SetLocalPort(entry.ListenPort);
@@ -188,15 +188,12 @@ std::optional<StartupOutcome> Startup::SetUpTcpServer(int16_t port) {
 }
 
 std::optional<StartupOutcome> Startup::SetUpTcpClient(int16_t port) {
-  const PortEntry& entry = context_.State.Ports[port];
-  // The check refuses a TCPC port without host:port before it is set up.
+  const PortEntry& entry = context_.Ports.PortSettings(port);
+  // The check refuses a TCPC port without host:port, or with a ListenPort, before it is set up.
   if (!entry.Remote || context_.State.General.ReconnectInterval < 1) return std::nullopt;
   SocketControl& socket = *context_.TheControls.WinsockData[port];
   socket.SetRemoteHost(entry.Remote->Host);
   socket.SetRemotePort(entry.Remote->Port);
-  if (entry.ListenPort >= 1)
-    return FailBadPort(port, "ListenPort=" + std::to_string(entry.ListenPort) +
-                                 ": must be 0 or missing for a TCPC port");
   AddRow(port, PortKind::TcpClient);
   context_.Log.WriteLog("Created socked client for IP " + socket.RemoteHost() + ":" +
                         std::to_string(socket.RemotePort()));
@@ -204,10 +201,10 @@ std::optional<StartupOutcome> Startup::SetUpTcpClient(int16_t port) {
 }
 
 std::optional<StartupOutcome> Startup::SetUpSerial(int16_t port) {
-  if (!context_.State.Ports[port].Serial) return std::nullopt;
+  if (!context_.Ports.PortSettings(port).Serial) return std::nullopt;
   std::string reason;
   if (!context_.Ports.OpenSerialPort(port, reason)) {
-    return FailBadPort(port, "ComSetting=" + context_.State.Ports[port].ComSetting +
+    return FailBadPort(port, "ComSetting=" + context_.Ports.PortSettings(port).ComSetting +
                                  (reason.empty() ? "" : ": " + reason));
   }
   AddRow(port, PortKind::Serial);
@@ -217,7 +214,7 @@ std::optional<StartupOutcome> Startup::SetUpSerial(int16_t port) {
 }
 
 void Startup::AddRow(int16_t port, PortKind kind) {
-  PortEntry& entry = context_.State.Ports[port];
+  PortEntry& entry = context_.Ports.PortSettings(port);
   entry.Kind = kind;
   entry.ConnectionListItem = context_.ConnectionList.AddRow(entry.Description);
 }
@@ -263,7 +260,8 @@ std::string Startup::RunningText(bool withReason) const {
                     (withReason && !ostrelListenError_.empty() ? ": " + ostrelListenError_ : "") +
                     ")";
   int counts[4] = {};
-  for (const PortEntry& entry : state.Ports) ++counts[static_cast<int>(entry.Kind)];
+  for (int16_t port = 0; port < PortCount; ++port)
+    ++counts[static_cast<int>(context_.Ports.PortSettings(port).Kind)];
   text += "; input ports: " + std::to_string(counts[1]) + " TCPS, " + std::to_string(counts[2]) +
           " TCPC, " + std::to_string(counts[3]) + " COM";
   text += "; log: " + state.LogPath;

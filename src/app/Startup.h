@@ -25,6 +25,8 @@ namespace tarvel {
 class StartupGateway {
  public:
   virtual ~StartupGateway() = default;
+  // Port n's settings, which start-up fills in (the input port keeps them).
+  virtual PortEntry& PortSettings(int16_t port) = 0;
   // Opens port n from its ComSetting; false when it did not open, with the reason (device and
   // system message) in reason. Logs nothing.
   virtual bool OpenSerialPort(int16_t port, std::string& reason) = 0;

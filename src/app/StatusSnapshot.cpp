@@ -58,11 +58,12 @@ std::string OstrelCountersText(int32_t txBytes, int32_t rxBytes) {
   return "Ostrel TxBytes:" + std::to_string(txBytes) + ", RxBytes:" + std::to_string(rxBytes);
 }
 
-StatusSnapshot TakeStatusSnapshot(const ProgramState& state, std::span<const InputPort> ports,
-                                  const AlarmServerLink& link) {
+StatusSnapshot TakeStatusSnapshot(const StatusSources& sources) {
+  const ProgramState& state = sources.State;
+  const AlarmServerLink& link = sources.Link;
   StatusSnapshot snapshot;
   snapshot.Version = ProgramVersion;
-  snapshot.Ticks = state.Statistics.Ticks;
+  snapshot.Ticks = sources.Ticks;
 
   StatusSnapshot::Ostrel& ostrel = snapshot.TheOstrel;
   ostrel.Listening = link.Listening();
@@ -71,8 +72,8 @@ StatusSnapshot TakeStatusSnapshot(const ProgramState& state, std::span<const Inp
   ostrel.Peer = link.Peer();
   ostrel.State =
       OstrelStateText(ostrel.Listening, ostrel.Connected, ostrel.Peer, link.ListenerPort());
-  ostrel.Totals = state.Statistics.Ostrel;
-  const GatewayStatistics::OstrelTotals& totals = ostrel.Totals;
+  ostrel.Totals = link.Totals();
+  const OstrelTotals& totals = ostrel.Totals;
   if (totals.BytesSent > 0 || totals.BytesReceived > 0) {
     ostrel.Counters = OstrelCountersText(ShownByteCount(totals.BytesSent, totals.TxShownFrom),
                                          ShownByteCount(totals.BytesReceived, totals.RxShownFrom));
@@ -83,7 +84,7 @@ StatusSnapshot TakeStatusSnapshot(const ProgramState& state, std::span<const Inp
   ostrel.KeptBytes = kept.Bytes();
   ostrel.KeptLimitBytes = kept.Limit();
 
-  for (const InputPort& input : ports) {
+  for (const InputPort& input : sources.Ports) {
     const PortEntry& entry = input.Settings();
     if (entry.Kind == PortKind::NotUsed) continue;
     const int16_t n = input.Number();
@@ -121,7 +122,7 @@ StatusSnapshot TakeStatusSnapshot(const ProgramState& state, std::span<const Inp
       case PortKind::NotUsed:
         break;
     }
-    port.Totals = state.Statistics.Ports[n];
+    port.Totals = input.Totals();
     if (port.Totals.BytesReceived > 0) {
       port.RxBytes =
           std::to_string(ShownByteCount(port.Totals.BytesReceived, port.Totals.RxShownFrom));
@@ -137,10 +138,9 @@ StatusSnapshot TakeStatusSnapshot(const ProgramState& state, std::span<const Inp
   return snapshot;
 }
 
-StatusSnapshot TakeStatusSnapshot(const ProgramState& state, std::span<const InputPort> ports,
-                                  const AlarmServerLink& link, const StatusStart& start,
+StatusSnapshot TakeStatusSnapshot(const StatusSources& sources, const StatusStart& start,
                                   const LocalTime& now, std::vector<std::string> logLines) {
-  StatusSnapshot snapshot = TakeStatusSnapshot(state, ports, link);
+  StatusSnapshot snapshot = TakeStatusSnapshot(sources);
   snapshot.StartedAt = start.At;
   snapshot.StartedAtEpochSeconds = start.EpochSeconds;
   snapshot.Now = now;

@@ -9,8 +9,8 @@
 #include "input/InputPort.h"
 #include "output/AlarmServerLink.h"
 #include "platform/Clock.h"
-#include "state/GatewayStatistics.h"
 #include "state/ProgramState.h"
+#include "state/Totals.h"
 
 namespace tarvel {
 
@@ -25,7 +25,7 @@ struct StatusSnapshot {
     bool Connected = false;
     int32_t Port = 0;
     std::string Peer;  // address:port while connected
-    GatewayStatistics::OstrelTotals Totals;
+    OstrelTotals Totals;
     bool Keeping = false;  // BufferIfOstrelNotConnected
     uint64_t KeptLines = 0;
     uint64_t KeptBytes = 0;
@@ -41,7 +41,7 @@ struct StatusSnapshot {
     bool Connected = false;   // a serial port counts as connected: it was opened at start-up
     bool DeviceOpen = false;  // a serial port: its device is open now
     std::string Peer;         // address:port of the peer or of the configured remote
-    GatewayStatistics::PortTotals Totals;
+    PortTotals Totals;
     int32_t PollFailTimeout = 0;
     bool Failed = false;  // in the failed condition of the silence supervision
     // A TCP client port that is not connected: seconds until its next connection attempt, as
@@ -71,13 +71,18 @@ struct StatusStart {
   int64_t EpochSeconds = 0;
 };
 
-// Reads the state, the statistics, the input ports with their transports' present state and
-// the alarm-server link; changes nothing. The supervision tick takes one for the windows.
-StatusSnapshot TakeStatusSnapshot(const ProgramState& state, std::span<const InputPort> ports,
-                                  const AlarmServerLink& link);
+// The owners the status model is read from, all living as long as the gateway.
+struct StatusSources {
+  const ProgramState& State;
+  std::span<const InputPort> Ports;  // with their transports and totals
+  const AlarmServerLink& Link;       // with its kept lines and totals
+  const uint64_t& Ticks;             // supervision ticks run
+};
+
+// Reads the owners; changes nothing. The supervision tick takes one for the windows.
+StatusSnapshot TakeStatusSnapshot(const StatusSources& sources);
 // The same with what only the status page shows: the start, the time and the recent log lines.
-StatusSnapshot TakeStatusSnapshot(const ProgramState& state, std::span<const InputPort> ports,
-                                  const AlarmServerLink& link, const StatusStart& start,
+StatusSnapshot TakeStatusSnapshot(const StatusSources& sources, const StatusStart& start,
                                   const LocalTime& now, std::vector<std::string> logLines);
 
 // The texts of the model, numbers in decimal. peer is as in StatusSnapshot::Port and

@@ -2,9 +2,9 @@
 
 namespace tarvel {
 
-SupervisionTimer::SupervisionTimer(ProgramState& state, std::span<InputPort> ports,
-                                   UpdateTimer& timer, AlarmServerLink& link)
-    : state_(state), ports_(ports), timer_(timer), link_(link) {}
+SupervisionTimer::SupervisionTimer(std::span<InputPort> ports, UpdateTimer& timer,
+                                   AlarmServerLink& link)
+    : ports_(ports), timer_(timer), link_(link) {}
 
 void SupervisionTimer::TimerUpdateTimer() {
   timer_.SetEnabled(false);
@@ -14,7 +14,7 @@ void SupervisionTimer::TimerUpdateTimer() {
     UpdateTimer& Timer;
     ~EnableAgain() { Timer.SetEnabled(true); }
   } enableAgain{timer_};
-  ++state_.Statistics.Ticks;
+  ++ticks_;
   const int32_t interval = timer_.Interval();
   for (InputPort& port : ports_) port.Tick(interval);
   TickMilliseconds_ += interval;

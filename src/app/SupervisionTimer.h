@@ -6,7 +6,6 @@
 #include "input/InputPort.h"
 #include "output/AlarmServerLink.h"
 #include "platform/UpdateTimer.h"
-#include "state/ProgramState.h"
 
 namespace tarvel {
 
@@ -18,17 +17,18 @@ class SupervisionTimer {
  public:
   static constexpr int32_t MillisecondsPerStep = 1000;
 
-  SupervisionTimer(ProgramState& state, std::span<InputPort> ports, UpdateTimer& timer,
-                   AlarmServerLink& link);
+  SupervisionTimer(std::span<InputPort> ports, UpdateTimer& timer, AlarmServerLink& link);
 
   // One tick. The timer is off while it runs, so ticks never overlap.
   void TimerUpdateTimer();
+  // Ticks run since start-up, for the status model.
+  const uint64_t& Ticks() const { return ticks_; }
 
  private:
-  ProgramState& state_;
   std::span<InputPort> ports_;
   UpdateTimer& timer_;
   AlarmServerLink& link_;
+  uint64_t ticks_ = 0;
   int32_t TickMilliseconds_ = 0;  // timer intervals not yet taken as a whole second
 };
 

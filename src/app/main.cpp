@@ -68,6 +68,7 @@ struct Views {
 class GatewayPorts : public StartupGateway {
  public:
   explicit GatewayPorts(Gateway& gateway) : gateway_(gateway) {}
+  PortEntry& PortSettings(int16_t port) override { return gateway_.PortSettings(port); }
   bool OpenSerialPort(int16_t port, std::string& reason) override {
     return gateway_.OpenSerialPort(port, &reason);
   }
@@ -132,7 +133,7 @@ int RunGateway(const CommandLine& line, const ProgramLayout& layout, ServiceCont
   QtEventQueue::SetFaultReport(
       [&faults](const std::string& where, const std::string& what) { faults.Write(where, what); });
   GatewayPorts ports(gateway);
-  StatusServer statusServer(state, controls.Wired(), gateway.Ports(), gateway.Link(), clock, log);
+  StatusServer statusServer(gateway.Sources(), controls.Wired(), clock, log);
   Shutdown shutdown(log, process, [&] { gateway.LeaveForNextStart(); });
   // From here on a stop signal is handled on the event loop, also one that comes during
   // start-up (it waits until start-up has returned, or a message box runs the loop).
@@ -159,9 +160,9 @@ int RunGateway(const CommandLine& line, const ProgramLayout& layout, ServiceCont
   // Once a second on the event loop: old log files go (looked for once a day) and, as a
   // service, the status line and the watchdog's sign of life go to systemd.
   LogRetention retention(clock, log, state.LogPath, state.General.LogRetentionDays);
-  ServiceStatus serviceStatus(
-      state, gateway.Ports(), gateway.Link(),
-      [](const std::string& message) { LinuxServiceControl::NotifyServiceManager(message); });
+  ServiceStatus serviceStatus(gateway.Sources(), [](const std::string& message) {
+    LinuxServiceControl::NotifyServiceManager(message);
+  });
   QTimer housekeeping;
   QObject::connect(&housekeeping, &QTimer::timeout, [&] {
     QtEventQueue::RunHandler("housekeeping", [&] {

@@ -8,7 +8,7 @@
 
 #include "diag/LogFile.h"
 #include "platform/Clock.h"
-#include "state/ProgramState.h"
+#include "config/PortEntry.h"
 
 namespace tarvel {
 

@@ -11,14 +11,13 @@
 
 namespace tarvel {
 
-InputPort::InputPort(int16_t number, const PortEntry& settings, PortTransport transport,
+InputPort::InputPort(int16_t number, PortTransport transport,
                      const InputPortSurroundings& surroundings)
-    : number_(number), settings_(settings), transport_(transport), surroundings_(surroundings) {}
+    : number_(number), transport_(transport), surroundings_(surroundings) {}
 
 void InputPort::Receive(std::string_view data) {
-  GatewayStatistics& statistics = surroundings_.Statistics;
-  const uint64_t linesBefore = Totals().LinesReceived;
-  statistics.PortReceived(number_, data.size());
+  const uint64_t linesBefore = totals_.LinesReceived;
+  totals_.Received(data.size());
   try {
     surroundings_.Trace.TraceTraffic(number_, data, TrafficTrace::Received);
   } catch (const std::exception& fault) {
@@ -29,7 +28,7 @@ void InputPort::Receive(std::string_view data) {
   }
   framer_.Push(data, *this);
   // One clock reading per reception, not per line: a reading costs as much as framing a line.
-  if (Totals().LinesReceived != linesBefore) Totals().LastLineAt = surroundings_.TheClock.Now();
+  if (totals_.LinesReceived != linesBefore) totals_.LastLineAt = surroundings_.TheClock.Now();
 }
 
 void InputPort::StartNewStream() {
@@ -63,14 +62,14 @@ void InputPort::Line(std::string_view rawLine) {
     TreatLine(rawLine);
   } catch (const std::exception& fault) {
     // One faulty line is dropped; the lines after it are treated as usual.
-    ++Totals().LinesRejected;
+    ++totals_.LinesRejected;
     surroundings_.Rejected.WriteLog(
         number_, "Line dropped on port (" + std::to_string(number_) + "), " + fault.what());
   }
 }
 
 void InputPort::UnfinishedTooLong() {
-  ++Totals().LinesRejected;
+  ++totals_.LinesRejected;
   surroundings_.Rejected.WriteLog(number_, "Unfinished line on port (" + std::to_string(number_) +
                                                ") exceeds " + std::to_string(MaxLineLength) +
                                                " characters, dropped");
@@ -93,7 +92,7 @@ void InputPort::TreatLine(std::string_view rawLine) {
   }
   const std::string_view trimmed = TrimBlanks(rawLine);
   if (trimmed.size() > MaxLineLength) {
-    ++Totals().LinesRejected;
+    ++totals_.LinesRejected;
     surroundings_.Rejected.WriteLog(number_, "Line too long on port (" + std::to_string(number_) +
                                                  "), " + std::to_string(trimmed.size()) +
                                                  " characters dropped");
@@ -109,7 +108,8 @@ void InputPort::TreatLine(std::string_view rawLine) {
   if (header) newParsingDetected_ = 1;
   if (settings_.ForceOldParsing) newParsingDetected_ = 0;
   if (newParsingDetected_ == 1) {
-    ForwardCollected(collecting_.Add(CleanText(line_), header, surroundings_.TheClock));
+    CleanTextInto(cleaned_, line_);
+    ForwardCollected(collecting_.Add(cleaned_, header, surroundings_.TheClock));
   } else {
     ForwardSingleLine(line_);
   }
@@ -120,16 +120,16 @@ void InputPort::ForwardSingleLine(std::string_view line) {
   const SingleLineParse parse = ParseSingleLine(line, surroundings_.TheClock, event_);
   switch (parse.Result) {
     case SingleLineParse::Outcome::Parsed:
-      ++Totals().EventsForwarded;
+      ++totals_.EventsForwarded;
       SendEvent(event_);
       return;
     case SingleLineParse::Outcome::TagOrTextMissing:
-      ++Totals().LinesRejected;
+      ++totals_.LinesRejected;
       surroundings_.Rejected.WriteLog(number_,
                                       "Invalid event type: " + RejectedLineLog::Echo(parse.Rest));
       return;
     case SingleLineParse::Outcome::UnknownStateWord:
-      ++Totals().LinesRejected;
+      ++totals_.LinesRejected;
       surroundings_.Rejected.WriteLog(number_,
                                       "Unknown event type: " + RejectedLineLog::Echo(parse.Rest));
       return;
@@ -141,10 +141,10 @@ void InputPort::ForwardCollected(MultiLineAssembler::Completed completed) {
     case MultiLineAssembler::Completed::Nothing:
       return;
     case MultiLineAssembler::Completed::Dropped:
-      ++Totals().LinesRejected;
+      ++totals_.LinesRejected;
       return;
     case MultiLineAssembler::Completed::Event:
-      ++Totals().EventsForwarded;
+      ++totals_.EventsForwarded;
       SendEvent(collecting_.Collected());
       return;
   }
@@ -153,9 +153,9 @@ void InputPort::ForwardCollected(MultiLineAssembler::Completed completed) {
 // Every line-feed-ended line: a port reported failed is restored, and its silence count
 // starts again.
 void InputPort::LineCompleted() {
-  ++Totals().LinesReceived;
+  ++totals_.LinesReceived;
   if (Failed()) {
-    surroundings_.Statistics.SilenceRestored(number_);
+    totals_.RestoredAt = surroundings_.TheClock.Now();
     SendPortEvent(PortRestoredEvent(settings_.Description, number_));
   }
   silenceSeconds_ = 0;
@@ -175,7 +175,7 @@ void InputPort::Reconnect() {
     --reconnectCountdown_;
     return;
   }
-  ++Totals().Reconnects;
+  ++totals_.Reconnects;
   data->Close();
   data->Connect();
   reconnectCountdown_ = surroundings_.General.ReconnectInterval;
@@ -189,7 +189,8 @@ void InputPort::SuperviseSilence() {
     SendPortEvent(PortStillBadEvent(settings_.Description, number_, settings_.PollFailRemindTime));
     reminderSeconds_ = 0;
   } else if (++silenceSeconds_ >= settings_.PollFailTimeout) {
-    surroundings_.Statistics.SilenceFailed(number_);
+    ++totals_.SilenceFailures;
+    totals_.FailedAt = surroundings_.TheClock.Now();
     SendPortEvent(PortFailedEvent(settings_.Description, number_, settings_.PollFailTimeout));
   }
 }

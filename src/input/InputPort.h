@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "config/GeneralSettings.h"
 #include "config/PortEntry.h"
+#include "diag/RefusalLogLimiter.h"
 #include "diag/RejectedLineLog.h"
 #include "diag/TrafficTrace.h"
 #include "event/Event.h"
@@ -16,7 +18,7 @@
 #include "platform/Clock.h"
 #include "platform/SerialControl.h"
 #include "platform/SocketControl.h"
-#include "state/GatewayStatistics.h"
+#include "state/Totals.h"
 
 namespace tarvel {
 
@@ -35,25 +37,46 @@ struct InputPortSurroundings {
   RejectedLineLog& Rejected;       // every log line about a rejected line, and the log itself
   TrafficTrace& Trace;
   EventSink& Sink;
-  GatewayStatistics& Statistics;
+  // Accepted, established, closed and failed connections, limited per port.
+  RejectedLineLog& ConnectionLog;
+  // Refused connections: one log line per port and peer address a minute.
+  RefusalLogLimiter& Refusals;
+  // Called whenever the port's connection may have changed (not on a refusal), so that the
+  // windows show it at once.
+  std::function<void()> ConnectionChanged;
 };
 
 // One configured input port ([TARVEL80_Port_n]) and everything about it: its settings, its
-// transport, the framing of what it receives, its parse mode (single-line or multi-line) and
-// the multi-line event being collected, its silence and reconnect supervision. Received bytes
-// are counted, traced, cut into lines at line feeds (CR and FF dropped), converted by the
-// port's character settings and parsed; every finished event line goes to the sink. Every
-// complete line is a sign of life for the silence supervision.
+// transport and the transport's events, the framing of what it receives, its parse mode
+// (single-line or multi-line) and the multi-line event being collected, its silence and
+// reconnect supervision, its totals. Received bytes are counted, traced, cut into lines at line
+// feeds (CR and FF dropped), converted by the port's character settings and parsed; every
+// finished event line goes to the sink. Every complete line is a sign of life for the silence
+// supervision.
+//
+// A TCP server port listens on its Listener (WinsockConnect(n)) and takes at most one peer on
+// its Data socket (WinsockData(n)), only from a host in its AllowedHosts; a TCP client port
+// connects its Data socket; a serial port is opened once at start-up from its ComSetting.
+// Nothing is ever sent to the equipment.
 class InputPort : private LineFramer::Receiver {
  public:
   static constexpr std::size_t MaxLineLength = LineFramer::MaxLineLength;
 
-  InputPort(int16_t number, const PortEntry& settings, PortTransport transport,
-            const InputPortSurroundings& surroundings);
+  InputPort(int16_t number, PortTransport transport, const InputPortSurroundings& surroundings);
 
   int16_t Number() const { return number_; }
   const PortEntry& Settings() const { return settings_; }
+  // Start-up fills the settings in; they are read only once it has ended.
+  PortEntry& SettingsToFill() { return settings_; }
   const PortTransport& Transport() const { return transport_; }
+  const PortTotals& Totals() const { return totals_; }
+
+  // Sets the handlers of the port's transport: received bytes come straight to Receive.
+  void Attach();
+  // Opens a serial port from its setting: CommPort, Settings, Handshaking, PortOpen. Every step
+  // is tried; false when any of them failed, the port is not open afterwards or it has no
+  // usable setting, with the first failed step's reason in reason when given. Logs nothing.
+  bool OpenSerial(std::string* reason);
 
   // One reception, exactly as received (ProcessReceivedData).
   void Receive(std::string_view data);
@@ -77,6 +100,14 @@ class InputPort : private LineFramer::Receiver {
   int32_t StepsUntilReconnect() const;
 
  private:
+  // The transport's events (InputPortTransport.cpp).
+  void ConnectionRequest(int32_t requestId);
+  void Connected();
+  void Closed();
+  void ConnectionFailed(const std::string& description);
+  void DeviceLost(const std::string& description);
+  std::string ConnectionPrefix() const;
+
   void Line(std::string_view rawLine) override;
   void UnfinishedTooLong() override;
   void SkippedLineEnded() override;
@@ -90,13 +121,13 @@ class InputPort : private LineFramer::Receiver {
   // A failure, reminder or restore line: logged as sent.
   void SendPortEvent(const Event& event);
   void SendEvent(const Event& event);
-  GatewayStatistics::PortTotals& Totals() const { return surroundings_.Statistics.Ports[number_]; }
 
   const int16_t number_;
-  const PortEntry& settings_;
+  PortEntry settings_;
   const PortTransport transport_;
   const InputPortSurroundings surroundings_;
 
+  PortTotals totals_;
   LineFramer framer_;
   // 1 once the port has sent a header line of the multi-line format (and ForceOldParsing is
   // off); it stays 1.
@@ -110,6 +141,7 @@ class InputPort : private LineFramer::Receiver {
   int32_t reconnectCountdown_ = 0;
 
   std::string line_;       // the line being treated, reused from line to line
+  std::string cleaned_;    // the same cleaned for the multi-line path, reused
   Event event_;            // the single-line message being parsed, reused
   std::string eventLine_;  // the alarm-server line being handed on, reused
 };

@@ -11,11 +11,12 @@
 
 namespace tarvel {
 
-AlarmServerLink::AlarmServerLink(ProgramState& state, const Clock& clock, const Controls& controls,
-                                 LogFile& log, TrafficTrace& trace,
+AlarmServerLink::AlarmServerLink(const ProgramState& state, const Clock& clock,
+                                 const Controls& controls, LogFile& log, TrafficTrace& trace,
                                  std::function<void()> connectionChanged,
                                  std::function<void(bool hold)> holdInput, KeepFileIo* keepIo)
     : state_(state),
+      clock_(clock),
       controls_(controls),
       log_(log),
       trace_(trace),
@@ -89,7 +90,7 @@ void AlarmServerLink::Send(std::string_view text, bool kept) {
   unconfirmedBytes_ += text.size();
   if (!inputHeld_ && controls_.WinsockOstrelData->BytesToWrite() > SocketControl::SendHighWater)
     HoldInput(true);
-  state_.Statistics.OstrelSent(text);
+  totals_.Sent(text);
 }
 
 // The debug window never costs a line to the alarm server.
@@ -163,7 +164,7 @@ void AlarmServerLink::PutBackUnsentLines(const std::string& others, uint64_t kep
   auto lines = static_cast<uint64_t>(std::count(others.begin(), others.end(), '\n'));
   if (lines + keptLines == 0) return;  // everything handed out was taken
   if (lines > 0 && !state_.General.BufferIfOstrelNotConnected) {
-    state_.Statistics.Ostrel.LinesNotKept += lines;
+    totals_.LinesNotKept += lines;
     log_.WriteLog("Ostrel connection: " + std::to_string(lines) + " lines not sent, dropped");
     lines = 0;
   }
@@ -216,9 +217,9 @@ void AlarmServerLink::Forward(std::string_view line) {
       SendKeptLines();
     }
   } else if (state_.General.BufferIfOstrelNotConnected) {
-    if (!kept.Keep(line)) state_.Statistics.LineNotSent(true);
+    if (!kept.Keep(line)) ++totals_.LinesDroppedAtLimit;
   } else {
-    state_.Statistics.LineNotSent(false);
+    ++totals_.LinesNotKept;
   }
 }
 
@@ -239,7 +240,7 @@ void AlarmServerLink::ConnectionRequest(int32_t requestId) {
   const std::string address = listener->RemoteHostIP();
   if (!state_.General.OstrelAllowedHosts.Allows(address)) {
     // Not accepted, so the socket layer closes the request; a connected alarm server stays.
-    ++state_.Statistics.Ostrel.RefusedConnections;
+    ++totals_.RefusedConnections;
     const std::string text =
         "Refused Ostrel connection from " + PeerText(address, listener->RemotePort());
     if (auto line = refusals_.Admit(address, text)) log_.WriteLog(*line);
@@ -251,7 +252,8 @@ void AlarmServerLink::ConnectionRequest(int32_t requestId) {
   if (accepted.Failed()) {
     log_.WriteLog("Ostrel connection failed (" + accepted.Description + ")");
   } else {
-    state_.Statistics.OstrelAccepted();
+    ++totals_.Connections;
+    totals_.ConnectedAt = clock_.Now();
     log_.WriteLog("Accepted Ostrel connection from " +
                   PeerText(listener->RemoteHostIP(), listener->RemotePort()));
   }
@@ -274,7 +276,7 @@ void AlarmServerLink::Error(const std::string& description) {
 
 void AlarmServerLink::DataArrival(std::string_view bytes) {
   // The alarm server's replies mean nothing to the gateway: counted and dropped.
-  state_.Statistics.OstrelReceived(bytes.size());
+  totals_.Received(bytes.size());
 }
 
 }  // namespace tarvel

@@ -15,6 +15,7 @@
 #include "platform/KeepFileIo.h"
 #include "state/Controls.h"
 #include "state/ProgramState.h"
+#include "state/Totals.h"
 
 namespace tarvel {
 
@@ -44,8 +45,8 @@ class AlarmServerLink : public EventSink {
   static constexpr uint64_t KeptPieceBytes = 1u << 20;
 
   // keepIo: the keep file's I/O; null keeps in memory only, whatever KeepFile says.
-  AlarmServerLink(ProgramState& state, const Clock& clock, const Controls& controls, LogFile& log,
-                  TrafficTrace& trace, std::function<void()> connectionChanged,
+  AlarmServerLink(const ProgramState& state, const Clock& clock, const Controls& controls,
+                  LogFile& log, TrafficTrace& trace, std::function<void()> connectionChanged,
                   std::function<void(bool hold)> holdInput, KeepFileIo* keepIo = nullptr);
 
   // Sets the handlers of the listening and the data socket.
@@ -79,6 +80,7 @@ class AlarmServerLink : public EventSink {
   // The connected alarm server's address:port; empty while none is connected.
   std::string Peer() const;
   const KeptLines& Kept() const { return kept_; }
+  const OstrelTotals& Totals() const { return totals_; }
   // Seconds counted towards the next watchdog line.
   int32_t WatchDogSeconds() const { return watchDogSeconds_; }
 
@@ -111,7 +113,8 @@ class AlarmServerLink : public EventSink {
   std::deque<Stretch> unconfirmed_;
   uint64_t unconfirmedBytes_ = 0;
 
-  ProgramState& state_;
+  const ProgramState& state_;
+  const Clock& clock_;
   const Controls& controls_;
   LogFile& log_;
   TrafficTrace& trace_;
@@ -123,6 +126,7 @@ class AlarmServerLink : public EventSink {
   KeptLines kept_;
   bool keptOpened_ = false;
   int32_t watchDogSeconds_ = 0;
+  OstrelTotals totals_;
 };
 
 }  // namespace tarvel

@@ -4,7 +4,7 @@
 
 #include "platform/SerialControl.h"
 #include "platform/SocketControl.h"
-#include "state/ProgramState.h"
+#include "config/PortEntry.h"
 
 namespace tarvel {
 

@@ -1,16 +1,11 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 
 #include "config/GeneralSettings.h"
-#include "config/PortEntry.h"
-#include "state/GatewayStatistics.h"
 
 namespace tarvel {
-
-using PortTable = std::array<PortEntry, PortCount>;
 
 // All state that more than one part of the gateway shares, for the life of the process.
 struct ProgramState {
@@ -18,8 +13,6 @@ struct ProgramState {
   std::string LogPath;      // the folder of the daily logs, always ending in "/"
   bool RunAsService = false;
   GeneralSettings General;
-  PortTable Ports;                       // configuration: read only after start-up
-  mutable GatewayStatistics Statistics;  // counted also where the state is read only
 };
 
 }  // namespace tarvel

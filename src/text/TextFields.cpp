@@ -45,8 +45,14 @@ std::string_view TrimBlanks(std::string_view text, std::string_view blanks) {
 }
 
 std::string CleanText(std::string_view text) {
-  const std::string_view trimmed = TrimBlanks(text);
   std::string result;
+  CleanTextInto(result, text);
+  return result;
+}
+
+void CleanTextInto(std::string& result, std::string_view text) {
+  const std::string_view trimmed = TrimBlanks(text);
+  result.clear();
   result.reserve(trimmed.size());
   for (const char c : trimmed) {
     // Trimmed first, so a blank here always has a non-blank after it somewhere: a run is kept
@@ -54,7 +60,6 @@ std::string CleanText(std::string_view text) {
     if (c == Blank && !result.empty() && result.back() == Blank) continue;
     result.push_back(static_cast<unsigned char>(c) < 32 ? ControlMark : c);
   }
-  return result;
 }
 
 char UpperCaseChar(char c) {

@@ -22,6 +22,8 @@ std::string_view GetFieldView(std::string_view text, int index, std::string_view
 // of blanks shrunk to one. Codes 127-255 stay. The result never begins or ends with a blank and
 // never holds two blanks in a row.
 std::string CleanText(std::string_view text);
+// The same into `out`, which is emptied first and keeps its memory.
+void CleanTextInto(std::string& out, std::string_view text);
 
 // Blanks removed at both ends; points into `text`. A blank is the space only, unless the caller
 // names other characters too (the INI file and the allow-list also take tabs: " \t").

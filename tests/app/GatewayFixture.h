@@ -71,7 +71,7 @@ class GatewayFixture : public ::testing::Test {
 
   // Makes port n used, with a row in the connection list.
   PortEntry& UsePort(int16_t port, PortKind kind, const std::string& description = "Panel") {
-    PortEntry& entry = state.Ports[port];
+    PortEntry& entry = gateway.PortSettings(port);
     entry.Description = description;
     entry.Kind = kind;
     entry.ConnectionListItem = connectionList.AddRow(description);
@@ -86,11 +86,15 @@ class GatewayFixture : public ::testing::Test {
     return HostAllowList::Parse(text, badEntry).value();
   }
   std::string Sent() { return ostrelData.TakeSent(); }
+  const PortTotals& TotalsOf(int16_t port) const { return gateway.Sources().Ports[port].Totals(); }
+  const OstrelTotals& LinkTotals() const { return gateway.Sources().Link.Totals(); }
 
   // The log's messages, without their time stamps.
   std::vector<std::string> LogMessages() const { return folder_.Messages(); }
   const std::string& RowText(int16_t port, int subItem) const {
-    return connectionList.Rows().at(state.Ports[port].ConnectionListItem).SubItems[subItem];
+    return connectionList.Rows()
+        .at(gateway.PortSettings(port).ConnectionListItem)
+        .SubItems[subItem];
   }
 
   TempFolder folder_;  // first in, last out: removed after the gateway and its log

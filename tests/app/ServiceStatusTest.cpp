@@ -12,7 +12,7 @@ TEST_F(ServiceStatusTest, TellsAlarmServerInputPortsAndKeptLinesWhenTheyChange) 
   UsePort(5, PortKind::Serial);
   state.General.BufferIfOstrelNotConnected = true;
   std::vector<std::string> sent;
-  ServiceStatus status(state, gateway.Ports(), gateway.Link(),
+  ServiceStatus status(gateway.Sources(),
                        [&](const std::string& message) { sent.push_back(message); });
 
   const std::string alarm = "ALARM 07-06-2017 10:20:30 ZONE-1            a\n";

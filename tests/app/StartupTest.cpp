@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <tuple>
@@ -24,11 +25,12 @@ using Lines = std::vector<std::string>;
 // Opens a fake serial port the way the gateway does: on the COM number of its setting.
 class FakeStartupGateway : public StartupGateway {
  public:
-  FakeStartupGateway(ProgramState& state, Controls& controls)
-      : state_(state), controls_(controls) {}
+  explicit FakeStartupGateway(Controls& controls) : controls_(controls) {}
+  PortEntry& PortSettings(int16_t port) override { return settings_.at(port); }
+  void ForgetSettings() { settings_ = {}; }
   bool OpenSerialPort(int16_t port, std::string& reason) override {
     SerialControl& serial = *controls_.MSComm[port];
-    serial.SetCommPort(state_.Ports[port].Serial->ComNumber);
+    serial.SetCommPort(settings_.at(port).Serial->ComNumber);
     reason = serial.SetPortOpen(true).Description;
     return serial.PortOpen();
   }
@@ -37,7 +39,7 @@ class FakeStartupGateway : public StartupGateway {
   int Shown = 0;
 
  private:
-  ProgramState& state_;
+  std::array<PortEntry, PortCount> settings_{};
   Controls& controls_;
 };
 
@@ -49,6 +51,7 @@ class StartupTest : public ::testing::Test {
   // A fresh start: no log, no messages, nothing stored but the service flag.
   void Reset(const std::string& ini, const std::string& runAsService = "0") {
     state_ = ProgramState{};
+    gateway_.ForgetSettings();
     list_ = InMemoryConnectionList{};
     messages_ = FakeMessageBox{};
     service_ = FakeServiceControl{};
@@ -89,7 +92,7 @@ class StartupTest : public ::testing::Test {
   FakeSocketControl& ostrelConnect_ = ports_.WinsockOstrelConnect();
   InMemoryConnectionList list_;
   InMemoryMainWindow window_;
-  FakeStartupGateway gateway_{state_, controls_};
+  FakeStartupGateway gateway_{controls_};
   FakeServiceControl service_;
   FakeProcessControl process_;
   FakeMessageBox messages_;
@@ -180,7 +183,7 @@ TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
     EXPECT_EQ(gateway_.Shown, 0) << "shown once every port is set up";
     EXPECT_EQ(list_.Rows().size(), 3u);
     EXPECT_EQ(list_.Rows()[0].Description, "Front door");
-    EXPECT_EQ(state_.Ports[2].ConnectionListItem, 2);
+    EXPECT_EQ(gateway_.PortSettings(2).ConnectionListItem, 2);
     EXPECT_EQ(ports_.WinsockConnect(4).State(), SocketControl::Closed);
   }
   Reset(before + after);  // the good ports alone: the start line counts them by kind

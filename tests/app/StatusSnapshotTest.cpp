@@ -8,7 +8,7 @@ namespace {
 
 class StatusSnapshotTest : public GatewayFixture {
  protected:
-  StatusSnapshot Snapshot() { return TakeStatusSnapshot(state, gateway.Ports(), gateway.Link()); }
+  StatusSnapshot Snapshot() { return TakeStatusSnapshot(gateway.Sources()); }
 };
 
 // Each kind of port names its peer its own way: a server port the address that connected, a

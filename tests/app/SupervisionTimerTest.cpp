@@ -41,7 +41,7 @@ TEST_F(SupervisionTest, FailureInTheTenthSecondRemindersUntilARestoreAndAFaultEn
     SCOPED_TRACE(static_cast<int>(row.kind));
     Receive(4, "\n");  // a sign of life ends the last row's failure
     Sent();
-    PortEntry& port = state.Ports[4];
+    PortEntry& port = gateway.PortSettings(4);
     port = PortEntry{};
     if (row.kind != NotUsed) UsePort(4, row.kind, "Door");
     port.PollFailTimeout = row.timeout;
@@ -60,7 +60,7 @@ TEST_F(SupervisionTest, FailureInTheTenthSecondRemindersUntilARestoreAndAFaultEn
   // A fault inside a tick ends that tick only (the event queue's fence takes it): the timer is
   // on again for the next one.
   Receive(4, "\n");
-  state.Ports[4].PollFailTimeout = 1;
+  gateway.PortSettings(4).PollFailTimeout = 1;
   timer.Ticks(9);
   clock.FailNext();  // the failure line's stamp
   EXPECT_THROW(timer.Tick(), std::runtime_error);

@@ -44,8 +44,8 @@ TEST_F(ReceivedDataTest, SingleLineMessages) {
        "1|2017-06-07|10:20:30|D\xC4R-1||||L\xE4s \xF6ppen\n", {}},
   };
   // clang-format on
-  state.Ports[0].Swedish7BitASCII2ISOLatin1 = true;
-  state.Ports[0].DOSASCII2ISOLatin1 = true;
+  gateway.PortSettings(0).Swedish7BitASCII2ISOLatin1 = true;
+  gateway.PortSettings(0).DOSASCII2ISOLatin1 = true;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     std::filesystem::remove(state.ProgramPath + "LogFiles/20170607.Log");
@@ -58,18 +58,18 @@ TEST_F(ReceivedDataTest, SingleLineMessages) {
 // A line's own event goes out before the restore, which comes once the port failed at exactly
 // PollFailTimeout of silence; the line starts the silence again.
 TEST_F(ReceivedDataTest, RestoreEventFollowsTheLinesOwnEvent) {
-  state.Statistics.SetClock(clock);
-  state.Ports[0].PollFailTimeout = 60;
+  gateway.PortSettings(0).PollFailTimeout = 60;
   for (const int silentSeconds : {59, 60}) {
     SCOPED_TRACE(silentSeconds);
     const bool restored = silentSeconds == 60;
     Receive(0, "\n");  // the silence starts from here
     timer.Ticks(10 * silentSeconds);
     Sent();
-    state.Statistics.Ports[0].RestoredAt.reset();
+    clock.Set(2018, 1, 1, 0, silentSeconds % 60, 0);  // a minute of the row's own
     Receive(0, Message("ALARM") + "\r\n");
     EXPECT_EQ(Sent(), restored ? AlarmLine + Restored : AlarmLine);
-    EXPECT_EQ(state.Statistics.Ports[0].RestoredAt.has_value(), restored);
+    const std::optional<LocalTime>& restoredAt = TotalsOf(0).RestoredAt;
+    EXPECT_EQ(restoredAt && restoredAt->Minute == silentSeconds % 60, restored);
     timer.Ticks(10 * 59);
     EXPECT_EQ(Sent(), "");
   }
@@ -79,7 +79,7 @@ TEST_F(ReceivedDataTest, RestoreEventFollowsTheLinesOwnEvent) {
 // keeps the single-line one. Each port collects its own event, sent at the eleventh tick or at
 // the port's next header, stamped with that header's arrival.
 TEST_F(ReceivedDataTest, HeaderLineSwitchesThePortToTheMultiLineFormat) {
-  state.Ports[1].ForceOldParsing = true;
+  gateway.PortSettings(1).ForceOldParsing = true;
   for (const int16_t port : {0, 1}) {
     Receive(port, "nack alarm 12-JAN-17 10:20:30 Fire detector\r\n");
     Receive(port, Message("ALARM") + "\r\n");  // on port 0 a text line of the pending event
@@ -131,7 +131,7 @@ TEST_F(ReceivedDataTest, OutcomeDoesNotDependOnHowTheLineWasCut) {
 }
 
 TEST_F(ReceivedDataTest, UnfinishedTextIsCappedAndItsTailSkipped) {
-  PortEntry& port = state.Ports[0];
+  PortEntry& port = gateway.PortSettings(0);
   port.PollFailTimeout = 10;
   Receive(0, std::string(20000, 'B'));
   Receive(0, std::string(20000, 'B'));

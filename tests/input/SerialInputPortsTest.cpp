@@ -10,8 +10,8 @@ class SerialPortTest : public GatewayFixture {
  protected:
   // As start-up reads the port's section.
   void SetComSetting(int16_t port, const std::string& setting) {
-    state.Ports[port].ComSetting = setting;
-    state.Ports[port].Serial = ReadComSetting(setting).Setting;
+    gateway.PortSettings(port).ComSetting = setting;
+    gateway.PortSettings(port).Serial = ReadComSetting(setting).Setting;
   }
 };
 

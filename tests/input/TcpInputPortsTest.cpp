@@ -35,7 +35,7 @@ class TcpPortTest : public GatewayFixture {
 // peer, is refused and the connected one stays. Once the peer closes (leaving over-long text
 // behind) the port waits again, also after an acceptance that failed.
 TEST_F(TcpPortTest, ServerPortAcceptsOneAllowedPeerAndWaitsAgainAfterItCloses) {
-  state.Ports[2].AllowedHosts = Hosts("10.1.1.0/29");
+  gateway.PortSettings(2).AllowedHosts = Hosts("10.1.1.0/29");
   gateway.ShowStatus();
   listeners[2]->RequestConnection("10.1.1.9", 3000);
   EXPECT_EQ(dataSockets[2]->State(), SocketControl::Closed);
@@ -59,7 +59,7 @@ TEST_F(TcpPortTest, ServerPortAcceptsOneAllowedPeerAndWaitsAgainAfterItCloses) {
   dataSockets[2]->Receive(Alarm);
   EXPECT_EQ(Sent(), AlarmLine);
   UsePort(4, PortKind::TcpServer, "Other");  // the limiter counts per port and address
-  state.Ports[4].AllowedHosts = Hosts("::1");
+  gateway.PortSettings(4).AllowedHosts = Hosts("::1");
   listeners[4]->RequestConnection("10.1.1.9", 3000);
   EXPECT_EQ(
       PortLogs(),

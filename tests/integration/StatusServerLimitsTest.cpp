@@ -66,7 +66,7 @@ struct StatusFixture {
         trace(clock, debugList, menus),
         link(
             state, clock, controls, log, trace, [] {}, [](bool) {}),
-        server(state, controls, {}, link, clock, log, headDeadlineMs) {
+        server(StatusSources{state, {}, link, ticks}, controls, clock, log, headDeadlineMs) {
     std::filesystem::create_directory(folder.Path() + "LogFiles");
     std::string badEntry;
     state.General.StatusAllowedHosts = *HostAllowList::Parse(allowedHosts, badEntry);
@@ -86,6 +86,7 @@ struct StatusFixture {
   InMemoryMenuChecks menus;
   TrafficTrace trace;
   AlarmServerLink link;
+  uint64_t ticks = 0;
   StatusServer server;
 };
 
@@ -141,7 +142,7 @@ TEST(StatusServerLimits, TheLastSlotIsKeptForHealthWhichWatchesTheTick) {
   FakeSocketControl listener;
   listener.SetState(SocketControl::Listening);
   status.controls.WinsockOstrelConnect = &listener;
-  ++status.state.Statistics.Ticks;  // one tick, then none
+  ++status.ticks;  // one tick, then none
   RunEventsFor(static_cast<int>(HealthyTickGapMs) + 800);
   const std::string answer = Peer(status.Port(), "127.0.0.1").Ask("/healthz");
   EXPECT_NE(answer.find("unhealthy: the supervision tick has not run for 5 s"), std::string::npos)

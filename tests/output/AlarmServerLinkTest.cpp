@@ -38,9 +38,8 @@ TEST_F(AlarmServerLinkTest, HostOutsideTheAllowListIsRefusedAndTheServerKeepsIts
 
   ConnectOstrel("2001:db8::1", 5003);  // an allowed second alarm server replaces the first
   EXPECT_EQ(ConnectionPanel(), "Connected to Ostrel 2001:db8::1:5003");
-  EXPECT_EQ(state.Statistics.Ostrel.RefusedConnections, 50u)
-      << "each refusal counts, logged or not";
-  EXPECT_EQ(state.Statistics.Ostrel.Connections, 2u);
+  EXPECT_EQ(LinkTotals().RefusedConnections, 50u) << "each refusal counts, logged or not";
+  EXPECT_EQ(LinkTotals().Connections, 2u);
   EXPECT_EQ(LogMessages(),
             (std::vector<std::string>{"Accepted Ostrel connection from 10.0.0.1:5001",
                                       "Refused Ostrel connection from 10.0.1.1:6000",
@@ -82,7 +81,7 @@ TEST_F(AlarmServerLinkTest, CountersTraceAndStatusText) {
   ConnectOstrel();
   timer.Ticks(10);
   EXPECT_EQ(Sent(), Line() + Line() + Line() + "1|||WD\n");
-  EXPECT_EQ(state.Statistics.Ostrel.LinesSent, 4u);
+  EXPECT_EQ(LinkTotals().LinesSent, 4u);
   const std::string last = debugList.Item(debugList.ListCount() - 1);
   EXPECT_TRUE(last.ends_with(" Tx -> Ostrel: 1|||WD<10>")) << last;
   EXPECT_EQ(CounterPanel(), "Ostrel TxBytes:172, RxBytes:0");

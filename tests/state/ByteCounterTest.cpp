@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "state/ByteCounter.h"
-#include "state/GatewayStatistics.h"
+#include "state/Totals.h"
 
 namespace tarvel {
 namespace {
@@ -24,15 +24,14 @@ TEST(ByteCounter, ShownCountRestartsAtZeroWhenAnAdditionPassesTheLimit) {
   // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.additions.front());
-    GatewayStatistics statistics;
+    PortTotals input;
+    OstrelTotals totals;
     std::vector<int32_t> port, sent, received;
     for (const uint64_t length : row.additions) {
-      statistics.PortReceived(3, length);
-      statistics.OstrelSent(std::string(length, 'x'));
-      statistics.OstrelReceived(length);
-      const auto& totals = statistics.Ostrel;
-      port.push_back(
-          ShownByteCount(statistics.Ports[3].BytesReceived, statistics.Ports[3].RxShownFrom));
+      input.Received(length);
+      totals.Sent(std::string(length, 'x'));
+      totals.Received(length);
+      port.push_back(ShownByteCount(input.BytesReceived, input.RxShownFrom));
       sent.push_back(ShownByteCount(totals.BytesSent, totals.TxShownFrom));
       received.push_back(ShownByteCount(totals.BytesReceived, totals.RxShownFrom));
     }

@@ -225,7 +225,7 @@ class Pipeline {
         }
         break;
       case 6:
-        if (state_.Ports[port].Kind != PortKind::TcpServer) break;
+        if (gateway_.PortSettings(port).Kind != PortKind::TcpServer) break;
         if (op & 0x08) {
           ports_.WinsockData(port).FireClose();
         } else {
@@ -261,7 +261,7 @@ class Pipeline {
 
  private:
   void SetUpPort(int16_t port, uint8_t setup) {
-    PortEntry& entry = state_.Ports[port];
+    PortEntry& entry = gateway_.PortSettings(port);
     entry.Kind = static_cast<PortKind>(setup & 0x03);
     entry.Swedish7BitASCII2ISOLatin1 = (setup & 0x04) != 0;
     entry.DOSASCII2ISOLatin1 = (setup & 0x08) != 0;
@@ -296,7 +296,8 @@ class Pipeline {
   UNTRACED void Receive(int16_t port, const std::string& data) {
     lineFeedsReceived_ += static_cast<std::size_t>(std::count(data.begin(), data.end(), '\n'));
     const std::size_t events = models_[port].Receive(data);
-    if (state_.Ports[port].ForceOldParsing && ostrelData_.State() == SocketControl::Connected) {
+    if (gateway_.PortSettings(port).ForceOldParsing &&
+        ostrelData_.State() == SocketControl::Connected) {
       eventsExpected_ += events;
     }
     gateway_.ProcessReceivedData(port, data);

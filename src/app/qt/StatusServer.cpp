@@ -255,13 +255,11 @@ class GuardedTcpServer : public QTcpServer {
   bool forHealthTaken_ = false;  // the slot kept for /healthz holds a connection
 };
 
-StatusServer::StatusServer(const ProgramState& state, const Controls& controls,
-                           std::span<const InputPort> ports, const AlarmServerLink& link,
+StatusServer::StatusServer(const StatusSources& sources, const Controls& controls,
                            const Clock& clock, LogFile& log, int headDeadlineMs)
-    : state_(state),
+    : sources_(sources),
+      state_(sources.State),
       controls_(controls),
-      ports_(ports),
-      link_(link),
       clock_(clock),
       log_(log),
       headDeadlineMs_(headDeadlineMs),
@@ -269,7 +267,6 @@ StatusServer::StatusServer(const ProgramState& state, const Controls& controls,
   start_.At = clock.Now();
   start_.EpochSeconds = QDateTime::currentSecsSinceEpoch();
   log_.SetObserver([this](const std::string& line) { recentLog_.Add(line); });
-  state_.Statistics.SetClock(clock);
 }
 
 StatusServer::~StatusServer() {
@@ -291,7 +288,7 @@ std::string StatusServer::Start() {
     if (error.isEmpty()) {
       bind(server_);
       sinceTick_.start();
-      lastTicks_ = state_.Statistics.Ticks;
+      lastTicks_ = sources_.Ticks;
       connect(&tickWatch_, &QTimer::timeout, this, [this] { WatchTick(); });
       tickWatch_.start(TickWatchMs);
       log_.WriteLog("Status server listening at " + where);
@@ -318,8 +315,8 @@ bool StatusServer::Admit(const std::string& address, int32_t port) {
 }
 
 void StatusServer::WatchTick() {
-  if (state_.Statistics.Ticks == lastTicks_) return;
-  lastTicks_ = state_.Statistics.Ticks;
+  if (sources_.Ticks == lastTicks_) return;
+  lastTicks_ = sources_.Ticks;
   sinceTick_.restart();
 }
 
@@ -327,7 +324,7 @@ bool StatusServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
   WatchTick();
   StatusRequestContext context;
   context.Snapshot = [this] {
-    return TakeStatusSnapshot(state_, ports_, link_, start_, clock_.Now(), recentLog_.Lines());
+    return TakeStatusSnapshot(sources_, start_, clock_.Now(), recentLog_.Lines());
   };
   const SocketControl* listener = controls_.WinsockOstrelConnect;
   context.OstrelListening = listener != nullptr && listener->State() == SocketControl::Listening;

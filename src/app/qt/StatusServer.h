@@ -37,8 +37,7 @@ class StatusServer : public QAbstractHttpServer {
   // can hold a connection for.
   static constexpr int DefaultHeadDeadlineMs = 5000;
 
-  StatusServer(const ProgramState& state, const Controls& controls,
-               std::span<const InputPort> ports, const AlarmServerLink& link, const Clock& clock,
+  StatusServer(const StatusSources& sources, const Controls& controls, const Clock& clock,
                LogFile& log, int headDeadlineMs = DefaultHeadDeadlineMs);
   ~StatusServer() override;
 
@@ -59,10 +58,9 @@ class StatusServer : public QAbstractHttpServer {
   bool Admit(const std::string& address, int32_t port);
   void WatchTick();
 
+  const StatusSources sources_;
   const ProgramState& state_;
   const Controls& controls_;
-  std::span<const InputPort> ports_;
-  const AlarmServerLink& link_;
   const Clock& clock_;
   LogFile& log_;
   const int headDeadlineMs_;
