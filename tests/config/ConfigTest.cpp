@@ -6,10 +6,128 @@
 
 #include "config/ConfigCheck.h"
 #include "config/ConfigReader.h"
-#include "state/ProgramState.h"
+#include "config/HostAllowList.h"
+#include "config/KeepFilePath.h"
 
 namespace tarvel {
 namespace {
+
+TEST(ConfigReader, RunAsServiceTakesOnlyANumber) {
+  const struct Row {
+    const char* text;
+    std::optional<bool> expected;
+  } rows[] = {
+      {"0", false},           {"1", true},           {" 2 ", true},
+      {"-1", true},           {"0.0", false},        {"0.4", true},
+      {"&H1", true},          {"abc", std::nullopt}, {"", std::nullopt},
+      {"1abc", std::nullopt}, {"1E", std::nullopt},  {"1e999", std::nullopt},
+  };
+  for (const Row& row : rows) EXPECT_EQ(RunAsServiceValue(row.text), row.expected) << row.text;
+}
+
+TEST(ConfigReader, PortNumberIsAWholeNumberFrom1To65535) {
+  const struct Row {
+    const char* text;
+    std::optional<int32_t> expected;
+  } rows[] = {
+      {"8080", 8080}, {" 8080 ", 8080}, {"1", 1},  {"65535", 65535}, {"8080x", {}},
+      {"abc", {}},    {"", {}},         {"0", {}}, {"65536", {}},    {"-1", {}},
+      {"80.5", {}},   {"80 80", 8080},  // blanks inside are skipped, as everywhere a number is read
+  };
+  for (const Row& row : rows) EXPECT_EQ(PortNumberValue(row.text), row.expected) << row.text;
+}
+
+// Missing, empty or 0: no status server.
+TEST(ConfigReader, StatusPortIsOffOrAPortNumber) {
+  const std::pair<std::string, std::optional<int32_t>> rows[] = {{"", 0},
+                                                                 {"StatusPort=\n", 0},
+                                                                 {"StatusPort=0\n", 0},
+                                                                 {"StatusPort=8080\n", 8080},
+                                                                 {"StatusPort=abc\n", {}},
+                                                                 {"StatusPort=00\n", {}},
+                                                                 {"StatusPort=0x\n", {}}};
+  for (const auto& [line, expected] : rows) {
+    GeneralSettings settings;
+    const bool failed =
+        ReadGeneralSettings(IniFile::FromText("[General]\n" + line), settings).has_value();
+    EXPECT_EQ(failed ? std::nullopt : std::optional(settings.StatusPort), expected) << line;
+  }
+}
+
+TEST(HostAllowList, MatchesAddressesAndRanges) {
+  const std::string three = "10.0.0.1, 192.168.0.0/16 ,\t::1";
+  const struct Row {
+    std::string List;
+    const char* Peer;
+    bool Allowed;
+  } rows[] = {// clang-format off
+      {" \t ", "2001:db8::1", true},        {"", "not an address", true},
+      {"10.1.2.3", "10.1.2.3", true},         {"10.1.2.3", "10.1.2.4", false},
+      {"10.1.2.3", "::ffff:10.1.2.3", true},
+      {"10.1.2.3", "::10.1.2.3", false},  // IPv4-compatible is not mapped
+      {"::ffff:10.1.2.3", "10.1.2.3", true}, {"::ffff:10.0.0.0/104", "10.200.1.1", true},
+      {"10.0.0.0/8", "10.255.255.255", true}, {"10.0.0.0/8", "11.0.0.0", false},
+      {"10.1.2.3/8", "10.9.9.9", true},  // host bits of a range are ignored
+      // A length inside a byte, host bits set in that byte.
+      {"10.255.255.255/9", "10.128.0.1", true}, {"10.255.255.255/9", "10.127.255.255", false},
+      {"0.0.0.0/0", "255.255.255.255", true}, {"0.0.0.0/0", "::1", false},
+      {"::/0", "1.2.3.4", true},              {"::1", "127.0.0.1", false},
+      {"2001:db8::/32", "2001:db8:ffff::1", true}, {"2001:db8::/32", "2001:db9::1", false},
+      {"fe80::/10", "fe80::1%eth0", true},    {"fe80::/10", "febf::1", true},
+      {"fe80::/10", "fec0::1", false},        {"2001:DB8::1", "2001:db8::1", true},
+      {three, "192.168.44.1", true},          {three, "::1", true},
+      {three, "172.16.0.1", false},           {"10.0.0.1", "host.example", false},
+      {"::/0", "garbage", false}};
+  // clang-format on
+  for (const Row& row : rows) {
+    std::string badEntry;
+    const std::optional<HostAllowList> list = HostAllowList::Parse(row.List, badEntry);
+    ASSERT_TRUE(list) << row.List << " failed at " << badEntry;
+    EXPECT_EQ(list->Allows(row.Peer), row.Allowed)
+        << "list \"" << row.List << "\", peer " << row.Peer;
+  }
+}
+
+TEST(HostAllowList, MalformedEntryIsNamed) {
+  const std::pair<std::string, std::string> rows[] = {
+      // list, bad entry ("=": the whole list)
+      // clang-format off
+      {"10.0.0.256", "="},  {"10.0.0", "="},        {"010.0.0.1", "="},     {"10.0.0.1/33", "="},
+      {"10.0.0.1/-1", "="}, {"10.0.0.1/", "="},     {"10.0.0.1/0008", "="}, {"::1/129", "="},
+      {"[::1]", "="},       {"fe80::1%eth0", "="},  {"10.0.0.1 10.0.0.2", "="},
+      {std::string(100, '1'), "="},                 {"10.0.0.1,", ""},      {"10.0.0.1,,10.0.0.2", ""},
+      {"10.0.0.1,  gateway.example ,10.0.0.2", "gateway.example"}};
+  // clang-format on
+  for (const auto& [list, bad] : rows) {
+    std::string badEntry = "unchanged";
+    EXPECT_FALSE(HostAllowList::Parse(list, badEntry).has_value()) << list;
+    EXPECT_EQ(badEntry, bad == "=" ? list : bad) << list;
+  }
+}
+
+TEST(KeepFilePath, RefusesTheProgramsOwnFilesHoweverWritten) {
+  const std::vector<ProgramFile> own{{"TARVEL80Import.ini", "the configuration file"},
+                                     {"LogFiles/", "the log folder"},
+                                     {"TARVEL80Import.lock", "the running-copy lock"}};
+  const std::string ini = "is the configuration file /opt/t/TARVEL80Import.ini";
+  const std::string logs = "the log folder /opt/t/LogFiles/";
+  const std::pair<const char*, std::string> rows[] = {
+      // clang-format off
+      {"TARVEL80Import.ini", ini}, {"./TARVEL80Import.ini", ini},
+      {"LogFiles/../TARVEL80Import.ini", ini}, {"/opt/t//TARVEL80Import.ini", ini},
+      {"/opt/x/../t/./TARVEL80Import.ini", ini}, {"LogFiles", "is " + logs},
+      {"LogFiles/", "is " + logs}, {"LogFiles//20240101.Log", "is in " + logs},
+      {"/opt/t/TARVEL80Import.lock", "is the running-copy lock /opt/t/TARVEL80Import.lock"},
+      {"", ""}, {"kept.txt", ""}, {"LogFilesOld/kept", ""},
+      {"tarvel80import.ini", ""},  // another file where names keep their case
+      {"/opt/t/TARVEL80Import.ini/x", ""}, {"/srv/TARVEL80Import.ini", ""}};
+  // clang-format on
+  for (const auto& [keepFile, problem] : rows) {
+    const std::string found = KeepFileClash(keepFile, "/opt/t/", own);
+    EXPECT_EQ(found, problem.empty() ? "" : problem + "; the keep file needs a name of its own")
+        << keepFile;
+  }
+}
 
 std::vector<ConfigFinding> Check(const std::string& ini, const std::string& readProblem = "") {
   return CheckConfiguration(IniFile::FromText(ini),
