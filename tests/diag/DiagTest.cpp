@@ -38,19 +38,14 @@ TEST_F(DiagFileTest, StampsEachLineAndEndsACutLineBeforeIt) {
   const std::string stamp = "17-06-07 12:34:56 ";
   const struct Row {
     std::string before, text, added;
-  } rows[] = {
-      {"kept\r\n", "Program started", stamp + "Program started\r\n"},
-      {"", "-x", "-x\r\n"},
-      {"", " -x", stamp + " -x\r\n"},
-      {"", "", stamp + "\r\n"},
-      {"", "a\r\nb", stamp + "a\\x0D\\x0Ab\r\n"},
-      {"", "\x1F \x7E", stamp + "\\x1F \x7E\r\n"},
+  } rows[] = {// clang-format off
+      {"kept\r\n", "Program started", stamp + "Program started\r\n"}, {"", "-x", "-x\r\n"},
+      {"", " -x", stamp + " -x\r\n"}, {"", "", stamp + "\r\n"}, {"\n", "x", stamp + "x\r\n"},
+      {"", "a\r\nb", stamp + "a\\x0D\\x0Ab\r\n"}, {"", "\x1F \x7E", stamp + "\\x1F \x7E\r\n"},
       {"", std::string("\xC4\0\xFF\x1B[2J\x7F\t", 9),
        stamp + "\xC4\\x00\xFF\\x1B[2J\\x7F\\x09\r\n"},
-      {"cut", "x", "\r\n" + stamp + "x\r\n"},
-      {"cut\r", "x", "\n" + stamp + "x\r\n"},
-      {"\n", "x", stamp + "x\r\n"},
-  };
+      {"cut", "x", "\r\n" + stamp + "x\r\n"}, {"cut\r", "x", "\n" + stamp + "x\r\n"}};
+  // clang-format on
   for (const Row& row : rows) {
     folder_.Write("LogFiles/20170607.Log", row.before);
     LogFile(clock_, logs_).WriteLog(row.text);
@@ -297,26 +292,21 @@ class TrafficTraceTest : public ::testing::Test {
 // rendered characters, each with the time and the port or the alarm server.
 TEST_F(TrafficTraceTest, RendersControlCodesInPiecesOnlyWhileTheWindowIsOpen) {
   const std::string a176(176, 'a'), a178(178, 'a'), a179(179, 'a'), a181(181, 'a');
-  const struct Case {
-    std::string data;
-    std::vector<std::string> pieces;
-  } cases[] = {// clang-format off
-      {"A1\r\n", {"A1<13><10>"}},
-      {std::string("\t\0\x1F", 3), {"<9><0><31>"}},
-      {" \x7F~", {" \x7F~"}},
-      {"J\xC4N\x80\xFF", {"J<196>N<128><255>"}},
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      // clang-format off
+      {"A1\r\n", {"A1<13><10>"}}, {std::string("\t\0\x1F", 3), {"<9><0><31>"}}, {"", {}},
+      {" \x7F~", {" \x7F~"}}, {"J\xC4N\x80\xFF", {"J<196>N<128><255>"}},
       {std::string(180, 'a'), {std::string(180, 'a')}}, {a181, {a181}}, {a181 + "a", {a181, "a"}},
       {a179 + "\xC4" + "b", {a179 + "<196>", "b"}},     // a token crossing 180
       {a178 + "\n" + "b", {a178 + "<10>", "b"}},        // a token ending exactly at 181
-      {a176 + "\n" + "bc", {a176 + "<10>b", "c"}},      // ending at 180 does not cut by itself
-      {"", {}}};
+      {a176 + "\n" + "bc", {a176 + "<10>b", "c"}}};    // ending at 180 does not cut by itself
   // clang-format on
-  for (const Case& c : cases) {
+  for (const auto& [data, pieces] : cases) {
     list_.Clear();
-    trace_.TraceTraffic(0, c.data, TrafficTrace::Received);
+    trace_.TraceTraffic(0, data, TrafficTrace::Received);
     std::vector<std::string> expected;
-    for (const std::string& piece : c.pieces) expected.push_back("14:14:05 Rx <- 0: " + piece);
-    EXPECT_EQ(Rows(), expected) << c.data.substr(0, 20) << " (" << c.data.size() << " bytes)";
+    for (const std::string& piece : pieces) expected.push_back("14:14:05 Rx <- 0: " + piece);
+    EXPECT_EQ(Rows(), expected) << data.substr(0, 20) << " (" << data.size() << " bytes)";
   }
   list_.Clear();
   trace_.TraceTraffic(-5, "x", TrafficTrace::Sent);  // any negative port

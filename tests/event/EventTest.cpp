@@ -42,9 +42,8 @@ TEST(SingleLineParser, LinesAndWhatTheyBecome) {
       {"unknown type", Message("RESET"), Outcome::UnknownStateWord,
        "ZONE-12-DOOR" + pad6 + "Door forced open"},
       {"a multi-line header", "ACK NORMAL 12-JAN-17 10:20:30 Fire detector",
-       Outcome::UnknownStateWord, ":20:30 Fire detector"},
-      // clang-format on
-  };
+       Outcome::UnknownStateWord, ":20:30 Fire detector"}};
+  // clang-format on
   FakeClock clock;
   clock.Set(2020, 1, 2, 3, 4, 5);
   for (const Row& row : rows) {
@@ -52,11 +51,8 @@ TEST(SingleLineParser, LinesAndWhatTheyBecome) {
     Event event;
     const SingleLineParse parse = ParseSingleLine(row.line, clock, event);
     EXPECT_EQ(parse.Result, row.outcome);
-    std::string result(parse.Rest);
-    if (parse.Result == Outcome::Parsed) {
-      result.clear();
-      AppendEventLine(result, event);
-    }
+    std::string result(parse.Result == Outcome::Parsed ? "" : parse.Rest);
+    if (parse.Result == Outcome::Parsed) AppendEventLine(result, event);
     EXPECT_EQ(result, row.result);
   }
 }

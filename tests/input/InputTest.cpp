@@ -45,8 +45,7 @@ TEST_F(ReceivedDataTest, SingleLineMessages) {
       {"unknown type, 32000 characters", reset(text31982), "",
        {"Unknown event type: T" + pad17 + text182 + " (31800 more characters)"}},
       {"Swedish and DOS letters", Message("ALARM", "07-06-2017", "D[R-1", "L{s \x94ppen") + "\n",
-       "1|2017-06-07|10:20:30|D\xC4R-1||||L\xE4s \xF6ppen\n", {}},
-  };
+       "1|2017-06-07|10:20:30|D\xC4R-1||||L\xE4s \xF6ppen\n", {}}};
   // clang-format on
   gateway.PortSettings(0).Swedish7BitASCII2ISOLatin1 = true;
   gateway.PortSettings(0).DOSASCII2ISOLatin1 = true;

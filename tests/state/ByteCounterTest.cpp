@@ -13,21 +13,19 @@ namespace {
 // over: where they stand depends on every addition's size, not on the total. Each row adds its
 // lengths to the three counted totals and names the count shown after each addition.
 TEST(ByteCounter, ShownCountRestartsAtZeroWhenAnAdditionPassesTheLimit) {
-  const struct Row {
-    std::vector<uint64_t> additions;
-    std::vector<int32_t> shown;
-  } rows[] = {// clang-format off
+  const std::pair<std::vector<uint64_t>, std::vector<int32_t>> rows[] = {
+      // clang-format off
       {{0}, {0}}, {{65535}, {65535}}, {{65528, 7}, {65528, 65535}}, {{65535, 1, 5}, {65535, 0, 5}},
       {{65529, 7, 3}, {65529, 0, 3}}, {{65530, 10}, {65530, 0}} /* not 4: the excess is dropped */,
       {{65000, 600, 100}, {65000, 0, 100}}, {{65536}, {0}}, {{200000, 65535, 1}, {0, 65535, 0}},
       {{30000, 30000, 5535, 0, 1}, {30000, 60000, 65535, 65535, 0}}};
   // clang-format on
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.additions.front());
+  for (const auto& [additions, shown] : rows) {
+    SCOPED_TRACE(additions.front());
     PortTotals input;
     OstrelTotals totals;
     std::vector<int32_t> port, sent, received;
-    for (const uint64_t length : row.additions) {
+    for (const uint64_t length : additions) {
       input.Received(length);
       totals.Sent(std::string(length, 'x'));
       totals.Received(length);
@@ -35,9 +33,9 @@ TEST(ByteCounter, ShownCountRestartsAtZeroWhenAnAdditionPassesTheLimit) {
       sent.push_back(ShownByteCount(totals.BytesSent, totals.TxShownFrom));
       received.push_back(ShownByteCount(totals.BytesReceived, totals.RxShownFrom));
     }
-    EXPECT_EQ(port, row.shown);
-    EXPECT_EQ(sent, row.shown);
-    EXPECT_EQ(received, row.shown);
+    EXPECT_EQ(port, shown);
+    EXPECT_EQ(sent, shown);
+    EXPECT_EQ(received, shown);
   }
 }
 

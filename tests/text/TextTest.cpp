@@ -54,10 +54,8 @@ TEST(TextFields, CleanTrimAndUpperCase) {
 constexpr double Infinity = std::numeric_limits<double>::infinity();
 
 TEST(NumericValue, ReadsTheLeadingNumber) {
-  const struct Row {
-    std::string text;
-    double expected;
-  } rows[] = {// clang-format off
+  const std::pair<std::string, double> rows[] = {
+      // clang-format off
       {"", 0},          {" 1 2 3", 123},  {"\t-\n4 2", -42},  {".5", 0.5},       {"1.2.3", 1.2},
       {"1E2", 100},     {"1D2", 100},     {"1e-2", 0.01},   {"1E", 1},         {"&HFA", 250},
       {"& H 1 0", 16},  {"&O17", 15},     {"&O19", 1},      {"&H", 0},         {"-&H10", 0},
@@ -70,9 +68,8 @@ TEST(NumericValue, ReadsTheLeadingNumber) {
       // Exactly between two doubles up to the 900th decimal: the final 1 must round it up.
       {"9007199254740993." + std::string(900, '0') + "1", 9007199254740994.0}};
   // clang-format on
-  for (const Row& row : rows) {
-    EXPECT_EQ(NumericValue(row.text), row.expected) << row.text.substr(0, 40);
-  }
+  for (const auto& [text, expected] : rows)
+    EXPECT_EQ(NumericValue(text), expected) << text.substr(0, 40);
 }
 
 // Both whole-number conversions on every row: whole digits take a short path, the rest the
@@ -195,10 +192,7 @@ TEST(MakeDate, FormsOnlyYears100To9999AfterTheCarries) {
 // Within the day only the time moves; past midnight either way the date carries too.
 TEST(DateTime, PlusSecondsCarriesTheTimeOfDayIntoTheDate) {
   const DateTime evening{2017, 12, 31, 23, 10, 20};
-  const struct Row {
-    int64_t seconds;
-    const char* expected;
-  } rows[] = {
+  const std::pair<int64_t, const char*> rows[] = {
       // clang-format off
       {0, "2017-12-31 23:10:20"}, {2979, "2017-12-31 23:59:59"}, {2980, "2018-01-01 00:00:00"},
       {2980 + 5025, "2018-01-01 01:23:45"},
@@ -208,8 +202,8 @@ TEST(DateTime, PlusSecondsCarriesTheTimeOfDayIntoTheDate) {
       {-83420 - 86400 * 365 - 3 * 3600 - 17 * 60 - 9, "2016-12-30 20:42:51"},
       {2980 + 2915365 * int64_t{86400}, "10000-01-01 00:00:00"}};  // a year wider than 4 digits
   // clang-format on
-  for (const Row& row : rows)
-    EXPECT_EQ(Format(evening.PlusSeconds(row.seconds)), row.expected) << row.seconds << " s";
+  for (const auto& [seconds, expected] : rows)
+    EXPECT_EQ(Format(evening.PlusSeconds(seconds)), expected) << seconds << " s";
 }
 
 // Seconds from midnight; characters 3 and 6 are not looked at, minutes and seconds carry, text
@@ -220,13 +214,11 @@ TEST_F(DateTimeTest, TimeParseReadsFixedPositionsAndCarries) {
     int layout;
     const char* text;
     int64_t seconds;
-  } rows[] = {
-      {1, "10:20:30", 37230},   {1, "10120130", 37230},
-      {1, "10:75:30", 40530},   {1, "25:00:61", 90061},
-      {1, " 9: 5: 7 x", 32707}, {1, "-1:00:00", -3600},
-      {1, "ab:cd:ef", 0},       {1, "", 0},
-      {2, "10:20:30", now},
-  };
+  } rows[] = {// clang-format off
+      {1, "10:20:30", 37230}, {1, "10120130", 37230}, {1, "10:75:30", 40530},
+      {1, "25:00:61", 90061}, {1, " 9: 5: 7 x", 32707}, {1, "-1:00:00", -3600},
+      {1, "ab:cd:ef", 0}, {1, "", 0}, {2, "10:20:30", now}};
+  // clang-format on
   for (const Row& row : rows)
     EXPECT_EQ(TimeParse(row.layout, row.text, 1, clock_), row.seconds)
         << row.layout << " \"" << row.text << "\"";
