@@ -120,12 +120,11 @@ TEST(KeepFilePath, RefusesTheProgramsOwnFilesHoweverWritten) {
 }
 
 std::vector<ConfigFinding> Check(const std::string& ini, const std::string& readProblem = "") {
+  const auto deviceProblem = [](const std::string& device) -> std::string {
+    return device == "/dev/ttyS7" ? "does not exist" : "";
+  };
   return CheckConfiguration(IniFile::FromText(ini),
-                            ConfigCheckInput{"/opt/t/TARVEL80Import.ini", readProblem,
-                                             [](const std::string& device) -> std::string {
-                                               return device == "/dev/ttyS7" ? "does not exist"
-                                                                             : "";
-                                             }});
+                            {"/opt/t/TARVEL80Import.ini", readProblem, deviceProblem});
 }
 
 const std::string Error = "Configuration error: ";

@@ -115,8 +115,7 @@ TEST_F(DiagFileTest, LineCutShortIsEndedBeforeTheNextLine) {
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
   auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit limited = saved;
-  limited.rlim_cur = full;
+  const rlimit limited{full, saved.rlim_max};
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
   log.WriteLog("Invalid event type: a line too long for the space left");
   setrlimit(RLIMIT_FSIZE, &saved);

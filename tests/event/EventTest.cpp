@@ -96,8 +96,7 @@ TEST(MultiLineAssembler, CompletesOnceOlderThanASecond) {
       {"text lines without a header", "late text\nALARM 07-06-2017 10:20:30 ZONE\n", ""},
       {"a second word makes an event", "text ALARM at index 0\n",
        "1|2017-06-07|12:34:56|text ALARM at index 0||||\n"},
-      {"no delay in this format", "text DELAY at index 0\n", ""},
-  };
+      {"no delay in this format", "text DELAY at index 0\n", ""}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     FakeClock clock;

@@ -60,13 +60,13 @@ class FakeKeepFileIo : public KeepFileIo {
   }
   std::string Sync() override { return open_.empty() ? "not open" : SyncError; }
   void Close() override { open_.clear(); }
-
- private:
   uint64_t Used() const {
     uint64_t used = 0;
     for (const auto& [name, contents] : Files) used += contents.size();
     return used;
   }
+
+ private:
   std::string open_;
 };
 

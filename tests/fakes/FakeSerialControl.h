@@ -33,7 +33,6 @@ class FakeSerialControl : public SerialControl {
   }
   bool PortOpen() const override { return open_; }
 
-  // Test controls and records.
   std::optional<SerialLineSettings> Settings;  // nothing until SetSettings is called
   int32_t Handshaking = 0;
   void FailSettings(const std::string& description) { settingsError_ = {380, description}; }

@@ -63,7 +63,6 @@ class FakeSocketControl : public SocketControl {
   std::string TakeUnsent() override { return std::exchange(Unsent, std::string()); }
   void SetReceivePaused(bool paused) override { Paused = paused; }
 
-  // Test controls and records.
   std::string LocalAddress;
   int64_t Backlog = 0;  // the peer stops taking: bytes the operating system holds unsent
   std::string Unsent;   // what a closing connection hands back

@@ -24,16 +24,15 @@ class ReceivedDataTest : public GatewayFixture {
 // The parsing itself is shown in tests/event; here what the port makes of it: events sent,
 // rejected lines logged, national letters converted first.
 TEST_F(ReceivedDataTest, SingleLineMessages) {
-  struct Row {
-    const char* name;
-    std::string received, sent;
-    std::vector<std::string> logs;
-  };
   const std::string pad17(17, ' '), text182(182, 'x'), text31982(31982, 'x');
   const auto reset = [](const std::string& text) {
     return Message("RESET", "07-06-2017", "T", text) + "\n";
   };
-  const std::vector<Row> rows = {
+  const struct Row {
+    const char* name;
+    std::string received, sent;
+    std::vector<std::string> logs;
+  } rows[] = {
       // clang-format off
       {"complete, CR LF", Message("ALARM") + "\r\n", AlarmLine, {}},
       {"lone LF and LF CR", Message("ALARM") + "\n\r", AlarmLine, {}},
@@ -205,15 +204,14 @@ TEST_F(SerialPortTest, OpeningFromTheComSetting) {
   using enum SerialStopBits;
   // A setting the check refuses reaches no control: the control keeps its defaults.
   const Row rows[] = {
+      // clang-format off
       {"COM3,9600,N,8,1,0", true, 3, SerialLineSettings{9600, None, Eight, One}, 0},
       {"COM12,19200,S,7,2", true, 12, SerialLineSettings{19200, Space, Seven, Two}, 0},
       {"com7,300,m,6,1,2", true, 7, SerialLineSettings{300, Mark, Six, One}, 2},
       {" COM5 , 09600 ,o, 5 ,1.5, 3", true, 5, SerialLineSettings{9600, Odd, Five, OneAndHalf}, 3},
-      {"XYZ7,9600,N,8,1,2", false, 1, std::nullopt, 0},
-      {"COM4,9600,N,8,1,1.5", false, 1, std::nullopt, 0},
-      {"COM99999,9600,N,8,1,0", false, 1, std::nullopt, 0},
-      {"COM5,9600,N,8,1,99999999999", false, 1, std::nullopt, 0},
-  };
+      {"XYZ7,9600,N,8,1,2", false, 1, {}, 0}, {"COM4,9600,N,8,1,1.5", false, 1, {}, 0},
+      {"COM99999,9600,N,8,1,0", false, 1, {}, 0}, {"COM5,9600,N,8,1,99999999999", false, 1, {}, 0}};
+  // clang-format on
   static_assert(std::size(rows) <= PortCount);  // each row on a port of its own
   for (int16_t port = 0; port < static_cast<int16_t>(std::size(rows)); ++port) {
     const Row& row = rows[port];
@@ -258,8 +256,7 @@ class TcpPortTest : public GatewayFixture {
     UsePort(2, PortKind::TcpServer, "Server");
     listeners[2]->SetLocalPort(4001);
     listeners[2]->Listen();
-    PortEntry& client = UsePort(3, PortKind::TcpClient, "Client");
-    client.RemoteAddress = "panel.local:4002";
+    UsePort(3, PortKind::TcpClient, "Client").RemoteAddress = "panel.local:4002";
     dataSockets[3]->SetRemoteHost("panel.local");
     dataSockets[3]->SetRemotePort(4002);
     ConnectOstrel();

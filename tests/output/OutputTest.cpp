@@ -41,10 +41,8 @@ TEST_F(KeptLinesTest, LimitKeepsTheCrossingLineWholeAndDropsLaterOnes) {
     size_t before;  // bytes kept before the test line
     size_t line;    // length of the test line
     bool kept;
-  } rows[] = {
-      {32768, 32767, 100, true}, {32768, 32768, 10, false}, {32768, 0, 40000, true},
-      {100, 99, 20, true},       {100, 100, 20, false},     {0, 0, 20, false},
-  };
+  } rows[] = {{32768, 32767, 100, true}, {32768, 32768, 10, false}, {32768, 0, 40000, true},
+              {100, 99, 20, true},       {100, 100, 20, false},     {0, 0, 20, false}};
   for (const Row& row : rows) {
     KeptLines kept(log, nullptr);
     kept.Open(row.limit, "");
@@ -210,9 +208,7 @@ TEST_F(KeptLinesTest, SentLinesAreRecordedOnAFullDisk) {
     auto kept = Open();
     for (int n = 0; n < 1200; ++n) kept->Keep(Line(n));
   }
-  uint64_t used = 0;
-  for (const auto& [name, contents] : io.Files) used += contents.size();
-  io.Capacity = used;
+  io.Capacity = io.Used();
   for (int start = 0; start < 3; ++start) {
     auto kept = Open();
     const std::string taken = kept->Take(UINT64_MAX);

@@ -329,11 +329,11 @@ TEST(IniFile, LoadsFromDiskAndGivesDefaultsForWhatCannotBeRead) {
     std::string path;
     const char* value;
     const char* problem;
-  } rows[] = {{folder.Path() + ProgramLayout::ConfigFileName, "15000", ""},
-              {folder.Path() + "missing.ini", "14000", ""},
-              {folder.Path(), "14000", "not a regular file"},
-              {fifo, "14000", "not a regular file"},
-              {"", "14000", ""}};
+  } rows[] = {// clang-format off
+      {folder.Path() + ProgramLayout::ConfigFileName, "15000", ""}, {"", "14000", ""},
+      {folder.Path() + "missing.ini", "14000", ""}, {fifo, "14000", "not a regular file"},
+      {folder.Path(), "14000", "not a regular file"}};
+  // clang-format on
   for (const Row& row : rows) {
     std::string problem = "left over";
     const IniFile ini = IniFile::Load(row.path, problem);
