@@ -25,8 +25,7 @@ TEST(ConfigReader, PortNumberIsAWholeNumberFrom1To65535) {
   const std::pair<const char*, std::optional<int32_t>> rows[] = {
       {"8080", 8080}, {" 8080 ", 8080}, {"1", 1},  {"65535", 65535}, {"8080x", {}},
       {"abc", {}},    {"", {}},         {"0", {}}, {"65536", {}},    {"-1", {}},
-      {"80.5", {}},   {"80 80", 8080},  // blanks inside are skipped, as everywhere a number is read
-  };
+      {"80.5", {}},   {"80 80", 8080}};  // blanks inside are skipped, as in every number read
   for (const auto& [text, expected] : rows) EXPECT_EQ(PortNumberValue(text), expected) << text;
 }
 

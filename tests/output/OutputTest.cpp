@@ -142,8 +142,7 @@ TEST_F(KeptLinesTest, DamageCostsTheDamagedRecordOnlyAndTheFileIsSetAside) {
       {"the last record cut short", [&](std::string& f) { f.resize(f.size() - 7); },
        good.Without(29), ": 1 records", true},
       {"a sent record damaged", [&](std::string& f) { f[good.Starts[2] + 30] ^= 0x04; },
-       Lines(8, 60), ": 1 records"},
-  };
+       Lines(8, 60), ": 1 records"}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     io = FakeKeepFileIo();
@@ -225,11 +224,9 @@ TEST_F(KeptLinesTest, UnwritableFileIsLoggedOnceAndKeepingGoesOnInMemory) {
     uint64_t capacity;
     const char* syncError;
     const char* logged;
-  } rows[] = {
-      {10, "", "cannot be written"},
-      {keepfile::HeaderSize + 3 * 28, "", "cannot be written"},
-      {UINT64_MAX, "Input/output error", "cannot be written (Input/output error)"},
-  };
+  } rows[] = {{10, "", "cannot be written"},
+              {keepfile::HeaderSize + 3 * 28, "", "cannot be written"},
+              {UINT64_MAX, "Input/output error", "cannot be written (Input/output error)"}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.capacity);
     io = FakeKeepFileIo();

@@ -227,14 +227,12 @@ TEST_F(DateTimeTest, TimeParseReadsFixedPositionsAndCarries) {
 TEST_F(DateTimeTest, DateParseReadsFixedPositionsOrMonthNames) {
   // A field beyond 16 bits, a date beyond 9999, an unknown month name or layout give today; day
   // and year of layout 11 come from the first 9 characters.
-  struct Row {
+  const struct Row {
     int layout;
     const char* text;
     std::size_t startPos;
     const char* expected;
-  };
-  // clang-format off
-  const Row rows[] = {
+  } rows[] = {// clang-format off
       {5, "07-06-2017", 1, "2017-06-07"},   {5, "07.06.2017", 1, "2017-06-07"},
       {5, "07-06-17", 1, "2017-06-07"},     {5, "", 1, "1999-11-30"},
       {5, "1 -06-2017", 1, "2017-06-01"},   {5, "xx07-06-2017", 3, "2017-06-07"},
@@ -285,15 +283,13 @@ TEST_F(DateTimeTest, ExtractDateTimeCutsStamps) {
 }
 
 TEST(IniFile, ReadsValuesTheWayTheWindowsReaderDoes) {
-  struct Row {
+  const std::string x3000(3000, 'x');
+  const struct Row {
     std::string text;
     const char* section;
     const char* key;
     std::string expected;
-  };
-  const std::string x3000(3000, 'x');
-  // clang-format off
-  const Row rows[] = {
+  } rows[] = {// clang-format off
       {"[General]\nOstrelPort=14001\n", "general", "OSTRELPORT", "14001"},
       {"[ General ]\n  Key  =  a value  \n", "General", "Key", "a value"},
       {"[G]\nKey=\t\"quoted\"\t\n", "G", "Key", "quoted"},
