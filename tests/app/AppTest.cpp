@@ -38,14 +38,14 @@ std::string Parsed(const Arguments& arguments) {
 TEST(CommandLine, ParsesWhatItKnowsAndRefusesTheRest) {
   const std::pair<Arguments, std::string> rows[] = {
       // clang-format off
-      {{}, ""}, {{"/I"}, "I"}, {{"/i"}, "I"}, {{"/u"}, "U"}, {{"/I", "/U"}, "U"}, {{"/U", "/i"}, "U"},
+      {{}, ""}, {{"/I"}, "I"}, {{"/i"}, "I"}, {{"/u"}, "U"}, {{"/I", "/U"}, "U"},
+      {{"/U", "/i"}, "U"}, {{"--strict", "--check"}, "CS"}, {{"--help"}, "?"}, {{"--version"}, "V"},
       // A folder under /usr or /opt/Inst must not be read as a switch.
       {{"--dir", "/usr/local/tarvel"}, " dir=/usr/local/tarvel"}, {{"--dir", "/I"}, " dir=/I"},
       {{"--dir=/opt/x", "--headless"}, "H dir=/opt/x"},
       {{"--headless", "--dir", "/u", "/I"}, "IH dir=/u"},
       {{"--config", "/etc/x.ini", "--log-dir=logs", "--dir=/srv/gw", "--config=--dir"},
        " dir=/srv/gw config=--dir log=logs"},
-      {{"--strict", "--check"}, "CS"}, {{"--help"}, "?"}, {{"--version"}, "V"},
       // clang-format on
   };
   for (const auto& [arguments, parsed] : rows) EXPECT_EQ(Parsed(arguments), parsed) << parsed;
@@ -68,10 +68,7 @@ TEST(CommandLine, LayoutFollowsTheOptionsThenWhereTheProgramIs) {
   const std::string system =
       layout("/var/lib/tarvel80import/", "/etc/tarvel80import/TARVEL80Import.ini",
              "/var/log/tarvel80import/");
-  const struct Row {
-    Arguments arguments;
-    std::string executable, expected;
-  } rows[] = {
+  const std::tuple<Arguments, std::string, std::string> rows[] = {
       // clang-format off
       {{}, "/usr/bin/tarvel80import", system},
       {{}, "/usr/local/sbin/tarvel80import", system},
@@ -86,10 +83,9 @@ TEST(CommandLine, LayoutFollowsTheOptionsThenWhereTheProgramIs) {
        layout("/home/me/examples/", "/etc/a.ini", "/home/me/logs/")},
       // clang-format on
   };
-  for (const Row& row : rows) {
-    const ProgramLayout got =
-        ResolveLayout(CommandLine::Parse(row.arguments), row.executable, "/home/me");
-    EXPECT_EQ(layout(got.ProgramPath, got.ConfigPath, got.LogPath), row.expected) << row.executable;
+  for (const auto& [arguments, executable, expected] : rows) {
+    const ProgramLayout got = ResolveLayout(CommandLine::Parse(arguments), executable, "/home/me");
+    EXPECT_EQ(layout(got.ProgramPath, got.ConfigPath, got.LogPath), expected) << executable;
   }
 }
 
@@ -176,8 +172,7 @@ TEST_F(StartupTest, WithoutIniFileListensOn14000AndOpensNoPort) {
   EXPECT_EQ(LogLines(),
             (Lines{std::string(80, '-'), "TARVEL80 Import for Ostrel is starting, version 1.0.04",
                    "Configuration warning: " + folder_ +
-                       "TARVEL80Import.ini: no such file; every setting takes its "
-                       "default",
+                       "TARVEL80Import.ini: no such file; every setting takes its default",
                    "Running: alarm server listener on *:14000; input ports: 0 TCPS, "
                    "0 TCPC, 0 COM; log: " +
                        folder_ + "LogFiles/; stop: Ctrl+C, SIGTERM or File > Exit"}));
@@ -223,9 +218,8 @@ TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
       "[TARVEL80_Port_3] RemoteAddress=h: not host:port (expected a host name or address, \":\" "
       "and a port from 1 to 65535); [TARVEL80_Port_3] ListenPort=1: must be 0 or missing for a "
       "TCPC port";
-  struct Row {
-    std::string port3, logText, messageText;  // no message text: the log's
-  } rows[] = {
+  // Port 3's keys, the log's line and the message's text (none: the log's).
+  const std::tuple<std::string, std::string, std::string> rows[] = {
       {"PortType=COM\nComSetting=COM9,9600,N,8,1,0",
        "Bad server/client configuration for port 3: ComSetting=COM9,9600,N,8,1,0: No such device",
        "Bad configuration for port 3: ComSetting=COM9,9600,N,8,1,0: No such device"},
@@ -240,9 +234,9 @@ TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
   ostrelConnect_.FailListen(10048, "Address in use");
   ports_.MSComm(3).FailOpen("No such device");
   ports_.WinsockConnect(3).FailListen(10048, "Address in use");
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.port3);
-    Reset(before + "[TARVEL80_Port_3]\n" + row.port3 + "\n" + after);
+  for (const auto& [port3, logText, messageText] : rows) {
+    SCOPED_TRACE(port3);
+    Reset(before + "[TARVEL80_Port_3]\n" + port3 + "\n" + after);
     gateway_.Shown = 0;
     const StartupOutcome outcome = Run();
     EXPECT_FALSE(outcome.KeepRunning);
@@ -250,8 +244,8 @@ TEST_F(StartupTest, FailingPortEndsStartUpAfterTheGoodPortsBeforeIt) {
     EXPECT_EQ(LogLines(2),
               (Lines{"Could not set Ostrel port (14001) to listen mode, err: Address in use",
                      "Set (0) in listen mode for IP port 1", "Created socked client for IP h:10001",
-                     "Opened (2) port COM2", row.logText}));
-    EXPECT_EQ(MessageTexts(), Lines{row.messageText.empty() ? row.logText : row.messageText});
+                     "Opened (2) port COM2", logText}));
+    EXPECT_EQ(MessageTexts(), Lines{messageText.empty() ? logText : messageText});
     EXPECT_EQ(gateway_.Shown, 0) << "shown once every port is set up";
     EXPECT_EQ(list_.Rows().size(), 3u);
     EXPECT_EQ(list_.Rows()[0].Description, "Front door");
@@ -319,35 +313,32 @@ TEST_F(StartupTest, SecondCopyIsRefusedBeforeAnythingElse) {
 TEST_F(StartupTest, InstallAndUninstallReportAndStoreOnlyOnSuccess) {
   const Lines install{"SetInteractive false", "SetControlsAccepted 5", "Install"};
   const Lines uninstall{"Uninstall"};
-  struct Row {
-    bool install, registers, saves;
-    std::string message, stored;
-  } rows[] = {
+  const std::tuple<bool, bool, bool, std::string, std::string> rows[] = {
       {true, true, true, "service installation succeeded", "1"},
       {true, false, true, "failed to install as service", "(none)"},
       {true, true, false, "failed to install as service: read-only folder", "(none)"},
       {false, true, true, "service uninstalled successfully", "0"},
       {false, false, true, "failed to uninstall as service", "(none)"},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.message);
+  for (const auto& [isInstall, registers, saves, message, stored] : rows) {
+    SCOPED_TRACE(message);
     Reset("");
     service_ = FakeServiceControl{};
-    if (!row.registers) service_.Succeeds = false;
-    if (!row.saves) service_.Saves = false;
-    Lines calls = row.install ? install : uninstall;
-    if (row.registers)
+    if (!registers) service_.Succeeds = false;
+    if (!saves) service_.Saves = false;
+    Lines calls = isInstall ? install : uninstall;
+    if (registers)
       calls.push_back(std::string("SaveSetting Parameters/RunAsService=") +
-                      (row.install ? "1" : "0"));
+                      (isInstall ? "1" : "0"));
     // A registration whose flag was not stored is taken back.
-    if (row.install && row.registers)
-      calls.push_back(row.saves ? "FinishInstall keep" : "FinishInstall undo");
-    const StartupOutcome outcome = Run(row.install, !row.install);
+    if (isInstall && registers)
+      calls.push_back(saves ? "FinishInstall keep" : "FinishInstall undo");
+    const StartupOutcome outcome = Run(isInstall, !isInstall);
     EXPECT_FALSE(outcome.KeepRunning);
-    EXPECT_EQ(outcome.ExitStatus, row.registers && row.saves ? 0 : 1);
+    EXPECT_EQ(outcome.ExitStatus, registers && saves ? 0 : 1);
     EXPECT_EQ(service_.Calls, calls);
-    EXPECT_EQ(service_.GetSetting("Parameters", "RunAsService", "(none)"), row.stored);
-    EXPECT_EQ(MessageTexts(MessageBox::Plain), Lines{"TARVEL80 Import for Ostrel " + row.message});
+    EXPECT_EQ(service_.GetSetting("Parameters", "RunAsService", "(none)"), stored);
+    EXPECT_EQ(MessageTexts(MessageBox::Plain), Lines{"TARVEL80 Import for Ostrel " + message});
     EXPECT_TRUE(LogLines().empty());
     EXPECT_EQ(ostrelConnect_.State(), SocketControl::Closed);
   }
@@ -430,31 +421,28 @@ using HostileInputTest = GatewayFixture;
 // Invalid lines are logged up to a limit per port; the ones held back are counted in one line
 // once the port has been quiet for a while, or a minute after the first at the latest.
 TEST_F(HostileInputTest, FloodOfRejectedLinesIsLimitedPerPortThenCounted) {
-  const struct Row {
-    int seconds;  // of lines on port 3 from 12:00:00 on, then three quiet seconds
-    int linesPerSecond;
-    size_t logged;
-    std::vector<std::string> counts;
-  } rows[] = {
+  // Seconds of lines on port 3 from 12:00:00 on (then three quiet seconds), lines a second,
+  // lines logged (1000 a minute at most) and the count lines.
+  const std::tuple<int, int, size_t, std::vector<std::string>> rows[] = {
       {1, 5000, 20, {"4980 more lines rejected on port (3) since 17-06-11 12:00:00"}},
       {70,
        25,
-       1200,  // 1000 a minute
+       1200,
        {"500 more lines rejected on port (3) since 17-06-12 12:00:00",
         "50 more lines rejected on port (3) since 17-06-12 12:01:00"}},
   };
   UsePort(3, PortKind::TcpServer);
   UsePort(4, PortKind::TcpServer);
   int day = 10;  // a day of each row's own
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.seconds);
+  for (const auto& [seconds, linesPerSecond, logged, expectedCounts] : rows) {
+    SCOPED_TRACE(seconds);
     ++day;
     const auto before = static_cast<long>(LogMessages().size());
     std::string lines;
-    for (int i = 0; i < row.linesPerSecond; ++i) lines += "garbage\n";
-    for (int second = 0; second < row.seconds + 3; ++second) {
+    for (int i = 0; i < linesPerSecond; ++i) lines += "garbage\n";
+    for (int second = 0; second < seconds + 3; ++second) {
       clock.Set(2017, 6, day, 12, second / 60, second % 60);
-      if (second < row.seconds) Receive(3, lines);
+      if (second < seconds) Receive(3, lines);
       timer.Tick();  // through the gateway's own timer handler
     }
     Receive(4, "XX 07-06-2017 10:20:30 other port\n");
@@ -469,9 +457,9 @@ TEST_F(HostileInputTest, FloodOfRejectedLinesIsLimitedPerPortThenCounted) {
       else
         counts.push_back(*m);
     }
-    EXPECT_EQ(invalid, row.logged);
+    EXPECT_EQ(invalid, logged);
     EXPECT_EQ(otherPort, 1u);
-    EXPECT_EQ(counts, row.counts);
+    EXPECT_EQ(counts, expectedCounts);
   }
 }
 
@@ -513,8 +501,7 @@ TEST_F(ServiceStatusTest, TellsAlarmServerInputPortsAndKeptLinesWhenTheyChange) 
   EXPECT_EQ(sent,
             (std::vector<std::string>{
                 "WATCHDOG=1",
-                "STATUS=Alarm server not connected; input ports connected: 0 of 3; lines "
-                "kept: 2",
+                "STATUS=Alarm server not connected; input ports connected: 0 of 3; lines kept: 2",
                 "WATCHDOG=1", "WATCHDOG=1",
                 "STATUS=Alarm server connected; input ports connected: 2 of 3; lines kept: 0"}));
 }
@@ -602,12 +589,8 @@ const std::string Restored = "0|||Door||||TARVEL80 Connection 'Door' (4) has bee
 TEST_F(SupervisionTest, FailureInTheTenthSecondRemindersUntilARestoreAndAFaultEndsOnlyItsTick) {
   using Timeline = std::vector<std::pair<int, std::string>>;
   using enum PortKind;
-  struct Row {
-    PortKind kind;
-    int32_t timeout, remindTime;
-    int aliveAt;
-    Timeline lines;
-  } rows[] = {
+  // The port's kind, PollFailTimeout, PollFailRemindTime, the second of a sign of life, the lines.
+  const std::tuple<PortKind, int32_t, int32_t, int, Timeline> rows[] = {
       // clang-format off
       {Serial, 10, 30, 0, {{10, Failure}, {40, Reminder}, {70, Reminder}, {100, Reminder}}},
       {TcpServer, 10, 0, 0, {{10, Failure}}},  // no reminders when switched off
@@ -618,25 +601,25 @@ TEST_F(SupervisionTest, FailureInTheTenthSecondRemindersUntilARestoreAndAFaultEn
        {{10, Failure}, {18, Restored}, {27, Failure}, {57, Reminder}, {87, Reminder}}},
       // clang-format on
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(static_cast<int>(row.kind));
+  for (const auto& [kind, timeout, remindTime, aliveAt, expected] : rows) {
+    SCOPED_TRACE(static_cast<int>(kind));
     Receive(4, "\n");  // a sign of life ends the last row's failure
     Sent();
     PortEntry& port = gateway.PortSettings(4);
     port = PortEntry{};
-    if (row.kind != NotUsed) UsePort(4, row.kind, "Door");
-    port.PollFailTimeout = row.timeout;
-    port.PollFailRemindTime = row.remindTime;
+    if (kind != NotUsed) UsePort(4, kind, "Door");
+    port.PollFailTimeout = timeout;
+    port.PollFailRemindTime = remindTime;
     const size_t logged = LogMessages().size();
     Timeline lines;  // in which second each line went out
     for (int second = 1; second <= 100; ++second) {
-      if (second == row.aliveAt) Receive(4, "\n");
+      if (second == aliveAt) Receive(4, "\n");
       timer.Ticks(10);
       if (const std::string sent = Sent(); !sent.empty()) lines.emplace_back(second, sent);
     }
-    EXPECT_EQ(lines, row.lines);
+    EXPECT_EQ(lines, expected);
     // Each line is logged as sent; the empty line is logged as rejected.
-    EXPECT_EQ(LogMessages().size() - logged, row.lines.size() + (row.aliveAt > 0 ? 1 : 0));
+    EXPECT_EQ(LogMessages().size() - logged, expected.size() + (aliveAt > 0 ? 1 : 0));
   }
   // A fault inside a tick ends that tick only (the event queue's fence takes it): the timer is
   // on again for the next one.

@@ -583,10 +583,9 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
   if (browser) {
     std::string view =
         ": fits, fonts alike\nrow 0 \\| Front panel \\| TCP server \\| Connected to "
-        "127\\.0\\.0\\.5:"
-        "[0-9]+ \\| BYTES \\| 4 \\| 3 \\| 1 \\| .*\nrow 1 \\| Warehouse panel, loading bay north "
-        "side \\| TCP client \\| Disconnected from 127\\.0\\.0\\.1:DOWN, next attempt at [0-9:]{8} "
-        "\\(in [0-9]+ (min|s)[0-9a-z ]*\\) \\| 0 \\| .*\n";
+        "127\\.0\\.0\\.5:[0-9]+ \\| BYTES \\| 4 \\| 3 \\| 1 \\| .*\nrow 1 \\| Warehouse panel, "
+        "loading bay north side \\| TCP client \\| Disconnected from 127\\.0\\.0\\.1:DOWN, next "
+        "attempt at [0-9:]{8} \\(in [0-9]+ (min|s)[0-9a-z ]*\\) \\| 0 \\| .*\n";
     view.replace(view.find("BYTES"), 5, bytes);
     view.replace(view.find("DOWN"), 4, std::to_string(downPort));
     const std::string probe = ShowPage(folder, statusPort);
@@ -604,10 +603,9 @@ TEST(StatusServer, ServesCountersWhileLinesFlowToScrapersAndTheBrowser) {
 
 // The live process with `text` on its command line, or 0 (an ended process or zombie has none).
 pid_t ProcessWith(const std::string& text) {
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc"))
     if (ReadWholeFile(entry.path() / "cmdline").find(text) != std::string::npos)
       return std::atoi(entry.path().filename().c_str());
-  }
   return 0;
 }
 

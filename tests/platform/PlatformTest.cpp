@@ -104,34 +104,32 @@ TEST_F(LinuxServiceControlTest, InstallFailuresSayWhy) {
 TEST_F(LinuxServiceControlTest, FailedInstallPutsTheEarlierRegistrationBack) {
   const std::string enable = "daemon-reload\nenable " + UnitFile() + "\n";
   const std::string disable = "disable TARVEL80ImportForOstrel.service\n";
-  struct Row {
-    bool earlier, enableFails;
-    std::optional<bool> keep;  // FinishInstall after a successful Install
-    std::string unit, calls;   // unit: "earlier", "new" or "" for none
-  } rows[] = {
+  // An earlier unit, enable fails, FinishInstall's keep, the unit left ("earlier", "new" or "" for
+  // none) and the calls.
+  const std::tuple<bool, bool, std::optional<bool>, std::string, std::string> rows[] = {
       {true, false, false, "earlier", enable + "daemon-reload\n"},
       {false, false, false, "", enable + disable + "daemon-reload\n"},
       {true, true, std::nullopt, "earlier", enable + "daemon-reload\n"},
       {false, true, std::nullopt, "", enable + disable + "daemon-reload\n"},
       {true, false, true, "new", enable},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.calls + row.unit);
+  for (const auto& [earlier, enableFails, keep, expectedUnit, calls] : rows) {
+    SCOPED_TRACE(calls + expectedUnit);
     std::filesystem::remove(UnitFile());
     std::filesystem::remove(root_.Path() + "calls");
-    if (row.earlier) root_.Write("units/TARVEL80ImportForOstrel.service", "earlier");
+    if (earlier) root_.Write("units/TARVEL80ImportForOstrel.service", "earlier");
     root_.Write("systemctl", "#!/bin/sh\necho \"$@\" >> '" + root_.Path() + "calls'\n" +
-                                 (row.enableFails ? "[ \"$1\" != enable ]\n" : ""));
+                                 (enableFails ? "[ \"$1\" != enable ]\n" : ""));
     LinuxServiceControl service = Service();
-    ASSERT_EQ(service.Install(), !row.enableFails);
-    if (row.keep) service.FinishInstall(*row.keep);
+    ASSERT_EQ(service.Install(), !enableFails);
+    if (keep) service.FinishInstall(*keep);
     const std::string unit = root_.ReadFile("units/TARVEL80ImportForOstrel.service");  // or none
-    EXPECT_EQ(unit, row.unit == "new" ? service.UnitText() : row.unit);
-    EXPECT_EQ(root_.ReadFile("calls"), row.calls);
+    EXPECT_EQ(unit, expectedUnit == "new" ? service.UnitText() : expectedUnit);
+    EXPECT_EQ(root_.ReadFile("calls"), calls);
     const auto units = std::filesystem::directory_iterator(root_.Path() + "units");
-    EXPECT_EQ(std::distance(begin(units), end(units)), row.unit.empty() ? 0 : 1)
+    EXPECT_EQ(std::distance(begin(units), end(units)), expectedUnit.empty() ? 0 : 1)
         << "nothing else left in the unit folder";
-    if (row.enableFails) {
+    if (enableFails) {
       EXPECT_EQ(service.LastError(), root_.Path() + "systemctl enable failed (exit status 1)");
     }
   }
@@ -147,17 +145,16 @@ TEST_F(LinuxServiceControlTest, UnitQuotesTheFolderAndRunsAsTheNamedUser) {
   const std::string quoted = "\"" + programPath_ + "\"";
   const std::string exec = "ExecStart=\"/opt/tarvel 80/tarvel80import\" --dir ";
   const std::tuple<std::string, ProgramLayout, std::vector<std::string>> rows[] = {
-      {"",
-       ProgramLayout::InFolder(programPath_),
+      // clang-format off
+      {"", ProgramLayout::InFolder(programPath_),
        {exec + quoted + "\n", "ReadWritePaths=" + quoted + "\n"}},
-      {"tarvel",
-       ProgramLayout::InFolder("/srv/a%b$c/"),
+      {"tarvel", ProgramLayout::InFolder("/srv/a%b$c/"),
        {exec + "/srv/a%%b$$c/\n", "ReadWritePaths=/srv/a%%b$c/\n", "User=tarvel\n"}},
       // The service keeps the layout it was installed from; it writes in both folders.
-      {"",
-       {"/var/lib/t/", "/etc/t/north.ini", "/var/log/t/"},
+      {"", {"/var/lib/t/", "/etc/t/north.ini", "/var/log/t/"},
        {exec + "/var/lib/t/ --config /etc/t/north.ini --log-dir /var/log/t/\n",
         "ReadWritePaths=/var/lib/t/\nReadWritePaths=/var/log/t/\n"}},
+      // clang-format on
   };
   for (const auto& [user, layout, lines] : rows) {
     setenv("TARVEL80IMPORT_SERVICE_USER", user.c_str(), 1);

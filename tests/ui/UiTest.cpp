@@ -76,18 +76,16 @@ TEST(StatusRendering, JsonReadsBackWithEveryValue) {
   const std::vector<std::pair<QJsonValue, QJsonValue>> rows = {
       // clang-format off
       {root["started"], "2026-12-06 08:05:09"}, {root["now"], "2026-12-06 23:59:30"},
+      {root["log"].toArray()[1], QString::fromUtf8("line with \u00E9")}, {serial["port"], 5},
       {ostrel["connectedSince"], "2026-12-06 09:00:00"}, {ostrel["linesSent"], 5'000'000'123.0},
-      {ostrel["keptLimitBytes"], 32768},
+      {ostrel["keptLimitBytes"], 32768}, {server["kind"], "tcp_server"}, {server["silence"], "ok"},
       {server["description"], QString::fromUtf8("Hall \u00C4 \"east\"\\ \u0001")},
-      {server["kind"], "tcp_server"}, {server["peer"], "10.0.0.5:4001"},
-      {server["bytesReceived"], 70000}, {server["eventsForwarded"], 9},
-      {server["lastLine"], QJsonValue::Null}, {server["silence"], "ok"},
-      {serial["port"], 5}, {serial["silence"], "failed"},
-      {serial["failedSince"], "2026-12-06 10:11:12"},
-      {root["log"].toArray()[1], QString::fromUtf8("line with \u00E9")},
+      {server["peer"], "10.0.0.5:4001"}, {server["bytesReceived"], 70000},
+      {server["eventsForwarded"], 9}, {server["lastLine"], QJsonValue::Null},
+      {serial["silence"], "failed"}, {serial["failedSince"], "2026-12-06 10:11:12"},
       {server["nextAttempt"], QJsonValue::Null}, {server["nextAttemptInSeconds"], QJsonValue::Null},
-      {client["nextAttempt"], "2026-12-07 00:01:10"},  // over midnight
-      {client["nextAttemptInSeconds"], 100},
+      // The client's next attempt falls after midnight.
+      {client["nextAttemptInSeconds"], 100}, {client["nextAttempt"], "2026-12-07 00:01:10"},
       // clang-format on
   };
   for (size_t row = 0; row < rows.size(); ++row)
@@ -142,13 +140,13 @@ TEST(StatusRendering, RequestsAreAnsweredByPathMethodAndHealth) {
   const std::tuple<const char*, const char*, bool, int64_t, int, bool> rows[] = {
       // clang-format off
       {"GET", "/", true, 0, 200, true}, {"GET", "/status.json", true, 0, 200, true},
-      {"GET", "/metrics", true, 0, 200, true},
+      {"GET", "/metrics", true, 0, 200, true}, {"GET", "/healthz", false, 0, 503, true},
       {"GET", "/healthz", true, HealthyTickGapMs, 200, true},
       {"GET", "/healthz", true, HealthyTickGapMs + 1, 503, true},
-      {"GET", "/healthz", false, 0, 503, true}, {"HEAD", "/", true, 0, 200, false},
-      {"HEAD", "/metrics", true, 0, 200, false}, {"HEAD", "/healthz", false, 0, 503, false},
-      {"HEAD", "/admin", true, 0, 404, false}, {"OTHER", "/metrics", true, 0, 405, true},
-      {"GET", "/metrics/", true, 0, 404, true}, {"OTHER", "/admin", true, 0, 404, true},
+      {"HEAD", "/", true, 0, 200, false}, {"HEAD", "/metrics", true, 0, 200, false},
+      {"HEAD", "/healthz", false, 0, 503, false}, {"HEAD", "/admin", true, 0, 404, false},
+      {"OTHER", "/metrics", true, 0, 405, true}, {"GET", "/metrics/", true, 0, 404, true},
+      {"OTHER", "/admin", true, 0, 404, true},
       // clang-format on
   };
   for (const auto& [method, path, listening, msSinceTick, code, sendsBody] : rows) {
