@@ -32,7 +32,7 @@ constexpr int CloseWaitMs = 10000;  // a generous bound for a close that is due 
 class Peer : public tools::Client {
  public:
   // From `source` to the loopback address of its family.
-  Peer(int port, const std::string& source)
+  explicit Peer(int port, const std::string& source = "127.0.0.1")
       : Client(source.find(':') == std::string::npos ? "127.0.0.1" : "::1", port, source) {}
   // Takes what has arrived; true once the server has closed.
   bool Closed() { return WaitForClose(2ms); }
@@ -101,8 +101,7 @@ bool IsHealthAnswer(const std::string& answer) {
 TEST(StatusServerLimits, HeadMustArriveWithinTheDeadlineWhileKeptAliveScrapersStay) {
   StatusFixture status(300);
   ASSERT_NE(status.Port(), 0) << status.Log();
-  Peer scraper(status.Port(), "127.0.0.1"), idle(status.Port(), "127.0.0.1"),
-      slow(status.Port(), "127.0.0.1");
+  Peer scraper(status.Port()), idle(status.Port()), slow(status.Port());
   EXPECT_NE(scraper.Ask("/metrics").find("HTTP/1.1 200 "), std::string::npos);
   const std::string head = "GET / HTTP/1.1\r\nX: " + std::string(8000, 'a');
   size_t sent = 0;
@@ -123,8 +122,7 @@ TEST(StatusServerLimits, TheLastSlotIsKeptForHealthWhichWatchesTheTick) {
   StatusFixture status(StatusServer::DefaultHeadDeadlineMs);
   ASSERT_NE(status.Port(), 0) << status.Log();
   std::vector<std::unique_ptr<Peer>> scrapers;
-  for (int n = 0; n < 40; ++n)
-    scrapers.push_back(std::make_unique<Peer>(status.Port(), "127.0.0.1"));
+  for (int n = 0; n < 40; ++n) scrapers.push_back(std::make_unique<Peer>(status.Port()));
   int answered = 0, busy = 0;
   for (auto& scraper : scrapers) {
     const std::string answer = scraper->Ask("/metrics");
@@ -133,7 +131,7 @@ TEST(StatusServerLimits, TheLastSlotIsKeptForHealthWhichWatchesTheTick) {
   }
   EXPECT_EQ(answered, 31);
   EXPECT_EQ(busy, 1);  // the connection taken into the last slot, then closed
-  Peer health(status.Port(), "127.0.0.1");
+  Peer health(status.Port());
   EXPECT_TRUE(IsHealthAnswer(health.Ask("/healthz")));
   EXPECT_TRUE(IsHealthAnswer(health.Ask("/healthz?again")));
   EXPECT_NE(health.Ask("/metrics").find("HTTP/1.1 503 "), std::string::npos);
@@ -144,7 +142,7 @@ TEST(StatusServerLimits, TheLastSlotIsKeptForHealthWhichWatchesTheTick) {
   status.controls.WinsockOstrelConnect = &listener;
   ++status.ticks;  // one tick, then none
   RunEventsFor(static_cast<int>(HealthyTickGapMs) + 800);
-  const std::string answer = Peer(status.Port(), "127.0.0.1").Ask("/healthz");
+  const std::string answer = Peer(status.Port()).Ask("/healthz");
   EXPECT_NE(answer.find("unhealthy: the supervision tick has not run for 5 s"), std::string::npos)
       << answer;
 }
