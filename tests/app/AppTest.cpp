@@ -430,6 +430,7 @@ TEST_F(HostileInputTest, FloodOfRejectedLinesIsLimitedPerPortThenCounted) {
        1200,
        {"500 more lines rejected on port (3) since 17-06-12 12:00:00",
         "50 more lines rejected on port (3) since 17-06-12 12:01:00"}},
+      {1, 21, 20, {"1 more lines rejected on port (3) since 17-06-13 12:00:00"}},  // one held back
   };
   UsePort(3, PortKind::TcpServer);
   UsePort(4, PortKind::TcpServer);
@@ -585,6 +586,10 @@ const std::string Failure =
 const std::string Reminder =
     "1|||Door||||TARVEL80 Connection 'Door' (4) is still bad (cyclic 30 s reminder)\n";
 const std::string Restored = "0|||Door||||TARVEL80 Connection 'Door' (4) has been restored\n";
+const std::string LateFailure =
+    "1|||Door||||TARVEL80 Connection 'Door' (4) have failed (no events within 97 s)\n";
+const std::string EachSecond =
+    "1|||Door||||TARVEL80 Connection 'Door' (4) is still bad (cyclic 1 s reminder)\n";
 
 TEST_F(SupervisionTest, FailureInTheTenthSecondRemindersUntilARestoreAndAFaultEndsOnlyItsTick) {
   using Timeline = std::vector<std::pair<int, std::string>>;
@@ -594,6 +599,8 @@ TEST_F(SupervisionTest, FailureInTheTenthSecondRemindersUntilARestoreAndAFaultEn
       // clang-format off
       {Serial, 10, 30, 0, {{10, Failure}, {40, Reminder}, {70, Reminder}, {100, Reminder}}},
       {TcpServer, 10, 0, 0, {{10, Failure}}},  // no reminders when switched off
+      {Serial, 97, 1, 0,
+       {{97, LateFailure}, {98, EachSecond}, {99, EachSecond}, {100, EachSecond}}},
       {TcpServer, 0, 30, 0, {}},               // no supervision when switched off
       {NotUsed, 10, 30, 0, {}},
       // A restore starts the reminder count again: a whole PollFailRemindTime after the failure.
