@@ -72,13 +72,14 @@ if [ "$(id -u)" != 0 ]; then
   echo "SKIP: installing the package into the machine needs root; the package itself passed"
   exit $skip
 fi
+# One package test at a time on a machine (other worktrees' suites may run too); the one that
+# waits looks for an installed package only once the other has purged its own.
+exec 9>/run/lock/tarvel80import-package-test
+flock 9
 if dpkg-query -W -f='${Status}' tarvel80import 2>/dev/null | grep -qv 'not-installed'; then
   echo "SKIP: tarvel80import is installed on this machine; the test would purge it"
   exit $skip
 fi
-# One package test at a time on a machine (other worktrees' suites may run too).
-exec 9>/run/lock/tarvel80import-package-test
-flock 9
 getent passwd tarvel80import >/dev/null || account_made=true
 installed=true
 started=$(date +%s%N)
