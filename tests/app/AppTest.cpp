@@ -522,16 +522,18 @@ TEST_F(StatusSnapshotTest, PortsShowTheirPeerAndConnectionByKind) {
   dataSockets[2]->SetRemoteHost("panel.local");
   dataSockets[2]->SetRemotePort(4002);
   UsePort(3, PortKind::Serial, "Fire").ComSetting = "COM2,9600,N,8,1";
+  UsePort(4, PortKind::TcpServer, "Gate").PollFailTimeout = 2;
   ConnectOstrel("10.0.0.9", 5000);
   Receive(0, "\n");
-  timer.Ticks(10);
+  timer.Ticks(10);  // one second from the start: port 1's silence timeout has passed, port 4's not
 
   const StatusSnapshot snapshot = TakeStatusSnapshot(gateway.Sources());
   const std::tuple<int, bool, std::string, std::string, bool> rows[] = {
       {0, true, "10.0.0.1:4000", "1", false},
       {1, false, "", "", true},
       {2, false, "panel.local:4002", "", false},
-      {3, true, "COM2,9600,N,8,1", "", false}};  // number, connected, peer, Rx bytes, failed
+      {3, true, "COM2,9600,N,8,1", "", false},
+      {4, false, "", "", false}};  // number, connected, peer, Rx bytes, failed
   ASSERT_EQ(snapshot.Ports.size(), std::size(rows));
   for (size_t n = 0; n < std::size(rows); ++n) {
     const StatusSnapshot::Port& port = snapshot.Ports[n];
