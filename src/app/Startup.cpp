@@ -4,6 +4,7 @@
 
 #include "app/ConfigCheckCommand.h"
 #include "app/Version.h"
+#include "diag/PeerText.h"
 
 namespace tarvel {
 
@@ -195,8 +196,8 @@ std::optional<StartupOutcome> Startup::SetUpTcpClient(int16_t port) {
   socket.SetRemoteHost(entry.Remote->Host);
   socket.SetRemotePort(entry.Remote->Port);
   AddRow(port, PortKind::TcpClient);
-  context_.Log.WriteLog("Created socked client for IP " + socket.RemoteHost() + ":" +
-                        std::to_string(socket.RemotePort()));
+  context_.Log.WriteLog("Created socked client for IP " +
+                        HostPortText(socket.RemoteHost(), socket.RemotePort()));
   return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 #include "app/StatusSnapshot.h"
 
 #include "app/Version.h"
+#include "diag/PeerText.h"
 #include "state/ByteCounter.h"
 
 namespace tarvel {
@@ -8,10 +9,6 @@ namespace {
 
 bool IsConnected(const SocketControl* socket) {
   return socket != nullptr && socket->State() == SocketControl::Connected;
-}
-
-std::string AddressText(const std::string& host, int32_t port) {
-  return host + ":" + std::to_string(port);
 }
 
 }  // namespace
@@ -97,7 +94,7 @@ StatusSnapshot TakeStatusSnapshot(const StatusSources& sources) {
     switch (entry.Kind) {
       case PortKind::TcpServer: {
         port.Connected = IsConnected(socket);
-        if (port.Connected) port.Peer = AddressText(socket->RemoteHostIP(), socket->RemotePort());
+        if (port.Connected) port.Peer = HostPortText(socket->RemoteHostIP(), socket->RemotePort());
         const SocketControl* portListener = input.Transport().Listener;
         port.Status = PortStatusText(entry.Kind, port.Connected, port.Peer,
                                      portListener != nullptr ? portListener->LocalPort() : 0, 0);
@@ -106,7 +103,7 @@ StatusSnapshot TakeStatusSnapshot(const StatusSources& sources) {
       case PortKind::TcpClient:
         port.Connected = IsConnected(socket);
         if (socket == nullptr) break;
-        port.Peer = AddressText(socket->RemoteHost(), socket->RemotePort());
+        port.Peer = HostPortText(socket->RemoteHost(), socket->RemotePort());
         port.Status = PortStatusText(entry.Kind, port.Connected, port.Peer, 0, 0);
         if (!port.Connected) port.NextAttemptSeconds = input.StepsUntilReconnect();
         break;

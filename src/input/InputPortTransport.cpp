@@ -69,9 +69,9 @@ void InputPort::Connected() {
   // one false event of two.
   StartNewStream();
   surroundings_.ConnectionChanged();
-  surroundings_.ConnectionLog.WriteLog(number_, ConnectionPrefix() + "was established to " +
-                                                    data->RemoteHost() + ":" +
-                                                    std::to_string(data->RemotePort()));
+  surroundings_.ConnectionLog.WriteLog(number_,
+                                       ConnectionPrefix() + "was established to " +
+                                           HostPortText(data->RemoteHost(), data->RemotePort()));
 }
 
 void InputPort::Closed() {
@@ -87,7 +87,7 @@ void InputPort::ConnectionFailed(const std::string& description) {
   // Where it failed: the peer a client port connects to, or a server port's TCP port.
   const std::string where =
       settings_.Kind == PortKind::TcpClient
-          ? " connecting to " + data->RemoteHost() + ":" + std::to_string(data->RemotePort())
+          ? " connecting to " + HostPortText(data->RemoteHost(), data->RemotePort())
           : " on IP port " + std::to_string(settings_.ListenPort);
   surroundings_.ConnectionLog.WriteLog(number_,
                                        ConnectionPrefix() + "failed (" + description + ")" + where);

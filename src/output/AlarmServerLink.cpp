@@ -61,7 +61,7 @@ bool AlarmServerLink::IsConnected() const {
 std::string AlarmServerLink::Peer() const {
   if (!IsConnected()) return "";
   const SocketControl& data = *controls_.WinsockOstrelData;
-  return data.RemoteHostIP() + ":" + std::to_string(data.RemotePort());
+  return HostPortText(data.RemoteHostIP(), data.RemotePort());
 }
 
 void AlarmServerLink::Tick(bool secondEnded) {
