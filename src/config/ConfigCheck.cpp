@@ -18,11 +18,8 @@ bool SameName(std::string_view a, std::string_view b) {
 
 // "COM" and a whole number from 1 on, in any letter case.
 bool IsComKey(std::string_view key) {
-  if (key.size() < 4 || !SameName(key.substr(0, 3), "COM")) return false;
-  for (char c : key.substr(3)) {
-    if (c < '0' || c > '9') return false;
-  }
-  return key[3] != '0';
+  return key.size() >= 4 && SameName(key.substr(0, 3), "COM") && AllDigits(key.substr(3)) &&
+         key[3] != '0';
 }
 
 class Checker {

@@ -6,17 +6,9 @@
 namespace tarvel {
 namespace {
 
-bool IsDigits(std::string_view text) {
-  if (text.empty()) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
-
 std::optional<int16_t> ComNumber(std::string_view portName) {
   const std::string_view name = TrimBlanks(portName);
-  if (name.size() < 4 || KeywordValue(name.substr(0, 3)) != "COM" || !IsDigits(name.substr(3)))
+  if (name.size() < 4 || KeywordValue(name.substr(0, 3)) != "COM" || !AllDigits(name.substr(3)))
     return std::nullopt;
   const std::optional<int16_t> number = IntegerValue(name.substr(3));
   if (!number || *number < 1) return std::nullopt;
@@ -65,7 +57,7 @@ ComSettingReading ReadComSetting(std::string_view text) {
     return Refused("port name " + quoted(field(0)) + " is not COM and a number from 1");
   setting.ComNumber = *comNumber;
   const std::string_view baudRate = field(1);
-  if (!IsDigits(baudRate) || baudRate.size() > 9 || NumericValue(baudRate) == 0)
+  if (!AllDigits(baudRate) || baudRate.size() > 9 || NumericValue(baudRate) == 0)
     return Refused("baud rate " + quoted(baudRate) + " is not a whole number");
   setting.Line.BaudRate = static_cast<int32_t>(NumericValue(baudRate));
   const std::string_view parity = field(2);

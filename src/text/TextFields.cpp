@@ -62,6 +62,14 @@ void CleanTextInto(std::string& result, std::string_view text) {
   }
 }
 
+bool AllDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
 char UpperCaseChar(char c) {
   const auto code = static_cast<unsigned char>(c);
   const bool asciiLower = code >= 'a' && code <= 'z';

@@ -29,6 +29,9 @@ void CleanTextInto(std::string& out, std::string_view text);
 // names other characters too (the INI file and the allow-list also take tabs: " \t").
 std::string_view TrimBlanks(std::string_view text, std::string_view blanks = " ");
 
+// At least one character, and every one of them a decimal digit.
+bool AllDigits(std::string_view text);
+
 // Upper case of the ISO 8859-1 letters: a-z and 0xE0-0xFE except 0xF7 (the division sign) move
 // down by 0x20, so "j\xE4n" gives "J\xC4N". Every other code, 0xDF and 0xFF included, stays.
 char UpperCaseChar(char c);
