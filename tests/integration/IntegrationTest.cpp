@@ -366,11 +366,13 @@ TEST_F(InputPortsTest, SerialPortFramesAMessageHoweverItIsCut) {
   const std::string failed =
       "Could not set status port (127.0.0.1:" + std::to_string(taken.Port()) +
       ") to listen mode, err: ";
-  EXPECT_EQ(folder_.CountMessages(failed), 1u);
-  EXPECT_NE(gateway_->StandardError().find(failed), std::string::npos) << gateway_->StandardError();
   Client alarmServer(ostrelPort_);
   EXPECT_TRUE(folder_.WaitForMessage("Accepted Ostrel connection from 127.0.0.1:" +
                                      std::to_string(alarmServer.LocalPort())));
+  // The status server starts after the "Running:" line, before the event loop takes the alarm
+  // server's connection: by now its failure is logged and told.
+  EXPECT_EQ(folder_.CountMessages(failed), 1u);
+  EXPECT_NE(gateway_->StandardError().find(failed), std::string::npos) << gateway_->StandardError();
   // Date, time, tag and line end all cut apart; NUL, XON, XOFF, DEL and 8-bit bytes in the text.
   const std::string text = std::string("Door forced open \0\x11\x13\x7F\x80\xE4\xFF", 24);
   SendInPieces(serialLine, Alarm("ZONE-COM", text), 3);
