@@ -45,6 +45,10 @@ void QtEventQueue::AfterHandler(QObject* context, const char* where, std::functi
   afterHandler.push_back({context, where, std::move(work)});
 }
 
+bool QtEventQueue::InHandler() {
+  return handlerDepth > 0;
+}
+
 bool QtEventQueue::Idle() {
   return handlerDepth == 0 && queue.empty();
 }

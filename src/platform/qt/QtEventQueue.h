@@ -34,11 +34,15 @@ class QtEventQueue {
   // else queues it as Post does. Never for a signal an operation of the logic can raise.
   template <typename Event>
   static void RunOrPost(QObject* context, const char* where, Event&& event) {
-    if (Idle()) {
-      Run(where, event);
-    } else {
-      Post(context, where, std::forward<Event>(event));
-    }
+    if (!RunIfIdle(where, event)) Post(context, where, std::forward<Event>(event));
+  }
+  // The first half of RunOrPost, for an event that refers to bytes it would have to copy to be
+  // queued: runs `event` now, as a handler, when no handler runs and nothing waits; else false.
+  template <typename Event>
+  static bool RunIfIdle(const char* where, Event& event) {
+    if (!Idle()) return false;
+    Run(where, event);
+    return true;
   }
   // For a handler that reaches the logic by another road (a signal, a window's close, a timer
   // of the executable's own): runs it at once, as a handler, behind the fence.
@@ -62,6 +66,9 @@ class QtEventQueue {
     HandlerScope(const HandlerScope&) = delete;
     HandlerScope& operator=(const HandlerScope&) = delete;
   };
+
+  // A handler runs (or the work after it): what it raises can wait for its end.
+  static bool InHandler();
 
   // Events queued and not yet delivered (for tests).
   static size_t Waiting();

@@ -1,16 +1,18 @@
 #include "platform/qt/QtSocketControl.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <QHostAddress>
 #include <QObject>
-#include <QPointer>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
-#include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <map>
@@ -37,8 +39,8 @@ constexpr int KeepAliveProbes = 5;
 
 constexpr int AcceptRetryMs = 1000;
 
-// What Qt's write buffer gets at a time; the rest waits in outgoing_.
-constexpr size_t HandOverBytes = 64 * 1024;
+// Output the kernel has taken is forgotten once it is more than this and than half the buffer.
+constexpr size_t CompactAboveBytes = 64 * 1024;
 
 int ErrorNumber(QAbstractSocket::SocketError error) {
   return 100 + static_cast<int>(error);
@@ -53,15 +55,13 @@ std::string AddressText(const QHostAddress& address) {
 
 // Also no Nagle delay: an event line goes out when the loop hands it over, not when the
 // peer's (possibly delayed, up to 40 ms) acknowledgement of the previous one comes back.
-void EnableKeepAlive(QTcpSocket* socket) {
-  socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-  socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-  const qintptr descriptor = socket->socketDescriptor();
-  if (descriptor == -1) return;
-  const int fd = static_cast<int>(descriptor);
-  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &KeepAliveIdleSeconds, sizeof(int));
-  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &KeepAliveIntervalSeconds, sizeof(int));
-  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &KeepAliveProbes, sizeof(int));
+void EnableKeepAlive(int descriptor) {
+  const int on = 1;
+  setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(int));
+  setsockopt(descriptor, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(int));
+  setsockopt(descriptor, IPPROTO_TCP, TCP_KEEPIDLE, &KeepAliveIdleSeconds, sizeof(int));
+  setsockopt(descriptor, IPPROTO_TCP, TCP_KEEPINTVL, &KeepAliveIntervalSeconds, sizeof(int));
+  setsockopt(descriptor, IPPROTO_TCP, TCP_KEEPCNT, &KeepAliveProbes, sizeof(int));
 }
 
 void Discard(QTcpSocket* socket) {
@@ -69,10 +69,26 @@ void Discard(QTcpSocket* socket) {
   socket->deleteLater();
 }
 
+// An accepted connection not yet taken over: closed with the last reference, so a request that
+// is refused, or whose event is dropped with its socket, never leaks its descriptor.
+class OwnedDescriptor {
+ public:
+  explicit OwnedDescriptor(int descriptor) : descriptor_(descriptor) {}
+  ~OwnedDescriptor() {
+    if (descriptor_ != -1) ::close(descriptor_);
+  }
+  OwnedDescriptor(const OwnedDescriptor&) = delete;
+  OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
+  int Release() { return std::exchange(descriptor_, -1); }
+
+ private:
+  int descriptor_;
+};
+
 // Incoming connections between their ConnectionRequest and the end of its handler, shared by
 // every socket of the process (a request is accepted on another socket than the listener).
 struct PendingRequest {
-  QPointer<QTcpSocket> Socket;
+  std::shared_ptr<OwnedDescriptor> Connection;
   std::string Address;
   int32_t Port = 0;
 };
@@ -100,6 +116,23 @@ class PendingRequests {
 PendingRequests& Requests() {
   static PendingRequests requests;
   return requests;
+}
+
+// Qt's listener, handing over each accepted descriptor as it is, without a QTcpSocket.
+class DescriptorServer : public QTcpServer {
+ public:
+  explicit DescriptorServer(std::function<void(qintptr)> incoming)
+      : incoming_(std::move(incoming)) {}
+
+ protected:
+  void incomingConnection(qintptr descriptor) override { incoming_(descriptor); }
+
+ private:
+  std::function<void(qintptr)> incoming_;
+};
+
+bool PeerGone(int error) {
+  return error == ECONNRESET || error == EPIPE;
 }
 
 }  // namespace
@@ -149,7 +182,7 @@ std::string QtSocketControl::RemoteHostIP() const {
 }
 
 intptr_t QtSocketControl::NativeDescriptor() const {
-  return socket_ == nullptr ? -1 : static_cast<intptr_t>(socket_->socketDescriptor());
+  return descriptor_;
 }
 
 SocketError QtSocketControl::Listen() {
@@ -159,7 +192,8 @@ SocketError QtSocketControl::Listen() {
   if (!localAddress_.empty() && !address.setAddress(QString::fromLatin1(localAddress_))) {
     return {InvalidArgumentNumber, "Invalid local address " + localAddress_};
   }
-  auto listening = std::make_unique<QTcpServer>();
+  auto listening =
+      std::make_unique<DescriptorServer>([this](qintptr descriptor) { OnIncoming(descriptor); });
   if (!listening->listen(address, static_cast<quint16>(localPort_))) {
     return {ErrorNumber(listening->serverError()), listening->errorString().toStdString()};
   }
@@ -168,8 +202,6 @@ SocketError QtSocketControl::Listen() {
   server_->setParent(context_.get());
   localPort_ = server_->serverPort();
   state_ = Listening;
-  QObject::connect(server_, &QTcpServer::newConnection, context_.get(),
-                   [this] { OnNewConnection(); });
   // Qt stops accepting for good after a failed accept (no descriptor left, for one); a listener
   // must outlive a passing shortage, so it tries again a moment later.
   QTcpServer* server = server_;
@@ -179,44 +211,43 @@ SocketError QtSocketControl::Listen() {
   return {};
 }
 
-void QtSocketControl::OnNewConnection() {
-  while (server_ != nullptr && server_->hasPendingConnections()) {
-    QTcpSocket* socket = server_->nextPendingConnection();
-    PendingRequest request{socket, AddressText(socket->peerAddress()), socket->peerPort()};
-    PostEvent("socket ConnectionRequest", [this, request] {
-      if (request.Socket.isNull()) return;
-      remoteHostIP_ = request.Address;
-      remotePort_ = request.Port;
-      const int32_t id = Requests().Add(request);
-      struct DropUnclaimed {
-        int32_t Id;
-        ~DropUnclaimed() {
-          PendingRequest left;
-          if (Requests().Take(Id, left) && !left.Socket.isNull()) Discard(left.Socket);
-        }
-      } dropUnclaimed{id};
-      if (handlers_.ConnectionRequest) handlers_.ConnectionRequest(id);
-    });
-  }
+void QtSocketControl::OnIncoming(intptr_t accepted) {
+  const int descriptor = static_cast<int>(accepted);
+  auto connection = std::make_shared<OwnedDescriptor>(descriptor);
+  ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) | O_NONBLOCK);
+  sockaddr_storage peer{};
+  socklen_t size = sizeof peer;
+  if (::getpeername(descriptor, reinterpret_cast<sockaddr*>(&peer), &size) != 0) return;
+  const QHostAddress address(reinterpret_cast<const sockaddr*>(&peer));
+  const uint16_t port =
+      ntohs(peer.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(peer).sin6_port
+                                       : reinterpret_cast<const sockaddr_in&>(peer).sin_port);
+  PendingRequest request{std::move(connection), AddressText(address), port};
+  PostEvent("socket ConnectionRequest", [this, request]() mutable {
+    remoteHostIP_ = request.Address;
+    remotePort_ = request.Port;
+    const int32_t id = Requests().Add(std::move(request));
+    struct DropUnclaimed {
+      int32_t Id;
+      ~DropUnclaimed() {
+        PendingRequest left;
+        Requests().Take(Id, left);
+      }
+    } dropUnclaimed{id};
+    if (handlers_.ConnectionRequest) handlers_.ConnectionRequest(id);
+  });
 }
 
 SocketError QtSocketControl::Accept(int32_t requestId) {
   if (state_ == Connected || state_ == Listening) return {BadStateNumber, BadStateText};
   PendingRequest request;
-  if (!Requests().Take(requestId, request) || request.Socket.isNull()) {
+  if (!Requests().Take(requestId, request) || request.Connection == nullptr) {
     return {InvalidArgumentNumber, InvalidArgumentText};
   }
   Close();
-  QTcpSocket* socket = request.Socket;
-  socket->setParent(context_.get());
-  AdoptSocket(socket);
-  EnableKeepAlive(socket);
   remoteHostIP_ = request.Address;
   remotePort_ = request.Port;
-  state_ = Connected;
-  // Bytes and a close that came while the request waited had no receiver yet.
-  if (socket->bytesAvailable() > 0) ReadAndDeliver(false);
-  if (socket->state() != QAbstractSocket::ConnectedState) OnDisconnected();
+  TakeOver(request.Connection->Release());
   return {};
 }
 
@@ -226,53 +257,80 @@ void QtSocketControl::Connect() {
     FailConnection(InvalidArgumentText);
     return;
   }
-  auto* socket = new QTcpSocket(context_.get());
-  AdoptSocket(socket);
-  QObject::connect(socket, &QTcpSocket::connected, context_.get(), [this] { OnConnected(); });
+  connecting_ = new QTcpSocket(context_.get());
+  QObject::connect(connecting_, &QTcpSocket::connected, context_.get(), [this] { OnConnected(); });
+  QObject::connect(connecting_, &QTcpSocket::errorOccurred, context_.get(),
+                   [this] { OnConnectError(); });
   state_ = Connecting;
   // Asynchronous, name resolution included.
-  socket->connectToHost(QString::fromLatin1(remoteHost_), static_cast<quint16>(remotePort_));
+  connecting_->connectToHost(QString::fromLatin1(remoteHost_), static_cast<quint16>(remotePort_));
 }
 
+// The connection goes on on a copy of Qt's descriptor; closing Qt's own leaves it standing.
 void QtSocketControl::OnConnected() {
-  state_ = Connected;
-  remoteHostIP_ = AddressText(socket_->peerAddress());
-  EnableKeepAlive(socket_);
+  QTcpSocket* socket = std::exchange(connecting_, nullptr);
+  QObject::disconnect(socket, nullptr, context_.get(), nullptr);
+  const int descriptor = ::fcntl(static_cast<int>(socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+  remoteHostIP_ = AddressText(socket->peerAddress());
+  Discard(socket);
+  if (descriptor == -1) {
+    FailConnection(qt_error_string(errno).toStdString());
+    return;
+  }
+  TakeOver(descriptor);
   PostEvent("socket Connect", [this] {
     if (handlers_.Connect) handlers_.Connect();
   });
 }
 
-void QtSocketControl::AdoptSocket(QTcpSocket* socket) {
-  socket_ = socket;
-  // Qt would otherwise take everything the kernel holds (megabytes under a burst) at each
-  // pass; a bounded take per pass keeps memory flat and leaves the rest to TCP flow control.
-  socket->setReadBufferSize(ReadBufferBytes);
-  QObject* context = context_.get();
-  QObject::connect(socket, &QTcpSocket::readyRead, context, [this] { ReadAndDeliver(true); });
-  QObject::connect(socket, &QTcpSocket::bytesWritten, context, [this] { OnBytesWritten(); });
-  QObject::connect(socket, &QTcpSocket::disconnected, context, [this] { OnDisconnected(); });
-  QObject::connect(socket, &QTcpSocket::errorOccurred, context,
-                   [this](QAbstractSocket::SocketError error) { OnSocketError(error); });
+void QtSocketControl::OnConnectError() {
+  if (connecting_ == nullptr || state_ != Connecting) return;
+  const std::string description = connecting_->errorString().toStdString();
+  QObject::disconnect(connecting_, nullptr, context_.get(), nullptr);
+  Discard(std::exchange(connecting_, nullptr));
+  FailConnection(description);
 }
 
-void QtSocketControl::DropSocket() {
-  if (socket_ == nullptr) return;
-  UpdateWritten();
+void QtSocketControl::TakeOver(int descriptor) {
+  descriptor_ = descriptor;
+  state_ = Connected;
+  EnableKeepAlive(descriptor);
+  readNotifier_ = new QSocketNotifier(descriptor, QSocketNotifier::Read, context_.get());
+  QObject::connect(readNotifier_, &QSocketNotifier::activated, context_.get(),
+                   [this] { OnReadable(); });
+  readNotifier_->setEnabled(!receivePaused_);
+  writeNotifier_ = new QSocketNotifier(descriptor, QSocketNotifier::Write, context_.get());
+  writeNotifier_->setEnabled(false);
+  QObject::connect(writeNotifier_, &QSocketNotifier::activated, context_.get(),
+                   [this] { QtEventQueue::RunHandler("socket output", [this] { Pump(); }); });
+}
+
+void QtSocketControl::DropConnection() {
   stallTimer_->stop();
-  QObject::disconnect(socket_, nullptr, context_.get(), nullptr);
-  Discard(socket_);
-  socket_ = nullptr;
+  if (connecting_ != nullptr) {
+    QObject::disconnect(connecting_, nullptr, context_.get(), nullptr);
+    Discard(std::exchange(connecting_, nullptr));
+  }
+  // Off before their descriptor is closed (its number may come back at once), and deleted
+  // later: this may run inside one's own notification.
+  for (QSocketNotifier* notifier :
+       {std::exchange(readNotifier_, nullptr), std::exchange(writeNotifier_, nullptr)}) {
+    if (notifier == nullptr) continue;
+    notifier->setEnabled(false);
+    QObject::disconnect(notifier, nullptr, context_.get(), nullptr);
+    notifier->deleteLater();
+  }
+  if (descriptor_ != -1) ::close(std::exchange(descriptor_, -1));
 }
 
 void QtSocketControl::Close() {
   ++generation_;
   arrivalPending_ = false;
-  delete server_;  // with it the connections it holds that were not yet handed out
+  delete server_;
   server_ = nullptr;
-  DropSocket();
+  DropConnection();
   outgoing_.clear();
-  handed_ = written_ = scanned_ = 0;
+  written_ = scanned_ = 0;
   dropped_ = linesEnd_ = reported_ = 0;
   linesReportQueued_ = false;
   aboveHighWater_ = false;
@@ -281,86 +339,75 @@ void QtSocketControl::Close() {
 
 void QtSocketControl::SetReceivePaused(bool paused) {
   receivePaused_ = paused;
-  if (!paused && socket_ != nullptr && socket_->bytesAvailable() > 0) ReadAndDeliver(false);
+  if (readNotifier_ != nullptr && state_ == Connected) {
+    readNotifier_->setEnabled(!paused && !arrivalPending_);
+  }
 }
 
-// fromLoop: called from Qt's read notification, straight out of the event loop, where the
-// event may run at once.
-void QtSocketControl::ReadAndDeliver(bool fromLoop) {
-  if (receivePaused_ || arrivalPending_ || socket_ == nullptr) return;
-  const qint64 count = std::min<qint64>(socket_->bytesAvailable(), ReadBufferBytes);
-  if (count <= 0) return;
-  std::string bytes = std::move(spareBlock_);
-  spareBlock_.clear();
-  bytes.resize(static_cast<size_t>(count));
-  bytes.resize(static_cast<size_t>(std::max<qint64>(socket_->read(bytes.data(), count), 0)));
-  if (bytes.empty()) {
-    spareBlock_ = std::move(bytes);
+// Straight from the event loop (or a nested one, while a handler runs: then queued).
+void QtSocketControl::OnReadable() {
+  if (receivePaused_ || arrivalPending_ || state_ != Connected) {
+    readNotifier_->setEnabled(false);
     return;
   }
-  arrivalPending_ = true;
-  if (fromLoop) {
-    QtEventQueue::RunOrPost(
-        context_.get(), "socket DataArrival",
-        [this, bytes = std::move(bytes)]() mutable { DeliverArrival(std::move(bytes)); });
-  } else {
-    PostEvent("socket DataArrival",
-              [this, bytes = std::move(bytes)]() mutable { DeliverArrival(std::move(bytes)); });
-  }
-}
-
-void QtSocketControl::DeliverArrival(std::string bytes) {
-  const uint64_t generation = generation_;
-  arrivalPending_ = false;
-  if (handlers_.DataArrival) handlers_.DataArrival(bytes);
-  if (bytes.capacity() > spareBlock_.capacity()) spareBlock_ = std::move(bytes);
-  // Qt raises no new read notification for what its buffer already holds.
-  if (generation == generation_) ReadAndDeliver(false);
-}
-
-void QtSocketControl::OnDisconnected() {
-  if (state_ == Error || state_ == Closing) return;  // reported once
-  state_ = Closing;
-  // What the peer sent before closing, held back by a pause or a waiting event, comes first.
-  if (socket_ != nullptr && socket_->bytesAvailable() > 0) {
-    const QByteArray rest = socket_->readAll();
-    PostEvent("socket DataArrival", [this, rest] {
-      if (handlers_.DataArrival) {
-        handlers_.DataArrival(std::string_view(rest.constData(), static_cast<size_t>(rest.size())));
-      }
+  if (readBuffer_.empty()) readBuffer_.resize(ReadBufferBytes);
+  const ssize_t count = ::read(descriptor_, readBuffer_.data(), readBuffer_.size());
+  if (count > 0) {
+    const std::string_view bytes(readBuffer_.data(), static_cast<size_t>(count));
+    auto deliver = [this, bytes] { DeliverArrival(bytes); };
+    if (QtEventQueue::RunIfIdle("socket DataArrival", deliver)) return;
+    arrivalPending_ = true;
+    readNotifier_->setEnabled(false);
+    PostEvent("socket DataArrival", [this, copy = std::string(bytes)] {
+      arrivalPending_ = false;
+      DeliverArrival(copy);
+      SetReceivePaused(receivePaused_);
     });
+    return;
   }
+  if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+  if (count == 0 || PeerGone(errno)) {
+    PeerClosed();
+  } else {
+    FailConnection(qt_error_string(errno).toStdString());
+  }
+}
+
+void QtSocketControl::DeliverArrival(std::string_view bytes) {
+  if (handlers_.DataArrival) handlers_.DataArrival(bytes);
+}
+
+void QtSocketControl::PeerClosed() {
+  if (state_ != Connected) return;  // reported once
+  state_ = Closing;
+  readNotifier_->setEnabled(false);
+  writeNotifier_->setEnabled(false);
   PostEvent("socket Close", [this] {
     if (handlers_.Close) handlers_.Close();
   });
 }
 
-void QtSocketControl::OnSocketError(int error) {
-  // A peer's close comes as this error and then as disconnected(), reported as Close.
-  if (error == QAbstractSocket::RemoteHostClosedError) return;
-  if (state_ == Error || state_ == Closing) return;
-  FailConnection(socket_->errorString().toStdString());
-}
-
 void QtSocketControl::FailConnection(const std::string& description) {
   state_ = Error;
+  if (readNotifier_ != nullptr) readNotifier_->setEnabled(false);
+  if (writeNotifier_ != nullptr) writeNotifier_->setEnabled(false);
   PostEvent("socket Error", [this, description] {
     if (handlers_.Error) handlers_.Error(description);
   });
 }
 
 void QtSocketControl::SendData(std::string_view data) {
-  if (state_ != Connected || socket_ == nullptr || data.empty()) return;
+  if (state_ != Connected || data.empty()) return;
   const int64_t queued = BytesToWrite();
   outgoing_.append(data);
   if (queued + static_cast<int64_t>(data.size()) > sendQueueLimit_) {
-    DropSocket();
+    DropConnection();
     FailConnection("Send queue full (" + std::to_string(queued) +
                    " bytes not taken by the peer), connection dropped");
     return;
   }
-  // The lines a handler sends (a reception of many) go to Qt together when it ends: one
-  // hand-over, not one per line.
+  // The lines a handler sends (a reception of many) go to the kernel together when it ends:
+  // one send, not one per line.
   if (!pumpQueued_) {
     pumpQueued_ = true;
     QtEventQueue::AfterHandler(context_.get(), "socket output", [this] {
@@ -369,15 +416,6 @@ void QtSocketControl::SendData(std::string_view data) {
     });
   }
   if (!aboveHighWater_ && BytesToWrite() > SendHighWater) aboveHighWater_ = true;
-}
-
-void QtSocketControl::UpdateWritten() {
-  if (socket_ == nullptr) return;
-  // After TakeUnsent() Qt may still hold bytes that were handed back: nothing to count then.
-  const auto inQt = static_cast<size_t>(socket_->bytesToWrite());
-  if (inQt > handed_) return;
-  written_ = handed_ - inQt;
-  ReportLinesWritten();
 }
 
 // One report at a time is on its way; it tells what has been taken by the time it runs.
@@ -391,7 +429,7 @@ void QtSocketControl::ReportLinesWritten() {
   }
   if (linesEnd_ == reported_ || linesReportQueued_) return;
   linesReportQueued_ = true;
-  PostEvent("socket LinesWritten", [this] {
+  Report("socket LinesWritten", [this] {
     linesReportQueued_ = false;
     const uint64_t bytes = linesEnd_ - reported_;
     reported_ = linesEnd_;
@@ -400,92 +438,70 @@ void QtSocketControl::ReportLinesWritten() {
 }
 
 int64_t QtSocketControl::BytesToWrite() const {
-  const size_t inQt = socket_ == nullptr ? 0 : static_cast<size_t>(socket_->bytesToWrite());
-  const size_t written = socket_ == nullptr ? written_ : handed_ - std::min(inQt, handed_);
-  return static_cast<int64_t>(outgoing_.size() - written);
+  return static_cast<int64_t>(outgoing_.size() - written_);
 }
 
-// Output goes to the kernel straight from outgoing_ while Qt holds none of it: no copy into Qt's
-// buffer, and no write notification switched on and off (each switch wakes the event loop with
-// a system call of its own). What the kernel does not take, and any write error, is left to Qt:
-// Qt's buffer is kept filled up to a block; Qt writes it at the next pass of the event loop,
-// reports a failure as usual, and the bytesWritten signal brings the next block. A full block is
-// flushed at once (flush never blocks), so a burst goes out as fast as the peer reads.
+// One send of all that waits: the kernel takes what its buffer holds; the rest waits for the
+// write notification, which is on only while output waits.
 void QtSocketControl::Pump() {
-  if (pumping_ || socket_ == nullptr) return;
-  pumping_ = true;
-  const auto descriptor = socket_->socketDescriptor();
-  if (handed_ < outgoing_.size() && descriptor != -1 && socket_->bytesToWrite() == 0 &&
-      socket_->state() == QAbstractSocket::ConnectedState) {
-    const ssize_t sent = ::send(static_cast<int>(descriptor), outgoing_.data() + handed_,
-                                outgoing_.size() - handed_, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent > 0) {
-      handed_ += static_cast<size_t>(sent);
-      stallTimer_->stop();  // the peer takes: the stall count starts again
+  if (state_ != Connected || written_ == outgoing_.size()) return;
+  const ssize_t sent = ::send(descriptor_, outgoing_.data() + written_, outgoing_.size() - written_,
+                              MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+    if (PeerGone(errno)) {
+      PeerClosed();
+    } else {
+      FailConnection(qt_error_string(errno).toStdString());
     }
+    return;
   }
-  while (handed_ < outgoing_.size()) {
-    const auto inQt = static_cast<size_t>(socket_->bytesToWrite());
-    if (inQt >= HandOverBytes) break;
-    const size_t count = std::min(HandOverBytes - inQt, outgoing_.size() - handed_);
-    socket_->write(outgoing_.data() + handed_, static_cast<qint64>(count));
-    handed_ += count;
-    if (static_cast<size_t>(socket_->bytesToWrite()) < HandOverBytes) break;
-    socket_->flush();
-    if (socket_ == nullptr) break;
+  if (sent > 0) {
+    written_ += static_cast<size_t>(sent);
+    stallTimer_->stop();  // the peer takes: the stall count starts again
+    ReportLinesWritten();
   }
-  pumping_ = false;
-  if (socket_ == nullptr) return;
-  UpdateWritten();
   if (written_ == outgoing_.size()) {
     dropped_ += outgoing_.size();
     outgoing_.clear();
-    handed_ = written_ = scanned_ = 0;
-  } else if (written_ > HandOverBytes && written_ > outgoing_.size() / 2) {
+    written_ = scanned_ = 0;
+  } else if (written_ > CompactAboveBytes && written_ > outgoing_.size() / 2) {
     // Forget what went out, keeping the line the kernel has taken only in part.
     const size_t newline = outgoing_.rfind('\n', written_ - 1);
     const size_t keepFrom = newline == std::string::npos ? 0 : newline + 1;
     outgoing_.erase(0, keepFrom);
     dropped_ += keepFrom;
-    handed_ -= keepFrom;
     written_ -= keepFrom;
     scanned_ -= keepFrom;
   }
-  if (outgoing_.empty()) {
+  const bool waiting = !outgoing_.empty();
+  if (writeNotifier_->isEnabled() != waiting) writeNotifier_->setEnabled(waiting);
+  if (!waiting) {
     stallTimer_->stop();
   } else if (!stallTimer_->isActive()) {
     stallTimer_->start();
   }
-  // Output written here without Qt raises no bytesWritten signal: the low mark is looked at
-  // here too.
   if (aboveHighWater_ && BytesToWrite() <= SendLowWater) {
     aboveHighWater_ = false;
-    PostEvent("socket SendQueueLow", [this] {
+    Report("socket SendQueueLow", [this] {
       if (handlers_.SendQueueLow) handlers_.SendQueueLow();
     });
   }
 }
 
-void QtSocketControl::OnBytesWritten() {
-  stallTimer_->stop();  // the peer takes: the stall count starts again
-  Pump();
-}
-
 void QtSocketControl::OnStalled() {
-  if (socket_ == nullptr || BytesToWrite() == 0) return;
+  if (state_ != Connected || BytesToWrite() == 0) return;
   const int64_t waiting = BytesToWrite();
-  DropSocket();
+  DropConnection();
   FailConnection("Peer took nothing for " + std::to_string(stallTimer_->interval() / 1000) +
                  " s (" + std::to_string(waiting) + " bytes waiting), connection dropped");
 }
 
 std::string QtSocketControl::TakeUnsent() {
-  UpdateWritten();
   const size_t newline = written_ == 0 ? std::string::npos : outgoing_.rfind('\n', written_ - 1);
   std::string unsent = outgoing_.substr(newline == std::string::npos ? 0 : newline + 1);
   dropped_ += outgoing_.size();
   outgoing_.clear();
-  handed_ = written_ = scanned_ = 0;
+  written_ = scanned_ = 0;
   return unsent;
 }
 
@@ -494,6 +510,17 @@ void QtSocketControl::PostEvent(const char* where, std::function<void()> event) 
                      [this, generation = generation_, event = std::move(event)] {
                        if (generation == generation_) event();
                      });
+}
+
+void QtSocketControl::Report(const char* where, std::function<void()> event) {
+  if (!QtEventQueue::InHandler()) {
+    PostEvent(where, std::move(event));
+    return;
+  }
+  QtEventQueue::AfterHandler(context_.get(), where,
+                             [this, generation = generation_, event = std::move(event)] {
+                               if (generation == generation_) event();
+                             });
 }
 
 }  // namespace tarvel

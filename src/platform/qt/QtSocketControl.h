@@ -9,6 +9,7 @@
 #include "platform/SocketControl.h"
 
 class QObject;
+class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 class QTimer;
@@ -24,26 +25,35 @@ namespace tarvel {
 // generation number, and events of an earlier generation are dropped, so nothing of a closed
 // connection is delivered once Close() has returned.
 //
-// Receiving: each read notification takes at most ReadBufferBytes and hands them with the
-// DataArrival event, run at once when no handler runs (one pass of the loop per reception).
-// While that event waits or the socket is paused, nothing more is read: Qt's buffer holds at
-// most ReadBufferBytes more, and TCP flow control holds the peer back.
+// A data connection is the operating system's descriptor itself, once accepted or connected
+// (Qt's classes listen, resolve names and connect): each reception is one read and each handler's
+// output one send, with no copy into Qt's buffers and no question to the kernel of how much waits.
 //
-// Sending: SendData only queues, in this object's own buffer, from which Qt gets a block at a
-// time (once the running handler has ended, so the lines of one reception go together), so the
-// unsent lines can be handed back (TakeUnsent). A peer that takes nothing for
-// stallMs while output waits, or leaves more than the send queue limit unread, counts as dead:
-// the connection is closed at once and an Error event "Peer took nothing ..." or "Send queue
-// full ..." follows, which the logic answers with TakeUnsent() and Close().
+// Receiving: each read notification reads at most ReadBufferBytes into a buffer kept for the
+// connection and hands them with the DataArrival event, run at once when no handler runs (one
+// pass of the loop per reception; a copy is queued otherwise). While that event waits or the
+// socket is paused, the notification is off and nothing is read: TCP flow control holds the
+// peer back.
+//
+// Sending: SendData only queues, in this object's own buffer, which goes to the kernel once the
+// running handler has ended (the lines of one reception together), so the unsent lines can be
+// handed back (TakeUnsent). What the kernel does not take waits for a write notification. The
+// reports of a send (LinesWritten, SendQueueLow) run right after the handler that sent. A peer
+// that takes nothing for stallMs while output waits, or leaves more than the send queue limit
+// unread, counts as dead: the connection is closed at once and an Error event "Peer took
+// nothing ..." or "Send queue full ..." follows, which the logic answers with TakeUnsent() and
+// Close().
 //
 // Data connections use TCP keepalive, so a peer that vanishes without a close (power, cable)
 // raises an Error event after about 110 s of silence (see the .cpp for the timing).
 //
 // Error numbers: Qt's socket error code plus 100 for errors of the socket layer (so they are
-// positive), 40020 for an operation in the wrong state and 10022 for an invalid argument.
+// positive), 40020 for an operation in the wrong state and 10022 for an invalid argument. A
+// connection's errors carry the operating system's text; a reset counts as the peer's close.
 class QtSocketControl : public SocketControl {
  public:
-  // Outgoing bytes (Qt's queue, not counting the kernel's buffers) a peer may leave unread.
+  // Outgoing bytes (this object's queue, not counting the kernel's buffers) a peer may leave
+  // unread.
   static constexpr int64_t DefaultSendQueueLimit = 16 * 1024 * 1024;
   static constexpr int DefaultStallMs = 60 * 1000;
   static constexpr int64_t ReadBufferBytes = 256 * 1024;
@@ -81,20 +91,20 @@ class QtSocketControl : public SocketControl {
   intptr_t NativeDescriptor() const;
 
  private:
-  void AdoptSocket(QTcpSocket* socket);
-  void DropSocket();
+  void TakeOver(int descriptor);
+  void DropConnection();
   void PostEvent(const char* where, std::function<void()> event);
-  void OnNewConnection();
-  void ReadAndDeliver(bool fromLoop);
-  void DeliverArrival(std::string bytes);
-  void Pump();
-  void OnBytesWritten();
-  void OnStalled();
-  void UpdateWritten();
-  void ReportLinesWritten();
-  void OnDisconnected();
+  // For a report of the output: after the running handler, or queued.
+  void Report(const char* where, std::function<void()> event);
+  void OnIncoming(intptr_t descriptor);
   void OnConnected();
-  void OnSocketError(int error);
+  void OnConnectError();
+  void OnReadable();
+  void DeliverArrival(std::string_view bytes);
+  void Pump();
+  void OnStalled();
+  void ReportLinesWritten();
+  void PeerClosed();
   void FailConnection(const std::string& description);
 
   // The receiver of Qt's signals and the context of queued events: gone with this object.
@@ -107,17 +117,17 @@ class QtSocketControl : public SocketControl {
   int32_t remotePort_ = 0;
   std::string remoteHostIP_;
   QTcpServer* server_ = nullptr;
-  QTcpSocket* socket_ = nullptr;
+  QTcpSocket* connecting_ = nullptr;  // an outgoing connection until it is established
+  int descriptor_ = -1;               // the data connection
+  QSocketNotifier* readNotifier_ = nullptr;
+  QSocketNotifier* writeNotifier_ = nullptr;
   uint64_t generation_ = 0;
-  bool arrivalPending_ = false;  // a DataArrival is queued or running
-  // The block of the last delivered arrival, kept for the next read: a new block of this size
-  // each time costs fresh pages from the system at every read.
-  std::string spareBlock_;
+  bool arrivalPending_ = false;  // a DataArrival is queued
+  // Read into, reception after reception: a new block each time costs fresh pages.
+  std::string readBuffer_;
   bool receivePaused_ = false;
-  // Output: outgoing_[0, written_) has gone to the kernel, [written_, handed_) waits in Qt's
-  // buffer, the rest here.
+  // Output: outgoing_[0, written_) has gone to the kernel, the rest waits.
   std::string outgoing_;
-  size_t handed_ = 0;
   size_t written_ = 0;
   // The LinesWritten reports: outgoing_[0, scanned_) is looked at for line ends; dropped_ bytes
   // of the connection's output were removed from the front of outgoing_; the lines up to
@@ -127,8 +137,7 @@ class QtSocketControl : public SocketControl {
   uint64_t linesEnd_ = 0;
   uint64_t reported_ = 0;
   bool linesReportQueued_ = false;
-  bool pumping_ = false;
-  bool pumpQueued_ = false;  // the lines of the running handler go to Qt when it ends
+  bool pumpQueued_ = false;  // the lines of the running handler go out when it ends
   bool aboveHighWater_ = false;
   QTimer* stallTimer_ = nullptr;
   int64_t sendQueueLimit_;
