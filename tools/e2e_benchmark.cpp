@@ -10,16 +10,17 @@
 //
 //   e2e_benchmark [--lines N] [--rate LINES_PER_S] [--seconds S] [--idle-seconds S]
 //                 [--gateway PATH] [--repeats N] [--ports N] [--status-repeats N]
+//                 [--placement both|pinned|unpinned]
 //
 // --repeats N: N rounds of direct, socat and gateway (socat first in odd rounds, the gateway in
 // even ones); the ratios to socat per round, then their median and spread.
 //
-// Where the benchmark may use cores 0 and 1, the relay under test (socat, the N socat relays
-// or the gateway) runs on core 1 and the benchmark's senders and receivers on core 0 (not with
-// --status-repeats, which compares the gateway with itself). Unpinned, where the scheduler
-// happened to put the relay moved a round's latency by some 20 us, and the gateway's CPU per
-// line with eight ports by half, more than the relays differ: two relays of one run were not
-// compared alike.
+// Pinned rounds: the relay under test (socat, the N socat relays or the gateway) runs on core 1
+// and the benchmark's senders and receivers on core 0 (where this process may use both; not
+// with --status-repeats, which compares the gateway with itself). Unpinned rounds leave the
+// placement to the scheduler, as on a machine in service. --placement both (the default) takes
+// them in turn: where the scheduler puts the relay moved a round's latency by some 20 us and the
+// CPU per line with eight ports by half, so a figure must hold both ways.
 //
 // --ports N (2..8): instead, N streams at full speed at once: N socat relays beside one gateway
 // with N TCP server ports, both carrying the same lines; compares the CPU time (user + system,
@@ -62,6 +63,7 @@ struct Options {
   int repeats = 1;
   int ports = 1;
   bool pinned = false;  // relays on core 1, the benchmark's threads on core 0
+  std::string placement = "both";
 };
 
 // The command line of a relay, on core 1 when pinned.
@@ -70,17 +72,46 @@ std::vector<std::string> RelayCommand(const Options& options, std::vector<std::s
   return words;
 }
 
+// The cores this process was started with.
+cpu_set_t StartCores() {
+  static const cpu_set_t cores = [] {
+    cpu_set_t start;
+    CPU_ZERO(&start);
+    sched_getaffinity(0, sizeof start, &start);
+    return start;
+  }();
+  return cores;
+}
+
 // Pins the calling thread, and the threads it starts afterwards, to core 0, when this process
 // may run on cores 0 and 1 (a container's CPU set may hold others); false when it may not.
 bool PinToFirstCore() {
+  const cpu_set_t start = StartCores();
+  if (!CPU_ISSET(0, &start) || !CPU_ISSET(1, &start)) return false;
   cpu_set_t cores;
-  if (sched_getaffinity(0, sizeof cores, &cores) != 0 || !CPU_ISSET(0, &cores) ||
-      !CPU_ISSET(1, &cores)) {
-    return false;
-  }
   CPU_ZERO(&cores);
   CPU_SET(0, &cores);
   return sched_setaffinity(0, sizeof cores, &cores) == 0;
+}
+
+// Lets the scheduler place everything again.
+void Unpin() {
+  const cpu_set_t start = StartCores();
+  sched_setaffinity(0, sizeof start, &start);
+}
+
+// --placement both: pinned and unpinned rounds in turn; a figure met only pinned is not met.
+bool PinnedRound(const Options& options, int round) {
+  if (options.placement == "unpinned") return false;
+  if (options.placement == "pinned") return true;
+  return round % 2 == 0;
+}
+
+// Sets up a round's placement; false when pinning was asked for and is not possible here.
+bool PlaceRound(Options& options, int round) {
+  options.pinned = PinnedRound(options, round) && PinToFirstCore();
+  if (!options.pinned) Unpin();
+  return options.pinned == PinnedRound(options, round);
 }
 
 // "ALARM 07-06-2017 10:20:30 ZONE-12-DOOR      Door forced open ...... seq=000000000042" CR LF:
@@ -636,13 +667,14 @@ void PrintSpread(const char* name, const std::vector<double>& values) {
 }
 
 // N streams at once through N socat relays and through one gateway, in alternating order.
-int CompareAtOnce(const Options& options, TempFolder& scratch) {
+int CompareAtOnce(Options options, TempFolder& scratch) {
   std::printf("%d streams at once, %llu lines of %zu bytes each\n", options.ports,
               static_cast<unsigned long long>(options.fullSpeedLines / options.ports), LineLength);
   std::printf("%-6s %14s %14s %12s %12s %9s %8s %8s\n", "round", "lines/s socat", "lines/s gw",
               "cpu us socat", "cpu us gw", "RSS MB", "thr", "cpu");
   std::vector<double> throughput, cpu, rss;
   for (int round = 0; round < options.repeats; ++round) {
+    if (!PlaceRound(options, round)) std::printf("round %d: cannot pin here\n", round + 1);
     AtOnceFigures socat, gateway;
     if (round % 2 == 0) {
       socat = MeasureSocatAtOnce(options, scratch);
@@ -654,16 +686,21 @@ int CompareAtOnce(const Options& options, TempFolder& scratch) {
     throughput.push_back(gateway.linesPerSecond / socat.linesPerSecond);
     cpu.push_back(gateway.cpuUsPerLine / socat.cpuUsPerLine);
     rss.push_back(gateway.peakRssMb);
-    std::printf("%-6d %14.0f %14.0f %12.3f %12.3f %9.1f %8.2f %8.2f\n", round + 1,
-                socat.linesPerSecond, gateway.linesPerSecond, socat.cpuUsPerLine,
-                gateway.cpuUsPerLine, gateway.peakRssMb, throughput.back(), cpu.back());
+    std::printf("%-2d%-4s %14.0f %14.0f %12.3f %12.3f %9.1f %8.2f %8.2f\n", round + 1,
+                options.pinned ? " pin" : " ---", socat.linesPerSecond, gateway.linesPerSecond,
+                socat.cpuUsPerLine, gateway.cpuUsPerLine, gateway.peakRssMb, throughput.back(),
+                cpu.back());
   }
   PrintSpread("gateway/socat throughput", throughput);
   PrintSpread("gateway/socat CPU per line", cpu);
   PrintSpread("gateway peak RSS MB", rss);
   double low = 0, high = 0;
-  std::printf("\nTargets: CPU per line <= %d socat relays': %s; RSS < 40 MB: %s\n", options.ports,
-              Verdict(Spread(cpu, low, high) <= 1.0), Verdict(high < 40));
+  const double peakRss = (Spread(rss, low, high), high);
+  std::printf(
+      "\nTargets (medians over the rounds): throughput >= 1.3 x %d socat relays': %s; CPU per "
+      "line <= 0.8 x theirs: %s; RSS < 40 MB in every round: %s\n",
+      options.ports, Verdict(Spread(throughput, low, high) >= 1.3),
+      Verdict(Spread(cpu, low, high) <= 0.8), Verdict(peakRss < 40));
   return 0;
 }
 
@@ -680,6 +717,7 @@ Options ParseOptions(int argc, char** argv) {
     if (name == "--status-repeats") options.statusRepeats = std::atoi(value);
     if (name == "--repeats") options.repeats = std::max(1, std::atoi(value));
     if (name == "--ports") options.ports = std::clamp(std::atoi(value), 1, 8);
+    if (name == "--placement") options.placement = value;
   }
   return options;
 }
@@ -695,8 +733,6 @@ int main(int argc, char** argv) {
   TempFolder scratch("e2e-benchmark-socat");
   if (options.statusRepeats > 0) return CompareStatusServer(options);
 
-  options.pinned = PinToFirstCore();
-  if (!options.pinned) std::printf("Not pinned: this process may not run on cores 0 and 1\n");
   if (options.ports > 1) return CompareAtOnce(options, scratch);
 
   std::printf("Stream: %llu lines of %zu bytes at full speed, then %.0f s at %llu lines/s\n",
@@ -704,6 +740,7 @@ int main(int argc, char** argv) {
               options.paceSeconds, static_cast<unsigned long long>(options.rate));
   std::vector<double> throughput, addedMedian, addedP99, rss, cpu, directRate;
   for (int round = 0; round < options.repeats; ++round) {
+    if (!PlaceRound(options, round)) std::printf("round %d: cannot pin here\n", round + 1);
     const Figures direct = MeasureDirect(options);
     Figures socat, gateway;
     double peakRssMb = 0;
@@ -715,7 +752,8 @@ int main(int argc, char** argv) {
       socat = MeasureSocat(options, scratch);
     }
 
-    std::printf("\n%-9s %12s %12s %10s %12s %10s %13s %10s\n", "path", "lines/s", "median us",
+    std::printf("\nround %d, %s\n", round + 1, options.pinned ? "pinned" : "unpinned");
+    std::printf("%-9s %12s %12s %10s %12s %10s %13s %10s\n", "path", "lines/s", "median us",
                 "p99 us", "added med", "added p99", "paced recv", "cpu us/ln");
     PrintRow("direct", direct, direct);
     PrintRow("socat", socat, direct);
@@ -748,6 +786,7 @@ int main(int argc, char** argv) {
   Spread(rss, low, high);
   const double peakRssMb = high;
 
+  Unpin();
   std::vector<double> starts;
   for (int i = 0; i < 3; ++i) starts.push_back(MeasureStartMs(options));
   std::sort(starts.begin(), starts.end());
