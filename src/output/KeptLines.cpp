@@ -117,29 +117,39 @@ bool KeptLines::Keep(std::string_view line) {
 }
 
 void KeptLines::Append(std::string_view line) {
-  const bool intoFile = fileOk_ && Filed() == Held();
+  // Into the file only while it holds everything before: lines behind a failed write wait in
+  // memory until the file's own lines are out.
+  const bool intoFile = fileOk_ && Filed() + unwritten_ == Held();
   text_.append(line);
   lines_ += CountLines(line);
-  if (intoFile) AppendToFile(line);
+  if (intoFile) unwritten_ += line.size();
 }
 
-void KeptLines::AppendToFile(std::string_view line) {
-  std::string record;
+void KeptLines::WritePending() {
+  if (unwritten_ == 0) return;
+  const std::string_view lines = std::string_view(text_).substr(text_.size() - unwritten_);
+  unwritten_ = 0;
+  if (fileOk_) AppendToFile(lines);
+}
+
+void KeptLines::AppendToFile(std::string_view lines) {
+  record_.clear();
   uint64_t streamEnd = streamEnd_;
-  keepfile::AppendRecords(record, line, streamEnd, version_);
-  const std::string error = io_->Append(record);
+  keepfile::AppendRecords(record_, lines, streamEnd, version_);
+  const std::string error = io_->Append(record_);
   if (!error.empty()) {
-    // The lines already in the file stay there and go out first; this one and later ones
-    // are held in memory until the file's own lines are sent.
+    // The lines already in the file stay there and go out first; these and later ones are
+    // held in memory until the file's own lines are sent.
     FileFailed(error);
     return;
   }
   streamEnd_ = streamEnd;
-  fileSize_ += record.size();
+  fileSize_ += record_.size();
   dirty_ = true;
 }
 
 std::string KeptLines::Take(uint64_t maxBytes) {
+  WritePending();
   if (Empty() || maxBytes == 0) return {};
   size_t count = text_.size() - front_;
   if (count > maxBytes) {
@@ -169,6 +179,7 @@ std::string KeptLines::Take(uint64_t maxBytes) {
 }
 
 void KeptLines::Delivered(uint64_t bytes) {
+  WritePending();
   deliveredPart_ = std::min<uint64_t>(deliveredPart_ + bytes, front_ - sentFront_);
   if (deliveredPart_ == 0) return;
   // Up to the end of the last line delivered whole: a line cut in the file's sent mark would
@@ -183,6 +194,7 @@ void KeptLines::Delivered(uint64_t bytes) {
 }
 
 void KeptLines::Rewind(std::string_view others) {
+  WritePending();
   lines_ += CountLines(std::string_view(text_).substr(sentFront_, front_ - sentFront_)) +
             CountLines(others);
   deliveredPart_ = 0;
@@ -248,6 +260,7 @@ void KeptLines::MarkSent(uint64_t bytes) {
 }
 
 bool KeptLines::Rewrite() {
+  WritePending();  // a failed rewrite leaves the file in use complete
   std::string file = keepfile::Header();
   uint64_t streamEnd = 0;
   keepfile::AppendRecords(file, std::string_view(text_).substr(sentFront_), streamEnd);
@@ -283,6 +296,7 @@ void KeptLines::GiveUpFile(const std::string& error) {
 }
 
 void KeptLines::Sync() {
+  WritePending();
   if (!dirty_ || !fileOk_) return;
   dirty_ = false;
   const std::string error = io_->Sync();

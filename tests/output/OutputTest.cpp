@@ -90,6 +90,7 @@ TEST_F(KeptLinesTest, RestartReadsWhatWasNotTakenByTheSystemAndNothingTwice) {
   kept->Delivered(Line(10).size());
   kept->Rewind();  // the connection ended with line 11 unsent
   kept->Keep(Line(12));
+  kept->WritePending();  // the end of a reception
   EXPECT_EQ(kept->Lines(), 2u);
   kept = Open();
   EXPECT_EQ(kept->Take(1000), Line(11) + Line(12))
@@ -206,6 +207,7 @@ TEST_F(KeptLinesTest, SentLinesAreRecordedOnAFullDisk) {
   {
     auto kept = Open();
     for (int n = 0; n < 1200; ++n) kept->Keep(Line(n));
+    kept->WritePending();
   }
   io.Capacity = io.Used();
   for (int start = 0; start < 3; ++start) {
