@@ -81,7 +81,6 @@ void AlarmServerLink::SendWatchDog() {
 
 void AlarmServerLink::Send(std::string_view text, bool kept) {
   if (!IsConnected()) return;
-  SendForwarded();
   Trace(text);
   totals_.Sent(text);
   Hand(text, kept);
@@ -258,7 +257,7 @@ void AlarmServerLink::SendKeptLines() {
   while (IsConnected() && !inputHeld_ && !kept_.Empty()) {
     // Marked sent once the operating system has taken it (LinesWritten); a connection that
     // ends first hands it out again.
-    const std::string text = kept_.Take(KeptPieceBytes);
+    const std::string_view text = kept_.Take(KeptPieceBytes);
     if (text.empty()) return;
     Send(text, true);
   }

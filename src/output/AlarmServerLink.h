@@ -106,7 +106,8 @@ class AlarmServerLink : public EventSink {
   // Hands the lines forwarded since the last flush to the socket. Every other road to the
   // socket calls it first, so that no line overtakes another.
   void SendForwarded();
-  // Traces, sends and counts the text; does nothing at all while not connected.
+  // Traces, sends and counts the text; does nothing at all while not connected. The caller
+  // has sent the forwarded lines first.
   void Send(std::string_view text, bool kept);
   // Sends text already traced and counted.
   void Hand(std::string_view text, bool kept);

@@ -148,7 +148,7 @@ void KeptLines::AppendToFile(std::string_view lines) {
   dirty_ = true;
 }
 
-std::string KeptLines::Take(uint64_t maxBytes) {
+std::string_view KeptLines::Take(uint64_t maxBytes) {
   WritePending();
   if (Empty() || maxBytes == 0) return {};
   size_t count = text_.size() - front_;
@@ -157,7 +157,7 @@ std::string KeptLines::Take(uint64_t maxBytes) {
     if (end == std::string::npos || end < front_) end = text_.find('\n', front_);
     count = end == std::string::npos ? text_.size() - front_ : end + 1 - front_;
   }
-  std::string taken = text_.substr(front_, count);
+  const std::string_view taken = std::string_view(text_).substr(front_, count);
   front_ += count;
   const uint64_t takenLines = CountLines(taken);
   sentLines_ += takenLines;

@@ -63,8 +63,9 @@ class KeptLines {
   void WritePending();
   // Hands out whole lines from the front, at most maxBytes unless the first line alone is
   // longer. They stay kept until Delivered() or go out again after Rewind(). Empty when nothing
-  // is waiting or maxBytes is 0.
-  std::string Take(uint64_t maxBytes);
+  // is waiting or maxBytes is 0. The view is valid until the next call that keeps or forgets
+  // lines (Keep, Append, Delivered, Rewind).
+  std::string_view Take(uint64_t maxBytes);
   // The operating system has taken this many more bytes of what Take() handed out, in order:
   // they are marked sent in the file (whole lines; a line taken in part counts once whole).
   void Delivered(uint64_t bytes);

@@ -212,7 +212,7 @@ TEST_F(KeptLinesTest, SentLinesAreRecordedOnAFullDisk) {
   io.Capacity = io.Used();
   for (int start = 0; start < 3; ++start) {
     auto kept = Open();
-    const std::string taken = kept->Take(UINT64_MAX);
+    const std::string taken(kept->Take(UINT64_MAX));
     EXPECT_EQ(taken.size(), start == 0 ? Lines(0, 1200).size() : 0u) << "start " << start;
     kept->Delivered(taken.size());
     kept->Sync();
