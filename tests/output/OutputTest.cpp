@@ -201,6 +201,26 @@ TEST_F(KeptLinesTest, AFileOfTheFirstVersionIsReadAndWrittenAnew) {
   }
 }
 
+// A reception's lines go into the file as one record by the end of the reception, so a kill
+// then loses none; a reception the disk has no room for stays in memory, behind the file's
+// lines.
+TEST_F(KeptLinesTest, AReceptionIsWrittenWholeAtItsEndOrHeldInMemory) {
+  auto kept = Open();
+  for (int n = 0; n < 3; ++n) kept->Keep(Line(n));
+  kept->WritePending();
+  EXPECT_EQ(io.Files[Path].size(), keepfile::HeaderSize + keepfile::RecordHeaderSize(2) + 60);
+  EXPECT_EQ(Open()->Take(1000), Lines(0, 3)) << "after a kill";
+  kept = Open();
+  io.Capacity = io.Used() + 30;
+  for (int n = 3; n < 6; ++n) kept->Keep(Line(n));
+  kept->WritePending();
+  kept->Keep(Line(6));
+  kept->WritePending();
+  EXPECT_NE(LogMessages().back().find("cannot be written"), std::string::npos);
+  EXPECT_EQ(kept->Take(1000), Lines(0, 7));
+  EXPECT_EQ(Open()->Take(1000), Lines(0, 3));
+}
+
 // A full disk: the lines a killed gateway left are read, sent and marked sent in place, so the
 // next start sends none of them again.
 TEST_F(KeptLinesTest, SentLinesAreRecordedOnAFullDisk) {
@@ -403,6 +423,21 @@ TEST_F(AlarmServerLinkTest, BacklogPausesInputAndUnsentLinesGoBackInFront) {
     timer.Tick();
     EXPECT_EQ(Sent(), keep ? unsent + EventLine() : "");
   }
+}
+
+// A reception's lines go to the socket in one piece, behind the kept lines still waiting.
+TEST_F(AlarmServerLinkTest, AReceptionGoesOutInOneSendBehindKeptLines) {
+  state.General.WatchDogInterval = 0;
+  ConnectOstrel();
+  Receive(0, Alarm("A") + Alarm("B") + Alarm("C"));
+  EXPECT_EQ(ostrelData.SendCalls, 1);
+  EXPECT_EQ(Sent(), EventLine("A") + EventLine("B") + EventLine("C"));
+  ostrelData.FireClose();
+  Receive(0, Alarm("K"));
+  ConnectOstrel();
+  Receive(0, Alarm("D") + Alarm("E"));
+  EXPECT_EQ(Sent(), EventLine("K") + EventLine("D") + EventLine("E"));
+  EXPECT_EQ(LinkTotals().LinesSent, 6u);
 }
 
 // A connection that ends with lines unsent: what the system took is not sent again; the kept
