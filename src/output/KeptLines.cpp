@@ -10,6 +10,10 @@ namespace {
 constexpr uint64_t RewriteAboveSentBytes = 1u << 20;
 // Memory of the delivered part of the kept text is given back above this.
 constexpr size_t ForgetAboveBytes = 1u << 20;
+// The kept text grows without being copied up to this (or the keeping limit): a copy of
+// megabytes onto memory touched afresh costs more than keeping the lines. Memory not yet
+// written to costs nothing.
+constexpr uint64_t GrowthReserveBytes = 64u << 20;
 // Names tried for a damaged file set aside: path + ".damaged", ".damaged-2" ...
 constexpr int SetAsideNames = 100;
 
@@ -120,6 +124,11 @@ void KeptLines::Append(std::string_view line) {
   // Into the file only while it holds everything before: lines behind a failed write wait in
   // memory until the file's own lines are out.
   const bool intoFile = fileOk_ && Filed() + unwritten_ == Held();
+  if (text_.capacity() - text_.size() < line.size()) {
+    text_.reserve(std::max<size_t>(2 * text_.capacity(),
+                                   static_cast<size_t>(std::min(limit_, GrowthReserveBytes))) +
+                  line.size());
+  }
   text_.append(line);
   lines_ += CountLines(line);
   if (intoFile) unwritten_ += line.size();
