@@ -7,7 +7,9 @@ namespace tarvel {
 namespace {
 
 // A kept file whose sent part is larger than this, and than its unsent part, is written anew.
-constexpr uint64_t RewriteAboveSentBytes = 1u << 20;
+// Below it a hand-over is not slowed by writing its rest again (with two syncs): it cuts the
+// file back to its header at its end anyway.
+constexpr uint64_t RewriteAboveSentBytes = 64u << 20;
 // Memory of the delivered part of the kept text is given back above this.
 constexpr size_t ForgetAboveBytes = 1u << 20;
 // The kept text grows without being copied up to this (or the keeping limit): a copy of

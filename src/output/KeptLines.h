@@ -19,7 +19,7 @@ namespace tarvel {
 //     them taken by the operating system (Delivered()); only then are they marked sent in the
 //     file's head, which needs no new space on the disk. What a connection handed back goes out
 //     again (Rewind()). Once all are sent the file is cut back to its header, and a file that
-//     is more than half sent (and over 1 MiB) is written anew without the sent part; a rewrite
+//     is more than half sent (and over 64 MiB) is written anew without the sent part; a rewrite
 //     that fails leaves the file in use as it was;
 //   - a file that cannot be written is logged once; keeping goes on in memory, and the file
 //     is taken up again once its own lines have gone out;
