@@ -1,7 +1,8 @@
 // Pushes TARVEL80 messages through ProcessReceivedData into a connected alarm server that only
-// counts bytes, with the traffic trace off, and prints nanoseconds and heap allocations per line
-// (operator new is counted in this program), each case in five rounds: the median and the
-// spread. Build it in a Release tree to measure.
+// counts bytes (or, in the last case, into the keep file while none is connected), with the
+// traffic trace off, and prints nanoseconds and heap allocations per line (operator new is
+// counted in this program), each case in five rounds: the median and the spread. Build it in a
+// Release tree to measure.
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "app/GatewayAssembly.h"
+#include "platform/posix/PosixKeepFileIo.h"
 #include "platform/posix/SystemClock.h"
 #include "state/PortControls.h"
 #include "ui/InMemoryViews.h"
@@ -135,6 +137,7 @@ struct Bench {
 
   std::filesystem::path folder;
   SystemClock clock;
+  PosixKeepFileIo keepIo;
   InMemoryDebugList debugList;
   InMemoryMenuChecks menus;  // "&Debug" unchecked: the trace is off
   LastTextList list;
@@ -146,7 +149,7 @@ struct Bench {
   CountingSocket& ostrel = ports.WinsockOstrelData();
   GatewayAssembly assembly{GatewaySurroundings{clock, ports.Wired(), list, statusBar, debugList,
                                                menus, timer, folder.string() + "/",
-                                               folder.string() + "/LogFiles"}};
+                                               folder.string() + "/LogFiles", &keepIo}};
   ProgramState& state = assembly.State;
 };
 
@@ -156,10 +159,16 @@ struct Round {
   double SendsPerReception = 0;
 };
 
+// keep: no alarm server is connected, and the lines go to the keep file.
 Round RunRound(int16_t port, const std::string& prologue, const std::string& reception,
-               uint64_t linesPerReception, uint64_t receptions) {
+               uint64_t linesPerReception, uint64_t receptions, bool keep) {
   Bench bench;
   Gateway& gateway = bench.assembly.TheGateway;
+  if (keep) {
+    bench.ostrel.SetState(SocketControl::Closed);
+    bench.state.General.KeepFile = (bench.folder / "kept.dat").string();
+    bench.state.General.KeepLimit = 1 << 30;
+  }
   if (!prologue.empty()) gateway.ProcessReceivedData(port, prologue);
   // Warm-up: buffers reach their steady size.
   for (uint64_t i = 0; i < receptions / 20; ++i) gateway.ProcessReceivedData(port, reception);
@@ -178,11 +187,11 @@ Round RunRound(int16_t port, const std::string& prologue, const std::string& rec
 }
 
 void Run(const char* name, int16_t port, const std::string& prologue, const std::string& reception,
-         uint64_t linesPerReception, uint64_t receptions) {
+         uint64_t linesPerReception, uint64_t receptions, bool keep = false) {
   constexpr int Rounds = 5;
   std::vector<Round> rounds;
   for (int n = 0; n < Rounds; ++n)
-    rounds.push_back(RunRound(port, prologue, reception, linesPerReception, receptions));
+    rounds.push_back(RunRound(port, prologue, reception, linesPerReception, receptions, keep));
   std::sort(rounds.begin(), rounds.end(),
             [](const Round& a, const Round& b) { return a.NsPerLine < b.NsPerLine; });
   const Round& median = rounds[Rounds / 2];
@@ -219,6 +228,10 @@ int main(int argc, char** argv) {
   }
   if (only == 0 || only == 4) {
     Run("multi-line (header + 2 lines), 20 events/recv", 1, multi, Repeat(multi, 20), 60, 50'000);
+  }
+  if (only == 0 || only == 5) {
+    Run("kept in the keep file, 2000 lines per reception", 0, "", Repeat(single, 2000), 2000, 100,
+        true);
   }
   return 0;
 }

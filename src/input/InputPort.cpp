@@ -27,6 +27,7 @@ void InputPort::Receive(std::string_view data) {
                                                  "; the gateway goes on");
   }
   framer_.Push(data, *this);
+  surroundings_.Sink.Flush();
   // One clock reading per reception, not per line: a reading costs as much as framing a line.
   if (totals_.LinesReceived != linesBefore) totals_.LastLineAt = surroundings_.TheClock.Now();
 }
@@ -41,11 +42,13 @@ void InputPort::HoldReceiving(bool hold) {
 
 void InputPort::Tick(int32_t elapsedMs) {
   ForwardCollected(collecting_.Age(elapsedMs, surroundings_.TheClock));
+  surroundings_.Sink.Flush();
 }
 
 void InputPort::PerSecond() {
   Reconnect();
   SuperviseSilence();
+  surroundings_.Sink.Flush();
 }
 
 bool InputPort::Failed() const {

@@ -65,6 +65,7 @@ std::string AlarmServerLink::Peer() const {
 }
 
 void AlarmServerLink::Tick(bool secondEnded) {
+  SendForwarded();
   if (secondEnded) SendWatchDog();
   OpenedKept().Sync();
   SendKeptLines();
@@ -81,6 +82,22 @@ void AlarmServerLink::SendWatchDog() {
 void AlarmServerLink::Send(std::string_view text, bool kept) {
   if (!IsConnected()) return;
   Trace(text);
+  totals_.Sent(text);
+  Hand(text, kept);
+}
+
+void AlarmServerLink::SendForwarded() {
+  if (forwarded_.empty()) return;
+  if (IsConnected()) {
+    Hand(forwarded_, false);
+  } else {
+    // The connection went without an event in between: as if it had not taken them.
+    PutBackUnsentLines(forwarded_, 0);
+  }
+  forwarded_.clear();
+}
+
+void AlarmServerLink::Hand(std::string_view text, bool kept) {
   controls_.WinsockOstrelData->SendData(text);
   if (!unconfirmed_.empty() && unconfirmed_.back().Kept == kept) {
     unconfirmed_.back().Bytes += text.size();
@@ -90,7 +107,6 @@ void AlarmServerLink::Send(std::string_view text, bool kept) {
   unconfirmedBytes_ += text.size();
   if (!inputHeld_ && controls_.WinsockOstrelData->BytesToWrite() > SocketControl::SendHighWater)
     HoldInput(true);
-  totals_.Sent(text);
 }
 
 // The debug window never costs a line to the alarm server.
@@ -133,6 +149,7 @@ void AlarmServerLink::HoldInput(bool hold) {
 // Before the data socket is closed: what it had not sent goes back to the kept lines, and the
 // input ports read again.
 void AlarmServerLink::EndConnection() {
+  SendForwarded();
   SocketControl* data = controls_.WinsockOstrelData;
   const std::string unsent = data->TakeUnsent();
   data->Close();
@@ -178,6 +195,7 @@ void AlarmServerLink::PutBackUnsentLines(const std::string& others, uint64_t kep
 
 void AlarmServerLink::LeaveForNextStart() {
   KeptLines& kept = OpenedKept();
+  SendForwarded();
   if (IsConnected()) EndConnection();
   kept.Sync();
   if (kept.Empty()) return;
@@ -209,25 +227,37 @@ void AlarmServerLink::Forward(std::string_view line) {
   KeptLines& kept = OpenedKept();
   if (IsConnected()) {
     if (kept.Empty()) {
-      Send(line, false);
+      // Traced and counted line by line, as the debug window and the shown counter expect.
+      Trace(line);
+      totals_.Sent(line);
+      forwarded_.append(line);
     } else {
       // Kept lines go out first: sent ahead of them, a port's NORMAL would reach the alarm
       // server before the ALARM it ends, and the point would be left in alarm.
       kept.Append(line);
       SendKeptLines();
     }
-  } else if (state_.General.BufferIfOstrelNotConnected) {
+    return;
+  }
+  SendForwarded();  // lines forwarded before the connection went come first
+  if (state_.General.BufferIfOstrelNotConnected) {
     if (!kept.Keep(line)) ++totals_.LinesDroppedAtLimit;
   } else {
     ++totals_.LinesNotKept;
   }
 }
 
+void AlarmServerLink::Flush() {
+  SendForwarded();
+  kept_.WritePending();
+}
+
 void AlarmServerLink::SendKeptLines() {
+  SendForwarded();
   while (IsConnected() && !inputHeld_ && !kept_.Empty()) {
     // Marked sent once the operating system has taken it (LinesWritten); a connection that
     // ends first hands it out again.
-    const std::string text = kept_.Take(KeptPieceBytes);
+    const std::string_view text = kept_.Take(KeptPieceBytes);
     if (text.empty()) return;
     Send(text, true);
   }

@@ -54,8 +54,11 @@ class AlarmServerLink : public EventSink {
 
   // Every finished line: sent while an alarm server is connected (behind any kept lines
   // still going out), else kept if BufferIfOstrelNotConnected is on and the kept text is
-  // below KeepLimit, else dropped without a trace.
+  // below KeepLimit, else dropped without a trace. Lines sent are traced and counted at once,
+  // and handed to the socket together by Flush(); kept lines are written to the keep file by
+  // Flush().
   void Forward(std::string_view line) override;
+  void Flush() override;
 
   // On every supervision tick, after the ports' own supervision: in a tick that ends a second,
   // the watchdog line when it is due; then the keep file is made durable and the next piece of
@@ -100,8 +103,14 @@ class AlarmServerLink : public EventSink {
   void EndConnection();
   void PutBackUnsentLines(const std::string& others, uint64_t keptLines);
   void SendKeptLines();
-  // Traces, sends and counts the text; does nothing at all while not connected.
+  // Hands the lines forwarded since the last flush to the socket. Every other road to the
+  // socket calls it first, so that no line overtakes another.
+  void SendForwarded();
+  // Traces, sends and counts the text; does nothing at all while not connected. The caller
+  // has sent the forwarded lines first.
   void Send(std::string_view text, bool kept);
+  // Sends text already traced and counted.
+  void Hand(std::string_view text, bool kept);
   void Trace(std::string_view text);
 
   // The connection's output not yet reported taken by the operating system, in order, as
@@ -112,6 +121,8 @@ class AlarmServerLink : public EventSink {
   };
   std::deque<Stretch> unconfirmed_;
   uint64_t unconfirmedBytes_ = 0;
+  // Lines forwarded while connected, traced and counted, not yet handed to the socket.
+  std::string forwarded_;
 
   const ProgramState& state_;
   const Clock& clock_;

@@ -7,9 +7,15 @@ namespace tarvel {
 namespace {
 
 // A kept file whose sent part is larger than this, and than its unsent part, is written anew.
-constexpr uint64_t RewriteAboveSentBytes = 1u << 20;
+// Below it a hand-over is not slowed by writing its rest again (with two syncs): it cuts the
+// file back to its header at its end anyway.
+constexpr uint64_t RewriteAboveSentBytes = 64u << 20;
 // Memory of the delivered part of the kept text is given back above this.
 constexpr size_t ForgetAboveBytes = 1u << 20;
+// The kept text grows without being copied up to this (or the keeping limit): a copy of
+// megabytes onto memory touched afresh costs more than keeping the lines. Memory not yet
+// written to costs nothing.
+constexpr uint64_t GrowthReserveBytes = 64u << 20;
 // Names tried for a damaged file set aside: path + ".damaged", ".damaged-2" ...
 constexpr int SetAsideNames = 100;
 
@@ -117,29 +123,44 @@ bool KeptLines::Keep(std::string_view line) {
 }
 
 void KeptLines::Append(std::string_view line) {
-  const bool intoFile = fileOk_ && Filed() == Held();
+  // Into the file only while it holds everything before: lines behind a failed write wait in
+  // memory until the file's own lines are out.
+  const bool intoFile = fileOk_ && Filed() + unwritten_ == Held();
+  if (text_.capacity() - text_.size() < line.size()) {
+    text_.reserve(std::max<size_t>(2 * text_.capacity(),
+                                   static_cast<size_t>(std::min(limit_, GrowthReserveBytes))) +
+                  line.size());
+  }
   text_.append(line);
   lines_ += CountLines(line);
-  if (intoFile) AppendToFile(line);
+  if (intoFile) unwritten_ += line.size();
 }
 
-void KeptLines::AppendToFile(std::string_view line) {
-  std::string record;
+void KeptLines::WritePending() {
+  if (unwritten_ == 0) return;
+  const std::string_view lines = std::string_view(text_).substr(text_.size() - unwritten_);
+  unwritten_ = 0;
+  if (fileOk_) AppendToFile(lines);
+}
+
+void KeptLines::AppendToFile(std::string_view lines) {
+  record_.clear();
   uint64_t streamEnd = streamEnd_;
-  keepfile::AppendRecords(record, line, streamEnd, version_);
-  const std::string error = io_->Append(record);
+  keepfile::AppendRecords(record_, lines, streamEnd, version_);
+  const std::string error = io_->Append(record_);
   if (!error.empty()) {
-    // The lines already in the file stay there and go out first; this one and later ones
-    // are held in memory until the file's own lines are sent.
+    // The lines already in the file stay there and go out first; these and later ones are
+    // held in memory until the file's own lines are sent.
     FileFailed(error);
     return;
   }
   streamEnd_ = streamEnd;
-  fileSize_ += record.size();
+  fileSize_ += record_.size();
   dirty_ = true;
 }
 
-std::string KeptLines::Take(uint64_t maxBytes) {
+std::string_view KeptLines::Take(uint64_t maxBytes) {
+  WritePending();
   if (Empty() || maxBytes == 0) return {};
   size_t count = text_.size() - front_;
   if (count > maxBytes) {
@@ -147,7 +168,7 @@ std::string KeptLines::Take(uint64_t maxBytes) {
     if (end == std::string::npos || end < front_) end = text_.find('\n', front_);
     count = end == std::string::npos ? text_.size() - front_ : end + 1 - front_;
   }
-  std::string taken = text_.substr(front_, count);
+  const std::string_view taken = std::string_view(text_).substr(front_, count);
   front_ += count;
   const uint64_t takenLines = CountLines(taken);
   sentLines_ += takenLines;
@@ -169,6 +190,7 @@ std::string KeptLines::Take(uint64_t maxBytes) {
 }
 
 void KeptLines::Delivered(uint64_t bytes) {
+  WritePending();
   deliveredPart_ = std::min<uint64_t>(deliveredPart_ + bytes, front_ - sentFront_);
   if (deliveredPart_ == 0) return;
   // Up to the end of the last line delivered whole: a line cut in the file's sent mark would
@@ -183,6 +205,7 @@ void KeptLines::Delivered(uint64_t bytes) {
 }
 
 void KeptLines::Rewind(std::string_view others) {
+  WritePending();
   lines_ += CountLines(std::string_view(text_).substr(sentFront_, front_ - sentFront_)) +
             CountLines(others);
   deliveredPart_ = 0;
@@ -248,6 +271,7 @@ void KeptLines::MarkSent(uint64_t bytes) {
 }
 
 bool KeptLines::Rewrite() {
+  WritePending();  // a failed rewrite leaves the file in use complete
   std::string file = keepfile::Header();
   uint64_t streamEnd = 0;
   keepfile::AppendRecords(file, std::string_view(text_).substr(sentFront_), streamEnd);
@@ -283,6 +307,7 @@ void KeptLines::GiveUpFile(const std::string& error) {
 }
 
 void KeptLines::Sync() {
+  WritePending();
   if (!dirty_ || !fileOk_) return;
   dirty_ = false;
   const std::string error = io_->Sync();

@@ -12,13 +12,14 @@ namespace tarvel {
 
 // The event lines kept for the alarm server while none is connected, oldest first. In memory
 // always; with a keep file also on disk, so that they outlive a restart or a crash:
-//   - every kept line is appended to the file at once (one write per line), and the file is
-//     made durable by Sync(), which the supervision tick calls every 100 ms;
+//   - the lines kept since the last WritePending() are appended to the file together, as one
+//     record, when it is called (after every reception) or before any other use of the file;
+//     the file is made durable by Sync(), which the supervision tick calls every 100 ms;
 //   - lines handed out by Take() stay in the file until the alarm server's connection reports
 //     them taken by the operating system (Delivered()); only then are they marked sent in the
 //     file's head, which needs no new space on the disk. What a connection handed back goes out
 //     again (Rewind()). Once all are sent the file is cut back to its header, and a file that
-//     is more than half sent (and over 1 MiB) is written anew without the sent part; a rewrite
+//     is more than half sent (and over 64 MiB) is written anew without the sent part; a rewrite
 //     that fails leaves the file in use as it was;
 //   - a file that cannot be written is logged once; keeping goes on in memory, and the file
 //     is taken up again once its own lines have gone out;
@@ -58,10 +59,13 @@ class KeptLines {
   // Adds a line at the back whatever the limit: a line produced while older kept lines are
   // still going out waits behind them.
   void Append(std::string_view line);
+  // Writes the lines kept for the file since the last call, in one append.
+  void WritePending();
   // Hands out whole lines from the front, at most maxBytes unless the first line alone is
   // longer. They stay kept until Delivered() or go out again after Rewind(). Empty when nothing
-  // is waiting or maxBytes is 0.
-  std::string Take(uint64_t maxBytes);
+  // is waiting or maxBytes is 0. The view is valid until the next call that keeps or forgets
+  // lines (Keep, Append, Delivered, Rewind).
+  std::string_view Take(uint64_t maxBytes);
   // The operating system has taken this many more bytes of what Take() handed out, in order:
   // they are marked sent in the file (whole lines; a line taken in part counts once whole).
   void Delivered(uint64_t bytes);
@@ -82,7 +86,7 @@ class KeptLines {
   // Bytes of the file not yet marked sent: the first Filed() bytes of what is held.
   uint64_t Filed() const { return streamEnd_ - fileSent_; }
   void TakeUpDamagedFile(const std::string& path, const keepfile::Contents& contents);
-  void AppendToFile(std::string_view line);
+  void AppendToFile(std::string_view lines);
   void MarkSent(uint64_t bytes);
   // Gives memory of delivered text back.
   void Forget();
@@ -101,6 +105,9 @@ class KeptLines {
   std::string text_;
   size_t sentFront_ = 0;
   size_t front_ = 0;
+  // The back of the kept text bound for the file and not written yet (WritePending()).
+  size_t unwritten_ = 0;
+  std::string record_;          // reused for the records of an append
   uint64_t deliveredPart_ = 0;  // delivered bytes of a line not yet taken whole
   // The file: its records hold the stream of payload bytes up to streamEnd_, of which those
   // before fileSent_ are sent; the rest is the front of the held text.

@@ -58,7 +58,10 @@ class FakeSocketControl : public SocketControl {
     Unsent.clear();
     Backlog = 0;
   }
-  void SendData(std::string_view data) override { sent_ += data; }
+  void SendData(std::string_view data) override {
+    sent_ += data;
+    ++SendCalls;
+  }
   int64_t BytesToWrite() const override { return Backlog; }
   std::string TakeUnsent() override { return std::exchange(Unsent, std::string()); }
   void SetReceivePaused(bool paused) override { Paused = paused; }
@@ -69,6 +72,7 @@ class FakeSocketControl : public SocketControl {
   bool Paused = false;
   int ConnectCalls = 0;
   int CloseCalls = 0;
+  int SendCalls = 0;
   void FailListen(int number, const std::string& description) {
     listenError_ = {number, description};
   }

@@ -90,6 +90,7 @@ TEST_F(KeptLinesTest, RestartReadsWhatWasNotTakenByTheSystemAndNothingTwice) {
   kept->Delivered(Line(10).size());
   kept->Rewind();  // the connection ended with line 11 unsent
   kept->Keep(Line(12));
+  kept->WritePending();  // the end of a reception
   EXPECT_EQ(kept->Lines(), 2u);
   kept = Open();
   EXPECT_EQ(kept->Take(1000), Line(11) + Line(12))
@@ -200,17 +201,38 @@ TEST_F(KeptLinesTest, AFileOfTheFirstVersionIsReadAndWrittenAnew) {
   }
 }
 
+// A reception's lines go into the file as one record by the end of the reception, so a kill
+// then loses none; a reception the disk has no room for stays in memory, behind the file's
+// lines.
+TEST_F(KeptLinesTest, AReceptionIsWrittenWholeAtItsEndOrHeldInMemory) {
+  auto kept = Open();
+  for (int n = 0; n < 3; ++n) kept->Keep(Line(n));
+  kept->WritePending();
+  EXPECT_EQ(io.Files[Path].size(), keepfile::HeaderSize + keepfile::RecordHeaderSize(2) + 60);
+  EXPECT_EQ(Open()->Take(1000), Lines(0, 3)) << "after a kill";
+  kept = Open();
+  io.Capacity = io.Used() + 30;
+  for (int n = 3; n < 6; ++n) kept->Keep(Line(n));
+  kept->WritePending();
+  kept->Keep(Line(6));
+  kept->WritePending();
+  EXPECT_NE(LogMessages().back().find("cannot be written"), std::string::npos);
+  EXPECT_EQ(kept->Take(1000), Lines(0, 7));
+  EXPECT_EQ(Open()->Take(1000), Lines(0, 3));
+}
+
 // A full disk: the lines a killed gateway left are read, sent and marked sent in place, so the
 // next start sends none of them again.
 TEST_F(KeptLinesTest, SentLinesAreRecordedOnAFullDisk) {
   {
     auto kept = Open();
     for (int n = 0; n < 1200; ++n) kept->Keep(Line(n));
+    kept->WritePending();
   }
   io.Capacity = io.Used();
   for (int start = 0; start < 3; ++start) {
     auto kept = Open();
-    const std::string taken = kept->Take(UINT64_MAX);
+    const std::string taken(kept->Take(UINT64_MAX));
     EXPECT_EQ(taken.size(), start == 0 ? Lines(0, 1200).size() : 0u) << "start " << start;
     kept->Delivered(taken.size());
     kept->Sync();
@@ -401,6 +423,21 @@ TEST_F(AlarmServerLinkTest, BacklogPausesInputAndUnsentLinesGoBackInFront) {
     timer.Tick();
     EXPECT_EQ(Sent(), keep ? unsent + EventLine() : "");
   }
+}
+
+// A reception's lines go to the socket in one piece, behind the kept lines still waiting.
+TEST_F(AlarmServerLinkTest, AReceptionGoesOutInOneSendBehindKeptLines) {
+  state.General.WatchDogInterval = 0;
+  ConnectOstrel();
+  Receive(0, Alarm("A") + Alarm("B") + Alarm("C"));
+  EXPECT_EQ(ostrelData.SendCalls, 1);
+  EXPECT_EQ(Sent(), EventLine("A") + EventLine("B") + EventLine("C"));
+  ostrelData.FireClose();
+  Receive(0, Alarm("K"));
+  ConnectOstrel();
+  Receive(0, Alarm("D") + Alarm("E"));
+  EXPECT_EQ(Sent(), EventLine("K") + EventLine("D") + EventLine("E"));
+  EXPECT_EQ(LinkTotals().LinesSent, 6u);
 }
 
 // A connection that ends with lines unsent: what the system took is not sent again; the kept
