@@ -146,6 +146,16 @@ int PlainDigits(std::string_view s, std::size_t at, std::size_t count) {
   return value;
 }
 
+// IntegerValue of a field, read directly when it is one to four plain digits, as nearly every
+// field is.
+std::optional<int16_t> FieldValue(std::string_view field) {
+  if (!field.empty() && field.size() <= 4) {
+    const int plain = PlainDigits(field, 0, field.size());
+    if (plain >= 0) return static_cast<int16_t>(plain);
+  }
+  return IntegerValue(field);
+}
+
 // DD?MM?YYYY.
 bool NumericDate(std::string_view s, DateTime& date) {
   const int plainDay = PlainDigits(s, 0, 2);
@@ -166,8 +176,8 @@ bool MonthNameDate(std::string_view s, DateTime& date) {
   const std::optional<int> month = MonthFromName(GetFieldView(s, 1, Dash));
   if (!month) return false;
   const std::string_view head = s.substr(0, 9);
-  const std::optional<int16_t> day = IntegerValue(GetFieldView(head, 0, Dash));
-  const std::optional<int16_t> yearInCentury = IntegerValue(GetFieldView(head, 2, Dash));
+  const std::optional<int16_t> day = FieldValue(GetFieldView(head, 0, Dash));
+  const std::optional<int16_t> yearInCentury = FieldValue(GetFieldView(head, 2, Dash));
   return day && yearInCentury && MakeDate(2000 + *yearInCentury, *month, *day, date);
 }
 
