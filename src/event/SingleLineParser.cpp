@@ -25,11 +25,16 @@ std::string_view Rest(std::string_view text, std::size_t from) {
 
 // The date with the time of day of a span from midnight, which may exceed a day or be negative.
 DateTime WithTimeOfDay(DateTime date, int64_t seconds) {
-  seconds %= SecondsPerDay;
-  if (seconds < 0) seconds += SecondsPerDay;
-  date.Hour = static_cast<int>(seconds / 3600);
-  date.Minute = static_cast<int>(seconds / 60 % 60);
-  date.Second = static_cast<int>(seconds % 60);
+  if (seconds < 0 || seconds >= SecondsPerDay) {
+    seconds %= SecondsPerDay;
+    if (seconds < 0) seconds += SecondsPerDay;
+  }
+  // Within a day: 32-bit unsigned arithmetic, which divides by a constant more cheaply.
+  const auto inDay = static_cast<uint32_t>(seconds);
+  const uint32_t minutes = inDay / 60;
+  date.Hour = static_cast<int>(minutes / 60);
+  date.Minute = static_cast<int>(minutes % 60);
+  date.Second = static_cast<int>(inDay % 60);
   return date;
 }
 
