@@ -13,7 +13,7 @@ namespace tarvel {
 
 // "1|2017-06-07|10:20:30|ZONE-12-DOOR||||Door forced open": the state code, the date and time
 // (both empty without a stamp), the tag, three empty fields and the text; appended to `out`.
-void AppendEventLine(std::string& out, const Event& event);
+void AppendEventLine(std::string& out, const EventView& event);
 
 // "1|||" and the watchdog tag name: four fields only.
 std::string WatchdogLine(std::string_view tagName);

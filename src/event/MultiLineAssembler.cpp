@@ -46,8 +46,8 @@ MultiLineAssembler::Completed MultiLineAssembler::Complete(const Clock& clock) {
   for (std::string& line : lines_) line.clear();
   lineCount_ = 0;
 
-  DateTime stamp = ExtractDateTime(DateTime::FromLocalTime(clock.Now()), event_.Tag, clock);
-  stamp = ExtractDateTime(stamp, event_.Text, clock);
+  std::optional<DateTime> stamp = ExtractStamp(event_.Tag, clock);
+  if (std::optional<DateTime> inText = ExtractStamp(event_.Text, clock)) stamp = inText;
 
   std::size_t position = 0;
   NextWord(event_.Tag, position);
@@ -55,7 +55,8 @@ MultiLineAssembler::Completed MultiLineAssembler::Complete(const Clock& clock) {
       StateOfWord(NextWord(event_.Tag, position), MessageFormat::MultiLine);
   if (!state) return Completed::Dropped;
   event_.State = *state;
-  event_.Stamp = stamp;
+  // The clock only for an event without a stamp: a reading costs more than the event's parse.
+  event_.Stamp = stamp ? *stamp : DateTime::FromLocalTime(clock.Now());
   return Completed::Event;
 }
 

@@ -1,5 +1,6 @@
 #include "event/SingleLineParser.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -24,36 +25,51 @@ std::string_view Rest(std::string_view text, std::size_t from) {
 
 // The date with the time of day of a span from midnight, which may exceed a day or be negative.
 DateTime WithTimeOfDay(DateTime date, int64_t seconds) {
-  seconds %= SecondsPerDay;
-  if (seconds < 0) seconds += SecondsPerDay;
-  date.Hour = static_cast<int>(seconds / 3600);
-  date.Minute = static_cast<int>(seconds / 60 % 60);
-  date.Second = static_cast<int>(seconds % 60);
+  if (seconds < 0 || seconds >= SecondsPerDay) {
+    seconds %= SecondsPerDay;
+    if (seconds < 0) seconds += SecondsPerDay;
+  }
+  // Within a day: 32-bit unsigned arithmetic, which divides by a constant more cheaply.
+  const auto inDay = static_cast<uint32_t>(seconds);
+  const uint32_t minutes = inDay / 60;
+  date.Hour = static_cast<int>(minutes / 60);
+  date.Minute = static_cast<int>(minutes % 60);
+  date.Second = static_cast<int>(inDay % 60);
   return date;
+}
+
+// Where the next blank stands from `from` on, or the text's end. The date and time words are
+// short: a plain loop finds the blank sooner than a library search would start.
+std::size_t BlankAtOrAfter(std::string_view text, std::size_t from) {
+  while (from < text.size() && text[from] != ' ') ++from;
+  return from;
 }
 
 }  // namespace
 
-SingleLineParse ParseSingleLine(std::string_view line, const Clock& clock, Event& event) {
+SingleLineParse ParseSingleLine(std::string_view line, const Clock& clock) {
   std::size_t position = 0;
   const std::string_view stateWord = NextWord(line, position);
-  const std::size_t firstBlank = line.find(' ');
-  const std::string_view fields = firstBlank == std::string_view::npos
-                                      ? std::string_view()
-                                      : TrimBlanks(line.substr(firstBlank));
+  // The first blank ends the state word, unless the line starts with one.
+  const bool leadingBlank = !line.empty() && line.front() == ' ';
+  const std::string_view fields = leadingBlank             ? TrimBlanks(line)
+                                  : position < line.size() ? TrimBlanks(line.substr(position))
+                                                           : std::string_view();
   const std::string_view rest = TrimBlanks(Rest(fields, RestStart));
   const std::string_view tag = TrimBlanks(rest.substr(0, TagLength));
   const std::string_view text = TrimBlanks(Rest(rest, TagLength));
-  if (tag.empty() || text.empty()) return {SingleLineParse::Outcome::TagOrTextMissing, rest};
+  if (tag.empty() || text.empty()) return {SingleLineParse::Outcome::TagOrTextMissing, rest, {}};
   const std::optional<EventState> state = StateOfWord(stateWord, MessageFormat::SingleLine);
-  if (!state) return {SingleLineParse::Outcome::UnknownStateWord, rest};
-  const DateTime date = DateParse(DateLayout, GetFieldView(fields, 0, " "), 1, clock);
-  const int64_t time = TimeParse(TimeLayout, GetFieldView(fields, 1, " "), 1, clock);
-  event.State = *state;
-  event.Stamp = WithTimeOfDay(date, time);
-  event.Tag.assign(tag);
-  event.Text.assign(text);
-  return {SingleLineParse::Outcome::Parsed, rest};
+  if (!state) return {SingleLineParse::Outcome::UnknownStateWord, rest, {}};
+  // The date and the time are the first two fields of `fields` split at single blanks.
+  const std::size_t dateEnd = BlankAtOrAfter(fields, 0);
+  const std::string_view dateField = fields.substr(0, dateEnd);
+  const std::size_t timeStart = std::min(dateEnd + 1, fields.size());
+  const std::string_view timeField =
+      fields.substr(timeStart, BlankAtOrAfter(fields, timeStart) - timeStart);
+  const DateTime date = DateParse(DateLayout, dateField, 1, clock);
+  const int64_t time = TimeParse(TimeLayout, timeField, 1, clock);
+  return {SingleLineParse::Outcome::Parsed, rest, {*state, WithTimeOfDay(date, time), tag, text}};
 }
 
 }  // namespace tarvel

@@ -14,16 +14,16 @@ namespace tarvel {
 // is read only where a date or time falls back to today or now.
 struct SingleLineParse {
   enum class Outcome {
-    Parsed,            // `event` holds the message
+    Parsed,            // Message holds it
     TagOrTextMissing,  // "Invalid event type: " and the rest are logged
     UnknownStateWord,  // "Unknown event type: " and the rest are logged
   };
   Outcome Result;
   std::string_view Rest;  // the text after the time (tag, padding and text), within the line
+  EventView Message;      // when parsed; its tag and text point into the line
 };
 
-// Parses a trimmed, converted line into `event`, which keeps its buffers from call to call. The
-// tag and text are checked before the state word.
-SingleLineParse ParseSingleLine(std::string_view line, const Clock& clock, Event& event);
+// Parses a trimmed, converted line. The tag and text are checked before the state word.
+SingleLineParse ParseSingleLine(std::string_view line, const Clock& clock);
 
 }  // namespace tarvel

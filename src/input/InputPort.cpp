@@ -93,38 +93,42 @@ void InputPort::TreatLine(std::string_view rawLine) {
     }
     rawLine = line_;
   }
-  const std::string_view trimmed = TrimBlanks(rawLine);
-  if (trimmed.size() > MaxLineLength) {
+  std::string_view line = TrimBlanks(rawLine);
+  if (line.size() > MaxLineLength) {
     ++totals_.LinesRejected;
     surroundings_.Rejected.WriteLog(number_, "Line too long on port (" + std::to_string(number_) +
-                                                 "), " + std::to_string(trimmed.size()) +
+                                                 "), " + std::to_string(line.size()) +
                                                  " characters dropped");
     LineCompleted();
     return;
   }
-  if (trimmed.data() != line_.data() || trimmed.size() != line_.size()) line_.assign(trimmed);
-  if (settings_.Swedish7BitASCII2ISOLatin1) Swedish7BitToLatin1(line_);
-  if (settings_.DOSASCII2ISOLatin1) DOSToLatin1(line_);
+  // Only a conversion needs a copy of its own; without one the line is read where it lies.
+  if (settings_.Swedish7BitASCII2ISOLatin1 || settings_.DOSASCII2ISOLatin1) {
+    if (line.data() != line_.data() || line.size() != line_.size()) line_.assign(line);
+    if (settings_.Swedish7BitASCII2ISOLatin1) Swedish7BitToLatin1(line_);
+    if (settings_.DOSASCII2ISOLatin1) DOSToLatin1(line_);
+    line = line_;
+  }
   // The header test reads the words as the cleaned line holds them; the cleaned line itself
   // is only made for the multi-line path.
-  const bool header = IsHeaderLine(line_);
+  const bool header = IsHeaderLine(line);
   if (header) newParsingDetected_ = 1;
   if (settings_.ForceOldParsing) newParsingDetected_ = 0;
   if (newParsingDetected_ == 1) {
-    CleanTextInto(cleaned_, line_);
+    CleanTextInto(cleaned_, line);
     ForwardCollected(collecting_.Add(cleaned_, header, surroundings_.TheClock));
   } else {
-    ForwardSingleLine(line_);
+    ForwardSingleLine(line);
   }
   LineCompleted();
 }
 
 void InputPort::ForwardSingleLine(std::string_view line) {
-  const SingleLineParse parse = ParseSingleLine(line, surroundings_.TheClock, event_);
+  const SingleLineParse parse = ParseSingleLine(line, surroundings_.TheClock);
   switch (parse.Result) {
     case SingleLineParse::Outcome::Parsed:
       ++totals_.EventsForwarded;
-      SendEvent(event_);
+      SendEvent(parse.Message);
       return;
     case SingleLineParse::Outcome::TagOrTextMissing:
       ++totals_.LinesRejected;
@@ -203,7 +207,7 @@ void InputPort::SendPortEvent(const Event& event) {
   SendEvent(event);
 }
 
-void InputPort::SendEvent(const Event& event) {
+void InputPort::SendEvent(const EventView& event) {
   eventLine_.clear();
   AppendEventLine(eventLine_, event);
   surroundings_.Sink.Forward(eventLine_);

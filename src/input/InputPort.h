@@ -120,7 +120,7 @@ class InputPort : private LineFramer::Receiver {
   void SuperviseSilence();
   // A failure, reminder or restore line: logged as sent.
   void SendPortEvent(const Event& event);
-  void SendEvent(const Event& event);
+  void SendEvent(const EventView& event);
 
   const int16_t number_;
   PortEntry settings_;
@@ -140,9 +140,10 @@ class InputPort : private LineFramer::Receiver {
   // first attempt comes in the first second.
   int32_t reconnectCountdown_ = 0;
 
-  std::string line_;       // the line being treated, reused from line to line
-  std::string cleaned_;    // the same cleaned for the multi-line path, reused
-  Event event_;            // the single-line message being parsed, reused
+  // The line being treated where it needs a copy of its own (CR or FF inside, a conversion),
+  // reused from line to line.
+  std::string line_;
+  std::string cleaned_;    // the line cleaned for the multi-line path, reused
   std::string eventLine_;  // the alarm-server line being handed on, reused
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -64,6 +65,18 @@ bool IsLeapYear(int64_t year) {
 int64_t DaysInMonth(int64_t year, int64_t month) {
   constexpr int64_t Days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   return month == 2 && IsLeapYear(year) ? 29 : Days[month - 1];
+}
+
+// MakeDate of a month or day outside its range, the year already taken into its century; apart,
+// so that the usual date is formed inline.
+bool CarriedDate(int64_t year, int64_t month, int64_t day, DateTime& result) {
+  const int64_t monthCount = year * 12 + (month - 1);
+  const CivilDate firstOfMonth{FloorDiv(monthCount, 12), FloorMod(monthCount, 12) + 1, 1};
+  const CivilDate date = CivilFromDays(DaysFromCivil(firstOfMonth) + (day - 1));
+  if (date.year < FirstYear || date.year > LastYear) return false;
+  result = DateTime{static_cast<int>(date.year), static_cast<int>(date.month),
+                    static_cast<int>(date.day)};
+  return true;
 }
 
 // The characters from 1-based position `pos` on, at most `count` of them; empty past the end.
@@ -134,6 +147,16 @@ int PlainDigits(std::string_view s, std::size_t at, std::size_t count) {
   return value;
 }
 
+// IntegerValue of a field, read directly when it is one to four plain digits, as nearly every
+// field is.
+std::optional<int16_t> FieldValue(std::string_view field) {
+  if (!field.empty() && field.size() <= 4) {
+    const int plain = PlainDigits(field, 0, field.size());
+    if (plain >= 0) return static_cast<int16_t>(plain);
+  }
+  return IntegerValue(field);
+}
+
 // DD?MM?YYYY.
 bool NumericDate(std::string_view s, DateTime& date) {
   const int plainDay = PlainDigits(s, 0, 2);
@@ -154,25 +177,22 @@ bool MonthNameDate(std::string_view s, DateTime& date) {
   const std::optional<int> month = MonthFromName(GetFieldView(s, 1, Dash));
   if (!month) return false;
   const std::string_view head = s.substr(0, 9);
-  const std::optional<int16_t> day = IntegerValue(GetFieldView(head, 0, Dash));
-  const std::optional<int16_t> yearInCentury = IntegerValue(GetFieldView(head, 2, Dash));
+  const std::optional<int16_t> day = FieldValue(GetFieldView(head, 0, Dash));
+  const std::optional<int16_t> yearInCentury = FieldValue(GetFieldView(head, 2, Dash));
   return day && yearInCentury && MakeDate(2000 + *yearInCentury, *month, *day, date);
 }
 
-// Cuts the characters from 0-based `from` on, at most `count` of them, and cleans the text.
-// A text already clean can only gain a blank at one end or two blanks where the two sides meet;
-// dropping that blank gives what CleanText would, without rebuilding the text, so that a line
-// full of stamps costs one move of the tail per stamp.
+// Cuts the characters from 0-based `from` on, at most `count` of them, and cleans the text in
+// its own memory. A text already clean can only gain a blank at one end or two blanks where the
+// two sides meet; dropping that blank gives what CleanText would, so that a line full of stamps
+// costs one move of the tail per stamp.
 void CutAndClean(std::string& text, std::size_t from, std::size_t count, bool alreadyClean) {
   const std::size_t to = std::min(text.size(), from + count);
+  text.erase(from, to - from);
   if (!alreadyClean) {
-    std::string joined;
-    joined.reserve(text.size() - (to - from));
-    joined.append(text, 0, from).append(text, to);
-    text = CleanText(joined);
+    CleanTextInPlace(text);
     return;
   }
-  text.erase(from, to - from);
   const bool blankBefore = from > 0 && text[from - 1] == ' ';
   if (from < text.size() && text[from] == ' ' && (from == 0 || blankBefore)) {
     text.erase(from, 1);
@@ -181,18 +201,68 @@ void CutAndClean(std::string& text, std::size_t from, std::size_t count, bool al
   }
 }
 
+// "00" to "99" side by side: a pair of digits is copied from here, not divided out digit by
+// digit.
+constexpr std::array<char, 200> DigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int value = 0; value < 100; ++value) {
+    pairs[2 * value] = static_cast<char>('0' + value / 10);
+    pairs[2 * value + 1] = static_cast<char>('0' + value % 10);
+  }
+  return pairs;
+}();
+
+// Two digits of a value below 100, from `out` on; gives the end.
+inline char* WritePair(char* out, unsigned value) {
+  std::memcpy(out, DigitPairs.data() + 2 * value, 2);  // one 2-byte move
+  return out + 2;
+}
+
+static_assert([] {
+  for (unsigned value = 0; value < 10000; ++value) {
+    if ((value * 5243 >> 19) != value / 100) return false;
+  }
+  return true;
+}());
+
+// Four digits of a value below 10000.
+inline char* WriteFourDigits(char* out, unsigned value) {
+  // value / 100 by a multiplication: here the compiler would emit a division instruction, which
+  // costs as much as the rest of the stamp. Exact below 43699, so for every 4-digit value.
+  const unsigned hundreds = value * 5243 >> 19;
+  return WritePair(WritePair(out, hundreds), value - hundreds * 100);
+}
+
+// `width` digits (1 to 4) of a value below 10^width, zero-padded, from `out` on; gives the end.
+char* WriteDigits(char* out, unsigned value, int width) {
+  switch (width) {
+    case 4:
+      return WriteFourDigits(out, value);
+    case 3:
+      *out = static_cast<char>('0' + value / 100);
+      return WritePair(out + 1, value % 100);
+    case 2:
+      return WritePair(out, value);
+    default:
+      *out = static_cast<char>('0' + value);
+      return out + 1;
+  }
+}
+
+// The value has 1 to 4 digits of `width`, so WriteDigits writes it.
+bool FitsDigits(int value, int width) {
+  constexpr int Limits[] = {1, 10, 100, 1000, 10000};  // by width
+  return width >= 1 && width <= 4 && value >= 0 && value < Limits[width];
+}
+
 // Three numbers joined by a separator, each zero-padded to its width ("2017-06-07",
-// "10:20:30"), appended to `out`. The digits are written by hand, in place, in the usual ranges:
-// every event line formats a date and a time, and the formatted print (or a string of its own
-// to copy from) costs more than the rest of the line's parsing.
+// "10:20:30"), appended to `out`.
 void AppendFields(std::string& out, const int (&values)[3], const int (&widths)[3],
                   std::string_view separator) {
-  constexpr int Limits[] = {1, 10, 100, 1000, 10000};  // by width
   bool usual = true;
   std::size_t length = 2 * separator.size();
   for (int i = 0; i < 3; ++i) {
-    usual = usual && widths[i] >= 1 && widths[i] <= 4 && values[i] >= 0 &&
-            values[i] < Limits[widths[i]];
+    usual = usual && FitsDigits(values[i], widths[i]);
     length += static_cast<std::size_t>(widths[i]);
   }
   if (!usual) {
@@ -206,30 +276,10 @@ void AppendFields(std::string& out, const int (&values)[3], const int (&widths)[
   }
   std::size_t at = out.size();
   out.resize(at + length);
-  char* text = out.data();
+  char* text = out.data() + at;
   for (int i = 0; i < 3; ++i) {
-    if (i > 0) {
-      std::copy(separator.begin(), separator.end(), text + at);
-      at += separator.size();
-    }
-    // Unrolled by width: the values are small and never negative here.
-    auto value = static_cast<unsigned>(values[i]);
-    switch (widths[i]) {
-      case 4:
-        text[at++] = static_cast<char>('0' + value / 1000);
-        value %= 1000;
-        [[fallthrough]];
-      case 3:
-        text[at++] = static_cast<char>('0' + value / 100);
-        value %= 100;
-        [[fallthrough]];
-      case 2:
-        text[at++] = static_cast<char>('0' + value / 10);
-        value %= 10;
-        [[fallthrough]];
-      default:
-        text[at++] = static_cast<char>('0' + value);
-    }
+    if (i > 0) text = std::copy(separator.begin(), separator.end(), text);
+    text = WriteDigits(text, static_cast<unsigned>(values[i]), widths[i]);
   }
 }
 
@@ -283,6 +333,25 @@ void AppendTime(std::string& out, const DateTime& value) {
   AppendFields(out, {value.Hour, value.Minute, value.Second}, {2, 2, 2}, ":");
 }
 
+bool WriteUsualStamp(char* out, const DateTime& value) {
+  if (!FitsDigits(value.Year, 4) || !FitsDigits(value.Month, 2) || !FitsDigits(value.Day, 2) ||
+      !FitsDigits(value.Hour, 2) || !FitsDigits(value.Minute, 2) || !FitsDigits(value.Second, 2)) {
+    return false;
+  }
+  out = WriteFourDigits(out, static_cast<unsigned>(value.Year));
+  *out++ = '-';
+  out = WritePair(out, static_cast<unsigned>(value.Month));
+  *out++ = '-';
+  out = WritePair(out, static_cast<unsigned>(value.Day));
+  ++out;  // the caller's
+  out = WritePair(out, static_cast<unsigned>(value.Hour));
+  *out++ = ':';
+  out = WritePair(out, static_cast<unsigned>(value.Minute));
+  *out++ = ':';
+  WritePair(out, static_cast<unsigned>(value.Second));
+  return true;
+}
+
 bool MakeDate(int64_t year, int64_t month, int64_t day, DateTime& result) {
   constexpr int64_t Limit = std::numeric_limits<int32_t>::max();
   for (const int64_t argument : {year, month, day}) {
@@ -299,24 +368,21 @@ bool MakeDate(int64_t year, int64_t month, int64_t day, DateTime& result) {
     result = DateTime{static_cast<int>(year), static_cast<int>(month), static_cast<int>(day)};
     return true;
   }
-  const int64_t monthCount = year * 12 + (month - 1);
-  const CivilDate firstOfMonth{FloorDiv(monthCount, 12), FloorMod(monthCount, 12) + 1, 1};
-  const CivilDate date = CivilFromDays(DaysFromCivil(firstOfMonth) + (day - 1));
-  if (date.year < FirstYear || date.year > LastYear) return false;
-  result = DateTime{static_cast<int>(date.year), static_cast<int>(date.month),
-                    static_cast<int>(date.day)};
-  return true;
+  return CarriedDate(year, month, day, result);
 }
 
 DateTime DateParse(int dateLayout, std::string_view text, std::size_t startPos,
                    const Clock& clock) {
   const std::string_view s = Mid(text, startPos);
+  // One object returned on every path, so it is formed in place: a copy of it read back right
+  // after its fields were written stalls the processor longer than the parse takes.
   DateTime date;
   if ((dateLayout == 5 && NumericDate(s, date)) || (dateLayout == 11 && MonthNameDate(s, date))) {
     return date;
   }
   // The clock is read only when the default is needed: reading it costs more than the parse.
-  return Today(clock);
+  date = Today(clock);
+  return date;
 }
 
 int64_t TimeParse(int timeLayout, std::string_view text, std::size_t startPos, const Clock& clock) {
@@ -335,7 +401,7 @@ int64_t TimeParse(int timeLayout, std::string_view text, std::size_t startPos, c
   return int64_t{*hours} * 3600 + int64_t{*minutes} * 60 + *seconds;
 }
 
-DateTime ExtractDateTime(const DateTime& defaultValue, std::string& text, const Clock& clock) {
+std::optional<DateTime> ExtractStamp(std::string& text, const Clock& clock) {
   // Offsets from the "-" after the day: the "-" after the month, and the two ":" of the time.
   constexpr std::size_t SecondDash = 4;
   constexpr std::size_t FirstColon = 10;
@@ -344,7 +410,7 @@ DateTime ExtractDateTime(const DateTime& defaultValue, std::string& text, const 
   constexpr std::size_t StampLength = 18;
   constexpr std::size_t TimeOffset = 8;  // from the "-" to the hours
 
-  DateTime result = defaultValue;
+  std::optional<DateTime> result;
   bool clean = false;  // the text is cleaned at the first cut and stays clean
   for (std::size_t dash = text.find('-'); dash != std::string::npos;
        dash = text.find('-', dash + 1)) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,14 @@ std::string FormatTime(const DateTime& value, std::string_view separator = ":");
 void AppendDate(std::string& out, const DateTime& value);
 void AppendTime(std::string& out, const DateTime& value);
 
+// The usual value, every field within its digits (years 0-9999), written as AppendDate and
+// AppendTime would, side by side: "YYYY-MM-DD" at out[0..9] and "HH:NN:SS" at out[11..18];
+// out[10] is left to the caller. False, and nothing written, for another value. For lines
+// built in place.
+constexpr std::size_t UsualDateLength = 10;
+constexpr std::size_t UsualStampLength = UsualDateLength + 1 + 8;
+bool WriteUsualStamp(char* out, const DateTime& value);
+
 // A date at 00:00:00 from year, month and day with the carry rules of the TARVEL80 fields:
 // years 0-29 are 2000-2029, 30-99 are 1930-1999, others are taken as they are; a month outside
 // 1-12 carries into the year (0 is December of the year before), a day outside the month into
@@ -74,8 +83,13 @@ int64_t TimeParse(int timeLayout, std::string_view text, std::size_t startPos, c
 // position 3 or later with "-" 4, ":" 10 and ":" 13 characters after it, the 18 characters from
 // 2 before it are read (layout 11 and layout 1), cut out, and the rest of the text cleaned
 // (CleanText); the search goes on one after that "-" in the new text and never goes back. The
-// result is the last stamp cut out. With no stamp: `defaultValue`, and the text unchanged (not
-// cleaned either). The text is only rebuilt at a cut.
-DateTime ExtractDateTime(const DateTime& defaultValue, std::string& text, const Clock& clock);
+// result is the last stamp cut out. With no stamp: none, and the text unchanged (not cleaned
+// either). The text keeps its memory.
+std::optional<DateTime> ExtractStamp(std::string& text, const Clock& clock);
+// The same with `defaultValue` where the text holds no stamp.
+inline DateTime ExtractDateTime(const DateTime& defaultValue, std::string& text,
+                                const Clock& clock) {
+  return ExtractStamp(text, clock).value_or(defaultValue);
+}
 
 }  // namespace tarvel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -25,16 +26,33 @@ std::string CleanText(std::string_view text);
 // The same into `out`, which is emptied first and keeps its memory.
 void CleanTextInto(std::string& out, std::string_view text);
 
+// The same cleaning done over the text itself, which keeps its memory.
+void CleanTextInPlace(std::string& text);
+
 // Blanks removed at both ends; points into `text`. A blank is the space only, unless the caller
 // names other characters too (the INI file and the allow-list also take tabs: " \t").
-std::string_view TrimBlanks(std::string_view text, std::string_view blanks = " ");
+std::string_view TrimBlanks(std::string_view text, std::string_view blanks);
+// Inline for the space alone: every received line is trimmed several times on its way.
+inline std::string_view TrimBlanks(std::string_view text) {
+  std::size_t first = 0;
+  std::size_t end = text.size();
+  while (first < end && text[first] == ' ') ++first;
+  while (end > first && text[end - 1] == ' ') --end;
+  return first == end ? std::string_view() : text.substr(first, end - first);
+}
 
 // At least one character, and every one of them a decimal digit.
 bool AllDigits(std::string_view text);
 
 // Upper case of the ISO 8859-1 letters: a-z and 0xE0-0xFE except 0xF7 (the division sign) move
 // down by 0x20, so "j\xE4n" gives "J\xC4N". Every other code, 0xDF and 0xFF included, stays.
-char UpperCaseChar(char c);
+// Inline: state words and month names are compared a character at a time.
+inline char UpperCaseChar(char c) {
+  const auto code = static_cast<unsigned char>(c);
+  const bool asciiLower = code >= 'a' && code <= 'z';
+  const bool latin1Lower = code >= 0xE0 && code <= 0xFE && code != 0xF7;
+  return asciiLower || latin1Lower ? static_cast<char>(code - 0x20) : c;
+}
 std::string UpperCase(std::string_view text);
 
 }  // namespace tarvel

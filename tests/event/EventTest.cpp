@@ -48,11 +48,10 @@ TEST(SingleLineParser, LinesAndWhatTheyBecome) {
   clock.Set(2020, 1, 2, 3, 4, 5);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    Event event;
-    const SingleLineParse parse = ParseSingleLine(row.line, clock, event);
+    const SingleLineParse parse = ParseSingleLine(row.line, clock);
     EXPECT_EQ(parse.Result, row.outcome);
     std::string result(parse.Result == Outcome::Parsed ? "" : parse.Rest);
-    if (parse.Result == Outcome::Parsed) AppendEventLine(result, event);
+    if (parse.Result == Outcome::Parsed) AppendEventLine(result, parse.Message);
     EXPECT_EQ(result, row.result);
   }
 }
