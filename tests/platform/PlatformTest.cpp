@@ -443,6 +443,7 @@ class QtSocketControlTest : public ::testing::Test {
 // A client on "localhost": refused, it raises one error and nothing else. Then it and the data
 // socket that takes its connection keep it alive and carry every byte value; the close is reported
 // once, and closing inside that handler does not enter it again; both connect again.
+// A peer's reset is reported as its close.
 TEST_F(QtSocketControlTest, ConnectionCarriesEveryByteValueAndItsCloseIsReportedOnce) {
   Probe client;
   client.Socket.SetRemoteHost("localhost");
@@ -488,6 +489,11 @@ TEST_F(QtSocketControlTest, ConnectionCarriesEveryByteValueAndItsCloseIsReported
     EXPECT_EQ(stateInHandler, SocketControl::Closing);
     EXPECT_EQ(data.Socket.State(), SocketControl::Closed);
   }
+  // A reset is the peer's close too, not an error.
+  const int peer = ConnectRawPeer();
+  ASSERT_TRUE(WaitUntil([&] { return data.Socket.State() == SocketControl::Connected; }));
+  tools::CloseAbruptly(peer);
+  ASSERT_TRUE(WaitUntil([&] { return data.Closes == 3; }));
   EXPECT_EQ(client.Errors.size(), 1u);
   EXPECT_TRUE(data.Errors.empty());
 }
