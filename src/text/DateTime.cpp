@@ -233,26 +233,15 @@ inline char* WriteFourDigits(char* out, unsigned value) {
   return WritePair(WritePair(out, hundreds), value - hundreds * 100);
 }
 
-// `width` digits (1 to 4) of a value below 10^width, zero-padded, from `out` on; gives the end.
+// A value of two or four digits (`width`), zero-padded, from `out` on; gives the end. Dates and
+// times have no other widths.
 char* WriteDigits(char* out, unsigned value, int width) {
-  switch (width) {
-    case 4:
-      return WriteFourDigits(out, value);
-    case 3:
-      *out = static_cast<char>('0' + value / 100);
-      return WritePair(out + 1, value % 100);
-    case 2:
-      return WritePair(out, value);
-    default:
-      *out = static_cast<char>('0' + value);
-      return out + 1;
-  }
+  return width == 4 ? WriteFourDigits(out, value) : WritePair(out, value);
 }
 
-// The value has 1 to 4 digits of `width`, so WriteDigits writes it.
+// The value fits the width WriteDigits writes.
 bool FitsDigits(int value, int width) {
-  constexpr int Limits[] = {1, 10, 100, 1000, 10000};  // by width
-  return width >= 1 && width <= 4 && value >= 0 && value < Limits[width];
+  return (width == 2 && value >= 0 && value < 100) || (width == 4 && value >= 0 && value < 10000);
 }
 
 // Three numbers joined by a separator, each zero-padded to its width ("2017-06-07",
