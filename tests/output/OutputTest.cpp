@@ -219,6 +219,9 @@ TEST_F(KeptLinesTest, AReceptionIsWrittenWholeAtItsEndOrHeldInMemory) {
   EXPECT_NE(LogMessages().back().find("cannot be written"), std::string::npos);
   EXPECT_EQ(kept->Take(1000), Lines(0, 7));
   EXPECT_EQ(Open()->Take(1000), Lines(0, 3));
+  io.Capacity = UINT64_MAX;
+  kept->Delivered(Lines(0, 3).size());
+  EXPECT_EQ(Open()->Take(1000), Lines(3, 7)) << "once the file's own lines are out";
 }
 
 // A full disk: the lines a killed gateway left are read, sent and marked sent in place, so the
