@@ -221,7 +221,14 @@ TEST(BadConfiguration, CheckSaysWhatTheStartDoes) {
       EXPECT_NE(folder.Messages().back().find(reason), std::string::npos);
       continue;
     }
-    ASSERT_TRUE(WaitUntil([&] { return folder.CountMessages("Running: ") == 1; }, 30s))
+    // The start line goes to the log and then to the terminal: both are waited for.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          return folder.CountMessages("Running: ") == 1 &&
+                 gateway.StandardError().find("Running: ") != std::string::npos &&
+                 gateway.StandardError().ends_with('\n');
+        },
+        30s))
         << gateway.StandardError();
     // The finding goes to the log once and to the terminal before the start line.
     const std::vector<std::string> messages = folder.Messages();
