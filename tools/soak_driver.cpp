@@ -31,6 +31,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <random>
@@ -102,8 +103,13 @@ struct Record {
   std::vector<Disconnect> disconnects;
   std::mutex killMutex;
   std::vector<Kill> kills;
-  // The gateway closed an equipment connection: when, and when that connection was opened.
-  std::vector<std::pair<int64_t, int64_t>> equipmentCloses;
+  // The gateway closed an equipment connection: when, when that connection was opened, and on
+  // which port.
+  struct EquipmentClose {
+    int64_t closedNs, openedNs;
+    int port;
+  };
+  std::vector<EquipmentClose> equipmentCloses;
   std::atomic<uint64_t> burstRequests{0};
   std::atomic<uint64_t> equipmentDrops{0};
   std::atomic<uint64_t> unexpectedCloses{0};
@@ -269,7 +275,7 @@ class Equipment {
         {
           // Expected only while the gateway is killed; checked against the kills at the end.
           std::lock_guard<std::mutex> hold(record_.unexpectedMutex);
-          record_.equipmentCloses.push_back({NowNs(), openedNs_});
+          record_.equipmentCloses.push_back({NowNs(), openedNs_, port_});
         }
         for (size_t i = first + event; i < sent.size(); ++i) sent[i].abandoned = true;
         return false;
@@ -646,9 +652,18 @@ class Checker {
  public:
   // An equipment connection the gateway closed, other than by being killed.
   void CheckEquipmentCloses() {
-    for (const auto& [closed, opened] : record_.equipmentCloses) {
-      if (!InKillWindow(closed, closed) && !BrokenByKill(opened, closed))
-        Violation("the gateway closed an equipment connection", "");
+    for (const auto& [closed, opened, port] : record_.equipmentCloses) {
+      if (!InKillWindow(closed, closed) && !BrokenByKill(opened, closed)) {
+        // The wall-clock time, to be found in the gateway's log.
+        const auto wall =
+            std::chrono::system_clock::now() - std::chrono::nanoseconds(NowNs() - closed);
+        const std::time_t seconds = std::chrono::system_clock::to_time_t(wall);
+        char stamp[16];
+        std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&seconds));
+        Violation("the gateway closed an equipment connection",
+                  "port " + std::to_string(port) + " at " + stamp + ", " +
+                      std::to_string((closed - opened) / 1'000'000) + " ms after it was opened");
+      }
     }
   }
 
