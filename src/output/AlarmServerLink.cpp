@@ -81,8 +81,7 @@ void AlarmServerLink::SendWatchDog() {
 
 void AlarmServerLink::Send(std::string_view text, bool kept) {
   if (!IsConnected()) return;
-  Trace(text);
-  totals_.Sent(text);
+  TraceAndCount(text);
   Hand(text, kept);
 }
 
@@ -107,6 +106,11 @@ void AlarmServerLink::Hand(std::string_view text, bool kept) {
   unconfirmedBytes_ += text.size();
   if (!inputHeld_ && controls_.WinsockOstrelData->BytesToWrite() > SocketControl::SendHighWater)
     HoldInput(true);
+}
+
+void AlarmServerLink::TraceAndCount(std::string_view text) {
+  Trace(text);
+  totals_.Sent(text);
 }
 
 // The debug window never costs a line to the alarm server.
@@ -228,8 +232,7 @@ void AlarmServerLink::Forward(std::string_view line) {
   if (IsConnected()) {
     if (kept.Empty()) {
       // Traced and counted line by line, as the debug window and the shown counter expect.
-      Trace(line);
-      totals_.Sent(line);
+      TraceAndCount(line);
       forwarded_.append(line);
     } else {
       // Kept lines go out first: sent ahead of them, a port's NORMAL would reach the alarm

@@ -505,11 +505,14 @@ std::string QtSocketControl::TakeUnsent() {
   return unsent;
 }
 
+std::function<void()> QtSocketControl::OfThisConnection(std::function<void()> event) {
+  return [this, generation = generation_, event = std::move(event)] {
+    if (generation == generation_) event();
+  };
+}
+
 void QtSocketControl::PostEvent(const char* where, std::function<void()> event) {
-  QtEventQueue::Post(context_.get(), where,
-                     [this, generation = generation_, event = std::move(event)] {
-                       if (generation == generation_) event();
-                     });
+  QtEventQueue::Post(context_.get(), where, OfThisConnection(std::move(event)));
 }
 
 void QtSocketControl::Report(const char* where, std::function<void()> event) {
@@ -517,10 +520,7 @@ void QtSocketControl::Report(const char* where, std::function<void()> event) {
     PostEvent(where, std::move(event));
     return;
   }
-  QtEventQueue::AfterHandler(context_.get(), where,
-                             [this, generation = generation_, event = std::move(event)] {
-                               if (generation == generation_) event();
-                             });
+  QtEventQueue::AfterHandler(context_.get(), where, OfThisConnection(std::move(event)));
 }
 
 }  // namespace tarvel

@@ -93,6 +93,8 @@ class QtSocketControl : public SocketControl {
  private:
   void TakeOver(int descriptor);
   void DropConnection();
+  // The event, dropped if by its time the connection it belongs to has been closed.
+  std::function<void()> OfThisConnection(std::function<void()> event);
   void PostEvent(const char* where, std::function<void()> event);
   // For a report of the output: after the running handler, or queued.
   void Report(const char* where, std::function<void()> event);
