@@ -1,6 +1,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <pty.h>
 #include <pwd.h>
 #include <sys/resource.h>
@@ -603,6 +604,46 @@ TEST_F(QtSocketControlTest, ResumedInputArrivesInOrderAndNothingArrivesAfterClos
   EXPECT_EQ(data.Closes, 0);
   EXPECT_TRUE(data.Errors.empty());
   EXPECT_EQ(data.Socket.State(), SocketControl::Closed);
+}
+
+// A server port serves one peer and refuses a second. A peer that ends its connection and dials
+// again at once is taken, its last words first: the close it sent before it dialled comes before
+// the new request, however both waited in the kernel. A peer that stays keeps its connection.
+TEST_F(QtSocketControlTest, RequestComesAfterTheCloseThatPrecededIt) {
+  listener.Socket.SetLocalPort(0);
+  ASSERT_FALSE(listener.Socket.Listen().Failed());
+  std::string order;
+  listener.OnRequest = [&](int32_t id) {
+    order += "request ";
+    if (data.Socket.State() != SocketControl::Connected) data.Socket.Accept(id);
+  };
+  data.OnData = [&] { order += "data "; };
+  data.OnClose = [&] {
+    order += "close ";
+    data.Socket.Close();
+  };
+  for (const bool firstCloses : {true, false}) {
+    SCOPED_TRACE(firstCloses ? "first peer closes" : "first peer stays");
+    data.Received.clear();
+    const int first = ConnectRawPeer();
+    ASSERT_TRUE(WaitUntil([&] { return data.Socket.State() == SocketControl::Connected; }));
+    order.clear();
+    listener.Requests = 0;
+    // Both wait in the kernel until the event loop runs again.
+    ASSERT_TRUE(tools::WriteAll(first, "last words"));
+    if (firstCloses) close(first);
+    const int second = ConnectRawPeer();
+    ASSERT_TRUE(tools::WriteAll(second, "new peer"));
+    ASSERT_TRUE(WaitUntil([&] { return listener.Requests > 0 && !data.Received.empty(); }));
+    RunEventsFor(50);
+    EXPECT_EQ(order, firstCloses ? "data close request data " : "data request ");
+    EXPECT_EQ(data.Received, firstCloses ? "last wordsnew peer" : "last words");
+    pollfd refusal{second, POLLIN, 0};
+    EXPECT_EQ(poll(&refusal, 1, 0) > 0, !firstCloses) << "the second peer is closed if refused";
+    close(second);
+    if (!firstCloses) close(first);
+    ASSERT_TRUE(WaitUntil([&] { return data.Socket.State() == SocketControl::Closed; }));
+  }
 }
 
 TEST_F(QtSocketControlTest, ListenerKeepsAcceptingAfterRunningOutOfDescriptors) {

@@ -16,7 +16,9 @@
 #include <climits>
 #include <cstring>
 #include <map>
+#include <set>
 #include <utility>
+#include <vector>
 
 #include "platform/qt/QtEventQueue.h"
 
@@ -131,6 +133,16 @@ class DescriptorServer : public QTcpServer {
   std::function<void(qintptr)> incoming_;
 };
 
+// Blocks of ReadBufferBytes read at most for the open connections before a request is raised.
+constexpr int CatchUpReads = 4;
+
+// The open data connections of the process. A connection request is decided on what their
+// peers have sent before it, closes included (see CatchUp).
+std::set<QtSocketControl*>& OpenConnections() {
+  static std::set<QtSocketControl*> connections;
+  return connections;
+}
+
 bool PeerGone(int error) {
   return error == ECONNRESET || error == EPIPE;
 }
@@ -223,6 +235,10 @@ void QtSocketControl::OnIncoming(intptr_t accepted) {
       ntohs(peer.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(peer).sin6_port
                                        : reinterpret_cast<const sockaddr_in&>(peer).sin_port);
   PendingRequest request{std::move(connection), AddressText(address), port};
+  // Handlers run meanwhile and may close any connection.
+  const std::vector<QtSocketControl*> open(OpenConnections().begin(), OpenConnections().end());
+  for (QtSocketControl* other : open)
+    if (OpenConnections().contains(other)) other->CatchUp();
   PostEvent("socket ConnectionRequest", [this, request]() mutable {
     remoteHostIP_ = request.Address;
     remotePort_ = request.Port;
@@ -294,6 +310,7 @@ void QtSocketControl::OnConnectError() {
 void QtSocketControl::TakeOver(int descriptor) {
   descriptor_ = descriptor;
   state_ = Connected;
+  OpenConnections().insert(this);
   EnableKeepAlive(descriptor);
   readNotifier_ = new QSocketNotifier(descriptor, QSocketNotifier::Read, context_.get());
   QObject::connect(readNotifier_, &QSocketNotifier::activated, context_.get(),
@@ -320,6 +337,7 @@ void QtSocketControl::DropConnection() {
     QObject::disconnect(notifier, nullptr, context_.get(), nullptr);
     notifier->deleteLater();
   }
+  OpenConnections().erase(this);
   if (descriptor_ != -1) ::close(std::exchange(descriptor_, -1));
 }
 
@@ -350,12 +368,17 @@ void QtSocketControl::OnReadable() {
     readNotifier_->setEnabled(false);
     return;
   }
+  ReadOnce();
+}
+
+// One read; true when it brought bytes, which are delivered or queued.
+bool QtSocketControl::ReadOnce() {
   if (readBuffer_.empty()) readBuffer_.resize(ReadBufferBytes);
   const ssize_t count = ::read(descriptor_, readBuffer_.data(), readBuffer_.size());
   if (count > 0) {
     const std::string_view bytes(readBuffer_.data(), static_cast<size_t>(count));
     auto deliver = [this, bytes] { DeliverArrival(bytes); };
-    if (QtEventQueue::RunIfIdle("socket DataArrival", deliver)) return;
+    if (QtEventQueue::RunIfIdle("socket DataArrival", deliver)) return true;
     arrivalPending_ = true;
     readNotifier_->setEnabled(false);
     PostEvent("socket DataArrival", [this, copy = std::string(bytes)] {
@@ -363,13 +386,23 @@ void QtSocketControl::OnReadable() {
       DeliverArrival(copy);
       SetReceivePaused(receivePaused_);
     });
-    return;
+    return true;
   }
-  if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+  if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return false;
   if (count == 0 || PeerGone(errno)) {
     PeerClosed();
   } else {
     FailConnection(qt_error_string(errno).toStdString());
+  }
+  return false;
+}
+
+// Reads what waits, up to CatchUpReads blocks, before a connection request is raised. An
+// equipment that closes and dials again at once has its close waiting behind its last bytes;
+// unread, its old connection would still count as connected and the new one be refused.
+void QtSocketControl::CatchUp() {
+  for (int reads = 0; reads < CatchUpReads; ++reads) {
+    if (state_ != Connected || receivePaused_ || arrivalPending_ || !ReadOnce()) return;
   }
 }
 

@@ -21,9 +21,10 @@ namespace tarvel {
 // Connection requests: a listening socket takes each incoming connection, files it under a
 // request id in a registry shared by all sockets of the process, and raises ConnectionRequest.
 // Accept(id) on any data socket takes the connection over; one not taken over by the end of the
-// handler is closed at once. Every event goes through QtEventQueue; each connection has a
-// generation number, and events of an earlier generation are dropped, so nothing of a closed
-// connection is delivered once Close() has returned.
+// handler is closed at once. Before a request is raised, every open data connection reads what
+// waits for it, so a peer's close that came before the request is reported before it. Every event
+// goes through QtEventQueue; each connection has a generation number, and events of an earlier
+// generation are dropped, so nothing of a closed connection is delivered once Close() has returned.
 //
 // A data connection is the operating system's descriptor itself, once accepted or connected
 // (Qt's classes listen, resolve names and connect): each reception is one read and each handler's
@@ -102,6 +103,8 @@ class QtSocketControl : public SocketControl {
   void OnConnected();
   void OnConnectError();
   void OnReadable();
+  bool ReadOnce();
+  void CatchUp();
   void DeliverArrival(std::string_view bytes);
   void Pump();
   void OnStalled();
