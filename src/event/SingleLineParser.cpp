@@ -45,6 +45,28 @@ std::size_t BlankAtOrAfter(std::string_view text, std::size_t from) {
   return from;
 }
 
+// The usual stamp, "DD-MM-YYYY HH:MM:SS" in digits at the start of the fields, with a date and a
+// time of day that need no carrying: read where it stands, as the general reading below (the
+// blank search, DateParse and TimeParse) would read it. What follows the seconds is not read
+// there either.
+bool UsualStamp(std::string_view fields, DateTime& stamp) {
+  if (fields.size() < 19 || fields[10] != ' ') return false;
+  // The separators are not read, but a blank there would end a field early.
+  if (fields[2] == ' ' || fields[5] == ' ' || fields[13] == ' ' || fields[16] == ' ') return false;
+  const int hour = PlainDigits(fields, 11, 2);
+  const int minute = PlainDigits(fields, 14, 2);
+  const int second = PlainDigits(fields, 17, 2);
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) return false;
+  const int day = PlainDigits(fields, 0, 2);
+  const int month = PlainDigits(fields, 3, 2);
+  const int year = PlainDigits(fields, 6, 4);
+  if (day < 0 || month < 0 || year < 0 || !MakeDate(year, month, day, stamp)) return false;
+  stamp.Hour = hour;
+  stamp.Minute = minute;
+  stamp.Second = second;
+  return true;
+}
+
 }  // namespace
 
 SingleLineParse ParseSingleLine(std::string_view line, const Clock& clock) {
@@ -61,6 +83,9 @@ SingleLineParse ParseSingleLine(std::string_view line, const Clock& clock) {
   if (tag.empty() || text.empty()) return {SingleLineParse::Outcome::TagOrTextMissing, rest, {}};
   const std::optional<EventState> state = StateOfWord(stateWord, MessageFormat::SingleLine);
   if (!state) return {SingleLineParse::Outcome::UnknownStateWord, rest, {}};
+  DateTime stamp;
+  if (UsualStamp(fields, stamp))
+    return {SingleLineParse::Outcome::Parsed, rest, {*state, stamp, tag, text}};
   // The date and the time are the first two fields of `fields` split at single blanks.
   const std::size_t dateEnd = BlankAtOrAfter(fields, 0);
   const std::string_view dateField = fields.substr(0, dateEnd);

@@ -208,9 +208,7 @@ void InputPort::SendPortEvent(const Event& event) {
 }
 
 void InputPort::SendEvent(const EventView& event) {
-  eventLine_.clear();
-  AppendEventLine(eventLine_, event);
-  surroundings_.Sink.Forward(eventLine_);
+  surroundings_.Sink.Forward(event);
 }
 
 }  // namespace tarvel

@@ -143,8 +143,7 @@ class InputPort : private LineFramer::Receiver {
   // The line being treated where it needs a copy of its own (CR or FF inside, a conversion),
   // reused from line to line.
   std::string line_;
-  std::string cleaned_;    // the line cleaned for the multi-line path, reused
-  std::string eventLine_;  // the alarm-server line being handed on, reused
+  std::string cleaned_;  // the line cleaned for the multi-line path, reused
 };
 
 }  // namespace tarvel

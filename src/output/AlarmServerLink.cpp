@@ -227,19 +227,24 @@ std::string AlarmServerLink::OpenKeptLines() {
   return problem.empty() ? "" : ConfigError{"General", "KeepFile", name, problem}.Text();
 }
 
-void AlarmServerLink::Forward(std::string_view line) {
+void AlarmServerLink::Forward(const EventView& event) {
   KeptLines& kept = OpenedKept();
+  if (IsConnected() && kept.Empty()) {
+    // Written straight into the block that goes out at the flush. Traced and counted line by
+    // line, as the debug window and the shown counter expect.
+    const std::size_t start = forwarded_.size();
+    AppendEventLine(forwarded_, event);
+    TraceAndCount(std::string_view(forwarded_).substr(start));
+    return;
+  }
+  line_.clear();
+  AppendEventLine(line_, event);
+  const std::string_view line = line_;
   if (IsConnected()) {
-    if (kept.Empty()) {
-      // Traced and counted line by line, as the debug window and the shown counter expect.
-      TraceAndCount(line);
-      forwarded_.append(line);
-    } else {
-      // Kept lines go out first: sent ahead of them, a port's NORMAL would reach the alarm
-      // server before the ALARM it ends, and the point would be left in alarm.
-      kept.Append(line);
-      SendKeptLines();
-    }
+    // Kept lines go out first: sent ahead of them, a port's NORMAL would reach the alarm
+    // server before the ALARM it ends, and the point would be left in alarm.
+    kept.Append(line);
+    SendKeptLines();
     return;
   }
   SendForwarded();  // lines forwarded before the connection went come first

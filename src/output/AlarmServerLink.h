@@ -57,7 +57,7 @@ class AlarmServerLink : public EventSink {
   // below KeepLimit, else dropped without a trace. Lines sent are traced and counted at once,
   // and handed to the socket together by Flush(); kept lines are written to the keep file by
   // Flush().
-  void Forward(std::string_view line) override;
+  void Forward(const EventView& event) override;
   void Flush() override;
 
   // On every supervision tick, after the ports' own supervision: in a tick that ends a second,
@@ -125,6 +125,7 @@ class AlarmServerLink : public EventSink {
   uint64_t unconfirmedBytes_ = 0;
   // Lines forwarded while connected, traced and counted, not yet handed to the socket.
   std::string forwarded_;
+  std::string line_;  // an event's line on its way to the kept lines, reused
 
   const ProgramState& state_;
   const Clock& clock_;

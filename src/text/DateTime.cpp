@@ -135,18 +135,6 @@ std::optional<int> MonthFromName(std::string_view field) {
   return std::nullopt;
 }
 
-// `count` plain digits from 0-based `at` on: their value; -1 when the text is shorter or holds
-// anything else there. Nearly every date and time field is read by this alone.
-int PlainDigits(std::string_view s, std::size_t at, std::size_t count) {
-  if (at + count > s.size()) return -1;
-  int value = 0;
-  for (std::size_t i = at; i < at + count; ++i) {
-    if (s[i] < '0' || s[i] > '9') return -1;
-    value = value * 10 + (s[i] - '0');
-  }
-  return value;
-}
-
 // IntegerValue of a field, read directly when it is one to four plain digits, as nearly every
 // field is.
 std::optional<int16_t> FieldValue(std::string_view field) {

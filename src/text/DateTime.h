@@ -57,6 +57,20 @@ constexpr std::size_t UsualDateLength = 10;
 constexpr std::size_t UsualStampLength = UsualDateLength + 1 + 8;
 bool WriteUsualStamp(char* out, const DateTime& value);
 
+// `count` plain digits from 0-based `at` on: their value; -1 when the text is shorter or holds
+// anything else there. Nearly every date and time field is read by this alone: DateParse and
+// TimeParse read plain digits so before any other rule, and give the same as MakeDate and
+// hours * 3600 + minutes * 60 + seconds of them.
+inline int PlainDigits(std::string_view s, std::size_t at, std::size_t count) {
+  if (at + count > s.size()) return -1;
+  int value = 0;
+  for (std::size_t i = at; i < at + count; ++i) {
+    if (s[i] < '0' || s[i] > '9') return -1;
+    value = value * 10 + (s[i] - '0');
+  }
+  return value;
+}
+
 // A date at 00:00:00 from year, month and day with the carry rules of the TARVEL80 fields:
 // years 0-29 are 2000-2029, 30-99 are 1930-1999, others are taken as they are; a month outside
 // 1-12 carries into the year (0 is December of the year before), a day outside the month into

@@ -2,6 +2,7 @@
 
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "event/AlarmServerLine.h"
 #include "event/MultiLineAssembler.h"
@@ -53,6 +54,51 @@ TEST(SingleLineParser, LinesAndWhatTheyBecome) {
     std::string result(parse.Result == Outcome::Parsed ? "" : parse.Rest);
     if (parse.Result == Outcome::Parsed) AppendEventLine(result, parse.Message);
     EXPECT_EQ(result, row.result);
+  }
+}
+
+// Stamps in and just outside the usual layout, with and without carrying: every one reads as
+// the date and time rules read it, whichever way the parser takes.
+TEST(SingleLineParser, StampsAsTheDateAndTimeRulesReadThem) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"07-06-2017 10:20:30", "2017-06-07|10:20:30"},
+      {"29-02-2016 23:59:59", "2016-02-29|23:59:59"},
+      {"29-02-2017 00:00:00", "2017-03-01|00:00:00"},
+      {"31-04-2017 10:20:30", "2017-05-01|10:20:30"},
+      {"00-06-2017 10:20:30", "2017-05-31|10:20:30"},
+      {"07-13-2017 10:20:30", "2018-01-07|10:20:30"},
+      {"07-00-2017 10:20:30", "2016-12-07|10:20:30"},
+      {"07-06-0017 10:20:30", "2017-06-07|10:20:30"},
+      {"07-06-0030 10:20:30", "1930-06-07|10:20:30"},
+      {"07-06-0100 10:20:30", "0100-06-07|10:20:30"},
+      {"07-06-0099 10:20:30", "1999-06-07|10:20:30"},
+      {"07-06-9999 23:59:59", "9999-06-07|23:59:59"},
+      {"07-06-2017 10:20:60", "2017-06-07|10:21:00"},
+      {"07-06-2017 10:60:30", "2017-06-07|11:00:30"},
+      {"07-06-2017 24:00:00", "2017-06-07|00:00:00"},
+      {"07-06-2017 99:99:99", "2017-06-07|04:40:39"},
+      {"07/06/2017 10.20.30", "2017-06-07|10:20:30"},
+      {"7-06-2017  10:20:30", "2017-06-07|00:00:00"},
+      {"07-06-2017 10:20:3x", "2017-06-07|10:20:03"},
+      {"07-06-20x7 10:20:30", "2020-06-07|10:20:30"},
+      {"07 06-2017 10:20:30", "1999-12-07|06:20:07"},
+      {"07-06 2017 10:20:30", "2000-06-07|20:07:00"},
+      {"07-06-2017 10:20 30", "2017-06-07|10:20:00"},
+      {"07-06-2017 10 20:30", "2017-06-07|10:00:00"},
+      {"07-06-20170 10:20:30", "2017-06-07|10:20:30"},
+      {"07-06-2017T10:20:30", "2017-06-07|00:00:02"},
+      {"07-06-2017 10:20:300", "2017-06-07|10:20:30"},
+  };
+  FakeClock clock;
+  clock.Set(2020, 1, 2, 3, 4, 5);
+  for (const auto& [stamp, expected] : rows) {
+    SCOPED_TRACE(stamp);
+    const std::string line = "ALARM " + stamp + " ZONE-12-DOOR      Door forced open";
+    const SingleLineParse parse = ParseSingleLine(line, clock);
+    ASSERT_EQ(parse.Result, SingleLineParse::Outcome::Parsed);
+    std::string result;
+    AppendEventLine(result, parse.Message);
+    EXPECT_EQ(result.substr(2, expected.size()), expected) << result;
   }
 }
 
