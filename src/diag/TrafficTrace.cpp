@@ -44,10 +44,7 @@ TrafficTrace::TrafficTrace(const Clock& clock, DebugListView& list, MenuChecks& 
 
 // Texts of any length are traced alike: positions are counted in size_t, so a text longer than
 // 32767 characters simply yields more lines (of which the list keeps the last 500).
-void TrafficTrace::TraceTraffic(int16_t port, std::string_view data, int16_t direction) {
-  // The gateway traces every reception: with the debug window closed this must cost nothing.
-  if (!menus_.DebugChecked() || data.empty()) return;
-
+void TrafficTrace::Render(int16_t port, std::string_view data, int16_t direction) {
   const std::string prefix = DirectionPrefix(port, direction);
   std::string piece;
   piece.reserve(PieceLimit + 5);

@@ -20,11 +20,16 @@ class TrafficTrace {
 
   TrafficTrace(const Clock& clock, DebugListView& list, MenuChecks& menus);
 
-  // Port 0..7 for an input port, OstrelPort for the alarm server.
-  void TraceTraffic(int16_t port, std::string_view data, int16_t direction);
+  // Port 0..7 for an input port, OstrelPort for the alarm server. Inline: every reception and
+  // every line sent is traced, and with the debug window closed this must cost nothing.
+  void TraceTraffic(int16_t port, std::string_view data, int16_t direction) {
+    if (menus_.DebugChecked() && !data.empty()) Render(port, data, direction);
+  }
   void AddDebugLine(const std::string& text);
 
  private:
+  void Render(int16_t port, std::string_view data, int16_t direction);
+
   const Clock& clock_;
   DebugListView& list_;
   MenuChecks& menus_;

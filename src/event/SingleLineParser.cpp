@@ -20,7 +20,8 @@ constexpr std::size_t RestStart = 19;
 constexpr std::size_t TagLength = 18;
 
 std::string_view Rest(std::string_view text, std::size_t from) {
-  return from < text.size() ? text.substr(from) : std::string_view();
+  return from < text.size() ? std::string_view(text.data() + from, text.size() - from)
+                            : std::string_view();
 }
 
 // The date with the time of day of a span from midnight, which may exceed a day or be negative.
@@ -74,11 +75,11 @@ SingleLineParse ParseSingleLine(std::string_view line, const Clock& clock) {
   const std::string_view stateWord = NextWord(line, position);
   // The first blank ends the state word, unless the line starts with one.
   const bool leadingBlank = !line.empty() && line.front() == ' ';
-  const std::string_view fields = leadingBlank             ? TrimBlanks(line)
-                                  : position < line.size() ? TrimBlanks(line.substr(position))
-                                                           : std::string_view();
+  const std::string_view fields =
+      leadingBlank ? TrimBlanks(line) : TrimBlanks(Rest(line, position));
   const std::string_view rest = TrimBlanks(Rest(fields, RestStart));
-  const std::string_view tag = TrimBlanks(rest.substr(0, TagLength));
+  const std::string_view tag =
+      TrimBlanks(std::string_view(rest.data(), std::min(rest.size(), TagLength)));
   const std::string_view text = TrimBlanks(Rest(rest, TagLength));
   if (tag.empty() || text.empty()) return {SingleLineParse::Outcome::TagOrTextMissing, rest, {}};
   const std::optional<EventState> state = StateOfWord(stateWord, MessageFormat::SingleLine);

@@ -231,10 +231,13 @@ void AlarmServerLink::Forward(const EventView& event) {
   KeptLines& kept = OpenedKept();
   if (IsConnected() && kept.Empty()) {
     // Written straight into the block that goes out at the flush. Traced and counted line by
-    // line, as the debug window and the shown counter expect.
+    // line, as the debug window and the shown counter expect; a received line holds no line
+    // feed of its own, so an event's line is one line.
     const std::size_t start = forwarded_.size();
     AppendEventLine(forwarded_, event);
-    TraceAndCount(std::string_view(forwarded_).substr(start));
+    const std::string_view line = std::string_view(forwarded_).substr(start);
+    Trace(line);
+    totals_.SentLine(line.size());
     return;
   }
   line_.clear();

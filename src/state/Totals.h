@@ -51,6 +51,12 @@ struct OstrelTotals {
     BytesReceived += bytes;
     RxShownFrom = ShownCountStart(RxShownFrom, BytesReceived);
   }
+  // One event line, of `bytes` with its line feed.
+  void SentLine(uint64_t bytes) {
+    BytesSent += bytes;
+    TxShownFrom = ShownCountStart(TxShownFrom, BytesSent);
+    ++LinesSent;
+  }
   void Sent(std::string_view text) {
     BytesSent += text.size();
     TxShownFrom = ShownCountStart(TxShownFrom, BytesSent);
