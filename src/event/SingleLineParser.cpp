@@ -61,7 +61,15 @@ bool UsualStamp(std::string_view fields, DateTime& stamp) {
   const int day = PlainDigits(fields, 0, 2);
   const int month = PlainDigits(fields, 3, 2);
   const int year = PlainDigits(fields, 6, 4);
-  if (day < 0 || month < 0 || year < 0 || !MakeDate(year, month, day, stamp)) return false;
+  // Every month has a 28th, and a year of three or four digits is taken as it is.
+  const bool written = year >= 100 && month >= 1 && month <= 12 && day >= 1 && day <= 28;
+  if (written) {
+    stamp.Year = year;
+    stamp.Month = month;
+    stamp.Day = day;
+  } else if (day < 0 || month < 0 || year < 0 || !MakeDate(year, month, day, stamp)) {
+    return false;
+  }
   stamp.Hour = hour;
   stamp.Minute = minute;
   stamp.Second = second;
@@ -84,9 +92,11 @@ SingleLineParse ParseSingleLine(std::string_view line, const Clock& clock) {
   if (tag.empty() || text.empty()) return {SingleLineParse::Outcome::TagOrTextMissing, rest, {}};
   const std::optional<EventState> state = StateOfWord(stateWord, MessageFormat::SingleLine);
   if (!state) return {SingleLineParse::Outcome::UnknownStateWord, rest, {}};
-  DateTime stamp;
-  if (UsualStamp(fields, stamp))
-    return {SingleLineParse::Outcome::Parsed, rest, {*state, stamp, tag, text}};
+  // The stamp is written field by field where it is returned, not copied whole: a copy read
+  // right after its fields were written stalls the processor longer than the parse takes.
+  SingleLineParse parse{SingleLineParse::Outcome::Parsed, rest, {*state, DateTime{}, tag, text}};
+  DateTime& stamp = *parse.Message.Stamp;
+  if (UsualStamp(fields, stamp)) return parse;
   // The date and the time are the first two fields of `fields` split at single blanks.
   const std::size_t dateEnd = BlankAtOrAfter(fields, 0);
   const std::string_view dateField = fields.substr(0, dateEnd);
@@ -95,7 +105,8 @@ SingleLineParse ParseSingleLine(std::string_view line, const Clock& clock) {
       fields.substr(timeStart, BlankAtOrAfter(fields, timeStart) - timeStart);
   const DateTime date = DateParse(DateLayout, dateField, 1, clock);
   const int64_t time = TimeParse(TimeLayout, timeField, 1, clock);
-  return {SingleLineParse::Outcome::Parsed, rest, {*state, WithTimeOfDay(date, time), tag, text}};
+  stamp = WithTimeOfDay(date, time);
+  return parse;
 }
 
 }  // namespace tarvel

@@ -65,8 +65,9 @@ inline int PlainDigits(std::string_view s, std::size_t at, std::size_t count) {
   if (at + count > s.size()) return -1;
   int value = 0;
   for (std::size_t i = at; i < at + count; ++i) {
-    if (s[i] < '0' || s[i] > '9') return -1;
-    value = value * 10 + (s[i] - '0');
+    const unsigned digit = static_cast<unsigned char>(s[i]) - unsigned{'0'};  // one test, not two
+    if (digit > 9) return -1;
+    value = value * 10 + static_cast<int>(digit);
   }
   return value;
 }
