@@ -102,6 +102,29 @@ TEST(SingleLineParser, StampsAsTheDateAndTimeRulesReadThem) {
   }
 }
 
+// Tags and texts of every length up to and past the short-copy sizes arrive whole and in place,
+// with a stamp and without one.
+TEST(AlarmServerLine, FieldsOfEveryLengthArriveWhole) {
+  std::string pattern;
+  for (int n = 0; n < 70; ++n) pattern += static_cast<char>('A' + n % 26 + (n / 26) * 0x20);
+  const DateTime stamp{2017, 6, 7, 10, 20, 30};
+  for (std::size_t tagSize = 0; tagSize <= 40; ++tagSize) {
+    for (std::size_t textSize = 0; textSize <= pattern.size(); ++textSize) {
+      const std::string tag = pattern.substr(pattern.size() - tagSize);
+      const std::string text = pattern.substr(0, textSize);
+      for (const bool stamped : {true, false}) {
+        EventView event(EventState::Acknowledged, stamp, tag, text);
+        if (!stamped) event.Stamp.reset();
+        std::string line = "before ";
+        AppendEventLine(line, event);
+        const std::string fields = stamped ? "2017-06-07|10:20:30" : "|";
+        ASSERT_EQ(line, "before 2|" + fields + "|" + tag + "||||" + text + "\n")
+            << tagSize << " and " << textSize;
+      }
+    }
+  }
+}
+
 using Completed = MultiLineAssembler::Completed;
 
 // Adds each line of the text as the input side would: cleaned already, with its header test.
