@@ -85,6 +85,11 @@ SingleLineParse ParseSingleLine(std::string_view line, const Clock& clock) {
   const bool leadingBlank = !line.empty() && line.front() == ' ';
   const std::string_view fields =
       leadingBlank ? TrimBlanks(line) : TrimBlanks(Rest(line, position));
+  // Read first, though the line may yet be rejected: the stamp's fields are then long written
+  // when the result is copied out. Read just before, the copy would wait for them, longer than
+  // the parse takes.
+  DateTime stamp;
+  const bool usualStamp = UsualStamp(fields, stamp);
   const std::string_view rest = TrimBlanks(Rest(fields, RestStart));
   const std::string_view tag =
       TrimBlanks(std::string_view(rest.data(), std::min(rest.size(), TagLength)));
@@ -92,21 +97,18 @@ SingleLineParse ParseSingleLine(std::string_view line, const Clock& clock) {
   if (tag.empty() || text.empty()) return {SingleLineParse::Outcome::TagOrTextMissing, rest, {}};
   const std::optional<EventState> state = StateOfWord(stateWord, MessageFormat::SingleLine);
   if (!state) return {SingleLineParse::Outcome::UnknownStateWord, rest, {}};
-  // The stamp is written field by field where it is returned, not copied whole: a copy read
-  // right after its fields were written stalls the processor longer than the parse takes.
-  SingleLineParse parse{SingleLineParse::Outcome::Parsed, rest, {*state, DateTime{}, tag, text}};
-  DateTime& stamp = *parse.Message.Stamp;
-  if (UsualStamp(fields, stamp)) return parse;
-  // The date and the time are the first two fields of `fields` split at single blanks.
-  const std::size_t dateEnd = BlankAtOrAfter(fields, 0);
-  const std::string_view dateField = fields.substr(0, dateEnd);
-  const std::size_t timeStart = std::min(dateEnd + 1, fields.size());
-  const std::string_view timeField =
-      fields.substr(timeStart, BlankAtOrAfter(fields, timeStart) - timeStart);
-  const DateTime date = DateParse(DateLayout, dateField, 1, clock);
-  const int64_t time = TimeParse(TimeLayout, timeField, 1, clock);
-  stamp = WithTimeOfDay(date, time);
-  return parse;
+  if (!usualStamp) {
+    // The date and the time are the first two fields of `fields` split at single blanks.
+    const std::size_t dateEnd = BlankAtOrAfter(fields, 0);
+    const std::string_view dateField = fields.substr(0, dateEnd);
+    const std::size_t timeStart = std::min(dateEnd + 1, fields.size());
+    const std::string_view timeField =
+        fields.substr(timeStart, BlankAtOrAfter(fields, timeStart) - timeStart);
+    const DateTime date = DateParse(DateLayout, dateField, 1, clock);
+    const int64_t time = TimeParse(TimeLayout, timeField, 1, clock);
+    stamp = WithTimeOfDay(date, time);
+  }
+  return {SingleLineParse::Outcome::Parsed, rest, {*state, stamp, tag, text}};
 }
 
 }  // namespace tarvel

@@ -23,9 +23,9 @@ inline std::string_view NextWord(std::string_view line, std::size_t& position) {
 // True when the word, upper-cased (UpperCaseChar), equals `upperWord`.
 inline bool SameWordIgnoringCase(std::string_view word, std::string_view upperWord) {
   if (word.size() != upperWord.size()) return false;
-  if (word == upperWord) return true;  // as equipment mostly writes it
   for (std::size_t i = 0; i < word.size(); ++i) {
-    if (UpperCaseChar(word[i]) != upperWord[i]) return false;
+    // Equipment mostly writes capitals: those need no upper-casing.
+    if (word[i] != upperWord[i] && UpperCaseChar(word[i]) != upperWord[i]) return false;
   }
   return true;
 }
