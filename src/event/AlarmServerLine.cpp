@@ -36,8 +36,7 @@ void AppendStateCode(std::string& out, EventState state) {
 // for another event.
 bool AppendUsualEventLine(std::string& out, const EventView& event) {
   const auto code = static_cast<int16_t>(event.State);
-  char stamp[UsualStampLength];
-  if (code < 0 || code > 9 || (event.Stamp && !WriteUsualStamp(stamp, *event.Stamp))) return false;
+  if (code < 0 || code > 9) return false;
   constexpr std::string_view EmptyFields = "||||";  // between the tag and the text
   const std::size_t stampLength = event.Stamp ? UsualStampLength : 1;  // "date|time" or "|"
   const std::size_t start = out.size();
@@ -47,8 +46,14 @@ bool AppendUsualEventLine(std::string& out, const EventView& event) {
   *at++ = static_cast<char>('0' + code);
   *at++ = '|';
   if (event.Stamp) {
-    stamp[UsualDateLength] = '|';
-    at = std::copy_n(stamp, UsualStampLength, at);
+    // Straight into the line: written elsewhere and copied in, the stamp's digits would be read
+    // back before they had settled, which holds the copy up longer than the writing takes.
+    if (!WriteUsualStamp(at, *event.Stamp)) {
+      out.resize(start);
+      return false;
+    }
+    at[UsualDateLength] = '|';
+    at += UsualStampLength;
   } else {
     *at++ = '|';
   }
