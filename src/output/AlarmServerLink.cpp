@@ -81,7 +81,8 @@ void AlarmServerLink::SendWatchDog() {
 
 void AlarmServerLink::Send(std::string_view text, bool kept) {
   if (!IsConnected()) return;
-  TraceAndCount(text);
+  Trace(text);
+  totals_.Sent(text);
   Hand(text, kept);
 }
 
@@ -106,11 +107,6 @@ void AlarmServerLink::Hand(std::string_view text, bool kept) {
   unconfirmedBytes_ += text.size();
   if (!inputHeld_ && controls_.WinsockOstrelData->BytesToWrite() > SocketControl::SendHighWater)
     HoldInput(true);
-}
-
-void AlarmServerLink::TraceAndCount(std::string_view text) {
-  Trace(text);
-  totals_.Sent(text);
 }
 
 // The debug window never costs a line to the alarm server.
@@ -229,7 +225,8 @@ std::string AlarmServerLink::OpenKeptLines() {
 
 void AlarmServerLink::Forward(const EventView& event) {
   KeptLines& kept = OpenedKept();
-  if (IsConnected() && kept.Empty()) {
+  const bool connected = IsConnected();
+  if (connected && kept.Empty()) {
     // Written straight into the block that goes out at the flush. Traced and counted line by
     // line, as the debug window and the shown counter expect; a received line holds no line
     // feed of its own, so an event's line is one line.
@@ -243,7 +240,7 @@ void AlarmServerLink::Forward(const EventView& event) {
   line_.clear();
   AppendEventLine(line_, event);
   const std::string_view line = line_;
-  if (IsConnected()) {
+  if (connected) {
     // Kept lines go out first: sent ahead of them, a port's NORMAL would reach the alarm
     // server before the ALARM it ends, and the point would be left in alarm.
     kept.Append(line);

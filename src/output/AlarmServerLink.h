@@ -112,8 +112,6 @@ class AlarmServerLink : public EventSink {
   // Sends text already traced and counted.
   void Hand(std::string_view text, bool kept);
   void Trace(std::string_view text);
-  // What goes to the alarm server: traced, and counted as sent.
-  void TraceAndCount(std::string_view text);
 
   // The connection's output not yet reported taken by the operating system, in order, as
   // stretches of kept lines (still in the keep file) and of other lines.

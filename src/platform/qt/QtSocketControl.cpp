@@ -364,7 +364,7 @@ void QtSocketControl::SetReceivePaused(bool paused) {
 
 // Straight from the event loop (or a nested one, while a handler runs: then queued).
 void QtSocketControl::OnReadable() {
-  if (receivePaused_ || arrivalPending_ || state_ != Connected) {
+  if (!MayRead()) {
     readNotifier_->setEnabled(false);
     return;
   }
@@ -402,8 +402,13 @@ bool QtSocketControl::ReadOnce() {
 // unread, its old connection would still count as connected and the new one be refused.
 void QtSocketControl::CatchUp() {
   for (int reads = 0; reads < CatchUpReads; ++reads) {
-    if (state_ != Connected || receivePaused_ || arrivalPending_ || !ReadOnce()) return;
+    if (!MayRead() || !ReadOnce()) return;
   }
+}
+
+// Connected, not held back, and no arrival waiting to be handled.
+bool QtSocketControl::MayRead() const {
+  return state_ == Connected && !receivePaused_ && !arrivalPending_;
 }
 
 void QtSocketControl::DeliverArrival(std::string_view bytes) {

@@ -105,6 +105,7 @@ class QtSocketControl : public SocketControl {
   void OnReadable();
   bool ReadOnce();
   void CatchUp();
+  bool MayRead() const;
   void DeliverArrival(std::string_view bytes);
   void Pump();
   void OnStalled();
