@@ -26,6 +26,8 @@ class TrafficTrace {
     if (menus_.DebugChecked() && !data.empty()) Render(port, data, direction);
   }
   void AddDebugLine(const std::string& text);
+  // Whether anything is traced now: the debug window is open.
+  bool On() const { return menus_.DebugChecked(); }
 
  private:
   void Render(int16_t port, std::string_view data, int16_t direction);

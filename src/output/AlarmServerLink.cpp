@@ -89,6 +89,7 @@ void AlarmServerLink::Send(std::string_view text, bool kept) {
 void AlarmServerLink::SendForwarded() {
   if (forwarded_.empty()) return;
   if (IsConnected()) {
+    TraceForwarded();
     Hand(forwarded_, false);
   } else {
     // The connection went without an event in between: as if it had not taken them.
@@ -107,6 +108,18 @@ void AlarmServerLink::Hand(std::string_view text, bool kept) {
   unconfirmedBytes_ += text.size();
   if (!inputHeld_ && controls_.WinsockOstrelData->BytesToWrite() > SocketControl::SendHighWater)
     HoldInput(true);
+}
+
+// Line by line, as if each had been sent on its own; the window is looked at once a flush, not
+// once a line, since it cannot open or close while a handler runs.
+void AlarmServerLink::TraceForwarded() {
+  if (!trace_.On()) return;
+  for (std::string_view rest = forwarded_; !rest.empty();) {
+    const std::size_t lineFeed = rest.find('\n');
+    const std::size_t length = lineFeed == std::string_view::npos ? rest.size() : lineFeed + 1;
+    Trace(rest.substr(0, length));
+    rest.remove_prefix(length);
+  }
 }
 
 // The debug window never costs a line to the alarm server.
@@ -206,12 +219,9 @@ void AlarmServerLink::LeaveForNextStart() {
                     : counts + " kept in memory are lost with the stop");
 }
 
-KeptLines& AlarmServerLink::OpenedKept() {
-  if (!keptOpened_) {
-    const std::string refusal = OpenKeptLines();
-    if (!refusal.empty()) log_.WriteLog(refusal + ": kept event lines are held in memory");
-  }
-  return kept_;
+void AlarmServerLink::OpenKept() {
+  const std::string refusal = OpenKeptLines();
+  if (!refusal.empty()) log_.WriteLog(refusal + ": kept event lines are held in memory");
 }
 
 std::string AlarmServerLink::OpenKeptLines() {
@@ -227,14 +237,12 @@ void AlarmServerLink::Forward(const EventView& event) {
   KeptLines& kept = OpenedKept();
   const bool connected = IsConnected();
   if (connected && kept.Empty()) {
-    // Written straight into the block that goes out at the flush. Traced and counted line by
-    // line, as the debug window and the shown counter expect; a received line holds no line
-    // feed of its own, so an event's line is one line.
+    // Written straight into the block that goes out at the flush. Counted line by line, as the
+    // shown counter expects; a received line holds no line feed of its own, so an event's line
+    // is one line.
     const std::size_t start = forwarded_.size();
     AppendEventLine(forwarded_, event);
-    const std::string_view line = std::string_view(forwarded_).substr(start);
-    Trace(line);
-    totals_.SentLine(line.size());
+    totals_.SentLine(forwarded_.size() - start);
     return;
   }
   line_.clear();

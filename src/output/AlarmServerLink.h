@@ -97,7 +97,11 @@ class AlarmServerLink : public EventSink {
 
  private:
   // The kept lines; taken up (KeepLimit, KeepFile) on first use, after start-up has read them.
-  KeptLines& OpenedKept();
+  KeptLines& OpenedKept() {
+    if (!keptOpened_) OpenKept();
+    return kept_;
+  }
+  void OpenKept();
   void SendWatchDog();
   void HoldInput(bool hold);
   void EndConnection();
@@ -112,6 +116,7 @@ class AlarmServerLink : public EventSink {
   // Sends text already traced and counted.
   void Hand(std::string_view text, bool kept);
   void Trace(std::string_view text);
+  void TraceForwarded();
 
   // The connection's output not yet reported taken by the operating system, in order, as
   // stretches of kept lines (still in the keep file) and of other lines.
@@ -121,7 +126,7 @@ class AlarmServerLink : public EventSink {
   };
   std::deque<Stretch> unconfirmed_;
   uint64_t unconfirmedBytes_ = 0;
-  // Lines forwarded while connected, traced and counted, not yet handed to the socket.
+  // Lines forwarded while connected, counted, not yet traced nor handed to the socket.
   std::string forwarded_;
   std::string line_;  // an event's line on its way to the kept lines, reused
 

@@ -358,6 +358,17 @@ TEST_F(AlarmServerLinkTest, CountersTraceAndStatusText) {
   EXPECT_EQ(CounterPanel(), "Ostrel TxBytes:172, RxBytes:0");
   timer.Ticks(1);  // the text is made once per tick
   EXPECT_EQ(CounterPanel(), "Ostrel TxBytes:172, RxBytes:5");
+  // Lines forwarded together show one row each, in order, after the reception's own.
+  Receive(0, Alarm("A") + Alarm("B"));
+  const int rows = debugList.ListCount();
+  ASSERT_GE(rows, 3);
+  for (const std::string tag : {"A", "B"}) {
+    std::string line = EventLine(tag);
+    line.replace(line.size() - 1, 1, "<10>");
+    const std::string row = debugList.Item(rows - (tag == "A" ? 2 : 1));
+    EXPECT_TRUE(row.ends_with(" Tx -> Ostrel: " + line)) << row;
+  }
+  EXPECT_NE(debugList.Item(rows - 3).find(" Rx <- 0: "), std::string::npos);
 }
 
 // Kept lines go out at the first tick after the connection, or ahead of the first newer line.
