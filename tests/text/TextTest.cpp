@@ -46,6 +46,23 @@ TEST(TextFields, CleanTrimAndUpperCase) {
   // clang-format on
   for (const auto& [text, expected] : cleaned) EXPECT_EQ(CleanText(text), expected) << text;
   EXPECT_EQ(TrimBlanks(" \ta\t "), "\ta\t");
+  // Every length of text and of blank run on either side of the eight-character steps, with
+  // characters that are a blank but for one bit, or past 127.
+  using namespace std::string_view_literals;
+  for (const std::string_view kept :
+       {""sv, "x"sv, "\xA0"sv, "\x21"sv, "\x00"sv, "a\xFF b  c"sv, "0123456789ab"sv}) {
+    for (std::size_t lead = 0; lead <= 9; lead += 3) {
+      for (std::size_t trail = 0; trail <= 17; ++trail) {
+        const std::string text =
+            std::string(lead, ' ') + std::string(kept) + std::string(trail, ' ');
+        const std::string_view trimmed = TrimBlanks(text);
+        EXPECT_EQ(trimmed, kept) << lead << " + '" << kept << "' + " << trail;
+        if (!kept.empty()) {
+          EXPECT_EQ(trimmed.data(), text.data() + lead);
+        }
+      }
+    }
+  }
   EXPECT_EQ(TrimBlanks(" \ta\t ", " \t"), "a");
   // Below each code of the first text, what it becomes.
   EXPECT_EQ(UpperCase("az`{A\xE0\xF6\xF7\xFE\xFF\xDF"), "AZ`{A\xC0\xD6\xF7\xDE\xFF\xDF");
