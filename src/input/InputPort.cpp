@@ -26,6 +26,7 @@ void InputPort::Receive(std::string_view data) {
                                                  std::to_string(number_) + "): " + fault.what() +
                                                  "; the gateway goes on");
   }
+  receptionHoldsFormFeed_ = std::memchr(data.data(), '\f', data.size()) != nullptr;
   framer_.Push(data, *this);
   surroundings_.Sink.Flush();
   // One clock reading per reception, not per line: a reading costs as much as framing a line.
@@ -86,7 +87,7 @@ void InputPort::TreatLine(std::string_view rawLine) {
   // CR and FF are dropped wherever they stand; most lines hold a CR before the line feed only.
   if (!rawLine.empty() && rawLine.back() == '\r') rawLine.remove_suffix(1);
   if (std::memchr(rawLine.data(), '\r', rawLine.size()) != nullptr ||
-      std::memchr(rawLine.data(), '\f', rawLine.size()) != nullptr) {
+      (receptionHoldsFormFeed_ && std::memchr(rawLine.data(), '\f', rawLine.size()) != nullptr)) {
     line_.clear();
     for (const char c : rawLine) {
       if (c != '\r' && c != '\f') line_.push_back(c);

@@ -129,6 +129,10 @@ class InputPort : private LineFramer::Receiver {
 
   PortTotals totals_;
   LineFramer framer_;
+  // Whether the reception being framed holds a form feed anywhere. The framer keeps text from
+  // earlier receptions without CR and FF, so a line holds one only if its reception does; most
+  // receptions hold none, and their lines need not be searched for one.
+  bool receptionHoldsFormFeed_ = true;
   // 1 once the port has sent a header line of the multi-line format (and ForceOldParsing is
   // off); it stays 1.
   int16_t newParsingDetected_ = 0;

@@ -106,7 +106,8 @@ TEST_F(ReceivedDataTest, HeaderLineSwitchesThePortToTheMultiLineFormat) {
 }
 
 // The same bytes in one reception or cut into several give the same outcome: the limit counts
-// the line after CR and FF removal and trimming, also while it is unfinished.
+// the line after CR and FF removal and trimming, also while it is unfinished, and a line that
+// holds FF but no CR inside loses it too.
 TEST_F(ReceivedDataTest, OutcomeDoesNotDependOnHowTheLineWasCut) {
   const std::string base = Message("ALARM");
   const std::string fits = base + std::string(LineFramer::MaxLineLength - base.size(), 'x');
@@ -114,19 +115,21 @@ TEST_F(ReceivedDataTest, OutcomeDoesNotDependOnHowTheLineWasCut) {
       AlarmLine.substr(0, AlarmLine.size() - 1) + fits.substr(base.size());
   const std::string blanks(9000, ' ');
   for (const std::string& tail : {std::string(), std::string("y")}) {  // fits, one over
-    const std::string bytes = blanks + "\f" + fits.substr(0, 30) + "\r\r" + fits.substr(30) + tail +
-                              "\f" + blanks + "\r\n";
-    for (const size_t pieces : {1, 7, 3000}) {
-      SCOPED_TRACE(tail + " pieces " + std::to_string(pieces));
-      const size_t size = (bytes.size() + pieces - 1) / pieces;
-      const size_t logged = LogMessages().size();
-      for (size_t at = 0; at < bytes.size(); at += size) Receive(0, bytes.substr(at, size));
-      Receive(0, base + "\n");
-      EXPECT_EQ(Sent(), (tail.empty() ? longEvent + "\n" : "") + AlarmLine);
-      const std::vector<std::string> logs = LogMessages();  // one line for the dropped one
-      EXPECT_EQ(logs.size() - logged, tail.empty() ? 0u : 1u);
-      if (!tail.empty() && pieces == 1) {
-        EXPECT_EQ(logs.back(), "Line too long on port (0), 32768 characters dropped");
+    for (const std::string inside : {"\r\r", "\f"}) {
+      const std::string bytes = blanks + "\f" + fits.substr(0, 30) + inside + fits.substr(30) +
+                                tail + "\f" + blanks + "\r\n";
+      for (const size_t pieces : {1, 7, 3000}) {
+        SCOPED_TRACE(tail + " pieces " + std::to_string(pieces) + (inside == "\f" ? " FF" : " CR"));
+        const size_t size = (bytes.size() + pieces - 1) / pieces;
+        const size_t logged = LogMessages().size();
+        for (size_t at = 0; at < bytes.size(); at += size) Receive(0, bytes.substr(at, size));
+        Receive(0, base + "\n");
+        EXPECT_EQ(Sent(), (tail.empty() ? longEvent + "\n" : "") + AlarmLine);
+        const std::vector<std::string> logs = LogMessages();  // one line for the dropped one
+        EXPECT_EQ(logs.size() - logged, tail.empty() ? 0u : 1u);
+        if (!tail.empty() && pieces == 1) {
+          EXPECT_EQ(logs.back(), "Line too long on port (0), 32768 characters dropped");
+        }
       }
     }
   }
