@@ -5,9 +5,9 @@
 namespace tarvel {
 
 bool IsHeaderLine(std::string_view line) {
-  // Most lines start with a word of another length (ALARM, NORMAL), told by two characters
-  // before the words are read: ACK and NACK are followed by a blank at 3 or 4, and a blank at 1
-  // or 2 ends a word that is shorter still.
+  // Most lines start with a longer word (ALARM, NORMAL), told by where the blanks stand before
+  // any word is read: ACK and NACK are followed by one at 3 or 4, and one at 1 or 2 ends a word
+  // shorter still.
   if (line.size() >= 5 && line[0] != ' ' && line[3] != ' ' && line[4] != ' ') return false;
   std::size_t position = 0;
   const std::string_view first = NextWord(line, position);
