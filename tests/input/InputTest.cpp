@@ -72,6 +72,7 @@ TEST_F(ReceivedDataTest, RestoreEventFollowsTheLinesOwnEvent) {
     EXPECT_EQ(Sent(), restored ? AlarmLine + Restored : AlarmLine);
     const std::optional<LocalTime>& restoredAt = TotalsOf(0).RestoredAt;
     EXPECT_EQ(restoredAt && restoredAt->Minute == silentSeconds % 60, restored);
+    EXPECT_EQ(TotalsOf(0).SilenceFailures, restored ? 1u : 0u);
     timer.Ticks(10 * 59);
     EXPECT_EQ(Sent(), "");
   }
