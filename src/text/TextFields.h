@@ -36,8 +36,8 @@ void CleanTextInPlace(std::string& text);
 // names other characters too (the INI file and the allow-list also take tabs: " \t").
 std::string_view TrimBlanks(std::string_view text, std::string_view blanks);
 // Where text[first, end) ends without its trailing blanks. Fields of fixed width (a tag of 18
-// columns) mostly end in a run of blanks: eight characters are tested at a time, with no
-// branch that depends on how many of them are blanks.
+// columns) mostly end in a run of blanks: one test covers eight characters, where a loop would
+// take a branch for each blank.
 inline std::size_t EndBeforeBlanks(const char* text, std::size_t first, std::size_t end) {
   if constexpr (std::endian::native == std::endian::little) {
     constexpr uint64_t Blanks = 0x2020202020202020;
