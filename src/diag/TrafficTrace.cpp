@@ -59,7 +59,7 @@ void TrafficTrace::Render(int16_t port, std::string_view data, int16_t direction
 }
 
 void TrafficTrace::AddDebugLine(const std::string& text) {
-  if (!menus_.DebugChecked()) return;
+  if (!On()) return;
   list_.AddItem(text);
   // Normally one row goes per row added; the count check keeps a list that refuses to shrink
   // from holding the gateway in this loop.

@@ -23,7 +23,7 @@ class TrafficTrace {
   // Port 0..7 for an input port, OstrelPort for the alarm server. Inline: every reception and
   // every line sent is traced, and with the debug window closed this must cost nothing.
   void TraceTraffic(int16_t port, std::string_view data, int16_t direction) {
-    if (menus_.DebugChecked() && !data.empty()) Render(port, data, direction);
+    if (On() && !data.empty()) Render(port, data, direction);
   }
   void AddDebugLine(const std::string& text);
   // Whether anything is traced now: the debug window is open.

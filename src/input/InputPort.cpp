@@ -89,9 +89,7 @@ void InputPort::TreatLine(std::string_view rawLine) {
   if (std::memchr(rawLine.data(), '\r', rawLine.size()) != nullptr ||
       (receptionHoldsFormFeed_ && std::memchr(rawLine.data(), '\f', rawLine.size()) != nullptr)) {
     line_.clear();
-    for (const char c : rawLine) {
-      if (c != '\r' && c != '\f') line_.push_back(c);
-    }
+    AppendWithoutCrAndFf(line_, rawLine);
     rawLine = line_;
   }
   std::string_view line = TrimBlanks(rawLine);

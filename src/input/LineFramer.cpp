@@ -13,6 +13,12 @@ bool HasDroppedCharacter(std::string_view text) {
 
 }  // namespace
 
+void AppendWithoutCrAndFf(std::string& out, std::string_view text) {
+  for (const char c : text) {
+    if (c != '\r' && c != '\f') out.push_back(c);
+  }
+}
+
 void LineFramer::Push(std::string_view data, Receiver& receiver) {
   while (!data.empty()) {
     const void* found = std::memchr(data.data(), '\n', data.size());
@@ -52,9 +58,7 @@ void LineFramer::Clear() {
 void LineFramer::AppendUnfinished(std::string_view text, Receiver& receiver) {
   if (HasDroppedCharacter(text)) {
     scratch_.clear();
-    for (const char c : text) {
-      if (c != '\r' && c != '\f') scratch_.push_back(c);
-    }
+    AppendWithoutCrAndFf(scratch_, text);
     text = scratch_;
   }
   if (unfinished_.empty()) {

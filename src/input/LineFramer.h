@@ -6,6 +6,10 @@
 
 namespace tarvel {
 
+// Appends `text` without its CR and FF characters, which a received line loses wherever they
+// stand.
+void AppendWithoutCrAndFf(std::string& out, std::string_view text);
+
 // Cuts one port's received bytes into lines at line feeds and bounds the unfinished text.
 // CR and FF are dropped and lines are trimmed by the receiver; the unfinished text is kept
 // already without them and without its leading and trailing blanks, so its cap counts exactly

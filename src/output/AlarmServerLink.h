@@ -52,9 +52,9 @@ class AlarmServerLink : public EventSink {
   // Sets the handlers of the listening and the data socket.
   void Attach();
 
-  // Every finished line: sent while an alarm server is connected (behind any kept lines
-  // still going out), else kept if BufferIfOstrelNotConnected is on and the kept text is
-  // below KeepLimit, else dropped without a trace. Lines sent are traced and counted at once,
+  // Every finished event's line: sent while an alarm server is connected (behind any kept
+  // lines still going out), else kept if BufferIfOstrelNotConnected is on and the kept text is
+  // below KeepLimit, else dropped without a trace. Lines sent are counted at once, then traced
   // and handed to the socket together by Flush(); kept lines are written to the keep file by
   // Flush().
   void Forward(const EventView& event) override;
